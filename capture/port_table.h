@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+#include "platform/serial_port.h"
+
+namespace lintrel {
+
+class ReaderThread;
+
+// Values of PortSlot::link_state, the link health that readers report and the link
+// supervisor acts on.
+struct LinkState {
+  static constexpr int kFresh = 2;               // the reader has just started
+  static constexpr int kOneCarrierChange = 1;    // one carrier change seen while waiting
+  static constexpr int kLost = 0;                // the supervisor will close and re-open the port
+  static constexpr int kAwaitingReconnect = -1;  // closed by the supervisor, or a re-open failed
+  // Values below -1 count further carrier changes; nothing acts on them.
+};
+
+// The state of one port number.
+//
+// Thread contract: `connected`, `paused` and `link_state` are read by the slot's reader
+// thread while the UI thread writes them, hence atomic. `port` and `reader` belong to the
+// UI thread alone: the reader is handed its port when it starts, and is joined before the
+// port is closed.
+struct PortSlot {
+  std::atomic<int> connected{0};
+  std::atomic<int> paused{0};
+  std::unique_ptr<platform::SerialPort> port;
+  std::unique_ptr<ReaderThread> reader;
+  std::atomic<int> link_state{LinkState::kFresh};
+
+  PortSlot();
+  ~PortSlot();
+  PortSlot(const PortSlot&) = delete;
+  PortSlot& operator=(const PortSlot&) = delete;
+};
+
+inline constexpr int kLowestPortNumber = 0;
+inline constexpr int kHighestPortNumber = 256;
+inline constexpr int kPortSlotCount = kHighestPortNumber + 1;
+
+// Every port number 0..256 has its slot, indexed directly by the n of COMn.
+//
+// Thread contract: owned by the UI thread; see PortSlot for what readers touch.
+struct PortTable {
+  std::array<PortSlot, kPortSlotCount> slots;
+  int current_port = 0;  // the port the UI's connect, pause and menu act on
+
+  PortSlot& operator[](int port_number) { return slots.at(static_cast<std::size_t>(port_number)); }
+  const PortSlot& operator[](int port_number) const {
+    return slots.at(static_cast<std::size_t>(port_number));
+  }
+
+  // The number of slots that have a running reader.
+  int OpenPortCount() const;
+
+  // Pause toggle: flips the paused flag of a connected slot; returns the flag afterwards.
+  int TogglePause(int port_number);
+};
+
+}  // namespace lintrel

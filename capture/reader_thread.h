@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "capture/keystroke_sender.h"
+#include "capture/port_table.h"
+#include "platform/serial_port.h"
+#include "settings/capture_options.h"
+
+namespace lintrel {
+
+// One thread per connected port: waits for serial events, reads what arrived, assembles
+// lines and has each finished line typed. It reports carrier changes and a vanished device
+// through its slot's link_state, and ends once its slot is no longer connected, Stop() is
+// called, or the device has gone.
+//
+// Thread contract: constructed, started and stopped on the UI thread. While it runs it
+// reads its slot's connected and paused flags and the capture options afresh on every
+// event, and writes only its slot's link_state.
+class ReaderThread {
+ public:
+  ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
+               const CaptureOptions& options, KeystrokeSender& sender);
+  ~ReaderThread();  // stops and joins
+  ReaderThread(const ReaderThread&) = delete;
+  ReaderThread& operator=(const ReaderThread&) = delete;
+
+  void Start();
+  // Asks the thread to end, wakes its wait and joins it. Safe to call more than once.
+  void Stop();
+
+ private:
+  void Run();
+
+  const int port_number_;
+  PortSlot& slot_;
+  platform::SerialPort& port_;
+  const CaptureOptions& options_;
+  KeystrokeSender& sender_;
+  std::atomic<bool> stop_requested_{false};
+  std::thread thread_;
+};
+
+}  // namespace lintrel

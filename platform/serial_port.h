@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace lintrel::platform {
+
+// Events a serial wait reports, as bits of its event mask.
+inline constexpr uint32_t kEventReceived = 0x01;        // bytes have arrived
+inline constexpr uint32_t kEventCarrierChanged = 0x20;  // carrier detect changed
+
+// The most a single read returns.
+inline constexpr std::size_t kReadChunkSize = 1024;
+
+enum class WaitOutcome {
+  kImmediate,  // events were already pending when the wait began
+  kDeferred,   // the wait blocked until an event arrived
+  kWoken,      // Wake() ended the wait, or had been called before it; no events
+  kFailed,     // the wait failed for another reason; no events
+};
+
+struct WaitResult {
+  WaitOutcome outcome = WaitOutcome::kFailed;
+  uint32_t events = 0;  // kEvent* bits; 0 unless kImmediate or kDeferred
+};
+
+struct ReadResult {
+  std::size_t count = 0;      // bytes placed in the buffer, possibly none
+  bool device_gone = false;   // the device has disappeared (unplugged, other side closed)
+};
+
+enum class SerialErrorKind {
+  kNone,
+  kNotFound,
+  kBusy,
+  kAccessDenied,
+  kDeviceGone,
+  kUnsupported,
+  kInvalidArgument,
+  kIo,
+};
+
+struct SerialError {
+  SerialErrorKind kind = SerialErrorKind::kNone;
+  int os_code = 0;          // errno or GetLastError() value, 0 when none
+  std::string message;      // the system's reason, readable by a person
+};
+
+// Parity codes, numbered as the Windows DCB numbers them.
+inline constexpr int kParityNone = 0;
+inline constexpr int kParityOdd = 1;
+inline constexpr int kParityEven = 2;
+inline constexpr int kParityMark = 3;
+inline constexpr int kParitySpace = 4;
+
+struct LineParameters {
+  std::optional<uint32_t> baud_rate;  // empty: the rate the device has stays
+  int data_bits = 8;
+  int parity = kParityNone;
+  bool two_stop_bits = false;
+};
+
+// One open serial device.
+//
+// Thread contract: WaitForEvent() and Read() are called by the port's reader thread only.
+// Wake() may be called from any thread at any time. Close() (and the destructor) run on
+// the owning thread after the reader has been joined.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Blocks until bytes arrive, the carrier changes, or Wake() is called.
+  virtual WaitResult WaitForEvent() = 0;
+
+  // Returns at once with what has arrived, up to buffer.size() bytes.
+  virtual ReadResult Read(std::span<uint8_t> buffer) = 0;
+
+  // Ends a pending WaitForEvent(); every later wait returns kWoken at once.
+  virtual void Wake() = 0;
+
+  // Drops DTR, purges both directions and releases the device. Idempotent.
+  virtual void Close() = 0;
+};
+
+struct OpenResult {
+  std::unique_ptr<SerialPort> port;  // null on failure
+  SerialError error;
+};
+
+// Opens serial devices by their OS path, configured for raw reads that return at once,
+// RTS on and CTS flow control off.
+class SerialDriver {
+ public:
+  virtual ~SerialDriver() = default;
+  virtual OpenResult Open(const std::string& device_path, const LineParameters& parameters) = 0;
+};
+
+// The platform's serial driver and its device path for port COMn.
+std::unique_ptr<SerialDriver> MakeSystemSerialDriver();
+std::string DefaultDevicePath(int port_number);
+
+}  // namespace lintrel::platform
