@@ -27,7 +27,9 @@ class ReaderThread {
   ReaderThread& operator=(const ReaderThread&) = delete;
 
   void Start();
-  // Asks the thread to end, wakes its wait and joins it. Safe to call more than once.
+  // Asks the thread to end and wakes its wait, without waiting for it to end.
+  void RequestStop();
+  // RequestStop(), then joins the thread. Safe to call more than once.
   void Stop();
 
  private:

@@ -1,0 +1,75 @@
+#include "capture/link_supervisor.h"
+
+#include <algorithm>
+
+namespace lintrel {
+
+LinkSupervisor::LinkSupervisor(PortTable& table, PortConnection& connection,
+                               const CaptureOptions& options, UiHooks& hooks)
+    : table_(table), connection_(connection), options_(options), hooks_(hooks) {}
+
+void LinkSupervisor::Tick(Clock::time_point now) {
+  RefreshTrayIcon(now);
+  for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
+    PortSlot& slot = table_[port_number];
+    const int link_state = slot.link_state.load();
+    const bool has_reader = slot.reader != nullptr;
+    const bool connected = slot.connected.load() == 1;
+    auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
+
+    if (link_state == LinkState::kLost && has_reader && connected) {
+      // Release, mark as waiting, and re-open once the reconnection delay has passed.
+      hooks_.LinkLost(port_number);
+      connection_.TogglePortConnection(port_number);
+      slot.link_state.store(LinkState::kAwaitingReconnect);
+      due = now + std::chrono::milliseconds(options_.reconnect_delay_ms.load());
+    } else if (link_state == LinkState::kAwaitingReconnect && !has_reader && !connected &&
+               !due.has_value()) {
+      // A re-open that failed earlier is tried again on every tick.
+      Reconnect(port_number);
+    }
+  }
+}
+
+void LinkSupervisor::RunDue(Clock::time_point now) {
+  if (flash_ends_ && *flash_ends_ <= now) {
+    flash_ends_.reset();
+    if (table_[table_.current_port].paused.load() == 0) hooks_.SetTrayImage(TrayImage::kNormal);
+  }
+  for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
+    auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
+    if (!due || *due > now) continue;
+    due.reset();
+    const PortSlot& slot = table_[port_number];
+    // The user may have connected the port during the delay.
+    if (slot.link_state.load() == LinkState::kAwaitingReconnect && slot.reader == nullptr &&
+        slot.connected.load() == 0) {
+      Reconnect(port_number);
+    }
+  }
+}
+
+std::optional<LinkSupervisor::Clock::time_point> LinkSupervisor::NextDue() const {
+  std::optional<Clock::time_point> next = flash_ends_;
+  for (const auto& due : reconnect_due_) {
+    if (due && (!next || *due < *next)) next = due;
+  }
+  return next;
+}
+
+void LinkSupervisor::RefreshTrayIcon(Clock::time_point now) {
+  const PortSlot& current = table_[table_.current_port];
+  if (current.paused.load() != 0) {
+    hooks_.SetTrayImage(TrayImage::kPaused);
+  } else if (current.connected.load() != 0) {
+    // Flash the activity image for half a second.
+    hooks_.SetTrayImage(TrayImage::kActivity);
+    flash_ends_ = now + kFlashDuration;
+  }
+}
+
+void LinkSupervisor::Reconnect(int port_number) {
+  connection_.TogglePortConnection(port_number);
+}
+
+}  // namespace lintrel

@@ -1,0 +1,84 @@
+#include "capture/reader_thread.h"
+
+#include <array>
+
+#include "capture/line_buffer.h"
+#include "capture/port_name.h"
+
+namespace lintrel {
+
+namespace {
+
+LineBuffer::Rules CurrentRules(const CaptureOptions& options) {
+  LineBuffer::Rules rules;
+  rules.prefix = options.prefix_flag.load() == 1;
+  rules.truncate = options.truncate_flag.load() == 1;
+  rules.end_character = static_cast<uint8_t>(options.end_character.load());
+  return rules;
+}
+
+}  // namespace
+
+ReaderThread::ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
+                           const CaptureOptions& options, KeystrokeSender& sender)
+    : port_number_(port_number), slot_(slot), port_(port), options_(options), sender_(sender) {}
+
+ReaderThread::~ReaderThread() { Stop(); }
+
+void ReaderThread::Start() { thread_ = std::thread(&ReaderThread::Run, this); }
+
+void ReaderThread::RequestStop() {
+  stop_requested_.store(true);
+  port_.Wake();
+}
+
+void ReaderThread::Stop() {
+  RequestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ReaderThread::Run() {
+  slot_.link_state.store(LinkState::kFresh);
+  LineBuffer line(PortName(port_number_) + ":");
+  std::array<uint8_t, platform::kReadChunkSize> chunk{};
+  const LineBuffer::LineSink type_line = [this](std::span<const uint8_t> finished) {
+    sender_.TypeLine(port_number_, finished);
+  };
+
+  // Reads the bytes that arrived and runs them through the line rules unless the port is
+  // paused, in which case they are dropped. False when the device has gone.
+  const auto read_and_append = [&](uint32_t events) {
+    const platform::ReadResult read = port_.Read(chunk);
+    if (read.device_gone) return false;
+    if (slot_.paused.load() != 0) return true;
+    // A carrier change seen by a wait that had to block counts down the link state.
+    if (events == platform::kEventCarrierChanged) slot_.link_state.fetch_sub(1);
+    line.Append(std::span<const uint8_t>(chunk.data(), read.count), CurrentRules(options_), type_line);
+    return true;
+  };
+
+  try {
+    do {
+      const platform::WaitResult wait = port_.WaitForEvent();
+      bool device_present = true;
+      if (wait.outcome == platform::WaitOutcome::kImmediate) {
+        if (wait.events & platform::kEventReceived) device_present = read_and_append(wait.events);
+        // A carrier change reported at once, with no data, means the link is lost.
+        if (wait.events == platform::kEventCarrierChanged) slot_.link_state.store(LinkState::kLost);
+      } else if (wait.outcome == platform::WaitOutcome::kDeferred) {
+        device_present = read_and_append(wait.events);
+      }
+      if (!device_present) {
+        // Reading a vanished device would only fail again at once: report the lost link
+        // and end, so the supervisor can release the port and re-open it later.
+        slot_.link_state.store(LinkState::kLost);
+        return;
+      }
+    } while (slot_.connected.load() != 0 && !stop_requested_.load());
+  } catch (...) {
+    // Nothing may escape a reader thread; let the supervisor restart the port.
+    slot_.link_state.store(LinkState::kLost);
+  }
+}
+
+}  // namespace lintrel

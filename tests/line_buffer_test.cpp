@@ -1,0 +1,170 @@
+#include "capture/line_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace lintrel {
+namespace {
+
+// Feeds chunks through a LineBuffer and keeps the lines it finishes.
+class LineCollector {
+ public:
+  explicit LineCollector(LineBuffer::Rules rules, std::string prefix = "COM3:")
+      : rules_(rules), buffer_(std::move(prefix)) {}
+
+  LineCollector& Feed(std::string_view chunk) {
+    buffer_.Append({reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size()}, rules_,
+                   [this](std::span<const uint8_t> line) { lines_.emplace_back(line.begin(), line.end()); });
+    return *this;
+  }
+
+  const std::vector<std::string>& lines() const { return lines_; }
+  std::string pending() const {
+    auto contents = buffer_.Contents();
+    return {contents.begin(), contents.end()};
+  }
+
+ private:
+  LineBuffer::Rules rules_;
+  LineBuffer buffer_;
+  std::vector<std::string> lines_;
+};
+
+LineBuffer::Rules Rules(bool prefix, bool truncate, uint8_t end = '\r') {
+  LineBuffer::Rules rules;
+  rules.prefix = prefix;
+  rules.truncate = truncate;
+  rules.end_character = end;
+  return rules;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(LineBufferTest, WholeLineInOneChunkKeepsOrDropsTheEndCharacter) {
+  EXPECT_EQ(LineCollector(Rules(false, false)).Feed("ABC\r").lines(), Lines{"ABC\r"});
+  EXPECT_EQ(LineCollector(Rules(false, true)).Feed("ABC\r").lines(), Lines{"ABC"});
+}
+
+TEST(LineBufferTest, LineSplitOverChunksIsTypedWhenTheEndCharacterEndsAChunk) {
+  LineCollector collector(Rules(false, false));
+  collector.Feed("AB");
+  EXPECT_TRUE(collector.lines().empty());
+  collector.Feed("\r");
+  EXPECT_EQ(collector.lines(), Lines{"AB\r"});
+  EXPECT_EQ(collector.pending(), "");
+}
+
+TEST(LineBufferTest, EndCharacterInsideAChunkIsAnOrdinaryCharacter) {
+  LineCollector collector(Rules(false, false));
+  collector.Feed("A\rB");
+  EXPECT_TRUE(collector.lines().empty());
+  EXPECT_EQ(collector.pending(), "A\rB");
+  collector.Feed("C\r");
+  EXPECT_EQ(collector.lines(), Lines{"A\rBC\r"});
+}
+
+TEST(LineBufferTest, OtherEndCharactersWork) {
+  LineCollector collector(Rules(false, true, 0x03));
+  collector.Feed("12\r34\x03");
+  EXPECT_EQ(collector.lines(), Lines{"12\r34"});
+}
+
+TEST(LineBufferTest, PrefixBeginsEachLineOnce) {
+  LineCollector collector(Rules(true, false));
+  collector.Feed("AB").Feed("C\r").Feed("D\r");
+  EXPECT_EQ(collector.lines(), (Lines{"COM3:ABC\r", "COM3:D\r"}));
+}
+
+TEST(LineBufferTest, PrefixWithALoneEndCharacter) {
+  EXPECT_EQ(LineCollector(Rules(true, false)).Feed("\r").lines(), Lines{"COM3:\r"});
+  EXPECT_EQ(LineCollector(Rules(true, true)).Feed("\r").lines(), Lines{"COM3:"});
+}
+
+TEST(LineBufferTest, EmptyReadPutsThePrefixInAnEmptyLineOnlyOnce) {
+  LineCollector collector(Rules(true, false));
+  collector.Feed("");
+  EXPECT_EQ(collector.pending(), "COM3:");
+  collector.Feed("").Feed("X\r");
+  EXPECT_EQ(collector.lines(), Lines{"COM3:X\r"});
+}
+
+TEST(LineBufferTest, LoneEndCharacterWithTruncateTypesNothing) {
+  LineCollector collector(Rules(false, true));
+  collector.Feed("\r");
+  EXPECT_TRUE(collector.lines().empty());
+  EXPECT_EQ(collector.pending(), "");
+}
+
+TEST(LineBufferTest, NulBytesAreKeptAndDoNotRestartThePrefix) {
+  LineCollector collector(Rules(true, false));
+  collector.Feed(std::string_view("\0", 1)).Feed("A\r");
+  ASSERT_EQ(collector.lines().size(), 1u);
+  EXPECT_EQ(collector.lines()[0], std::string("COM3:\0A\r", 8));
+}
+
+TEST(LineBufferTest, FullLineIsTypedAtCapacityWithEveryCharacter) {
+  for (bool truncate : {false, true}) {
+    LineCollector collector(Rules(false, truncate));
+    collector.Feed(std::string(1022, 'x'));
+    EXPECT_TRUE(collector.lines().empty());
+    collector.Feed("y");
+    ASSERT_EQ(collector.lines().size(), 1u) << "truncate " << truncate;
+    // Truncation removes an end character, never a data character of a full line.
+    EXPECT_EQ(collector.lines()[0], std::string(1022, 'x') + "y");
+  }
+}
+
+TEST(LineBufferTest, ChunkPastCapacityStartsTheNextLineWithTheRest) {
+  LineCollector collector(Rules(false, false));
+  collector.Feed(std::string(1000, 'a'));
+  collector.Feed(std::string(30, 'b') + std::string(70, 'c') + "\r");
+  EXPECT_EQ(collector.lines(),
+            (Lines{std::string(1000, 'a') + std::string(23, 'b'),
+                   std::string(7, 'b') + std::string(70, 'c') + "\r"}));
+}
+
+TEST(LineBufferTest, ChunkPastCapacityWithPrefixAndTruncate) {
+  LineCollector collector(Rules(true, true));
+  const std::string data = std::string(2100, 'q') + "\r";
+  collector.Feed(data);
+  ASSERT_EQ(collector.lines().size(), 3u);
+  EXPECT_EQ(collector.lines()[0], "COM3:" + std::string(1018, 'q'));
+  EXPECT_EQ(collector.lines()[1], "COM3:" + std::string(1018, 'q'));
+  EXPECT_EQ(collector.lines()[2], "COM3:" + std::string(64, 'q'));
+}
+
+// Against a simple model: with random chunks, nothing is lost, duplicated or reordered,
+// no line exceeds the capacity, and a line ends only at a chunk's end character or full.
+TEST(LineBufferTest, RandomChunksKeepEveryByteInOrder) {
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 200; ++round) {
+    const uint8_t end = static_cast<uint8_t>(1 + random() % 31);
+    LineCollector collector(Rules(false, false, end), "");
+    std::string sent;
+    std::vector<std::size_t> chunk_ends;
+    const int chunks = 1 + static_cast<int>(random() % 40);
+    for (int c = 0; c < chunks; ++c) {
+      std::string chunk(random() % 1025, '\0');
+      for (char& byte : chunk) byte = static_cast<char>(random() % 8 == 0 ? end : random() % 256);
+      sent += chunk;
+      chunk_ends.push_back(sent.size());
+      collector.Feed(chunk);
+    }
+    std::string received;
+    for (const std::string& line : collector.lines()) {
+      ASSERT_LE(line.size(), LineBuffer::kCapacity);
+      received += line;
+      const bool at_chunk_end =
+          std::find(chunk_ends.begin(), chunk_ends.end(), received.size()) != chunk_ends.end();
+      const bool ended = at_chunk_end && static_cast<uint8_t>(line.back()) == end;
+      ASSERT_TRUE(ended || line.size() == LineBuffer::kCapacity) << "round " << round;
+    }
+    EXPECT_EQ(received + collector.pending(), sent) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace lintrel

@@ -1,0 +1,161 @@
+#include "capture/link_supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include "engine_fixture.h"
+
+namespace lintrel {
+namespace {
+
+using platform::SerialErrorKind;
+using platform::WaitOutcome;
+using std::chrono::milliseconds;
+using testing::EngineTest;
+
+class LinkSupervisorTest : public EngineTest {
+ protected:
+  using Clock = LinkSupervisor::Clock;
+
+  // Connects the port and waits until its reader has started and is waiting.
+  void ConnectAndSettle(int port) {
+    ASSERT_TRUE(connection_.TogglePortConnection(port));
+    ASSERT_TRUE(Port(port)->WaitUntilDrained());
+  }
+
+  // Makes the port's reader report a lost link.
+  void LoseLink(int port) {
+    Port(port)->PushCarrierChange(WaitOutcome::kImmediate);
+    ASSERT_TRUE(LinkStateBecomes(port, LinkState::kLost));
+  }
+
+  Clock::time_point start_ = Clock::now();
+};
+
+TEST_F(LinkSupervisorTest, LostLinkIsReleasedThenReopenedAfterTheDelay) {
+  options_.reconnect_delay_ms.store(2500);
+  ConnectAndSettle(4);
+  LoseLink(4);
+  testing::FakeSerialPort* first = Port(4);
+
+  supervisor_.Tick(start_);
+  EXPECT_TRUE(first->closed());
+  EXPECT_EQ(Slot(4).connected.load(), 0);
+  EXPECT_EQ(Slot(4).link_state.load(), LinkState::kAwaitingReconnect);
+  EXPECT_EQ(supervisor_.NextDue(), start_ + milliseconds(2500));
+
+  // Ticks and deadlines before the delay has passed do not re-open it.
+  supervisor_.Tick(start_ + milliseconds(1000));
+  supervisor_.RunDue(start_ + milliseconds(2499));
+  EXPECT_EQ(driver_.OpenCount(Device(4)), 1);
+
+  supervisor_.RunDue(start_ + milliseconds(2500));
+  EXPECT_EQ(driver_.OpenCount(Device(4)), 2);
+  EXPECT_EQ(Slot(4).connected.load(), 1);
+  EXPECT_TRUE(LinkStateBecomes(4, LinkState::kFresh));
+  EXPECT_TRUE(hooks_.messages.empty());
+  EXPECT_EQ(hooks_.calls, (std::vector<std::string>{"connected COM4", "lost COM4", "disconnected COM4",
+                                                    "connected COM4"}));
+
+  // The new reader types.
+  Port(4)->PushImmediate("back\r");
+  EXPECT_TRUE(keyboard_.WaitForLines(1));
+}
+
+TEST_F(LinkSupervisorTest, FailedReopenIsRetriedEveryTickWithoutAMessage) {
+  ConnectAndSettle(2);
+  LoseLink(2);
+  driver_.SetFailure(Device(2), SerialErrorKind::kNotFound);
+  supervisor_.Tick(start_);
+  supervisor_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(driver_.OpenCount(Device(2)), 1);  // the failed attempt opened nothing
+
+  for (int tick = 2; tick <= 4; ++tick) supervisor_.Tick(start_ + milliseconds(1000 * tick));
+  EXPECT_TRUE(hooks_.messages.empty());
+  EXPECT_EQ(std::count(hooks_.calls.begin(), hooks_.calls.end(), "failed-silently COM2"), 4);
+  EXPECT_EQ(Slot(2).link_state.load(), LinkState::kAwaitingReconnect);
+
+  driver_.ClearFailure(Device(2));
+  supervisor_.Tick(start_ + milliseconds(5000));
+  EXPECT_EQ(Slot(2).connected.load(), 1);
+  EXPECT_TRUE(LinkStateBecomes(2, LinkState::kFresh));
+}
+
+TEST_F(LinkSupervisorTest, VanishedDeviceIsReopenedOnceItIsBack) {
+  ConnectAndSettle(6);
+  Port(6)->PushDeviceGone();
+  ASSERT_TRUE(LinkStateBecomes(6, LinkState::kLost));
+  supervisor_.Tick(start_);
+  supervisor_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(6).connected.load(), 1);
+  Port(6)->PushImmediate("again\r");
+  EXPECT_TRUE(keyboard_.WaitForLines(1));
+}
+
+TEST_F(LinkSupervisorTest, LostStateWithoutReaderOrConnectionIsLeftAlone) {
+  Slot(8).link_state.store(LinkState::kLost);  // neither connected nor with a reader
+  supervisor_.Tick(start_);
+  EXPECT_EQ(driver_.OpenCount(Device(8)), 0);
+  EXPECT_EQ(Slot(8).link_state.load(), LinkState::kLost);
+  EXPECT_FALSE(supervisor_.NextDue().has_value());
+}
+
+TEST_F(LinkSupervisorTest, TwoLostLinksInOneTickEachGetTheirOwnDelay) {
+  ConnectAndSettle(1);
+  ConnectAndSettle(200);
+  LoseLink(1);
+  LoseLink(200);
+  supervisor_.Tick(start_);
+  EXPECT_EQ(Slot(1).connected.load(), 0);
+  EXPECT_EQ(Slot(200).connected.load(), 0);
+  supervisor_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(1).connected.load(), 1);
+  EXPECT_EQ(Slot(200).connected.load(), 1);
+}
+
+TEST_F(LinkSupervisorTest, SupervisionLeavesTheUsersCurrentPortAlone) {
+  table_.current_port = 3;
+  ConnectAndSettle(4);
+  LoseLink(4);
+  supervisor_.Tick(start_);
+  supervisor_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(table_.current_port, 3);
+}
+
+TEST_F(LinkSupervisorTest, CountedDownPastLostWaitsUntilTheUserDisconnects) {
+  ConnectAndSettle(5);
+  for (int change = 0; change < 3; ++change) Port(5)->PushCarrierChange(WaitOutcome::kDeferred);
+  ASSERT_TRUE(Port(5)->WaitUntilDrained());
+  ASSERT_EQ(Slot(5).link_state.load(), LinkState::kAwaitingReconnect);
+
+  supervisor_.Tick(start_);
+  EXPECT_EQ(Slot(5).connected.load(), 1);  // its reader still runs: nothing to do
+  ASSERT_TRUE(connection_.TogglePortConnection(5));
+  supervisor_.Tick(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(5).connected.load(), 1);
+  EXPECT_EQ(driver_.OpenCount(Device(5)), 2);
+}
+
+TEST_F(LinkSupervisorTest, TrayIconFlashesForAConnectedCurrentPort) {
+  table_.current_port = 3;
+  supervisor_.Tick(start_);
+  EXPECT_TRUE(hooks_.tray_images.empty());  // not connected: the image stays
+
+  ConnectAndSettle(3);
+  supervisor_.Tick(start_ + milliseconds(1000));
+  EXPECT_EQ(hooks_.tray_images, std::vector<TrayImage>{TrayImage::kActivity});
+  EXPECT_EQ(supervisor_.NextDue(), start_ + milliseconds(1500));
+  supervisor_.RunDue(start_ + milliseconds(1500));
+  EXPECT_EQ(hooks_.tray_images, (std::vector<TrayImage>{TrayImage::kActivity, TrayImage::kNormal}));
+}
+
+TEST_F(LinkSupervisorTest, PausedCurrentPortShowsPausedWithoutFlash) {
+  table_.current_port = 3;
+  ConnectAndSettle(3);
+  table_.TogglePause(3);
+  supervisor_.Tick(start_);
+  EXPECT_EQ(hooks_.tray_images, std::vector<TrayImage>{TrayImage::kPaused});
+  EXPECT_FALSE(supervisor_.NextDue().has_value());
+}
+
+}  // namespace
+}  // namespace lintrel

@@ -1,0 +1,57 @@
+#include "capture/port_name.h"
+
+#include <gtest/gtest.h>
+
+#include "capture/line_parameters.h"
+
+namespace lintrel {
+namespace {
+
+TEST(PortNameTest, NumberIsReadAfterTheFirstThreeCharacters) {
+  const std::vector<std::pair<std::string, std::optional<int>>> cases = {
+      {"COM1", 1},   {"COM12", 12},  {"com7", 7},    {"COM256", 256},  {"COM0", 0},
+      {"COM", 0},    {"COMX", 0},    {"COM3 (USB)", 3}, {"XYZ42", 42},
+      {"COM257", std::nullopt},  {"COM300", std::nullopt}, {"COM0256", std::nullopt},
+      {"COM1000", std::nullopt}, {"COM-3", std::nullopt},
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(PortNumberFromName(name), expected) << name;
+}
+
+TEST(PortNameTest, NameOfANumber) {
+  EXPECT_EQ(PortName(3), "COM3");
+  EXPECT_EQ(PortName(256), "COM256");
+}
+
+TEST(LineParametersTest, ListPositionsBecomeLineParameters) {
+  for (int index = 0; index < 11; ++index) {
+    LineSettings settings;
+    settings.baud_index = index;
+    EXPECT_EQ(LineParametersFromSettings(settings).baud_rate, kBaudRates[static_cast<std::size_t>(index)]);
+  }
+  LineSettings settings;
+  settings.baud_index = 11;
+  settings.data_bit_index = 0;
+  settings.parity_index = 4;
+  settings.stop_bit_index = 1;
+  const platform::LineParameters line = LineParametersFromSettings(settings);
+  EXPECT_FALSE(line.baud_rate.has_value());  // outside the list: the device's rate stays
+  EXPECT_EQ(line.data_bits, 7);
+  EXPECT_EQ(line.parity, platform::kParitySpace);
+  EXPECT_TRUE(line.two_stop_bits);
+
+  settings.baud_index = -1;
+  EXPECT_FALSE(LineParametersFromSettings(settings).baud_rate.has_value());
+  EXPECT_FALSE(LineParametersFromSettings(LineSettings{}).two_stop_bits);
+  EXPECT_EQ(LineParametersFromSettings(LineSettings{}).data_bits, 8);
+}
+
+TEST(LineParametersTest, BaudRatesAreFoundInTheList) {
+  EXPECT_EQ(BaudIndexForRate(600), 0);
+  EXPECT_EQ(BaudIndexForRate(14400), 5);
+  EXPECT_EQ(BaudIndexForRate(115200), 10);
+  EXPECT_EQ(BaudIndexForRate(300), std::nullopt);
+  EXPECT_EQ(BaudIndexForRate(230400), std::nullopt);
+}
+
+}  // namespace
+}  // namespace lintrel

@@ -1,0 +1,160 @@
+#include "capture/reader_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "fakes/fake_keyboard.h"
+#include "fakes/fake_serial.h"
+
+namespace lintrel {
+namespace {
+
+using platform::WaitOutcome;
+using testing::FakeKeyboard;
+using testing::FakeSerialPort;
+
+// Polls (bounded) until the slot's link state reads `expected`.
+bool LinkStateBecomes(const PortSlot& slot, int expected) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (slot.link_state.load() != expected) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// One reader on port 3 over a fake port, typing into a fake keyboard.
+class ReaderThreadTest : public ::testing::Test {
+ protected:
+  ReaderThreadTest() : sender_(keyboard_), reader_(3, slot_, port_, options_, sender_) {
+    slot_.connected.store(1);
+    slot_.link_state.store(LinkState::kAwaitingReconnect);
+  }
+
+  void StartAndSettle() {
+    reader_.Start();
+    ASSERT_TRUE(port_.WaitUntilDrained());
+  }
+
+  // The text typed so far, one character per key-down that is not Shift.
+  std::string Typed() const {
+    std::string text;
+    for (const std::string& event : keyboard_.Events()) {
+      if (event.rfind("down ", 0) == 0 && event != "down 0x10") text += event.substr(5);
+      if (event == "end") text += "|";
+    }
+    return text;
+  }
+
+  FakeKeyboard keyboard_;
+  KeystrokeSender sender_;
+  CaptureOptions options_;
+  PortSlot slot_;
+  FakeSerialPort port_;
+  ReaderThread reader_;
+};
+
+TEST_F(ReaderThreadTest, StartingMarksTheLinkFresh) {
+  StartAndSettle();
+  EXPECT_EQ(slot_.link_state.load(), LinkState::kFresh);
+}
+
+TEST_F(ReaderThreadTest, TypesLinesFromImmediateAndDeferredWaits) {
+  StartAndSettle();
+  port_.PushImmediate("A");
+  port_.PushDeferred("1\r");
+  port_.PushDeferred("B\r");
+  ASSERT_TRUE(keyboard_.WaitForLines(2));
+  EXPECT_EQ(Typed(), "0x410x310x0D|0x420x0D|");
+}
+
+TEST_F(ReaderThreadTest, BytesReadWhilePausedAreDropped) {
+  StartAndSettle();
+  port_.PushImmediate("AB");
+  ASSERT_TRUE(port_.WaitUntilDrained());
+  slot_.paused.store(1);
+  port_.PushImmediate("lost\r");
+  port_.PushDeferred("lost too\r");
+  ASSERT_TRUE(port_.WaitUntilDrained());
+  slot_.paused.store(0);
+  port_.PushDeferred("C\r");
+  ASSERT_TRUE(keyboard_.WaitForLines(1));
+  // The part received before the pause is completed by what came after it.
+  EXPECT_EQ(Typed(), "0x410x420x430x0D|");
+}
+
+TEST_F(ReaderThreadTest, OptionsAreReadAfreshForEachChunk) {
+  StartAndSettle();
+  options_.end_character.store(0x03);
+  options_.truncate_flag.store(1);
+  port_.PushImmediate("A\r\x03");
+  ASSERT_TRUE(keyboard_.WaitForLines(1));
+  EXPECT_EQ(Typed(), "0x410x0D|");
+}
+
+TEST_F(ReaderThreadTest, CarrierChangeAloneAtOnceMeansTheLinkIsLost) {
+  StartAndSettle();
+  port_.PushCarrierChange(WaitOutcome::kImmediate);
+  EXPECT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
+}
+
+TEST_F(ReaderThreadTest, CarrierChangesSeenLaterCountDown) {
+  StartAndSettle();
+  for (int expected : {1, 0, -1, -2}) {
+    port_.PushCarrierChange(WaitOutcome::kDeferred);
+    ASSERT_TRUE(port_.WaitUntilDrained());
+    EXPECT_EQ(slot_.link_state.load(), expected);
+  }
+}
+
+TEST_F(ReaderThreadTest, CarrierChangesThatDoNotCount) {
+  StartAndSettle();
+  // Reported together with received data.
+  port_.Push({WaitOutcome::kImmediate, platform::kEventReceived | platform::kEventCarrierChanged, {'x'}});
+  port_.Push({WaitOutcome::kDeferred, platform::kEventReceived | platform::kEventCarrierChanged, {'y'}});
+  ASSERT_TRUE(port_.WaitUntilDrained());
+  EXPECT_EQ(slot_.link_state.load(), LinkState::kFresh);
+  // Seen later while the port is paused.
+  slot_.paused.store(1);
+  port_.PushCarrierChange(WaitOutcome::kDeferred);
+  ASSERT_TRUE(port_.WaitUntilDrained());
+  EXPECT_EQ(slot_.link_state.load(), LinkState::kFresh);
+}
+
+TEST_F(ReaderThreadTest, VanishedDeviceIsALostLinkAndTheReaderStopsReading) {
+  StartAndSettle();
+  port_.PushImmediate("half a li");
+  port_.PushDeviceGone();
+  ASSERT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
+  const int waits = port_.waits();
+  // It does not go on waiting on (and failing against) the dead device.
+  port_.PushImmediate("more\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(port_.waits(), waits);
+  EXPECT_TRUE(Typed().empty());
+  reader_.Stop();
+}
+
+TEST_F(ReaderThreadTest, StopWakesABlockedWaitAndJoins) {
+  StartAndSettle();
+  reader_.Stop();
+  EXPECT_TRUE(port_.woken());
+  reader_.Stop();  // a second stop is harmless
+}
+
+TEST_F(ReaderThreadTest, EndsOnceTheSlotIsNoLongerConnected) {
+  StartAndSettle();
+  slot_.connected.store(0);
+  port_.PushImmediate("x");
+  ASSERT_TRUE(port_.WaitUntilConsumed());
+  // The loop test after that iteration ends the thread without any stop request: it
+  // never waits again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(port_.waits(), 1);
+}
+
+}  // namespace
+}  // namespace lintrel
