@@ -1,0 +1,283 @@
+#include "app/cli/cli_options.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <optional>
+#include <string_view>
+
+#include "capture/line_parameters.h"
+#include "capture/port_table.h"
+
+namespace lintrel::cli {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> kParityNames = {"none", "odd", "even", "mark", "space"};
+
+std::string Join(std::span<const std::string> items, std::string_view separator) {
+  std::string joined;
+  for (const std::string& item : items) {
+    if (!joined.empty()) joined += separator;
+    joined += item;
+  }
+  return joined;
+}
+
+std::string BaudList() {
+  std::vector<std::string> rates;
+  for (uint32_t rate : kBaudRates) rates.push_back(std::to_string(rate));
+  return Join(rates, ", ");
+}
+
+// A whole decimal number, or hexadecimal after "0x" when allowed; nothing else.
+std::optional<long> ParseNumber(std::string_view text, bool allow_hex) {
+  int base = 10;
+  if (allow_hex && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// "COMn" or "COMn=DEVICE", n from 0 to 256 in at most three digits.
+std::optional<PortRequest> ParsePortRequest(std::string_view text) {
+  const std::size_t equals = text.find('=');
+  const std::string_view name = text.substr(0, equals);
+  if (name.size() < 4 || name.size() > 6 || !EqualsIgnoringCase(name.substr(0, 3), "COM")) return std::nullopt;
+  const std::optional<long> number = ParseNumber(name.substr(3), false);
+  if (!number || *number < kLowestPortNumber || *number > kHighestPortNumber) return std::nullopt;
+  PortRequest request;
+  request.port_number = static_cast<int>(*number);
+  if (equals != std::string_view::npos) {
+    request.device_path = std::string(text.substr(equals + 1));
+    if (request.device_path.empty()) return std::nullopt;
+  }
+  return request;
+}
+
+class Parser {
+ public:
+  Parser(std::span<const std::string> args, const std::vector<std::string>& keyboards)
+      : args_(args), keyboards_(keyboards) {}
+
+  ParseResult Run() {
+    ParseResult result;
+    options_.keys = keyboards_.empty() ? "trace" : keyboards_.front();
+    while (error_.empty() && next_ < args_.size()) ParseOne(args_[next_++]);
+    if (error_.empty() && !options_.help && !options_.demo && options_.ports.empty()) {
+      error_ = "no port given: use --port COMn[=DEVICE] (or --demo)";
+    }
+    if (error_.empty() && options_.demo && !options_.ports.empty()) {
+      error_ = "--demo brings its own virtual ports: leave out --port";
+    }
+    // The demo types into real windows only when asked to.
+    if (options_.demo && !keys_given_) options_.keys = "trace";
+    result.options = options_;
+    result.error = error_;
+    return result;
+  }
+
+ private:
+  void ParseOne(const std::string& arg) {
+    std::string_view option = arg;
+    std::optional<std::string> inline_value;
+    if (option.rfind("--", 0) == 0) {
+      if (const std::size_t equals = option.find('='); equals != std::string_view::npos) {
+        inline_value = std::string(option.substr(equals + 1));
+        option = option.substr(0, equals);
+      }
+    }
+    const std::string name(option);
+
+    if (name == "--help" || name == "-h") return Flag(name, inline_value, options_.help);
+    if (name == "--demo") return Flag(name, inline_value, options_.demo);
+    if (name == "--truncate") return Flag(name, inline_value, options_.truncate);
+    if (name == "--prefix") return Flag(name, inline_value, options_.prefix);
+
+    static constexpr std::array<std::string_view, 8> kValueOptions = {
+        "--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char", "--reconnect-delay", "--keys"};
+    if (name.rfind("--", 0) != 0) {
+      error_ = "unexpected argument " + name + " (see --help)";
+      return;
+    }
+    if (std::find(kValueOptions.begin(), kValueOptions.end(), name) == kValueOptions.end()) {
+      error_ = "unknown option " + name + " (see --help)";
+      return;
+    }
+    const std::optional<std::string> value = Value(name, inline_value);
+    if (!value) return;
+    if (name == "--port") return Port(*value);
+    if (name == "--baud") return Baud(*value);
+    if (name == "--parity") return Parity(*value);
+    if (name == "--data-bits") return Choice(name, *value, {"7", "8"}, options_.line.data_bit_index);
+    if (name == "--stop-bits") return Choice(name, *value, {"1", "2"}, options_.line.stop_bit_index);
+    if (name == "--end-char") return EndCharacter(*value);
+    if (name == "--reconnect-delay") return ReconnectDelay(*value);
+    Keys(*value);
+  }
+
+  void Flag(const std::string& name, const std::optional<std::string>& inline_value, bool& flag) {
+    if (inline_value) {
+      error_ = name + " takes no value";
+      return;
+    }
+    flag = true;
+  }
+
+  std::optional<std::string> Value(const std::string& name, const std::optional<std::string>& inline_value) {
+    if (inline_value) return inline_value;
+    if (next_ >= args_.size()) {
+      error_ = name + " needs a value (see --help)";
+      return std::nullopt;
+    }
+    return args_[next_++];
+  }
+
+  void Port(const std::string& value) {
+    const std::optional<PortRequest> request = ParsePortRequest(value);
+    if (!request) {
+      error_ = "--port: \"" + value + "\" is not COMn or COMn=DEVICE with n from 0 to 256";
+      return;
+    }
+    for (const PortRequest& earlier : options_.ports) {
+      if (earlier.port_number == request->port_number) {
+        error_ = "--port: COM" + std::to_string(request->port_number) + " is given twice";
+        return;
+      }
+    }
+    options_.ports.push_back(*request);
+  }
+
+  void Baud(const std::string& value) {
+    const std::optional<long> rate = ParseNumber(value, false);
+    const std::optional<int> index =
+        rate && *rate > 0 ? BaudIndexForRate(static_cast<uint32_t>(*rate)) : std::nullopt;
+    if (!index) {
+      error_ = "--baud: \"" + value + "\" is not one of " + BaudList();
+      return;
+    }
+    options_.line.baud_index = *index;
+  }
+
+  void Parity(const std::string& value) {
+    for (std::size_t code = 0; code < kParityNames.size(); ++code) {
+      if (EqualsIgnoringCase(value, kParityNames[code])) {
+        options_.line.parity_index = static_cast<int>(code);
+        return;
+      }
+    }
+    error_ = "--parity: \"" + value + "\" is not one of none, odd, even, mark, space";
+  }
+
+  void Choice(const std::string& name, const std::string& value, std::array<std::string_view, 2> choices,
+              int& index) {
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+      if (value == choices[i]) {
+        index = static_cast<int>(i);
+        return;
+      }
+    }
+    error_ = name + ": \"" + value + "\" is not " + std::string(choices[0]) + " or " + std::string(choices[1]);
+  }
+
+  void EndCharacter(const std::string& value) {
+    const std::optional<long> code = ParseNumber(value, true);
+    if (!code || *code < 1 || *code > 31) {
+      error_ = "--end-char: \"" + value + "\" is not a character code from 1 to 31 (decimal, or hex as 0x0D)";
+      return;
+    }
+    options_.end_character = static_cast<int>(*code);
+  }
+
+  void ReconnectDelay(const std::string& value) {
+    const std::optional<long> delay = ParseNumber(value, false);
+    if (!delay || *delay < CaptureOptions::kMinReconnectDelayMs || *delay > CaptureOptions::kMaxReconnectDelayMs) {
+      error_ = "--reconnect-delay: \"" + value + "\" is not a number of milliseconds from 500 to 5000";
+      return;
+    }
+    options_.reconnect_delay_ms = static_cast<int>(*delay);
+  }
+
+  void Keys(const std::string& value) {
+    std::vector<std::string> accepted = keyboards_;
+    accepted.push_back("trace");
+    if (std::find(accepted.begin(), accepted.end(), value) == accepted.end()) {
+      error_ = "--keys: \"" + value + "\" is not one of " + Join(accepted, ", ");
+      return;
+    }
+    options_.keys = value;
+    keys_given_ = true;
+  }
+
+  std::span<const std::string> args_;
+  const std::vector<std::string>& keyboards_;
+  std::size_t next_ = 0;
+  bool keys_given_ = false;
+  CliOptions options_;
+  std::string error_;
+};
+
+}  // namespace
+
+ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards) {
+  return Parser(args, keyboards).Run();
+}
+
+std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device) {
+  std::vector<std::string> keys = keyboards;
+  keys.push_back("trace");
+  const std::string default_keys = keyboards.empty() ? "trace" : keyboards.front();
+  return "Usage: lintrel-cli --port COMn[=DEVICE] [--port ...] [options]\n"
+         "       lintrel-cli --demo [--keys " + Join(keys, "|") + "]\n"
+         "\n"
+         "Reads lines that scanners, scales and other devices send over serial ports and\n"
+         "types each line as key presses into the window that has the keyboard focus.\n"
+         "A line ends when a read ends with the end character, or at 1023 characters.\n"
+         "A port whose link drops is closed and re-opened by itself.\n"
+         "\n"
+         "Ports:\n"
+         "  --port COMn[=DEVICE]   capture port n (0 to 256); repeat for several ports at once.\n"
+         "                         DEVICE is the OS device path (default " + default_device + ")\n"
+         "\n"
+         "Line settings (the same for every port):\n"
+         "  --baud RATE            " + BaudList() + " (default 1200)\n"
+         "  --parity NAME          none, odd, even, mark, space (default none)\n"
+         "  --data-bits N          7 or 8 (default 8)\n"
+         "  --stop-bits N          1 or 2 (default 1)\n"
+         "\n"
+         "Capture:\n"
+         "  --end-char N           character code that ends a line, 1 to 31, decimal or 0x hex\n"
+         "                         (default 13, carriage return)\n"
+         "  --truncate             do not type the end character\n"
+         "  --prefix               begin each line with the port's name and a colon (COM3:)\n"
+         "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"
+         "                         500 to 5000 ms (default 1000); retries come every second\n"
+         "  --keys NAME            " + Join(keys, ", ") + " (default " + default_keys + ").\n"
+         "                         trace types nothing and writes each key event to standard\n"
+         "                         output as \"down 0xHH\" or \"up 0xHH\" (HH the Windows virtual-key\n"
+         "                         code on a US keyboard), flushed after every line\n"
+         "\n"
+         "Other:\n"
+         "  --demo                 two simulated scanners on virtual ports (pseudo-terminals):\n"
+         "                         shows lines captured and typed, and a reconnection; its keys\n"
+         "                         are shown, not typed, unless --keys names a real keyboard\n"
+         "  --help                 this text\n"
+         "\n"
+         "Status lines go to standard error: a port connected (also after a reconnection), a\n"
+         "link lost, an open that failed and why. SIGINT or SIGTERM stops the readers,\n"
+         "releases every port and exits with status 0. A bad option exits with status 2\n"
+         "before anything is opened; a port that cannot be opened at start exits with 1.\n";
+}
+
+}  // namespace lintrel::cli

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "settings/capture_options.h"
+#include "settings/line_settings.h"
+
+namespace lintrel::cli {
+
+struct PortRequest {
+  int port_number = 0;
+  std::string device_path;  // empty: the platform's default path for the port
+};
+
+struct CliOptions {
+  std::vector<PortRequest> ports;
+  LineSettings line;
+  int end_character = CaptureOptions::kDefaultEndCharacter;
+  bool truncate = false;
+  bool prefix = false;
+  int reconnect_delay_ms = CaptureOptions::kDefaultReconnectDelayMs;
+  std::string keys;  // "trace" or one of the platform's keyboards
+  bool demo = false;
+  bool help = false;
+};
+
+struct ParseResult {
+  CliOptions options;
+  std::string error;  // one line naming the option and what it accepts; empty when fine
+};
+
+// Parses the arguments after the program name. `keyboards` are the platform's real
+// keyboards; the first is the default for --keys.
+ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards);
+
+// The --help text. `default_device` describes the default device path ("/dev/ttyS(n-1)").
+std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device);
+
+}  // namespace lintrel::cli

@@ -1,0 +1,115 @@
+#include "app/cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lintrel::cli {
+namespace {
+
+const std::vector<std::string> kKeyboards = {"x11"};
+
+ParseResult Parse(std::vector<std::string> args) { return ParseCliOptions(args, kKeyboards); }
+
+TEST(CliOptionsTest, DefaultsWithOnePort) {
+  const ParseResult result = Parse({"--port", "COM3"});
+  ASSERT_EQ(result.error, "");
+  const CliOptions& options = result.options;
+  ASSERT_EQ(options.ports.size(), 1u);
+  EXPECT_EQ(options.ports[0].port_number, 3);
+  EXPECT_EQ(options.ports[0].device_path, "");
+  EXPECT_EQ(options.line.baud_index, 1);
+  EXPECT_EQ(options.line.parity_index, 0);
+  EXPECT_EQ(options.line.data_bit_index, 1);
+  EXPECT_EQ(options.line.stop_bit_index, 0);
+  EXPECT_EQ(options.end_character, 13);
+  EXPECT_FALSE(options.truncate);
+  EXPECT_FALSE(options.prefix);
+  EXPECT_EQ(options.reconnect_delay_ms, 1000);
+  EXPECT_EQ(options.keys, "x11");
+}
+
+TEST(CliOptionsTest, EveryOptionInBothSpellings) {
+  const ParseResult result =
+      Parse({"--port", "COM1=/dev/ttyUSB0", "--port=com256=/tmp/a=b", "--baud", "115200", "--parity=Mark",
+             "--data-bits", "7", "--stop-bits=2", "--end-char", "0x0a", "--truncate", "--prefix",
+             "--reconnect-delay=5000", "--keys", "trace"});
+  ASSERT_EQ(result.error, "");
+  const CliOptions& options = result.options;
+  ASSERT_EQ(options.ports.size(), 2u);
+  EXPECT_EQ(options.ports[0].device_path, "/dev/ttyUSB0");
+  EXPECT_EQ(options.ports[1].port_number, 256);
+  EXPECT_EQ(options.ports[1].device_path, "/tmp/a=b");
+  EXPECT_EQ(options.line.baud_index, 10);
+  EXPECT_EQ(options.line.parity_index, 3);
+  EXPECT_EQ(options.line.data_bit_index, 0);
+  EXPECT_EQ(options.line.stop_bit_index, 1);
+  EXPECT_EQ(options.end_character, 10);
+  EXPECT_TRUE(options.truncate);
+  EXPECT_TRUE(options.prefix);
+  EXPECT_EQ(options.reconnect_delay_ms, 5000);
+  EXPECT_EQ(options.keys, "trace");
+}
+
+// Each bad value gives one line that names the option and what it accepts.
+TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--port", "COM257"}, "--port: \"COM257\" is not COMn or COMn=DEVICE with n from 0 to 256"},
+      {{"--port", "COM0001"}, "--port"},
+      {{"--port", "ttyS0"}, "--port"},
+      {{"--port", "COM3="}, "--port"},
+      {{"--port", "COM3", "--port", "COM03"}, "--port: COM3 is given twice"},
+      {{"--port", "COM1", "--baud", "9601"}, "--baud: \"9601\" is not one of 600, 1200, 2400, 4800, 9600, "
+                                             "14400, 19200, 38400, 56000, 57600, 115200"},
+      {{"--port", "COM1", "--parity", "bad"}, "--parity: \"bad\" is not one of none, odd, even, mark, space"},
+      {{"--port", "COM1", "--data-bits", "9"}, "--data-bits: \"9\" is not 7 or 8"},
+      {{"--port", "COM1", "--stop-bits", "1.5"}, "--stop-bits: \"1.5\" is not 1 or 2"},
+      {{"--port", "COM1", "--end-char", "0"}, "--end-char"},
+      {{"--port", "COM1", "--end-char", "32"}, "--end-char"},
+      {{"--port", "COM1", "--end-char", "0x"}, "--end-char"},
+      {{"--port", "COM1", "--reconnect-delay", "499"}, "--reconnect-delay: \"499\" is not a number of "
+                                                       "milliseconds from 500 to 5000"},
+      {{"--port", "COM1", "--reconnect-delay", "5001"}, "--reconnect-delay"},
+      {{"--port", "COM1", "--keys", "win32"}, "--keys: \"win32\" is not one of x11, trace"},
+      {{"--port", "COM1", "--baud"}, "--baud needs a value"},
+      {{"--port", "COM1", "--truncate=yes"}, "--truncate takes no value"},
+      {{"--port", "COM1", "--frobnicate"}, "unknown option --frobnicate"},
+      {{"--port", "COM1", "stray"}, "unexpected argument stray"},
+      {{}, "no port given"},
+      {{"--demo", "--port", "COM1"}, "--demo"},
+  };
+  for (const auto& [args, expected] : cases) {
+    const std::string error = Parse(args).error;
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << "got: " << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+TEST(CliOptionsTest, EndCharacterInDecimalOrHex) {
+  EXPECT_EQ(Parse({"--port", "COM1", "--end-char", "31"}).options.end_character, 31);
+  EXPECT_EQ(Parse({"--port", "COM1", "--end-char", "0X1f"}).options.end_character, 31);
+  EXPECT_EQ(Parse({"--port", "COM1", "--end-char", "1"}).options.end_character, 1);
+}
+
+TEST(CliOptionsTest, HelpAndDemoNeedNoPort) {
+  EXPECT_TRUE(Parse({"--help"}).options.help);
+  EXPECT_TRUE(Parse({"-h"}).options.help);
+  const ParseResult demo = Parse({"--demo"});
+  ASSERT_EQ(demo.error, "");
+  EXPECT_TRUE(demo.options.demo);
+  EXPECT_EQ(demo.options.keys, "trace");  // the demo types into windows only when asked
+  EXPECT_EQ(Parse({"--demo", "--keys", "x11"}).options.keys, "x11");
+}
+
+TEST(CliOptionsTest, UsageDocumentsEveryOption) {
+  const std::string usage = CliUsage(kKeyboards, "/dev/ttyS(n-1)");
+  for (const char* option : {"--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",
+                             "--truncate", "--prefix", "--reconnect-delay", "--keys", "--demo", "--help",
+                             "/dev/ttyS(n-1)", "x11", "trace"}) {
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+}  // namespace lintrel::cli
