@@ -1,0 +1,62 @@
+#include "platform/stop_signal.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "posix/posix_test_support.h"
+
+namespace lintrel::platform {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(StopSignalTest, WaitTimesOutWithoutAStopRequest) {
+  auto stop = StopSignal::Install();
+  EXPECT_FALSE(stop->WaitFor(milliseconds(0)));
+  EXPECT_FALSE(stop->WaitFor(milliseconds(20)));
+}
+
+TEST(StopSignalTest, EachStopSignalIsARequestThatStays) {
+  for (int signal_number : {SIGTERM, SIGINT}) {
+    auto stop = StopSignal::Install();
+    ASSERT_EQ(raise(signal_number), 0);
+    EXPECT_TRUE(stop->WaitFor(testing::kSafetyLimit)) << strsignal(signal_number);
+    EXPECT_TRUE(stop->WaitFor(milliseconds(0))) << strsignal(signal_number);
+  }
+}
+
+TEST(StopSignalTest, SignalToTheProcessFromAnotherThreadEndsAWait) {
+  auto stop = StopSignal::Install();
+  std::thread sender([] { kill(getpid(), SIGTERM); });
+  bool requested = stop->WaitFor(testing::kSafetyLimit);
+  sender.join();
+  EXPECT_TRUE(requested);
+}
+
+TEST(StopSignalTest, ThreadsStartedLaterLeaveTheSignalsToTheWaiter) {
+  auto stop = StopSignal::Install();
+  sigset_t thread_mask;
+  sigemptyset(&thread_mask);
+  std::thread([&] { pthread_sigmask(SIG_BLOCK, nullptr, &thread_mask); }).join();
+  EXPECT_TRUE(sigismember(&thread_mask, SIGINT));
+  EXPECT_TRUE(sigismember(&thread_mask, SIGTERM));
+}
+
+TEST(StopSignalTest, WritingToAClosedPipeFailsInsteadOfEndingTheProcess) {
+  auto stop = StopSignal::Install();
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  close(pipe_fds[0]);
+  EXPECT_EQ(write(pipe_fds[1], "x", 1), -1);
+  EXPECT_EQ(errno, EPIPE);
+  close(pipe_fds[1]);
+  EXPECT_FALSE(stop->WaitFor(milliseconds(0)));
+}
+
+}  // namespace
+}  // namespace lintrel::platform
