@@ -1,0 +1,115 @@
+#include "app/cli/cli_app.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "capture/port_name.h"
+#include "platform/trace_keyboard.h"
+
+namespace lintrel::cli {
+
+void StatusLines::Print(const std::string& text) {
+  std::fprintf(out_, "lintrel: %s\n", text.c_str());
+  std::fflush(out_);
+}
+
+void StatusLines::ShowMessage(std::string_view text) {
+  std::string message(text);
+  // The message is written for a message box; a terminal wants plain line ends.
+  for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;) message.replace(at, 2, "\n");
+  Print(message);
+}
+
+void StatusLines::PortConnected(int port_number, const std::string& device_path) {
+  ++connections_;
+  const bool reconnection = lost_[port_number];
+  lost_[port_number] = false;
+  last_retry_failure_.erase(port_number);
+  Print(PortName(port_number) + (reconnection ? " reconnected: connected (" : " connected (") +
+        device_path + ")");
+}
+
+void StatusLines::PortDisconnected(int port_number) { Print(PortName(port_number) + " disconnected"); }
+
+void StatusLines::PortOpenFailed(int port_number, const std::string& device_path,
+                                 const platform::SerialError& error, bool reconnecting) {
+  const std::string reason = error.message.empty() ? device_path : error.message;
+  if (!reconnecting) {
+    Print(PortName(port_number) + " open failed: " + reason);
+    return;
+  }
+  // Retries come every second: report each new reason once.
+  std::string& last = last_retry_failure_[port_number];
+  if (last == reason) return;
+  last = reason;
+  Print(PortName(port_number) + " reconnection failed: " + reason + " (retrying every second)");
+}
+
+void StatusLines::LinkLost(int port_number) {
+  lost_[port_number] = true;
+  Print(PortName(port_number) + " link lost; reconnecting in " + std::to_string(reconnect_delay_ms_) + " ms");
+}
+
+CliApp::CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
+               std::FILE* status)
+    : options_(options),
+      status_(status, options.line, options.reconnect_delay_ms),
+      sender_(keyboard),
+      connection_(table_, capture_, driver, sender_, status_,
+                  [this](int port_number) { return DevicePath(port_number); }),
+      supervisor_(table_, connection_, capture_, status_) {
+  capture_.prefix_flag.store(options.prefix ? 1 : 0);
+  capture_.truncate_flag.store(options.truncate ? 1 : 0);
+  capture_.reconnect_delay_ms.store(options.reconnect_delay_ms);
+  capture_.end_character.store(options.end_character);
+}
+
+CliApp::~CliApp() { Release(); }
+
+bool CliApp::ConnectAll() {
+  for (const PortRequest& request : options_.ports) {
+    table_.current_port = request.port_number;
+    if (!connection_.TogglePortConnection(request.port_number)) return false;
+  }
+  return true;
+}
+
+void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& finished) {
+  using Clock = LinkSupervisor::Clock;
+  // How often `finished` is asked, when there is one.
+  constexpr auto kFinishedPoll = std::chrono::milliseconds(50);
+  Clock::time_point next_tick = Clock::now() + LinkSupervisor::kTickInterval;
+  while (!(finished && finished())) {
+    Clock::time_point wake = next_tick;
+    if (const auto due = supervisor_.NextDue()) wake = std::min(wake, *due);
+    if (finished) wake = std::min(wake, Clock::now() + kFinishedPoll);
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
+    if (stop.WaitFor(std::max(timeout, std::chrono::milliseconds(0)))) return;
+
+    const Clock::time_point now = Clock::now();
+    if (now >= next_tick) {
+      supervisor_.Tick(now);
+      // Keep the one-second rhythm; after a stall, start again from now.
+      next_tick += LinkSupervisor::kTickInterval;
+      if (next_tick <= now) next_tick = now + LinkSupervisor::kTickInterval;
+    }
+    supervisor_.RunDue(now);
+  }
+}
+
+void CliApp::Release() { connection_.ReleaseAllPorts(); }
+
+std::string CliApp::DevicePath(int port_number) const {
+  for (const PortRequest& request : options_.ports) {
+    if (request.port_number == port_number && !request.device_path.empty()) return request.device_path;
+  }
+  return platform::DefaultDevicePath(port_number);
+}
+
+std::unique_ptr<platform::Keyboard> OpenKeyboard(const std::string& name, std::FILE* trace_out,
+                                                 std::string* error) {
+  if (name == "trace") return std::make_unique<platform::TraceKeyboard>(trace_out);
+  return platform::OpenSystemKeyboard(name, error);
+}
+
+}  // namespace lintrel::cli

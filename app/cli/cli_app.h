@@ -1,0 +1,84 @@
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/cli/cli_options.h"
+#include "capture/keystroke_sender.h"
+#include "capture/link_supervisor.h"
+#include "capture/port_connection.h"
+#include "capture/port_table.h"
+#include "capture/ui_hooks.h"
+#include "platform/keyboard.h"
+#include "platform/serial_port.h"
+#include "platform/stop_signal.h"
+
+namespace lintrel::cli {
+
+// The user interface of the command line: status lines on a stream.
+class StatusLines : public UiHooks {
+ public:
+  StatusLines(std::FILE* out, LineSettings line, int reconnect_delay_ms)
+      : out_(out), line_(std::move(line)), reconnect_delay_ms_(reconnect_delay_ms) {}
+
+  LineSettings PullLineSettings() override { return line_; }
+  void ShowMessage(std::string_view text) override;
+  void PortConnected(int port_number, const std::string& device_path) override;
+  void PortDisconnected(int port_number) override;
+  void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
+                      bool reconnecting) override;
+  void LinkLost(int port_number) override;
+
+  // How many times any port has connected; readable from any thread.
+  int connections() const { return connections_.load(); }
+
+ private:
+  void Print(const std::string& text);
+
+  std::FILE* out_;
+  LineSettings line_;
+  int reconnect_delay_ms_;
+  std::atomic<int> connections_{0};
+  std::map<int, bool> lost_;                       // ports between a lost link and its re-open
+  std::map<int, std::string> last_retry_failure_;  // so each new reason is reported once
+};
+
+// The capture engine as the command line runs it.
+class CliApp {
+ public:
+  CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
+         std::FILE* status);
+  ~CliApp();
+
+  // Connects every requested port; false (with status lines) if one could not be opened.
+  bool ConnectAll();
+  // Supervises the links until a stop is requested or `finished` says so.
+  void Serve(platform::StopSignal& stop, const std::function<bool()>& finished = {});
+  // Stops every reader and releases every port.
+  void Release();
+
+  KeystrokeSender& sender() { return sender_; }
+  const StatusLines& status() const { return status_; }
+
+ private:
+  std::string DevicePath(int port_number) const;
+
+  CliOptions options_;
+  CaptureOptions capture_;
+  StatusLines status_;
+  KeystrokeSender sender_;
+  PortTable table_;
+  PortConnection connection_;
+  LinkSupervisor supervisor_;
+};
+
+// Opens the keyboard that --keys names ("trace" writes to `trace_out`); null and *error
+// when it cannot be opened.
+std::unique_ptr<platform::Keyboard> OpenKeyboard(const std::string& name, std::FILE* trace_out,
+                                                 std::string* error);
+
+}  // namespace lintrel::cli
