@@ -1,6 +1,5 @@
 #include "capture/link_supervisor.h"
 
-#include <algorithm>
 
 namespace lintrel {
 

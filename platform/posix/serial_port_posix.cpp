@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,7 +53,7 @@ SerialError ErrorFromErrno(const std::string& path, int error_number) {
       error.kind = SerialErrorKind::kIo;
       break;
   }
-  error.message = Describe(path) + ": " + std::strerror(error_number);
+  error.message = Describe(path) + ": " + std::generic_category().message(error_number);
   return error;
 }
 
@@ -80,7 +81,7 @@ std::optional<SerialError> ApplyCustomBaudRate(int fd, const std::string& path,
       error_number == EINVAL ? SerialErrorKind::kInvalidArgument : SerialErrorKind::kUnsupported;
   return MakeError(kind, error_number,
                    Describe(path) + ": cannot set " + std::to_string(baud_rate) +
-                       " baud: " + std::strerror(error_number));
+                       " baud: " + std::generic_category().message(error_number));
 }
 
 std::optional<SerialError> Configure(int fd, const std::string& path,

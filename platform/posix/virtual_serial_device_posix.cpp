@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <memory>
 #include <string>
 
@@ -14,7 +15,7 @@
 namespace lintrel::platform {
 namespace {
 
-std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string SystemError(const std::string& what) { return what + ": " + std::generic_category().message(errno); }
 
 class PosixVirtualSerialDevice final : public VirtualSerialDevice {
  public:
