@@ -1,0 +1,524 @@
+// lintrel-cli run as a separate process against pseudo-terminal devices: what it types (the
+// trace keyboard's key events on standard output), what it reports (status lines on standard
+// error) and how it ends.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/cli_process.h"
+#include "platform/serial_port.h"
+#include "platform/virtual_serial_device.h"
+#include "posix/posix_test_support.h"
+
+namespace lintrel::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr char kCliPath[] = LINTREL_CLI_PATH;
+// The shortest reconnection delay the program accepts, to keep the tests quick.
+constexpr char kQuickReconnect[] = "500";
+// Between two writes that must reach the program as two separate reads.
+constexpr milliseconds kPauseBetweenReads(150);
+
+std::vector<std::string> CliArgs(std::vector<std::string> args) {
+  args.insert(args.end(), {"--keys", "trace", "--reconnect-delay", kQuickReconnect});
+  return args;
+}
+
+std::string PortArg(int port_number, const std::string& device_path) {
+  return "COM" + std::to_string(port_number) + "=" + device_path;
+}
+
+std::string Connected(int port_number, const std::string& device_path) {
+  return "lintrel: COM" + std::to_string(port_number) + " connected (" + device_path + ")\n";
+}
+
+std::unique_ptr<platform::VirtualSerialDevice> MakeDevice(const std::string& link_path) {
+  std::string error;
+  std::unique_ptr<platform::VirtualSerialDevice> device =
+      platform::VirtualSerialDevice::Create(link_path, &error);
+  EXPECT_NE(device, nullptr) << error;
+  return device;
+}
+
+// Blocks while the device's pseudo-terminal is full: between two drains of the program's
+// output, send only what fits even if the program reads none of it.
+bool Send(platform::VirtualSerialDevice& device, const std::string& text) {
+  return device.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+// Trace lines for typing `key` without and with Shift.
+std::vector<std::string> Press(uint8_t key) {
+  char down[16];
+  char up[16];
+  std::snprintf(down, sizeof down, "down 0x%02X", key);
+  std::snprintf(up, sizeof up, "up 0x%02X", key);
+  return {down, up};
+}
+
+std::vector<std::string> ShiftPress(uint8_t key) {
+  std::vector<std::string> events = {"down 0x10"};
+  for (std::string& event : Press(key)) events.push_back(event);
+  events.push_back("up 0x10");
+  return events;
+}
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const std::vector<std::string>& part : parts)
+    all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+struct KeyEvent {
+  bool down = false;
+  int key = -1;
+};
+
+// One trace line, "down 0xHH" or "up 0xHH" exactly; empty for anything else.
+std::optional<KeyEvent> ParseEvent(const std::string& line) {
+  for (const bool down : {true, false}) {
+    const std::string lead = down ? "down 0x" : "up 0x";
+    if (line.size() != lead.size() + 2 || line.rfind(lead, 0) != 0) continue;
+    int key = 0;
+    for (char digit : line.substr(lead.size())) {
+      const bool decimal = digit >= '0' && digit <= '9';
+      const bool hex_letter = digit >= 'A' && digit <= 'F';
+      if (!decimal && !hex_letter) return std::nullopt;
+      key = key * 16 + (decimal ? digit - '0' : digit - 'A' + 10);
+    }
+    return KeyEvent{.down = down, .key = key};
+  }
+  return std::nullopt;
+}
+
+// Reads a trace back into the text typed, for the small alphabet the tests send: digits,
+// capital letters (Shift held around the letter's key) and carriage return. Any other key,
+// or events that are not whole key presses, make it fail with *error saying where.
+std::optional<std::string> DecodeTrace(const std::vector<std::string>& lines, std::string* error) {
+  std::vector<KeyEvent> events;
+  for (std::size_t at = 0; at < lines.size(); ++at) {
+    const std::optional<KeyEvent> event = ParseEvent(lines[at]);
+    if (!event) {
+      *error = "line " + std::to_string(at) + " is not a key event: \"" + lines[at] + "\"";
+      return std::nullopt;
+    }
+    events.push_back(*event);
+  }
+  constexpr int kShift = 0x10;
+  const auto is = [&](std::size_t at, bool down, int key) {
+    return at < events.size() && events[at].down == down && events[at].key == key;
+  };
+  std::string text;
+  std::size_t at = 0;
+  while (at < events.size()) {
+    const bool shifted = is(at, true, kShift);
+    const std::size_t press = shifted ? at + 1 : at;
+    const int key = press < events.size() ? events[press].key : -1;
+    const bool whole_press = is(press, true, key) && is(press + 1, false, key) &&
+                             (!shifted || is(press + 2, false, kShift));
+    const bool letter = key >= 'A' && key <= 'Z';
+    const bool digit_or_enter = (key >= '0' && key <= '9') || key == 0x0D;
+    if (!whole_press || (shifted ? !letter : !digit_or_enter)) {
+      *error = "events from line " + std::to_string(at) + " are not one key press of the alphabet";
+      return std::nullopt;
+    }
+    text += key == 0x0D ? '\r' : static_cast<char>(key);
+    at = press + (shifted ? 3 : 2);
+  }
+  return text;
+}
+
+// How many trace lines typing `text` (of the decoder's alphabet) takes.
+std::size_t TraceLength(const std::string& text) {
+  std::size_t lines = 0;
+  for (char c : text) lines += (c >= 'A' && c <= 'Z') ? 4 : 2;
+  return lines;
+}
+
+class CliEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(directory_.ok()); }
+
+  std::string Link(const std::string& name) const { return directory_.File(name); }
+
+  TemporaryDirectory directory_;
+};
+
+// One write to the device, then either a wait until the trace has `trace_lines_after` lines,
+// or (when that is 0) a pause so that the next write arrives as a read of its own.
+struct Step {
+  std::string bytes;
+  std::size_t trace_lines_after = 0;
+};
+
+struct TypingCase {
+  const char* name;
+  std::vector<std::string> options;
+  int port_number;
+  std::vector<Step> steps;
+  std::vector<std::string> expected_trace;
+};
+
+std::vector<TypingCase> TypingCases() {
+  const std::vector<std::string> enter = Press(0x0D);
+  const std::vector<std::string> com7_prefix =
+      Concat({ShiftPress('C'), ShiftPress('O'), ShiftPress('M'), Press('7'), ShiftPress(0xBA)});
+  std::vector<std::string> full_line;
+  for (std::size_t i = 0; i < 1023; ++i) {
+    for (std::string& event : Press('5')) full_line.push_back(event);
+  }
+
+  return {
+      {"whole line",
+       {},
+       1,
+       {{"Ab\r", 8}},
+       {"down 0x10", "down 0x41", "up 0x41", "up 0x10", "down 0x42", "up 0x42", "down 0x0D",
+        "up 0x0D"}},
+      // Prefixed, so that a line wrongly ended after the first read would show as two.
+      {"line over two reads, prefixed",
+       {"--prefix"},
+       7,
+       {{"AB", 0}, {"\r", 18}},
+       Concat({com7_prefix, ShiftPress('A'), ShiftPress('B'), enter})},
+      {"truncate drops the end character",
+       {"--truncate"},
+       1,
+       {{"Ab\r", 6}},
+       Concat({ShiftPress('A'), Press('B')})},
+      // A read ending with CR does not end the line when the end character is ETX.
+      {"end character 0x03",
+       {"--end-char", "0x03"},
+       1,
+       {{"A\r", 0}, {"B\x03", 12}},
+       Concat({ShiftPress('A'), enter, ShiftPress('B'), Press(0x03)})},
+      {"end character 0x03, truncated",
+       {"--end-char", "0x03", "--truncate"},
+       1,
+       {{"7\x03", 2}},
+       Press('7')},
+      // The full line must be typed (and flushed) before its end character is sent.
+      {"a line ends at 1023 characters",
+       {},
+       1,
+       {{std::string(1023, '5'), 2046}, {"\r", 2048}},
+       Concat({full_line, enter})},
+  };
+}
+
+TEST_F(CliEndToEndTest, TypesEachLineAsTheLineRulesSay) {
+  for (const TypingCase& test : TypingCases()) {
+    SCOPED_TRACE(test.name);
+    const std::string link = Link("typing-" + std::to_string(test.port_number));
+    std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
+    ASSERT_NE(device, nullptr);
+    std::vector<std::string> args = {"--port", PortArg(test.port_number, link)};
+    args.insert(args.end(), test.options.begin(), test.options.end());
+    ChildProcess cli(kCliPath, CliArgs(args));
+    ASSERT_TRUE(cli.started());
+    ASSERT_TRUE(cli.WaitForErr(Connected(test.port_number, link))) << cli.Describe();
+
+    for (const Step& step : test.steps) {
+      ASSERT_TRUE(Send(*device, step.bytes));
+      if (step.trace_lines_after == 0) {
+        cli.DrainFor(kPauseBetweenReads);
+      } else {
+        ASSERT_TRUE(cli.WaitForOutLines(step.trace_lines_after)) << cli.Describe();
+      }
+    }
+    // Ending the program first shows that nothing more was typed afterwards.
+    ASSERT_TRUE(cli.Signal(SIGTERM));
+    const std::optional<ExitStatus> status = cli.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << cli.Describe();
+    EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
+    EXPECT_EQ(cli.out(), JoinLines(test.expected_trace));
+  }
+}
+
+struct Scanner {
+  int port_number;
+  char tag;  // the letter every line of this port begins with
+  std::unique_ptr<platform::VirtualSerialDevice> device;
+  std::string link;
+};
+
+// The n-th line a port sends: its letter, n in three digits, then n % 11 more of its letter.
+std::string ScanLine(char tag, int sequence) {
+  char number[8];
+  std::snprintf(number, sizeof number, "%03d", sequence);
+  return std::string(1, tag) + number + std::string(static_cast<std::size_t>(sequence % 11), tag);
+}
+
+TEST_F(CliEndToEndTest, LinesFromSeveralPortsArriveWholeAndInOrder) {
+  constexpr int kLinesPerPort = 50;
+  std::vector<Scanner> scanners;
+  std::vector<std::string> args;
+  for (const auto& [port_number, tag] : {std::pair{1, 'A'}, {2, 'B'}, {10, 'C'}, {256, 'D'}}) {
+    Scanner scanner{.port_number = port_number,
+                    .tag = tag,
+                    .device = nullptr,
+                    .link = Link("COM" + std::to_string(port_number))};
+    scanner.device = MakeDevice(scanner.link);
+    ASSERT_NE(scanner.device, nullptr);
+    args.insert(args.end(), {"--port", PortArg(port_number, scanner.link)});
+    scanners.push_back(std::move(scanner));
+  }
+  ChildProcess cli(kCliPath, CliArgs(args));
+  ASSERT_TRUE(cli.started());
+  for (const Scanner& scanner : scanners) {
+    ASSERT_TRUE(cli.WaitForErr(Connected(scanner.port_number, scanner.link))) << cli.Describe();
+  }
+
+  // Round after round every port sends its next line, starting with a different port each
+  // round, so that the ports' reader threads type at the same time.
+  std::size_t expected_trace_lines = 0;
+  for (int sequence = 0; sequence < kLinesPerPort; ++sequence) {
+    for (std::size_t i = 0; i < scanners.size(); ++i) {
+      Scanner& scanner = scanners[(i + static_cast<std::size_t>(sequence)) % scanners.size()];
+      const std::string line = ScanLine(scanner.tag, sequence) + "\r";
+      ASSERT_TRUE(Send(*scanner.device, line));
+      expected_trace_lines += TraceLength(line);
+    }
+    cli.DrainFor(milliseconds(2));
+  }
+  ASSERT_TRUE(cli.WaitForOutLines(expected_trace_lines)) << cli.Describe();
+
+  std::string error;
+  const std::optional<std::string> typed = DecodeTrace(cli.OutLines(), &error);
+  ASSERT_TRUE(typed.has_value()) << error;
+  ASSERT_FALSE(typed->empty());
+  EXPECT_EQ(typed->back(), '\r') << "the trace ends in the middle of a line";
+  std::map<char, std::vector<int>> sequences_by_tag;
+  std::size_t start = 0;
+  for (std::size_t end; (end = typed->find('\r', start)) != std::string::npos; start = end + 1) {
+    const std::string line = typed->substr(start, end - start);
+    const int sequence = line.size() >= 4 ? std::atoi(line.substr(1, 3).c_str()) : -1;
+    ASSERT_EQ(line, ScanLine(line.empty() ? '?' : line[0], sequence)) << "a mixed or broken line";
+    sequences_by_tag[line[0]].push_back(sequence);
+  }
+  std::vector<int> in_order(kLinesPerPort);
+  for (int i = 0; i < kLinesPerPort; ++i) in_order[static_cast<std::size_t>(i)] = i;
+  for (const Scanner& scanner : scanners) {
+    EXPECT_EQ(sequences_by_tag[scanner.tag], in_order) << "COM" << scanner.port_number;
+  }
+  EXPECT_EQ(sequences_by_tag.size(), scanners.size());
+}
+
+TEST_F(CliEndToEndTest, ReconnectsToADeviceThatComesBackWithoutSpinningMeanwhile) {
+  const std::string link = Link("scanner");
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
+  ASSERT_NE(device, nullptr);
+  ChildProcess cli(kCliPath, CliArgs({"--port", PortArg(3, link)}));
+  ASSERT_TRUE(cli.started());
+  ASSERT_TRUE(cli.WaitForErr(Connected(3, link))) << cli.Describe();
+  ASSERT_TRUE(Send(*device, "1\r"));
+  ASSERT_TRUE(cli.WaitForOutLines(4)) << cli.Describe();
+
+  device->Unplug();
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM3 link lost; reconnecting in 500 ms\n"))
+      << cli.Describe();
+  const std::optional<milliseconds> cpu_before = cli.CpuTime();
+  ASSERT_TRUE(cli.WaitUntil([&] {
+    const std::size_t failed = cli.err().find("lintrel: COM3 reconnection failed: ");
+    return failed != std::string::npos &&
+           cli.err().find("(retrying every second)\n", failed) != std::string::npos;
+  })) << cli.Describe();
+  // Long enough for the first re-open and a retry or two to fail.
+  cli.DrainFor(milliseconds(1500));
+  const std::optional<milliseconds> cpu_after = cli.CpuTime();
+  ASSERT_TRUE(cpu_before.has_value() && cpu_after.has_value());
+  // Waiting for the device must not be a busy loop: it would burn the whole wait.
+  EXPECT_LT((*cpu_after - *cpu_before).count(), 300) << "CPU time while the device was gone";
+
+  std::string error;
+  ASSERT_TRUE(device->Plug(&error)) << error;
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM3 reconnected: connected (" + link + ")\n"))
+      << cli.Describe();
+  ASSERT_TRUE(Send(*device, "2\r"));
+  ASSERT_TRUE(cli.WaitForOutLines(8)) << cli.Describe();
+  EXPECT_EQ(cli.out(), JoinLines(Concat({Press('1'), Press(0x0D), Press('2'), Press(0x0D)})));
+
+  ASSERT_TRUE(cli.Signal(SIGTERM));
+  const std::optional<ExitStatus> status = cli.WaitForExit();
+  ASSERT_TRUE(status.has_value()) << cli.Describe();
+  EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
+}
+
+// Reads what is waiting on the device's port side without the serial driver (whose open
+// would purge it); empty if nothing is.
+std::string PendingOnPortSide(const std::string& link) {
+  const int fd = open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "";
+  char buffer[64];
+  const ssize_t count = read(fd, buffer, sizeof buffer);
+  close(fd);
+  return count > 0 ? std::string(buffer, static_cast<std::size_t>(count)) : "";
+}
+
+struct BadOptionCase {
+  std::vector<std::string> args;  // "DEVICE" stands for a real device's path
+  std::string option_named;
+};
+
+TEST_F(CliEndToEndTest, BadOptionEndsWithStatusTwoAndOneLineBeforeOpeningAnything) {
+  const std::string link = Link("untouched");
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
+  ASSERT_NE(device, nullptr);
+  const std::vector<BadOptionCase> cases = {
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--bogus"}, "--bogus"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--baud", "9601"}, "--baud"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--parity", "x"}, "--parity"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--port", "COM257"}, "--port"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--end-char", "0"}, "--end-char"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--end-char", "32"}, "--end-char"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--reconnect-delay", "499"},
+       "--reconnect-delay"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--reconnect-delay", "5001"},
+       "--reconnect-delay"},
+      {{"--port", "COM1=DEVICE", "--keys", "nope"}, "--keys"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--baud"}, "--baud"},
+      {{"--keys", "trace"}, "--port"},
+  };
+  for (const BadOptionCase& test : cases) {
+    std::vector<std::string> args = test.args;
+    for (std::string& arg : args) {
+      if (arg == "COM1=DEVICE") arg = PortArg(1, link);
+    }
+    SCOPED_TRACE(JoinLines(args));
+    // Bytes the device sent before: opening the port would purge them.
+    ASSERT_TRUE(Send(*device, "canary"));
+
+    ChildProcess cli(kCliPath, args);
+    ASSERT_TRUE(cli.started());
+    const std::optional<ExitStatus> status = cli.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << cli.Describe();
+    EXPECT_TRUE(status->exited && status->code == 2) << cli.Describe();
+    EXPECT_EQ(cli.out(), "");
+    ASSERT_EQ(cli.ErrLines().size(), 1u) << cli.Describe();
+    EXPECT_EQ(cli.err().back(), '\n');
+    EXPECT_EQ(cli.err().rfind("lintrel-cli: ", 0), 0u) << cli.err();
+    EXPECT_NE(cli.err().find(test.option_named), std::string::npos) << cli.err();
+    EXPECT_EQ(PendingOnPortSide(link), "canary") << "the port was opened";
+  }
+}
+
+TEST_F(CliEndToEndTest, PortThatCannotBeOpenedAtStartEndsWithStatusOne) {
+  const std::string busy_link = Link("held");
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(busy_link);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
+  platform::OpenResult holder = driver->Open(busy_link, {});
+  ASSERT_NE(holder.port, nullptr) << holder.error.message;
+
+  struct {
+    const char* name;
+    std::string port;
+    std::string reason;
+  } const cases[] = {
+      {"missing device", PortArg(4, Link("missing")),
+       "lintrel: COM4 open failed: " + Link("missing")},
+      {"device in use", PortArg(5, busy_link), "in use"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    ChildProcess cli(kCliPath, CliArgs({"--port", test.port}));
+    ASSERT_TRUE(cli.started());
+    const std::optional<ExitStatus> status = cli.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << cli.Describe();
+    EXPECT_TRUE(status->exited && status->code == 1) << cli.Describe();
+    EXPECT_EQ(cli.out(), "");
+    EXPECT_NE(cli.err().find(" open failed: "), std::string::npos) << cli.err();
+    EXPECT_NE(cli.err().find(test.reason), std::string::npos) << cli.err();
+    EXPECT_NE(cli.err().find("Port open fail!!"), std::string::npos) << cli.err();
+    EXPECT_NE(cli.err().find("Please check the status!!"), std::string::npos) << cli.err();
+  }
+}
+
+// Digits in an order that does not repeat within the flood, so that lost or reordered bytes
+// show in what was typed.
+std::string FloodDigits(std::size_t count) {
+  std::string digits;
+  uint32_t state = 12345;
+  for (std::size_t i = 0; i < count; ++i) {
+    state = state * 1103515245u + 12345u;
+    digits += static_cast<char>('0' + (state >> 16) % 10);
+  }
+  return digits;
+}
+
+TEST_F(CliEndToEndTest, StopSignalReleasesThePortsAndEndsWithStatusZero) {
+  // Half before the signal and half after. The test drains the program's output only
+  // between writes, so the program may be stuck writing its trace while the test writes:
+  // the whole flood fits in what a pseudo-terminal holds unread (4 KiB in its line
+  // discipline plus the kernel's receive buffers, about 20 KiB on Linux 6), so that no
+  // write can block on a program that does not read.
+  constexpr std::size_t kFloodHalf = 4 * 1024;
+  constexpr std::size_t kWriteSize = 1024;
+  std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
+  for (const int signal_number : {SIGTERM, SIGINT}) {
+    for (const bool flood : {false, true}) {
+      SCOPED_TRACE(std::string(signal_number == SIGTERM ? "SIGTERM" : "SIGINT") +
+                   (flood ? " during a flood without end character" : " while idle"));
+      const std::string link = Link("stop");
+      std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
+      ASSERT_NE(device, nullptr);
+      ChildProcess cli(kCliPath, CliArgs({"--port", PortArg(2, link)}));
+      ASSERT_TRUE(cli.started());
+      ASSERT_TRUE(cli.WaitForErr(Connected(2, link))) << cli.Describe();
+
+      const std::string data = FloodDigits(flood ? 2 * kFloodHalf : 0);
+      const auto send_range = [&](std::size_t from, std::size_t to) {
+        for (std::size_t at = from; at < to; at += kWriteSize) {
+          ASSERT_TRUE(Send(*device, data.substr(at, std::min(kWriteSize, to - at))));
+        }
+      };
+      if (flood) {
+        send_range(0, kFloodHalf);
+        ASSERT_TRUE(cli.WaitForOutLines(1)) << cli.Describe();
+      }
+      ASSERT_TRUE(cli.Signal(signal_number));
+      if (flood) send_range(kFloodHalf, data.size());
+
+      const std::optional<ExitStatus> status = cli.WaitForExit();
+      ASSERT_TRUE(status.has_value()) << cli.Describe();
+      EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
+      EXPECT_NE(cli.err().find("lintrel: stopping\n"), std::string::npos) << cli.err();
+      // Whatever was typed are whole key presses of the data, in the order sent.
+      std::string error;
+      const std::optional<std::string> typed = DecodeTrace(cli.OutLines(), &error);
+      ASSERT_TRUE(typed.has_value()) << error;
+      EXPECT_TRUE(cli.out().empty() || cli.out().back() == '\n');
+      EXPECT_EQ(data.compare(0, typed->size(), *typed), 0) << "typed text is not what was sent";
+
+      platform::OpenResult reopened = driver->Open(link, {});
+      EXPECT_NE(reopened.port, nullptr) << "not released: " << reopened.error.message;
+      reopened.port.reset();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lintrel::testing
