@@ -194,7 +194,7 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
       return 1;
     }
   }
-  auto showing = std::make_unique<ShowingKeyboard>(std::move(keyboard));
+  ShowingKeyboard shown(std::move(keyboard));
 
   const std::filesystem::path directory = MakeDemoDirectory();
   if (directory.empty()) {
@@ -222,7 +222,6 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
   std::fflush(out);
 
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
-  ShowingKeyboard& shown = *showing;
   std::mutex typed_mutex;
   std::vector<std::pair<int, std::string>> typed;
   int result = 0;
