@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lintrel {
+
+// One serial port offered to the user: its name (COMn) and, where the platform names
+// devices by path, the device behind it (empty: the platform's default path for COMn).
+struct PortEntry {
+  std::string name;
+  std::string device_path;
+};
+
+// The ports offered in the Port list, kept in the list's own order: case-insensitive text
+// order, so "COM10" stands before "COM2". Duplicates are kept.
+class PortList {
+ public:
+  // Inserts at the place the sorted list gives it, after any entries that compare equal.
+  void Add(std::string name, std::string device_path = {});
+
+  const std::vector<PortEntry>& entries() const { return entries_; }
+  bool empty() const { return entries_.empty(); }
+  std::size_t size() const { return entries_.size(); }
+
+  // The entry to select for a saved port name: the first entry whose text begins with
+  // `saved` (case-insensitive), searching from entry 1 to the end and then entry 0, so
+  // that entry 0 is examined last. Empty when nothing matches or `saved` is empty.
+  std::optional<std::size_t> FindSaved(std::string_view saved) const;
+
+ private:
+  std::vector<PortEntry> entries_;
+};
+
+}  // namespace lintrel

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace lintrel {
+
+// The per-user values one application keeps between runs: named entries, each a string or
+// a 32-bit integer. On Windows they are registry values of the application's key; elsewhere
+// they live in a settings file.
+//
+// Writes may be held back until Flush(): nothing is guaranteed stored before it returns
+// true.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+
+  // Empty when the entry is missing or holds a value of another kind.
+  virtual std::optional<std::string> ReadString(const std::string& entry) = 0;
+  virtual std::optional<int32_t> ReadInt(const std::string& entry) = 0;
+
+  virtual void WriteString(const std::string& entry, const std::string& value) = 0;
+  virtual void WriteInt(const std::string& entry, int32_t value) = 0;
+
+  // Makes every write so far durable. On failure returns false and sets *error to a
+  // reason a person can read.
+  virtual bool Flush(std::string* error) = 0;
+};
+
+}  // namespace lintrel
