@@ -67,6 +67,8 @@ void ReaderThread::Run() {
         if (wait.events == platform::kEventCarrierChanged) slot_.link_state.store(LinkState::kLost);
       } else if (wait.outcome == platform::WaitOutcome::kDeferred) {
         device_present = read_and_append(wait.events);
+      } else if (wait.outcome == platform::WaitOutcome::kDeviceGone) {
+        device_present = false;
       }
       if (!device_present) {
         // Reading a vanished device would only fail again at once: report the lost link

@@ -21,6 +21,7 @@ enum class WaitOutcome {
   kDeferred,   // the wait blocked until an event arrived
   kWoken,      // Wake() ended the wait, or had been called before it; no events
   kFailed,     // the wait failed for another reason; no events
+  kDeviceGone, // the device has disappeared: waiting again would only fail again
 };
 
 struct WaitResult {

@@ -138,6 +138,19 @@ TEST_F(ReaderThreadTest, VanishedDeviceIsALostLinkAndTheReaderStopsReading) {
   reader_.Stop();
 }
 
+TEST_F(ReaderThreadTest, WaitThatFindsTheDeviceGoneEndsTheReaderWithoutReading) {
+  StartAndSettle();
+  port_.PushImmediate("AB");
+  port_.Push({.outcome = WaitOutcome::kDeviceGone, .events = 0, .bytes = {'C', '\r'}});
+  ASSERT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
+  const int waits = port_.waits();
+  port_.PushImmediate("D\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(port_.waits(), waits);
+  EXPECT_TRUE(Typed().empty());
+  reader_.Stop();
+}
+
 TEST_F(ReaderThreadTest, StopWakesABlockedWaitAndJoins) {
   StartAndSettle();
   reader_.Stop();
