@@ -1,0 +1,30 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "settings/line_settings.h"
+#include "settings/settings_store.h"
+
+namespace lintrel {
+
+// Names of the entries that hold the line settings, in every store (registry or file).
+inline constexpr const char* kPortEntry = "Port";
+inline constexpr const char* kBaudRateEntry = "Baud rate";
+inline constexpr const char* kParityEntry = "Parity";
+inline constexpr const char* kDataBitEntry = "Databit";
+inline constexpr const char* kStopBitEntry = "Stop bit";
+
+// The entries above that hold integers, in the order they are saved.
+inline constexpr std::array<const char*, 4> kLineSettingsIntegerEntries = {
+    kBaudRateEntry, kParityEntry, kDataBitEntry, kStopBitEntry};
+
+// Reads the line settings. An entry that is missing (or of the wrong kind) gets its default;
+// stored values are taken as they are, even outside the lists they index.
+LineSettings LoadLineSettings(SettingsStore& store);
+
+// Writes the port name, then the four positions, then flushes the store once. Returns the
+// result of the flush; on failure *error holds the reason.
+bool SaveLineSettings(SettingsStore& store, const LineSettings& settings, std::string* error);
+
+}  // namespace lintrel

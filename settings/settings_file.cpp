@@ -1,0 +1,478 @@
+#include "settings/settings_file.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <random>
+#include <system_error>
+#include <utility>
+
+#include "settings/line_settings_store.h"
+
+namespace lintrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kPinPrefix = "Device COM";
+constexpr int kMaxPinnedPort = 256;
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::size_t kMaxQuotedBytes = 40;
+constexpr std::size_t kWarningsInSummary = 3;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsBlankText(std::string_view text) { return std::all_of(text.begin(), text.end(), IsBlank); }
+
+// Length of the well-formed UTF-8 sequence starting at text[at], or 0 when there is none
+// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut short).
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char min_second = 0x80;
+  unsigned char max_second = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) min_second = 0xA0;  // overlong
+    if (lead == 0xED) max_second = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) min_second = 0x90;  // overlong
+    if (lead == 0xF4) max_second = 0x8F;  // beyond U+10FFFF
+  } else {
+    return 0;
+  }
+  if (text.size() - at < length) return 0;
+  const auto second = static_cast<unsigned char>(text[at + 1]);
+  if (second < min_second || second > max_second) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[at + i]);
+    if (next < 0x80 || next > 0xBF) return 0;
+  }
+  return length;
+}
+
+// Why the bytes of a line cannot be settings text, or nullopt when they can.
+std::optional<std::string> LineBytesProblem(std::string_view line) {
+  if (line.find('\0') != std::string_view::npos) return "contains a NUL byte";
+  std::size_t at = 0;
+  while (at < line.size()) {
+    const auto c = static_cast<unsigned char>(line[at]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return "contains a control character";
+    const std::size_t length = Utf8SequenceLength(line, at);
+    if (length == 0) return "is not UTF-8 text";
+    at += length;
+  }
+  return std::nullopt;
+}
+
+// The text in quotes for a message: cut to a readable length at a character boundary, with
+// '?' for each byte that is a control character or not UTF-8.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  std::size_t at = 0;
+  while (at < text.size() && at < kMaxQuotedBytes) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    const std::size_t length = Utf8SequenceLength(text, at);
+    if (length == 0 || c < 0x20 || c == 0x7F) {
+      quoted += '?';
+      ++at;
+    } else {
+      quoted.append(text.substr(at, length));
+      at += length;
+    }
+  }
+  if (at < text.size()) quoted += "...";
+  return quoted + "\"";
+}
+
+bool IsIntegerEntry(std::string_view name) {
+  return std::any_of(kLineSettingsIntegerEntries.begin(), kLineSettingsIntegerEntries.end(),
+                     [name](const char* entry) { return name == entry; });
+}
+
+// The port number of a "Device COMn" name with n written in plain decimal and in range.
+std::optional<int> PinnedPortNumber(std::string_view name) {
+  if (!name.starts_with(kPinPrefix)) return std::nullopt;
+  const std::string_view digits = name.substr(kPinPrefix.size());
+  const bool plain_decimal = !digits.empty() && digits.size() <= 3 &&
+                             std::all_of(digits.begin(), digits.end(), IsDigit) &&
+                             (digits.size() == 1 || digits.front() != '0');
+  if (!plain_decimal) return std::nullopt;
+  int number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (error != std::errc() || end != digits.data() + digits.size() || number > kMaxPinnedPort) {
+    return std::nullopt;
+  }
+  return number;
+}
+
+bool IsDevicePath(std::string_view value) { return !value.empty() && value.front() == '/'; }
+
+// What is wrong with a well-formed line's entry: reported, but the entry is kept.
+std::optional<std::string> EntryProblem(std::string_view name, std::string_view value) {
+  if (IsBlank(name.front()) || IsBlank(name.back())) {
+    return Quoted(name) + " has blanks around its name, so it names no known entry";
+  }
+  if (IsIntegerEntry(name) && !ParseSettingsInt(value)) {
+    return Quoted(name) + " is not a 32-bit decimal number";
+  }
+  if (name.starts_with(kPinPrefix)) {
+    if (!PinnedPortNumber(name)) return Quoted(name) + " names no port from COM0 to COM256";
+    if (!IsDevicePath(value)) return Quoted(name) + " is not an absolute device path";
+  }
+  return std::nullopt;
+}
+
+class Parser {
+ public:
+  ParsedSettings Parse(std::string_view text) {
+    if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
+    std::size_t line_number = 0;
+    while (!text.empty()) {
+      const std::size_t end = text.find('\n');
+      std::string_view line = text.substr(0, end);
+      text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+      ++line_number;
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      ParseLine(line_number, line);
+    }
+    return std::move(result_);
+  }
+
+ private:
+  void ParseLine(std::size_t line_number, std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '#') return;
+    if (std::optional<std::string> problem = LineBytesProblem(line)) {
+      return Warn(line_number, std::move(*problem));
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return Warn(line_number, "has no '=' sign");
+    const std::string_view name = line.substr(0, equals);
+    const std::string_view value = line.substr(equals + 1);
+    if (IsBlankText(name)) return Warn(line_number, "has an empty name");
+    if (std::optional<std::string> problem = EntryProblem(name, value)) {
+      Warn(line_number, std::move(*problem));
+    }
+    Store(line_number, name, value);
+  }
+
+  void Store(std::size_t line_number, std::string_view name, std::string_view value) {
+    const auto [found, inserted] =
+        first_lines_.try_emplace(std::string(name), FirstLine{result_.entries.size(), line_number});
+    if (inserted) {
+      result_.entries.push_back({std::string(name), std::string(value)});
+      return;
+    }
+    result_.entries[found->second.index].value = std::string(value);
+    Warn(line_number, "repeats " + Quoted(name) + " from line " +
+                          std::to_string(found->second.line) + "; this later value is used");
+  }
+
+  void Warn(std::size_t line_number, std::string reason) {
+    if (result_.warnings.size() < ParsedSettings::kMaxWarnings) {
+      result_.warnings.push_back({line_number, std::move(reason)});
+    } else {
+      ++result_.warnings_left_off;
+    }
+  }
+
+  struct FirstLine {
+    std::size_t index;  // into result_.entries
+    std::size_t line;
+  };
+
+  ParsedSettings result_;
+  std::map<std::string, FirstLine, std::less<>> first_lines_;
+};
+
+std::string PathText(const fs::path& path) {
+  try {
+    const std::u8string text = path.u8string();
+    std::string quoted = "\"";
+    quoted.append(text.begin(), text.end());
+    quoted += '"';
+    return quoted;
+  } catch (const std::exception&) {
+    return "(a path that cannot be shown)";
+  }
+}
+
+// ": <reason>" for an errno value left by a failed stream operation, or nothing when the
+// library left none: the C++ streams do not promise to set errno.
+std::string ErrnoSuffix(int saved_errno) {
+  if (saved_errno == 0) return "";
+  return ": " + std::generic_category().message(saved_errno);
+}
+
+struct FileText {
+  std::string text;
+  std::string problem;  // non-empty when the file could not be read
+};
+
+FileText ReadWholeFile(const fs::path& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (status.type() == fs::file_type::not_found) return {};
+  if (error) return {"", "cannot be examined: " + error.message()};
+  if (!fs::is_regular_file(status)) return {"", "is not a regular file"};
+  const std::uintmax_t size = fs::file_size(path, error);
+  if (!error && size > FileSettingsStore::kMaxFileBytes) return {"", "is larger than 1 MiB"};
+
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {"", "cannot be opened for reading" + ErrnoSuffix(errno)};
+  // One byte more than allowed tells a file that grew since it was measured.
+  std::string text(FileSettingsStore::kMaxFileBytes + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) return {"", "could not be read" + ErrnoSuffix(errno)};
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  if (text.size() > FileSettingsStore::kMaxFileBytes) return {"", "is larger than 1 MiB"};
+  return {std::move(text), ""};
+}
+
+std::string WarningSummary(const fs::path& path, const ParsedSettings& parsed) {
+  std::string summary = "Settings file " + PathText(path) + ":";
+  const std::size_t shown = std::min(parsed.warnings.size(), kWarningsInSummary);
+  for (std::size_t i = 0; i < shown; ++i) {
+    const SettingsWarning& warning = parsed.warnings[i];
+    summary +=
+        (i == 0 ? " line " : "; line ") + std::to_string(warning.line) + " " + warning.reason;
+  }
+  const std::size_t more = parsed.warnings.size() - shown + parsed.warnings_left_off;
+  if (more > 0) summary += "; and " + std::to_string(more) + " more";
+  return summary + ". Entries that could not be read keep their defaults.";
+}
+
+std::string UniqueSuffix() {
+  static std::atomic<uint64_t> counter{0};
+  uint64_t bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL;
+  bits ^= static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  try {
+    std::random_device device;
+    bits ^= (static_cast<uint64_t>(device()) << 32) | device();
+  } catch (const std::exception&) {
+    // No random source: the counter and the clock keep the name unique enough.
+  }
+  constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string suffix(16, '0');
+  for (char& digit : suffix) {
+    digit = kHexDigits[bits & 0xF];
+    bits >>= 4;
+  }
+  return suffix;
+}
+
+// Writes `text` to a new file; returns the reason when the file is not complete.
+std::string WriteNewFile(const fs::path& path, const std::string& text) {
+  errno = 0;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return "cannot create " + PathText(path) + ErrnoSuffix(errno);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.flush();
+  const int write_errno = errno;
+  out.close();
+  if (!out.fail()) return "";
+  return "cannot write " + PathText(path) + ErrnoSuffix(write_errno != 0 ? write_errno : errno);
+}
+
+// A settings file reached through a symbolic link is replaced at its target, so the link
+// stays a link.
+fs::path ReplacedFile(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_symlink(fs::symlink_status(path, error))) return path;
+  fs::path target = fs::canonical(path, error);
+  return error ? path : target;
+}
+
+// Writes `text` as the new content of `target` without ever leaving a partial file there;
+// returns the reason when the file was left as it was.
+std::string ReplaceFileAtomically(const fs::path& target, const std::string& text) {
+  std::error_code error;
+  const fs::path folder = target.parent_path();
+  if (!folder.empty()) {
+    fs::create_directories(folder, error);
+    if (error) return "cannot create the folder " + PathText(folder) + ": " + error.message();
+  }
+  fs::path temporary = target;
+  temporary += ".tmp-" + UniqueSuffix();
+  std::string problem = WriteNewFile(temporary, text);
+  if (problem.empty()) {
+    // A file the user made private stays private.
+    const fs::file_status old_status = fs::status(target, error);
+    if (!error && fs::is_regular_file(old_status)) {
+      fs::permissions(temporary, old_status.permissions(), error);
+    }
+    fs::rename(temporary, target, error);
+    if (error) problem = "cannot replace " + PathText(target) + ": " + error.message();
+  }
+  if (!problem.empty()) fs::remove(temporary, error);
+  return problem;
+}
+
+std::string AbsolutePathFromEnvironment(const char* variable) {
+  const char* value = std::getenv(variable);
+  if (value == nullptr || *value == '\0' || !fs::path(value).is_absolute()) return "";
+  return value;
+}
+
+}  // namespace
+
+ParsedSettings ParseSettingsText(std::string_view text) { return Parser().Parse(text); }
+
+std::string FormatSettingsText(const std::vector<SettingsEntry>& entries) {
+  std::string text =
+      "# Lintrel settings: one Name=Value a line. Saving rewrites this file and drops comments.\n";
+  for (const SettingsEntry& entry : entries) {
+    text += entry.name;
+    text += '=';
+    text += entry.value;
+    text += '\n';
+  }
+  return text;
+}
+
+std::optional<int32_t> ParseSettingsInt(std::string_view value) {
+  int32_t number = 0;
+  const char* end = value.data() + value.size();
+  const auto [stop, error] = std::from_chars(value.data(), end, number);
+  if (value.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return number;
+}
+
+std::optional<std::string> UnstorableEntryReason(std::string_view name, std::string_view value) {
+  if (std::optional<std::string> problem = LineBytesProblem(name)) return "the name " + *problem;
+  if (std::optional<std::string> problem = LineBytesProblem(value)) return "the value " + *problem;
+  if (IsBlankText(name)) return "the name is empty";
+  if (name.find('=') != std::string_view::npos) return "the name contains '='";
+  const std::size_t first = name.find_first_not_of(" \t");
+  if (first != std::string_view::npos && name[first] == '#') return "the name starts with '#'";
+  // Anything else the file cannot hold shows when the line is read back.
+  std::string line(name);
+  line += '=';
+  line += value;
+  const ParsedSettings parsed = ParseSettingsText(line);
+  if (!parsed.warnings.empty()) return parsed.warnings.front().reason;
+  if (parsed.entries.size() != 1 ||
+      parsed.entries.front() != SettingsEntry{std::string(name), std::string(value)}) {
+    return "it would not read back as written";
+  }
+  return std::nullopt;
+}
+
+std::string DevicePinEntry(int port_number) {
+  return std::string(kPinPrefix) + std::to_string(port_number);
+}
+
+FileSettingsStore::FileSettingsStore(fs::path path, std::vector<SettingsEntry> entries)
+    : path_(std::move(path)), entries_(std::move(entries)) {}
+
+FileSettingsStore FileSettingsStore::Open(fs::path path, std::string* warning) {
+  if (warning != nullptr) warning->clear();
+  std::string problem;
+  ParsedSettings parsed;
+  try {
+    FileText file = ReadWholeFile(path);
+    problem = std::move(file.problem);
+    if (problem.empty()) parsed = ParseSettingsText(file.text);
+  } catch (const std::exception& e) {
+    problem = std::string("could not be read: ") + e.what();
+  }
+  if (warning != nullptr) {
+    if (!problem.empty()) {
+      *warning = "Settings file " + PathText(path) + " " + problem + "; the defaults are used.";
+    } else if (!parsed.warnings.empty()) {
+      *warning = WarningSummary(path, parsed);
+    }
+  }
+  return FileSettingsStore(std::move(path), std::move(parsed.entries));
+}
+
+const SettingsEntry* FileSettingsStore::Find(std::string_view name) const {
+  const auto found =
+      std::find_if(entries_.begin(), entries_.end(),
+                   [name](const SettingsEntry& entry) { return entry.name == name; });
+  return found == entries_.end() ? nullptr : &*found;
+}
+
+std::optional<std::string> FileSettingsStore::ReadString(const std::string& entry) {
+  const SettingsEntry* found = Find(entry);
+  if (found == nullptr) return std::nullopt;
+  return found->value;
+}
+
+std::optional<int32_t> FileSettingsStore::ReadInt(const std::string& entry) {
+  const SettingsEntry* found = Find(entry);
+  if (found == nullptr) return std::nullopt;
+  return ParseSettingsInt(found->value);
+}
+
+void FileSettingsStore::WriteString(const std::string& entry, const std::string& value) {
+  Write(entry, value);
+}
+
+void FileSettingsStore::WriteInt(const std::string& entry, int32_t value) {
+  Write(entry, std::to_string(value));
+}
+
+void FileSettingsStore::Write(const std::string& name, std::string value) {
+  if (std::optional<std::string> reason = UnstorableEntryReason(name, value)) {
+    rejected_writes_.push_back("cannot store " + Quoted(name) + ": " + *reason);
+    return;
+  }
+  for (SettingsEntry& entry : entries_) {
+    if (entry.name == name) {
+      entry.value = std::move(value);
+      return;
+    }
+  }
+  entries_.push_back({name, std::move(value)});
+}
+
+bool FileSettingsStore::Flush(std::string* error) {
+  std::string reasons;
+  try {
+    reasons = ReplaceFileAtomically(ReplacedFile(path_), FormatSettingsText(entries_));
+  } catch (const std::exception& e) {
+    reasons = "cannot save " + PathText(path_) + ": " + e.what();
+  }
+  for (const std::string& rejected : rejected_writes_) {
+    reasons += (reasons.empty() ? "" : "; ") + rejected;
+  }
+  rejected_writes_.clear();
+  if (reasons.empty()) return true;
+  if (error != nullptr) *error = std::move(reasons);
+  return false;
+}
+
+std::map<int, std::string> FileSettingsStore::DevicePins() const {
+  std::map<int, std::string> pins;
+  for (const SettingsEntry& entry : entries_) {
+    const std::optional<int> port = PinnedPortNumber(entry.name);
+    if (port && IsDevicePath(entry.value)) pins[*port] = entry.value;
+  }
+  return pins;
+}
+
+std::filesystem::path DefaultSettingsPath(std::string_view application_name) {
+  fs::path base = AbsolutePathFromEnvironment("XDG_CONFIG_HOME");
+  if (base.empty()) {
+    const fs::path home = AbsolutePathFromEnvironment("HOME");
+    if (home.empty()) return {};
+    base = home / ".config";
+  }
+  return base / "lintrel" / (std::string(application_name) + ".conf");
+}
+
+}  // namespace lintrel

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/settings_store.h"
+
+namespace lintrel {
+
+// The settings file: where the per-user values live on Linux.
+//
+// Format. UTF-8 (or plain ASCII) text, one entry a line:
+//
+//   # Lines whose first non-blank character is '#' are comments; blank lines are ignored.
+//   Port=COM3
+//   Baud rate=5
+//   Device COM3=/dev/ttyUSB0
+//
+// - The name is everything before the first '=' and may contain spaces ("Baud rate"); it is
+//   not trimmed, so "Port =COM3" names an entry "Port " (which draws a warning).
+// - The value is everything after the first '=', kept verbatim; only a trailing '\r' (a line
+//   written on Windows) is dropped. An empty value is a value: "Port=" stores an empty name.
+// - Integers are decimal 32-bit numbers, optionally preceded by '-'. The whole value must be
+//   the number: "5 " or "99999999999" is not one, and the entry reads as missing.
+// - "Device COMn" (n from 0 to 256, no leading zeros) pins port n to the device file given
+//   by its absolute path.
+// - When a name appears more than once, the last line wins.
+// - Lines holding a NUL byte, another control character than tab, or bytes that are not
+//   UTF-8 are skipped, as are lines with no '=' or an empty name.
+// - The file is rewritten whole when settings are saved: entries the program does not know
+//   are kept, comments are not.
+
+struct SettingsEntry {
+  std::string name;
+  std::string value;
+
+  bool operator==(const SettingsEntry&) const = default;
+};
+
+// Something in the text that was skipped or will be read as missing. Lines count from 1.
+struct SettingsWarning {
+  std::size_t line = 0;
+  std::string reason;  // e.g. "has no '=' sign"
+};
+
+struct ParsedSettings {
+  // One per name, in the order the names first appear, each with its last value.
+  std::vector<SettingsEntry> entries;
+  // The first kMaxWarnings problems found; the rest are only counted.
+  std::vector<SettingsWarning> warnings;
+  std::size_t warnings_left_off = 0;
+
+  static constexpr std::size_t kMaxWarnings = 100;
+};
+
+// Reads settings text. Takes any bytes: it never fails, and its work grows linearly with the
+// text (times the log of the number of entries).
+ParsedSettings ParseSettingsText(std::string_view text);
+
+// The text of the file holding these entries: a header comment, then one line per entry.
+// Entries must be storable (see UnstorableEntryReason) for the text to read back the same.
+std::string FormatSettingsText(const std::vector<SettingsEntry>& entries);
+
+// The value as an integer of the file, or nullopt when it is not one.
+std::optional<int32_t> ParseSettingsInt(std::string_view value);
+
+// Why the entry cannot be written to the file and read back unchanged and without a warning
+// (a line break in the value, '=' in the name, ...), or nullopt when it can.
+std::optional<std::string> UnstorableEntryReason(std::string_view name, std::string_view value);
+
+// "Device COM3" for port 3.
+std::string DevicePinEntry(int port_number);
+
+// The settings of one application kept in a settings file. Reads come from the copy loaded
+// when the store was opened plus the writes since; Flush() writes the whole file anew.
+class FileSettingsStore : public SettingsStore {
+ public:
+  // Largest file read; a bigger one is not a settings file of this program.
+  static constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
+
+  // Loads the file. A missing file gives an empty store and no warning. A file that cannot
+  // be read, is not a regular file, is too large, or holds damaged lines gives a store with
+  // whatever could be read, and *warning (cleared otherwise) gets one line of text naming the
+  // file and what was wrong. Never throws.
+  static FileSettingsStore Open(std::filesystem::path path, std::string* warning);
+
+  // A text file holds no kinds: ReadString returns any entry's text, and ReadInt is empty
+  // unless the text is an integer of the file.
+  std::optional<std::string> ReadString(const std::string& entry) override;
+  std::optional<int32_t> ReadInt(const std::string& entry) override;
+
+  // A write the file cannot hold (see UnstorableEntryReason) leaves the entry as it was and
+  // makes the next Flush() return false, naming the entry.
+  void WriteString(const std::string& entry, const std::string& value) override;
+  void WriteInt(const std::string& entry, int32_t value) override;
+
+  // Writes every entry to "<file>.tmp-<random>" in the file's folder (created when missing),
+  // then renames it over the file, so the file is always either the old or the new one in
+  // whole. On failure the temporary file is removed and *error says why. A settings file that
+  // is a symbolic link is replaced at the link's target. Never throws.
+  bool Flush(std::string* error) override;
+
+  // Port number to device path, from the valid "Device COMn" entries.
+  std::map<int, std::string> DevicePins() const;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  FileSettingsStore(std::filesystem::path path, std::vector<SettingsEntry> entries);
+
+  const SettingsEntry* Find(std::string_view name) const;
+  void Write(const std::string& name, std::string value);
+
+  std::filesystem::path path_;
+  std::vector<SettingsEntry> entries_;
+  std::vector<std::string> rejected_writes_;  // reasons, reported by the next Flush()
+};
+
+// Where the settings of `application_name` live: $XDG_CONFIG_HOME/lintrel/<name>.conf, with
+// $HOME/.config standing in when XDG_CONFIG_HOME is unset, empty or not an absolute path.
+// Empty when HOME is unset, empty or not absolute either: there is then no place to keep
+// settings.
+std::filesystem::path DefaultSettingsPath(std::string_view application_name);
+
+}  // namespace lintrel
