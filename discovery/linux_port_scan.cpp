@@ -1,0 +1,208 @@
+#include "discovery/linux_port_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <system_error>
+#include <tuple>
+#include <utility>
+
+namespace lintrel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kHighestPort = 256;
+constexpr std::size_t kMaxIndexDigits = 6;
+constexpr std::string_view kRfcommPrefix = "rfcomm";
+
+// A block of port numbers reserved for one kind of device name.
+struct FixedRange {
+  std::string_view prefix;
+  int first_port;
+  int size;
+};
+
+constexpr std::array<FixedRange, 4> kFixedRanges = {{
+    {"ttyS", 1, 32},
+    {"ttyUSB", 33, 64},
+    {"ttyACM", 97, 64},
+    {kRfcommPrefix, 161, 32},
+}};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A device name split into its prefix and the index at its end ("ttyUSB3": "ttyUSB", 3).
+// The index is empty when the name has no digits at its end, or writes them in a way the
+// kernel never does (a leading zero, absurd length).
+struct DeviceName {
+  std::string_view prefix;
+  std::optional<int> index;
+};
+
+DeviceName SplitDeviceName(std::string_view name) {
+  std::size_t digits_start = name.size();
+  while (digits_start > 0 && IsDigit(name[digits_start - 1])) --digits_start;
+  const std::string_view digits = name.substr(digits_start);
+  const std::string_view prefix = name.substr(0, digits_start);
+  if (digits.empty() || digits.size() > kMaxIndexDigits ||
+      (digits.size() > 1 && digits[0] == '0')) {
+    return {prefix, std::nullopt};
+  }
+  int index = 0;
+  for (char digit : digits) index = index * 10 + (digit - '0');
+  return {prefix, index};
+}
+
+std::optional<int> FixedPortNumber(std::string_view name) {
+  const DeviceName parts = SplitDeviceName(name);
+  if (!parts.index) return std::nullopt;
+  for (const FixedRange& range : kFixedRanges) {
+    if (parts.prefix == range.prefix && *parts.index < range.size) {
+      return range.first_port + *parts.index;
+    }
+  }
+  return std::nullopt;
+}
+
+// Natural order of device names: by prefix, then by the number at the end, so that
+// "ttyAMA2" < "ttyAMA10".
+bool NaturalLess(std::string_view a, std::string_view b) {
+  const DeviceName a_parts = SplitDeviceName(a);
+  const DeviceName b_parts = SplitDeviceName(b);
+  return std::tuple(a_parts.prefix, a_parts.index.value_or(-1), a) <
+         std::tuple(b_parts.prefix, b_parts.index.value_or(-1), b);
+}
+
+bool HasDevice(const fs::path& tty_entry) {
+  std::error_code error;
+  // symlink_status: the link itself is what marks a device, whatever it points at.
+  return fs::exists(fs::symlink_status(tty_entry / "device", error));
+}
+
+// The serial core registers a port for every UART slot it was configured for; a slot with
+// no chip behind it reports port type 0 (unknown).
+bool IsPlaceholderUart(const fs::path& tty_entry) {
+  std::ifstream type_file(tty_entry / "type");
+  std::string type;
+  return type_file >> type && type == "0";
+}
+
+void AddSysfsTtys(const fs::path& sys_class_tty, std::set<std::string>& names) {
+  std::error_code error;
+  for (fs::directory_iterator it(sys_class_tty, error), end; !error && it != end;
+       it.increment(error)) {
+    const fs::path& entry = it->path();
+    if (HasDevice(entry) && !IsPlaceholderUart(entry)) names.insert(entry.filename().string());
+  }
+}
+
+void AddRfcommDevices(const fs::path& dev, std::set<std::string>& names) {
+  std::error_code error;
+  for (fs::directory_iterator it(dev, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    const DeviceName parts = SplitDeviceName(name);
+    std::error_code status_error;
+    if (parts.prefix == kRfcommPrefix && parts.index && !it->is_directory(status_error)) {
+      names.insert(name);
+    }
+  }
+}
+
+std::string ComName(int port_number) { return "COM" + std::to_string(port_number); }
+
+std::optional<int> ComNumber(std::string_view name) {
+  if (!name.starts_with("COM")) return std::nullopt;
+  const DeviceName parts = SplitDeviceName(name);
+  if (parts.prefix != "COM" || !parts.index) return std::nullopt;
+  return parts.index;
+}
+
+void SortByPortNumber(std::vector<PortEntry>& ports) {
+  std::stable_sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
+    return ComNumber(a.name).value_or(INT_MAX) < ComNumber(b.name).value_or(INT_MAX);
+  });
+}
+
+std::optional<fs::path> ResolveDevice(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  std::error_code error;
+  fs::path resolved = fs::canonical(path, error);
+  if (error) return std::nullopt;
+  return resolved;
+}
+
+}  // namespace
+
+std::vector<PortEntry> ScanLinuxSerialPorts(const fs::path& sys_class_tty, const fs::path& dev) {
+  std::set<std::string> names;
+  AddSysfsTtys(sys_class_tty, names);
+  AddRfcommDevices(dev, names);
+
+  std::vector<PortEntry> ports;
+  std::vector<std::string> pooled;
+  for (const std::string& name : names) {
+    if (const std::optional<int> number = FixedPortNumber(name)) {
+      ports.push_back({ComName(*number), (dev / name).string()});
+    } else {
+      pooled.push_back(name);
+    }
+  }
+  std::sort(pooled.begin(), pooled.end(), NaturalLess);
+  int next_pooled = kFirstPooledPort;
+  for (const std::string& name : pooled) {
+    if (next_pooled > kLastPooledPort) break;
+    ports.push_back({ComName(next_pooled++), (dev / name).string()});
+  }
+  SortByPortNumber(ports);
+  return ports;
+}
+
+std::string LinuxDevicePathForPort(int port_number) {
+  for (const FixedRange& range : kFixedRanges) {
+    const int index = port_number - range.first_port;
+    if (index >= 0 && index < range.size) {
+      return "/dev/" + std::string(range.prefix) + std::to_string(index);
+    }
+  }
+  return {};
+}
+
+void ApplyDevicePins(std::vector<PortEntry>& ports, const std::map<int, std::string>& pins) {
+  std::map<int, std::string> valid_pins;
+  std::vector<fs::path> pinned_devices;
+  for (const auto& [number, path] : pins) {
+    if (number < 1 || number > kHighestPort) continue;
+    valid_pins.emplace(number, path);
+    if (std::optional<fs::path> device = ResolveDevice(path)) pinned_devices.push_back(*device);
+  }
+
+  // An entry already under its pinned name that is dropped here comes back below with the
+  // pinned path, so dropping by device alone is enough.
+  std::erase_if(ports, [&](const PortEntry& entry) {
+    const std::optional<fs::path> device = ResolveDevice(entry.device_path);
+    return device &&
+           std::find(pinned_devices.begin(), pinned_devices.end(), *device) != pinned_devices.end();
+  });
+
+  std::set<int> listed;
+  for (PortEntry& entry : ports) {
+    const std::optional<int> number = ComNumber(entry.name);
+    if (!number) continue;
+    listed.insert(*number);
+    if (const auto pin = valid_pins.find(*number); pin != valid_pins.end()) {
+      entry.device_path = pin->second;
+    }
+  }
+  for (const auto& [number, path] : valid_pins) {
+    if (!listed.contains(number)) ports.push_back({ComName(number), path});
+  }
+  SortByPortNumber(ports);
+}
+
+}  // namespace lintrel

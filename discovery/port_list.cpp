@@ -1,0 +1,49 @@
+#include "discovery/port_list.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "discovery/ascii_text.h"
+
+namespace lintrel {
+
+namespace {
+
+using discovery_text::ToUpperAscii;
+
+// Case-insensitive (ASCII) text order.
+bool LessIgnoringCase(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(ToUpperAscii(x)) <
+           static_cast<unsigned char>(ToUpperAscii(y));
+  });
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (prefix.size() > text.size()) return false;
+  return std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [](char x, char y) { return ToUpperAscii(x) == ToUpperAscii(y); });
+}
+
+}  // namespace
+
+void PortList::Add(std::string name, std::string device_path) {
+  // upper_bound: the new entry goes after every entry that compares equal to it.
+  const auto place = std::upper_bound(entries_.begin(), entries_.end(), name,
+                                      [](const std::string& new_name, const PortEntry& entry) {
+                                        return LessIgnoringCase(new_name, entry.name);
+                                      });
+  entries_.insert(place, PortEntry{std::move(name), std::move(device_path)});
+}
+
+std::optional<std::size_t> PortList::FindSaved(std::string_view saved) const {
+  if (saved.empty() || entries_.empty()) return std::nullopt;
+  // Entry 0 is examined last, so a saved "COM1" selects "COM10" when both are listed.
+  for (std::size_t index = 1; index < entries_.size(); ++index) {
+    if (StartsWithIgnoringCase(entries_[index].name, saved)) return index;
+  }
+  if (StartsWithIgnoringCase(entries_[0].name, saved)) return 0;
+  return std::nullopt;
+}
+
+}  // namespace lintrel

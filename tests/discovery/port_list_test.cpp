@@ -1,0 +1,86 @@
+#include "discovery/port_list.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lintrel {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+std::vector<std::string> Names(const PortList& list) {
+  std::vector<std::string> names;
+  for (const PortEntry& entry : list.entries()) names.push_back(entry.name);
+  return names;
+}
+
+PortList ListOf(const std::vector<std::string>& names) {
+  PortList list;
+  for (const std::string& name : names) list.Add(name);
+  return list;
+}
+
+TEST(PortListTest, AddKeepsCaseInsensitiveTextOrder) {
+  const struct {
+    std::vector<std::string> added;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {{"COM2", "COM10", "COM1"}, {"COM1", "COM10", "COM2"}},
+      {{"COM3", "com20", "COM1"}, {"COM1", "com20", "COM3"}},
+      {{"com4", "COM3", "Com5"}, {"COM3", "com4", "Com5"}},
+      {{"COM1", "COM"}, {"COM", "COM1"}},
+      {{"COM7", "COM7", "COM1"}, {"COM1", "COM7", "COM7"}},
+      {{"", "COM1"}, {"", "COM1"}},
+  };
+  for (const auto& test_case : cases) {
+    EXPECT_THAT(Names(ListOf(test_case.added)), ElementsAreArray(test_case.expected))
+        << ::testing::PrintToString(test_case.added);
+  }
+}
+
+TEST(PortListTest, EqualNamesKeepTheOrderTheyWereAddedIn) {
+  PortList list;
+  list.Add("COM3", "first");
+  list.Add("COM1");
+  list.Add("com3", "second");
+  list.Add("COM3", "third");
+  list.Add("COM4");
+  ASSERT_EQ(list.size(), 5u);
+  std::vector<std::string> paths;
+  for (const PortEntry& entry : list.entries()) paths.push_back(entry.device_path);
+  EXPECT_THAT(paths, ElementsAre("", "first", "second", "third", ""));
+  EXPECT_THAT(Names(list), ElementsAre("COM1", "COM3", "com3", "COM3", "COM4"));
+}
+
+TEST(PortListTest, FindSavedExaminesEntryZeroLast) {
+  const struct {
+    std::vector<std::string> names;
+    std::string saved;
+    std::optional<std::size_t> expected;
+  } cases[] = {
+      {{"COM1", "COM10"}, "COM1", 1},  // COM10 also begins with COM1 and is examined first
+      {{"COM1", "COM2"}, "COM1", 0},
+      {{"COM1", "COM2"}, "COM2", 1},
+      {{"COM1", "COM2", "COM3"}, "com3", 2},
+      {{"COM1", "COM2"}, "COM", 1},
+      {{"COM1", "COM2"}, "COM3", std::nullopt},
+      {{"COM1", "COM2"}, "COM12", std::nullopt},  // longer than every entry
+      {{"COM1", "COM2"}, "", std::nullopt},
+      {{"COM5"}, "COM5", 0},
+      {{"COM5"}, "c", 0},
+      {{}, "COM1", std::nullopt},
+      {{"COM3", "COM3"}, "COM3", 1},
+  };
+  for (const auto& test_case : cases) {
+    EXPECT_EQ(ListOf(test_case.names).FindSaved(test_case.saved), test_case.expected)
+        << "saved \"" << test_case.saved << "\" in " << ::testing::PrintToString(test_case.names);
+  }
+}
+
+}  // namespace
+}  // namespace lintrel
