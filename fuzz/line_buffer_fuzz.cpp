@@ -1,0 +1,152 @@
+// Line assembly against a byte-at-a-time model of the line rules.
+//
+// The input is decoded into a port number (for the prefix) and then a sequence of reads:
+//   byte 0         port number: the prefix is "COM<n>:"
+//   per read       flags (bit 0 prefix, bit 1 truncate, bit 2 end the chunk with the end
+//                  character), end character (1 + byte % 31), chunk length (two bytes,
+//                  little-endian, modulo 1025), then that many bytes (fewer at the end)
+// Every read runs through a LineBuffer and through the model; any difference in the lines
+// finished, in the line pending, or a line longer than the capacity, traps.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture/line_buffer.h"
+
+namespace {
+
+using lintrel::LineBuffer;
+
+constexpr std::size_t kMaxChunk = 1024;
+
+void Require(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+// Reads the fuzz input front to back; past the end it yields zeros and empty chunks.
+class InputReader {
+ public:
+  explicit InputReader(std::span<const uint8_t> data) : data_(data) {}
+
+  bool done() const { return at_ == data_.size(); }
+
+  uint8_t Byte() { return done() ? 0 : data_[at_++]; }
+
+  std::span<const uint8_t> Bytes(std::size_t count) {
+    const std::size_t taken = std::min(count, data_.size() - at_);
+    std::span<const uint8_t> bytes = data_.subspan(at_, taken);
+    at_ += taken;
+    return bytes;
+  }
+
+ private:
+  std::span<const uint8_t> data_;
+  std::size_t at_ = 0;
+};
+
+struct Read {
+  LineBuffer::Rules rules;
+  std::vector<uint8_t> chunk;
+};
+
+Read DecodeRead(InputReader& input) {
+  Read read;
+  const uint8_t flags = input.Byte();
+  read.rules.prefix = (flags & 1) != 0;
+  read.rules.truncate = (flags & 2) != 0;
+  read.rules.end_character = static_cast<uint8_t>(1 + input.Byte() % 31);
+  const std::size_t low = input.Byte();
+  const std::size_t length = (low | static_cast<std::size_t>(input.Byte()) << 8) % (kMaxChunk + 1);
+  const std::span<const uint8_t> bytes = input.Bytes(length);
+  read.chunk.assign(bytes.begin(), bytes.end());
+  // Lines that end by their end character would otherwise be rare.
+  if ((flags & 4) != 0) {
+    if (read.chunk.size() == kMaxChunk) read.chunk.pop_back();
+    read.chunk.push_back(read.rules.end_character);
+  }
+  return read;
+}
+
+// The line rules one byte at a time: the prefix goes in whenever a read, or the next byte
+// of a read, finds the line empty; a line ends when it is full, or when the last byte of a
+// read is the end character (dropped when truncating); an empty line is not typed.
+class LineModel {
+ public:
+  explicit LineModel(std::string prefix) : prefix_(std::move(prefix)) {}
+
+  void Append(const Read& read) {
+    StartWithPrefixIfEmpty(read.rules);
+    for (std::size_t i = 0; i < read.chunk.size(); ++i) {
+      StartWithPrefixIfEmpty(read.rules);
+      line_.push_back(static_cast<char>(read.chunk[i]));
+      const bool ends_read = i + 1 == read.chunk.size();
+      if (ends_read && read.chunk[i] == read.rules.end_character) {
+        if (read.rules.truncate) line_.pop_back();
+        Finish();
+      } else if (line_.size() == LineBuffer::kCapacity) {
+        Finish();
+      }
+    }
+  }
+
+  const std::vector<std::string>& lines() const { return lines_; }
+  const std::string& pending() const { return line_; }
+
+ private:
+  void StartWithPrefixIfEmpty(const LineBuffer::Rules& rules) {
+    if (rules.prefix && line_.empty()) line_ = prefix_;
+  }
+
+  void Finish() {
+    if (!line_.empty()) lines_.push_back(line_);
+    line_.clear();
+  }
+
+  std::string prefix_;
+  std::string line_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  InputReader input(std::span<const uint8_t>(data, size));
+  const std::string prefix = "COM" + std::to_string(input.Byte()) + ":";
+
+  LineBuffer buffer(prefix);
+  LineModel model(prefix);
+  std::vector<std::string> typed;
+  const LineBuffer::LineSink collect = [&typed](std::span<const uint8_t> line) {
+    Require(!line.empty() && line.size() <= LineBuffer::kCapacity);
+    typed.emplace_back(line.begin(), line.end());
+  };
+
+  // Without prefix and truncation the typed lines and the pending line, run together, are
+  // exactly the bytes received: a check that does not lean on the model.
+  bool plain_rules = true;
+  std::string received;
+  while (!input.done()) {
+    const Read read = DecodeRead(input);
+    buffer.Append(read.chunk, read.rules, collect);
+    model.Append(read);
+    plain_rules = plain_rules && !read.rules.prefix && !read.rules.truncate;
+    received.append(read.chunk.begin(), read.chunk.end());
+
+    Require(typed == model.lines());
+    const std::span<const uint8_t> contents = buffer.Contents();
+    Require(contents.size() == buffer.Length() && contents.size() < LineBuffer::kCapacity);
+    Require(std::string(contents.begin(), contents.end()) == model.pending());
+  }
+  if (plain_rules) {
+    std::string all_typed;
+    for (const std::string& line : typed) all_typed += line;
+    const std::span<const uint8_t> contents = buffer.Contents();
+    all_typed.append(contents.begin(), contents.end());
+    Require(all_typed == received);
+  }
+  return 0;
+}
