@@ -44,7 +44,7 @@ class RegistryReader {
   virtual void CloseKey(Key key) = 0;
 };
 
-// The machine's registry. On a system without one, a reader in which no key exists.
+// The machine's registry (Windows only).
 std::unique_ptr<RegistryReader> OpenSystemRegistry();
 
 }  // namespace lintrel::platform

@@ -102,10 +102,58 @@ TEST(CliOptionsTest, HelpAndDemoNeedNoPort) {
   EXPECT_EQ(Parse({"--demo", "--keys", "x11"}).options.keys, "x11");
 }
 
+TEST(CliOptionsTest, SavedSettingsAreTheDefaultsAndOptionsOverrideThem) {
+  const LineSettings stored{
+      .port_name = "COM7", .baud_index = 4, .parity_index = 2, .data_bit_index = 0, .stop_bit_index = 1};
+  const ParseResult defaults = ParseCliOptions(std::vector<std::string>{}, kKeyboards, stored);
+  ASSERT_EQ(defaults.error, "");
+  ASSERT_EQ(defaults.options.ports.size(), 1u);
+  EXPECT_EQ(defaults.options.ports[0].port_number, 7);
+  EXPECT_EQ(defaults.options.line.baud_index, 4);
+  EXPECT_EQ(defaults.options.line.parity_index, 2);
+  EXPECT_EQ(defaults.options.line.data_bit_index, 0);
+  EXPECT_EQ(defaults.options.line.stop_bit_index, 1);
+
+  const ParseResult given =
+      ParseCliOptions(std::vector<std::string>{"--port", "COM2", "--baud", "115200"}, kKeyboards, stored);
+  ASSERT_EQ(given.error, "");
+  ASSERT_EQ(given.options.ports.size(), 1u);
+  EXPECT_EQ(given.options.ports[0].port_number, 2);
+  EXPECT_EQ(given.options.line.baud_index, 10);
+  EXPECT_EQ(given.options.line.parity_index, 2);
+  EXPECT_EQ(SavedPortName(given.options), "COM2");
+}
+
+TEST(CliOptionsTest, SavedPortThatIsNoPortNameIsIgnored) {
+  // A stored -1 index is kept (it means "nothing selected"); a stored name that is not a
+  // port cannot be captured.
+  for (const char* saved : {"", "COM", "COM300", "ttyS0", "COM1=/dev/x"}) {
+    const LineSettings stored{.port_name = saved, .baud_index = -1};
+    const ParseResult result = ParseCliOptions(std::vector<std::string>{}, kKeyboards, stored);
+    EXPECT_EQ(result.error.rfind("no port given", 0), 0u) << saved;
+  }
+  const LineSettings stored{.port_name = "COM300", .baud_index = -1};
+  EXPECT_EQ(ParseCliOptions(std::vector<std::string>{"--port", "COM1"}, kKeyboards, stored).options.line.baud_index,
+            -1);
+}
+
+TEST(CliOptionsTest, SaveAndListPortsNeedNoPort) {
+  const ParseResult save = Parse({"--save", "--baud", "9600"});
+  ASSERT_EQ(save.error, "");
+  EXPECT_TRUE(save.options.save);
+  EXPECT_TRUE(save.options.ports.empty());
+  EXPECT_EQ(SavedPortName(save.options), "");
+  const ParseResult list = Parse({"--list-ports"});
+  ASSERT_EQ(list.error, "");
+  EXPECT_TRUE(list.options.list_ports);
+  EXPECT_EQ(Parse({"--save=1"}).error, "--save takes no value");
+}
+
 TEST(CliOptionsTest, UsageDocumentsEveryOption) {
-  const std::string usage = CliUsage(kKeyboards, "/dev/ttyS(n-1)");
+  const std::string usage = CliUsage(kKeyboards, "/dev/ttyS(n-1)", "~/.config/lintrel/lintrel-cli.conf");
   for (const char* option : {"--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",
                              "--truncate", "--prefix", "--reconnect-delay", "--keys", "--demo", "--help",
+                             "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
                              "/dev/ttyS(n-1)", "x11", "trace"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }

@@ -68,15 +68,23 @@ std::optional<PortRequest> ParsePortRequest(std::string_view text) {
 
 class Parser {
  public:
-  Parser(std::span<const std::string> args, const std::vector<std::string>& keyboards)
-      : args_(args), keyboards_(keyboards) {}
+  Parser(std::span<const std::string> args, const std::vector<std::string>& keyboards, const LineSettings& stored)
+      : args_(args), keyboards_(keyboards), stored_port_(stored.port_name) {
+    options_.line = stored;
+  }
 
   ParseResult Run() {
     ParseResult result;
     options_.keys = keyboards_.empty() ? "trace" : keyboards_.front();
     while (error_.empty() && next_ < args_.size()) ParseOne(args_[next_++]);
-    if (error_.empty() && !options_.help && !options_.demo && options_.ports.empty()) {
-      error_ = "no port given: use --port COMn[=DEVICE] (or --demo)";
+    const bool runs_ports = !options_.help && !options_.demo && !options_.list_ports && !options_.save;
+    if (error_.empty() && options_.ports.empty() && runs_ports) {
+      // The saved port is the default; a saved name that is not a port is ignored.
+      if (std::optional<PortRequest> saved = ParsePortRequest(stored_port_); saved && saved->device_path.empty()) {
+        options_.ports.push_back(*saved);
+      } else {
+        error_ = "no port given: use --port COMn[=DEVICE] (or --demo), or save one with --save";
+      }
     }
     if (error_.empty() && options_.demo && !options_.ports.empty()) {
       error_ = "--demo brings its own virtual ports: leave out --port";
@@ -104,6 +112,8 @@ class Parser {
     if (name == "--demo") return Flag(name, inline_value, options_.demo);
     if (name == "--truncate") return Flag(name, inline_value, options_.truncate);
     if (name == "--prefix") return Flag(name, inline_value, options_.prefix);
+    if (name == "--save") return Flag(name, inline_value, options_.save);
+    if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
 
     static constexpr std::array<std::string_view, 8> kValueOptions = {
         "--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char", "--reconnect-delay", "--keys"};
@@ -222,6 +232,7 @@ class Parser {
 
   std::span<const std::string> args_;
   const std::vector<std::string>& keyboards_;
+  std::string stored_port_;
   std::size_t next_ = 0;
   bool keys_given_ = false;
   CliOptions options_;
@@ -230,15 +241,23 @@ class Parser {
 
 }  // namespace
 
-ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards) {
-  return Parser(args, keyboards).Run();
+ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards,
+                            const LineSettings& stored) {
+  return Parser(args, keyboards, stored).Run();
 }
 
-std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device) {
+std::string SavedPortName(const CliOptions& options) {
+  if (options.ports.empty()) return options.line.port_name;
+  return "COM" + std::to_string(options.ports.front().port_number);
+}
+
+std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device,
+                     const std::string& settings_location) {
   std::vector<std::string> keys = keyboards;
   keys.push_back("trace");
   const std::string default_keys = keyboards.empty() ? "trace" : keyboards.front();
   return "Usage: lintrel-cli --port COMn[=DEVICE] [--port ...] [options]\n"
+         "       lintrel-cli --list-ports\n"
          "       lintrel-cli --demo [--keys " + Join(keys, "|") + "]\n"
          "\n"
          "Reads lines that scanners, scales and other devices send over serial ports and\n"
@@ -272,7 +291,15 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --demo                 two simulated scanners on virtual ports (pseudo-terminals):\n"
          "                         shows lines captured and typed, and a reconnection; its keys\n"
          "                         are shown, not typed, unless --keys names a real keyboard\n"
+         "  --save                 store the port (the first --port) and the line settings as the\n"
+         "                         defaults of later runs, in " + settings_location + ";\n"
+         "                         without --port, store them and end\n"
+         "  --list-ports           print the serial ports in the order a Port list shows them,\n"
+         "                         the saved port marked with *, and end\n"
          "  --help                 this text\n"
+         "\n"
+         "Without --port, the saved port is captured. The line options default to the saved\n"
+         "settings (first start: 1200 baud, no parity, 8 data bits, 1 stop bit).\n"
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
          "link lost, an open that failed and why. SIGINT or SIGTERM stops the readers,\n"

@@ -24,6 +24,8 @@ struct CliOptions {
   std::string keys;  // "trace" or one of the platform's keyboards
   bool demo = false;
   bool help = false;
+  bool save = false;        // store the line settings as the defaults of later runs
+  bool list_ports = false;  // print the serial ports and end
 };
 
 struct ParseResult {
@@ -32,10 +34,18 @@ struct ParseResult {
 };
 
 // Parses the arguments after the program name. `keyboards` are the platform's real
-// keyboards; the first is the default for --keys.
-ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards);
+// keyboards; the first is the default for --keys. `stored` holds the saved line settings,
+// the defaults of the line options; its port (when it names one) is used when no --port
+// is given. An empty port name means no port was saved.
+ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards,
+                            const LineSettings& stored = LineSettings{.port_name = ""});
 
-// The --help text. `default_device` describes the default device path ("/dev/ttyS(n-1)").
-std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device);
+// The port of the first --port as the settings store it ("COM3").
+std::string SavedPortName(const CliOptions& options);
+
+// The --help text. `default_device` describes the default device path ("/dev/ttyS0 for
+// COM1"); `settings_location` says where --save stores the settings.
+std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device,
+                     const std::string& settings_location);
 
 }  // namespace lintrel::cli

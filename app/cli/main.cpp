@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,10 +9,63 @@
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signal.h"
+#include "platform/system_settings.h"
+#include "settings/line_settings_store.h"
 
 namespace {
 
 using namespace lintrel;
+
+// The settings belong to the program by its file name, as on Windows ("lintrel-cli").
+std::string ApplicationName(const char* argv0) {
+  const std::string stem = std::filesystem::path(argv0 != nullptr ? argv0 : "").stem().string();
+  return stem.empty() ? "lintrel-cli" : stem;
+}
+
+// The saved line settings; the port name is left empty when none was saved, so that
+// --port stays required until one is.
+LineSettings LoadStoredSettings(SettingsStore& store) {
+  LineSettings stored = LoadLineSettings(store);
+  if (!store.ReadString(kPortEntry)) stored.port_name.clear();
+  return stored;
+}
+
+bool Save(SettingsStore& store, const cli::CliOptions& options, const std::string& location) {
+  LineSettings line = options.line;
+  line.port_name = cli::SavedPortName(options);
+  std::string error;
+  if (!SaveLineSettings(store, line, &error)) {
+    std::fprintf(stderr, "lintrel-cli: --save: %s\n", error.c_str());
+    return false;
+  }
+  std::fprintf(stderr, "lintrel-cli: settings saved in %s\n", location.c_str());
+  return true;
+}
+
+// The dialog's Port list: one port per line, the saved port marked with "*".
+void ListPorts(const PortList& ports, const std::string& saved_port) {
+  const std::optional<std::size_t> selected = ports.FindSaved(saved_port);
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    const PortEntry& entry = ports.entries()[i];
+    const std::string device = entry.device_path.empty() ? "" : "  " + entry.device_path;
+    std::printf("%s %s%s\n", selected == i ? "*" : " ", entry.name.c_str(), device.c_str());
+  }
+}
+
+// Ports given without a device path use the device the port list names for them (a
+// pinned path, or the scanned device), else the platform's default path.
+void ResolveDevicePaths(cli::CliOptions& options, const PortList& ports) {
+  for (cli::PortRequest& request : options.ports) {
+    if (!request.device_path.empty()) continue;
+    const std::string name = "COM" + std::to_string(request.port_number);
+    for (const PortEntry& entry : ports.entries()) {
+      if (entry.name == name && !entry.device_path.empty()) {
+        request.device_path = entry.device_path;
+        break;
+      }
+    }
+  }
+}
 
 int Run(const cli::CliOptions& options, platform::StopSignal& stop) {
   std::string error;
@@ -34,18 +88,33 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const std::vector<std::string> keyboards = platform::SystemKeyboardNames();
-  const cli::ParseResult parsed = cli::ParseCliOptions(args, keyboards);
+  const std::string application = ApplicationName(argc > 0 ? argv[0] : nullptr);
+  const std::string location = platform::SettingsLocation(application);
+  std::string warning;
+  const std::unique_ptr<SettingsStore> store = platform::OpenSettingsStore(application, &warning);
+  if (!warning.empty()) std::fprintf(stderr, "lintrel-cli: %s\n", warning.c_str());
+
+  const cli::ParseResult parsed = cli::ParseCliOptions(args, keyboards, LoadStoredSettings(*store));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "lintrel-cli: %s\n", parsed.error.c_str());
     return 2;
   }
-  if (parsed.options.help) {
-    const std::string usage = cli::CliUsage(keyboards, platform::DefaultDevicePath(1) + " for COM1");
+  cli::CliOptions options = parsed.options;
+  if (options.help) {
+    const std::string usage = cli::CliUsage(keyboards, platform::DefaultDevicePath(1) + " for COM1", location);
     std::fputs(usage.c_str(), stdout);
     return 0;
   }
+  if (options.save && !Save(*store, options, location)) return 1;
+  if (options.list_ports) {
+    ListPorts(platform::ListSystemPorts(application), LoadLineSettings(*store).port_name);
+    return 0;
+  }
+  if (options.save && options.ports.empty()) return 0;
+
   // Before any thread starts, so that SIGINT and SIGTERM reach this thread's wait.
   const std::unique_ptr<platform::StopSignal> stop = platform::StopSignal::Install();
-  if (parsed.options.demo) return cli::RunDemo(parsed.options, *stop, stdout, stderr);
-  return Run(parsed.options, *stop);
+  if (options.demo) return cli::RunDemo(options, *stop, stdout, stderr);
+  ResolveDevicePaths(options, platform::ListSystemPorts(application));
+  return Run(options, *stop);
 }

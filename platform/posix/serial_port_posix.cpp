@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "discovery/linux_port_scan.h"
 #include "platform/posix/custom_baud_rate.h"
 #include "platform/posix/line_settings.h"
 #include "platform/posix/modem_line_watcher.h"
@@ -262,9 +263,6 @@ std::unique_ptr<SerialDriver> MakeSystemSerialDriver() {
   return std::make_unique<PosixSerialDriver>();
 }
 
-std::string DefaultDevicePath(int port_number) {
-  if (port_number < 1) return "";
-  return "/dev/ttyS" + std::to_string(port_number - 1);
-}
+std::string DefaultDevicePath(int port_number) { return LinuxDevicePathForPort(port_number); }
 
 }  // namespace lintrel::platform

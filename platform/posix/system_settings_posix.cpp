@@ -1,0 +1,32 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/linux_port_scan.h"
+#include "platform/system_settings.h"
+#include "settings/settings_file.h"
+
+namespace lintrel::platform {
+
+std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& application_name, std::string* warning) {
+  return std::make_unique<FileSettingsStore>(
+      FileSettingsStore::Open(DefaultSettingsPath(application_name), warning));
+}
+
+std::string SettingsLocation(const std::string& application_name) {
+  const std::filesystem::path path = DefaultSettingsPath(application_name);
+  return path.empty() ? std::string("(nowhere: HOME is not set)") : path.string();
+}
+
+PortList ListSystemPorts(const std::string& application_name) {
+  std::string ignored_warning;
+  const FileSettingsStore settings =
+      FileSettingsStore::Open(DefaultSettingsPath(application_name), &ignored_warning);
+  std::vector<PortEntry> ports = ScanLinuxSerialPorts("/sys/class/tty", "/dev");
+  ApplyDevicePins(ports, settings.DevicePins());
+  PortList list;
+  for (PortEntry& port : ports) list.Add(std::move(port.name), std::move(port.device_path));
+  return list;
+}
+
+}  // namespace lintrel::platform

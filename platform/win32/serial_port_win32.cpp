@@ -1,0 +1,254 @@
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/serial_port.h"
+#include "platform/win32/system_error_text.h"
+
+namespace lintrel::platform {
+namespace {
+
+// Bytes received, and carrier detect changed.
+constexpr DWORD kWaitedEvents = EV_RXCHAR | EV_RLSD;
+constexpr DWORD kPurgeEverything = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr char kEndOfFileCharacter = 26;
+
+SerialErrorKind KindOfOpenError(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return SerialErrorKind::kNotFound;
+    // A port another program holds is refused with "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return SerialErrorKind::kBusy;
+    case ERROR_INVALID_PARAMETER:
+      return SerialErrorKind::kInvalidArgument;
+    case ERROR_NOT_SUPPORTED:
+      return SerialErrorKind::kUnsupported;
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+      return SerialErrorKind::kDeviceGone;
+    default:
+      return SerialErrorKind::kIo;
+  }
+}
+
+SerialError ErrorFromCode(const std::string& path, DWORD code) {
+  SerialError error;
+  error.kind = KindOfOpenError(code);
+  error.os_code = static_cast<int>(code);
+  error.message = path + ": " + SystemErrorText(code);
+  if (error.kind == SerialErrorKind::kBusy) error.message += " (is another program using the port?)";
+  return error;
+}
+
+uint32_t EventsFromMask(DWORD mask) {
+  uint32_t events = 0;
+  if (mask & EV_RXCHAR) events |= kEventReceived;
+  if (mask & EV_RLSD) events |= kEventCarrierChanged;
+  return events;
+}
+
+// One open COM port. The event mask and the OVERLAPPED record that an overlapped
+// WaitCommEvent or ReadFile writes belong to this object, which outlives the reader
+// thread: the system may complete a wait after the thread that started it has moved on.
+class Win32SerialPort : public SerialPort {
+ public:
+  Win32SerialPort(HANDLE handle, HANDLE io_event, HANDLE wake_event)
+      : handle_(handle), wake_event_(wake_event) {
+    overlapped_.hEvent = io_event;
+  }
+  ~Win32SerialPort() override { Close(); }
+
+  WaitResult WaitForEvent() override;
+  ReadResult Read(std::span<uint8_t> buffer) override;
+  void Wake() override;
+  void Close() override;
+
+ private:
+  enum class Completion { kDone, kWoken };
+
+  // Waits for the pending operation on overlapped_ to finish, or for Wake(). When woken,
+  // the operation is cancelled and still waited for, so that nothing writes into this
+  // object's buffers afterwards.
+  Completion AwaitPending();
+  WaitResult FailedWait(DWORD code);
+
+  HANDLE handle_;
+  HANDLE wake_event_;
+  OVERLAPPED overlapped_ = {};
+  DWORD event_mask_ = 0;
+  std::atomic<bool> woken_{false};
+  std::mutex lifetime_mutex_;  // orders Wake() against Close()
+};
+
+Win32SerialPort::Completion Win32SerialPort::AwaitPending() {
+  const HANDLE handles[2] = {overlapped_.hEvent, wake_event_};
+  const DWORD which = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+  if (which == WAIT_OBJECT_0) return Completion::kDone;
+  // Clearing the mask ends a pending WaitCommEvent; CancelIoEx ends a pending read.
+  SetCommMask(handle_, 0);
+  CancelIoEx(handle_, &overlapped_);
+  DWORD ignored = 0;
+  GetOverlappedResult(handle_, &overlapped_, &ignored, TRUE);
+  return Completion::kWoken;
+}
+
+WaitResult Win32SerialPort::FailedWait(DWORD code) {
+  if (woken_.load()) return {.outcome = WaitOutcome::kWoken, .events = 0};
+  if (code == ERROR_OPERATION_ABORTED) {
+    // With fAbortOnError set, a line error (parity, framing, overrun) aborts the wait until
+    // the error has been acknowledged; acknowledge it so the next wait can work.
+    DWORD errors = 0;
+    if (ClearCommError(handle_, &errors, nullptr)) return {.outcome = WaitOutcome::kFailed, .events = 0};
+  }
+  // Anything else (a USB adapter pulled out, a driver that refuses the wait) fails again
+  // at once on every later wait: report the device as gone instead of spinning on it.
+  return {.outcome = WaitOutcome::kDeviceGone, .events = 0};
+}
+
+WaitResult Win32SerialPort::WaitForEvent() {
+  if (woken_.load() || handle_ == INVALID_HANDLE_VALUE) {
+    return {.outcome = woken_.load() ? WaitOutcome::kWoken : WaitOutcome::kFailed, .events = 0};
+  }
+  event_mask_ = 0;
+  if (WaitCommEvent(handle_, &event_mask_, &overlapped_)) {
+    return {.outcome = WaitOutcome::kImmediate, .events = EventsFromMask(event_mask_)};
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_IO_PENDING) return FailedWait(error);
+
+  if (AwaitPending() == Completion::kWoken) return {.outcome = WaitOutcome::kWoken, .events = 0};
+  DWORD ignored = 0;
+  if (!GetOverlappedResult(handle_, &overlapped_, &ignored, FALSE)) return FailedWait(GetLastError());
+  return {.outcome = WaitOutcome::kDeferred, .events = EventsFromMask(event_mask_)};
+}
+
+ReadResult Win32SerialPort::Read(std::span<uint8_t> buffer) {
+  if (handle_ == INVALID_HANDLE_VALUE) return {.count = 0, .device_gone = true};
+  if (buffer.empty()) return {};
+
+  // An overlapped read with nothing queued may stay pending until the next byte (some
+  // drivers, and Wine, ignore the "return at once" time-outs for overlapped reads); after a
+  // carrier-only event that would hold the reader away from its next wait. Ask first.
+  // ClearCommError also acknowledges line errors, which would otherwise abort every read.
+  COMSTAT status = {};
+  DWORD errors = 0;
+  if (ClearCommError(handle_, &errors, &status) && status.cbInQue == 0) return {};
+
+  const DWORD wanted = static_cast<DWORD>(buffer.size());
+  DWORD count = 0;
+  if (ReadFile(handle_, buffer.data(), wanted, &count, &overlapped_)) {
+    return {.count = count, .device_gone = false};
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_IO_PENDING) {
+    // The read failed outright: nothing was read. A failing handle will fail the next wait
+    // too, which reports the device as gone.
+    return {};
+  }
+  // The read is still in progress: its count is known only once it has finished. When
+  // woken, the bytes it had already taken are still returned.
+  AwaitPending();
+  count = 0;
+  GetOverlappedResult(handle_, &overlapped_, &count, FALSE);
+  return {.count = count, .device_gone = false};
+}
+
+void Win32SerialPort::Wake() {
+  std::lock_guard<std::mutex> lock(lifetime_mutex_);
+  woken_.store(true);
+  if (wake_event_ != nullptr) SetEvent(wake_event_);
+}
+
+void Win32SerialPort::Close() {
+  std::lock_guard<std::mutex> lock(lifetime_mutex_);
+  if (handle_ != INVALID_HANDLE_VALUE) {
+    SetCommMask(handle_, 0);
+    EscapeCommFunction(handle_, CLRDTR);
+    PurgeComm(handle_, kPurgeEverything);
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+  if (overlapped_.hEvent != nullptr) {
+    CloseHandle(overlapped_.hEvent);
+    overlapped_.hEvent = nullptr;
+  }
+  if (wake_event_ != nullptr) {
+    CloseHandle(wake_event_);
+    wake_event_ = nullptr;
+  }
+}
+
+void ApplyLineParameters(DCB& dcb, const LineParameters& parameters) {
+  if (parameters.baud_rate) dcb.BaudRate = *parameters.baud_rate;
+  dcb.ByteSize = static_cast<BYTE>(parameters.data_bits);
+  dcb.Parity = static_cast<BYTE>(parameters.parity);
+  dcb.StopBits = parameters.two_stop_bits ? TWOSTOPBITS : ONESTOPBIT;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fTXContinueOnXoff = 1;
+  dcb.fAbortOnError = 1;
+  dcb.EofChar = kEndOfFileCharacter;
+}
+
+// Reads return at once with whatever has arrived, possibly nothing.
+void SetReturnAtOnceTimeouts(HANDLE handle) {
+  COMMTIMEOUTS timeouts = {};
+  GetCommTimeouts(handle, &timeouts);
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  SetCommTimeouts(handle, &timeouts);
+}
+
+class Win32SerialDriver : public SerialDriver {
+ public:
+  OpenResult Open(const std::string& device_path, const LineParameters& parameters) override {
+    // Read and write access, although nothing is ever written: Wine completes every
+    // WaitCommEvent on a read-only handle at once as cancelled, so such a port would never
+    // report data there. Windows accepts either.
+    HANDLE handle = CreateFileA(device_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {.port = nullptr, .error = ErrorFromCode(device_path, GetLastError())};
+
+    SetCommMask(handle, kWaitedEvents);
+    HANDLE io_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE wake_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    auto port = std::make_unique<Win32SerialPort>(handle, io_event, wake_event);
+    if (io_event == nullptr || wake_event == nullptr) return Fail(std::move(port), device_path);
+
+    DCB dcb = {};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(handle, &dcb)) return Fail(std::move(port), device_path);
+    SetReturnAtOnceTimeouts(handle);
+    ApplyLineParameters(dcb, parameters);
+    if (!SetCommState(handle, &dcb)) return Fail(std::move(port), device_path);
+    FlushFileBuffers(handle);
+    return {.port = std::move(port), .error = {}};
+  }
+
+ private:
+  static OpenResult Fail(std::unique_ptr<Win32SerialPort> port, const std::string& device_path) {
+    const DWORD code = GetLastError();
+    port->Close();
+    return {.port = nullptr, .error = ErrorFromCode(device_path, code)};
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDriver> MakeSystemSerialDriver() { return std::make_unique<Win32SerialDriver>(); }
+
+std::string DefaultDevicePath(int port_number) {
+  if (port_number < 0) return "";
+  return "\\\\.\\COM" + std::to_string(port_number);
+}
+
+}  // namespace lintrel::platform

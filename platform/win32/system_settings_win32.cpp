@@ -1,0 +1,109 @@
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "discovery/serial_port_lister.h"
+#include "platform/registry.h"
+#include "platform/system_settings.h"
+#include "platform/win32/system_error_text.h"
+
+namespace lintrel::platform {
+namespace {
+
+constexpr const char* kCompanyKey = "Software\\VANTORIL SOFTWARE";
+
+std::string ApplicationKeyPath(const std::string& application_name) {
+  return std::string(kCompanyKey) + "\\" + application_name;
+}
+
+// The application's values stand directly in its key, with no section subkey. Reads open
+// the key afresh; writes create it when missing.
+class RegistrySettingsStore : public SettingsStore {
+ public:
+  explicit RegistrySettingsStore(std::string key_path) : key_path_(std::move(key_path)) {}
+
+  std::optional<std::string> ReadString(const std::string& entry) override {
+    std::string data;
+    if (!Read(entry, REG_SZ, &data)) return std::nullopt;
+    // The stored text may or may not carry its terminating zero.
+    if (const std::size_t zero = data.find('\0'); zero != std::string::npos) data.resize(zero);
+    return data;
+  }
+
+  std::optional<int32_t> ReadInt(const std::string& entry) override {
+    std::string data;
+    if (!Read(entry, REG_DWORD, &data) || data.size() != sizeof(DWORD)) return std::nullopt;
+    DWORD value = 0;
+    memcpy(&value, data.data(), sizeof(value));
+    return static_cast<int32_t>(value);
+  }
+
+  void WriteString(const std::string& entry, const std::string& value) override {
+    Write(entry, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+  }
+
+  void WriteInt(const std::string& entry, int32_t value) override {
+    const auto data = static_cast<DWORD>(value);
+    Write(entry, REG_DWORD, &data, sizeof(data));
+  }
+
+  bool Flush(std::string* error) override {
+    if (first_failure_.empty()) return true;
+    *error = first_failure_;
+    first_failure_.clear();
+    return false;
+  }
+
+ private:
+  bool Read(const std::string& entry, DWORD wanted_type, std::string* data) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExA(key, entry.c_str(), nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS && type == wanted_type) {
+      data->assign(size, '\0');
+      status = RegQueryValueExA(key, entry.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data->data()), &size);
+      data->resize(size);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == wanted_type;
+  }
+
+  void Write(const std::string& entry, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_WRITE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+      status = RegSetValueExA(key, entry.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+      RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS && first_failure_.empty()) {
+      first_failure_ = "HKEY_CURRENT_USER\\" + key_path_ + ": cannot write \"" + entry +
+                       "\": " + SystemErrorText(static_cast<DWORD>(status));
+    }
+  }
+
+  std::string key_path_;
+  std::string first_failure_;
+};
+
+}  // namespace
+
+std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& application_name, std::string* /*warning*/) {
+  return std::make_unique<RegistrySettingsStore>(ApplicationKeyPath(application_name));
+}
+
+std::string SettingsLocation(const std::string& application_name) {
+  return "HKEY_CURRENT_USER\\" + ApplicationKeyPath(application_name);
+}
+
+PortList ListSystemPorts(const std::string& /*application_name*/) {
+  const std::unique_ptr<RegistryReader> registry = OpenSystemRegistry();
+  return ListRegistryPorts(*registry);
+}
+
+}  // namespace lintrel::platform
