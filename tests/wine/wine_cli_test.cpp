@@ -1,0 +1,283 @@
+// lintrel-cli.exe, the Windows build, run under Wine in a prefix of its own: the Windows
+// serial backend over a pseudo-terminal pair linked as a COM port, the settings in the
+// registry, and the Port list built from the device map and the Bluetooth registry keys.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/cli_process.h"
+#include "platform/virtual_serial_device.h"
+#include "wine/wine_prefix.h"
+
+namespace lintrel::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr char kWindowsCli[] = LINTREL_WINDOWS_CLI_PATH;
+constexpr char kPtyShim[] = LINTREL_PTY_SHIM_PATH;
+constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\\lintrel-cli";
+// Between two writes that must reach the program as two separate reads.
+constexpr milliseconds kPauseBetweenReads(200);
+
+std::vector<std::string> Press(uint8_t key) {
+  char down[16];
+  char up[16];
+  std::snprintf(down, sizeof down, "down 0x%02X", key);
+  std::snprintf(up, sizeof up, "up 0x%02X", key);
+  return {down, up};
+}
+
+std::string Trace(const std::vector<std::vector<std::string>>& presses) {
+  std::string text;
+  for (const std::vector<std::string>& press : presses) {
+    for (const std::string& event : press) text += event + "\n";
+  }
+  return text;
+}
+
+bool Send(platform::VirtualSerialDevice& device, const std::string& text) {
+  return device.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+class WineCliTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!WinePrefix::WineInstalled()) return;
+    std::string error;
+    prefix_ = WinePrefix::Create(&error).release();
+    if (prefix_ == nullptr) setup_error_ = new std::string(error);
+  }
+
+  static void TearDownTestSuite() {
+    delete prefix_;
+    prefix_ = nullptr;
+    delete setup_error_;
+    setup_error_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (!WinePrefix::WineInstalled()) GTEST_SKIP() << "Wine is not installed (tools/setup.sh installs it)";
+    ASSERT_EQ(setup_error_, nullptr) << *setup_error_;
+    ASSERT_TRUE(std::filesystem::exists(kWindowsCli))
+        << kWindowsCli << " is missing: build the windows preset first";
+    std::string error;
+    ASSERT_TRUE(prefix_->ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n", &error)) << error;
+  }
+
+  WinePrefix& prefix() { return *prefix_; }
+
+  CommandResult RunCli(std::vector<std::string> args) {
+    args.insert(args.begin(), kWindowsCli);
+    return prefix_->Run(args);
+  }
+
+  // Runs the program with the pseudo-terminal shim, which gives ptys the modem lines that
+  // Wine's serial waits ask for; the carrier of /dev/pts/N is the file carN in the root.
+  std::unique_ptr<ChildProcess> StartCliOnPtys(std::vector<std::string> args) {
+    args.insert(args.begin(), kWindowsCli);
+    return prefix_->Start(args, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix_->root().string()});
+  }
+
+  std::unique_ptr<platform::VirtualSerialDevice> MakeComPort(int port_number) {
+    const std::filesystem::path link = prefix_->ComPortLink(port_number);
+    std::filesystem::remove(link);
+    std::string error;
+    std::unique_ptr<platform::VirtualSerialDevice> device =
+        platform::VirtualSerialDevice::Create(link.string(), &error);
+    EXPECT_NE(device, nullptr) << error;
+    return device;
+  }
+
+  // The carrier the shim reports for the device's pseudo-terminal.
+  void SetCarrier(int port_number, bool present) {
+    const std::string device = std::filesystem::canonical(prefix_->ComPortLink(port_number)).string();
+    const std::string number = device.substr(device.rfind('/') + 1);
+    std::ofstream(prefix_->root() / ("car" + number)) << (present ? "1" : "0");
+  }
+
+  static void ExpectStopsCleanly(ChildProcess& cli) {
+    ASSERT_TRUE(cli.Signal(SIGINT));
+    const std::optional<ExitStatus> status = cli.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << cli.Describe();
+    EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
+    EXPECT_NE(cli.err().find("lintrel: stopping"), std::string::npos) << cli.Describe();
+  }
+
+ private:
+  static WinePrefix* prefix_;
+  static std::string* setup_error_;
+};
+
+WinePrefix* WineCliTest::prefix_ = nullptr;
+std::string* WineCliTest::setup_error_ = nullptr;
+
+TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--keys", "trace", "--port", "COM5", "--baud", "9600"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected (\\\\.\\COM5)")) << cli->Describe();
+
+  // A whole line in one read, then one split over two reads.
+  ASSERT_TRUE(Send(*device, "Ab1\r"));
+  ASSERT_TRUE(cli->WaitForOutLines(10)) << cli->Describe();
+  ASSERT_TRUE(Send(*device, "x"));
+  cli->DrainFor(kPauseBetweenReads);
+  EXPECT_EQ(cli->OutLines().size(), 10u) << "typed before the end character: " << cli->Describe();
+  ASSERT_TRUE(Send(*device, "y\r"));
+  ASSERT_TRUE(cli->WaitForOutLines(16)) << cli->Describe();
+
+  const std::vector<std::string> shift_a = {"down 0x10", "down 0x41", "up 0x41", "up 0x10"};
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()),
+            Trace({shift_a, Press('B'), Press('1'), Press(0x0D), Press('X'), Press('Y'), Press(0x0D)}));
+  ExpectStopsCleanly(*cli);
+}
+
+TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
+  std::unique_ptr<platform::VirtualSerialDevice> first = MakeComPort(5);
+  std::unique_ptr<platform::VirtualSerialDevice> second = MakeComPort(12);
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys(
+      {"--keys", "trace", "--port", "COM5", "--port", "COM12", "--prefix", "--truncate", "--end-char", "0x0A"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM12 connected")) << cli->Describe();
+
+  // The end character is now line feed, not typed; each line begins with its port's name.
+  ASSERT_TRUE(Send(*first, "7\n"));
+  ASSERT_TRUE(cli->WaitForOutLines(20)) << cli->Describe();
+  ASSERT_TRUE(Send(*second, "8\n"));
+  ASSERT_TRUE(cli->WaitForOutLines(42)) << cli->Describe();
+
+  const std::vector<std::string> shift_c = {"down 0x10", "down 0x43", "up 0x43", "up 0x10"};
+  const std::vector<std::string> shift_o = {"down 0x10", "down 0x4F", "up 0x4F", "up 0x10"};
+  const std::vector<std::string> shift_m = {"down 0x10", "down 0x4D", "up 0x4D", "up 0x10"};
+  const std::vector<std::string> colon = {"down 0x10", "down 0xBA", "up 0xBA", "up 0x10"};
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()),
+            Trace({shift_c, shift_o, shift_m, Press('5'), colon, Press('7'),  //
+                   shift_c, shift_o, shift_m, Press('1'), Press('2'), colon, Press('8')}));
+  ExpectStopsCleanly(*cli);
+}
+
+TEST_F(WineCliTest, ReopensAPortWhoseCarrierDropped) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  SetCarrier(5, true);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--keys", "trace", "--port", "COM5", "--reconnect-delay", "500"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+
+  // Two carrier changes seen by waits that had to block count the link down to lost.
+  cli->DrainFor(kPauseBetweenReads);
+  SetCarrier(5, false);
+  cli->DrainFor(kPauseBetweenReads);
+  SetCarrier(5, true);
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 link lost; reconnecting in 500 ms")) << cli->Describe();
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 reconnected: connected")) << cli->Describe();
+
+  ASSERT_TRUE(Send(*device, "9\r"));
+  ASSERT_TRUE(cli->WaitForOutLines(4)) << cli->Describe();
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()), Trace({Press('9'), Press(0x0D)}));
+  ExpectStopsCleanly(*cli);
+}
+
+TEST_F(WineCliTest, MissingComPortFailsWithTheSystemsReason) {
+  const CommandResult result = RunCli({"--keys", "trace", "--port", "COM9"});
+  ASSERT_TRUE(result.status.has_value());
+  EXPECT_TRUE(result.status->exited && result.status->code == 1) << result.err;
+  EXPECT_NE(result.err.find("lintrel: COM9 open failed: \\\\.\\COM9: "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("Port open fail!!\nPlease check the status!!"), std::string::npos) << result.err;
+}
+
+TEST_F(WineCliTest, SaveWritesTheFiveValuesThatLaterRunsStartFrom) {
+  // First start: nothing stored, so a port must be given.
+  const CommandResult first = RunCli({"--keys", "trace"});
+  ASSERT_TRUE(first.status.has_value());
+  EXPECT_EQ(first.status->code, 2) << first.err;
+  EXPECT_NE(first.err.find("no port given"), std::string::npos) << first.err;
+
+  const CommandResult save = RunCli({"--save", "--list-ports", "--port", "COM7", "--baud", "9600", "--parity",
+                                     "even", "--data-bits", "7", "--stop-bits", "2"});
+  ASSERT_TRUE(save.Succeeded()) << save.err;
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), "COM7");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Baud rate"), "0x4");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Parity"), "0x2");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Databit"), "0x0");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Stop bit"), "0x1");
+
+  // The next run captures the saved port with the saved line settings.
+  const CommandResult next = RunCli({"--keys", "trace"});
+  ASSERT_TRUE(next.status.has_value());
+  EXPECT_EQ(next.status->code, 1) << next.err;
+  EXPECT_NE(next.err.find("lintrel: COM7 open failed"), std::string::npos) << next.err;
+}
+
+TEST_F(WineCliTest, StoredValuesAreTakenAsTheyAre) {
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kSettingsKey +
+                                          "]\r\n\"Port\"=\"COM3\"\r\n\"Baud rate\"=dword:ffffffff\r\n",
+                                      &error))
+      << error;
+  // Saving again without choosing a rate keeps "nothing selected" (-1); the other
+  // entries get their defaults.
+  const CommandResult save = RunCli({"--save"});
+  ASSERT_TRUE(save.Succeeded()) << save.err;
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), "COM3");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Baud rate"), "0xffffffff");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Parity"), "0x0");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Databit"), "0x1");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Stop bit"), "0x0");
+}
+
+// The device map with a Bluetooth modem entry, and the Bluetooth stack's keys for one
+// paired scanner whose local service carries a model number: its port is COM7.
+constexpr char kPortRegistry[] =
+    "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"
+    "\"\\\\Device\\\\Serial0\"=\"COM1\"\r\n"
+    "\"\\\\Device\\\\Serial1\"=\"COM10\"\r\n"
+    "\"\\\\Device\\\\BthModem0\"=\"COM9\"\r\n"
+    "\"\\\\Device\\\\Serial2\"=\"COM2\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\BTHMODEM\\Enum]\r\n"
+    "\"0\"=\"BTHENUM\\\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&000F\\\\7&1A2B3C4D&0&0011223344AA_"
+    "C00000000\"\r\n"
+    "\"1\"=\"BTHENUM\\\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0000\\\\7&5E6F7A8B&0&000000000000_"
+    "C00000000\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\BTHPORT\\Parameters\\LocalServices\\"
+    "{00001101-0000-1000-8000-00805F9B34FB}\\0]\r\n"
+    "\"AssocBdAddr\"=hex:aa,44,33,22,11,00\r\n"
+    "\"ServiceName\"=\"Scanner 8520 SPP\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_"
+    "LOCALMFG&000F\\7&1A2B3C4D&0&0011223344AA_C00000000\\Device Parameters]\r\n"
+    "\"PortName\"=\"COM7\"\r\n";
+
+TEST_F(WineCliTest, PortListFromTheDeviceMapAndBluetoothWithTheSavedPortSelected) {
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(kPortRegistry, &error)) << error;
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kSettingsKey + "]\r\n\"Port\"=\"COM1\"\r\n", &error))
+      << error;
+
+  const CommandResult list = RunCli({"--list-ports"});
+  ASSERT_TRUE(list.Succeeded()) << list.err;
+  // Sorted as text; the Bluetooth modem entry of the device map left out; the saved
+  // "COM1" selects the first entry after entry 0 that begins with it.
+  EXPECT_EQ(list.out, "  COM1\n* COM10\n  COM2\n  COM7\n");
+
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kSettingsKey + "]\r\n\"Port\"=\"com7\"\r\n", &error))
+      << error;
+  EXPECT_EQ(RunCli({"--list-ports"}).out, "  COM1\n  COM10\n  COM2\n* COM7\n");
+}
+
+}  // namespace
+}  // namespace lintrel::testing

@@ -1,0 +1,157 @@
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_process.h"
+
+namespace lintrel::testing {
+
+// The outcome of one finished command.
+struct CommandResult {
+  std::optional<ExitStatus> status;  // empty: it did not end within the safety limit
+  std::string out;                   // standard output, carriage returns removed
+  std::string err;
+
+  bool Succeeded() const { return status && status->exited && status->code == 0; }
+};
+
+inline std::string WithoutCarriageReturns(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+// A Wine prefix of its own in a temporary folder, with its server kept running for the
+// whole suite (the volatile HKLM\HARDWARE keys live only as long as the server does).
+// Console programs only: no display is needed.
+class WinePrefix {
+ public:
+  static constexpr const char* kWine = "/usr/bin/wine";
+  static constexpr const char* kWineServer = "/usr/bin/wineserver";
+
+  static bool WineInstalled() { return access(kWine, X_OK) == 0 && access(kWineServer, X_OK) == 0; }
+
+  // Creates and boots the prefix; null and *error on failure.
+  static std::unique_ptr<WinePrefix> Create(std::string* error) {
+    char pattern[] = "/tmp/lintrel-wine-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+      *error = "cannot create a temporary folder";
+      return nullptr;
+    }
+    std::unique_ptr<WinePrefix> prefix(new WinePrefix(pattern));
+    if (!prefix->Boot(error)) return nullptr;
+    return prefix;
+  }
+
+  WinePrefix(const WinePrefix&) = delete;
+  WinePrefix& operator=(const WinePrefix&) = delete;
+
+  ~WinePrefix() {
+    // Ends this prefix's server and every process still running in it.
+    Run({"wineserver", "-k"});
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  const std::filesystem::path& root() const { return root_; }
+  std::filesystem::path prefix() const { return root_ / "pfx"; }
+  // Where Wine looks up the device behind COMn: the link dosdevices/comn.
+  std::filesystem::path ComPortLink(int port_number) const {
+    return prefix() / "dosdevices" / ("com" + std::to_string(port_number));
+  }
+
+  // Runs a Windows program (or Wine tool) to its end.
+  // `patience` counts safety limits: booting a prefix takes several seconds.
+  CommandResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
+                    int patience = 1) const {
+    ChildProcess child("/usr/bin/env", CommandLine(args, environment));
+    CommandResult result;
+    for (int round = 0; round < patience && !result.status; ++round) result.status = child.WaitForExit();
+    result.out = WithoutCarriageReturns(child.out());
+    result.err = WithoutCarriageReturns(child.err());
+    return result;
+  }
+
+  // Starts a Windows program and leaves it running.
+  std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& args,
+                                      const std::vector<std::string>& environment = {}) const {
+    return std::make_unique<ChildProcess>("/usr/bin/env", CommandLine(args, environment));
+  }
+
+  // Imports registry text (REGEDIT4 format) with regedit.
+  bool ImportRegistry(const std::string& text, std::string* error) const {
+    const std::filesystem::path file = root_ / "import.reg";
+    std::ofstream(file) << "REGEDIT4\r\n\r\n" << text;
+    const CommandResult result = Run({"regedit", "/S", file.string()});
+    if (!result.Succeeded()) *error = "regedit failed: " + result.err;
+    return result.Succeeded();
+  }
+
+  // The data of a registry value as `reg query` prints it ("COM5", "0x4"); empty when the
+  // value is missing.
+  std::optional<std::string> QueryValue(const std::string& key, const std::string& name) const {
+    const CommandResult result = Run({"reg", "query", key, "/v", name});
+    if (!result.Succeeded()) return std::nullopt;
+    // "    NAME    REG_TYPE    DATA": the fields are separated by four spaces.
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t type = line.find("    REG_");
+      if (type == std::string::npos) continue;
+      const std::size_t data = line.find("    ", type + 4);
+      return data == std::string::npos ? std::string() : line.substr(data + 4);
+    }
+    return std::nullopt;
+  }
+
+ private:
+  explicit WinePrefix(std::filesystem::path root) : root_(std::move(root)) {}
+
+  std::vector<std::string> CommandLine(const std::vector<std::string>& args,
+                                       const std::vector<std::string>& environment) const {
+    std::vector<std::string> line = {"WINEPREFIX=" + prefix().string(), "WINEDEBUG=-all",
+                                     "WINEDLLOVERRIDES=mscoree,mshtml=", "DISPLAY="};
+    line.insert(line.end(), environment.begin(), environment.end());
+    // wineboot and wineserver are programs of their own, and they leave the server (and
+    // Wine's own services) running: give those no pipe of the harness to hold open.
+    const bool is_tool = args.front() == "wineboot" || args.front() == "wineserver";
+    if (is_tool) {
+      line.insert(line.end(), {"/bin/sh", "-c", "exec \"$@\" </dev/null >/dev/null 2>&1", "sh",
+                               "/usr/bin/" + args.front()});
+      line.insert(line.end(), args.begin() + 1, args.end());
+      return line;
+    }
+    line.push_back(kWine);
+    line.insert(line.end(), args.begin(), args.end());
+    return line;
+  }
+
+  bool Boot(std::string* error) {
+    const CommandResult boot = Run({"wineboot", "-i"}, {}, 12);
+    if (!boot.Succeeded()) {
+      *error = "wineboot failed: " + boot.err;
+      return false;
+    }
+    // Restart the server as a persistent one, so that it (and with it the volatile registry
+    // keys) stays until the destructor ends it, and boot Wine's services again under it.
+    Run({"wineserver", "-k"});
+    const CommandResult persist = Run({"wineserver", "-p"});
+    if (!persist.Succeeded()) {
+      *error = "wineserver -p failed";
+      return false;
+    }
+    Run({"wineboot"}, {}, 6);
+    return true;
+  }
+
+  std::filesystem::path root_;
+};
+
+}  // namespace lintrel::testing
