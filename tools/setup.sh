@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Lintrel needs to build, run and test, when missing.
+# Installs the Debian 12 packages Lintrel needs to build, run and test, when missing: the
+# compilers (g++, MinGW-w64 for Windows, clang for the fuzz targets), GoogleTest, the X11
+# libraries, Xvfb for the keyboard tests and Wine for the Windows build's tests.
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,8 @@ packages=(
   libx11-dev libxtst-dev
   xvfb x11-xkb-utils xkb-data
   g++-mingw-w64-x86-64
+  wine wine64
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the native build, the sanitizer build (ASan and
-# UBSan, with the threaded engine tests again under TSan), and the Windows cross-build.
+# Sets up, builds and runs every test: the Windows cross-build (tested under Wine by the
+# native build's tests), the native build, a short fixed-seed run of every fuzz target, and
+# the sanitizer build (ASan and UBSan, with the threaded engine tests again under TSan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,9 @@ echo "== linux: build and test"
 cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
+
+echo "== fuzz: short fixed-seed runs"
+bash tools/fuzz.sh
 
 echo "== linux-sanitize: build and test"
 cmake --preset linux-sanitize
