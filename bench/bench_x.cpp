@@ -1,0 +1,205 @@
+#include "bench/bench_x.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+
+namespace lintrel::bench {
+
+namespace {
+
+constexpr int kFirstDisplay = 70;
+constexpr int kLastDisplay = 199;
+constexpr auto kServerStartLimit = std::chrono::seconds(10);
+
+bool DisplayNumberInUse(int number) {
+  const std::string n = std::to_string(number);
+  return std::filesystem::exists("/tmp/.X11-unix/X" + n) ||
+         std::filesystem::exists("/tmp/.X" + n + "-lock");
+}
+
+char KeyOfKeysym(KeySym keysym) {
+  if (keysym >= XK_0 && keysym <= XK_9) return static_cast<char>('0' + (keysym - XK_0));
+  if (keysym == XK_Return || keysym == XK_KP_Enter) return '\r';
+  return '?';
+}
+
+}  // namespace
+
+std::unique_ptr<XServer> XServer::Start(std::string* error) {
+  for (int number = kFirstDisplay; number <= kLastDisplay; ++number) {
+    if (DisplayNumberInUse(number)) continue;
+    const std::string name = ":" + std::to_string(number);
+    std::unique_ptr<Process> process =
+        Process::Spawn({"Xvfb", name, "-nolisten", "tcp", "-noreset", "-screen", "0", "320x240x24"},
+                       Output::kDiscard, error);
+    if (!process) return nullptr;
+    // Xvfb complains on standard error (a refused client, for one); keep the pipe drained.
+    auto collector = std::make_unique<StderrCollector>(std::vector<int>{process->stderr_fd()});
+    const Clock::time_point give_up = Clock::now() + kServerStartLimit;
+    while (process->Running() && Clock::now() < give_up) {
+      if (Display* display = XOpenDisplay(name.c_str())) {
+        XCloseDisplay(display);
+        auto server = std::unique_ptr<XServer>(new XServer(std::move(process), name));
+        server->stderr_ = std::move(collector);
+        return server;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    process->Stop();
+    *error = "Xvfb " + name + " did not start: " + collector->Text();
+  }
+  if (error->empty()) *error = "no free X display number from :70 to :199";
+  return nullptr;
+}
+
+int XServer::ReleaseHeldKeys() {
+  Display* display = XOpenDisplay(display_name_.c_str());
+  if (display == nullptr) return 0;
+  char keys[32] = {};
+  XQueryKeymap(display, keys);
+  int held = 0;
+  for (int keycode = 0; keycode < 256; ++keycode) {
+    if ((keys[keycode / 8] & (1 << (keycode % 8))) == 0) continue;
+    XTestFakeKeyEvent(display, static_cast<unsigned int>(keycode), False, CurrentTime);
+    ++held;
+  }
+  XSync(display, False);
+  XCloseDisplay(display);
+  return held;
+}
+
+struct KeyReceiver::XState {
+  Display* display = nullptr;
+  Window window = 0;
+  std::array<char, 256> key_of_keycode{};
+};
+
+std::unique_ptr<KeyReceiver> KeyReceiver::Open(const std::string& display_name,
+                                               std::string* error) {
+  std::unique_ptr<KeyReceiver> receiver(new KeyReceiver());
+  if (!receiver->Setup(display_name, error)) return nullptr;
+  receiver->thread_ = std::thread(&KeyReceiver::Run, receiver.get());
+  return receiver;
+}
+
+bool KeyReceiver::Setup(const std::string& display_name, std::string* error) {
+  x_ = std::make_unique<XState>();
+  wake_fd_ = eventfd(0, EFD_CLOEXEC);
+  x_->display = XOpenDisplay(display_name.c_str());
+  if (x_->display == nullptr) {
+    *error = "cannot open X display " + display_name;
+    return false;
+  }
+  Display* display = x_->display;
+  const int screen = DefaultScreen(display);
+  x_->window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, 200, 100, 0,
+                                   BlackPixel(display, screen), WhitePixel(display, screen));
+  XSelectInput(display, x_->window, KeyPressMask | StructureNotifyMask | FocusChangeMask);
+  XMapWindow(display, x_->window);
+  XEvent event;
+  do {
+    XNextEvent(display, &event);
+  } while (event.type != MapNotify);
+  // There is no window manager on the private server to give the window the focus.
+  XSetInputFocus(display, x_->window, RevertToParent, CurrentTime);
+  XSync(display, False);
+  RebuildKeyTable();
+  return true;
+}
+
+KeyReceiver::~KeyReceiver() {
+  if (thread_.joinable()) {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
+    thread_.join();
+  }
+  if (x_ && x_->display != nullptr) XCloseDisplay(x_->display);
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+void KeyReceiver::RebuildKeyTable() {
+  Display* display = x_->display;
+  int min_keycode = 0;
+  int max_keycode = 0;
+  XDisplayKeycodes(display, &min_keycode, &max_keycode);
+  int per_keycode = 0;
+  KeySym* keysyms = XGetKeyboardMapping(display, static_cast<KeyCode>(min_keycode),
+                                        max_keycode - min_keycode + 1, &per_keycode);
+  x_->key_of_keycode.fill('?');
+  for (int keycode = min_keycode; keycode <= max_keycode && keysyms != nullptr; ++keycode) {
+    x_->key_of_keycode[static_cast<std::size_t>(keycode)] =
+        KeyOfKeysym(keysyms[(keycode - min_keycode) * per_keycode]);
+  }
+  if (keysyms != nullptr) XFree(keysyms);
+}
+
+void KeyReceiver::Run() {
+  Display* display = x_->display;
+  pollfd fds[2] = {{.fd = ConnectionNumber(display), .events = POLLIN, .revents = 0},
+                   {.fd = wake_fd_, .events = POLLIN, .revents = 0}};
+  while (true) {
+    while (XPending(display) > 0) {
+      XEvent event;
+      XNextEvent(display, &event);
+      const Clock::time_point now = Clock::now();
+      if (event.type == KeyPress) {
+        const char key = x_->key_of_keycode[event.xkey.keycode & 0xFF];
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back({now, key});
+        if (key == '\r') ++returns_queued_;
+        arrived_.notify_all();
+      } else if (event.type == MappingNotify) {
+        XRefreshKeyboardMapping(&event.xmapping);
+        RebuildKeyTable();
+      } else if (event.type == FocusOut) {
+        XSetInputFocus(display, x_->window, RevertToParent, CurrentTime);
+        XFlush(display);
+      }
+    }
+    if (poll(fds, 2, -1) < 0) continue;
+    if (fds[1].revents != 0) return;
+  }
+}
+
+std::optional<TypedKey> KeyReceiver::Next(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!arrived_.wait_until(lock, deadline, [&] { return !queue_.empty(); })) return std::nullopt;
+  const TypedKey press = queue_.front();
+  queue_.pop_front();
+  if (press.key == '\r') --returns_queued_;
+  return press;
+}
+
+std::vector<TypedKey> KeyReceiver::TakeAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<TypedKey> presses(queue_.begin(), queue_.end());
+  queue_.clear();
+  returns_queued_ = 0;
+  return presses;
+}
+
+bool KeyReceiver::WaitForReturns(std::size_t returns, Clock::duration quiet,
+                                 Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (returns_queued_ < returns) {
+    const std::size_t before = queue_.size();
+    const Clock::time_point wake = std::min(deadline, Clock::now() + quiet);
+    arrived_.wait_until(lock, wake,
+                        [&] { return returns_queued_ >= returns || queue_.size() != before; });
+    if (returns_queued_ >= returns) break;
+    if (queue_.size() == before || Clock::now() >= deadline) return false;
+  }
+  return true;
+}
+
+void KeyReceiver::Clear() { TakeAll(); }
+
+}  // namespace lintrel::bench
