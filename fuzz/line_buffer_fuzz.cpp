@@ -8,7 +8,6 @@
 // Every read runs through a LineBuffer and through the model; any difference in the lines
 // finished, in the line pending, or a line longer than the capacity, traps.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -16,37 +15,15 @@
 #include <vector>
 
 #include "capture/line_buffer.h"
+#include "fuzz/fuzz_input.h"
 
 namespace {
 
 using lintrel::LineBuffer;
+using lintrel::fuzz::InputReader;
+using lintrel::fuzz::Require;
 
 constexpr std::size_t kMaxChunk = 1024;
-
-void Require(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-// Reads the fuzz input front to back; past the end it yields zeros and empty chunks.
-class InputReader {
- public:
-  explicit InputReader(std::span<const uint8_t> data) : data_(data) {}
-
-  bool done() const { return at_ == data_.size(); }
-
-  uint8_t Byte() { return done() ? 0 : data_[at_++]; }
-
-  std::span<const uint8_t> Bytes(std::size_t count) {
-    const std::size_t taken = std::min(count, data_.size() - at_);
-    std::span<const uint8_t> bytes = data_.subspan(at_, taken);
-    at_ += taken;
-    return bytes;
-  }
-
- private:
-  std::span<const uint8_t> data_;
-  std::size_t at_ = 0;
-};
 
 struct Read {
   LineBuffer::Rules rules;

@@ -30,6 +30,8 @@ done
 # Inputs per target in the short run, sized for well under 20 s each on two cores.
 declare -A short_runs=(
   [line_buffer_fuzz]=80000
+  [bluetooth_port_finder_fuzz]=100000
+  [settings_file_fuzz]=60000
 )
 default_short_runs=50000
 # Longest input tried: a few reads of up to 1024 bytes each.
