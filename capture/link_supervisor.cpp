@@ -4,11 +4,15 @@
 namespace lintrel {
 
 LinkSupervisor::LinkSupervisor(PortTable& table, PortConnection& connection,
-                               const CaptureOptions& options, UiHooks& hooks)
-    : table_(table), connection_(connection), options_(options), hooks_(hooks) {}
+                               const CaptureOptions& options, UiHooks& hooks, bool shows_tray_icon)
+    : table_(table),
+      connection_(connection),
+      options_(options),
+      hooks_(hooks),
+      shows_tray_icon_(shows_tray_icon) {}
 
 void LinkSupervisor::Tick(Clock::time_point now) {
-  RefreshTrayIcon(now);
+  if (shows_tray_icon_) RefreshTrayIcon(now);
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
     PortSlot& slot = table_[port_number];
     const int link_state = slot.link_state.load();
@@ -54,6 +58,17 @@ std::optional<LinkSupervisor::Clock::time_point> LinkSupervisor::NextDue() const
     if (due && (!next || *due < *next)) next = due;
   }
   return next;
+}
+
+bool LinkSupervisor::HasLinkWork() const {
+  for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
+    const PortSlot& slot = table_[port_number];
+    const int link_state = slot.link_state.load();
+    const bool has_reader = slot.reader != nullptr;
+    if (link_state == LinkState::kLost && has_reader) return true;
+    if (link_state == LinkState::kAwaitingReconnect && !has_reader) return true;
+  }
+  return false;
 }
 
 void LinkSupervisor::RefreshTrayIcon(Clock::time_point now) {

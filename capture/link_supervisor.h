@@ -23,8 +23,9 @@ class LinkSupervisor {
   static constexpr std::chrono::milliseconds kTickInterval{1000};
   static constexpr std::chrono::milliseconds kFlashDuration{500};
 
+  // Without a tray icon (`shows_tray_icon` false) there is no icon to refresh or flash.
   LinkSupervisor(PortTable& table, PortConnection& connection, const CaptureOptions& options,
-                 UiHooks& hooks);
+                 UiHooks& hooks, bool shows_tray_icon = true);
 
   // The once-a-second walk.
   void Tick(Clock::time_point now);
@@ -32,6 +33,10 @@ class LinkSupervisor {
   void RunDue(Clock::time_point now);
   // The earliest pending deadline, if any.
   std::optional<Clock::time_point> NextDue() const;
+  // Whether the next tick has anything to do besides the tray icon: a link that is lost, or
+  // a re-open to try again. A loop without a tray icon may skip ticks until a reader reports
+  // a lost link.
+  bool HasLinkWork() const;
 
  private:
   void RefreshTrayIcon(Clock::time_point now);
@@ -41,6 +46,7 @@ class LinkSupervisor {
   PortConnection& connection_;
   const CaptureOptions& options_;
   UiHooks& hooks_;
+  const bool shows_tray_icon_;
   std::optional<Clock::time_point> flash_ends_;
   std::array<std::optional<Clock::time_point>, kPortSlotCount> reconnect_due_{};
 };

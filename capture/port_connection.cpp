@@ -50,7 +50,8 @@ bool PortConnection::Connect(int port_number) {
     return false;
   }
   slot.connected.store(1);
-  slot.reader = std::make_unique<ReaderThread>(port_number, slot, *slot.port, options_, sender_);
+  slot.reader =
+      std::make_unique<ReaderThread>(port_number, slot, *slot.port, options_, sender_, link_lost_notice_);
   slot.reader->Start();
   hooks_.PortConnected(port_number, device_path_(port_number));
   return true;

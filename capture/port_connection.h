@@ -38,6 +38,10 @@ class PortConnection {
   // Stops every reader and releases every port (on the way out).
   void ReleaseAllPorts();
 
+  // Called on a reader thread whenever a reader finds its link lost. Set it before the
+  // first port is connected; it must be safe to call from any thread.
+  void SetLinkLostNotice(std::function<void()> notice) { link_lost_notice_ = std::move(notice); }
+
  private:
   bool Connect(int port_number);
   void Disconnect(int port_number);
@@ -48,6 +52,7 @@ class PortConnection {
   KeystrokeSender& sender_;
   UiHooks& hooks_;
   DevicePathResolver device_path_;
+  std::function<void()> link_lost_notice_;
 };
 
 }  // namespace lintrel

@@ -20,8 +20,14 @@ LineBuffer::Rules CurrentRules(const CaptureOptions& options) {
 }  // namespace
 
 ReaderThread::ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
-                           const CaptureOptions& options, KeystrokeSender& sender)
-    : port_number_(port_number), slot_(slot), port_(port), options_(options), sender_(sender) {}
+                           const CaptureOptions& options, KeystrokeSender& sender,
+                           std::function<void()> link_lost_notice)
+    : port_number_(port_number),
+      slot_(slot),
+      port_(port),
+      options_(options),
+      sender_(sender),
+      link_lost_notice_(std::move(link_lost_notice)) {}
 
 ReaderThread::~ReaderThread() { Stop(); }
 
@@ -35,6 +41,21 @@ void ReaderThread::RequestStop() {
 void ReaderThread::Stop() {
   RequestStop();
   if (thread_.joinable()) thread_.join();
+}
+
+void ReaderThread::MarkLinkLost() {
+  slot_.link_state.store(LinkState::kLost);
+  if (link_lost_notice_) link_lost_notice_();
+}
+
+void ReaderThread::CountCarrierChange() {
+  // The count stops at "lost": below it the value would read as "awaiting reconnection",
+  // which the supervisor leaves alone while the reader runs, and the link would never be
+  // re-opened.
+  int state = slot_.link_state.load();
+  while (state > LinkState::kLost && !slot_.link_state.compare_exchange_weak(state, state - 1)) {
+  }
+  if (state - 1 == LinkState::kLost && link_lost_notice_) link_lost_notice_();
 }
 
 void ReaderThread::Run() {
@@ -52,7 +73,7 @@ void ReaderThread::Run() {
     if (read.device_gone) return false;
     if (slot_.paused.load() != 0) return true;
     // A carrier change seen by a wait that had to block counts down the link state.
-    if (events == platform::kEventCarrierChanged) slot_.link_state.fetch_sub(1);
+    if (events == platform::kEventCarrierChanged) CountCarrierChange();
     line.Append(std::span<const uint8_t>(chunk.data(), read.count), CurrentRules(options_), type_line);
     return true;
   };
@@ -64,7 +85,7 @@ void ReaderThread::Run() {
       if (wait.outcome == platform::WaitOutcome::kImmediate) {
         if (wait.events & platform::kEventReceived) device_present = read_and_append(wait.events);
         // A carrier change reported at once, with no data, means the link is lost.
-        if (wait.events == platform::kEventCarrierChanged) slot_.link_state.store(LinkState::kLost);
+        if (wait.events == platform::kEventCarrierChanged) MarkLinkLost();
       } else if (wait.outcome == platform::WaitOutcome::kDeferred) {
         device_present = read_and_append(wait.events);
       } else if (wait.outcome == platform::WaitOutcome::kDeviceGone) {
@@ -73,13 +94,13 @@ void ReaderThread::Run() {
       if (!device_present) {
         // Reading a vanished device would only fail again at once: report the lost link
         // and end, so the supervisor can release the port and re-open it later.
-        slot_.link_state.store(LinkState::kLost);
+        MarkLinkLost();
         return;
       }
     } while (slot_.connected.load() != 0 && !stop_requested_.load());
   } catch (...) {
     // Nothing may escape a reader thread; let the supervisor restart the port.
-    slot_.link_state.store(LinkState::kLost);
+    MarkLinkLost();
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "capture/keystroke_sender.h"
@@ -17,11 +18,13 @@ namespace lintrel {
 //
 // Thread contract: constructed, started and stopped on the UI thread. While it runs it
 // reads its slot's connected and paused flags and the capture options afresh on every
-// event, and writes only its slot's link_state.
+// event, and writes only its slot's link_state. Whenever it leaves link_state at "lost" it
+// calls `link_lost_notice` (on the reader thread), so that a supervisor need not poll.
 class ReaderThread {
  public:
   ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
-               const CaptureOptions& options, KeystrokeSender& sender);
+               const CaptureOptions& options, KeystrokeSender& sender,
+               std::function<void()> link_lost_notice = {});
   ~ReaderThread();  // stops and joins
   ReaderThread(const ReaderThread&) = delete;
   ReaderThread& operator=(const ReaderThread&) = delete;
@@ -34,12 +37,16 @@ class ReaderThread {
 
  private:
   void Run();
+  void MarkLinkLost();
+  // One carrier change seen by a wait that had to block.
+  void CountCarrierChange();
 
   const int port_number_;
   PortSlot& slot_;
   platform::SerialPort& port_;
   const CaptureOptions& options_;
   KeystrokeSender& sender_;
+  const std::function<void()> link_lost_notice_;
   std::atomic<bool> stop_requested_{false};
   std::thread thread_;
 };

@@ -5,15 +5,19 @@
 
 namespace lintrel::platform {
 
-// The request to stop the process (SIGINT or SIGTERM on POSIX).
+// The request to stop the process (SIGINT or SIGTERM on POSIX, the console's Ctrl+C or
+// close on Windows), and a nudge that ends a wait early.
 //
 // Thread contract: Install() must run on the main thread before any other thread starts,
-// so that the request is delivered to WaitFor() and not to a reader thread.
+// so that the request is delivered to WaitFor() and not to a reader thread. WaitFor() runs
+// on that thread only; Notify() may be called from any thread.
 class StopSignal {
  public:
   virtual ~StopSignal() = default;
-  // Waits up to timeout; true once a stop has been requested.
+  // Waits up to timeout, or until Notify(); true once a stop has been requested.
   virtual bool WaitFor(std::chrono::milliseconds timeout) = 0;
+  // Ends the current WaitFor() early, or the next one at once if none is running.
+  virtual void Notify() = 0;
 
   static std::unique_ptr<StopSignal> Install();
 };

@@ -121,18 +121,37 @@ TEST_F(LinkSupervisorTest, SupervisionLeavesTheUsersCurrentPortAlone) {
   EXPECT_EQ(table_.current_port, 3);
 }
 
-TEST_F(LinkSupervisorTest, CountedDownPastLostWaitsUntilTheUserDisconnects) {
+TEST_F(LinkSupervisorTest, MoreCarrierChangesBeforeATickStillReopenTheLink) {
   ConnectAndSettle(5);
+  EXPECT_FALSE(supervisor_.HasLinkWork());
   for (int change = 0; change < 3; ++change) Port(5)->PushCarrierChange(WaitOutcome::kDeferred);
   ASSERT_TRUE(Port(5)->WaitUntilDrained());
-  ASSERT_EQ(Slot(5).link_state.load(), LinkState::kAwaitingReconnect);
+  ASSERT_EQ(Slot(5).link_state.load(), LinkState::kLost);
+  EXPECT_TRUE(supervisor_.HasLinkWork());
 
   supervisor_.Tick(start_);
-  EXPECT_EQ(Slot(5).connected.load(), 1);  // its reader still runs: nothing to do
-  ASSERT_TRUE(connection_.TogglePortConnection(5));
-  supervisor_.Tick(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(5).connected.load(), 0);
+  EXPECT_TRUE(supervisor_.HasLinkWork());  // the re-open is pending
+  supervisor_.RunDue(start_ + milliseconds(1000));
   EXPECT_EQ(Slot(5).connected.load(), 1);
   EXPECT_EQ(driver_.OpenCount(Device(5)), 2);
+  EXPECT_TRUE(LinkStateBecomes(5, LinkState::kFresh));
+  EXPECT_FALSE(supervisor_.HasLinkWork());
+}
+
+TEST_F(LinkSupervisorTest, WithoutATrayIconOnlyLinksAreSupervised) {
+  LinkSupervisor without_tray(table_, connection_, options_, hooks_, /*shows_tray_icon=*/false);
+  table_.current_port = 3;
+  ConnectAndSettle(3);
+  without_tray.Tick(start_);
+  EXPECT_TRUE(hooks_.tray_images.empty());
+  EXPECT_FALSE(without_tray.NextDue().has_value());  // no flash to end
+
+  LoseLink(3);
+  without_tray.Tick(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(3).connected.load(), 0);
+  EXPECT_EQ(without_tray.NextDue(), start_ + milliseconds(2000));
+  EXPECT_TRUE(hooks_.tray_images.empty());
 }
 
 TEST_F(LinkSupervisorTest, TrayIconFlashesForAConnectedCurrentPort) {

@@ -57,7 +57,12 @@ CliApp::CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform
       sender_(keyboard),
       connection_(table_, capture_, driver, sender_, status_,
                   [this](int port_number) { return DevicePath(port_number); }),
-      supervisor_(table_, connection_, capture_, status_) {
+      supervisor_(table_, connection_, capture_, status_, /*shows_tray_icon=*/false) {
+  // A reader that finds its link lost wakes the supervision loop, which otherwise sleeps
+  // for as long as every link is up.
+  connection_.SetLinkLostNotice([this] {
+    if (platform::StopSignal* waker = waker_.load()) waker->Notify();
+  });
   capture_.prefix_flag.store(options.prefix ? 1 : 0);
   capture_.truncate_flag.store(options.truncate ? 1 : 0);
   capture_.reconnect_delay_ms.store(options.reconnect_delay_ms);
@@ -78,23 +83,30 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
   using Clock = LinkSupervisor::Clock;
   // How often `finished` is asked, when there is one.
   constexpr auto kFinishedPoll = std::chrono::milliseconds(50);
-  Clock::time_point next_tick = Clock::now() + LinkSupervisor::kTickInterval;
+  // The longest single wait while every link is up; a reader's notice ends it sooner.
+  constexpr auto kIdleWait = std::chrono::hours(1);
+  waker_.store(&stop);
+  Clock::time_point next_tick = Clock::now();
   while (!(finished && finished())) {
-    Clock::time_point wake = next_tick;
+    const Clock::time_point before = Clock::now();
+    // Ticks run once a second only while a link is lost or being retried; otherwise the
+    // next lost link is taken at once.
+    const bool link_work = supervisor_.HasLinkWork();
+    if (!link_work) next_tick = before;
+    Clock::time_point wake = link_work ? next_tick : before + kIdleWait;
     if (const auto due = supervisor_.NextDue()) wake = std::min(wake, *due);
-    if (finished) wake = std::min(wake, Clock::now() + kFinishedPoll);
-    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
-    if (stop.WaitFor(std::max(timeout, std::chrono::milliseconds(0)))) return;
+    if (finished) wake = std::min(wake, before + kFinishedPoll);
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(wake - before);
+    if (stop.WaitFor(std::max(timeout, std::chrono::milliseconds(0)))) break;
 
     const Clock::time_point now = Clock::now();
-    if (now >= next_tick) {
+    if (now >= next_tick && supervisor_.HasLinkWork()) {
       supervisor_.Tick(now);
-      // Keep the one-second rhythm; after a stall, start again from now.
-      next_tick += LinkSupervisor::kTickInterval;
-      if (next_tick <= now) next_tick = now + LinkSupervisor::kTickInterval;
+      next_tick = now + LinkSupervisor::kTickInterval;
     }
     supervisor_.RunDue(now);
   }
+  waker_.store(nullptr);
 }
 
 void CliApp::Release() { connection_.ReleaseAllPorts(); }

@@ -74,6 +74,7 @@ class CliApp {
   PortTable table_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
+  std::atomic<platform::StopSignal*> waker_{nullptr};  // the loop's wait, while Serve() runs
 };
 
 // Opens the keyboard that --keys names ("trace" writes to `trace_out`); null and *error

@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,11 +12,16 @@
 namespace lintrel::platform {
 namespace {
 
-sigset_t StopSignals() {
+// Sent to the process by Notify(). Not a real-time signal: several notifications that
+// arrive before the wait takes one are merged into one.
+constexpr int kNotifySignal = SIGUSR1;
+
+sigset_t WaitedSignals() {
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, kNotifySignal);
   return signals;
 }
 
@@ -30,6 +36,7 @@ timespec ToTimespec(std::chrono::nanoseconds duration) {
 class PosixStopSignal final : public StopSignal {
  public:
   bool WaitFor(std::chrono::milliseconds timeout) override;
+  void Notify() override { kill(getpid(), kNotifySignal); }
 
  private:
   bool requested_ = false;
@@ -37,13 +44,15 @@ class PosixStopSignal final : public StopSignal {
 
 bool PosixStopSignal::WaitFor(std::chrono::milliseconds timeout) {
   if (requested_) return true;
-  const sigset_t signals = StopSignals();
+  const sigset_t signals = WaitedSignals();
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (true) {
     auto remaining = std::max(std::chrono::steady_clock::duration::zero(),
                               deadline - std::chrono::steady_clock::now());
     timespec wait = ToTimespec(remaining);
-    if (sigtimedwait(&signals, nullptr, &wait) > 0) {
+    const int taken = sigtimedwait(&signals, nullptr, &wait);
+    if (taken == kNotifySignal) return false;
+    if (taken > 0) {
       requested_ = true;
       return true;
     }
@@ -57,7 +66,7 @@ bool PosixStopSignal::WaitFor(std::chrono::milliseconds timeout) {
 }  // namespace
 
 std::unique_ptr<StopSignal> StopSignal::Install() {
-  const sigset_t signals = StopSignals();
+  const sigset_t signals = WaitedSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   // A closed stdout or pipe then fails the write with EPIPE instead of ending the process.
   signal(SIGPIPE, SIG_IGN);

@@ -18,10 +18,21 @@ BOOL WINAPI OnConsoleControl(DWORD /*control_type*/) {
 
 class Win32StopSignal : public StopSignal {
  public:
+  Win32StopSignal() : notify_event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+  ~Win32StopSignal() override { CloseHandle(notify_event_); }
+  Win32StopSignal(const Win32StopSignal&) = delete;
+  Win32StopSignal& operator=(const Win32StopSignal&) = delete;
+
   bool WaitFor(std::chrono::milliseconds timeout) override {
     const auto milliseconds = static_cast<DWORD>(timeout.count() < 0 ? 0 : timeout.count());
-    return WaitForSingleObject(stop_event, milliseconds) == WAIT_OBJECT_0;
+    const HANDLE events[2] = {stop_event, notify_event_};
+    return WaitForMultipleObjects(2, events, FALSE, milliseconds) == WAIT_OBJECT_0;
   }
+
+  void Notify() override { SetEvent(notify_event_); }
+
+ private:
+  HANDLE notify_event_;  // auto-reset: one notification ends one wait
 };
 
 }  // namespace

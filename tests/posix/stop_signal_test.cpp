@@ -38,6 +38,26 @@ TEST(StopSignalTest, SignalToTheProcessFromAnotherThreadEndsAWait) {
   EXPECT_TRUE(requested);
 }
 
+TEST(StopSignalTest, NotifyFromAnotherThreadEndsAWaitWithoutAStopRequest) {
+  auto stop = StopSignal::Install();
+  std::thread notifier([&] { stop->Notify(); });
+  EXPECT_FALSE(stop->WaitFor(testing::kSafetyLimit));
+  notifier.join();
+  // A notification that comes before the wait ends the next wait at once; several are one.
+  stop->Notify();
+  stop->Notify();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(stop->WaitFor(testing::kSafetyLimit));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, testing::kSafetyLimit);
+  EXPECT_FALSE(stop->WaitFor(milliseconds(0)));
+  // A stop request still stands out among notifications.
+  stop->Notify();
+  ASSERT_EQ(raise(SIGTERM), 0);
+  bool requested = false;
+  for (int wait = 0; wait < 3 && !requested; ++wait) requested = stop->WaitFor(testing::kSafetyLimit);
+  EXPECT_TRUE(requested);
+}
+
 TEST(StopSignalTest, ThreadsStartedLaterLeaveTheSignalsToTheWaiter) {
   auto stop = StopSignal::Install();
   sigset_t thread_mask;
