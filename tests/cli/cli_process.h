@@ -1,5 +1,6 @@
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,11 +16,15 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/virtual_serial_device.h"
 #include "posix/posix_test_support.h"
 
 extern char** environ;
@@ -119,6 +124,17 @@ class ChildProcess {
     return std::chrono::milliseconds((user_ticks + system_ticks) * 1000 / ticks_per_second);
   }
 
+  // Entries in /proc/<pid>/task (the child's threads) and /proc/<pid>/fd (its open
+  // descriptors); empty once the child has gone.
+  std::optional<std::size_t> ThreadCount() const { return ProcEntryCount("task"); }
+  std::optional<std::size_t> DescriptorCount() const { return ProcEntryCount("fd"); }
+
+  // From now on standard output goes to `sink` as it arrives instead of into out(), for
+  // output too large to keep. WaitForOutLines() still counts every line.
+  void StreamOutTo(std::function<void(std::string_view chunk)> sink) {
+    out_sink_ = std::move(sink);
+  }
+
   // Both streams, for failure messages.
   std::string Describe() const {
     std::string tail = out_.size() > 2000 ? "..." + out_.substr(out_.size() - 2000) : out_;
@@ -186,10 +202,14 @@ class ChildProcess {
     const int timeout = static_cast<int>(std::min(limit, kSlice).count());
     if (poll(fds, 2, timeout) <= 0) return;
     if (fds[0].revents != 0) {
-      const std::size_t old_size = out_.size();
-      ReadFrom(out_fd_, out_);
-      out_line_count_ += static_cast<std::size_t>(
-          std::count(out_.begin() + static_cast<std::ptrdiff_t>(old_size), out_.end(), '\n'));
+      std::string chunk;
+      ReadFrom(out_fd_, chunk);
+      out_line_count_ += static_cast<std::size_t>(std::count(chunk.begin(), chunk.end(), '\n'));
+      if (out_sink_) {
+        out_sink_(chunk);
+      } else {
+        out_ += chunk;
+      }
     }
     if (fds[1].revents != 0) ReadFrom(err_fd_, err_);
   }
@@ -202,6 +222,18 @@ class ChildProcess {
     } else if (count == 0 || errno != EINTR) {
       CloseFd(fd);
     }
+  }
+
+  std::optional<std::size_t> ProcEntryCount(const std::string& folder) const {
+    DIR* directory = opendir(("/proc/" + std::to_string(pid_) + "/" + folder).c_str());
+    if (directory == nullptr) return std::nullopt;
+    std::size_t count = 0;
+    while (const dirent* entry = readdir(directory)) {
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") ++count;
+    }
+    closedir(directory);
+    return count;
   }
 
   void ReapIfEnded() {
@@ -233,6 +265,61 @@ class ChildProcess {
   std::string out_;
   std::string err_;
   std::size_t out_line_count_ = 0;
+  std::function<void(std::string_view)> out_sink_;
 };
+
+// What tests of lintrel-cli have in common: its arguments, the devices it reads and the
+// trace it types.
+
+// `args` plus the trace keyboard and the shortest reconnection delay the program accepts,
+// to keep the tests quick.
+inline std::vector<std::string> CliArgs(std::vector<std::string> args) {
+  args.insert(args.end(), {"--keys", "trace", "--reconnect-delay", "500"});
+  return args;
+}
+
+inline std::string PortArg(int port_number, const std::string& device_path) {
+  return "COM" + std::to_string(port_number) + "=" + device_path;
+}
+
+// The status line of a port connected at start.
+inline std::string Connected(int port_number, const std::string& device_path) {
+  return "lintrel: COM" + std::to_string(port_number) + " connected (" + device_path + ")\n";
+}
+
+inline std::unique_ptr<platform::VirtualSerialDevice> MakeDevice(const std::string& link_path) {
+  std::string error;
+  std::unique_ptr<platform::VirtualSerialDevice> device =
+      platform::VirtualSerialDevice::Create(link_path, &error);
+  EXPECT_NE(device, nullptr) << error;
+  return device;
+}
+
+// Blocks while the device's pseudo-terminal is full.
+inline bool Send(platform::VirtualSerialDevice& device, const std::string& text) {
+  return device.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+struct KeyEvent {
+  bool down = false;
+  int key = -1;
+};
+
+// One trace line, "down 0xHH" or "up 0xHH" exactly; empty for anything else.
+inline std::optional<KeyEvent> ParseEvent(std::string_view line) {
+  for (const bool down : {true, false}) {
+    const std::string_view lead = down ? "down 0x" : "up 0x";
+    if (line.size() != lead.size() + 2 || line.rfind(lead, 0) != 0) continue;
+    int key = 0;
+    for (char digit : line.substr(lead.size())) {
+      const bool decimal = digit >= '0' && digit <= '9';
+      const bool hex_letter = digit >= 'A' && digit <= 'F';
+      if (!decimal && !hex_letter) return std::nullopt;
+      key = key * 16 + (decimal ? digit - '0' : digit - 'A' + 10);
+    }
+    return KeyEvent{.down = down, .key = key};
+  }
+  return std::nullopt;
+}
 
 }  // namespace lintrel::testing
