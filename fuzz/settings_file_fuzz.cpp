@@ -25,8 +25,10 @@ using lintrel::fuzz::Require;
 
 void CheckParse(std::string_view text, const ParsedSettings& parsed) {
   Require(parsed.warnings.size() <= ParsedSettings::kMaxWarnings);
-  Require(parsed.warnings_left_off == 0 || parsed.warnings.size() == ParsedSettings::kMaxWarnings);
-  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  Require(parsed.warnings_left_off == 0 ||
+          parsed.warnings.size() == ParsedSettings::kMaxWarnings);
+  const std::size_t lines =
+      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
   for (const lintrel::SettingsWarning& warning : parsed.warnings) {
     Require(warning.line >= 1 && warning.line <= lines && !warning.reason.empty());
   }
@@ -66,7 +68,9 @@ std::vector<SettingsEntry> EntriesFromFields(std::string_view text) {
     start = end + 1;
   }
   std::vector<SettingsEntry> entries;
-  for (std::size_t i = 0; i + 1 < fields.size(); i += 2) entries.push_back({fields[i], fields[i + 1]});
+  for (std::size_t i = 0; i + 1 < fields.size(); i += 2) {
+    entries.push_back({fields[i], fields[i + 1]});
+  }
   return entries;
 }
 
