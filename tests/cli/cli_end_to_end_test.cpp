@@ -31,37 +31,8 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr char kCliPath[] = LINTREL_CLI_PATH;
-// The shortest reconnection delay the program accepts, to keep the tests quick.
-constexpr char kQuickReconnect[] = "500";
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(150);
-
-std::vector<std::string> CliArgs(std::vector<std::string> args) {
-  args.insert(args.end(), {"--keys", "trace", "--reconnect-delay", kQuickReconnect});
-  return args;
-}
-
-std::string PortArg(int port_number, const std::string& device_path) {
-  return "COM" + std::to_string(port_number) + "=" + device_path;
-}
-
-std::string Connected(int port_number, const std::string& device_path) {
-  return "lintrel: COM" + std::to_string(port_number) + " connected (" + device_path + ")\n";
-}
-
-std::unique_ptr<platform::VirtualSerialDevice> MakeDevice(const std::string& link_path) {
-  std::string error;
-  std::unique_ptr<platform::VirtualSerialDevice> device =
-      platform::VirtualSerialDevice::Create(link_path, &error);
-  EXPECT_NE(device, nullptr) << error;
-  return device;
-}
-
-// Blocks while the device's pseudo-terminal is full: between two drains of the program's
-// output, send only what fits even if the program reads none of it.
-bool Send(platform::VirtualSerialDevice& device, const std::string& text) {
-  return device.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-}
 
 // Trace lines for typing `key` without and with Shift.
 std::vector<std::string> Press(uint8_t key) {
@@ -90,28 +61,6 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
   return text;
-}
-
-struct KeyEvent {
-  bool down = false;
-  int key = -1;
-};
-
-// One trace line, "down 0xHH" or "up 0xHH" exactly; empty for anything else.
-std::optional<KeyEvent> ParseEvent(const std::string& line) {
-  for (const bool down : {true, false}) {
-    const std::string lead = down ? "down 0x" : "up 0x";
-    if (line.size() != lead.size() + 2 || line.rfind(lead, 0) != 0) continue;
-    int key = 0;
-    for (char digit : line.substr(lead.size())) {
-      const bool decimal = digit >= '0' && digit <= '9';
-      const bool hex_letter = digit >= 'A' && digit <= 'F';
-      if (!decimal && !hex_letter) return std::nullopt;
-      key = key * 16 + (decimal ? digit - '0' : digit - 'A' + 10);
-    }
-    return KeyEvent{.down = down, .key = key};
-  }
-  return std::nullopt;
 }
 
 // Reads a trace back into the text typed, for the small alphabet the tests send: digits,

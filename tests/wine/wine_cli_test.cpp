@@ -47,10 +47,6 @@ std::string Trace(const std::vector<std::vector<std::string>>& presses) {
   return text;
 }
 
-bool Send(platform::VirtualSerialDevice& device, const std::string& text) {
-  return device.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-}
-
 class WineCliTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
