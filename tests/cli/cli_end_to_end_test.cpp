@@ -34,22 +34,6 @@ constexpr char kCliPath[] = LINTREL_CLI_PATH;
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(150);
 
-// Trace lines for typing `key` without and with Shift.
-std::vector<std::string> Press(uint8_t key) {
-  char down[16];
-  char up[16];
-  std::snprintf(down, sizeof down, "down 0x%02X", key);
-  std::snprintf(up, sizeof up, "up 0x%02X", key);
-  return {down, up};
-}
-
-std::vector<std::string> ShiftPress(uint8_t key) {
-  std::vector<std::string> events = {"down 0x10"};
-  for (std::string& event : Press(key)) events.push_back(event);
-  events.push_back("up 0x10");
-  return events;
-}
-
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> all;
   for (const std::vector<std::string>& part : parts)

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -298,6 +299,22 @@ inline std::unique_ptr<platform::VirtualSerialDevice> MakeDevice(const std::stri
 // Blocks while the device's pseudo-terminal is full.
 inline bool Send(platform::VirtualSerialDevice& device, const std::string& text) {
   return device.Write(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+// Trace lines for typing `key` without and with Shift.
+inline std::vector<std::string> Press(uint8_t key) {
+  char down[16];
+  char up[16];
+  std::snprintf(down, sizeof down, "down 0x%02X", key);
+  std::snprintf(up, sizeof up, "up 0x%02X", key);
+  return {down, up};
+}
+
+inline std::vector<std::string> ShiftPress(uint8_t key) {
+  std::vector<std::string> events = {"down 0x10"};
+  for (std::string& event : Press(key)) events.push_back(event);
+  events.push_back("up 0x10");
+  return events;
 }
 
 struct KeyEvent {

@@ -31,14 +31,6 @@ constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);
 
-std::vector<std::string> Press(uint8_t key) {
-  char down[16];
-  char up[16];
-  std::snprintf(down, sizeof down, "down 0x%02X", key);
-  std::snprintf(up, sizeof up, "up 0x%02X", key);
-  return {down, up};
-}
-
 std::string Trace(const std::vector<std::vector<std::string>>& presses) {
   std::string text;
   for (const std::vector<std::string>& press : presses) {
@@ -134,9 +126,8 @@ TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
   ASSERT_TRUE(Send(*device, "y\r"));
   ASSERT_TRUE(cli->WaitForOutLines(16)) << cli->Describe();
 
-  const std::vector<std::string> shift_a = {"down 0x10", "down 0x41", "up 0x41", "up 0x10"};
   EXPECT_EQ(WithoutCarriageReturns(cli->out()),
-            Trace({shift_a, Press('B'), Press('1'), Press(0x0D), Press('X'), Press('Y'), Press(0x0D)}));
+            Trace({ShiftPress('A'), Press('B'), Press('1'), Press(0x0D), Press('X'), Press('Y'), Press(0x0D)}));
   ExpectStopsCleanly(*cli);
 }
 
@@ -155,13 +146,11 @@ TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
   ASSERT_TRUE(Send(*second, "8\n"));
   ASSERT_TRUE(cli->WaitForOutLines(42)) << cli->Describe();
 
-  const std::vector<std::string> shift_c = {"down 0x10", "down 0x43", "up 0x43", "up 0x10"};
-  const std::vector<std::string> shift_o = {"down 0x10", "down 0x4F", "up 0x4F", "up 0x10"};
-  const std::vector<std::string> shift_m = {"down 0x10", "down 0x4D", "up 0x4D", "up 0x10"};
-  const std::vector<std::string> colon = {"down 0x10", "down 0xBA", "up 0xBA", "up 0x10"};
+  const uint8_t kColonKey = 0xBA;  // Shift and the ;: key on a US layout
   EXPECT_EQ(WithoutCarriageReturns(cli->out()),
-            Trace({shift_c, shift_o, shift_m, Press('5'), colon, Press('7'),  //
-                   shift_c, shift_o, shift_m, Press('1'), Press('2'), colon, Press('8')}));
+            Trace({ShiftPress('C'), ShiftPress('O'), ShiftPress('M'), Press('5'), ShiftPress(kColonKey), Press('7'),
+                   ShiftPress('C'), ShiftPress('O'), ShiftPress('M'), Press('1'), Press('2'), ShiftPress(kColonKey),
+                   Press('8')}));
   ExpectStopsCleanly(*cli);
 }
 
