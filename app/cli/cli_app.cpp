@@ -14,9 +14,11 @@ void StatusLines::Print(const std::string& text) {
 }
 
 void StatusLines::ShowMessage(std::string_view text) {
-  std::string message(text);
   // The message is written for a message box; a terminal wants plain line ends.
-  for (std::size_t at; (at = message.find("\r\n")) != std::string::npos;) message.replace(at, 2, "\n");
+  std::string message;
+  for (char c : text) {
+    if (c != '\r') message += c;
+  }
   Print(message);
 }
 

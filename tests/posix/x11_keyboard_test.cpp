@@ -37,6 +37,7 @@
 
 #include "capture/keystroke_sender.h"
 #include "platform/keyboard.h"
+#include "posix/xvfb_server.h"
 
 namespace lintrel::platform {
 namespace {
@@ -46,144 +47,6 @@ using namespace std::chrono_literals;
 
 // Safety net against hangs only; nothing here is expected to take more than a moment.
 constexpr auto kSafetyTimeout = 10s;
-constexpr int kFirstDisplayNumber = 90;
-constexpr int kDisplayNumbersToTry = 20;
-
-bool PathExists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
-}
-
-std::string SocketPath(int display_number) {
-  return "/tmp/.X11-unix/X" + std::to_string(display_number);
-}
-
-// A display number no X server uses: neither its socket nor its lock file exists.
-bool DisplayIsFree(int display_number) {
-  return !PathExists(SocketPath(display_number)) &&
-         !PathExists("/tmp/.X" + std::to_string(display_number) + "-lock");
-}
-
-// A private Xvfb server, started on the first free display from :90 up.
-class XvfbServer {
- public:
-  XvfbServer() = default;
-  XvfbServer(const XvfbServer&) = delete;
-  XvfbServer& operator=(const XvfbServer&) = delete;
-  ~XvfbServer() { Stop(); }
-
-  bool Start(std::string* error) {
-    for (int number = kFirstDisplayNumber; number < kFirstDisplayNumber + kDisplayNumbersToTry;
-         ++number) {
-      if (!DisplayIsFree(number)) continue;
-      if (!Launch(number, error)) return false;
-      if (WaitForSocket(number)) {
-        display_name_ = ":" + std::to_string(number);
-        return true;
-      }
-      // Another server took the number first, or this one died: try the next number.
-      Stop();
-    }
-    *error = "Xvfb did not come up on any display from :" + std::to_string(kFirstDisplayNumber);
-    return false;
-  }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    if (!Reaped(Clock::now() + kSafetyTimeout)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-
-  const std::string& display_name() const { return display_name_; }
-
- private:
-  // Forks and execs Xvfb. A close-on-exec pipe tells whether the exec itself worked.
-  bool Launch(int number, std::string* error) {
-    int exec_status[2];
-    if (pipe2(exec_status, O_CLOEXEC) != 0) {
-      *error = std::string("pipe2: ") + std::strerror(errno);
-      return false;
-    }
-    std::string display = ":" + std::to_string(number);
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(exec_status[0]);
-      // Take the server down with the test even if the test dies without cleaning up;
-      // SIGTERM lets it remove its socket and lock file.
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      int null_fd = open("/dev/null", O_RDWR);
-      dup2(null_fd, STDIN_FILENO);
-      dup2(null_fd, STDOUT_FILENO);
-      dup2(null_fd, STDERR_FILENO);
-      // -noreset: by default the server resets whenever its last client leaves, which
-      // refuses the next test's connection for a moment.
-      execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-             "-noreset", static_cast<char*>(nullptr));
-      int exec_errno = errno;
-      ssize_t written = write(exec_status[1], &exec_errno, sizeof exec_errno);
-      _exit(written == sizeof exec_errno ? 127 : 126);
-    }
-    close(exec_status[1]);
-    if (pid_ < 0) {
-      close(exec_status[0]);
-      *error = std::string("fork: ") + std::strerror(errno);
-      return false;
-    }
-    int exec_errno = 0;
-    ssize_t got = read(exec_status[0], &exec_errno, sizeof exec_errno);
-    close(exec_status[0]);
-    if (got == 0) return true;
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-    if (exec_errno == ENOENT) {
-      *error = "Xvfb is not installed: install the xvfb package (apt-get install xvfb)";
-    } else {
-      *error = std::string("cannot run Xvfb: ") + std::strerror(exec_errno);
-    }
-    return false;
-  }
-
-  // The socket file appears before the server listens on it: wait until it takes a
-  // connection.
-  bool WaitForSocket(int number) {
-    Clock::time_point deadline = Clock::now() + kSafetyTimeout;
-    while (Clock::now() < deadline) {
-      if (AcceptsConnections(SocketPath(number))) return true;
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
-  }
-
-  static bool AcceptsConnections(const std::string& socket_path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    bool connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return connected;
-  }
-
-  bool Reaped(Clock::time_point deadline) {
-    while (Clock::now() < deadline) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-
-  pid_t pid_ = -1;
-  std::string display_name_;
-};
 
 std::span<const uint8_t> Bytes(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
@@ -244,10 +107,10 @@ class TemporaryKey {
   int keycode_;
 };
 
-class X11KeyboardTest : public testing::Test {
+class X11KeyboardTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server_ = std::make_unique<XvfbServer>();
+    server_ = std::make_unique<lintrel::testing::XvfbServer>(90, "640x480x24");
     server_error_.clear();
     if (!server_->Start(&server_error_)) server_.reset();
   }
@@ -346,7 +209,7 @@ class X11KeyboardTest : public testing::Test {
     return true;
   }
 
-  static inline std::unique_ptr<XvfbServer> server_;
+  static inline std::unique_ptr<lintrel::testing::XvfbServer> server_;
   static inline std::string server_error_;
 
   std::unique_ptr<X11Keyboard> keyboard_;
@@ -384,7 +247,7 @@ TEST_F(X11KeyboardTest, ControlCharactersTypeTheKeysOfAUsWindowsKeyboard) {
       {"\x01-\x1a", "a-z"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.line));
+    SCOPED_TRACE(::testing::PrintToString(c.line));
     Type(c.line);
     EXPECT_EQ(TypedText(), c.typed);
   }
@@ -559,7 +422,7 @@ TEST_F(X11KeyboardTest, SystemKeyboardX11TypesOnTheDisplayInDisplay) {
 }
 
 TEST(X11KeyboardOpenTest, MissingDisplayGivesNullAndNamesTheDisplay) {
-  ASSERT_FALSE(PathExists(SocketPath(4711)));
+  ASSERT_FALSE(lintrel::testing::PathExists(lintrel::testing::SocketPath(4711)));
   std::string error;
   EXPECT_EQ(X11Keyboard::Open(":4711", &error), nullptr);
   EXPECT_NE(error.find("\":4711\""), std::string::npos) << error;

@@ -1,6 +1,7 @@
-// lintrel-cli.exe, the Windows build, run under Wine in a prefix of its own: the Windows
-// serial backend over a pseudo-terminal pair linked as a COM port, the settings in the
-// registry, and the Port list built from the device map and the Bluetooth registry keys.
+// lintrel-cli.exe, the Windows build, run under Wine in a prefix of its own on a private Xvfb
+// display: the Windows serial backend over a pseudo-terminal pair linked as a COM port, the
+// Windows keyboard typing into a window, the settings in the registry, and the Port list
+// built from the device map and the Bluetooth registry keys.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -18,6 +20,7 @@
 
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
+#include "posix/xvfb_server.h"
 #include "wine/wine_prefix.h"
 
 namespace lintrel::testing {
@@ -26,6 +29,7 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr char kWindowsCli[] = LINTREL_WINDOWS_CLI_PATH;
+constexpr char kKeyTarget[] = LINTREL_KEY_TARGET_PATH;
 constexpr char kPtyShim[] = LINTREL_PTY_SHIM_PATH;
 constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\\lintrel-cli";
 // Between two writes that must reach the program as two separate reads.
@@ -44,13 +48,16 @@ class WineCliTest : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!WinePrefix::WineInstalled()) return;
     std::string error;
-    prefix_ = WinePrefix::Create(&error).release();
+    display_ = new XvfbServer(81, "1024x768x24");
+    if (display_->Start(&error)) prefix_ = WinePrefix::Create(display_->display_name(), &error).release();
     if (prefix_ == nullptr) setup_error_ = new std::string(error);
   }
 
   static void TearDownTestSuite() {
     delete prefix_;
     prefix_ = nullptr;
+    delete display_;
+    display_ = nullptr;
     delete setup_error_;
     setup_error_ = nullptr;
   }
@@ -104,10 +111,12 @@ class WineCliTest : public ::testing::Test {
   }
 
  private:
+  static XvfbServer* display_;
   static WinePrefix* prefix_;
   static std::string* setup_error_;
 };
 
+XvfbServer* WineCliTest::display_ = nullptr;
 WinePrefix* WineCliTest::prefix_ = nullptr;
 std::string* WineCliTest::setup_error_ = nullptr;
 
@@ -128,6 +137,41 @@ TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
 
   EXPECT_EQ(WithoutCarriageReturns(cli->out()),
             Trace({ShiftPress('A'), Press('B'), Press('1'), Press(0x0D), Press('X'), Press('Y'), Press(0x0D)}));
+  ExpectStopsCleanly(*cli);
+}
+
+// The text of a file that another process replaces whole; empty while it does not exist.
+std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+bool FileBecomes(ChildProcess& process, const std::filesystem::path& path, const std::string& expected) {
+  return process.WaitUntil([&] { return ReadWhole(path) == expected; });
+}
+
+TEST_F(WineCliTest, TypesIntoTheFocusedWindowWithTheWindowsKeyboard) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--port", "COM5"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+
+  // The newest window gets the keyboard focus: start the target after connecting.
+  const std::filesystem::path typed = prefix().root() / "typed.txt";
+  std::unique_ptr<ChildProcess> target = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
+  ASSERT_TRUE(FileBecomes(*target, typed, "")) << "the target window never had the focus" << target->Describe();
+
+  // Shifted and plain letters, digits, punctuation, a space and Enter (which the edit box
+  // stores as CR LF); then a line split over two reads.
+  ASSERT_TRUE(Send(*device, "Hello, World! 42\r"));
+  ASSERT_TRUE(FileBecomes(*cli, typed, "Hello, World! 42\r\n")) << ReadWhole(typed).value_or("(none)");
+  ASSERT_TRUE(Send(*device, "a-b"));
+  cli->DrainFor(kPauseBetweenReads);
+  EXPECT_EQ(ReadWhole(typed), "Hello, World! 42\r\n") << "typed before the end character";
+  ASSERT_TRUE(Send(*device, "_C\r"));
+  EXPECT_TRUE(FileBecomes(*cli, typed, "Hello, World! 42\r\na-b_C\r\n")) << ReadWhole(typed).value_or("(none)");
+
   ExpectStopsCleanly(*cli);
 }
 

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -30,8 +31,8 @@ inline std::string WithoutCarriageReturns(std::string text) {
 }
 
 // A Wine prefix of its own in a temporary folder, with its server kept running for the
-// whole suite (the volatile HKLM\HARDWARE keys live only as long as the server does).
-// Console programs only: no display is needed.
+// whole suite (the volatile HKLM\HARDWARE keys live only as long as the server does). Its
+// windows go to the X display given, with no window manager.
 class WinePrefix {
  public:
   static constexpr const char* kWine = "/usr/bin/wine";
@@ -39,14 +40,14 @@ class WinePrefix {
 
   static bool WineInstalled() { return access(kWine, X_OK) == 0 && access(kWineServer, X_OK) == 0; }
 
-  // Creates and boots the prefix; null and *error on failure.
-  static std::unique_ptr<WinePrefix> Create(std::string* error) {
+  // Creates and boots the prefix for `display` (":91"); null and *error on failure.
+  static std::unique_ptr<WinePrefix> Create(const std::string& display, std::string* error) {
     char pattern[] = "/tmp/lintrel-wine-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
       *error = "cannot create a temporary folder";
       return nullptr;
     }
-    std::unique_ptr<WinePrefix> prefix(new WinePrefix(pattern));
+    std::unique_ptr<WinePrefix> prefix(new WinePrefix(pattern, display));
     if (!prefix->Boot(error)) return nullptr;
     return prefix;
   }
@@ -66,6 +67,12 @@ class WinePrefix {
   // Where Wine looks up the device behind COMn: the link dosdevices/comn.
   std::filesystem::path ComPortLink(int port_number) const {
     return prefix() / "dosdevices" / ("com" + std::to_string(port_number));
+  }
+  // The name a Windows program of the prefix knows a file by (drive Z: is the root).
+  static std::string WindowsPath(const std::filesystem::path& path) {
+    std::string text = "Z:" + path.string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
   }
 
   // Runs a Windows program (or Wine tool) to its end.
@@ -112,12 +119,12 @@ class WinePrefix {
   }
 
  private:
-  explicit WinePrefix(std::filesystem::path root) : root_(std::move(root)) {}
+  WinePrefix(std::filesystem::path root, std::string display) : root_(std::move(root)), display_(std::move(display)) {}
 
   std::vector<std::string> CommandLine(const std::vector<std::string>& args,
                                        const std::vector<std::string>& environment) const {
     std::vector<std::string> line = {"WINEPREFIX=" + prefix().string(), "WINEDEBUG=-all",
-                                     "WINEDLLOVERRIDES=mscoree,mshtml=", "DISPLAY="};
+                                     "WINEDLLOVERRIDES=mscoree,mshtml=", "DISPLAY=" + display_};
     line.insert(line.end(), environment.begin(), environment.end());
     // wineboot and wineserver are programs of their own, and they leave the server (and
     // Wine's own services) running: give those no pipe of the harness to hold open.
@@ -152,6 +159,7 @@ class WinePrefix {
   }
 
   std::filesystem::path root_;
+  std::string display_;
 };
 
 }  // namespace lintrel::testing
