@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kPortDigits = 3;
 constexpr int kSequenceDigits = 9;
+constexpr std::size_t kCorruptedExamples = 4;
 
 // Alternating weights 1 and 3, as retail bar codes use: catches any single wrong digit and
 // most swaps of neighbours.
@@ -76,6 +77,7 @@ Delivery CheckDelivery(const std::vector<std::string>& typed, int ports, long li
     if (!DecodeCode(line, &code) || code.port_number < 1 || code.port_number > ports ||
         code.sequence < 0 || code.sequence >= lines_per_port) {
       ++delivery.corrupted;
+      if (delivery.corrupted_examples.size() < kCorruptedExamples) delivery.corrupted_examples.push_back(line);
       continue;
     }
     const auto port = static_cast<std::size_t>(code.port_number);

@@ -34,6 +34,7 @@ struct Delivery {
   long reordered = 0;   // valid lines that came after a later line of the same port
   long duplicated = 0;  // valid lines that arrived more than once
   int ports_with_faults = 0;
+  std::vector<std::string> corrupted_examples;  // the first few corrupted lines, as typed
   bool Clean() const { return missing == 0 && corrupted == 0 && reordered == 0 && duplicated == 0; }
 };
 Delivery CheckDelivery(const std::vector<std::string>& typed, int ports, long lines_per_port);

@@ -197,6 +197,9 @@ Results RunAll(const Stage& stage, const Plan& plan) {
       result = MeasureCorrectness(stage, kind, ports, per_port,
                                   shell(kind) ? plan.shell_limit : seconds(60));
       ReportError("correctness", kind, result.error);
+      for (const std::string& line : result.delivery.corrupted_examples) {
+        Progress("  corrupted line typed: \"" + line + "\"");
+      }
     }
   }
   for (SubjectKind kind : kSubjects) {

@@ -12,22 +12,14 @@ void LineBuffer::Append(std::span<const uint8_t> chunk, const Rules& rules,
                         const LineSink& finished) {
   // The prefix goes in as soon as any read, even an empty one, finds the line empty.
   StartLineWithPrefixIfEmpty(rules);
-
-  std::size_t offset = 0;
-  while (offset < chunk.size()) {
+  for (const uint8_t byte : chunk) {
     StartLineWithPrefixIfEmpty(rules);
-    const std::size_t take = std::min(kCapacity - length_, chunk.size() - offset);
-    std::copy_n(chunk.begin() + static_cast<std::ptrdiff_t>(offset), take, line_.begin() + static_cast<std::ptrdiff_t>(length_));
-    length_ += take;
-    offset += take;
-
-    // Only the chunk's own last byte can end a line; an end character earlier in the
-    // chunk is an ordinary character of the line.
-    const bool ended_by_end_character =
-        offset == chunk.size() && chunk.back() == rules.end_character;
-    if (ended_by_end_character || length_ == kCapacity) {
-      Finish(ended_by_end_character, rules, finished);
-    }
+    line_[length_++] = byte;
+    // Every end character finishes its line, wherever it falls in the chunk: a read that
+    // holds the end of one code and the start of the next must not type half a code, which
+    // another port's line could then follow.
+    const bool ended_by_end_character = byte == rules.end_character;
+    if (ended_by_end_character || length_ == kCapacity) Finish(ended_by_end_character, rules, finished);
   }
 }
 

@@ -11,11 +11,10 @@ namespace lintrel {
 
 // Collects received bytes into lines.
 //
-// A line is finished when a chunk ends with the end character (only the last byte of each
-// chunk is compared; an end character inside a chunk stays in the line as an ordinary
-// character), or when the line is full. A line never holds more than kCapacity characters:
-// the bytes of a chunk that do not fit start the next line, so nothing is lost or
-// reordered.
+// A line is finished by each end character, wherever it falls in a chunk, or when the line
+// is full. A line never holds more than kCapacity characters: the bytes that do not fit
+// start the next line, so nothing is lost or reordered. What follows an end character in
+// the same chunk starts the next line.
 class LineBuffer {
  public:
   static constexpr std::size_t kCapacity = 1023;

@@ -49,8 +49,8 @@ Read DecodeRead(InputReader& input) {
 }
 
 // The line rules one byte at a time: the prefix goes in whenever a read, or the next byte
-// of a read, finds the line empty; a line ends when it is full, or when the last byte of a
-// read is the end character (dropped when truncating); an empty line is not typed.
+// of a read, finds the line empty; a line ends when it is full, or at each end character
+// (dropped when truncating); an empty line is not typed.
 class LineModel {
  public:
   explicit LineModel(std::string prefix) : prefix_(std::move(prefix)) {}
@@ -60,8 +60,7 @@ class LineModel {
     for (std::size_t i = 0; i < read.chunk.size(); ++i) {
       StartWithPrefixIfEmpty(read.rules);
       line_.push_back(static_cast<char>(read.chunk[i]));
-      const bool ends_read = i + 1 == read.chunk.size();
-      if (ends_read && read.chunk[i] == read.rules.end_character) {
+      if (read.chunk[i] == read.rules.end_character) {
         if (read.rules.truncate) line_.pop_back();
         Finish();
       } else if (line_.size() == LineBuffer::kCapacity) {

@@ -262,7 +262,7 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "\n"
          "Reads lines that scanners, scales and other devices send over serial ports and\n"
          "types each line as key presses into the window that has the keyboard focus.\n"
-         "A line ends when a read ends with the end character, or at 1023 characters.\n"
+         "A line ends at each end character, or at 1023 characters.\n"
          "A port whose link drops is closed and re-opened by itself.\n"
          "\n"
          "Ports:\n"
