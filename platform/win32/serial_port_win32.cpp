@@ -58,7 +58,7 @@ uint32_t EventsFromMask(DWORD mask) {
 // One open COM port. The event mask and the OVERLAPPED record that an overlapped
 // WaitCommEvent or ReadFile writes belong to this object, which outlives the reader
 // thread: the system may complete a wait after the thread that started it has moved on.
-class Win32SerialPort : public SerialPort {
+class Win32SerialPort final : public SerialPort {
  public:
   Win32SerialPort(HANDLE handle, HANDLE io_event, HANDLE wake_event)
       : handle_(handle), wake_event_(wake_event) {
