@@ -3,9 +3,12 @@
 // counters and line status; a pty answers those requests with ENOTTY, and Wine then fails
 // every WaitCommEvent. This answers them instead, for ptys only: DSR, CTS, DTR and RTS on,
 // and carrier detect as the file <PTYSHIM_DIR>/car<N> says for /dev/pts/<N> ("0" off,
-// anything else or no file on). Setting the modem lines is accepted and ignored.
+// anything else or no file on). Setting the modem lines is accepted and ignored. A pty whose
+// other side has closed (hung up) gets the real error back, as a serial device that was
+// unplugged would.
 #include <dlfcn.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -41,6 +44,11 @@ bool CarrierPresent(int pty_number) {
   return first != '0';
 }
 
+bool HungUp(int fd) {
+  pollfd state = {.fd = fd, .events = 0, .revents = 0};
+  return poll(&state, 1, 0) == 1 && (state.revents & POLLHUP) != 0;
+}
+
 bool IsModemRequest(unsigned long request) {
   return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC ||
          request == TIOCGICOUNT || request == TIOCSERGETLSR;
@@ -58,7 +66,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
   const int result = real_ioctl(fd, request, argument);
   if (result == 0 || !IsModemRequest(request)) return result;
   const int pty_number = PseudoTerminalNumber(fd);
-  if (pty_number < 0) return result;
+  if (pty_number < 0 || HungUp(fd)) return result;
 
   if (request == TIOCMGET) {
     *static_cast<int*>(argument) =

@@ -219,6 +219,23 @@ TEST_F(WineCliTest, ReopensAPortWhoseCarrierDropped) {
   ExpectStopsCleanly(*cli);
 }
 
+TEST_F(WineCliTest, ReopensAPortWhoseDeviceWasUnplugged) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--keys", "trace", "--port", "COM5", "--reconnect-delay", "500"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+
+  device->Unplug();
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 link lost; reconnecting in 500 ms")) << cli->Describe();
+  std::string error;
+  ASSERT_TRUE(device->Plug(&error)) << error;
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 reconnected: connected")) << cli->Describe();
+  ASSERT_TRUE(Send(*device, "8\r"));
+  ASSERT_TRUE(cli->WaitForOutLines(4)) << cli->Describe();
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()), Trace({Press('8'), Press(0x0D)}));
+  ExpectStopsCleanly(*cli);
+}
+
 TEST_F(WineCliTest, MissingComPortFailsWithTheSystemsReason) {
   const CommandResult result = RunCli({"--keys", "trace", "--port", "COM9"});
   ASSERT_TRUE(result.status.has_value());
