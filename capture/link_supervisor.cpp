@@ -3,6 +3,20 @@
 
 namespace lintrel {
 
+namespace {
+
+// A reader found its link lost: the port is to be released and re-opened.
+bool LinkLost(const PortSlot& slot) {
+  return slot.link_state.load() == LinkState::kLost && slot.reader != nullptr;
+}
+
+// The port was released after a lost link and waits to be re-opened.
+bool AwaitsReopen(const PortSlot& slot) {
+  return slot.link_state.load() == LinkState::kAwaitingReconnect && slot.reader == nullptr;
+}
+
+}  // namespace
+
 LinkSupervisor::LinkSupervisor(PortTable& table, PortConnection& connection,
                                const CaptureOptions& options, UiHooks& hooks, bool shows_tray_icon)
     : table_(table),
@@ -15,19 +29,16 @@ void LinkSupervisor::Tick(Clock::time_point now) {
   if (shows_tray_icon_) RefreshTrayIcon(now);
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
     PortSlot& slot = table_[port_number];
-    const int link_state = slot.link_state.load();
-    const bool has_reader = slot.reader != nullptr;
     const bool connected = slot.connected.load() == 1;
     auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
 
-    if (link_state == LinkState::kLost && has_reader && connected) {
+    if (LinkLost(slot) && connected) {
       // Release, mark as waiting, and re-open once the reconnection delay has passed.
       hooks_.LinkLost(port_number);
       connection_.TogglePortConnection(port_number);
       slot.link_state.store(LinkState::kAwaitingReconnect);
       due = now + std::chrono::milliseconds(options_.reconnect_delay_ms.load());
-    } else if (link_state == LinkState::kAwaitingReconnect && !has_reader && !connected &&
-               !due.has_value()) {
+    } else if (AwaitsReopen(slot) && !connected && !due.has_value()) {
       // A re-open that failed earlier is tried again on every tick.
       Reconnect(port_number);
     }
@@ -45,8 +56,7 @@ void LinkSupervisor::RunDue(Clock::time_point now) {
     due.reset();
     const PortSlot& slot = table_[port_number];
     // The user may have connected the port during the delay.
-    if (slot.link_state.load() == LinkState::kAwaitingReconnect && slot.reader == nullptr &&
-        slot.connected.load() == 0) {
+    if (AwaitsReopen(slot) && slot.connected.load() == 0) {
       Reconnect(port_number);
     }
   }
@@ -62,11 +72,7 @@ std::optional<LinkSupervisor::Clock::time_point> LinkSupervisor::NextDue() const
 
 bool LinkSupervisor::HasLinkWork() const {
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
-    const PortSlot& slot = table_[port_number];
-    const int link_state = slot.link_state.load();
-    const bool has_reader = slot.reader != nullptr;
-    if (link_state == LinkState::kLost && has_reader) return true;
-    if (link_state == LinkState::kAwaitingReconnect && !has_reader) return true;
+    if (LinkLost(table_[port_number]) || AwaitsReopen(table_[port_number])) return true;
   }
   return false;
 }

@@ -18,7 +18,7 @@ std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& application_
 std::string SettingsLocation(const std::string& application_name);
 
 // The serial ports of this machine in the Port list's order. Elsewhere than on Windows,
-// names pinned to device paths in the application's settings file are applied.
-PortList ListSystemPorts(const std::string& application_name);
+// names pinned to device paths in `settings` (a store from OpenSettingsStore()) are applied.
+PortList ListSystemPorts(SettingsStore& settings);
 
 }  // namespace lintrel::platform

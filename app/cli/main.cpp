@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -53,8 +54,13 @@ void ListPorts(const PortList& ports, const std::string& saved_port) {
 }
 
 // Ports given without a device path use the device the port list names for them (a
-// pinned path, or the scanned device), else the platform's default path.
-void ResolveDevicePaths(cli::CliOptions& options, const PortList& ports) {
+// pinned path, or the scanned device), else the platform's default path. The list is built
+// only when a port needs it.
+void ResolveDevicePaths(cli::CliOptions& options, SettingsStore& settings) {
+  const bool any_without_path = std::any_of(options.ports.begin(), options.ports.end(),
+                                            [](const cli::PortRequest& request) { return request.device_path.empty(); });
+  if (!any_without_path) return;
+  const PortList ports = platform::ListSystemPorts(settings);
   for (cli::PortRequest& request : options.ports) {
     if (!request.device_path.empty()) continue;
     const std::string name = "COM" + std::to_string(request.port_number);
@@ -107,7 +113,7 @@ int main(int argc, char** argv) {
   }
   if (options.save && !Save(*store, options, location)) return 1;
   if (options.list_ports) {
-    ListPorts(platform::ListSystemPorts(application), LoadLineSettings(*store).port_name);
+    ListPorts(platform::ListSystemPorts(*store), LoadLineSettings(*store).port_name);
     return 0;
   }
   if (options.save && options.ports.empty()) return 0;
@@ -115,6 +121,6 @@ int main(int argc, char** argv) {
   // Before any thread starts, so that SIGINT and SIGTERM reach this thread's wait.
   const std::unique_ptr<platform::StopSignal> stop = platform::StopSignal::Install();
   if (options.demo) return cli::RunDemo(options, *stop, stdout, stderr);
-  ResolveDevicePaths(options, platform::ListSystemPorts(application));
+  ResolveDevicePaths(options, *store);
   return Run(options, *stop);
 }

@@ -18,12 +18,10 @@ std::string SettingsLocation(const std::string& application_name) {
   return path.empty() ? std::string("(nowhere: HOME is not set)") : path.string();
 }
 
-PortList ListSystemPorts(const std::string& application_name) {
-  std::string ignored_warning;
-  const FileSettingsStore settings =
-      FileSettingsStore::Open(DefaultSettingsPath(application_name), &ignored_warning);
+PortList ListSystemPorts(SettingsStore& settings) {
   std::vector<PortEntry> ports = ScanLinuxSerialPorts("/sys/class/tty", "/dev");
-  ApplyDevicePins(ports, settings.DevicePins());
+  // OpenSettingsStore() gives a settings file here, which is where pins live.
+  if (const auto* file = dynamic_cast<const FileSettingsStore*>(&settings)) ApplyDevicePins(ports, file->DevicePins());
   PortList list;
   for (PortEntry& port : ports) list.Add(std::move(port.name), std::move(port.device_path));
   return list;

@@ -101,7 +101,7 @@ std::string SettingsLocation(const std::string& application_name) {
   return "HKEY_CURRENT_USER\\" + ApplicationKeyPath(application_name);
 }
 
-PortList ListSystemPorts(const std::string& /*application_name*/) {
+PortList ListSystemPorts(SettingsStore& /*settings*/) {
   const std::unique_ptr<RegistryReader> registry = OpenSystemRegistry();
   return ListRegistryPorts(*registry);
 }

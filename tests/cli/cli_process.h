@@ -317,6 +317,18 @@ inline std::vector<std::string> ShiftPress(uint8_t key) {
   return events;
 }
 
+// After `stop_signal` the program says it is stopping and exits with status 0.
+inline void ExpectStopsCleanly(ChildProcess& cli, int stop_signal = SIGTERM) {
+  ASSERT_TRUE(cli.Signal(stop_signal));
+  const std::optional<ExitStatus> status = cli.WaitForExit();
+  ASSERT_TRUE(status.has_value()) << cli.Describe();
+  EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
+  // A Windows program ends its lines with CR LF.
+  const bool said_stopping = cli.err().find("lintrel: stopping\n") != std::string::npos ||
+                             cli.err().find("lintrel: stopping\r\n") != std::string::npos;
+  EXPECT_TRUE(said_stopping) << cli.Describe();
+}
+
 struct KeyEvent {
   bool down = false;
   int key = -1;

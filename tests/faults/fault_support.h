@@ -27,15 +27,6 @@ namespace lintrel::testing {
 
 inline constexpr char kCliPath[] = LINTREL_CLI_PATH;
 
-// SIGTERM: the program says it is stopping and exits with status 0.
-inline void ExpectStopsCleanly(ChildProcess& cli) {
-  ASSERT_TRUE(cli.Signal(SIGTERM));
-  const std::optional<ExitStatus> status = cli.WaitForExit();
-  ASSERT_TRUE(status.has_value()) << cli.Describe();
-  EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
-  EXPECT_NE(cli.err().find("lintrel: stopping\n"), std::string::npos) << cli.err();
-}
-
 // How many times `text` occurs in `haystack`.
 inline std::size_t Occurrences(const std::string& haystack, const std::string& text) {
   std::size_t count = 0;

@@ -102,14 +102,6 @@ class WineCliTest : public ::testing::Test {
     std::ofstream(prefix_->root() / ("car" + number)) << (present ? "1" : "0");
   }
 
-  static void ExpectStopsCleanly(ChildProcess& cli) {
-    ASSERT_TRUE(cli.Signal(SIGINT));
-    const std::optional<ExitStatus> status = cli.WaitForExit();
-    ASSERT_TRUE(status.has_value()) << cli.Describe();
-    EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
-    EXPECT_NE(cli.err().find("lintrel: stopping"), std::string::npos) << cli.Describe();
-  }
-
  private:
   static XvfbServer* display_;
   static WinePrefix* prefix_;
@@ -137,7 +129,7 @@ TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
 
   EXPECT_EQ(WithoutCarriageReturns(cli->out()),
             Trace({ShiftPress('A'), Press('B'), Press('1'), Press(0x0D), Press('X'), Press('Y'), Press(0x0D)}));
-  ExpectStopsCleanly(*cli);
+  ExpectStopsCleanly(*cli, SIGINT);
 }
 
 // The text of a file that another process replaces whole; empty while it does not exist.
@@ -172,7 +164,7 @@ TEST_F(WineCliTest, TypesIntoTheFocusedWindowWithTheWindowsKeyboard) {
   ASSERT_TRUE(Send(*device, "_C\r"));
   EXPECT_TRUE(FileBecomes(*cli, typed, "Hello, World! 42\r\na-b_C\r\n")) << ReadWhole(typed).value_or("(none)");
 
-  ExpectStopsCleanly(*cli);
+  ExpectStopsCleanly(*cli, SIGINT);
 }
 
 TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
@@ -195,7 +187,7 @@ TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
             Trace({ShiftPress('C'), ShiftPress('O'), ShiftPress('M'), Press('5'), ShiftPress(kColonKey), Press('7'),
                    ShiftPress('C'), ShiftPress('O'), ShiftPress('M'), Press('1'), Press('2'), ShiftPress(kColonKey),
                    Press('8')}));
-  ExpectStopsCleanly(*cli);
+  ExpectStopsCleanly(*cli, SIGINT);
 }
 
 TEST_F(WineCliTest, ReopensAPortWhoseCarrierDropped) {
@@ -216,7 +208,7 @@ TEST_F(WineCliTest, ReopensAPortWhoseCarrierDropped) {
   ASSERT_TRUE(Send(*device, "9\r"));
   ASSERT_TRUE(cli->WaitForOutLines(4)) << cli->Describe();
   EXPECT_EQ(WithoutCarriageReturns(cli->out()), Trace({Press('9'), Press(0x0D)}));
-  ExpectStopsCleanly(*cli);
+  ExpectStopsCleanly(*cli, SIGINT);
 }
 
 TEST_F(WineCliTest, ReopensAPortWhoseDeviceWasUnplugged) {
@@ -233,7 +225,7 @@ TEST_F(WineCliTest, ReopensAPortWhoseDeviceWasUnplugged) {
   ASSERT_TRUE(Send(*device, "8\r"));
   ASSERT_TRUE(cli->WaitForOutLines(4)) << cli->Describe();
   EXPECT_EQ(WithoutCarriageReturns(cli->out()), Trace({Press('8'), Press(0x0D)}));
-  ExpectStopsCleanly(*cli);
+  ExpectStopsCleanly(*cli, SIGINT);
 }
 
 TEST_F(WineCliTest, MissingComPortFailsWithTheSystemsReason) {
