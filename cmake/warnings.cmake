@@ -1,7 +1,8 @@
 # Flags every project target gets: warnings as errors, and the sanitizers when asked for.
 # Third-party headers come in as system headers and do not count.
 function(lintrel_target_defaults target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror)
+  # Only C++ sources: a resource script goes to the resource compiler.
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Werror>)
   if(LINTREL_SANITIZE)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
                                              -fno-sanitize-recover=undefined)

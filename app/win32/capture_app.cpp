@@ -1,0 +1,61 @@
+// lintrel.exe: the Windows program. Its main window is a modal dialog; when it ends, the
+// program ends.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/keyboard.h"
+#include "platform/serial_port.h"
+#include "platform/system_settings.h"
+#include "ui/win32/main_dlg.h"
+
+namespace {
+
+using namespace lintrel;
+
+// The application: where its settings live, and its main window.
+class CCaptureApp {
+ public:
+  explicit CCaptureApp(HINSTANCE instance) : instance_(instance) {}
+
+  int Run() {
+    // The tray icon's callback message, registered once for the whole process.
+    const UINT tray_message = RegisterWindowMessageA("Lintrel");
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    std::string warning;
+    std::unique_ptr<SettingsStore> settings = platform::OpenSettingsStore(ApplicationName(), &warning);
+    std::string error;
+    std::unique_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard("win32", &error);
+    std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
+    if (!keyboard) {
+      MessageBoxA(nullptr, error.c_str(), ApplicationName().c_str(), MB_OK | MB_ICONERROR);
+      return 1;
+    }
+    ui::win32::CMainDlg dialog(instance_, std::move(settings), tray_message, *driver, *keyboard);
+    dialog.RunModal(nullptr);
+    return 0;
+  }
+
+ private:
+  // The settings belong to the program by its file name ("lintrel").
+  static std::string ApplicationName() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string stem = std::filesystem::path(path).stem().string();
+    return stem.empty() ? "lintrel" : stem;
+  }
+
+  HINSTANCE instance_;
+};
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int /*show*/) {
+  CCaptureApp app(instance);
+  return app.Run();
+}

@@ -1,0 +1,99 @@
+#include "ui/main_window.h"
+
+#include "capture/port_name.h"
+#include "settings/line_settings_store.h"
+
+namespace lintrel::ui {
+
+namespace {
+
+// The current port of an entry without a slot (COM300): connecting it fails.
+constexpr int kNoSlot = -1;
+
+int PortNumberOfEntry(std::string_view entry_text) {
+  return PortNumberFromName(entry_text).value_or(kNoSlot);
+}
+
+bool HasSlot(int port_number) {
+  return port_number >= kLowestPortNumber && port_number <= kHighestPortNumber;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
+                       DevicePathResolver device_path)
+    : view_(view),
+      sender_(keyboard),
+      connection_(table_, options_, driver, sender_, *this, std::move(device_path)),
+      supervisor_(table_, connection_, options_, *this) {}
+
+MainWindow::~MainWindow() { ReleaseAllPorts(); }
+
+void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
+  current_port_ = PortNumberOfEntry(entry_text);
+  table_.current_port = HasSlot(current_port_) ? current_port_ : 0;
+  ShowCaptionForCurrentPort();
+}
+
+void MainWindow::TogglePortConnection() {
+  // The saved port is selected at start without the user picking it.
+  if (current_port_ == 0) SelectPortFromCombo(view_.SelectedPortText());
+  connection_.TogglePortConnection(current_port_);
+}
+
+void MainWindow::TogglePause() {
+  if (!HasSlot(current_port_)) return;
+  const int paused = table_.TogglePause(current_port_);
+  view_.SetTrayImage(paused == 1 ? TrayImage::kPaused : TrayImage::kNormal);
+}
+
+TrayMenuTexts MainWindow::MenuTexts() const {
+  const PortSlot* slot = CurrentSlot();
+  const bool connected = slot != nullptr && slot->connected.load() == 1;
+  const bool paused = connected && slot->paused.load() == 1;
+  return {connected ? kDisconnectCaption : kConnectCaption, paused ? kResumeCaption : kPauseCaption};
+}
+
+void MainWindow::Tick(Clock::time_point now) { supervisor_.Tick(now); }
+
+void MainWindow::RunDue(Clock::time_point now) { supervisor_.RunDue(now); }
+
+std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const { return supervisor_.NextDue(); }
+
+bool MainWindow::EndCharacterEditable() const { return table_.OpenPortCount() == 0; }
+
+bool MainWindow::SaveSettings(SettingsStore& store, std::string* error) {
+  LineSettings settings = view_.ReadLineControls();
+  settings.port_name = view_.SelectedPortText();
+  return SaveLineSettings(store, settings, error);
+}
+
+void MainWindow::ReleaseAllPorts() { connection_.ReleaseAllPorts(); }
+
+LineSettings MainWindow::PullLineSettings() { return view_.ReadLineControls(); }
+
+void MainWindow::ShowMessage(std::string_view text) { view_.ShowMessage(text); }
+
+void MainWindow::PortConnected(int port_number, const std::string& /*device_path*/) {
+  if (port_number == current_port_) ShowCaptionForCurrentPort();
+}
+
+void MainWindow::PortDisconnected(int port_number) {
+  if (port_number == current_port_) ShowCaptionForCurrentPort();
+  view_.EnableLineControls();
+  view_.SetTrayImage(TrayImage::kNormal);
+}
+
+void MainWindow::SetTrayImage(TrayImage image) { view_.SetTrayImage(image); }
+
+const PortSlot* MainWindow::CurrentSlot() const {
+  return HasSlot(current_port_) ? &table_[current_port_] : nullptr;
+}
+
+void MainWindow::ShowCaptionForCurrentPort() {
+  const PortSlot* slot = CurrentSlot();
+  view_.SetConnectCaption(slot != nullptr && slot->connected.load() == 1 ? kDisconnectCaption
+                                                                          : kConnectCaption);
+}
+
+}  // namespace lintrel::ui

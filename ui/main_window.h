@@ -1,0 +1,115 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "capture/keystroke_sender.h"
+#include "capture/link_supervisor.h"
+#include "capture/port_connection.h"
+#include "capture/port_table.h"
+#include "capture/ui_hooks.h"
+#include "platform/keyboard.h"
+#include "platform/serial_port.h"
+#include "settings/capture_options.h"
+#include "settings/line_settings.h"
+#include "settings/settings_store.h"
+
+namespace lintrel::ui {
+
+inline constexpr std::string_view kConnectCaption = "Connect";
+inline constexpr std::string_view kDisconnectCaption = "Disconnect";
+inline constexpr std::string_view kPauseCaption = "Pause";
+inline constexpr std::string_view kResumeCaption = "Resume";
+
+// What the main window's logic asks of the window itself (the Windows dialog, or a test
+// double). Every call comes on the UI thread.
+class MainWindowView {
+ public:
+  virtual ~MainWindowView() = default;
+
+  // The text of the Port list's selected entry; empty when none is selected.
+  virtual std::string SelectedPortText() = 0;
+  // The selected positions of the baud rate, parity, data bit and stop bit lists (-1: none).
+  virtual LineSettings ReadLineControls() = 0;
+  virtual void SetConnectCaption(std::string_view caption) = 0;
+  // Enables the Port list and the four line-setting lists.
+  virtual void EnableLineControls() = 0;
+  virtual void ShowMessage(std::string_view text) = 0;
+  virtual void SetTrayImage(TrayImage image) = 0;
+};
+
+// The two texts of the tray menu that depend on the current port.
+struct TrayMenuTexts {
+  std::string_view connect;  // "Connect" or "Disconnect"
+  std::string_view pause;    // "Pause" or "Resume"
+};
+
+// The main window's logic: the port table, the capture options, connecting, pausing, the
+// once-a-second supervision and saving the line settings.
+//
+// Thread contract: every call on the UI thread. The readers it starts type on their own
+// threads; the destructor stops and joins every one of them before the ports are released.
+class MainWindow : private UiHooks {
+ public:
+  using Clock = LinkSupervisor::Clock;
+
+  MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
+             DevicePathResolver device_path);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // The user picked an entry of the Port list: it becomes the current port, and the
+  // Connect button shows what it would do to that port.
+  void SelectPortFromCombo(std::string_view entry_text);
+  // The Connect button and the tray menu's first item. Before any port was picked, the
+  // Port list's selected entry is taken.
+  void TogglePortConnection();
+  // The tray menu's Pause/Resume: only a connected port pauses.
+  void TogglePause();
+  TrayMenuTexts MenuTexts() const;
+
+  // The once-a-second timer, and the deadlines (icon flash, reconnection delays) between.
+  void Tick(Clock::time_point now);
+  void RunDue(Clock::time_point now);
+  std::optional<Clock::time_point> NextDue() const;
+
+  // Whether the end character may be changed now (only while no port is open).
+  bool EndCharacterEditable() const;
+
+  // Writes the Port list's selected text and the four line-setting positions. False, with
+  // *error, when the store could not be written.
+  bool SaveSettings(SettingsStore& store, std::string* error);
+  // Stops every reader and releases every port.
+  void ReleaseAllPorts();
+
+  CaptureOptions& capture_options() { return options_; }
+  const PortTable& port_table() const { return table_; }
+  int current_port() const { return current_port_; }
+
+ private:
+  // UiHooks: what the engine tells the window.
+  LineSettings PullLineSettings() override;
+  void ShowMessage(std::string_view text) override;
+  void PortConnected(int port_number, const std::string& device_path) override;
+  void PortDisconnected(int port_number) override;
+  void SetTrayImage(TrayImage image) override;
+
+  // The current port's slot, or null when the current port has none (COM300).
+  const PortSlot* CurrentSlot() const;
+  void ShowCaptionForCurrentPort();
+
+  MainWindowView& view_;
+  CaptureOptions options_;
+  PortTable table_;
+  KeystrokeSender sender_;
+  PortConnection connection_;
+  LinkSupervisor supervisor_;
+  // The port the button, the tray menu and the icon act on; 0 until the user picks one.
+  // It may name a port without a slot, which then fails to connect.
+  int current_port_ = 0;
+};
+
+}  // namespace lintrel::ui

@@ -1,0 +1,86 @@
+#include "ui/options_form.h"
+
+#include <charconv>
+#include <cstdint>
+
+#include "ui/dialog_lists.h"
+
+namespace lintrel::ui {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+// The delay is compared as an unsigned number, so that a negative entry is out of range
+// rather than below it.
+bool DelayInRange(int delay) {
+  const auto value = static_cast<uint32_t>(delay);
+  return value >= static_cast<uint32_t>(CaptureOptions::kMinReconnectDelayMs) &&
+         value <= static_cast<uint32_t>(CaptureOptions::kMaxReconnectDelayMs);
+}
+
+bool IsEndCharacterIndex(int index) {
+  return index >= 0 && index < static_cast<int>(kEndCharacterTexts.size());
+}
+
+}  // namespace
+
+OptionsForm FormFromOptions(const CaptureOptions& options) {
+  OptionsForm form;
+  form.prefix = options.prefix_flag.load() == 1;
+  form.delay_text = std::to_string(options.reconnect_delay_ms.load());
+  const int index = EndCharacterIndex(options.end_character.load());
+  form.end_character_index = IsEndCharacterIndex(index) ? index : -1;
+  form.truncate = options.truncate_flag.load() == 1;
+  return form;
+}
+
+std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options) {
+  const std::optional<int> delay = ParseDialogInteger(form.delay_text);
+  if (!delay) return OptionsFormError{OptionsField::kDelay, std::string(kNotAnIntegerMessage)};
+  if (!DelayInRange(*delay)) {
+    return OptionsFormError{OptionsField::kDelay, IntegerRangeMessage(CaptureOptions::kMinReconnectDelayMs,
+                                                                      CaptureOptions::kMaxReconnectDelayMs)};
+  }
+  options.prefix_flag.store(form.prefix ? 1 : 0);
+  options.reconnect_delay_ms.store(*delay);
+  if (IsEndCharacterIndex(form.end_character_index)) {
+    options.end_character.store(EndCharacterCode(form.end_character_index));
+  }
+  options.truncate_flag.store(form.truncate ? 1 : 0);
+  return std::nullopt;
+}
+
+std::optional<int> ParseDialogInteger(std::string_view text) {
+  text = Trimmed(text);
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return std::nullopt;
+  }
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+std::string IntegerRangeMessage(int low, int high) {
+  std::string message(kIntegerRangeMessage);
+  ReplaceAll(message, "%1", std::to_string(low));
+  ReplaceAll(message, "%2", std::to_string(high));
+  return message;
+}
+
+}  // namespace lintrel::ui

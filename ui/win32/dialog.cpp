@@ -1,0 +1,174 @@
+#include "ui/win32/dialog.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace lintrel::ui::win32 {
+
+namespace {
+
+// Messages whose answer is the dialog procedure's return value rather than DWLP_MSGRESULT.
+bool AnswersDirectly(UINT message) {
+  switch (message) {
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_QUERYDRAGICON:
+    case WM_INITDIALOG:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The caption of message boxes: the program's file name without folder and extension.
+std::string ProgramName() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string stem = std::filesystem::path(path).stem().string();
+  return stem.empty() ? "lintrel" : stem;
+}
+
+}  // namespace
+
+Dialog::Dialog(HINSTANCE instance, int template_id) : instance_(instance), template_id_(template_id) {}
+
+INT_PTR Dialog::RunModal(HWND owner) {
+  return DialogBoxParamA(instance_, MAKEINTRESOURCEA(template_id_), owner, &Dialog::DialogProc,
+                         reinterpret_cast<LPARAM>(this));
+}
+
+void Dialog::OnMessage(UINT message, MessageHandler handler) { message_handlers_[message] = std::move(handler); }
+
+void Dialog::OnCommand(int id, CommandHandler handler) { command_handlers_[id] = std::move(handler); }
+
+void Dialog::OnNotification(int id, int code, CommandHandler handler) {
+  notification_handlers_[{id, code}] = std::move(handler);
+}
+
+bool Dialog::UpdateData(bool save) {
+  DataExchange exchange(hwnd_, save);
+  return Exchange(exchange);
+}
+
+void Dialog::EndDialog(INT_PTR result) { ::EndDialog(hwnd_, result); }
+
+BOOL Dialog::OnInitDialog() {
+  FillInitialLists();
+  UpdateData(false);
+  return TRUE;
+}
+
+void Dialog::OnOK() {
+  if (UpdateData(true)) EndDialog(IDOK);
+}
+
+void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    auto* dialog = reinterpret_cast<Dialog*>(lparam);
+    SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
+    dialog->hwnd_ = hwnd;
+  }
+  auto* dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  if (dialog == nullptr) return FALSE;  // messages before WM_INITDIALOG (WM_SETFONT)
+  const INT_PTR answer = dialog->Dispatch(message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+    dialog->hwnd_ = nullptr;
+  }
+  return answer;
+}
+
+INT_PTR Dialog::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) return OnInitDialog();
+  if (const auto handler = message_handlers_.find(message); handler != message_handlers_.end()) {
+    const std::optional<LRESULT> answer = handler->second(wparam, lparam);
+    if (!answer) return FALSE;
+    if (AnswersDirectly(message)) return static_cast<INT_PTR>(*answer);
+    SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, *answer);
+    return TRUE;
+  }
+  if (message == WM_COMMAND) return DispatchCommand(wparam) ? TRUE : FALSE;
+  return FALSE;
+}
+
+bool Dialog::DispatchCommand(WPARAM wparam) {
+  const int id = LOWORD(wparam);
+  const int code = HIWORD(wparam);
+  if (const auto handler = notification_handlers_.find({id, code}); handler != notification_handlers_.end()) {
+    handler->second();
+    return true;
+  }
+  // Clicks, menu commands (code 0) and accelerators (code 1).
+  if (code == BN_CLICKED || code == 1) {
+    if (const auto handler = command_handlers_.find(id); handler != command_handlers_.end()) {
+      handler->second();
+      return true;
+    }
+    if (id == IDOK) {
+      OnOK();
+      return true;
+    }
+    if (id == IDCANCEL) {
+      OnCancel();
+      return true;
+    }
+  }
+  return false;
+}
+
+void DataExchange::ListIndex(int id, int& index) {
+  const HWND list = GetDlgItem(dialog_, id);
+  if (save_) {
+    index = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
+  } else {
+    SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  }
+}
+
+void DataExchange::Check(int id, bool& checked) {
+  if (save_) {
+    checked = IsDlgButtonChecked(dialog_, id) == BST_CHECKED;
+  } else {
+    CheckDlgButton(dialog_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+  }
+}
+
+void DataExchange::Text(int id, std::string& text) {
+  if (save_) {
+    text = WindowText(GetDlgItem(dialog_, id));
+  } else {
+    SetDlgItemTextA(dialog_, id, text.c_str());
+  }
+}
+
+bool DataExchange::Fail(int id, const std::string& message) {
+  ShowMessageBox(dialog_, message, MB_ICONEXCLAMATION);
+  const HWND control = GetDlgItem(dialog_, id);
+  SetFocus(control);
+  SendMessageA(control, EM_SETSEL, 0, -1);
+  return false;
+}
+
+std::string WindowText(HWND window) {
+  const int length = GetWindowTextLengthA(window);
+  std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
+  const int copied = GetWindowTextA(window, text.data(), length + 1);
+  return std::string(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
+}
+
+void ShowMessageBox(HWND owner, const std::string& text, UINT icon) {
+  static const std::string caption = ProgramName();
+  MessageBoxA(owner, text.c_str(), caption.c_str(), MB_OK | icon);
+}
+
+}  // namespace lintrel::ui::win32

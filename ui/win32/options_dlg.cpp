@@ -1,0 +1,49 @@
+#include "ui/win32/options_dlg.h"
+
+#include <string>
+
+#include "ui/dialog_lists.h"
+#include "ui/win32/resource.h"
+
+namespace lintrel::ui::win32 {
+
+COptionsDlg::COptionsDlg(HINSTANCE instance, CaptureOptions& options, bool end_character_editable)
+    : Dialog(instance, IDD_OPTIONS),
+      options_(options),
+      end_character_editable_(end_character_editable),
+      form_(FormFromOptions(options)) {}
+
+void COptionsDlg::FillInitialLists() {
+  const HWND list = Item(IDC_END_CHARACTER);
+  for (std::string_view text : kEndCharacterTexts) {
+    const std::string entry(text);
+    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  }
+}
+
+bool COptionsDlg::Exchange(DataExchange& exchange) {
+  exchange.Check(IDC_PORT_PREFIX, form_.prefix);
+  exchange.Text(IDC_RECONNECT_DELAY, form_.delay_text);
+  exchange.ListIndex(IDC_END_CHARACTER, form_.end_character_index);
+  exchange.Check(IDC_TRUNCATE, form_.truncate);
+  return true;
+}
+
+BOOL COptionsDlg::OnInitDialog() {
+  Dialog::OnInitDialog();
+  EnableWindow(Item(IDC_END_CHARACTER), end_character_editable_ ? TRUE : FALSE);
+  return TRUE;
+}
+
+void COptionsDlg::OnOK() {
+  UpdateData(true);
+  if (!end_character_editable_) form_.end_character_index = FormFromOptions(options_).end_character_index;
+  if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, options_)) {
+    DataExchange exchange(hwnd(), true);
+    exchange.Fail(IDC_RECONNECT_DELAY, error->message);
+    return;
+  }
+  EndDialog(IDOK);
+}
+
+}  // namespace lintrel::ui::win32

@@ -1,0 +1,47 @@
+// Resource ids of lintrel.exe, shared by its resource script and its dialogs.
+#pragma once
+
+// Dialog templates.
+#define IDD_ABOUTBOX 100
+#define IDD_MAIN 102
+#define IDD_OPTIONS 142
+
+// Strings.
+#define IDS_ABOUTBOX 101
+
+// Images.
+#define IDI_NORMAL 128
+#define IDB_LOGO 129
+#define IDI_ACTIVITY 131
+#define IDI_PAUSED 132
+
+// The tray menu.
+#define IDR_TRAY_MENU 130
+
+// Controls of the main window.
+#define IDC_PORT 1000
+#define IDC_BAUD_RATE 1001
+#define IDC_PARITY 1002
+#define IDC_DATA_BIT 1003
+#define IDC_STOP_BIT 1004
+#define IDC_CONNECT 1005
+#define IDC_OPTIONS 1006
+#define IDC_ABOUT 1007
+
+// Controls of the Options dialog.
+#define IDC_PORT_PREFIX 1009
+#define IDC_RECONNECT_DELAY 1010
+#define IDC_END_CHARACTER 1011
+#define IDC_TRUNCATE 1012
+
+// Commands of the tray menu (Exit is IDOK).
+#define ID_STATUS_CONNECT 32771
+#define ID_STATUS_PAUSE 32772
+#define ID_STATUS_ABOUT 32773
+
+// The system menu's About item.
+#define IDM_ABOUTBOX 0x0010
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

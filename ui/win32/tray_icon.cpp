@@ -1,0 +1,42 @@
+#include "ui/win32/tray_icon.h"
+
+namespace lintrel::ui::win32 {
+
+void TrayIcon::Add(HWND window, UINT callback_message, HICON image) {
+  // The first layout of the record: message, icon and a tip of up to 64 characters.
+  record_.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  record_.hWnd = window;
+  record_.uID = kIconId;
+  record_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  record_.uCallbackMessage = callback_message;
+  record_.hIcon = image;
+  lstrcpynA(record_.szTip, "Lintrel", 64);
+  added_ = true;
+  Shell_NotifyIconA(NIM_ADD, &record_);
+}
+
+void TrayIcon::AddAgain() {
+  if (added_) Shell_NotifyIconA(NIM_ADD, &record_);
+}
+
+void TrayIcon::SetImage(HICON image) {
+  record_.hIcon = image;
+  if (added_) Shell_NotifyIconA(NIM_MODIFY, &record_);
+}
+
+void TrayIcon::Remove(HICON small_icon) {
+  if (!added_) return;
+  record_.uFlags = NIF_MESSAGE | NIF_ICON;
+  record_.uCallbackMessage = 0;
+  record_.uID = kIconId;
+  record_.hIcon = small_icon;
+  Shell_NotifyIconA(NIM_DELETE, &record_);
+  added_ = false;
+}
+
+UINT TaskbarCreatedMessage() {
+  static const UINT message = RegisterWindowMessageA("TaskbarCreated");
+  return message;
+}
+
+}  // namespace lintrel::ui::win32
