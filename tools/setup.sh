@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Lintrel needs to build, run and test, when missing: the
 # compilers (g++, MinGW-w64 for Windows, clang for the fuzz targets), GoogleTest, the X11
-# libraries, Xvfb for the keyboard tests and Wine for the Windows build's tests.
+# libraries, Xvfb for the keyboard tests, Wine for the Windows build's tests and ImageMagick
+# for the screenshots they take.
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   g++-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev
+  imagemagick
 )
 
 missing=()

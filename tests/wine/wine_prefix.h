@@ -32,7 +32,9 @@ inline std::string WithoutCarriageReturns(std::string text) {
 
 // A Wine prefix of its own in a temporary folder, with its server kept running for the
 // whole suite (the volatile HKLM\HARDWARE keys live only as long as the server does). Its
-// windows go to the X display given, with no window manager.
+// windows go to the X display given, with no window manager; or, with `virtual_desktop`, into
+// one Wine desktop window of 1024x768 with a taskbar and a notification area, where
+// Win32 screen coordinates are the display's own.
 class WinePrefix {
  public:
   static constexpr const char* kWine = "/usr/bin/wine";
@@ -41,14 +43,15 @@ class WinePrefix {
   static bool WineInstalled() { return access(kWine, X_OK) == 0 && access(kWineServer, X_OK) == 0; }
 
   // Creates and boots the prefix for `display` (":91"); null and *error on failure.
-  static std::unique_ptr<WinePrefix> Create(const std::string& display, std::string* error) {
+  static std::unique_ptr<WinePrefix> Create(const std::string& display, std::string* error,
+                                            bool virtual_desktop = false) {
     char pattern[] = "/tmp/lintrel-wine-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
       *error = "cannot create a temporary folder";
       return nullptr;
     }
     std::unique_ptr<WinePrefix> prefix(new WinePrefix(pattern, display));
-    if (!prefix->Boot(error)) return nullptr;
+    if (!prefix->Boot(virtual_desktop, error)) return nullptr;
     return prefix;
   }
 
@@ -140,12 +143,22 @@ class WinePrefix {
     return line;
   }
 
-  bool Boot(std::string* error) {
+  bool Boot(bool virtual_desktop, std::string* error) {
     const CommandResult boot = Run({"wineboot", "-i"}, {}, 12);
     if (!boot.Succeeded()) {
       *error = "wineboot failed: " + boot.err;
       return false;
     }
+    // A crash must not open the debugger's dialog and wait for a user. The desktop mode is
+    // read when Wine's desktop starts, hence before the restart below.
+    std::string settings =
+        "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n\"ShowCrashDialog\"=dword:00000000\r\n";
+    if (virtual_desktop) {
+      settings +=
+          "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n\"Desktop\"=\"Default\"\r\n"
+          "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n\"Default\"=\"1024x768\"\r\n";
+    }
+    if (!ImportRegistry(settings, error)) return false;
     // Restart the server as a persistent one, so that it (and with it the volatile registry
     // keys) stays until the destructor ends it, and boot Wine's services again under it.
     Run({"wineserver", "-k"});

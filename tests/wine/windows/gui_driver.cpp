@@ -1,0 +1,331 @@
+// Drives lintrel.exe from outside for the Wine tests: finds its windows and controls, reads
+// them, and sends them what a user's clicks and keys would. Each verb on the command line
+// prints one line; a verb that cannot be carried out prints "error: ...".
+//
+// Windows: main (the main window, "Lintrel"), options ("Options"), about ("About Lintrel"),
+// message (a message box), menu (an open popup menu), target (the typing target).
+//
+//   wait WINDOW [ms]        until the window is visible: "ok" or "timeout"
+//   gone WINDOW [ms]        until the window is no longer there: "ok" or "timeout"
+//   visible WINDOW          "1" or "0"
+//   controls WINDOW         every child: "id|class|text|enabled" joined with " ; "
+//   text WINDOW [ID]        window text of the window or of its control
+//   list WINDOW ID          "selected|entry0|entry1|..." of a combo box
+//   select WINDOW ID INDEX  selects an entry as the user would (with CBN_SELENDOK)
+//   settext WINDOW ID TEXT  sets an edit control's text
+//   check WINDOW ID 0|1     sets a check box
+//   enabled WINDOW ID       "1" or "0"
+//   checked WINDOW ID       "1" or "0"
+//   click WINDOW ID         posts a click to a button
+//   command WINDOW ID       posts WM_COMMAND with the id (menu commands)
+//   syscommand WINDOW ID    posts WM_SYSCOMMAND
+//   close WINDOW            posts WM_CLOSE (the close box)
+//   tray BUTTON             posts the tray callback with WM_LBUTTONUP or WM_RBUTTONUP
+//   key NAME                presses and releases a key: escape, enter, down, up
+//   fg WINDOW               gives the window the foreground
+//   rect WINDOW             "WIDTHxHEIGHT+LEFT+TOP" of the window on the screen
+//   menutexts               the open popup menu's items "a|b|c|-|d" (probed inside lintrel)
+//   sleep MS
+#include <windows.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kDefaultWaitMs = 5000;
+
+struct Found {
+  const char* kind;
+  HWND window = nullptr;
+};
+
+bool IsMessageBox(HWND window) {
+  char class_name[64] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  return std::string(class_name) == "#32770" && GetDlgItem(window, 0xFFFF) != nullptr && IsWindowVisible(window);
+}
+
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
+  if (!IsMessageBox(window)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// A top-level dialog by its exact caption (FindWindow compares captions without regard to
+// case, and the message boxes are captioned "lintrel").
+struct CaptionSearch {
+  const char* caption;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
+  auto* search = reinterpret_cast<CaptionSearch*>(search_pointer);
+  char class_name[64] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  char caption[256] = {};
+  GetWindowTextA(window, caption, sizeof caption);
+  if (std::string(class_name) == "#32770" && std::string(caption) == search->caption) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindByCaption(const char* caption) {
+  CaptionSearch search{caption, nullptr};
+  EnumWindows(FindDialogByCaption, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND FindNamedWindow(const std::string& name) {
+  if (name == "main") return FindByCaption("Lintrel");
+  if (name == "options") return FindByCaption("Options");
+  if (name == "about") return FindByCaption("About Lintrel");
+  if (name == "target") return FindWindowA(nullptr, "Lintrel key target");
+  if (name == "message") {
+    HWND found = nullptr;
+    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&found));
+    return found;
+  }
+  if (name == "menu") {
+    const HWND menu = FindWindowA("#32768", nullptr);
+    return menu != nullptr && IsWindowVisible(menu) ? menu : nullptr;
+  }
+  return nullptr;
+}
+
+// A window's text on one line: carriage returns and line feeds written as \r and \n.
+std::string Text(HWND window) {
+  // WM_GETTEXT, not GetWindowText: for another process's control, GetWindowText returns
+  // only the caption the system keeps, never an edit box's contents.
+  wchar_t wide[1024] = {};
+  SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(wide));
+  char text[2048] = {};
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  std::string escaped;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '\r') {
+      escaped += "\\r";
+    } else if (*c == '\n') {
+      escaped += "\\n";
+    } else {
+      escaped += *c;
+    }
+  }
+  return escaped;
+}
+
+std::string ComboEntries(HWND combo) {
+  // CB_GETLBTEXT across processes: only the W form copies the whole text under Wine.
+  const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+  std::string entries = std::to_string(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+  for (LRESULT i = 0; i < count; ++i) {
+    wchar_t wide[256] = {};
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
+    char text[512] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    entries += "|";
+    entries += text;
+  }
+  return entries;
+}
+
+BOOL CALLBACK DescribeChild(HWND child, LPARAM out) {
+  auto* description = reinterpret_cast<std::string*>(out);
+  char class_name[64] = {};
+  GetClassNameA(child, class_name, sizeof class_name);
+  if (!description->empty()) *description += " ; ";
+  *description += std::to_string(static_cast<short>(GetDlgCtrlID(child))) + "|" + class_name + "|" + Text(child) +
+                  "|" + (IsWindowEnabled(child) ? "1" : "0");
+  return TRUE;
+}
+
+bool WaitFor(const std::string& name, DWORD limit_ms, bool present) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const HWND window = FindNamedWindow(name);
+    const bool visible = window != nullptr && IsWindowVisible(window);
+    if (visible == present) return true;
+    if (GetTickCount() - start > limit_ms) return false;
+    Sleep(20);
+  }
+}
+
+void Key(WORD key) {
+  keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+  keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+}
+
+WORD KeyByName(const std::string& name) {
+  if (name == "escape") return VK_ESCAPE;
+  if (name == "enter") return VK_RETURN;
+  if (name == "down") return VK_DOWN;
+  if (name == "up") return VK_UP;
+  return 0;
+}
+
+// The popup menu's handle is valid only inside the process that owns it: a small library
+// is loaded into that process, reads the items and writes them to a file beside itself.
+std::string ProbeMenuTexts() {
+  const HWND menu = FindNamedWindow("menu");
+  if (menu == nullptr) return "error: no menu open";
+  char driver_path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, driver_path, MAX_PATH);
+  std::string probe = driver_path;
+  probe = probe.substr(0, probe.find_last_of('\\') + 1) + "lintrel_menu_probe.dll";
+  const std::string output = probe + ".txt";
+  DeleteFileA(output.c_str());
+
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(menu, &process_id);
+  const HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_id);
+  if (process == nullptr) return "error: OpenProcess " + std::to_string(GetLastError());
+  void* remote_path = VirtualAllocEx(process, nullptr, probe.size() + 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  WriteProcessMemory(process, remote_path, probe.c_str(), probe.size() + 1, nullptr);
+  // LoadLibraryA has the shape of a thread routine: one pointer in, a value out.
+  const auto load_library = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+  const HANDLE thread = CreateRemoteThread(process, nullptr, 0, load_library, remote_path, 0, nullptr);
+  if (thread == nullptr) {
+    CloseHandle(process);
+    return "error: CreateRemoteThread " + std::to_string(GetLastError());
+  }
+  WaitForSingleObject(thread, kDefaultWaitMs);
+  CloseHandle(thread);
+  VirtualFreeEx(process, remote_path, 0, MEM_RELEASE);
+  CloseHandle(process);
+
+  for (DWORD waited = 0; waited < kDefaultWaitMs; waited += 20) {
+    const HANDLE file = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      char text[1024] = {};
+      DWORD read = 0;
+      ReadFile(file, text, sizeof text - 1, &read, nullptr);
+      CloseHandle(file);
+      return std::string(text, read);
+    }
+    Sleep(20);
+  }
+  return "error: the probe wrote nothing";
+}
+
+class Verbs {
+ public:
+  explicit Verbs(std::vector<std::string> args) : args_(std::move(args)) {}
+
+  int Run() {
+    int failures = 0;
+    while (next_ < args_.size()) {
+      const std::string result = Step(Take());
+      std::printf("%s\n", result.c_str());
+      std::fflush(stdout);
+      if (result.rfind("error:", 0) == 0) ++failures;
+    }
+    return failures == 0 ? 0 : 1;
+  }
+
+ private:
+  std::string Take() { return next_ < args_.size() ? args_[next_++] : std::string(); }
+  int TakeNumber() { return std::atoi(Take().c_str()); }
+  // An optional number that follows: taken only when it is one.
+  DWORD TakeOptionalMs() {
+    if (next_ < args_.size() && !args_[next_].empty() && std::isdigit(static_cast<unsigned char>(args_[next_][0]))) {
+      return static_cast<DWORD>(TakeNumber());
+    }
+    return kDefaultWaitMs;
+  }
+
+  std::string Step(const std::string& verb) {
+    if (verb == "sleep") {
+      Sleep(static_cast<DWORD>(TakeNumber()));
+      return "ok";
+    }
+    if (verb == "key") {
+      const WORD key = KeyByName(Take());
+      if (key == 0) return "error: unknown key";
+      Key(key);
+      return "ok";
+    }
+    if (verb == "tray") return Tray(Take());
+    if (verb == "menutexts") return ProbeMenuTexts();
+    if (verb == "wait" || verb == "gone") {
+      const std::string name = Take();
+      return WaitFor(name, TakeOptionalMs(), verb == "wait") ? "ok" : "timeout";
+    }
+    const std::string name = Take();
+    const HWND window = FindNamedWindow(name);
+    if (verb == "visible") return window != nullptr && IsWindowVisible(window) ? "1" : "0";
+    if (window == nullptr) return "error: no window " + name;
+    return OnWindow(verb, window);
+  }
+
+  std::string OnWindow(const std::string& verb, HWND window) {
+    if (verb == "controls") {
+      std::string description;
+      EnumChildWindows(window, DescribeChild, reinterpret_cast<LPARAM>(&description));
+      return description;
+    }
+    if (verb == "text") {
+      if (next_ < args_.size() && !args_[next_].empty() && std::isdigit(static_cast<unsigned char>(args_[next_][0]))) {
+        return Text(GetDlgItem(window, TakeNumber()));
+      }
+      return Text(window);
+    }
+    if (verb == "close") return PostMessageA(window, WM_CLOSE, 0, 0) ? "ok" : "error: post";
+    if (verb == "rect") {
+      RECT r{};
+      GetWindowRect(window, &r);
+      return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" + std::to_string(r.left) +
+             "+" + std::to_string(r.top);
+    }
+    if (verb == "fg") return SetForegroundWindow(window) ? "ok" : "error: SetForegroundWindow";
+    if (verb == "command" || verb == "syscommand") {
+      const UINT message = verb == "command" ? WM_COMMAND : WM_SYSCOMMAND;
+      return PostMessageA(window, message, static_cast<WPARAM>(TakeNumber()), 0) ? "ok" : "error: post";
+    }
+    const int id = TakeNumber();
+    const HWND control = GetDlgItem(window, id);
+    if (control == nullptr) return "error: no control " + std::to_string(id);
+    if (verb == "list") return ComboEntries(control);
+    if (verb == "enabled") return IsWindowEnabled(control) ? "1" : "0";
+    if (verb == "checked") return SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";
+    // Posted: a click that opens a modal box would not return until the box closes.
+    if (verb == "click") return PostMessageA(control, BM_CLICK, 0, 0) ? "ok" : "error: post";
+    if (verb == "check") {
+      SendMessageA(control, BM_SETCHECK, TakeNumber() != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+      return "ok";
+    }
+    if (verb == "settext") {
+      const std::string text = Take();
+      SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+      return "ok";
+    }
+    if (verb == "select") {
+      SendMessageA(control, CB_SETCURSEL, static_cast<WPARAM>(TakeNumber()), 0);
+      SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK), reinterpret_cast<LPARAM>(control));
+      return "ok";
+    }
+    return "error: unknown verb " + verb;
+  }
+
+  std::string Tray(const std::string& button) {
+    const HWND main = FindNamedWindow("main");
+    if (main == nullptr) return "error: no main window";
+    const UINT callback = RegisterWindowMessageA("Lintrel");
+    const LPARAM mouse = button == "right" ? WM_RBUTTONUP : WM_LBUTTONUP;
+    return PostMessageA(main, callback, 1, mouse) ? "ok" : "error: post";
+  }
+
+  std::vector<std::string> args_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return Verbs(std::vector<std::string>(argv + 1, argv + argc)).Run();
+}

@@ -1,0 +1,453 @@
+// lintrel.exe, the Windows program, run under Wine on a private Xvfb display inside a Wine
+// desktop (with its taskbar and notification area). A driver program of the tests reads and
+// works its windows from outside, the way a user's clicks and keys would; COM ports are
+// pseudo-terminal pairs; lines are typed into a separate window of the tests and read back.
+// Screenshots of the main window and the Options dialog are left in the build folder.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_process.h"
+#include "platform/virtual_serial_device.h"
+#include "posix/xvfb_server.h"
+#include "wine/port_registry.h"
+#include "wine/wine_prefix.h"
+
+namespace lintrel::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr char kLintrel[] = LINTREL_WINDOWS_GUI_PATH;
+constexpr char kDriver[] = LINTREL_GUI_DRIVER_PATH;
+constexpr char kKeyTarget[] = LINTREL_KEY_TARGET_PATH;
+constexpr char kPtyShim[] = LINTREL_PTY_SHIM_PATH;
+constexpr char kScreenshotFolder[] = LINTREL_SCREENSHOT_DIR;
+constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\\lintrel";
+// Two pseudo-terminal ports in the device map beside the ports of kPortRegistry, and COM9,
+// which the device map lists but no device stands behind.
+constexpr char kTestPortsRegistry[] =
+    "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\r\n"
+    "\"\\\\Device\\\\Serial5\"=\"COM5\"\r\n"
+    "\"\\\\Device\\\\Serial12\"=\"COM12\"\r\n"
+    "\"\\\\Device\\\\Serial9\"=\"COM9\"\r\n";
+// The list as the Port combo box sorts it.
+constexpr char kPortEntries[] = "COM1|COM10|COM12|COM2|COM5|COM7|COM9";
+constexpr char kPortOpenFail[] = "Port open fail!!\\r\\nPlease check the status!!";
+// Between two writes that must reach the program as two separate reads.
+constexpr milliseconds kPauseBetweenReads(200);
+
+// Control ids of the windows.
+constexpr int kPortList = 1000;
+constexpr int kBaudRateList = 1001;
+constexpr int kConnectButton = 1005;
+constexpr int kOptionsButton = 1006;
+constexpr int kAboutButton = 1007;
+constexpr int kPrefixCheck = 1009;
+constexpr int kDelayEdit = 1010;
+constexpr int kEndCharacterList = 1011;
+constexpr int kTruncateCheck = 1012;
+constexpr int kMessageText = 0xFFFF;  // the text of a message box
+
+std::string Id(int id) { return std::to_string(id); }
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream stream(text);
+  for (std::string part; std::getline(stream, part, separator);) parts.push_back(part);
+  return parts;
+}
+
+std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+class WineGuiTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!WinePrefix::WineInstalled()) return;
+    std::string error;
+    display_ = new XvfbServer(85, "1024x768x24");
+    if (display_->Start(&error)) {
+      prefix_ = WinePrefix::Create(display_->display_name(), &error, /*virtual_desktop=*/true).release();
+    }
+    if (prefix_ == nullptr) setup_error_ = new std::string(error);
+  }
+
+  static void TearDownTestSuite() {
+    delete prefix_;
+    prefix_ = nullptr;
+    delete display_;
+    display_ = nullptr;
+    delete setup_error_;
+    setup_error_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (!WinePrefix::WineInstalled()) GTEST_SKIP() << "Wine is not installed (tools/setup.sh installs it)";
+    ASSERT_EQ(setup_error_, nullptr) << *setup_error_;
+    for (const char* program : {kLintrel, kDriver, kKeyTarget}) {
+      ASSERT_TRUE(std::filesystem::exists(program)) << program << " is missing: build the windows preset first";
+    }
+    // No stored settings, and the ports of the tests in the device map.
+    std::string error;
+    ASSERT_TRUE(prefix_->ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n" + kPortRegistry + "\r\n" +
+                                            kTestPortsRegistry,
+                                        &error))
+        << error;
+  }
+
+  void TearDown() override {
+    if (HasFailure()) Screenshot(std::string("failed-") + CurrentTestName());
+    // A program a failed test left running would take the next test's windows.
+    if (app_) {
+      Drive({"close", "main"});
+      app_->WaitForExit();
+      app_.reset();
+    }
+    if (target_) {
+      Drive({"close", "target"});
+      target_->WaitForExit();
+      target_.reset();
+    }
+  }
+
+  static const char* CurrentTestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+  WinePrefix& prefix() { return *prefix_; }
+
+  // Runs the driver's verbs; one line for each.
+  std::vector<std::string> Drive(const std::vector<std::string>& verbs) {
+    std::vector<std::string> args = {kDriver};
+    args.insert(args.end(), verbs.begin(), verbs.end());
+    return Split(prefix_->Run(args).out, '\n');
+  }
+  // The line of the last verb.
+  std::string DriveOne(const std::vector<std::string>& verbs) {
+    const std::vector<std::string> lines = Drive(verbs);
+    return lines.empty() ? "(no output)" : lines.back();
+  }
+
+  // Starts lintrel.exe (with the shim that gives ptys modem lines) and waits for its window.
+  void StartLintrel() {
+    app_ = prefix_->Start({kLintrel}, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix_->root().string()});
+    ASSERT_EQ(DriveOne({"wait", "main"}), "ok") << "the main window did not appear";
+  }
+
+  // Waits for lintrel.exe to end by itself and checks that it ended well.
+  void ExpectLintrelEnds() {
+    ASSERT_TRUE(app_);
+    const std::optional<ExitStatus> status = app_->WaitForExit();
+    ASSERT_TRUE(status.has_value()) << "lintrel.exe did not end";
+    EXPECT_TRUE(status->exited && status->code == 0) << app_->Describe();
+    app_.reset();
+  }
+
+  std::unique_ptr<platform::VirtualSerialDevice> MakeComPort(int port_number) {
+    const std::filesystem::path link = prefix_->ComPortLink(port_number);
+    std::filesystem::remove(link);
+    std::string error;
+    std::unique_ptr<platform::VirtualSerialDevice> device =
+        platform::VirtualSerialDevice::Create(link.string(), &error);
+    EXPECT_NE(device, nullptr) << error;
+    return device;
+  }
+
+  // Picks the port in the Port list as a user would.
+  void SelectPort(const std::string& name) {
+    const std::vector<std::string> entries = Split(DriveOne({"list", "main", Id(kPortList)}), '|');
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+      if (entries[i] == name) {
+        ASSERT_EQ(DriveOne({"select", "main", Id(kPortList), std::to_string(i - 1)}), "ok");
+        return;
+      }
+    }
+    FAIL() << name << " is not in the Port list";
+  }
+
+  void ConnectPort(const std::string& name) {
+    SelectPort(name);
+    ASSERT_EQ(DriveOne({"text", "main", Id(kConnectButton)}), "Connect");
+    Drive({"click", "main", Id(kConnectButton)});
+    ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Disconnect"; }))
+        << name << " did not connect";
+  }
+
+  // Starts the typing target; it takes the focus, so start it after the clicks.
+  std::filesystem::path StartTypingTarget() {
+    const std::filesystem::path typed = prefix_->root() / (std::string(CurrentTestName()) + ".typed");
+    std::filesystem::remove(typed);
+    target_ = prefix_->Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
+    EXPECT_TRUE(TypedBecomes(typed, "")) << "the typing target never had the focus";
+    return typed;
+  }
+
+  bool TypedBecomes(const std::filesystem::path& typed, const std::string& expected) {
+    return app_->WaitUntil([&] { return ReadWhole(typed) == expected; });
+  }
+
+  // The message box's text, which is then closed with its OK button.
+  std::string TakeMessage() {
+    if (DriveOne({"wait", "message"}) != "ok") return "(no message box)";
+    const std::string text = DriveOne({"text", "message", Id(kMessageText)});
+    Drive({"click", "message", Id(IDOK_BUTTON), "gone", "message"});
+    return text;
+  }
+
+  // A picture of one window (or, without one, of the whole Wine desktop) for a person to
+  // look at. The Wine desktop covers the display, so the window's screen rectangle is its
+  // place in the picture.
+  void Screenshot(const std::string& name, const std::string& window = "") {
+    std::filesystem::create_directories(kScreenshotFolder);
+    const std::string file = std::string(kScreenshotFolder) + "/" + name + ".png";
+    std::vector<std::string> args = {"DISPLAY=" + display_->display_name(), "import", "-window", "root"};
+    if (!window.empty()) {
+      const std::string rectangle = DriveOne({"rect", window});
+      if (rectangle.find('x') != std::string::npos && rectangle.rfind("error", 0) != 0) {
+        args.insert(args.end(), {"-crop", rectangle});
+      }
+    }
+    args.push_back(file);
+    ChildProcess import("/usr/bin/env", args);
+    import.WaitForExit();
+  }
+
+  static constexpr int IDOK_BUTTON = 1;
+
+  std::unique_ptr<ChildProcess> app_;
+  std::unique_ptr<ChildProcess> target_;
+
+ private:
+  static XvfbServer* display_;
+  static WinePrefix* prefix_;
+  static std::string* setup_error_;
+};
+
+XvfbServer* WineGuiTest::display_ = nullptr;
+WinePrefix* WineGuiTest::prefix_ = nullptr;
+std::string* WineGuiTest::setup_error_ = nullptr;
+
+TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing) {
+  StartLintrel();
+  EXPECT_EQ(DriveOne({"text", "main"}), "Lintrel");
+
+  // Every control of the window, in tab order, with its text.
+  const std::vector<std::string> controls = Split(DriveOne({"controls", "main"}), ';');
+  std::vector<std::string> described;
+  for (const std::string& control : controls) {
+    const std::vector<std::string> fields = Split(control.substr(control.find_first_not_of(' ')), '|');
+    ASSERT_GE(fields.size(), 3u) << control;
+    if (fields[1] == "Static" && fields[0] == "-1" && fields[2].find(':') == std::string::npos) continue;  // logo
+    // A drop-down list's own text is its selection, read below.
+    described.push_back(fields[0] + " " + fields[1] + (fields[1] == "ComboBox" ? "" : " " + fields[2]));
+  }
+  EXPECT_EQ(described, (std::vector<std::string>{"-1 Static Port:", "1000 ComboBox", "-1 Static Baud rate:",
+                                                 "1001 ComboBox", "-1 Static Parity:", "1002 ComboBox",
+                                                 "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop Bit:",
+                                                 "1004 ComboBox", "1005 Button Connect", "1007 Button About",
+                                                 "1006 Button Options"}));
+
+  // The line lists with their defaults selected: 1200 baud, no parity, 8 data bits, 1 stop bit.
+  EXPECT_EQ(DriveOne({"list", "main", "1001"}), "1|600|1200|2400|4800|9600|14400|19200|38400|56000|57600|115200");
+  EXPECT_EQ(DriveOne({"list", "main", "1002"}), "0|None|Odd|Even|Mark|Space");
+  EXPECT_EQ(DriveOne({"list", "main", "1003"}), "1|7|8");
+  EXPECT_EQ(DriveOne({"list", "main", "1004"}), "0|1|2");
+  // The Port list from the device map (less its Bluetooth modem entry) and the Bluetooth
+  // stack's keys, sorted; the default "COM1" selects the first entry after entry 0 that
+  // begins with it.
+  EXPECT_EQ(DriveOne({"list", "main", Id(kPortList)}), std::string("1|") + kPortEntries);
+  Screenshot("main-window", "main");
+
+  // The About box, from its button and from the system menu's item.
+  for (const std::vector<std::string>& open : {std::vector<std::string>{"click", "main", Id(kAboutButton)},
+                                               std::vector<std::string>{"syscommand", "main", "16"}}) {
+    Drive(open);
+    ASSERT_EQ(DriveOne({"wait", "about"}), "ok");
+    EXPECT_NE(DriveOne({"controls", "about"}).find("Lintrel Version 1.02"), std::string::npos);
+    EXPECT_EQ(Drive({"click", "about", "1", "gone", "about"}).back(), "ok");
+  }
+
+  // Escape ends the program without saving.
+  Drive({"fg", "main", "key", "escape"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
+}
+
+TEST_F(WineGuiTest, TheSavedPortIsSelectedAndTheCloseBoxSavesTheFiveValues) {
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kSettingsKey +
+                                          "]\r\n\"Port\"=\"com7\"\r\n\"Baud rate\"=dword:0000000b\r\n"
+                                          "\"Stop bit\"=dword:00000001\r\n",
+                                      &error))
+      << error;
+  StartLintrel();
+  EXPECT_EQ(DriveOne({"list", "main", Id(kPortList)}), std::string("5|") + kPortEntries);
+  // A stored rate outside the list shows no selection; the stop bits are the stored two.
+  EXPECT_EQ(Split(DriveOne({"list", "main", Id(kBaudRateList)}), '|').front(), "-1");
+  EXPECT_EQ(Split(DriveOne({"list", "main", "1004"}), '|').front(), "1");
+
+  SelectPort("COM12");
+  Drive({"select", "main", "1002", "2", "select", "main", "1003", "0"});
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), "COM12");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Baud rate"), "0xffffffff");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Parity"), "0x2");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Databit"), "0x0");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Stop bit"), "0x1");
+}
+
+TEST_F(WineGuiTest, ConnectedPortsTypeIntoTheFocusedWindowAndAFailedConnectSaysSo) {
+  std::unique_ptr<platform::VirtualSerialDevice> first = MakeComPort(5);
+  std::unique_ptr<platform::VirtualSerialDevice> second = MakeComPort(12);
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  StartLintrel();
+  ConnectPort("COM5");
+
+  // COM9 has no device: the user is told, and COM5 runs on.
+  SelectPort("COM9");
+  Drive({"click", "main", Id(kConnectButton)});
+  EXPECT_EQ(TakeMessage(), kPortOpenFail);
+  EXPECT_EQ(DriveOne({"text", "main", Id(kConnectButton)}), "Connect");
+  ConnectPort("COM12");
+
+  // Each port's lines, whole, into the window that has the focus.
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*first, "Hello, World! 42\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "Hello, World! 42\r\n")) << ReadWhole(typed).value_or("(none)");
+  ASSERT_TRUE(Send(*second, "sec"));
+  app_->DrainFor(kPauseBetweenReads);
+  EXPECT_EQ(ReadWhole(typed), "Hello, World! 42\r\n") << "typed before the end character";
+  ASSERT_TRUE(Send(*second, "ond\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "Hello, World! 42\r\nsecond\r\n")) << ReadWhole(typed).value_or("(none)");
+
+  // Disconnect COM5: its lines are no longer typed, COM12's still are.
+  SelectPort("COM5");
+  EXPECT_EQ(DriveOne({"text", "main", Id(kConnectButton)}), "Disconnect");
+  Drive({"click", "main", Id(kConnectButton)});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Connect"; }));
+  Drive({"fg", "target"});
+  ASSERT_TRUE(Send(*first, "lost\r"));
+  ASSERT_TRUE(Send(*second, "third\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "Hello, World! 42\r\nsecond\r\nthird\r\n")) << ReadWhole(typed).value_or("(none)");
+
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+
+  Drive({"click", "main", Id(kOptionsButton)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  // The defaults, with the end character open to change while no port is open.
+  EXPECT_EQ(DriveOne({"text", "options", Id(kDelayEdit)}), "1000");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(kPrefixCheck)}), "0");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(kTruncateCheck)}), "0");
+  const std::vector<std::string> ends = Split(DriveOne({"list", "options", Id(kEndCharacterList)}), '|');
+  ASSERT_EQ(ends.size(), 32u);
+  EXPECT_EQ(ends[0], "12");
+  EXPECT_EQ(ends[13], "CR    [0D]");
+  EXPECT_EQ(ends[2], "STX  [02] ");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(kEndCharacterList)}), "1");
+  Screenshot("options-dialog", "options");
+
+  // Rejected delays: the message, and the dialog stays open.
+  const std::string range = "Please enter an integer between 500 and 5000.";
+  for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
+           {"499", range}, {"5001", range}, {"abc", "Please enter an integer."}, {"-1", range}}) {
+    Drive({"settext", "options", Id(kDelayEdit), text, "click", "options", "1"});
+    EXPECT_EQ(TakeMessage(), message) << text;
+    EXPECT_EQ(DriveOne({"visible", "options"}), "1") << text;
+  }
+
+  // Cancel keeps every value as it was.
+  Drive({"check", "options", Id(kPrefixCheck), "1", "check", "options", Id(kTruncateCheck), "1", "select", "options",
+         Id(kEndCharacterList), "9", "settext", "options", Id(kDelayEdit), "700", "click", "options", "2"});
+  ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
+  Drive({"click", "main", Id(kOptionsButton)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(DriveOne({"text", "options", Id(kDelayEdit)}), "1000");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(kPrefixCheck)}), "0");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(kTruncateCheck)}), "0");
+  EXPECT_EQ(Split(DriveOne({"list", "options", Id(kEndCharacterList)}), '|').front(), "12");
+
+  // OK: line feed ends lines now, and is not typed.
+  Drive({"select", "options", Id(kEndCharacterList), "9", "check", "options", Id(kTruncateCheck), "1", "settext",
+         "options", Id(kDelayEdit), "500", "click", "options", "1"});
+  ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
+
+  ConnectPort("COM5");
+  // With a port open the end character cannot be changed.
+  Drive({"click", "main", Id(kOptionsButton)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(kEndCharacterList)}), "0");
+  EXPECT_EQ(DriveOne({"text", "options", Id(kDelayEdit)}), "500");
+  Drive({"click", "options", "2", "gone", "options"});
+
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*device, "AB\n"));
+  ASSERT_TRUE(TypedBecomes(typed, "AB")) << ReadWhole(typed).value_or("(none)");
+  // A carriage return is now an ordinary character of the line.
+  ASSERT_TRUE(Send(*device, "C\rD\n"));
+  ASSERT_TRUE(TypedBecomes(typed, "ABC\r\nD")) << ReadWhole(typed).value_or("(none)");
+
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+
+  // Not connected: "Connect" and "Pause".
+  EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"}),
+            (std::vector<std::string>{"ok", "ok", "Connect|Pause|About|-|Exit", "ok", "ok"}));
+
+  // The menu's first item connects the selected port.
+  SelectPort("COM5");
+  Drive({"tray", "right", "wait", "menu", "key", "down", "key", "enter", "gone", "menu"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Disconnect"; }));
+  EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
+            "Disconnect|Pause|About|-|Exit");
+
+  // Paused: "Resume", and nothing is typed.
+  Drive({"command", "main", "32772"});
+  EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
+            "Disconnect|Resume|About|-|Exit");
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*device, "dropped\r"));
+  app_->DrainFor(milliseconds(500));
+  EXPECT_EQ(ReadWhole(typed), "");
+  Drive({"command", "main", "32772"});
+  ASSERT_TRUE(Send(*device, "kept\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "kept\r\n")) << ReadWhole(typed).value_or("(none)");
+
+  // Minimizing hides the window; a left click on the icon shows it again.
+  Drive({"syscommand", "main", "61472"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"visible", "main"}) == "0"; }));
+  Drive({"tray", "left"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"visible", "main"}) == "1"; }));
+
+  // Exit ends the program without saving.
+  Drive({"command", "main", "1"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace lintrel::testing
