@@ -164,6 +164,13 @@ class WineGuiTest : public ::testing::Test {
     return device;
   }
 
+  // The carrier the shim reports for the device's pseudo-terminal.
+  void SetCarrier(int port_number, bool present) {
+    const std::string device = std::filesystem::canonical(prefix_->ComPortLink(port_number)).string();
+    const std::string number = device.substr(device.rfind('/') + 1);
+    std::ofstream(prefix_->root() / ("car" + number)) << (present ? "1" : "0");
+  }
+
   // Picks the port in the Port list as a user would.
   void SelectPort(const std::string& name) {
     const std::vector<std::string> entries = Split(DriveOne({"list", "main", Id(kPortList)}), '|');
@@ -342,6 +349,33 @@ TEST_F(WineGuiTest, ConnectedPortsTypeIntoTheFocusedWindowAndAFailedConnectSaysS
   ASSERT_TRUE(Send(*second, "third\r"));
   ASSERT_TRUE(TypedBecomes(typed, "Hello, World! 42\r\nsecond\r\nthird\r\n")) << ReadWhole(typed).value_or("(none)");
 
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+TEST_F(WineGuiTest, APortWhoseCarrierDroppedIsReopenedByTheTimer) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  SetCarrier(5, true);
+  StartLintrel();
+  ConnectPort("COM5");
+  const std::filesystem::path typed = StartTypingTarget();
+
+  // Two carrier changes seen by waits that had to block count the link down to lost; the
+  // next tick releases the port (the button offers Connect meanwhile) and re-opens it
+  // after the reconnection delay.
+  app_->DrainFor(kPauseBetweenReads);
+  SetCarrier(5, false);
+  app_->DrainFor(kPauseBetweenReads);
+  SetCarrier(5, true);
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Connect"; }))
+      << "the lost link was not released";
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Disconnect"; }))
+      << "the port was not re-opened";
+  EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "a supervised re-open must not show a message";
+
+  ASSERT_TRUE(Send(*device, "again\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "again\r\n")) << ReadWhole(typed).value_or("(none)");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
