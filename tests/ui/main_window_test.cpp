@@ -1,0 +1,527 @@
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_main_window_view.h"
+#include "fakes/fake_keyboard.h"
+#include "fakes/fake_serial.h"
+#include "fakes/fake_settings_store.h"
+
+namespace lintrel::ui {
+namespace {
+
+using platform::SerialErrorKind;
+using platform::WaitOutcome;
+using std::chrono::milliseconds;
+using testing::FakeKeyboard;
+using testing::FakeMainWindowView;
+using testing::FakeSerialDriver;
+using testing::FakeSerialPort;
+using testing::FakeSettingsStore;
+using Events = std::vector<std::string>;
+using Captions = std::vector<std::string>;
+using Images = std::vector<TrayImage>;
+using Clock = MainWindow::Clock;
+
+constexpr const char* kOpenFail = "Port open fail!!\r\nPlease check the status!!";
+
+// The main window's logic over a recording view, with port n as the fake device "dev/COMn".
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() : window_(view_, driver_, keyboard_, Resolver()) {}
+
+  DevicePathResolver Resolver() {
+    return [this](int port) {
+      resolved_.push_back(port);
+      return Device(port);
+    };
+  }
+
+  static std::string Device(int port) { return "dev/COM" + std::to_string(port); }
+  FakeSerialPort* Port(int port) { return driver_.LastPort(Device(port)); }
+  const PortSlot& Slot(int port) const { return window_.port_table()[port]; }
+
+  // Picks the entry and presses Connect; the port's reader is started and waiting.
+  void SelectAndConnect(const std::string& entry, int port) {
+    window_.SelectPortFromCombo(entry);
+    window_.TogglePortConnection();
+    ASSERT_EQ(Slot(port).connected.load(), 1) << entry;
+    ASSERT_NE(Port(port), nullptr) << entry;
+    ASSERT_TRUE(Port(port)->WaitUntilDrained()) << entry;
+  }
+
+  // Polls (bounded) until the slot's link state reads `expected`.
+  bool LinkStateBecomes(int port, int expected) const {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Slot(port).link_state.load() != expected) {
+      if (std::chrono::steady_clock::now() > give_up) return false;
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    return true;
+  }
+
+  // The reader sees a carrier change reported at once: its link is lost.
+  void LoseLink(int port) {
+    Port(port)->PushCarrierChange(WaitOutcome::kImmediate);
+    ASSERT_TRUE(LinkStateBecomes(port, LinkState::kLost));
+  }
+
+  bool NoSlotConnected() const {
+    for (const PortSlot& slot : window_.port_table().slots) {
+      if (slot.connected.load() != 0 || slot.port != nullptr) return false;
+    }
+    return true;
+  }
+
+  FakeMainWindowView view_;
+  FakeSerialDriver driver_;
+  FakeKeyboard keyboard_;
+  std::vector<int> resolved_;  // every port number whose device path was asked for
+  MainWindow window_;
+  const Clock::time_point start_ = Clock::now();
+};
+
+// --- Picking a port -------------------------------------------------------------------
+
+TEST_F(MainWindowTest, PickedEntryBecomesCurrentAndTheCaptionShowsWhatConnectWouldDo) {
+  window_.SelectPortFromCombo("COM3");
+  EXPECT_EQ(window_.current_port(), 3);
+  EXPECT_EQ(window_.port_table().current_port, 3);
+  EXPECT_EQ(view_.captions, Captions{"Connect"});
+
+  window_.TogglePortConnection();
+  EXPECT_EQ(view_.caption(), "Disconnect");
+
+  // Another port that is not connected, then back to the connected one.
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_EQ(window_.current_port(), 4);
+  EXPECT_EQ(view_.caption(), "Connect");
+  window_.SelectPortFromCombo("COM3");
+  EXPECT_EQ(window_.current_port(), 3);
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_EQ(Slot(4).connected.load(), 0);
+}
+
+TEST_F(MainWindowTest, EntriesWithoutASlotNeverOpenAnything) {
+  // A port that is connected must not be touched by the slotless entries either.
+  SelectAndConnect("COM3", 3);
+  resolved_.clear();
+
+  for (const char* entry : {"COM300", "COM1234", "COM257"}) {
+    SCOPED_TRACE(entry);
+    view_.messages.clear();
+    ASSERT_NO_THROW(window_.SelectPortFromCombo(entry));
+    EXPECT_EQ(view_.caption(), "Connect");
+    EXPECT_EQ(window_.port_table().current_port, 0);
+    const TrayMenuTexts texts = window_.MenuTexts();
+    EXPECT_EQ(texts.connect, "Connect");
+    EXPECT_EQ(texts.pause, "Pause");
+
+    ASSERT_NO_THROW(window_.TogglePortConnection());
+    EXPECT_EQ(view_.messages, std::vector<std::string>{kOpenFail});
+    EXPECT_TRUE(resolved_.empty());
+    ASSERT_NO_THROW(window_.TogglePause());
+    // The tray icon then shows COM0, which is idle: no flash.
+    view_.tray_images.clear();
+    ASSERT_NO_THROW(window_.Tick(start_));
+    ASSERT_NO_THROW(window_.RunDue(start_ + milliseconds(500)));
+    EXPECT_TRUE(view_.tray_images.empty());
+  }
+  EXPECT_EQ(driver_.OpenCount(Device(300)), 0);
+  EXPECT_EQ(driver_.OpenCount(Device(1234)), 0);
+  EXPECT_EQ(driver_.OpenCount(Device(257)), 0);
+  EXPECT_EQ(driver_.OpenCount(Device(0)), 0);
+  EXPECT_EQ(driver_.OpenCount(Device(3)), 1);
+  EXPECT_EQ(Slot(3).connected.load(), 1);
+  EXPECT_EQ(Slot(3).paused.load(), 0);
+  EXPECT_EQ(Slot(0).connected.load(), 0);
+  EXPECT_EQ(window_.port_table().OpenPortCount(), 1);
+}
+
+TEST_F(MainWindowTest, FirstConnectTakesThePortListsSelection) {
+  // The saved port is selected at start without the user picking it.
+  view_.selected_port_text = "COM5";
+  window_.TogglePortConnection();
+  EXPECT_EQ(window_.current_port(), 5);
+  EXPECT_EQ(Slot(5).connected.load(), 1);
+  EXPECT_EQ(driver_.OpenCount(Device(5)), 1);
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_TRUE(view_.messages.empty());
+
+  // From then on the current port is the one acted on.
+  view_.selected_port_text = "COM6";
+  window_.TogglePortConnection();
+  EXPECT_EQ(Slot(5).connected.load(), 0);
+  EXPECT_EQ(driver_.OpenCount(Device(6)), 0);
+  EXPECT_EQ(view_.caption(), "Connect");
+}
+
+TEST_F(MainWindowTest, EmptySelectionTriesPortZeroAndFails) {
+  view_.selected_port_text = "";
+  driver_.SetFailure(Device(0), SerialErrorKind::kNotFound);
+  window_.TogglePortConnection();
+  EXPECT_EQ(resolved_, std::vector<int>{0});
+  EXPECT_EQ(view_.messages, std::vector<std::string>{kOpenFail});
+  EXPECT_EQ(Slot(0).connected.load(), 0);
+  EXPECT_EQ(view_.caption(), "Connect");
+  EXPECT_TRUE(NoSlotConnected());
+}
+
+// --- Connecting and disconnecting ----------------------------------------------------
+
+TEST_F(MainWindowTest, ConnectOpensWithTheLineControlsAndLeavesTheTrayImage) {
+  view_.line_settings.baud_index = 10;
+  view_.line_settings.parity_index = platform::kParityEven;
+  view_.line_settings.data_bit_index = 0;
+  view_.line_settings.stop_bit_index = 1;
+  SelectAndConnect("COM3", 3);
+
+  EXPECT_GE(view_.line_reads, 1);
+  const platform::LineParameters line = driver_.LastParameters();
+  EXPECT_EQ(line.baud_rate, 115200u);
+  EXPECT_EQ(line.parity, platform::kParityEven);
+  EXPECT_EQ(line.data_bits, 7);
+  EXPECT_TRUE(line.two_stop_bits);
+
+  EXPECT_EQ(view_.captions, (Captions{"Connect", "Disconnect"}));
+  EXPECT_TRUE(view_.tray_images.empty());
+  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(view_.enable_calls, 0);
+  EXPECT_FALSE(window_.EndCharacterEditable());
+}
+
+TEST_F(MainWindowTest, FailedConnectTellsTheUserOnce) {
+  driver_.SetFailure(Device(7), SerialErrorKind::kBusy);
+  window_.SelectPortFromCombo("COM7");
+  window_.TogglePortConnection();
+  EXPECT_EQ(view_.messages, std::vector<std::string>{kOpenFail});
+  EXPECT_EQ(view_.captions, Captions{"Connect"});
+  EXPECT_TRUE(view_.tray_images.empty());
+  EXPECT_EQ(Slot(7).connected.load(), 0);
+  EXPECT_TRUE(window_.EndCharacterEditable());
+
+  // The next press tries again, and succeeds once the device can be opened.
+  driver_.ClearFailure(Device(7));
+  window_.TogglePortConnection();
+  EXPECT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(Slot(7).connected.load(), 1);
+}
+
+TEST_F(MainWindowTest, DisconnectReturnsTheWindowToIdle) {
+  SelectAndConnect("COM3", 3);
+  window_.TogglePause();
+  ASSERT_EQ(Slot(3).paused.load(), 1);
+  FakeSerialPort* port = Port(3);
+  view_.tray_images.clear();
+
+  window_.TogglePortConnection();
+  EXPECT_EQ(view_.caption(), "Connect");
+  EXPECT_EQ(view_.enable_calls, 1);
+  EXPECT_EQ(view_.tray_images, Images{TrayImage::kNormal});
+  EXPECT_TRUE(port->woken());
+  EXPECT_TRUE(port->closed());
+  EXPECT_EQ(Slot(3).connected.load(), 0);
+  EXPECT_EQ(Slot(3).paused.load(), 0);
+  EXPECT_TRUE(window_.EndCharacterEditable());
+  EXPECT_EQ(window_.MenuTexts().connect, "Connect");
+  EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+
+  // Connected again, the port is not paused any more.
+  window_.TogglePortConnection();
+  EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
+  EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  EXPECT_EQ(Slot(3).paused.load(), 0);
+}
+
+TEST_F(MainWindowTest, TwoPortsAtOnceKeepTheEndCharacterLockedUntilBothAreClosed) {
+  EXPECT_TRUE(window_.EndCharacterEditable());
+  SelectAndConnect("COM3", 3);
+  SelectAndConnect("COM4", 4);
+  EXPECT_EQ(Slot(3).connected.load(), 1);
+  EXPECT_EQ(Slot(4).connected.load(), 1);
+  EXPECT_EQ(window_.port_table().OpenPortCount(), 2);
+  EXPECT_FALSE(window_.EndCharacterEditable());
+
+  window_.SelectPortFromCombo("COM3");
+  window_.TogglePortConnection();
+  EXPECT_EQ(Slot(3).connected.load(), 0);
+  EXPECT_EQ(Slot(4).connected.load(), 1);
+  EXPECT_FALSE(window_.EndCharacterEditable());
+
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  window_.TogglePortConnection();
+  EXPECT_TRUE(window_.EndCharacterEditable());
+}
+
+TEST_F(MainWindowTest, SupervisionOfAnotherPortLeavesTheCurrentCaptionAlone) {
+  SelectAndConnect("COM3", 3);
+  SelectAndConnect("COM4", 4);  // COM4 is current and connected
+  const Captions before = view_.captions;
+  ASSERT_EQ(view_.caption(), "Disconnect");
+
+  // COM3's link is lost: released, then re-opened, without a word on COM4's button.
+  LoseLink(3);
+  window_.Tick(start_);
+  EXPECT_EQ(Slot(3).connected.load(), 0);
+  EXPECT_EQ(view_.captions, before);
+  window_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(3).connected.load(), 1);
+  EXPECT_EQ(view_.captions, before);
+  ASSERT_TRUE(LinkStateBecomes(3, LinkState::kFresh));
+
+  // The current port's own link: the caption follows it down and back up.
+  LoseLink(4);
+  window_.Tick(start_ + milliseconds(2000));
+  EXPECT_EQ(view_.caption(), "Connect");
+  window_.RunDue(start_ + milliseconds(3000));
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_EQ(Slot(4).connected.load(), 1);
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+// --- Pausing and the tray menu -------------------------------------------------------
+
+TEST_F(MainWindowTest, OnlyAConnectedPortPauses) {
+  window_.SelectPortFromCombo("COM3");
+  window_.TogglePause();
+  EXPECT_EQ(Slot(3).paused.load(), 0);
+  EXPECT_EQ(view_.tray_images, Images{TrayImage::kNormal});
+  EXPECT_EQ(window_.MenuTexts().connect, "Connect");
+  EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+
+  window_.TogglePortConnection();
+  EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
+  EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+
+  window_.TogglePause();
+  EXPECT_EQ(Slot(3).paused.load(), 1);
+  EXPECT_EQ(view_.tray_images.back(), TrayImage::kPaused);
+  EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
+  EXPECT_EQ(window_.MenuTexts().pause, "Resume");
+
+  window_.TogglePause();
+  EXPECT_EQ(Slot(3).paused.load(), 0);
+  EXPECT_EQ(view_.tray_images, (Images{TrayImage::kNormal, TrayImage::kPaused, TrayImage::kNormal}));
+  EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+}
+
+TEST_F(MainWindowTest, PauseAndMenuFollowTheCurrentPortOnly) {
+  SelectAndConnect("COM3", 3);
+  window_.TogglePause();
+  window_.SelectPortFromCombo("COM4");  // not connected
+  EXPECT_EQ(window_.MenuTexts().connect, "Connect");
+  EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  window_.TogglePause();
+  EXPECT_EQ(Slot(3).paused.load(), 1);
+  EXPECT_EQ(Slot(4).paused.load(), 0);
+}
+
+// --- The supervision tick ------------------------------------------------------------
+
+TEST_F(MainWindowTest, TickFlashesTheActivityImageForAConnectedCurrentPort) {
+  window_.SelectPortFromCombo("COM3");
+  window_.Tick(start_);
+  EXPECT_TRUE(view_.tray_images.empty());  // not connected: nothing to show
+  EXPECT_FALSE(window_.NextDue().has_value());
+
+  window_.TogglePortConnection();
+  window_.Tick(start_ + milliseconds(1000));
+  EXPECT_EQ(view_.tray_images, Images{TrayImage::kActivity});
+  EXPECT_EQ(window_.NextDue(), start_ + milliseconds(1500));
+  window_.RunDue(start_ + milliseconds(1499));
+  EXPECT_EQ(view_.tray_images, Images{TrayImage::kActivity});
+  window_.RunDue(start_ + milliseconds(1500));
+  EXPECT_EQ(view_.tray_images, (Images{TrayImage::kActivity, TrayImage::kNormal}));
+  EXPECT_FALSE(window_.NextDue().has_value());
+}
+
+TEST_F(MainWindowTest, TickShowsAPausedCurrentPortWithoutFlash) {
+  SelectAndConnect("COM3", 3);
+  window_.TogglePause();
+  view_.tray_images.clear();
+  window_.Tick(start_);
+  EXPECT_EQ(view_.tray_images, Images{TrayImage::kPaused});
+  EXPECT_FALSE(window_.NextDue().has_value());
+}
+
+TEST_F(MainWindowTest, LostLinkIsReleasedAndReopenedAfterTheConfiguredDelay) {
+  window_.capture_options().reconnect_delay_ms.store(2000);
+  SelectAndConnect("COM3", 3);
+  FakeSerialPort* first = Port(3);
+  LoseLink(3);
+
+  // Settings changed meanwhile are used for the re-open.
+  view_.line_settings.baud_index = 4;
+  window_.Tick(start_);
+  EXPECT_TRUE(first->closed());
+  EXPECT_EQ(Slot(3).connected.load(), 0);
+  EXPECT_EQ(Slot(3).link_state.load(), LinkState::kAwaitingReconnect);
+  EXPECT_EQ(view_.caption(), "Connect");
+  EXPECT_EQ(view_.enable_calls, 1);
+  EXPECT_EQ(view_.tray_images.back(), TrayImage::kNormal);
+
+  window_.RunDue(start_ + milliseconds(1999));
+  EXPECT_EQ(driver_.OpenCount(Device(3)), 1);
+  EXPECT_EQ(window_.NextDue(), start_ + milliseconds(2000));
+
+  window_.RunDue(start_ + milliseconds(2000));
+  EXPECT_EQ(driver_.OpenCount(Device(3)), 2);
+  EXPECT_EQ(Slot(3).connected.load(), 1);
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 9600u);
+  EXPECT_TRUE(view_.messages.empty());
+
+  // The new reader types.
+  ASSERT_TRUE(LinkStateBecomes(3, LinkState::kFresh));
+  Port(3)->PushImmediate("1\r");
+  EXPECT_TRUE(keyboard_.WaitForLines(1));
+}
+
+TEST_F(MainWindowTest, FailedReopenOfAVanishedDeviceIsRetriedWithoutAMessage) {
+  SelectAndConnect("COM5", 5);
+  Port(5)->PushDeviceGone();
+  ASSERT_TRUE(LinkStateBecomes(5, LinkState::kLost));
+  driver_.SetFailure(Device(5), SerialErrorKind::kNotFound);
+
+  window_.Tick(start_);
+  window_.RunDue(start_ + milliseconds(1000));
+  window_.Tick(start_ + milliseconds(1000));
+  window_.Tick(start_ + milliseconds(2000));
+  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(Slot(5).connected.load(), 0);
+  EXPECT_EQ(Slot(5).link_state.load(), LinkState::kAwaitingReconnect);
+  EXPECT_EQ(view_.caption(), "Connect");
+
+  driver_.ClearFailure(Device(5));
+  window_.Tick(start_ + milliseconds(3000));
+  EXPECT_EQ(Slot(5).connected.load(), 1);
+  EXPECT_EQ(driver_.OpenCount(Device(5)), 2);
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+// --- Saving the line settings --------------------------------------------------------
+
+TEST_F(MainWindowTest, SaveSettingsWritesTheSelectedPortAndTheFourPositions) {
+  view_.selected_port_text = "COM7";
+  view_.line_settings.port_name = "COM9";  // the Port list's text wins
+  view_.line_settings.baud_index = 4;
+  view_.line_settings.parity_index = -1;
+  view_.line_settings.data_bit_index = 0;
+  view_.line_settings.stop_bit_index = 1;
+  FakeSettingsStore store;
+  std::string error;
+  ASSERT_TRUE(window_.SaveSettings(store, &error));
+
+  using Value = FakeSettingsStore::Value;
+  EXPECT_EQ(store.flushed_values, (std::map<std::string, Value>{{"Port", Value(std::string("COM7"))},
+                                                                 {"Baud rate", Value(int32_t{4})},
+                                                                 {"Parity", Value(int32_t{-1})},
+                                                                 {"Databit", Value(int32_t{0})},
+                                                                 {"Stop bit", Value(int32_t{1})}}));
+  EXPECT_EQ(store.calls.back(), "flush");
+}
+
+TEST_F(MainWindowTest, SaveSettingsWithNothingSelectedWritesAnEmptyPort) {
+  view_.selected_port_text = "";
+  view_.line_settings = LineSettings{};
+  FakeSettingsStore store;
+  std::string error;
+  ASSERT_TRUE(window_.SaveSettings(store, &error));
+  EXPECT_EQ(store.ReadString("Port"), std::string());
+  EXPECT_EQ(store.ReadInt("Baud rate"), LineSettings::kDefaultBaudIndex);
+}
+
+TEST_F(MainWindowTest, SaveSettingsReportsAStoreThatCannotBeWritten) {
+  view_.selected_port_text = "COM2";
+  FakeSettingsStore store;
+  store.flush_failure = "the disk is full";
+  std::string error;
+  EXPECT_FALSE(window_.SaveSettings(store, &error));
+  EXPECT_EQ(error, "the disk is full");
+  EXPECT_TRUE(store.flushed_values.empty());
+}
+
+// --- Releasing the ports -------------------------------------------------------------
+
+TEST_F(MainWindowTest, ReleaseAllPortsStopsEveryReaderAndClosesEveryPort) {
+  SelectAndConnect("COM1", 1);
+  SelectAndConnect("COM2", 2);
+  SelectAndConnect("COM256", 256);
+  window_.ReleaseAllPorts();
+  for (int port : {1, 2, 256}) {
+    SCOPED_TRACE(port);
+    EXPECT_TRUE(Port(port)->woken());
+    EXPECT_TRUE(Port(port)->closed());
+    EXPECT_EQ(Slot(port).reader, nullptr);
+    EXPECT_EQ(Slot(port).port, nullptr);
+    EXPECT_EQ(Slot(port).connected.load(), 0);
+  }
+  EXPECT_TRUE(window_.EndCharacterEditable());
+}
+
+TEST(MainWindowLifetimeTest, DestructorStopsEveryReaderAndClosesEveryPort) {
+  FakeMainWindowView view;
+  FakeSerialDriver driver;
+  FakeKeyboard keyboard;
+  {
+    MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); });
+    for (const char* entry : {"COM3", "COM4"}) {
+      window.SelectPortFromCombo(entry);
+      window.TogglePortConnection();
+    }
+    ASSERT_EQ(window.port_table().OpenPortCount(), 2);
+    ASSERT_TRUE(driver.LastPort("dev/COM3")->WaitUntilDrained());
+    ASSERT_TRUE(driver.LastPort("dev/COM4")->WaitUntilDrained());
+    EXPECT_FALSE(driver.LastPort("dev/COM3")->closed());
+  }
+  // The driver keeps the fake ports alive after the window has let them go.
+  for (const char* device : {"dev/COM3", "dev/COM4"}) {
+    EXPECT_TRUE(driver.LastPort(device)->woken()) << device;
+    EXPECT_TRUE(driver.LastPort(device)->closed()) << device;
+  }
+}
+
+// --- Typing end to end ---------------------------------------------------------------
+
+TEST_F(MainWindowTest, ReceivedLinesAreTypedWithTheCurrentEndCharacter) {
+  SelectAndConnect("COM3", 3);
+  Port(3)->PushImmediate("AB\r");
+  ASSERT_TRUE(keyboard_.WaitForLines(1));
+  EXPECT_EQ(keyboard_.Events(), (Events{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "down 0x10",
+                                        "down 0x42", "up 0x42", "up 0x10", "down 0x0D", "up 0x0D", "end"}));
+
+  // With the end character set to LF, a CR no longer ends the line; the LF does.
+  window_.TogglePortConnection();
+  ASSERT_TRUE(window_.EndCharacterEditable());
+  window_.capture_options().end_character.store(10);
+  window_.TogglePortConnection();
+  ASSERT_TRUE(Port(3)->WaitUntilDrained());
+  Port(3)->PushImmediate("c\rd\n");
+  ASSERT_TRUE(keyboard_.WaitForLines(2));
+  const Events events = keyboard_.Events();
+  const Events second(events.begin() + 11, events.end());
+  EXPECT_EQ(second, (Events{"down 0x43", "up 0x43", "down 0x0D", "up 0x0D", "down 0x44", "up 0x44", "down 0x0D",
+                            "up 0x0D", "end"}));
+}
+
+TEST_F(MainWindowTest, APausedPortDropsWhatArrives) {
+  SelectAndConnect("COM3", 3);
+  window_.TogglePause();
+  Port(3)->PushImmediate("x\r");
+  ASSERT_TRUE(Port(3)->WaitUntilDrained());
+  window_.TogglePause();
+  Port(3)->PushImmediate("y\r");
+  ASSERT_TRUE(keyboard_.WaitForLines(1));
+  EXPECT_EQ(keyboard_.Events(), (Events{"down 0x59", "up 0x59", "down 0x0D", "up 0x0D", "end"}));
+}
+
+}  // namespace
+}  // namespace lintrel::ui

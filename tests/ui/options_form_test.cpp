@@ -1,0 +1,209 @@
+#include "ui/options_form.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ui/dialog_lists.h"
+
+namespace lintrel::ui {
+namespace {
+
+constexpr const char* kNotAnInteger = "Please enter an integer.";
+constexpr const char* kOutOfRange = "Please enter an integer between 500 and 5000.";
+
+struct Stored {
+  int prefix;
+  int delay;
+  int end_character;
+  int truncate;
+  bool operator==(const Stored&) const = default;
+};
+
+Stored StoredIn(const CaptureOptions& options) {
+  return {options.prefix_flag.load(), options.reconnect_delay_ms.load(), options.end_character.load(),
+          options.truncate_flag.load()};
+}
+
+void PrintTo(const Stored& stored, std::ostream* out) {
+  *out << "{prefix " << stored.prefix << ", delay " << stored.delay << ", end " << stored.end_character
+       << ", truncate " << stored.truncate << "}";
+}
+
+// --- Opening the dialog --------------------------------------------------------------
+
+TEST(OptionsFormTest, DefaultsOpenAsPrefixOffOneSecondCrAndNoTruncation) {
+  const CaptureOptions options;
+  const OptionsForm form = FormFromOptions(options);
+  EXPECT_FALSE(form.prefix);
+  EXPECT_EQ(form.delay_text, "1000");
+  EXPECT_EQ(form.end_character_index, 12);
+  EXPECT_EQ(kEndCharacterTexts[static_cast<std::size_t>(form.end_character_index)], "CR    [0D]");
+  EXPECT_FALSE(form.truncate);
+}
+
+TEST(OptionsFormTest, StoredValuesOpenAsTheyAre) {
+  CaptureOptions options;
+  options.prefix_flag.store(1);
+  options.reconnect_delay_ms.store(2750);
+  options.end_character.store(10);
+  options.truncate_flag.store(1);
+  const OptionsForm form = FormFromOptions(options);
+  EXPECT_TRUE(form.prefix);
+  EXPECT_EQ(form.delay_text, "2750");
+  EXPECT_EQ(form.end_character_index, 9);
+  EXPECT_TRUE(form.truncate);
+}
+
+TEST(OptionsFormTest, EndCharacterOutsideTheListSelectsNoEntry) {
+  CaptureOptions options;
+  for (int code : {0, 32, 127, -5, 255}) {
+    options.end_character.store(code);
+    EXPECT_EQ(FormFromOptions(options).end_character_index, -1) << code;
+  }
+  for (int code : {1, 31}) {
+    options.end_character.store(code);
+    EXPECT_EQ(FormFromOptions(options).end_character_index, code - 1) << code;
+  }
+}
+
+// --- Applying the dialog -------------------------------------------------------------
+
+class ApplyOptionsFormTest : public ::testing::Test {
+ protected:
+  ApplyOptionsFormTest() {
+    options_.prefix_flag.store(0);
+    options_.reconnect_delay_ms.store(1500);
+    options_.end_character.store(13);
+    options_.truncate_flag.store(0);
+  }
+
+  // A form that changes every value, with the given delay text.
+  static OptionsForm ChangedForm(std::string delay_text) {
+    OptionsForm form;
+    form.prefix = true;
+    form.delay_text = std::move(delay_text);
+    form.end_character_index = 9;  // LF
+    form.truncate = true;
+    return form;
+  }
+
+  CaptureOptions options_;
+  const Stored before_{0, 1500, 13, 0};
+};
+
+TEST_F(ApplyOptionsFormTest, RejectedDelayStoresNothing) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"499", kOutOfRange},         {"5001", kOutOfRange},          {"-1", kOutOfRange},
+      {"0", kOutOfRange},           {"-2147483648", kOutOfRange},   {"abc", kNotAnInteger},
+      {"", kNotAnInteger},          {"   ", kNotAnInteger},         {"12abc", kNotAnInteger},
+      {"99999999999", kNotAnInteger}, {"2147483648", kNotAnInteger}, {"1 000", kNotAnInteger},
+      {"1.5", kNotAnInteger},       {"+-700", kNotAnInteger},       {"0x600", kNotAnInteger},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("delay text \"") + c.text + "\"");
+    const std::optional<OptionsFormError> error = ApplyOptionsForm(ChangedForm(c.text), options_);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->field, OptionsField::kDelay);
+    EXPECT_EQ(error->message, c.message);
+    EXPECT_EQ(StoredIn(options_), before_);
+  }
+}
+
+TEST_F(ApplyOptionsFormTest, AcceptedDelayStoresAllFourValues) {
+  for (const auto& [text, delay] : {std::pair{"500", 500}, std::pair{"5000", 5000}, std::pair{" 750 ", 750},
+                                    std::pair{"+2000", 2000}, std::pair{"\t1200\r\n", 1200}}) {
+    SCOPED_TRACE(std::string("delay text \"") + text + "\"");
+    CaptureOptions options;
+    options.end_character.store(13);
+    EXPECT_FALSE(ApplyOptionsForm(ChangedForm(text), options).has_value());
+    EXPECT_EQ(StoredIn(options), (Stored{1, delay, 10, 1}));
+  }
+}
+
+TEST_F(ApplyOptionsFormTest, ClearedChecksAreStoredToo) {
+  options_.prefix_flag.store(1);
+  options_.truncate_flag.store(1);
+  OptionsForm form = ChangedForm("600");
+  form.prefix = false;
+  form.truncate = false;
+  form.end_character_index = 0;
+  ASSERT_FALSE(ApplyOptionsForm(form, options_).has_value());
+  EXPECT_EQ(StoredIn(options_), (Stored{0, 600, 1, 0}));
+}
+
+TEST_F(ApplyOptionsFormTest, EndCharacterEntryMapsToItsCodeAndNoEntryKeepsTheOldOne) {
+  for (int index = 0; index < 31; ++index) {
+    OptionsForm form = ChangedForm("1000");
+    form.end_character_index = index;
+    ASSERT_FALSE(ApplyOptionsForm(form, options_).has_value());
+    EXPECT_EQ(options_.end_character.load(), index + 1) << index;
+  }
+
+  options_.end_character.store(10);
+  OptionsForm form = ChangedForm("3000");
+  form.end_character_index = -1;  // text typed into the list's edit field
+  ASSERT_FALSE(ApplyOptionsForm(form, options_).has_value());
+  EXPECT_EQ(StoredIn(options_), (Stored{1, 3000, 10, 1}));
+}
+
+TEST_F(ApplyOptionsFormTest, FormOpenedFromTheOptionsAppliesBackUnchanged) {
+  options_.prefix_flag.store(1);
+  options_.reconnect_delay_ms.store(4321);
+  options_.end_character.store(27);
+  const Stored opened = StoredIn(options_);
+  ASSERT_FALSE(ApplyOptionsForm(FormFromOptions(options_), options_).has_value());
+  EXPECT_EQ(StoredIn(options_), opened);
+}
+
+// --- Reading integers ----------------------------------------------------------------
+
+TEST(ParseDialogIntegerTest, WholeSignedDecimalsWithBlanksAroundThem) {
+  EXPECT_EQ(ParseDialogInteger("42"), 42);
+  EXPECT_EQ(ParseDialogInteger("+42"), 42);
+  EXPECT_EQ(ParseDialogInteger(" -7 "), -7);
+  EXPECT_EQ(ParseDialogInteger("007"), 7);
+  EXPECT_EQ(ParseDialogInteger("2147483647"), 2147483647);
+  EXPECT_EQ(ParseDialogInteger("-2147483648"), -2147483647 - 1);
+}
+
+TEST(ParseDialogIntegerTest, AnythingElseIsNotAnInteger) {
+  for (const char* text : {"", " ", "+", "-", "+-1", "--1", "1-", "4 2", "12abc", "abc", "1e3", "0x10",
+                           "2147483648", "-2147483649", "99999999999"}) {
+    EXPECT_EQ(ParseDialogInteger(text), std::nullopt) << '"' << text << '"';
+  }
+}
+
+TEST(IntegerRangeMessageTest, FillsInBothBounds) {
+  EXPECT_EQ(IntegerRangeMessage(500, 5000), "Please enter an integer between 500 and 5000.");
+  EXPECT_EQ(IntegerRangeMessage(-3, 12), "Please enter an integer between -3 and 12.");
+}
+
+// --- The end-character list ----------------------------------------------------------
+
+TEST(EndCharacterTextsTest, EachEntryShowsTheHexCodeOfItsCharacter) {
+  ASSERT_EQ(kEndCharacterTexts.size(), 31u);
+  for (std::size_t i = 0; i < kEndCharacterTexts.size(); ++i) {
+    char code[8];
+    std::snprintf(code, sizeof code, "[%02X]", static_cast<unsigned>(i + 1));
+    EXPECT_NE(kEndCharacterTexts[i].find(code), std::string_view::npos) << i << ": " << kEndCharacterTexts[i];
+    EXPECT_EQ(EndCharacterCode(static_cast<int>(i)), static_cast<int>(i + 1));
+    EXPECT_EQ(EndCharacterIndex(static_cast<int>(i + 1)), static_cast<int>(i));
+  }
+}
+
+TEST(EndCharacterTextsTest, TextsKeepTheirExactBlanks) {
+  EXPECT_EQ(kEndCharacterTexts[0], "SOH [01]");
+  EXPECT_EQ(kEndCharacterTexts[1], "STX  [02] ");
+  EXPECT_EQ(kEndCharacterTexts[9], "LF     [0A]");
+  EXPECT_EQ(kEndCharacterTexts[12], "CR    [0D]");
+  EXPECT_EQ(kEndCharacterTexts[26], "ESC  [1B]");
+  EXPECT_EQ(kEndCharacterTexts[30], "US    [1F]");
+}
+
+}  // namespace
+}  // namespace lintrel::ui
