@@ -23,6 +23,7 @@
 #include "posix/xvfb_server.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
+#include "wine/wine_suite.h"
 
 namespace lintrel::testing {
 namespace {
@@ -44,74 +45,27 @@ std::string Trace(const std::vector<std::vector<std::string>>& presses) {
   return text;
 }
 
-class WineCliTest : public ::testing::Test {
+class WineCliTest : public WineSuite<81, /*kVirtualDesktop=*/false> {
  protected:
-  static void SetUpTestSuite() {
-    if (!WinePrefix::WineInstalled()) return;
-    std::string error;
-    display_ = new XvfbServer(81, "1024x768x24");
-    if (display_->Start(&error)) prefix_ = WinePrefix::Create(display_->display_name(), &error).release();
-    if (prefix_ == nullptr) setup_error_ = new std::string(error);
-  }
-
-  static void TearDownTestSuite() {
-    delete prefix_;
-    prefix_ = nullptr;
-    delete display_;
-    display_ = nullptr;
-    delete setup_error_;
-    setup_error_ = nullptr;
-  }
-
   void SetUp() override {
-    if (!WinePrefix::WineInstalled()) GTEST_SKIP() << "Wine is not installed (tools/setup.sh installs it)";
-    ASSERT_EQ(setup_error_, nullptr) << *setup_error_;
-    ASSERT_TRUE(std::filesystem::exists(kWindowsCli))
-        << kWindowsCli << " is missing: build the windows preset first";
+    SetUpSuite({kWindowsCli});
+    if (IsSkipped() || HasFatalFailure()) return;
     std::string error;
-    ASSERT_TRUE(prefix_->ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n", &error)) << error;
+    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n", &error)) << error;
   }
-
-  WinePrefix& prefix() { return *prefix_; }
 
   CommandResult RunCli(std::vector<std::string> args) {
     args.insert(args.begin(), kWindowsCli);
-    return prefix_->Run(args);
+    return prefix().Run(args);
   }
 
   // Runs the program with the pseudo-terminal shim, which gives ptys the modem lines that
   // Wine's serial waits ask for; the carrier of /dev/pts/N is the file carN in the root.
   std::unique_ptr<ChildProcess> StartCliOnPtys(std::vector<std::string> args) {
     args.insert(args.begin(), kWindowsCli);
-    return prefix_->Start(args, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix_->root().string()});
+    return prefix().Start(args, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix().root().string()});
   }
-
-  std::unique_ptr<platform::VirtualSerialDevice> MakeComPort(int port_number) {
-    const std::filesystem::path link = prefix_->ComPortLink(port_number);
-    std::filesystem::remove(link);
-    std::string error;
-    std::unique_ptr<platform::VirtualSerialDevice> device =
-        platform::VirtualSerialDevice::Create(link.string(), &error);
-    EXPECT_NE(device, nullptr) << error;
-    return device;
-  }
-
-  // The carrier the shim reports for the device's pseudo-terminal.
-  void SetCarrier(int port_number, bool present) {
-    const std::string device = std::filesystem::canonical(prefix_->ComPortLink(port_number)).string();
-    const std::string number = device.substr(device.rfind('/') + 1);
-    std::ofstream(prefix_->root() / ("car" + number)) << (present ? "1" : "0");
-  }
-
- private:
-  static XvfbServer* display_;
-  static WinePrefix* prefix_;
-  static std::string* setup_error_;
 };
-
-XvfbServer* WineCliTest::display_ = nullptr;
-WinePrefix* WineCliTest::prefix_ = nullptr;
-std::string* WineCliTest::setup_error_ = nullptr;
 
 TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
   std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
@@ -131,13 +85,6 @@ TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
   EXPECT_EQ(WithoutCarriageReturns(cli->out()),
             Trace({ShiftPress('A'), Press('B'), Press('1'), Press(0x0D), Press('X'), Press('Y'), Press(0x0D)}));
   ExpectStopsCleanly(*cli, SIGINT);
-}
-
-// The text of a file that another process replaces whole; empty while it does not exist.
-std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
 bool FileBecomes(ChildProcess& process, const std::filesystem::path& path, const std::string& expected) {

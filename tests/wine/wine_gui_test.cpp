@@ -21,6 +21,7 @@
 #include "posix/xvfb_server.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
+#include "wine/wine_suite.h"
 
 namespace lintrel::testing {
 namespace {
@@ -67,42 +68,14 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
-std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-class WineGuiTest : public ::testing::Test {
+class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
  protected:
-  static void SetUpTestSuite() {
-    if (!WinePrefix::WineInstalled()) return;
-    std::string error;
-    display_ = new XvfbServer(85, "1024x768x24");
-    if (display_->Start(&error)) {
-      prefix_ = WinePrefix::Create(display_->display_name(), &error, /*virtual_desktop=*/true).release();
-    }
-    if (prefix_ == nullptr) setup_error_ = new std::string(error);
-  }
-
-  static void TearDownTestSuite() {
-    delete prefix_;
-    prefix_ = nullptr;
-    delete display_;
-    display_ = nullptr;
-    delete setup_error_;
-    setup_error_ = nullptr;
-  }
-
   void SetUp() override {
-    if (!WinePrefix::WineInstalled()) GTEST_SKIP() << "Wine is not installed (tools/setup.sh installs it)";
-    ASSERT_EQ(setup_error_, nullptr) << *setup_error_;
-    for (const char* program : {kLintrel, kDriver, kKeyTarget}) {
-      ASSERT_TRUE(std::filesystem::exists(program)) << program << " is missing: build the windows preset first";
-    }
+    SetUpSuite({kLintrel, kDriver, kKeyTarget});
+    if (IsSkipped() || HasFatalFailure()) return;
     // No stored settings, and the ports of the tests in the device map.
     std::string error;
-    ASSERT_TRUE(prefix_->ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n" + kPortRegistry + "\r\n" +
+    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n" + kPortRegistry + "\r\n" +
                                             kTestPortsRegistry,
                                         &error))
         << error;
@@ -125,13 +98,11 @@ class WineGuiTest : public ::testing::Test {
 
   static const char* CurrentTestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
-  WinePrefix& prefix() { return *prefix_; }
-
   // Runs the driver's verbs; one line for each.
   std::vector<std::string> Drive(const std::vector<std::string>& verbs) {
     std::vector<std::string> args = {kDriver};
     args.insert(args.end(), verbs.begin(), verbs.end());
-    return Split(prefix_->Run(args).out, '\n');
+    return Split(prefix().Run(args).out, '\n');
   }
   // The line of the last verb.
   std::string DriveOne(const std::vector<std::string>& verbs) {
@@ -141,7 +112,7 @@ class WineGuiTest : public ::testing::Test {
 
   // Starts lintrel.exe (with the shim that gives ptys modem lines) and waits for its window.
   void StartLintrel() {
-    app_ = prefix_->Start({kLintrel}, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix_->root().string()});
+    app_ = prefix().Start({kLintrel}, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix().root().string()});
     ASSERT_EQ(DriveOne({"wait", "main"}), "ok") << "the main window did not appear";
   }
 
@@ -152,23 +123,6 @@ class WineGuiTest : public ::testing::Test {
     ASSERT_TRUE(status.has_value()) << "lintrel.exe did not end";
     EXPECT_TRUE(status->exited && status->code == 0) << app_->Describe();
     app_.reset();
-  }
-
-  std::unique_ptr<platform::VirtualSerialDevice> MakeComPort(int port_number) {
-    const std::filesystem::path link = prefix_->ComPortLink(port_number);
-    std::filesystem::remove(link);
-    std::string error;
-    std::unique_ptr<platform::VirtualSerialDevice> device =
-        platform::VirtualSerialDevice::Create(link.string(), &error);
-    EXPECT_NE(device, nullptr) << error;
-    return device;
-  }
-
-  // The carrier the shim reports for the device's pseudo-terminal.
-  void SetCarrier(int port_number, bool present) {
-    const std::string device = std::filesystem::canonical(prefix_->ComPortLink(port_number)).string();
-    const std::string number = device.substr(device.rfind('/') + 1);
-    std::ofstream(prefix_->root() / ("car" + number)) << (present ? "1" : "0");
   }
 
   // Picks the port in the Port list as a user would.
@@ -193,9 +147,9 @@ class WineGuiTest : public ::testing::Test {
 
   // Starts the typing target; it takes the focus, so start it after the clicks.
   std::filesystem::path StartTypingTarget() {
-    const std::filesystem::path typed = prefix_->root() / (std::string(CurrentTestName()) + ".typed");
+    const std::filesystem::path typed = prefix().root() / (std::string(CurrentTestName()) + ".typed");
     std::filesystem::remove(typed);
-    target_ = prefix_->Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
+    target_ = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
     EXPECT_TRUE(TypedBecomes(typed, "")) << "the typing target never had the focus";
     return typed;
   }
@@ -218,7 +172,7 @@ class WineGuiTest : public ::testing::Test {
   void Screenshot(const std::string& name, const std::string& window = "") {
     std::filesystem::create_directories(kScreenshotFolder);
     const std::string file = std::string(kScreenshotFolder) + "/" + name + ".png";
-    std::vector<std::string> args = {"DISPLAY=" + display_->display_name(), "import", "-window", "root"};
+    std::vector<std::string> args = {"DISPLAY=" + display_name(), "import", "-window", "root"};
     if (!window.empty()) {
       const std::string rectangle = DriveOne({"rect", window});
       if (rectangle.find('x') != std::string::npos && rectangle.rfind("error", 0) != 0) {
@@ -234,16 +188,7 @@ class WineGuiTest : public ::testing::Test {
 
   std::unique_ptr<ChildProcess> app_;
   std::unique_ptr<ChildProcess> target_;
-
- private:
-  static XvfbServer* display_;
-  static WinePrefix* prefix_;
-  static std::string* setup_error_;
 };
-
-XvfbServer* WineGuiTest::display_ = nullptr;
-WinePrefix* WineGuiTest::prefix_ = nullptr;
-std::string* WineGuiTest::setup_error_ = nullptr;
 
 TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing) {
   StartLintrel();

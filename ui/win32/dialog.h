@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace lintrel::ui::win32 {
@@ -94,6 +96,15 @@ class DataExchange {
   HWND dialog_;
   bool save_;
 };
+
+// Adds the texts to a combo box's list, in their order (a sorted list sorts them).
+template <std::size_t N>
+void AddListEntries(HWND list, const std::array<std::string_view, N>& texts) {
+  for (std::string_view text : texts) {
+    const std::string entry(text);
+    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  }
+}
 
 // The system's text for a control, as 8-bit ANSI text.
 std::string WindowText(HWND window);

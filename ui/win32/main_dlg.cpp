@@ -15,14 +15,6 @@ namespace lintrel::ui::win32 {
 
 namespace {
 
-template <std::size_t N>
-void FillList(HWND list, const std::array<std::string_view, N>& texts) {
-  for (std::string_view text : texts) {
-    const std::string entry(text);
-    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-  }
-}
-
 HICON LoadIconImage(HINSTANCE instance, int id) {
   return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
 }
@@ -88,10 +80,10 @@ CMainDlg::~CMainDlg() {
 }
 
 void CMainDlg::FillInitialLists() {
-  FillList(Item(IDC_BAUD_RATE), kBaudRateTexts);
-  FillList(Item(IDC_PARITY), kParityTexts);
-  FillList(Item(IDC_DATA_BIT), kDataBitTexts);
-  FillList(Item(IDC_STOP_BIT), kStopBitTexts);
+  AddListEntries(Item(IDC_BAUD_RATE), kBaudRateTexts);
+  AddListEntries(Item(IDC_PARITY), kParityTexts);
+  AddListEntries(Item(IDC_DATA_BIT), kDataBitTexts);
+  AddListEntries(Item(IDC_STOP_BIT), kStopBitTexts);
 }
 
 bool CMainDlg::Exchange(DataExchange& exchange) {

@@ -14,11 +14,7 @@ COptionsDlg::COptionsDlg(HINSTANCE instance, CaptureOptions& options, bool end_c
       form_(FormFromOptions(options)) {}
 
 void COptionsDlg::FillInitialLists() {
-  const HWND list = Item(IDC_END_CHARACTER);
-  for (std::string_view text : kEndCharacterTexts) {
-    const std::string entry(text);
-    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-  }
+  AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
 }
 
 bool COptionsDlg::Exchange(DataExchange& exchange) {
