@@ -35,6 +35,7 @@ void LinkSupervisor::Tick(Clock::time_point now) {
     if (LinkLost(slot) && connected) {
       // Release, mark as waiting, and re-open once the reconnection delay has passed.
       hooks_.LinkLost(port_number);
+      paused_when_lost_[static_cast<std::size_t>(port_number)] = slot.paused.load() == 1;
       connection_.TogglePortConnection(port_number);
       slot.link_state.store(LinkState::kAwaitingReconnect);
       due = now + std::chrono::milliseconds(options_.reconnect_delay_ms.load());
@@ -89,7 +90,10 @@ void LinkSupervisor::RefreshTrayIcon(Clock::time_point now) {
 }
 
 void LinkSupervisor::Reconnect(int port_number) {
-  connection_.TogglePortConnection(port_number);
+  if (!connection_.TogglePortConnection(port_number)) return;
+  bool& was_paused = paused_when_lost_[static_cast<std::size_t>(port_number)];
+  if (was_paused) table_[port_number].paused.store(1);
+  was_paused = false;
 }
 
 }  // namespace lintrel

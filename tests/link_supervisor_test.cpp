@@ -61,6 +61,28 @@ TEST_F(LinkSupervisorTest, LostLinkIsReleasedThenReopenedAfterTheDelay) {
   EXPECT_TRUE(keyboard_.WaitForLines(1));
 }
 
+TEST_F(LinkSupervisorTest, APausedPortStaysPausedWhenItsLinkIsReopened) {
+  ConnectAndSettle(4);
+  ConnectAndSettle(5);
+  table_.TogglePause(4);
+  LoseLink(4);
+  LoseLink(5);
+
+  supervisor_.Tick(start_);
+  EXPECT_EQ(Slot(4).paused.load(), 0) << "a released port is not paused";
+  supervisor_.RunDue(start_ + milliseconds(options_.reconnect_delay_ms.load()));
+  ASSERT_EQ(Slot(4).connected.load(), 1);
+  ASSERT_EQ(Slot(5).connected.load(), 1);
+  EXPECT_EQ(Slot(4).paused.load(), 1);
+  EXPECT_EQ(Slot(5).paused.load(), 0);
+
+  // Still paused: what arrives is dropped.
+  ASSERT_TRUE(LinkStateBecomes(4, LinkState::kFresh));
+  Port(4)->PushImmediate("x\r");
+  ASSERT_TRUE(Port(4)->WaitUntilDrained());
+  EXPECT_TRUE(keyboard_.Events().empty());
+}
+
 TEST_F(LinkSupervisorTest, FailedReopenIsRetriedEveryTickWithoutAMessage) {
   ConnectAndSettle(2);
   LoseLink(2);

@@ -42,8 +42,7 @@ void MainWindow::TogglePortConnection() {
 }
 
 void MainWindow::TogglePause() {
-  if (!HasSlot(current_port_)) return;
-  const int paused = table_.TogglePause(current_port_);
+  const int paused = HasSlot(current_port_) ? table_.TogglePause(current_port_) : 0;
   view_.SetTrayImage(paused == 1 ? TrayImage::kPaused : TrayImage::kNormal);
 }
 
@@ -79,8 +78,10 @@ void MainWindow::PortConnected(int port_number, const std::string& /*device_path
 }
 
 void MainWindow::PortDisconnected(int port_number) {
-  if (port_number == current_port_) ShowCaptionForCurrentPort();
   view_.EnableLineControls();
+  // The icon and the button show the current port: another port's disconnect leaves them.
+  if (port_number != current_port_) return;
+  ShowCaptionForCurrentPort();
   view_.SetTrayImage(TrayImage::kNormal);
 }
 

@@ -266,11 +266,16 @@ TEST_F(MainWindowTest, SupervisionOfAnotherPortLeavesTheCurrentCaptionAlone) {
   const Captions before = view_.captions;
   ASSERT_EQ(view_.caption(), "Disconnect");
 
-  // COM3's link is lost: released, then re-opened, without a word on COM4's button.
+  // COM3's link is lost: released, then re-opened, without a word on COM4's button or a
+  // change of the icon, which shows COM4 paused.
+  window_.TogglePause();
+  view_.tray_images.clear();
   LoseLink(3);
   window_.Tick(start_);
   EXPECT_EQ(Slot(3).connected.load(), 0);
   EXPECT_EQ(view_.captions, before);
+  EXPECT_EQ(view_.tray_images, Images{TrayImage::kPaused});
+  window_.TogglePause();
   window_.RunDue(start_ + milliseconds(1000));
   EXPECT_EQ(Slot(3).connected.load(), 1);
   EXPECT_EQ(view_.captions, before);
