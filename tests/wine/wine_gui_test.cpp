@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -123,6 +125,34 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
     ASSERT_TRUE(status.has_value()) << "lintrel.exe did not end";
     EXPECT_TRUE(status->exited && status->code == 0) << app_->Describe();
     app_.reset();
+  }
+
+  // Which of the three images the notification area shows now, told by the colour of its
+  // tile: blue (normal), green (activity) or amber (paused). The Wine desktop's notification
+  // area holds the program's icon alone, at the right end of the taskbar.
+  std::string TrayImageShown() {
+    const std::string picture = (prefix().root() / "tray.png").string();
+    ChildProcess capture("/usr/bin/env", {"DISPLAY=" + display_name(), "import", "-window", "root", "-crop",
+                                          "16x16+1006+750", picture});
+    capture.WaitForExit();
+    ChildProcess average("/usr/bin/convert", {picture, "-scale", "1x1!", "txt:-"});
+    average.WaitForExit();
+    double red = 0, green = 0, blue = 0;
+    const std::size_t open = average.out().find("0,0: (");
+    if (open == std::string::npos ||
+        std::sscanf(average.out().c_str() + open, "0,0: (%lf,%lf,%lf)", &red, &green, &blue) != 3) {
+      return "unreadable";
+    }
+    if (red > blue) return "paused";
+    if (green > blue) return "activity";
+    return "normal";
+  }
+
+  // The images the notification area shows while the program runs on for `samples` looks.
+  std::set<std::string> TrayImagesSeen(int samples) {
+    std::set<std::string> seen;
+    for (int i = 0; i < samples; ++i) seen.insert(TrayImageShown());
+    return seen;
   }
 
   // Picks the port in the Port list as a user would.
@@ -404,8 +434,17 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
             "Disconnect|Pause|About|-|Exit");
 
-  // Paused: "Resume", and nothing is typed.
+  // Connected, the icon flashes its activity image for half of each second.
+  std::set<std::string> seen;
+  ASSERT_TRUE(app_->WaitUntil([&] {
+    seen.insert(TrayImageShown());
+    return seen.count("activity") == 1 && seen.count("normal") == 1;
+  })) << "the tray icon did not flash";
+  EXPECT_EQ(seen.count("paused"), 0u);
+
+  // Paused: the paused image, without a flash; "Resume", and nothing is typed.
   Drive({"command", "main", "32772"});
+  EXPECT_EQ(TrayImagesSeen(12), std::set<std::string>{"paused"});
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
             "Disconnect|Resume|About|-|Exit");
   const std::filesystem::path typed = StartTypingTarget();
