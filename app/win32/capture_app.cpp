@@ -37,7 +37,10 @@ class CCaptureApp {
       return 1;
     }
     ui::win32::CMainDlg dialog(instance_, std::move(settings), tray_message, *driver, *keyboard);
-    dialog.RunModal(nullptr);
+    if (dialog.RunModal(nullptr) == -1) {
+      MessageBoxA(nullptr, "The main window could not be created.", ApplicationName().c_str(), MB_OK | MB_ICONERROR);
+      return 1;
+    }
     return 0;
   }
 

@@ -38,11 +38,6 @@ namespace {
 
 constexpr DWORD kDefaultWaitMs = 5000;
 
-struct Found {
-  const char* kind;
-  HWND window = nullptr;
-};
-
 bool IsMessageBox(HWND window) {
   char class_name[64] = {};
   GetClassNameA(window, class_name, sizeof class_name);
@@ -176,7 +171,8 @@ std::string ProbeMenuTexts() {
   char driver_path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, driver_path, MAX_PATH);
   std::string probe = driver_path;
-  probe = probe.substr(0, probe.find_last_of('\\') + 1) + "lintrel_menu_probe.dll";
+  probe.erase(probe.find_last_of('\\') + 1);
+  probe += "lintrel_menu_probe.dll";
   const std::string output = probe + ".txt";
   DeleteFileA(output.c_str());
 
@@ -313,11 +309,11 @@ class Verbs {
   }
 
   std::string Tray(const std::string& button) {
-    const HWND main = FindNamedWindow("main");
-    if (main == nullptr) return "error: no main window";
+    const HWND main_window = FindNamedWindow("main");
+    if (main_window == nullptr) return "error: no main window";
     const UINT callback = RegisterWindowMessageA("Lintrel");
     const LPARAM mouse = button == "right" ? WM_RBUTTONUP : WM_LBUTTONUP;
-    return PostMessageA(main, callback, 1, mouse) ? "ok" : "error: post";
+    return PostMessageA(main_window, callback, 1, mouse) ? "ok" : "error: post";
   }
 
   std::vector<std::string> args_;
