@@ -333,6 +333,9 @@ TEST_F(WineGuiTest, APortWhoseCarrierDroppedIsReopenedByTheTimer) {
   ASSERT_NE(device, nullptr);
   SetCarrier(5, true);
   StartLintrel();
+  // A delay long enough to see the port released, however slow the machine.
+  Drive({"click", "main", Id(kOptionsButton), "wait", "options", "settext", "options", Id(kDelayEdit), "3000",
+         "click", "options", "1", "gone", "options"});
   ConnectPort("COM5");
   const std::filesystem::path typed = StartTypingTarget();
 
@@ -444,6 +447,8 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
 
   // Paused: the paused image, without a flash; "Resume", and nothing is typed.
   Drive({"command", "main", "32772"});
+  // The command is posted: the program takes it a moment later.
+  ASSERT_TRUE(app_->WaitUntil([&] { return TrayImageShown() == "paused"; })) << "the paused image never showed";
   EXPECT_EQ(TrayImagesSeen(12), std::set<std::string>{"paused"});
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
             "Disconnect|Resume|About|-|Exit");
@@ -452,6 +457,7 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   app_->DrainFor(milliseconds(500));
   EXPECT_EQ(ReadWhole(typed), "");
   Drive({"command", "main", "32772"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return TrayImageShown() != "paused"; })) << "the port was not resumed";
   ASSERT_TRUE(Send(*device, "kept\r"));
   ASSERT_TRUE(TypedBecomes(typed, "kept\r\n")) << ReadWhole(typed).value_or("(none)");
 
