@@ -27,8 +27,6 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver, pla
       connection_(table_, options_, driver, sender_, *this, std::move(device_path)),
       supervisor_(table_, connection_, options_, *this) {}
 
-MainWindow::~MainWindow() { ReleaseAllPorts(); }
-
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
   current_port_ = PortNumberOfEntry(entry_text);
   table_.current_port = HasSlot(current_port_) ? current_port_ : 0;

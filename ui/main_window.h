@@ -57,7 +57,8 @@ class MainWindow : private UiHooks {
 
   MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
              DevicePathResolver device_path);
-  ~MainWindow() override;
+  // Destroying the connection stops and joins every reader before its port is released.
+  ~MainWindow() override = default;
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 

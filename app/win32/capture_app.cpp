@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -28,31 +27,24 @@ class CCaptureApp {
     InitCommonControlsEx(&controls);
 
     std::string warning;
-    std::unique_ptr<SettingsStore> settings = platform::OpenSettingsStore(ApplicationName(), &warning);
+    // The settings belong to the program by its file name ("lintrel").
+    std::unique_ptr<SettingsStore> settings = platform::OpenSettingsStore(ui::win32::ProgramName(), &warning);
     std::string error;
     std::unique_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard("win32", &error);
     std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
     if (!keyboard) {
-      MessageBoxA(nullptr, error.c_str(), ApplicationName().c_str(), MB_OK | MB_ICONERROR);
+      MessageBoxA(nullptr, error.c_str(), ui::win32::ProgramName().c_str(), MB_OK | MB_ICONERROR);
       return 1;
     }
     ui::win32::CMainDlg dialog(instance_, std::move(settings), tray_message, *driver, *keyboard);
     if (dialog.RunModal(nullptr) == -1) {
-      MessageBoxA(nullptr, "The main window could not be created.", ApplicationName().c_str(), MB_OK | MB_ICONERROR);
+      MessageBoxA(nullptr, "The main window could not be created.", ui::win32::ProgramName().c_str(), MB_OK | MB_ICONERROR);
       return 1;
     }
     return 0;
   }
 
  private:
-  // The settings belong to the program by its file name ("lintrel").
-  static std::string ApplicationName() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string stem = std::filesystem::path(path).stem().string();
-    return stem.empty() ? "lintrel" : stem;
-  }
-
   HINSTANCE instance_;
 };
 

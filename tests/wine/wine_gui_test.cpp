@@ -60,6 +60,7 @@ constexpr int kDelayEdit = 1010;
 constexpr int kEndCharacterList = 1011;
 constexpr int kTruncateCheck = 1012;
 constexpr int kMessageText = 0xFFFF;  // the text of a message box
+constexpr int kOkButton = 1;
 
 std::string Id(int id) { return std::to_string(id); }
 
@@ -192,7 +193,7 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
   std::string TakeMessage() {
     if (DriveOne({"wait", "message"}) != "ok") return "(no message box)";
     const std::string text = DriveOne({"text", "message", Id(kMessageText)});
-    Drive({"click", "message", Id(IDOK_BUTTON), "gone", "message"});
+    Drive({"click", "message", Id(kOkButton), "gone", "message"});
     return text;
   }
 
@@ -213,8 +214,6 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
     ChildProcess import("/usr/bin/env", args);
     import.WaitForExit();
   }
-
-  static constexpr int IDOK_BUTTON = 1;
 
   std::unique_ptr<ChildProcess> app_;
   std::unique_ptr<ChildProcess> target_;

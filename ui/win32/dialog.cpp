@@ -28,15 +28,14 @@ bool AnswersDirectly(UINT message) {
   }
 }
 
-// The caption of message boxes: the program's file name without folder and extension.
+}  // namespace
+
 std::string ProgramName() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   const std::string stem = std::filesystem::path(path).stem().string();
   return stem.empty() ? "lintrel" : stem;
 }
-
-}  // namespace
 
 Dialog::Dialog(HINSTANCE instance, int template_id) : instance_(instance), template_id_(template_id) {}
 

@@ -109,6 +109,10 @@ void AddListEntries(HWND list, const std::array<std::string_view, N>& texts) {
 // The system's text for a control, as 8-bit ANSI text.
 std::string WindowText(HWND window);
 
+// The program's file name without folder and extension ("lintrel"): the name its settings
+// are kept under and the caption of its message boxes.
+std::string ProgramName();
+
 // A modal message box owned by `owner`, captioned with the program's name.
 void ShowMessageBox(HWND owner, const std::string& text, UINT icon);
 

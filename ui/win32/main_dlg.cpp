@@ -72,8 +72,8 @@ CMainDlg::CMainDlg(HINSTANCE instance, std::unique_ptr<SettingsStore> settings, 
 }
 
 CMainDlg::~CMainDlg() {
-  // Whichever way the dialog ended, no reader outlives it.
-  window_.ReleaseAllPorts();
+  // Whichever way the dialog ended, no reader outlives it: destroying window_ releases every
+  // port after this.
   for (HICON icon : {icon_normal_, icon_activity_, icon_paused_}) {
     if (icon != nullptr) DestroyIcon(icon);
   }

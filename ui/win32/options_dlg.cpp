@@ -33,7 +33,6 @@ BOOL COptionsDlg::OnInitDialog() {
 
 void COptionsDlg::OnOK() {
   UpdateData(true);
-  if (!end_character_editable_) form_.end_character_index = FormFromOptions(options_).end_character_index;
   if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, options_)) {
     DataExchange exchange(hwnd(), true);
     exchange.Fail(IDC_RECONNECT_DELAY, error->message);
