@@ -1,14 +1,9 @@
 #include "settings/settings_file.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstdlib>
 #include <exception>
-#include <fstream>
-#include <random>
 #include <system_error>
 #include <utility>
 
@@ -197,53 +192,8 @@ class Parser {
   std::map<std::string, FirstLine, std::less<>> first_lines_;
 };
 
-std::string PathText(const fs::path& path) {
-  try {
-    const std::u8string text = path.u8string();
-    std::string quoted = "\"";
-    quoted.append(text.begin(), text.end());
-    quoted += '"';
-    return quoted;
-  } catch (const std::exception&) {
-    return "(a path that cannot be shown)";
-  }
-}
-
-// ": <reason>" for an errno value left by a failed stream operation, or nothing when the
-// library left none: the C++ streams do not promise to set errno.
-std::string ErrnoSuffix(int saved_errno) {
-  if (saved_errno == 0) return "";
-  return ": " + std::generic_category().message(saved_errno);
-}
-
-struct FileText {
-  std::string text;
-  std::string problem;  // non-empty when the file could not be read
-};
-
-FileText ReadWholeFile(const fs::path& path) {
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (status.type() == fs::file_type::not_found) return {};
-  if (error) return {"", "cannot be examined: " + error.message()};
-  if (!fs::is_regular_file(status)) return {"", "is not a regular file"};
-  const std::uintmax_t size = fs::file_size(path, error);
-  if (!error && size > FileSettingsStore::kMaxFileBytes) return {"", "is larger than 1 MiB"};
-
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {"", "cannot be opened for reading" + ErrnoSuffix(errno)};
-  // One byte more than allowed tells a file that grew since it was measured.
-  std::string text(FileSettingsStore::kMaxFileBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) return {"", "could not be read" + ErrnoSuffix(errno)};
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > FileSettingsStore::kMaxFileBytes) return {"", "is larger than 1 MiB"};
-  return {std::move(text), ""};
-}
-
 std::string WarningSummary(const fs::path& path, const ParsedSettings& parsed) {
-  std::string summary = "Settings file " + PathText(path) + ":";
+  std::string summary = "Settings file " + QuotedPath(path) + ":";
   const std::size_t shown = std::min(parsed.warnings.size(), kWarningsInSummary);
   for (std::size_t i = 0; i < shown; ++i) {
     const SettingsWarning& warning = parsed.warnings[i];
@@ -255,76 +205,18 @@ std::string WarningSummary(const fs::path& path, const ParsedSettings& parsed) {
   return summary + ". Entries that could not be read keep their defaults.";
 }
 
-std::string UniqueSuffix() {
-  static std::atomic<uint64_t> counter{0};
-  uint64_t bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL;
-  bits ^= static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  try {
-    std::random_device device;
-    bits ^= (static_cast<uint64_t>(device()) << 32) | device();
-  } catch (const std::exception&) {
-    // No random source: the counter and the clock keep the name unique enough.
-  }
-  constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string suffix(16, '0');
-  for (char& digit : suffix) {
-    digit = kHexDigits[bits & 0xF];
-    bits >>= 4;
-  }
-  return suffix;
-}
-
-// Writes `text` to a new file; returns the reason when the file is not complete.
-std::string WriteNewFile(const fs::path& path, const std::string& text) {
-  errno = 0;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return "cannot create " + PathText(path) + ErrnoSuffix(errno);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.flush();
-  const int write_errno = errno;
-  out.close();
-  if (!out.fail()) return "";
-  return "cannot write " + PathText(path) + ErrnoSuffix(write_errno != 0 ? write_errno : errno);
-}
-
-// A settings file reached through a symbolic link is replaced at its target, so the link
-// stays a link.
-fs::path ReplacedFile(const fs::path& path) {
-  std::error_code error;
-  if (!fs::is_symlink(fs::symlink_status(path, error))) return path;
-  fs::path target = fs::canonical(path, error);
-  return error ? path : target;
-}
-
-// Writes `text` as the new content of `target` without ever leaving a partial file there;
-// returns the reason when the file was left as it was.
-std::string ReplaceFileAtomically(const fs::path& target, const std::string& text) {
-  std::error_code error;
-  const fs::path folder = target.parent_path();
-  if (!folder.empty()) {
-    fs::create_directories(folder, error);
-    if (error) return "cannot create the folder " + PathText(folder) + ": " + error.message();
-  }
-  fs::path temporary = target;
-  temporary += ".tmp-" + UniqueSuffix();
-  std::string problem = WriteNewFile(temporary, text);
-  if (problem.empty()) {
-    // A file the user made private stays private.
-    const fs::file_status old_status = fs::status(target, error);
-    if (!error && fs::is_regular_file(old_status)) {
-      fs::permissions(temporary, old_status.permissions(), error);
-    }
-    fs::rename(temporary, target, error);
-    if (error) problem = "cannot replace " + PathText(target) + ": " + error.message();
-  }
-  if (!problem.empty()) fs::remove(temporary, error);
-  return problem;
-}
-
 std::string AbsolutePathFromEnvironment(const char* variable) {
   const char* value = std::getenv(variable);
   if (value == nullptr || *value == '\0' || !fs::path(value).is_absolute()) return "";
   return value;
+}
+
+// Why an environment variable gives no folder: "HOME is not set".
+std::string EnvironmentFolderProblem(const char* variable) {
+  const char* value = std::getenv(variable);
+  if (value == nullptr) return std::string(variable) + " is not set";
+  if (*value == '\0') return std::string(variable) + " is empty";
+  return std::string(variable) + " is not an absolute path";
 }
 
 }  // namespace
@@ -371,32 +263,51 @@ std::optional<std::string> UnstorableEntryReason(std::string_view name, std::str
   return std::nullopt;
 }
 
+std::string QuotedPath(const fs::path& path) {
+  try {
+    const std::u8string text = path.u8string();
+    std::string quoted = "\"";
+    quoted.append(text.begin(), text.end());
+    quoted += '"';
+    return quoted;
+  } catch (const std::exception&) {
+    return "(a path that cannot be shown)";
+  }
+}
+
 std::string DevicePinEntry(int port_number) {
   return std::string(kPinPrefix) + std::to_string(port_number);
 }
 
-FileSettingsStore::FileSettingsStore(fs::path path, std::vector<SettingsEntry> entries)
-    : path_(std::move(path)), entries_(std::move(entries)) {}
+FileSettingsStore::FileSettingsStore(fs::path path, platform::SettingsFileAccess& access,
+                                     std::vector<SettingsEntry> entries, std::string unread_problem)
+    : path_(std::move(path)),
+      access_(&access),
+      entries_(std::move(entries)),
+      unread_problem_(std::move(unread_problem)) {}
 
-FileSettingsStore FileSettingsStore::Open(fs::path path, std::string* warning) {
+FileSettingsStore FileSettingsStore::Open(fs::path path, platform::SettingsFileAccess& access,
+                                          std::string* warning) {
   if (warning != nullptr) warning->clear();
   std::string problem;
   ParsedSettings parsed;
   try {
-    FileText file = ReadWholeFile(path);
+    platform::SettingsFileContent file;
+    if (!path.empty()) file = access.Read(path, kMaxFileBytes);
     problem = std::move(file.problem);
-    if (problem.empty()) parsed = ParseSettingsText(file.text);
+    if (file.outcome == platform::SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text);
   } catch (const std::exception& e) {
     problem = std::string("could not be read: ") + e.what();
   }
   if (warning != nullptr) {
     if (!problem.empty()) {
-      *warning = "Settings file " + PathText(path) + " " + problem + "; the defaults are used.";
+      *warning = "Settings file " + QuotedPath(path) + " " + problem +
+                 "; the defaults are used, and saving will not replace it.";
     } else if (!parsed.warnings.empty()) {
       *warning = WarningSummary(path, parsed);
     }
   }
-  return FileSettingsStore(std::move(path), std::move(parsed.entries));
+  return FileSettingsStore(std::move(path), access, std::move(parsed.entries), std::move(problem));
 }
 
 const SettingsEntry* FileSettingsStore::Find(std::string_view name) const {
@@ -440,13 +351,22 @@ void FileSettingsStore::Write(const std::string& name, std::string value) {
   entries_.push_back({name, std::move(value)});
 }
 
-bool FileSettingsStore::Flush(std::string* error) {
-  std::string reasons;
-  try {
-    reasons = ReplaceFileAtomically(ReplacedFile(path_), FormatSettingsText(entries_));
-  } catch (const std::exception& e) {
-    reasons = "cannot save " + PathText(path_) + ": " + e.what();
+std::string FileSettingsStore::Save() {
+  if (path_.empty()) return "nowhere to save the settings: " + NoSettingsFolderReason();
+  // What could not be read would be lost: the pins and entries of the user's own file.
+  if (!unread_problem_.empty()) {
+    return "the settings file " + QuotedPath(path_) + " " + unread_problem_ +
+           ", so its content was not read and it is not replaced";
   }
+  try {
+    return access_->Replace(path_, FormatSettingsText(entries_));
+  } catch (const std::exception& e) {
+    return "cannot save " + QuotedPath(path_) + ": " + e.what();
+  }
+}
+
+bool FileSettingsStore::Flush(std::string* error) {
+  std::string reasons = Save();
   for (const std::string& rejected : rejected_writes_) {
     reasons += (reasons.empty() ? "" : "; ") + rejected;
   }
@@ -473,6 +393,10 @@ std::filesystem::path DefaultSettingsPath(std::string_view application_name) {
     base = home / ".config";
   }
   return base / "lintrel" / (std::string(application_name) + ".conf");
+}
+
+std::string NoSettingsFolderReason() {
+  return EnvironmentFolderProblem("XDG_CONFIG_HOME") + " and " + EnvironmentFolderProblem("HOME");
 }
 
 }  // namespace lintrel

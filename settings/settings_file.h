@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/settings_file_access.h"
 #include "settings/settings_store.h"
 
 namespace lintrel {
@@ -84,11 +85,13 @@ class FileSettingsStore : public SettingsStore {
   // Largest file read; a bigger one is not a settings file of this program.
   static constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
 
-  // Loads the file. A missing file gives an empty store and no warning. A file that cannot
-  // be read, is not a regular file, is too large, or holds damaged lines gives a store with
-  // whatever could be read, and *warning (cleared otherwise) gets one line of text naming the
-  // file and what was wrong. Never throws.
-  static FileSettingsStore Open(std::filesystem::path path, std::string* warning);
+  // Loads the file through `access`, which must outlive the store. A missing file (or an
+  // empty path: no place for settings) gives an empty store and no warning. A file that
+  // cannot be read, is not a regular file, is too large, or holds damaged lines gives a store
+  // with whatever could be read, and *warning (cleared otherwise) gets one line of text
+  // naming the file and what was wrong. Never throws.
+  static FileSettingsStore Open(std::filesystem::path path, platform::SettingsFileAccess& access,
+                                std::string* warning);
 
   // A text file holds no kinds: ReadString returns any entry's text, and ReadInt is empty
   // unless the text is an integer of the file.
@@ -100,10 +103,10 @@ class FileSettingsStore : public SettingsStore {
   void WriteString(const std::string& entry, const std::string& value) override;
   void WriteInt(const std::string& entry, int32_t value) override;
 
-  // Writes every entry to "<file>.tmp-<random>" in the file's folder (created when missing),
-  // then renames it over the file, so the file is always either the old or the new one in
-  // whole. On failure the temporary file is removed and *error says why. A settings file that
-  // is a symbolic link is replaced at the link's target. Never throws.
+  // Writes every entry to the file through SettingsFileAccess::Replace(): whole, durably,
+  // and only over a regular file of the user's (or through a symbolic link to one). Refused,
+  // with the reason in *error, when there is no place for settings or when the file that was
+  // there at Open() could not be read: replacing it would lose what it holds. Never throws.
   bool Flush(std::string* error) override;
 
   // Port number to device path, from the valid "Device COMn" entries.
@@ -112,13 +115,19 @@ class FileSettingsStore : public SettingsStore {
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  FileSettingsStore(std::filesystem::path path, std::vector<SettingsEntry> entries);
+  FileSettingsStore(std::filesystem::path path, platform::SettingsFileAccess& access,
+                    std::vector<SettingsEntry> entries, std::string unread_problem);
+
+  // Writes the file; returns "" or why it was not written.
+  std::string Save();
 
   const SettingsEntry* Find(std::string_view name) const;
   void Write(const std::string& name, std::string value);
 
   std::filesystem::path path_;
+  platform::SettingsFileAccess* access_;
   std::vector<SettingsEntry> entries_;
+  std::string unread_problem_;  // why the file at path_ was not read; "" when it was (or is missing)
   std::vector<std::string> rejected_writes_;  // reasons, reported by the next Flush()
 };
 
@@ -127,5 +136,12 @@ class FileSettingsStore : public SettingsStore {
 // Empty when HOME is unset, empty or not absolute either: there is then no place to keep
 // settings.
 std::filesystem::path DefaultSettingsPath(std::string_view application_name);
+
+// Why DefaultSettingsPath() is empty, naming the variables: "XDG_CONFIG_HOME is not set and
+// HOME is empty".
+std::string NoSettingsFolderReason();
+
+// The path in double quotes, for messages.
+std::string QuotedPath(const std::filesystem::path& path);
 
 }  // namespace lintrel

@@ -21,6 +21,7 @@
 #include "platform/posix/custom_baud_rate.h"
 #include "platform/posix/line_settings.h"
 #include "platform/posix/modem_line_watcher.h"
+#include "platform/posix/scoped_fd.h"
 #include "platform/serial_port.h"
 
 namespace lintrel::platform {
@@ -217,22 +218,6 @@ std::optional<SerialError> PrepareDevice(int fd, const std::string& path,
   tcflush(fd, TCIOFLUSH);
   return std::nullopt;
 }
-
-// Closes the fd it holds unless it is released.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  ~ScopedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 class PosixSerialDriver final : public SerialDriver {
  public:

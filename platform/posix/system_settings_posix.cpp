@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "discovery/linux_port_scan.h"
+#include "platform/posix/settings_file_access_posix.h"
 #include "platform/system_settings.h"
 #include "settings/settings_file.h"
 
@@ -10,12 +11,12 @@ namespace lintrel::platform {
 
 std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& application_name, std::string* warning) {
   return std::make_unique<FileSettingsStore>(
-      FileSettingsStore::Open(DefaultSettingsPath(application_name), warning));
+      FileSettingsStore::Open(DefaultSettingsPath(application_name), SystemSettingsFileAccess(), warning));
 }
 
 std::string SettingsLocation(const std::string& application_name) {
   const std::filesystem::path path = DefaultSettingsPath(application_name);
-  return path.empty() ? std::string("(nowhere: HOME is not set)") : path.string();
+  return path.empty() ? "(nowhere: " + NoSettingsFolderReason() + ")" : path.string();
 }
 
 PortList ListSystemPorts(SettingsStore& settings) {

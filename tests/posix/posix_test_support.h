@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -148,6 +149,30 @@ class TemporaryDirectory {
 
  private:
   std::filesystem::path path_;
+};
+
+// Sets an environment variable (or unsets it for nullopt) for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    Set(value);
+  }
+  ~ScopedEnvironment() { Set(old_); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  void Set(const std::optional<std::string>& value) {
+    if (value) {
+      setenv(name_, value->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+  const char* name_;
+  std::optional<std::string> old_;
 };
 
 }  // namespace lintrel::testing

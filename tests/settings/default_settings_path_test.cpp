@@ -5,34 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "posix/posix_test_support.h"
 #include "settings/settings_file.h"
 
 namespace lintrel {
 namespace {
 
-// Sets an environment variable (or unsets it for nullopt) for the life of the object.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    Set(value);
-  }
-  ~ScopedEnvironment() { Set(old_); }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  void Set(const std::optional<std::string>& value) {
-    if (value) {
-      setenv(name_, value->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ScopedEnvironment;
 
 TEST(DefaultSettingsPathTest, FollowsXdgConfigHomeThenHome) {
   struct Case {

@@ -2,15 +2,20 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <ostream>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/posix/settings_file_access_posix.h"
 #include "settings/line_settings_store.h"
 #include "settings/settings_file.h"
 
@@ -67,7 +72,8 @@ class FileSettingsStoreTest : public ::testing::Test {
 
   FileSettingsStore Open(std::string* warning = nullptr) {
     std::string ignored;
-    return FileSettingsStore::Open(file_, warning != nullptr ? warning : &ignored);
+    return FileSettingsStore::Open(file_, platform::SystemSettingsFileAccess(),
+                                   warning != nullptr ? warning : &ignored);
   }
 
   fs::path folder_;
@@ -181,43 +187,130 @@ TEST_F(FileSettingsStoreTest, TheWarningSummarisesManyProblems) {
   EXPECT_NE(warning.find("and 247 more"), std::string::npos) << warning;
 }
 
-TEST_F(FileSettingsStoreTest, AnUnreadableFileGivesDefaultsAndAWarning) {
-  if (RunningAsRoot()) GTEST_SKIP() << "root reads the file whatever its mode";
-  WriteFile(file_, "Port=COM5\n");
-  fs::permissions(file_, fs::perms::none);
-  std::string warning;
-  FileSettingsStore store = Open(&warning);
-  EXPECT_EQ(LoadLineSettings(store).port_name, "COM1");
-  EXPECT_NE(warning.find(file_.string()), std::string::npos) << warning;
-  EXPECT_NE(warning.find("cannot be opened"), std::string::npos) << warning;
+// What stands at a path (through a link, at its target too), told apart well enough to see
+// that a save left it alone.
+std::string Snapshot(const fs::path& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return "nothing";
+  const std::string text = std::to_string(status.st_mode) + " " + std::to_string(status.st_uid) +
+                           ":" + std::to_string(status.st_gid) + " ";
+  if (S_ISREG(status.st_mode)) {
+    const std::string content = ReadFile(path);
+    return text + std::to_string(content.size()) + " bytes #" + std::to_string(std::hash<std::string>{}(content));
+  }
+  if (S_ISDIR(status.st_mode)) return text + FileNamesIn(path).front();
+  if (!S_ISLNK(status.st_mode)) return text;
+  const fs::path target = fs::read_symlink(path);
+  return text + "-> " + target.string() + " " + Snapshot(path.parent_path() / target);
 }
 
-TEST_F(FileSettingsStoreTest, FilesThatAreNoSettingsFileAreNotRead) {
-  struct Case {
-    const char* label;
-    void (*make)(const fs::path&);
-    const char* warning_part;
-  };
-  const std::vector<Case> cases = {
-      {"a folder", [](const fs::path& path) { fs::create_directory(path); }, "not a regular file"},
-      {"over 1 MiB",
-       [](const fs::path& path) {
-         WriteFile(path, "Port=COM5\n" + std::string(FileSettingsStore::kMaxFileBytes, '#'));
-       },
-       "larger than 1 MiB"},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.label);
-    std::error_code ignored;
-    fs::remove_all(file_, ignored);
-    test.make(file_);
-    std::string warning;
-    FileSettingsStore store = Open(&warning);
-    EXPECT_EQ(LoadLineSettings(store).port_name, "COM1");
+constexpr uid_t kOtherUser = 65534;  // nobody
+
+struct RefusedCase {
+  const char* label;
+  // Makes what stands at `file` (with more in its folder); returns why the case cannot run
+  // here, or "".
+  std::string (*make)(const fs::path& file);
+  const char* open_warning;  // part of the warning on opening; nullptr: no warning
+  const char* save_error;
+};
+
+const RefusedCase kRefusedCases[] = {
+    {"Folder",
+     [](const fs::path& file) {
+       fs::create_directory(file);
+       WriteFile(file / "inside", "kept");
+       return std::string();
+     },
+     "not a regular file", "not a regular file"},
+    {"Over1MiB",
+     [](const fs::path& file) {
+       WriteFile(file, "Port=COM5\n" + std::string(FileSettingsStore::kMaxFileBytes, '#'));
+       return std::string();
+     },
+     "larger than 1 MiB", "larger than 1 MiB"},
+    {"Unreadable",
+     [](const fs::path& file) {
+       if (RunningAsRoot()) return std::string("root reads the file whatever its mode");
+       WriteFile(file, "Port=COM5\n");
+       fs::permissions(file, fs::perms::none);
+       return std::string();
+     },
+     "cannot be opened", "cannot be opened"},
+    {"LinkToAFifo",
+     [](const fs::path& file) {
+       if (mkfifo((file.parent_path() / "fifo").c_str(), 0600) != 0) return std::string("mkfifo failed");
+       fs::create_symlink("fifo", file);
+       return std::string();
+     },
+     "not a regular file", "not a regular file"},
+    {"LinkToADeviceNode",
+     [](const fs::path& file) {
+       // Root gets a null device of its own to point at; anyone else cannot replace /dev/null.
+       const fs::path device = RunningAsRoot() ? file.parent_path() / "null" : fs::path("/dev/null");
+       if (RunningAsRoot() && mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+         return std::string("mknod failed");
+       }
+       fs::create_symlink(device, file);
+       return std::string();
+     },
+     "not a regular file", "not a regular file"},
+    {"DanglingLink",
+     [](const fs::path& file) {
+       fs::create_symlink(file.parent_path() / "gone.conf", file);
+       return std::string();
+     },
+     nullptr, "does not exist"},
+    {"AnotherUsersFile",
+     [](const fs::path& file) {
+       if (!RunningAsRoot()) return std::string("only root can give a file away");
+       WriteFile(file, "Port=COM5\n");
+       return std::string(chown(file.c_str(), kOtherUser, kOtherUser) == 0 ? "" : "chown failed");
+     },
+     nullptr, "another user"},
+    {"LinkToAnotherUsersFile",
+     [](const fs::path& file) {
+       if (!RunningAsRoot()) return std::string("only root can give a file away");
+       const fs::path theirs = file.parent_path() / "theirs.conf";
+       WriteFile(theirs, "Port=COM5\n");
+       fs::create_symlink("theirs.conf", file);
+       return std::string(chown(theirs.c_str(), kOtherUser, kOtherUser) == 0 ? "" : "chown failed");
+     },
+     nullptr, "another user"},
+};
+
+void PrintTo(const RefusedCase& refused, std::ostream* out) { *out << refused.label; }
+
+class RefusedSaveTest : public FileSettingsStoreTest,
+                        public ::testing::WithParamInterface<RefusedCase> {};
+
+// A save writes a regular file of the user's, or a link's target when that is one; anything
+// else, and a file whose content could not be read, stays as it is and the save says why.
+TEST_P(RefusedSaveTest, TheFileIsLeftAsItWasAndTheSaveSaysWhy) {
+  if (const std::string skipped = GetParam().make(file_); !skipped.empty()) GTEST_SKIP() << skipped;
+  const std::vector<std::string> names_before = FileNamesIn(folder_);
+  const std::string before = Snapshot(file_);
+  std::string warning;
+  FileSettingsStore store = Open(&warning);
+  if (GetParam().open_warning == nullptr) {
+    EXPECT_EQ(warning, "");
+  } else {
     EXPECT_NE(warning.find(file_.string()), std::string::npos) << warning;
-    EXPECT_NE(warning.find(test.warning_part), std::string::npos) << warning;
+    EXPECT_NE(warning.find(GetParam().open_warning), std::string::npos) << warning;
   }
+  std::string error;
+  EXPECT_FALSE(SaveLineSettings(store, {"COM6", 1, 0, 1, 0}, &error));
+  EXPECT_NE(error.find(file_.string()), std::string::npos) << error;
+  EXPECT_NE(error.find(GetParam().save_error), std::string::npos) << error;
+  EXPECT_EQ(Snapshot(file_), before);
+  EXPECT_EQ(FileNamesIn(folder_), names_before) << "no temporary file is left behind";
 }
+
+std::string RefusedCaseName(const ::testing::TestParamInfo<RefusedCase>& refused) {
+  return refused.param.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RefusedSaveTest, ::testing::ValuesIn(kRefusedCases), RefusedCaseName);
 
 TEST_F(FileSettingsStoreTest, FlushCreatesMissingFolders) {
   file_ = folder_ / "config" / "lintrel" / "lintrel.conf";
@@ -247,18 +340,6 @@ TEST_F(FileSettingsStoreTest, AFolderThatCannotBeCreatedFailsTheFlush) {
   EXPECT_FALSE(SaveLineSettings(store, LineSettings{}, &error));
   EXPECT_NE(error.find("folder"), std::string::npos) << error;
   EXPECT_EQ(ReadFile(folder_ / "config"), "a file where the folder should be");
-}
-
-TEST_F(FileSettingsStoreTest, AFailedRenameRemovesTheTemporaryFile) {
-  // A non-empty folder where the file should be: the new file is written but cannot replace it.
-  fs::create_directory(file_);
-  WriteFile(file_ / "inside", "kept");
-  FileSettingsStore store = Open();
-  std::string error;
-  EXPECT_FALSE(SaveLineSettings(store, LineSettings{}, &error));
-  EXPECT_NE(error.find("cannot replace"), std::string::npos) << error;
-  EXPECT_EQ(FileNamesIn(folder_), std::vector<std::string>{"lintrel.conf"});
-  EXPECT_EQ(ReadFile(file_ / "inside"), "kept");
 }
 
 // Runs `action` with regular files limited to `max_bytes`, so a write past it fails even
@@ -331,14 +412,28 @@ TEST_F(FileSettingsStoreTest, DevicePinsComeFromTheValidPinEntries) {
   EXPECT_EQ(store.DevicePins().at(12), "/dev/ttyUSB7");
 }
 
-TEST_F(FileSettingsStoreTest, ASymbolicLinkStaysALinkAndItsTargetGetsTheSettings) {
+TEST_F(FileSettingsStoreTest, ASymbolicLinkStaysALinkAndItsTargetGetsTheSettingsOwnerAndMode) {
   const fs::path target = folder_ / "real.conf";
   WriteFile(target, "Port=COM5\n");
-  fs::create_symlink(target, file_);
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // Root can give the file a group of its own choosing, which the new file must keep.
+  if (RunningAsRoot()) {
+    ASSERT_EQ(chown(target.c_str(), geteuid(), kOtherUser), 0);
+  }
+  struct stat old_status {};
+  ASSERT_EQ(stat(target.c_str(), &old_status), 0);
+  fs::create_symlink("real.conf", file_);  // relative to the link's folder
   FileSettingsStore store = Open();
-  ASSERT_TRUE(SaveLineSettings(store, {"COM8", 1, 0, 1, 0}, nullptr));
-  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(file_)));
+  std::string error;
+  ASSERT_TRUE(SaveLineSettings(store, {"COM8", 1, 0, 1, 0}, &error)) << error;
+  EXPECT_EQ(fs::read_symlink(file_), "real.conf");
   EXPECT_NE(ReadFile(target).find("Port=COM8\n"), std::string::npos);
+  struct stat new_status {};
+  ASSERT_EQ(stat(target.c_str(), &new_status), 0);
+  EXPECT_EQ(new_status.st_mode, old_status.st_mode);
+  EXPECT_EQ(new_status.st_uid, old_status.st_uid);
+  EXPECT_EQ(new_status.st_gid, old_status.st_gid);
+  EXPECT_EQ(FileNamesIn(folder_), (std::vector<std::string>{"lintrel.conf", "real.conf"}));
 }
 
 TEST_F(FileSettingsStoreTest, APrivateFileStaysPrivate) {

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/settings_file_access.h"
+
+namespace lintrel::platform {
+
+// The settings file access of this system, shared by every caller (it holds no state).
+SettingsFileAccess& SystemSettingsFileAccess();
+
+}  // namespace lintrel::platform
