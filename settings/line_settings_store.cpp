@@ -11,6 +11,21 @@ int ReadIntOr(SettingsStore& store, const char* entry, int fallback) {
   return value ? *value : fallback;
 }
 
+// The four list positions, in the order they are saved.
+struct PositionEntry {
+  const char* name;
+  int LineSettings::*position;
+  int list_size;
+  const char* default_meaning;
+};
+
+constexpr PositionEntry kPositionEntries[] = {
+    {kBaudRateEntry, &LineSettings::baud_index, LineSettings::kBaudListSize, "1200 baud"},
+    {kParityEntry, &LineSettings::parity_index, LineSettings::kParityListSize, "no parity"},
+    {kDataBitEntry, &LineSettings::data_bit_index, LineSettings::kDataBitListSize, "8 data bits"},
+    {kStopBitEntry, &LineSettings::stop_bit_index, LineSettings::kStopBitListSize, "1 stop bit"},
+};
+
 }  // namespace
 
 LineSettings LoadLineSettings(SettingsStore& store) {
@@ -27,11 +42,26 @@ LineSettings LoadLineSettings(SettingsStore& store) {
 
 bool SaveLineSettings(SettingsStore& store, const LineSettings& settings, std::string* error) {
   store.WriteString(kPortEntry, settings.port_name);
-  store.WriteInt(kBaudRateEntry, settings.baud_index);
-  store.WriteInt(kParityEntry, settings.parity_index);
-  store.WriteInt(kDataBitEntry, settings.data_bit_index);
-  store.WriteInt(kStopBitEntry, settings.stop_bit_index);
+  return SaveLinePositions(store, settings, error);
+}
+
+bool SaveLinePositions(SettingsStore& store, const LineSettings& settings, std::string* error) {
+  for (const PositionEntry& entry : kPositionEntries) store.WriteInt(entry.name, settings.*entry.position);
   return store.Flush(error);
+}
+
+std::string OutOfListWarning(const LineSettings& settings) {
+  std::string outside;
+  for (const PositionEntry& entry : kPositionEntries) {
+    const int position = settings.*entry.position;
+    if (IsListPosition(position, entry.list_size)) continue;
+    // Appended piece by piece: a chain of + here draws a false -Wrestrict from MinGW's GCC.
+    outside.append(outside.empty() ? "\"" : ", \"").append(entry.name).append("\"=");
+    outside.append(std::to_string(position)).append(" (the default, ").append(entry.default_meaning);
+    outside.append(", is used)");
+  }
+  if (outside.empty()) return "";
+  return "Stored line settings outside their lists: " + outside + ". The stored values are kept.";
 }
 
 }  // namespace lintrel

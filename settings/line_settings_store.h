@@ -27,4 +27,12 @@ LineSettings LoadLineSettings(SettingsStore& store);
 // result of the flush; on failure *error holds the reason.
 bool SaveLineSettings(SettingsStore& store, const LineSettings& settings, std::string* error);
 
+// The same without the port name, which the store keeps as it is: for a save that names no
+// port.
+bool SaveLinePositions(SettingsStore& store, const LineSettings& settings, std::string* error);
+
+// One line naming each entry whose position is outside its list, with the default a port is
+// opened with instead; "" when every position is in its list.
+std::string OutOfListWarning(const LineSettings& settings);
+
 }  // namespace lintrel

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -96,6 +97,40 @@ TEST(SaveLineSettingsTest, WhatIsSavedLoadsBack) {
   const LineSettings saved{"COM200", 7, 4, 0, 1};
   ASSERT_TRUE(SaveLineSettings(store, saved, nullptr));
   ExpectSettings(LoadLineSettings(store), "COM200", 7, 4, 0, 1);
+}
+
+TEST(SaveLineSettingsTest, SavingPositionsOnlyLeavesThePortAsItIs) {
+  FakeSettingsStore store;
+  ASSERT_TRUE(SaveLinePositions(store, {"COM9", 4, 1, 0, 1}, nullptr));
+  EXPECT_EQ(store.calls, (std::vector<std::string>{"int Baud rate=4", "int Parity=1", "int Databit=0",
+                                                   "int Stop bit=1", "flush"}));
+}
+
+TEST(OutOfListWarningTest, NamesEachEntryOutsideItsListWithTheDefaultUsedInstead) {
+  struct Case {
+    LineSettings settings;
+    std::vector<std::string> named;  // every entry outside its list, as the warning shows it
+  };
+  const std::vector<Case> cases = {
+      {{"COM1", 0, 0, 0, 0}, {}},
+      {{"", 10, 4, 1, 1}, {}},
+      {{"COM1", 11, 0, 1, 0}, {"\"Baud rate\"=11 (the default, 1200 baud"}},
+      {{"COM1", 1, 5, 1, 0}, {"\"Parity\"=5 (the default, no parity"}},
+      {{"COM1", 1, 0, 2, 0}, {"\"Databit\"=2 (the default, 8 data bits"}},
+      {{"COM1", 1, 0, 1, -1}, {"\"Stop bit\"=-1 (the default, 1 stop bit"}},
+      {{"COM1", -1, std::numeric_limits<int32_t>::min(), 5, std::numeric_limits<int32_t>::max()},
+       {"\"Baud rate\"=-1 (the default, 1200 baud", "\"Parity\"=-2147483648 (the default, no parity", "\"Databit\"=5 (the default, 8 data bits",
+        "\"Stop bit\"=2147483647 (the default, 1 stop bit"}},
+  };
+  for (const Case& test : cases) {
+    const std::string warning = OutOfListWarning(test.settings);
+    SCOPED_TRACE(warning);
+    EXPECT_EQ(warning.empty(), test.named.empty());
+    for (const std::string& part : test.named) EXPECT_NE(warning.find(part), std::string::npos) << part;
+    EXPECT_EQ(static_cast<std::size_t>(std::count(warning.begin(), warning.end(), '=')), test.named.size())
+        << "names only the entries outside their lists";
+    EXPECT_EQ(warning.find('\n'), std::string::npos);
+  }
 }
 
 }  // namespace
