@@ -34,8 +34,11 @@ LineSettings LoadStoredSettings(SettingsStore& store) {
 bool Save(SettingsStore& store, const cli::CliOptions& options, const std::string& location) {
   LineSettings line = options.line;
   line.port_name = cli::SavedPortName(options);
+  // Until a port is given, none is saved: an empty "Port" would read as a saved choice.
+  const bool names_port = !line.port_name.empty() || store.ReadString(kPortEntry).has_value();
   std::string error;
-  if (!SaveLineSettings(store, line, &error)) {
+  const bool saved = names_port ? SaveLineSettings(store, line, &error) : SaveLinePositions(store, line, &error);
+  if (!saved) {
     std::fprintf(stderr, "lintrel-cli: --save: %s\n", error.c_str());
     return false;
   }
@@ -110,6 +113,9 @@ int main(int argc, char** argv) {
     const std::string usage = cli::CliUsage(keyboards, platform::DefaultDevicePath(1) + " for COM1", location);
     std::fputs(usage.c_str(), stdout);
     return 0;
+  }
+  if (const std::string outside = OutOfListWarning(options.line); !outside.empty()) {
+    std::fprintf(stderr, "lintrel-cli: %s\n", outside.c_str());
   }
   if (options.save && !Save(*store, options, location)) return 1;
   if (options.list_ports) {

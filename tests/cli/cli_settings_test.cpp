@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -36,17 +37,7 @@ class CliSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(directory_.ok());
-    const char* old = getenv("XDG_CONFIG_HOME");
-    if (old != nullptr) saved_config_home_ = old;
-    setenv("XDG_CONFIG_HOME", directory_.File("config").c_str(), 1);
-  }
-
-  void TearDown() override {
-    if (saved_config_home_) {
-      setenv("XDG_CONFIG_HOME", saved_config_home_->c_str(), 1);
-    } else {
-      unsetenv("XDG_CONFIG_HOME");
-    }
+    config_home_.emplace("XDG_CONFIG_HOME", directory_.File("config"));
   }
 
   std::string SettingsFile() const { return directory_.File("config/lintrel/lintrel-cli.conf"); }
@@ -54,6 +45,15 @@ class CliSettingsTest : public ::testing::Test {
   void WriteSettings(const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(SettingsFile()).parent_path());
     std::ofstream(SettingsFile(), std::ios::binary) << text;
+  }
+
+  // Sends "5" and a carriage return from `device`, sees them typed, and stops the program.
+  static void ExpectTypesALineAndStops(ChildProcess& cli, platform::VirtualSerialDevice& device) {
+    const std::string line = "5\r";
+    ASSERT_TRUE(device.Write(std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size())));
+    ASSERT_TRUE(cli.WaitForOutLines(4)) << cli.Describe();
+    EXPECT_EQ(cli.out(), "down 0x35\nup 0x35\ndown 0x0D\nup 0x0D\n");
+    ExpectStopsCleanly(cli);
   }
 
   struct Finished {
@@ -70,9 +70,7 @@ class CliSettingsTest : public ::testing::Test {
   }
 
   TemporaryDirectory directory_;
-
- private:
-  std::optional<std::string> saved_config_home_;
+  std::optional<ScopedEnvironment> config_home_;
 };
 
 TEST_F(CliSettingsTest, SaveWritesTheFileThatLaterRunsStartFrom) {
@@ -96,14 +94,15 @@ TEST_F(CliSettingsTest, SaveWritesTheFileThatLaterRunsStartFrom) {
   // Without --port the saved port is captured, through its pinned device.
   ChildProcess cli(kCliPath, {"--keys", "trace"});
   ASSERT_TRUE(cli.WaitForErr("lintrel: COM200 connected (" + link + ")\n")) << cli.Describe();
-  const std::string line = "5\r";
-  ASSERT_TRUE(device->Write(std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size())));
-  ASSERT_TRUE(cli.WaitForOutLines(4)) << cli.Describe();
-  EXPECT_EQ(cli.out(), "down 0x35\nup 0x35\ndown 0x0D\nup 0x0D\n");
-  ASSERT_TRUE(cli.Signal(SIGTERM));
-  const std::optional<ExitStatus> status = cli.WaitForExit();
-  ASSERT_TRUE(status.has_value()) << cli.Describe();
-  EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
+  ExpectTypesALineAndStops(cli, *device);
+}
+
+TEST_F(CliSettingsTest, AFirstSaveWithoutPortStoresNoPort) {
+  const Finished save = RunToEnd({"--save", "--baud", "9600"});
+  ASSERT_EQ(save.code, 0) << save.err;
+  const std::string file = ReadFile(SettingsFile());
+  EXPECT_EQ(file.find("Port="), std::string::npos) << file;
+  EXPECT_NE(file.find("Baud rate=4\n"), std::string::npos) << file;
 }
 
 // Whatever the file holds, the program starts, warns about what it could not read, and a
@@ -142,6 +141,64 @@ TEST_F(CliSettingsTest, SaveThatCannotWriteFailsWithTheReason) {
   EXPECT_EQ(save.code, 1);
   EXPECT_NE(save.err.find("lintrel-cli: --save: "), std::string::npos) << save.err;
   EXPECT_EQ(ReadFile(directory_.File("config")), "not a folder");
+}
+
+// A file whose content was not read is never replaced (its port and pins would be lost):
+// --save fails and says why. What else a save refuses is the settings file's own test.
+TEST_F(CliSettingsTest, SaveLeavesAFileItCouldNotReadAndSaysWhy) {
+  const std::string content = "Port=COM4\n" + std::string(1 << 20, '#');
+  WriteSettings(content);
+  const Finished save = RunToEnd({"--save", "--port", "COM3"});
+  EXPECT_EQ(save.code, 1);
+  EXPECT_NE(save.err.find("lintrel-cli: --save: "), std::string::npos) << save.err;
+  EXPECT_NE(save.err.find("larger than 1 MiB"), std::string::npos) << save.err;
+  EXPECT_EQ(save.err.find("settings saved"), std::string::npos) << save.err;
+  EXPECT_EQ(ReadFile(SettingsFile()), content);
+}
+
+TEST_F(CliSettingsTest, SaveWithNowhereToKeepSettingsNamesTheMissingVariables) {
+  config_home_.reset();
+  const ScopedEnvironment no_config_home("XDG_CONFIG_HOME", std::nullopt);
+  const ScopedEnvironment no_home("HOME", std::nullopt);
+  // The program runs in an empty folder of its own, where nothing may appear.
+  const std::filesystem::path folder = directory_.File("cwd");
+  std::filesystem::create_directory(folder);
+  const std::filesystem::path old_folder = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  const Finished save = RunToEnd({"--save", "--baud", "9600"});
+  std::filesystem::current_path(old_folder);
+  EXPECT_EQ(save.code, 1);
+  EXPECT_NE(save.err.find("XDG_CONFIG_HOME"), std::string::npos) << save.err;
+  EXPECT_NE(save.err.find("HOME is not set"), std::string::npos) << save.err;
+  EXPECT_EQ(save.err.find("\"\""), std::string::npos) << save.err;
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+// Stored positions outside their lists are kept, but the port opens with the entries'
+// defaults, after one warning naming them.
+TEST_F(CliSettingsTest, OutOfListValuesAreKeptButNeverOpenAPort) {
+  const std::string link = directory_.File("scanner");
+  std::string error;
+  std::unique_ptr<platform::VirtualSerialDevice> device = platform::VirtualSerialDevice::Create(link, &error);
+  ASSERT_NE(device, nullptr) << error;
+  WriteSettings("Port=COM7\nBaud rate=99\nParity=7\nDatabit=-1\nStop bit=0\n");
+
+  ChildProcess cli(kCliPath, {"--port", "COM7=" + link, "--keys", "trace"});
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM7 connected (" + link + ")\n")) << cli.Describe();
+  ExpectTypesALineAndStops(cli, *device);
+  const std::vector<std::string> lines = cli.ErrLines();
+  const auto names_baud = [](const std::string& text) { return text.find("\"Baud rate\"") != std::string::npos; };
+  ASSERT_EQ(std::count_if(lines.begin(), lines.end(), names_baud), 1) << cli.Describe();
+  const std::string warning = *std::find_if(lines.begin(), lines.end(), names_baud);
+  for (const char* part : {"\"Parity\"=7", "\"Databit\"=-1", "1200 baud", "no parity", "8 data bits"}) {
+    EXPECT_NE(warning.find(part), std::string::npos) << part << " in " << warning;
+  }
+  EXPECT_EQ(warning.find("Stop bit"), std::string::npos) << warning;
+
+  // A save keeps what it did not change.
+  ASSERT_EQ(RunToEnd({"--save", "--stop-bits", "2"}).code, 0);
+  const std::string file = ReadFile(SettingsFile());
+  EXPECT_EQ(file.substr(file.find('\n') + 1), "Port=COM7\nBaud rate=99\nParity=7\nDatabit=-1\nStop bit=1\n");
 }
 
 }  // namespace
