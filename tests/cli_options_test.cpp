@@ -92,9 +92,12 @@ TEST(CliOptionsTest, EndCharacterInDecimalOrHex) {
   EXPECT_EQ(Parse({"--port", "COM1", "--end-char", "1"}).options.end_character, 1);
 }
 
-TEST(CliOptionsTest, HelpAndDemoNeedNoPort) {
+TEST(CliOptionsTest, HelpVersionAndDemoNeedNoPort) {
   EXPECT_TRUE(Parse({"--help"}).options.help);
   EXPECT_TRUE(Parse({"-h"}).options.help);
+  const ParseResult version = Parse({"--version"});
+  ASSERT_EQ(version.error, "");
+  EXPECT_TRUE(version.options.version);
   const ParseResult demo = Parse({"--demo"});
   ASSERT_EQ(demo.error, "");
   EXPECT_TRUE(demo.options.demo);
@@ -153,7 +156,7 @@ TEST(CliOptionsTest, UsageDocumentsEveryOption) {
   const std::string usage = CliUsage(kKeyboards, "/dev/ttyS(n-1)", "~/.config/lintrel/lintrel-cli.conf");
   for (const char* option : {"--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",
                              "--truncate", "--prefix", "--reconnect-delay", "--keys", "--demo", "--help",
-                             "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
+                             "--version", "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
                              "/dev/ttyS(n-1)", "x11", "trace"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }

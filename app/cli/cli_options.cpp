@@ -77,7 +77,8 @@ class Parser {
     ParseResult result;
     options_.keys = keyboards_.empty() ? "trace" : keyboards_.front();
     while (error_.empty() && next_ < args_.size()) ParseOne(args_[next_++]);
-    const bool runs_ports = !options_.help && !options_.demo && !options_.list_ports && !options_.save;
+    const bool runs_ports =
+        !options_.help && !options_.version && !options_.demo && !options_.list_ports && !options_.save;
     if (error_.empty() && options_.ports.empty() && runs_ports) {
       // The saved port is the default; a saved name that is not a port is ignored.
       if (std::optional<PortRequest> saved = ParsePortRequest(stored_port_); saved && saved->device_path.empty()) {
@@ -109,6 +110,7 @@ class Parser {
     const std::string name(option);
 
     if (name == "--help" || name == "-h") return Flag(name, inline_value, options_.help);
+    if (name == "--version") return Flag(name, inline_value, options_.version);
     if (name == "--demo") return Flag(name, inline_value, options_.demo);
     if (name == "--truncate") return Flag(name, inline_value, options_.truncate);
     if (name == "--prefix") return Flag(name, inline_value, options_.prefix);
@@ -257,8 +259,8 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
   keys.push_back("trace");
   const std::string default_keys = keyboards.empty() ? "trace" : keyboards.front();
   return "Usage: lintrel-cli --port COMn[=DEVICE] [--port ...] [options]\n"
-         "       lintrel-cli --list-ports\n"
-         "       lintrel-cli --demo [--keys " + Join(keys, "|") + "]\n"
+         "  or:  lintrel-cli --list-ports\n"
+         "  or:  lintrel-cli --demo [--keys " + Join(keys, "|") + "]\n"
          "\n"
          "Reads lines that scanners, scales and other devices send over serial ports and\n"
          "types each line as key presses into the window that has the keyboard focus.\n"
@@ -297,6 +299,7 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --list-ports           print the serial ports in the order a Port list shows them,\n"
          "                         the saved port marked with *, and end\n"
          "  --help                 this text\n"
+         "  --version              print the version and end\n"
          "\n"
          "Without --port, the saved port is captured. The line options default to the saved\n"
          "settings (first start: 1200 baud, no parity, 8 data bits, 1 stop bit).\n"

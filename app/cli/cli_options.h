@@ -24,6 +24,7 @@ struct CliOptions {
   std::string keys;  // "trace" or one of the platform's keyboards
   bool demo = false;
   bool help = false;
+  bool version = false;
   bool save = false;        // store the line settings as the defaults of later runs
   bool list_ports = false;  // print the serial ports and end
 };

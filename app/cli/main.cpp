@@ -7,6 +7,7 @@
 #include "app/cli/cli_app.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/demo.h"
+#include "app/version.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signal.h"
@@ -109,6 +110,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   cli::CliOptions options = parsed.options;
+  if (options.version) {
+    std::puts("lintrel-cli " LINTREL_VERSION "\n" LINTREL_COPYRIGHT);
+    return 0;
+  }
   if (options.help) {
     const std::string usage = cli::CliUsage(keyboards, platform::DefaultDevicePath(1) + " for COM1", location);
     std::fputs(usage.c_str(), stdout);

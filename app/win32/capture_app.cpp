@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/win32/version_option.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/system_settings.h"
@@ -50,7 +51,8 @@ class CCaptureApp {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int /*show*/) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR command_line, int /*show*/) {
+  if (app::AsksForVersion(command_line)) return app::ShowVersion();
   CCaptureApp app(instance);
   return app.Run();
 }
