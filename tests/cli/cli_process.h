@@ -269,6 +269,26 @@ class ChildProcess {
   std::function<void(std::string_view)> out_sink_;
 };
 
+// The outcome of one finished command.
+struct CommandResult {
+  std::optional<ExitStatus> status;  // empty: it did not end within the safety limit
+  std::string out;
+  std::string err;
+
+  bool Succeeded() const { return status && status->exited && status->code == 0; }
+};
+
+// Runs `command` (its program looked up on PATH, after any NAME=VALUE settings for its
+// environment) to its end. `patience` counts safety limits, for slow commands.
+inline CommandResult RunToEnd(const std::vector<std::string>& command, int patience = 1) {
+  ChildProcess child("/usr/bin/env", command);
+  CommandResult result;
+  for (int round = 0; round < patience && !result.status; ++round) result.status = child.WaitForExit();
+  result.out = child.out();
+  result.err = child.err();
+  return result;
+}
+
 // What tests of lintrel-cli have in common: its arguments, the devices it reads and the
 // trace it types.
 

@@ -16,15 +16,6 @@
 
 namespace lintrel::testing {
 
-// The outcome of one finished command.
-struct CommandResult {
-  std::optional<ExitStatus> status;  // empty: it did not end within the safety limit
-  std::string out;                   // standard output, carriage returns removed
-  std::string err;
-
-  bool Succeeded() const { return status && status->exited && status->code == 0; }
-};
-
 inline std::string WithoutCarriageReturns(std::string text) {
   std::erase(text, '\r');
   return text;
@@ -78,15 +69,13 @@ class WinePrefix {
     return text;
   }
 
-  // Runs a Windows program (or Wine tool) to its end.
+  // Runs a Windows program (or Wine tool) to its end; its output without carriage returns.
   // `patience` counts safety limits: booting a prefix takes several seconds.
   CommandResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
                     int patience = 1) const {
-    ChildProcess child("/usr/bin/env", CommandLine(args, environment));
-    CommandResult result;
-    for (int round = 0; round < patience && !result.status; ++round) result.status = child.WaitForExit();
-    result.out = WithoutCarriageReturns(child.out());
-    result.err = WithoutCarriageReturns(child.err());
+    CommandResult result = RunToEnd(CommandLine(args, environment), patience);
+    result.out = WithoutCarriageReturns(result.out);
+    result.err = WithoutCarriageReturns(result.err);
     return result;
   }
 
