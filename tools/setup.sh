@@ -2,7 +2,9 @@
 # Installs the Debian 12 packages Lintrel needs to build, run and test, when missing: the
 # compilers (g++, MinGW-w64 for Windows, clang for the fuzz targets), GoogleTest, the X11
 # libraries, Xvfb for the keyboard tests, Wine for the Windows build's tests and ImageMagick
-# for the screenshots they take.
+# for the screenshots they take; help2man for the man page, and what the package tests use:
+# dpkg-dev and file (dependencies of the Debian package), NSIS (the Windows installer) and
+# man-db (to show the man page).
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,7 @@ packages=(
   wine wine64
   clang libclang-rt-14-dev
   imagemagick
+  help2man dpkg-dev file nsis man-db
 )
 
 missing=()
