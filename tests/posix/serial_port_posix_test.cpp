@@ -1,7 +1,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <numeric>
@@ -23,6 +28,30 @@
 #include "platform/posix/modem_line_watcher.h"
 #include "platform/serial_port.h"
 #include "posix/posix_test_support.h"
+
+namespace {
+
+// Wake-up writes (the count 1 that an eventfd takes) can be held just before they reach
+// the kernel, as if the writing thread had been preempted there.
+std::atomic<bool> hold_wake_ups{false};
+std::atomic<bool> release_wake_ups{false};
+std::atomic<int> held_wake_ups{0};
+
+}  // namespace
+
+// Every write() of this test program comes here first.
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  uint64_t value = 0;
+  if (size == sizeof value) std::memcpy(&value, data, sizeof value);
+  if (value == 1 && hold_wake_ups.load()) {
+    ++held_wake_ups;
+    const auto give_up = std::chrono::steady_clock::now() + lintrel::testing::kSafetyLimit;
+    while (!release_wake_ups.load() && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return syscall(SYS_write, fd, data, size);
+}
 
 namespace lintrel::platform {
 namespace {
@@ -436,19 +465,150 @@ TEST_F(SerialPortTest, CloseIsIdempotentAndLeavesThePortReadableAsGone) {
   EXPECT_EQ(port->WaitForEvent().outcome, WaitOutcome::kFailed);
 }
 
-TEST_F(SerialPortTest, SecondOpenOfAnOpenPortIsBusyUntilItCloses) {
-  auto first = OpenPort();
-  ASSERT_NE(first, nullptr);
-  OpenResult second = driver_->Open(terminal_.path(), {});
-  EXPECT_EQ(second.port, nullptr);
-  EXPECT_EQ(second.error.kind, SerialErrorKind::kBusy);
-  EXPECT_NE(second.error.message.find(terminal_.path()), std::string::npos);
-  EXPECT_NE(second.error.message.find("in use by another program"), std::string::npos)
-      << second.error.message;
+// A port held by another program is busy; one this program holds already, under the same
+// name or another, is said to be this program's own.
+TEST_F(SerialPortTest, SecondOpenIsBusyAndSaysWhoHoldsThePortUntilItIsReleased) {
+  testing::TemporaryDirectory directory;
+  ASSERT_TRUE(directory.ok());
+  const std::string& path = terminal_.path();
+  const std::string link = directory.File("scanner");
+  ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+  struct Case {
+    const char* holder;
+    std::string held_as;  // empty: another program holds the port
+    std::string opened_as;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"another program", "", path, path + " is in use by another program"},
+      {"this program, same name", path, path, path + " is already open in this program"},
+      {"this program, through a link", path, link,
+       link + " is already open in this program as " + path + " (the same device)"},
+      {"this program, the link first", link, path,
+       path + " is already open in this program as " + link + " (the same device)"},
+  };
+  for (const Case& test_case : cases) {
+    SCOPED_TRACE(test_case.holder);
+    std::unique_ptr<SerialPort> held;
+    int other_program = -1;
+    if (test_case.held_as.empty()) {
+      other_program = open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+      ASSERT_EQ(flock(other_program, LOCK_EX), 0);
+    } else {
+      held = driver_->Open(test_case.held_as, {}).port;
+      ASSERT_NE(held, nullptr);
+    }
+    OpenResult second = driver_->Open(test_case.opened_as, {});
+    EXPECT_EQ(second.port, nullptr);
+    EXPECT_EQ(second.error.kind, SerialErrorKind::kBusy);
+    EXPECT_EQ(second.error.message, test_case.reason);
 
-  first->Close();
-  OpenResult third = driver_->Open(terminal_.path(), {});
-  EXPECT_NE(third.port, nullptr) << third.error.message;
+    if (held) held->Close();
+    if (other_program >= 0) close(other_program);
+    OpenResult after_release = driver_->Open(test_case.opened_as, {});
+    EXPECT_NE(after_release.port, nullptr) << after_release.error.message;
+  }
+}
+
+// A process that makes the pseudo-terminal its controlling terminal, as a shell in a
+// terminal window does, and keeps it until destroyed.
+class SessionOnTerminal {
+ public:
+  explicit SessionOnTerminal(int terminal_fd) {
+    int ready[2];
+    int hold[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) return;
+    if (pipe2(hold, O_CLOEXEC) != 0) {
+      close(ready[0]);
+      close(ready[1]);
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Only async-signal-safe calls between fork() and _exit().
+      close(hold[1]);
+      const char attached = setsid() >= 0 && ioctl(terminal_fd, TIOCSCTTY, 0) == 0 ? '1' : '0';
+      if (write(ready[1], &attached, 1) == 1) {
+        char ignored = 0;
+        [[maybe_unused]] ssize_t end = read(hold[0], &ignored, 1);  // until the parent lets go
+      }
+      _exit(0);
+    }
+    hold_fd_ = hold[1];
+    close(hold[0]);
+    close(ready[1]);
+    char attached = '0';
+    attached_ = pid_ > 0 && read(ready[0], &attached, 1) == 1 && attached == '1';
+    close(ready[0]);
+  }
+  SessionOnTerminal(const SessionOnTerminal&) = delete;
+  SessionOnTerminal& operator=(const SessionOnTerminal&) = delete;
+  ~SessionOnTerminal() { End(); }
+
+  bool attached() const { return attached_; }
+  void End() {
+    if (hold_fd_ >= 0) close(hold_fd_);
+    hold_fd_ = -1;
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int hold_fd_ = -1;
+  bool attached_ = false;
+};
+
+// Reading someone's terminal would take what they type there.
+TEST_F(SerialPortTest, ControllingTerminalOfASessionIsRefusedUntilTheSessionEnds) {
+  SessionOnTerminal session(terminal_.port_fd());
+  ASSERT_TRUE(session.attached());
+  OpenResult refused = driver_->Open(terminal_.path(), {});
+  EXPECT_EQ(refused.port, nullptr);
+  EXPECT_EQ(refused.error.kind, SerialErrorKind::kBusy);
+  EXPECT_EQ(refused.error.message,
+            terminal_.path() + " is the terminal of a running session (its controlling terminal)");
+
+  session.End();
+  EXPECT_NE(OpenPort(), nullptr);
+}
+
+TEST_F(SerialPortTest, WakeDuringCloseNeverWritesIntoAReusedDescriptor) {
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  testing::TemporaryDirectory directory;
+  ASSERT_TRUE(directory.ok());
+  struct HeldWakeUps {
+    HeldWakeUps() { hold_wake_ups.store(true); }
+    ~HeldWakeUps() {
+      hold_wake_ups.store(false);
+      release_wake_ups.store(true);
+    }
+  } held;
+  release_wake_ups.store(false);
+  held_wake_ups.store(0);
+  BackgroundCall<bool> wake(
+      [&] {
+        port->Wake();
+        return true;
+      },
+      [] { release_wake_ups.store(true); });
+  const auto give_up = std::chrono::steady_clock::now() + testing::kSafetyLimit;
+  while (held_wake_ups.load() == 0 && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(held_wake_ups.load(), 1);
+
+  // The wake-up is on its way while the port closes and a file gets the lowest free number.
+  port->Close();
+  const int reused = open(directory.File("reused").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(reused, 0);
+  release_wake_ups.store(true);
+  EXPECT_TRUE(wake.Get());
+  struct stat status = {};
+  ASSERT_EQ(fstat(reused, &status), 0);
+  EXPECT_EQ(status.st_size, 0) << "the wake-up was written into the file";
+  close(reused);
 }
 
 // The terminal's exclusive flag outlives the port's fd while any other fd holds the
@@ -504,17 +664,23 @@ TEST(SerialOpenErrorTest, EmptyPathIsNotFound) {
   EXPECT_EQ(result.error.kind, SerialErrorKind::kNotFound);
 }
 
-TEST(SerialOpenErrorTest, FilesThatAreNotTerminalsAreUnsupported) {
+TEST(SerialOpenErrorTest, FilesThatAreNotTerminalsAndPseudoTerminalMastersAreUnsupported) {
   testing::TemporaryDirectory directory;
   ASSERT_TRUE(directory.ok());
   std::string regular_file = directory.File("not-a-port");
   std::ofstream(regular_file) << "data";
-  for (const std::string& path : {regular_file, std::string("/dev/null"), directory.File("")}) {
+  // A master side reached through /proc opens a new pseudo-terminal too.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  const std::string master_fd_path = "/proc/self/fd/" + std::to_string(master);
+  for (const std::string& path : {regular_file, std::string("/dev/null"), directory.File(""),
+                                  std::string("/dev/ptmx"), std::string("/dev/pts/ptmx"), master_fd_path}) {
     OpenResult result = MakeSystemSerialDriver()->Open(path, {});
     EXPECT_EQ(result.port, nullptr) << path;
     EXPECT_EQ(result.error.kind, SerialErrorKind::kUnsupported) << path;
     EXPECT_NE(result.error.message.find(path), std::string::npos) << result.error.message;
   }
+  close(master);
 }
 
 // The watcher over a pipe: a byte in the pipe is a line change, and the read blocks the
@@ -597,6 +763,58 @@ TEST_F(ModemLineWatcherTest, StopRepeatsTheSignalWhenTheFirstOneIsMissed) {
   ASSERT_TRUE(WaitUntilReading());
   EXPECT_TRUE(Stop(*watcher));
   EXPECT_EQ(interruptions.load(), 2);
+}
+
+// Some drivers' waits go back to sleep when a signal interrupts them; stopping must not
+// hang on one. The thread is left to end by itself and then touches nothing of the watcher.
+TEST_F(ModemLineWatcherTest, StopGivesUpOnAWaitThatSignalsCannotEnd) {
+  std::atomic<bool> wait_returned{false};
+  auto watcher = ModemLineWatcher::Start([&] {
+    while (ReadOneByte() != 0) {
+    }
+    wait_returned.store(true);
+    return 0;
+  });
+  ASSERT_NE(watcher, nullptr);
+  ASSERT_TRUE(WaitUntilReading());
+  EXPECT_TRUE(Stop(*watcher));
+  watcher.reset();
+
+  Signal();
+  const auto give_up = std::chrono::steady_clock::now() + testing::kSafetyLimit;
+  while (!wait_returned.load() && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(wait_returned.load());
+}
+
+// A wait reports only changes that come while it waits. The device's count of changes is
+// taken when the watcher starts and looked at before every wait, so a change that comes
+// before the first wait (or between two) is reported all the same.
+TEST_F(ModemLineWatcherTest, ChangeCountedWhileNoWaitRanIsReported) {
+  std::atomic<uint64_t> changes{0};
+  std::atomic<int> looks{0};
+  std::atomic<bool> thread_may_look{false};
+  auto watcher = ModemLineWatcher::Start([this] { return ReadOneByte(); },
+                                         [&]() -> std::optional<uint64_t> {
+                                           // The first look is the start's, the second the
+                                           // thread's own before its first wait.
+                                           if (++looks == 2) {
+                                             while (!thread_may_look.load()) {
+                                               std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                                             }
+                                           }
+                                           return changes.load();
+                                         });
+  ASSERT_NE(watcher, nullptr);
+  changes.store(1);
+  thread_may_look.store(true);
+  ASSERT_TRUE(WaitReadable(watcher->ChangeFd()));
+  EXPECT_TRUE(watcher->ConsumeChanges());
+  // A count that stays reports nothing more.
+  ASSERT_TRUE(WaitUntilReading());
+  EXPECT_FALSE(watcher->ConsumeChanges());
+  EXPECT_TRUE(Stop(*watcher));
 }
 
 TEST_F(ModemLineWatcherTest, PseudoTerminalsHaveNoModemLinesToWatch) {
