@@ -60,6 +60,7 @@ TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
       {{"--port", "ttyS0"}, "--port"},
       {{"--port", "COM3="}, "--port"},
       {{"--port", "COM3", "--port", "COM03"}, "--port: COM3 is given twice"},
+      {{"--port", "COM3=/dev/ttyUSB0", "--port", "COM4=/dev/ttyUSB0"}, "--port: COM3 and COM4 both name /dev/ttyUSB0"},
       {{"--port", "COM1", "--baud", "9601"}, "--baud: \"9601\" is not one of 600, 1200, 2400, 4800, 9600, "
                                              "14400, 19200, 38400, 56000, 57600, 115200"},
       {{"--port", "COM1", "--parity", "bad"}, "--parity: \"bad\" is not one of none, odd, even, mark, space"},

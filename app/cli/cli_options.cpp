@@ -167,6 +167,11 @@ class Parser {
         error_ = "--port: COM" + std::to_string(request->port_number) + " is given twice";
         return;
       }
+      if (!request->device_path.empty() && earlier.device_path == request->device_path) {
+        error_ = "--port: COM" + std::to_string(earlier.port_number) + " and COM" +
+                 std::to_string(request->port_number) + " both name " + request->device_path;
+        return;
+      }
     }
     options_.ports.push_back(*request);
   }

@@ -10,6 +10,7 @@
 #include "app/version.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
+#include "platform/standard_streams.h"
 #include "platform/stop_signal.h"
 #include "platform/system_settings.h"
 #include "settings/line_settings_store.h"
@@ -96,6 +97,7 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!platform::EnsureStandardStreams()) return 1;
   const std::vector<std::string> args(argv + 1, argv + argc);
   const std::vector<std::string> keyboards = platform::SystemKeyboardNames();
   const std::string application = ApplicationName(argc > 0 ? argv[0] : nullptr);
@@ -129,9 +131,15 @@ int main(int argc, char** argv) {
   }
   if (options.save && options.ports.empty()) return 0;
 
-  // Before any thread starts, so that SIGINT and SIGTERM reach this thread's wait.
+  // Before any thread starts, so that the stop signals reach this thread's wait.
   const std::unique_ptr<platform::StopSignal> stop = platform::StopSignal::Install();
-  if (options.demo) return cli::RunDemo(options, *stop, stdout, stderr);
-  ResolveDevicePaths(options, *store);
-  return Run(options, *stop);
+  int status = 0;
+  if (options.demo) {
+    status = cli::RunDemo(options, *stop, stdout, stderr);
+  } else {
+    ResolveDevicePaths(options, *store);
+    status = Run(options, *stop);
+  }
+  stop->PortsReleased();
+  return status;
 }

@@ -16,11 +16,26 @@ namespace {
 // arrive before the wait takes one are merged into one.
 constexpr int kNotifySignal = SIGUSR1;
 
-sigset_t WaitedSignals() {
+// Interrupt, terminate, the terminal hanging up (its window closed, the login ended) and
+// quit each ask for the clean stop. Every other signal keeps its default action.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// A hang-up or quit that the process was started with ignored stays ignored: that is how
+// nohup, and shells starting background jobs, ask a program to outlive its terminal.
+bool KeepsInheritedIgnore(int signal_number) {
+  if (signal_number != SIGHUP && signal_number != SIGQUIT) return false;
+  struct sigaction current = {};
+  return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+// The signals WaitFor() takes; *ignored gets the stop signals that stay ignored.
+sigset_t WaitedSignals(sigset_t* ignored) {
   sigset_t signals;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
+  sigemptyset(ignored);
+  for (const int signal_number : kStopSignals) {
+    sigaddset(KeepsInheritedIgnore(signal_number) ? ignored : &signals, signal_number);
+  }
   sigaddset(&signals, kNotifySignal);
   return signals;
 }
@@ -35,22 +50,23 @@ timespec ToTimespec(std::chrono::nanoseconds duration) {
 // every thread started after Install() leaves them to WaitFor().
 class PosixStopSignal final : public StopSignal {
  public:
+  explicit PosixStopSignal(sigset_t signals) : signals_(signals) {}
   bool WaitFor(std::chrono::milliseconds timeout) override;
   void Notify() override { kill(getpid(), kNotifySignal); }
 
  private:
+  const sigset_t signals_;
   bool requested_ = false;
 };
 
 bool PosixStopSignal::WaitFor(std::chrono::milliseconds timeout) {
   if (requested_) return true;
-  const sigset_t signals = WaitedSignals();
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (true) {
     auto remaining = std::max(std::chrono::steady_clock::duration::zero(),
                               deadline - std::chrono::steady_clock::now());
     timespec wait = ToTimespec(remaining);
-    const int taken = sigtimedwait(&signals, nullptr, &wait);
+    const int taken = sigtimedwait(&signals_, nullptr, &wait);
     if (taken == kNotifySignal) return false;
     if (taken > 0) {
       requested_ = true;
@@ -66,11 +82,14 @@ bool PosixStopSignal::WaitFor(std::chrono::milliseconds timeout) {
 }  // namespace
 
 std::unique_ptr<StopSignal> StopSignal::Install() {
-  const sigset_t signals = WaitedSignals();
+  sigset_t ignored;
+  const sigset_t signals = WaitedSignals(&ignored);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A blocked signal is kept pending even when ignored; unblocked, it is discarded.
+  pthread_sigmask(SIG_UNBLOCK, &ignored, nullptr);
   // A closed stdout or pipe then fails the write with EPIPE instead of ending the process.
   signal(SIGPIPE, SIG_IGN);
-  return std::make_unique<PosixStopSignal>();
+  return std::make_unique<PosixStopSignal>(signals);
 }
 
 }  // namespace lintrel::platform

@@ -7,12 +7,28 @@
 namespace lintrel::platform {
 namespace {
 
-// Set by the console's Ctrl+C, Ctrl+Break and close events; never closed.
+// Set by the console's control events; never closed.
 HANDLE stop_event = nullptr;
+// Set once the program has released its ports after a stop; never closed.
+HANDLE released_event = nullptr;
 
-BOOL WINAPI OnConsoleControl(DWORD /*control_type*/) {
+// When the console is closed (or the user logs off, or the system shuts down) Windows ends
+// the process as soon as the handler returns, and after 5 seconds whatever it does. The
+// handler therefore holds the event until the main thread has released the ports, a
+// little less than that at most.
+constexpr DWORD kReleaseWaitMs = 4000;
+
+bool EndsTheProcess(DWORD control_type) {
+  return control_type == CTRL_CLOSE_EVENT || control_type == CTRL_LOGOFF_EVENT ||
+         control_type == CTRL_SHUTDOWN_EVENT;
+}
+
+// Runs on a thread the system starts for the event.
+BOOL WINAPI OnConsoleControl(DWORD control_type) {
   SetEvent(stop_event);
-  // Handled: the process ends through the normal shutdown instead of being killed.
+  if (EndsTheProcess(control_type)) WaitForSingleObject(released_event, kReleaseWaitMs);
+  // Handled: after Ctrl+C or Ctrl+Break the process ends through the normal shutdown
+  // instead of being killed.
   return TRUE;
 }
 
@@ -30,6 +46,7 @@ class Win32StopSignal : public StopSignal {
   }
 
   void Notify() override { SetEvent(notify_event_); }
+  void PortsReleased() override { SetEvent(released_event); }
 
  private:
   HANDLE notify_event_;  // auto-reset: one notification ends one wait
@@ -40,6 +57,7 @@ class Win32StopSignal : public StopSignal {
 std::unique_ptr<StopSignal> StopSignal::Install() {
   if (stop_event == nullptr) {
     stop_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    released_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   }
   return std::make_unique<Win32StopSignal>();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -334,6 +335,7 @@ TEST_F(CliEndToEndTest, BadOptionEndsWithStatusTwoAndOneLineBeforeOpeningAnythin
       {{"--port", "COM1=DEVICE", "--keys", "nope"}, "--keys"},
       {{"--port", "COM1=DEVICE", "--keys", "trace", "--baud"}, "--baud"},
       {{"--keys", "trace"}, "--port"},
+      {{"--port", "COM1=DEVICE", "--keys", "trace", "--port", "COM2=" + link}, "--port"},
   };
   for (const BadOptionCase& test : cases) {
     std::vector<std::string> args = test.args;
@@ -366,18 +368,27 @@ TEST_F(CliEndToEndTest, PortThatCannotBeOpenedAtStartEndsWithStatusOne) {
   platform::OpenResult holder = driver->Open(busy_link, {});
   ASSERT_NE(holder.port, nullptr) << holder.error.message;
 
+  std::unique_ptr<platform::VirtualSerialDevice> free_device = MakeDevice(Link("free"));
+  ASSERT_NE(free_device, nullptr);
+  ASSERT_EQ(symlink(Link("free").c_str(), Link("free-by-id").c_str()), 0);
+
   struct {
     const char* name;
-    std::string port;
+    std::vector<std::string> ports;
     std::string reason;
   } const cases[] = {
-      {"missing device", PortArg(4, Link("missing")),
-       "lintrel: COM4 open failed: " + Link("missing")},
-      {"device in use", PortArg(5, busy_link), "in use"},
+      {"missing device", {PortArg(4, Link("missing"))}, "lintrel: COM4 open failed: " + Link("missing")},
+      {"device in use", {PortArg(5, busy_link)}, "in use by another program"},
+      {"one device under two names",
+       {PortArg(6, Link("free")), PortArg(7, Link("free-by-id"))},
+       "lintrel: COM7 open failed: " + Link("free-by-id") + " is already open in this program as " +
+           Link("free") + " (the same device)"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
-    ChildProcess cli(kCliPath, CliArgs({"--port", test.port}));
+    std::vector<std::string> args;
+    for (const std::string& port : test.ports) args.insert(args.end(), {"--port", port});
+    ChildProcess cli(kCliPath, CliArgs(args));
     ASSERT_TRUE(cli.started());
     const std::optional<ExitStatus> status = cli.WaitForExit();
     ASSERT_TRUE(status.has_value()) << cli.Describe();
@@ -388,6 +399,23 @@ TEST_F(CliEndToEndTest, PortThatCannotBeOpenedAtStartEndsWithStatusOne) {
     EXPECT_NE(cli.err().find("Port open fail!!"), std::string::npos) << cli.err();
     EXPECT_NE(cli.err().find("Please check the status!!"), std::string::npos) << cli.err();
   }
+}
+
+// Had standard output been left closed, the first file the program opens (an eventfd)
+// would have taken its number, and the trace would have been written into it.
+TEST_F(CliEndToEndTest, StandardStreamsClosedAtStartAreTheNullDevice) {
+  const std::string link = Link("unwatched");
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
+  ASSERT_NE(device, nullptr);
+  ChildProcess cli(kCliPath, CliArgs({"--port", PortArg(3, link)}), {STDIN_FILENO, STDOUT_FILENO});
+  ASSERT_TRUE(cli.started());
+  ASSERT_TRUE(cli.WaitForErr(Connected(3, link))) << cli.Describe();
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO}) {
+    const std::string descriptor = "/proc/" + std::to_string(cli.pid()) + "/fd/" + std::to_string(fd);
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink(descriptor, error), "/dev/null") << descriptor << ": " << error.message();
+  }
+  ExpectStopsCleanly(cli);
 }
 
 // Digits in an order that does not repeat within the flood, so that lost or reordered bytes
@@ -402,7 +430,7 @@ std::string FloodDigits(std::size_t count) {
   return digits;
 }
 
-TEST_F(CliEndToEndTest, StopSignalReleasesThePortsAndEndsWithStatusZero) {
+TEST_F(CliEndToEndTest, StopSignalsReleaseThePortsAndEndWithStatusZero) {
   // Half before the signal and half after. The test drains the program's output only
   // between writes, so the program may be stuck writing its trace while the test writes:
   // the whole flood fits in what a pseudo-terminal holds unread (4 KiB in its line
@@ -411,45 +439,55 @@ TEST_F(CliEndToEndTest, StopSignalReleasesThePortsAndEndsWithStatusZero) {
   constexpr std::size_t kFloodHalf = 4 * 1024;
   constexpr std::size_t kWriteSize = 1024;
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
-  for (const int signal_number : {SIGTERM, SIGINT}) {
-    for (const bool flood : {false, true}) {
-      SCOPED_TRACE(std::string(signal_number == SIGTERM ? "SIGTERM" : "SIGINT") +
-                   (flood ? " during a flood without end character" : " while idle"));
-      const std::string link = Link("stop");
-      std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
-      ASSERT_NE(device, nullptr);
-      ChildProcess cli(kCliPath, CliArgs({"--port", PortArg(2, link)}));
-      ASSERT_TRUE(cli.started());
-      ASSERT_TRUE(cli.WaitForErr(Connected(2, link))) << cli.Describe();
+  struct Case {
+    int signal_number;
+    bool flood;
+    bool stops_cleanly;  // false: a signal Lintrel does not use, which ends it as by default
+  };
+  for (const Case& test_case : {Case{SIGTERM, false, true}, Case{SIGTERM, true, true}, Case{SIGINT, false, true},
+                                Case{SIGINT, true, true}, Case{SIGHUP, true, true}, Case{SIGQUIT, false, true},
+                                Case{SIGALRM, false, false}}) {
+    const auto [signal_number, flood, stops_cleanly] = test_case;
+    SCOPED_TRACE(std::string(strsignal(signal_number)) +
+                 (flood ? " during a flood without end character" : " while idle"));
+    const std::string link = Link("stop");
+    std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
+    ASSERT_NE(device, nullptr);
+    ChildProcess cli(kCliPath, CliArgs({"--port", PortArg(2, link)}));
+    ASSERT_TRUE(cli.started());
+    ASSERT_TRUE(cli.WaitForErr(Connected(2, link))) << cli.Describe();
 
-      const std::string data = FloodDigits(flood ? 2 * kFloodHalf : 0);
-      const auto send_range = [&](std::size_t from, std::size_t to) {
-        for (std::size_t at = from; at < to; at += kWriteSize) {
-          ASSERT_TRUE(Send(*device, data.substr(at, std::min(kWriteSize, to - at))));
-        }
-      };
-      if (flood) {
-        send_range(0, kFloodHalf);
-        ASSERT_TRUE(cli.WaitForOutLines(1)) << cli.Describe();
+    const std::string data = FloodDigits(flood ? 2 * kFloodHalf : 0);
+    const auto send_range = [&](std::size_t from, std::size_t to) {
+      for (std::size_t at = from; at < to; at += kWriteSize) {
+        ASSERT_TRUE(Send(*device, data.substr(at, std::min(kWriteSize, to - at))));
       }
-      ASSERT_TRUE(cli.Signal(signal_number));
-      if (flood) send_range(kFloodHalf, data.size());
+    };
+    if (flood) {
+      send_range(0, kFloodHalf);
+      ASSERT_TRUE(cli.WaitForOutLines(1)) << cli.Describe();
+    }
+    ASSERT_TRUE(cli.Signal(signal_number));
+    if (flood) send_range(kFloodHalf, data.size());
 
-      const std::optional<ExitStatus> status = cli.WaitForExit();
-      ASSERT_TRUE(status.has_value()) << cli.Describe();
+    const std::optional<ExitStatus> status = cli.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << cli.Describe();
+    if (stops_cleanly) {
       EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
       EXPECT_NE(cli.err().find("lintrel: stopping\n"), std::string::npos) << cli.err();
-      // Whatever was typed are whole key presses of the data, in the order sent.
-      std::string error;
-      const std::optional<std::string> typed = DecodeTrace(cli.OutLines(), &error);
-      ASSERT_TRUE(typed.has_value()) << error;
-      EXPECT_TRUE(cli.out().empty() || cli.out().back() == '\n');
-      EXPECT_EQ(data.compare(0, typed->size(), *typed), 0) << "typed text is not what was sent";
-
-      platform::OpenResult reopened = driver->Open(link, {});
-      EXPECT_NE(reopened.port, nullptr) << "not released: " << reopened.error.message;
-      reopened.port.reset();
+    } else {
+      EXPECT_TRUE(!status->exited && status->code == signal_number) << cli.Describe();
     }
+    // Whatever was typed are whole key presses of the data, in the order sent.
+    std::string error;
+    const std::optional<std::string> typed = DecodeTrace(cli.OutLines(), &error);
+    ASSERT_TRUE(typed.has_value()) << error;
+    EXPECT_TRUE(cli.out().empty() || cli.out().back() == '\n');
+    EXPECT_EQ(data.compare(0, typed->size(), *typed), 0) << "typed text is not what was sent";
+
+    platform::OpenResult reopened = driver->Open(link, {});
+    EXPECT_NE(reopened.port, nullptr) << "not released: " << reopened.error.message;
+    reopened.port.reset();
   }
 }
 

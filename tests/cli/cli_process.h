@@ -43,8 +43,9 @@ struct ExitStatus {
 // The destructor kills (by its PID) and reaps a child that is still running.
 class ChildProcess {
  public:
-  ChildProcess(const std::string& program, const std::vector<std::string>& args) {
-    Spawn(program, args);
+  // `closed` lists standard descriptors (0 to 2) the child starts without.
+  ChildProcess(const std::string& program, const std::vector<std::string>& args, const std::vector<int>& closed = {}) {
+    Spawn(program, args, closed);
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -143,7 +144,7 @@ class ChildProcess {
   }
 
  private:
-  void Spawn(const std::string& program, const std::vector<std::string>& args) {
+  void Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<int>& closed) {
     int out_pipe[2];
     int err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0) return;
@@ -157,6 +158,7 @@ class ChildProcess {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+    for (const int fd : closed) posix_spawn_file_actions_addclose(&actions, fd);
     // The test holds pseudo-terminal fds without close-on-exec (the virtual devices' own):
     // a child holding a device side would keep that terminal from ever hanging up.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
@@ -168,9 +170,9 @@ class ChildProcess {
     sigemptyset(&no_signals);
     sigset_t reset_signals;
     sigemptyset(&reset_signals);
-    sigaddset(&reset_signals, SIGINT);
-    sigaddset(&reset_signals, SIGTERM);
-    sigaddset(&reset_signals, SIGPIPE);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGPIPE}) {
+      sigaddset(&reset_signals, signal_number);
+    }
     posix_spawnattr_setsigmask(&attributes, &no_signals);
     posix_spawnattr_setsigdefault(&attributes, &reset_signals);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

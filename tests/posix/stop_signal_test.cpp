@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "posix/posix_test_support.h"
@@ -22,11 +23,32 @@ TEST(StopSignalTest, WaitTimesOutWithoutAStopRequest) {
 }
 
 TEST(StopSignalTest, EachStopSignalIsARequestThatStays) {
-  for (int signal_number : {SIGTERM, SIGINT}) {
+  struct Case {
+    int signal_number;
+    bool ignored_at_start;  // as nohup, or a shell starting a background job, leaves it
+    bool stops;
+  };
+  for (const Case& test_case : {
+           Case{SIGTERM, false, true},
+           Case{SIGINT, false, true},
+           Case{SIGHUP, false, true},
+           Case{SIGQUIT, false, true},
+           Case{SIGINT, true, true},
+           Case{SIGHUP, true, false},
+           Case{SIGQUIT, true, false},
+       }) {
+    const int signal_number = test_case.signal_number;
+    SCOPED_TRACE(std::string(strsignal(signal_number)) + (test_case.ignored_at_start ? ", ignored at start" : ""));
+    signal(signal_number, test_case.ignored_at_start ? SIG_IGN : SIG_DFL);
     auto stop = StopSignal::Install();
     ASSERT_EQ(raise(signal_number), 0);
-    EXPECT_TRUE(stop->WaitFor(testing::kSafetyLimit)) << strsignal(signal_number);
-    EXPECT_TRUE(stop->WaitFor(milliseconds(0))) << strsignal(signal_number);
+    if (test_case.stops) {
+      EXPECT_TRUE(stop->WaitFor(testing::kSafetyLimit));
+      EXPECT_TRUE(stop->WaitFor(milliseconds(0)));
+    } else {
+      EXPECT_FALSE(stop->WaitFor(milliseconds(20)));
+    }
+    signal(signal_number, SIG_DFL);
   }
 }
 
@@ -63,8 +85,11 @@ TEST(StopSignalTest, ThreadsStartedLaterLeaveTheSignalsToTheWaiter) {
   sigset_t thread_mask;
   sigemptyset(&thread_mask);
   std::thread([&] { pthread_sigmask(SIG_BLOCK, nullptr, &thread_mask); }).join();
-  EXPECT_TRUE(sigismember(&thread_mask, SIGINT));
-  EXPECT_TRUE(sigismember(&thread_mask, SIGTERM));
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    EXPECT_TRUE(sigismember(&thread_mask, signal_number)) << strsignal(signal_number);
+  }
+  // A signal Lintrel does not use keeps its default action.
+  EXPECT_FALSE(sigismember(&thread_mask, SIGALRM));
 }
 
 TEST(StopSignalTest, WritingToAClosedPipeFailsInsteadOfEndingTheProcess) {

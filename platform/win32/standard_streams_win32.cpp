@@ -1,0 +1,9 @@
+#include "platform/standard_streams.h"
+
+namespace lintrel::platform {
+
+// Windows gives files handles, never the C runtime's descriptor numbers 0 to 2: a missing
+// standard stream cannot be taken over by a file the program opens.
+bool EnsureStandardStreams() { return true; }
+
+}  // namespace lintrel::platform
