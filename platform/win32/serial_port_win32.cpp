@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -72,12 +73,14 @@ class Win32SerialPort final : public SerialPort {
   void Close() override;
 
  private:
-  enum class Completion { kDone, kWoken };
+  enum class Completion { kDone, kWoken, kFailed };
 
   // Waits for the pending operation on overlapped_ to finish, or for Wake(). When woken,
-  // the operation is cancelled and still waited for, so that nothing writes into this
-  // object's buffers afterwards.
+  // or when the wait itself fails, the operation is cancelled and still waited for, so
+  // that nothing writes into this object's buffers afterwards.
   Completion AwaitPending();
+  void CancelPending();
+  std::optional<DWORD> QueuedBytes();
   WaitResult FailedWait(DWORD code);
 
   HANDLE handle_;
@@ -92,12 +95,32 @@ Win32SerialPort::Completion Win32SerialPort::AwaitPending() {
   const HANDLE handles[2] = {overlapped_.hEvent, wake_event_};
   const DWORD which = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
   if (which == WAIT_OBJECT_0) return Completion::kDone;
-  // Clearing the mask ends a pending WaitCommEvent; CancelIoEx ends a pending read.
-  SetCommMask(handle_, 0);
+  if (which == WAIT_OBJECT_0 + 1) {
+    // Clearing the mask ends a pending WaitCommEvent for good: the port is being stopped.
+    SetCommMask(handle_, 0);
+    CancelPending();
+    return Completion::kWoken;
+  }
+  // WAIT_FAILED: nobody woke the reader. The event mask stays as it is, so that the next
+  // wait can work; only this operation is given up.
+  CancelPending();
+  return Completion::kFailed;
+}
+
+void Win32SerialPort::CancelPending() {
   CancelIoEx(handle_, &overlapped_);
   DWORD ignored = 0;
   GetOverlappedResult(handle_, &overlapped_, &ignored, TRUE);
-  return Completion::kWoken;
+}
+
+// How many received bytes wait to be read; empty if the driver cannot tell. ClearCommError
+// also acknowledges line errors, which would otherwise abort (with fAbortOnError set) every
+// later wait and read until acknowledged.
+std::optional<DWORD> Win32SerialPort::QueuedBytes() {
+  COMSTAT status = {};
+  DWORD errors = 0;
+  if (!ClearCommError(handle_, &errors, &status)) return std::nullopt;
+  return status.cbInQue;
 }
 
 WaitResult Win32SerialPort::FailedWait(DWORD code) {
@@ -117,6 +140,9 @@ WaitResult Win32SerialPort::WaitForEvent() {
   if (woken_.load() || handle_ == INVALID_HANDLE_VALUE) {
     return {.outcome = woken_.load() ? WaitOutcome::kWoken : WaitOutcome::kFailed, .events = 0};
   }
+  // WaitCommEvent reports what happened since the last wait: bytes a read left behind (a
+  // burst longer than one chunk) would wait for the next byte to arrive. Take them first.
+  if (QueuedBytes().value_or(0) > 0) return {.outcome = WaitOutcome::kImmediate, .events = kEventReceived};
   event_mask_ = 0;
   if (WaitCommEvent(handle_, &event_mask_, &overlapped_)) {
     return {.outcome = WaitOutcome::kImmediate, .events = EventsFromMask(event_mask_)};
@@ -124,7 +150,14 @@ WaitResult Win32SerialPort::WaitForEvent() {
   const DWORD error = GetLastError();
   if (error != ERROR_IO_PENDING) return FailedWait(error);
 
-  if (AwaitPending() == Completion::kWoken) return {.outcome = WaitOutcome::kWoken, .events = 0};
+  switch (AwaitPending()) {
+    case Completion::kWoken:
+      return {.outcome = WaitOutcome::kWoken, .events = 0};
+    case Completion::kFailed:
+      return {.outcome = WaitOutcome::kFailed, .events = 0};
+    case Completion::kDone:
+      break;
+  }
   DWORD ignored = 0;
   if (!GetOverlappedResult(handle_, &overlapped_, &ignored, FALSE)) return FailedWait(GetLastError());
   return {.outcome = WaitOutcome::kDeferred, .events = EventsFromMask(event_mask_)};
@@ -137,10 +170,7 @@ ReadResult Win32SerialPort::Read(std::span<uint8_t> buffer) {
   // An overlapped read with nothing queued may stay pending until the next byte (some
   // drivers, and Wine, ignore the "return at once" time-outs for overlapped reads); after a
   // carrier-only event that would hold the reader away from its next wait. Ask first.
-  // ClearCommError also acknowledges line errors, which would otherwise abort every read.
-  COMSTAT status = {};
-  DWORD errors = 0;
-  if (ClearCommError(handle_, &errors, &status) && status.cbInQue == 0) return {};
+  if (QueuedBytes() == DWORD{0}) return {};
 
   const DWORD wanted = static_cast<DWORD>(buffer.size());
   DWORD count = 0;
@@ -208,6 +238,14 @@ void SetReturnAtOnceTimeouts(HANDLE handle) {
   SetCommTimeouts(handle, &timeouts);
 }
 
+// An event for overlapped I/O: WaitCommEvent asks for a manual-reset one. Null, with
+// *error set at once from GetLastError(), on failure.
+HANDLE CreateManualResetEvent(DWORD* error) {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr) *error = GetLastError();
+  return event;
+}
+
 class Win32SerialDriver : public SerialDriver {
  public:
   OpenResult Open(const std::string& device_path, const LineParameters& parameters) override {
@@ -216,29 +254,34 @@ class Win32SerialDriver : public SerialDriver {
     // report data there. Windows accepts either.
     HANDLE handle = CreateFileA(device_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return {.port = nullptr, .error = ErrorFromCode(device_path, GetLastError())};
+    if (handle == INVALID_HANDLE_VALUE) return Failure(device_path, GetLastError());
 
     SetCommMask(handle, kWaitedEvents);
-    HANDLE io_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    HANDLE wake_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Each failure's code is read right after the call that failed: any call in between,
+    // an allocation included, may overwrite it.
+    DWORD error = ERROR_SUCCESS;
+    HANDLE io_event = CreateManualResetEvent(&error);
+    HANDLE wake_event = io_event != nullptr ? CreateManualResetEvent(&error) : nullptr;
     auto port = std::make_unique<Win32SerialPort>(handle, io_event, wake_event);
-    if (io_event == nullptr || wake_event == nullptr) return Fail(std::move(port), device_path);
+    if (error != ERROR_SUCCESS) return Fail(*port, device_path, error);
 
     DCB dcb = {};
     dcb.DCBlength = sizeof(dcb);
-    if (!GetCommState(handle, &dcb)) return Fail(std::move(port), device_path);
+    if (!GetCommState(handle, &dcb)) return Fail(*port, device_path, GetLastError());
     SetReturnAtOnceTimeouts(handle);
     ApplyLineParameters(dcb, parameters);
-    if (!SetCommState(handle, &dcb)) return Fail(std::move(port), device_path);
+    if (!SetCommState(handle, &dcb)) return Fail(*port, device_path, GetLastError());
     FlushFileBuffers(handle);
     return {.port = std::move(port), .error = {}};
   }
 
  private:
-  static OpenResult Fail(std::unique_ptr<Win32SerialPort> port, const std::string& device_path) {
-    const DWORD code = GetLastError();
-    port->Close();
+  static OpenResult Failure(const std::string& device_path, DWORD code) {
     return {.port = nullptr, .error = ErrorFromCode(device_path, code)};
+  }
+  static OpenResult Fail(Win32SerialPort& port, const std::string& device_path, DWORD code) {
+    port.Close();
+    return Failure(device_path, code);
   }
 };
 
