@@ -310,9 +310,10 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "settings (first start: 1200 baud, no parity, 8 data bits, 1 stop bit).\n"
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
-         "link lost, an open that failed and why. SIGINT or SIGTERM stops the readers,\n"
-         "releases every port and exits with status 0. A bad option exits with status 2\n"
-         "before anything is opened; a port that cannot be opened at start exits with 1.\n";
+         "link lost, an open that failed and why. SIGINT, SIGTERM, SIGHUP or SIGQUIT stops\n"
+         "the readers, releases every port and exits with status 0. A bad option exits\n"
+         "with status 2 before anything is opened; a port that cannot be opened at start\n"
+         "exits with 1.\n";
 }
 
 }  // namespace lintrel::cli
