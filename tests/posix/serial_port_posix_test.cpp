@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -31,6 +32,16 @@
 
 namespace {
 
+// True once `condition` holds; false after the safety limit.
+bool Eventually(const std::function<bool()>& condition) {
+  const auto give_up = std::chrono::steady_clock::now() + lintrel::testing::kSafetyLimit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 // Wake-up writes (the count 1 that an eventfd takes) can be held just before they reach
 // the kernel, as if the writing thread had been preempted there.
 std::atomic<bool> hold_wake_ups{false};
@@ -45,10 +56,7 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
   if (size == sizeof value) std::memcpy(&value, data, sizeof value);
   if (value == 1 && hold_wake_ups.load()) {
     ++held_wake_ups;
-    const auto give_up = std::chrono::steady_clock::now() + lintrel::testing::kSafetyLimit;
-    while (!release_wake_ups.load() && std::chrono::steady_clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    Eventually([] { return release_wake_ups.load(); });
   }
   return syscall(SYS_write, fd, data, size);
 }
@@ -593,11 +601,7 @@ TEST_F(SerialPortTest, WakeDuringCloseNeverWritesIntoAReusedDescriptor) {
         return true;
       },
       [] { release_wake_ups.store(true); });
-  const auto give_up = std::chrono::steady_clock::now() + testing::kSafetyLimit;
-  while (held_wake_ups.load() == 0 && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(held_wake_ups.load(), 1);
+  ASSERT_TRUE(Eventually([] { return held_wake_ups.load() == 1; }));
 
   // The wake-up is on its way while the port closes and a file gets the lowest free number.
   port->Close();
@@ -703,15 +707,10 @@ class ModemLineWatcherTest : public ::testing::Test {
 
   // True once the watcher's thread is blocked reading the pipe.
   bool WaitUntilReading() {
-    auto deadline = std::chrono::steady_clock::now() + testing::kSafetyLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      pid_t tid = waiting_tid_.load();
-      if (tid != 0 && testing::IsInCall(testing::CurrentSyscall(tid), BlockingCall::kRead)) {
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return Eventually([this] {
+      const pid_t tid = waiting_tid_.load();
+      return tid != 0 && testing::IsInCall(testing::CurrentSyscall(tid), BlockingCall::kRead);
+    });
   }
 
   bool Stop(ModemLineWatcher& watcher) {
@@ -781,11 +780,7 @@ TEST_F(ModemLineWatcherTest, StopGivesUpOnAWaitThatSignalsCannotEnd) {
   watcher.reset();
 
   Signal();
-  const auto give_up = std::chrono::steady_clock::now() + testing::kSafetyLimit;
-  while (!wait_returned.load() && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_TRUE(wait_returned.load());
+  EXPECT_TRUE(Eventually([&] { return wait_returned.load(); }));
 }
 
 // A wait reports only changes that come while it waits. The device's count of changes is
@@ -799,11 +794,7 @@ TEST_F(ModemLineWatcherTest, ChangeCountedWhileNoWaitRanIsReported) {
                                          [&]() -> std::optional<uint64_t> {
                                            // The first look is the start's, the second the
                                            // thread's own before its first wait.
-                                           if (++looks == 2) {
-                                             while (!thread_may_look.load()) {
-                                               std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                                             }
-                                           }
+                                           if (++looks == 2) Eventually([&] { return thread_may_look.load(); });
                                            return changes.load();
                                          });
   ASSERT_NE(watcher, nullptr);
