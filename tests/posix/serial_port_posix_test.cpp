@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -519,31 +520,19 @@ TEST_F(SerialPortTest, SecondOpenIsBusyAndSaysWhoHoldsThePortUntilItIsReleased) 
 }
 
 // A process that makes the pseudo-terminal its controlling terminal, as a shell in a
-// terminal window does, and keeps it until destroyed.
+// terminal window does, until it is ended.
 class SessionOnTerminal {
  public:
   explicit SessionOnTerminal(int terminal_fd) {
     int ready[2];
-    int hold[2];
     if (pipe2(ready, O_CLOEXEC) != 0) return;
-    if (pipe2(hold, O_CLOEXEC) != 0) {
-      close(ready[0]);
-      close(ready[1]);
-      return;
-    }
     pid_ = fork();
     if (pid_ == 0) {
       // Only async-signal-safe calls between fork() and _exit().
-      close(hold[1]);
       const char attached = setsid() >= 0 && ioctl(terminal_fd, TIOCSCTTY, 0) == 0 ? '1' : '0';
-      if (write(ready[1], &attached, 1) == 1) {
-        char ignored = 0;
-        [[maybe_unused]] ssize_t end = read(hold[0], &ignored, 1);  // until the parent lets go
-      }
+      if (write(ready[1], &attached, 1) == 1) pause();
       _exit(0);
     }
-    hold_fd_ = hold[1];
-    close(hold[0]);
     close(ready[1]);
     char attached = '0';
     attached_ = pid_ > 0 && read(ready[0], &attached, 1) == 1 && attached == '1';
@@ -555,15 +544,14 @@ class SessionOnTerminal {
 
   bool attached() const { return attached_; }
   void End() {
-    if (hold_fd_ >= 0) close(hold_fd_);
-    hold_fd_ = -1;
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
 
  private:
   pid_t pid_ = -1;
-  int hold_fd_ = -1;
   bool attached_ = false;
 };
 
