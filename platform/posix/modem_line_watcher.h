@@ -21,7 +21,8 @@ namespace lintrel::platform {
 // waits (or before the first) would go unseen. Where the device also counts its changes
 // (TIOCGICOUNT), the count is compared before every wait, from the moment of Start().
 //
-// Thread contract: every call runs on the thread that owns the watcher.
+// Thread contract: ChangeFd() and ConsumeChanges() are called by the port's reader thread;
+// Stop() and the destructor by the port's owner once that reader has been joined.
 class ModemLineWatcher {
  public:
   // Returns 0 after a change, or -1 with errno set (EINTR when interrupted by a signal).
