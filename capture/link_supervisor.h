@@ -48,10 +48,10 @@ class LinkSupervisor {
   UiHooks& hooks_;
   const bool shows_tray_icon_;
   std::optional<Clock::time_point> flash_ends_;
-  std::array<std::optional<Clock::time_point>, kPortSlotCount> reconnect_due_{};
+  std::array<std::optional<Clock::time_point>, kPortNumberCount> reconnect_due_{};
   // Ports that were paused when their link was lost: re-opened, they stay paused, so that a
   // link blip never starts typing that the user had stopped.
-  std::array<bool, kPortSlotCount> paused_when_lost_{};
+  std::array<bool, kPortNumberCount> paused_when_lost_{};
 };
 
 }  // namespace lintrel

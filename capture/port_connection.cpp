@@ -1,18 +1,9 @@
 #include "capture/port_connection.h"
 
 #include "capture/line_parameters.h"
-#include "capture/port_name.h"
 #include "capture/reader_thread.h"
 
 namespace lintrel {
-
-namespace {
-
-bool HasSlot(int port_number) {
-  return port_number >= kLowestPortNumber && port_number <= kHighestPortNumber;
-}
-
-}  // namespace
 
 PortConnection::PortConnection(PortTable& table, const CaptureOptions& options,
                                platform::SerialDriver& driver, KeystrokeSender& sender,
@@ -27,9 +18,11 @@ PortConnection::PortConnection(PortTable& table, const CaptureOptions& options,
 PortConnection::~PortConnection() { ReleaseAllPorts(); }
 
 bool PortConnection::TogglePortConnection(int port_number) {
-  if (!HasSlot(port_number)) {
+  if (!IsPortNumber(port_number)) {
     const platform::SerialError error{platform::SerialErrorKind::kInvalidArgument, 0,
-                                      PortName(port_number) + " is not a port number from 0 to 256"};
+                                      PortName(port_number) + " is not a port number from " +
+                                          std::to_string(kLowestPortNumber) + " to " +
+                                          std::to_string(kHighestPortNumber)};
     hooks_.PortOpenFailed(port_number, "", error, false);
     hooks_.ShowMessage(kPortOpenFailMessage);
     return false;
@@ -66,7 +59,7 @@ void PortConnection::Disconnect(int port_number) {
 }
 
 bool PortConnection::OpenPort(int port_number) {
-  if (!HasSlot(port_number)) return false;
+  if (!IsPortNumber(port_number)) return false;
   PortSlot& slot = table_[port_number];
   if (slot.port) ClosePort(port_number);
 
@@ -83,7 +76,7 @@ bool PortConnection::OpenPort(int port_number) {
 }
 
 void PortConnection::ClosePort(int port_number) {
-  if (!HasSlot(port_number)) return;
+  if (!IsPortNumber(port_number)) return;
   PortSlot& slot = table_[port_number];
   // The reader leaves its wait and is joined before the device it reads goes away.
   if (slot.reader) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 
+#include "common/port_number.h"
 #include "platform/serial_port.h"
 
 namespace lintrel {
@@ -39,15 +40,11 @@ struct PortSlot {
   PortSlot& operator=(const PortSlot&) = delete;
 };
 
-inline constexpr int kLowestPortNumber = 0;
-inline constexpr int kHighestPortNumber = 256;
-inline constexpr int kPortSlotCount = kHighestPortNumber + 1;
-
 // Every port number 0..256 has its slot, indexed directly by the n of COMn.
 //
 // Thread contract: owned by the UI thread; see PortSlot for what readers touch.
 struct PortTable {
-  std::array<PortSlot, kPortSlotCount> slots;
+  std::array<PortSlot, kPortNumberCount> slots;
   int current_port = 0;  // the port the UI's connect, pause and menu act on
 
   PortSlot& operator[](int port_number) { return slots.at(static_cast<std::size_t>(port_number)); }

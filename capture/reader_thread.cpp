@@ -3,7 +3,7 @@
 #include <array>
 
 #include "capture/line_buffer.h"
-#include "capture/port_name.h"
+#include "common/port_number.h"
 
 namespace lintrel {
 

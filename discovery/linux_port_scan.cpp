@@ -1,5 +1,7 @@
 #include "discovery/linux_port_scan.h"
 
+#include "common/port_number.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -17,8 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kHighestPort = 256;
 constexpr std::size_t kMaxIndexDigits = 6;
+// The naming scheme starts at COM1: no device is ever COM0 here.
+constexpr int kFirstSchemePort = 1;
 constexpr std::string_view kRfcommPrefix = "rfcomm";
 
 // A block of port numbers reserved for one kind of device name.
@@ -114,18 +117,9 @@ void AddRfcommDevices(const fs::path& dev, std::set<std::string>& names) {
   }
 }
 
-std::string ComName(int port_number) { return "COM" + std::to_string(port_number); }
-
-std::optional<int> ComNumber(std::string_view name) {
-  if (!name.starts_with("COM")) return std::nullopt;
-  const DeviceName parts = SplitDeviceName(name);
-  if (parts.prefix != "COM" || !parts.index) return std::nullopt;
-  return parts.index;
-}
-
 void SortByPortNumber(std::vector<PortEntry>& ports) {
   std::stable_sort(ports.begin(), ports.end(), [](const PortEntry& a, const PortEntry& b) {
-    return ComNumber(a.name).value_or(INT_MAX) < ComNumber(b.name).value_or(INT_MAX);
+    return ParsePortName(a.name).value_or(INT_MAX) < ParsePortName(b.name).value_or(INT_MAX);
   });
 }
 
@@ -148,7 +142,7 @@ std::vector<PortEntry> ScanLinuxSerialPorts(const fs::path& sys_class_tty, const
   std::vector<std::string> pooled;
   for (const std::string& name : names) {
     if (const std::optional<int> number = FixedPortNumber(name)) {
-      ports.push_back({ComName(*number), (dev / name).string()});
+      ports.push_back({PortName(*number), (dev / name).string()});
     } else {
       pooled.push_back(name);
     }
@@ -157,7 +151,7 @@ std::vector<PortEntry> ScanLinuxSerialPorts(const fs::path& sys_class_tty, const
   int next_pooled = kFirstPooledPort;
   for (const std::string& name : pooled) {
     if (next_pooled > kLastPooledPort) break;
-    ports.push_back({ComName(next_pooled++), (dev / name).string()});
+    ports.push_back({PortName(next_pooled++), (dev / name).string()});
   }
   SortByPortNumber(ports);
   return ports;
@@ -177,7 +171,7 @@ void ApplyDevicePins(std::vector<PortEntry>& ports, const std::map<int, std::str
   std::map<int, std::string> valid_pins;
   std::vector<fs::path> pinned_devices;
   for (const auto& [number, path] : pins) {
-    if (number < 1 || number > kHighestPort) continue;
+    if (number < kFirstSchemePort || number > kHighestPortNumber) continue;
     valid_pins.emplace(number, path);
     if (std::optional<fs::path> device = ResolveDevice(path)) pinned_devices.push_back(*device);
   }
@@ -192,7 +186,7 @@ void ApplyDevicePins(std::vector<PortEntry>& ports, const std::map<int, std::str
 
   std::set<int> listed;
   for (PortEntry& entry : ports) {
-    const std::optional<int> number = ComNumber(entry.name);
+    const std::optional<int> number = ParsePortName(entry.name);
     if (!number) continue;
     listed.insert(*number);
     if (const auto pin = valid_pins.find(*number); pin != valid_pins.end()) {
@@ -200,7 +194,7 @@ void ApplyDevicePins(std::vector<PortEntry>& ports, const std::map<int, std::str
     }
   }
   for (const auto& [number, path] : valid_pins) {
-    if (!listed.contains(number)) ports.push_back({ComName(number), path});
+    if (!listed.contains(number)) ports.push_back({PortName(number), path});
   }
   SortByPortNumber(ports);
 }

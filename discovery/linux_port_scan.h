@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/port_number.h"
 #include "discovery/port_list.h"
 
 namespace lintrel {
@@ -26,7 +27,7 @@ namespace lintrel {
 // ttyAMA10). Devices that find no free number there are left out.
 
 inline constexpr int kFirstPooledPort = 193;
-inline constexpr int kLastPooledPort = 256;
+inline constexpr int kLastPooledPort = kHighestPortNumber;
 
 // Scans `sys_class_tty` (normally /sys/class/tty) and `dev` (normally /dev). The device
 // path of each entry is `dev`/<name>. Sorted by port number. A root that cannot be read

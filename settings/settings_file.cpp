@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/port_number.h"
 #include "settings/line_settings_store.h"
 
 namespace lintrel {
@@ -14,15 +15,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kPinPrefix = "Device COM";
-constexpr int kMaxPinnedPort = 256;
+// A pin is "Device " followed by a port name; a name that begins like one but names no
+// port draws a warning.
+constexpr std::string_view kPinPrefix = "Device ";
+constexpr std::string_view kPinLookalike = "Device COM";
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::size_t kMaxQuotedBytes = 40;
 constexpr std::size_t kWarningsInSummary = 3;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsBlankText(std::string_view text) { return std::all_of(text.begin(), text.end(), IsBlank); }
 
@@ -96,20 +97,10 @@ bool IsIntegerEntry(std::string_view name) {
                      [name](const char* entry) { return name == entry; });
 }
 
-// The port number of a "Device COMn" name with n written in plain decimal and in range.
+// The port number of a "Device COMn" name, COMn a port name.
 std::optional<int> PinnedPortNumber(std::string_view name) {
   if (!name.starts_with(kPinPrefix)) return std::nullopt;
-  const std::string_view digits = name.substr(kPinPrefix.size());
-  const bool plain_decimal = !digits.empty() && digits.size() <= 3 &&
-                             std::all_of(digits.begin(), digits.end(), IsDigit) &&
-                             (digits.size() == 1 || digits.front() != '0');
-  if (!plain_decimal) return std::nullopt;
-  int number = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (error != std::errc() || end != digits.data() + digits.size() || number > kMaxPinnedPort) {
-    return std::nullopt;
-  }
-  return number;
+  return ParsePortName(name.substr(kPinPrefix.size()));
 }
 
 bool IsDevicePath(std::string_view value) { return !value.empty() && value.front() == '/'; }
@@ -122,8 +113,11 @@ std::optional<std::string> EntryProblem(std::string_view name, std::string_view 
   if (IsIntegerEntry(name) && !ParseSettingsInt(value)) {
     return Quoted(name) + " is not a 32-bit decimal number";
   }
-  if (name.starts_with(kPinPrefix)) {
-    if (!PinnedPortNumber(name)) return Quoted(name) + " names no port from COM0 to COM256";
+  if (name.starts_with(kPinLookalike)) {
+    if (!PinnedPortNumber(name)) {
+      return Quoted(name) + " names no port from " + PortName(kLowestPortNumber) + " to " +
+             PortName(kHighestPortNumber);
+    }
     if (!IsDevicePath(value)) return Quoted(name) + " is not an absolute device path";
   }
   return std::nullopt;
@@ -276,7 +270,7 @@ std::string QuotedPath(const fs::path& path) {
 }
 
 std::string DevicePinEntry(int port_number) {
-  return std::string(kPinPrefix) + std::to_string(port_number);
+  return std::string(kPinPrefix) + PortName(port_number);
 }
 
 FileSettingsStore::FileSettingsStore(fs::path path, platform::SettingsFileAccess& access,

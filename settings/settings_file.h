@@ -29,8 +29,8 @@ namespace lintrel {
 //   written on Windows) is dropped. An empty value is a value: "Port=" stores an empty name.
 // - Integers are decimal 32-bit numbers, optionally preceded by '-'. The whole value must be
 //   the number: "5 " or "99999999999" is not one, and the entry reads as missing.
-// - "Device COMn" (n from 0 to 256, no leading zeros) pins port n to the device file given
-//   by its absolute path.
+// - "Device COMn" (COMn a port name, see common/port_number.h) pins port n to the device
+//   file given by its absolute path.
 // - When a name appears more than once, the last line wins.
 // - Lines holding a NUL byte, another control character than tab, or bytes that are not
 //   UTF-8 are skipped, as are lines with no '=' or an empty name.

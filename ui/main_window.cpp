@@ -1,21 +1,20 @@
 #include "ui/main_window.h"
 
-#include "capture/port_name.h"
+#include "common/port_number.h"
 #include "settings/line_settings_store.h"
 
 namespace lintrel::ui {
 
 namespace {
 
-// The current port of an entry without a slot (COM300): connecting it fails.
+// The current port of an entry that names no port (COM300): connecting it fails.
 constexpr int kNoSlot = -1;
 
+// An entry names its port by the port-name rule. With nothing selected the text is empty,
+// which stands for port 0 (the Port list's selection before the user has picked one).
 int PortNumberOfEntry(std::string_view entry_text) {
-  return PortNumberFromName(entry_text).value_or(kNoSlot);
-}
-
-bool HasSlot(int port_number) {
-  return port_number >= kLowestPortNumber && port_number <= kHighestPortNumber;
+  if (entry_text.empty()) return 0;
+  return ParsePortName(entry_text).value_or(kNoSlot);
 }
 
 }  // namespace
@@ -29,7 +28,7 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver, pla
 
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
   current_port_ = PortNumberOfEntry(entry_text);
-  table_.current_port = HasSlot(current_port_) ? current_port_ : 0;
+  table_.current_port = IsPortNumber(current_port_) ? current_port_ : 0;
   ShowCaptionForCurrentPort();
 }
 
@@ -40,7 +39,7 @@ void MainWindow::TogglePortConnection() {
 }
 
 void MainWindow::TogglePause() {
-  const int paused = HasSlot(current_port_) ? table_.TogglePause(current_port_) : 0;
+  const int paused = IsPortNumber(current_port_) ? table_.TogglePause(current_port_) : 0;
   view_.SetTrayImage(paused == 1 ? TrayImage::kPaused : TrayImage::kNormal);
 }
 
@@ -86,7 +85,7 @@ void MainWindow::PortDisconnected(int port_number) {
 void MainWindow::SetTrayImage(TrayImage image) { view_.SetTrayImage(image); }
 
 const PortSlot* MainWindow::CurrentSlot() const {
-  return HasSlot(current_port_) ? &table_[current_port_] : nullptr;
+  return IsPortNumber(current_port_) ? &table_[current_port_] : nullptr;
 }
 
 void MainWindow::ShowCaptionForCurrentPort() {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "capture/port_name.h"
+#include "common/port_number.h"
 #include "platform/trace_keyboard.h"
 
 namespace lintrel::cli {

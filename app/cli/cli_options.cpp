@@ -4,11 +4,12 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <limits>
 #include <optional>
 #include <string_view>
 
 #include "capture/line_parameters.h"
-#include "capture/port_table.h"
+#include "common/port_number.h"
 
 namespace lintrel::cli {
 
@@ -31,16 +32,20 @@ std::string BaudList() {
   return Join(rates, ", ");
 }
 
-// A whole decimal number, or hexadecimal after "0x" when allowed; nothing else.
-std::optional<long> ParseNumber(std::string_view text, bool allow_hex) {
+// A whole decimal number, or hexadecimal after "0x" when allowed, from `low` to `high`;
+// nothing else. A number too large for an int is out of range, not wrapped.
+std::optional<int> ParseNumber(std::string_view text, int low, int high, bool allow_hex = false) {
   int base = 10;
   if (allow_hex && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.remove_prefix(2);
     base = 16;
   }
-  long value = 0;
+  // from_chars takes a '-' sign; the numbers here are all written without one.
+  if (text.empty() || text.front() == '-') return std::nullopt;
+  int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (value < low || value > high) return std::nullopt;
   return value;
 }
 
@@ -50,15 +55,13 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-// "COMn" or "COMn=DEVICE", n from 0 to 256 in at most three digits.
+// "COMn" or "COMn=DEVICE", COMn a port name.
 std::optional<PortRequest> ParsePortRequest(std::string_view text) {
   const std::size_t equals = text.find('=');
-  const std::string_view name = text.substr(0, equals);
-  if (name.size() < 4 || name.size() > 6 || !EqualsIgnoringCase(name.substr(0, 3), "COM")) return std::nullopt;
-  const std::optional<long> number = ParseNumber(name.substr(3), false);
-  if (!number || *number < kLowestPortNumber || *number > kHighestPortNumber) return std::nullopt;
+  const std::optional<int> number = ParsePortName(text.substr(0, equals));
+  if (!number) return std::nullopt;
   PortRequest request;
-  request.port_number = static_cast<int>(*number);
+  request.port_number = *number;
   if (equals != std::string_view::npos) {
     request.device_path = std::string(text.substr(equals + 1));
     if (request.device_path.empty()) return std::nullopt;
@@ -159,17 +162,19 @@ class Parser {
   void Port(const std::string& value) {
     const std::optional<PortRequest> request = ParsePortRequest(value);
     if (!request) {
-      error_ = "--port: \"" + value + "\" is not COMn or COMn=DEVICE with n from 0 to 256";
+      error_ = "--port: \"" + value + "\" is not COMn or COMn=DEVICE with n from " +
+               std::to_string(kLowestPortNumber) + " to " + std::to_string(kHighestPortNumber) +
+               " (no leading zeros)";
       return;
     }
     for (const PortRequest& earlier : options_.ports) {
       if (earlier.port_number == request->port_number) {
-        error_ = "--port: COM" + std::to_string(request->port_number) + " is given twice";
+        error_ = "--port: " + PortName(request->port_number) + " is given twice";
         return;
       }
       if (!request->device_path.empty() && earlier.device_path == request->device_path) {
-        error_ = "--port: COM" + std::to_string(earlier.port_number) + " and COM" +
-                 std::to_string(request->port_number) + " both name " + request->device_path;
+        error_ = "--port: " + PortName(earlier.port_number) + " and " + PortName(request->port_number) +
+                 " both name " + request->device_path;
         return;
       }
     }
@@ -177,9 +182,8 @@ class Parser {
   }
 
   void Baud(const std::string& value) {
-    const std::optional<long> rate = ParseNumber(value, false);
-    const std::optional<int> index =
-        rate && *rate > 0 ? BaudIndexForRate(static_cast<uint32_t>(*rate)) : std::nullopt;
+    const std::optional<int> rate = ParseNumber(value, 1, std::numeric_limits<int>::max());
+    const std::optional<int> index = rate ? BaudIndexForRate(static_cast<uint32_t>(*rate)) : std::nullopt;
     if (!index) {
       error_ = "--baud: \"" + value + "\" is not one of " + BaudList();
       return;
@@ -209,21 +213,22 @@ class Parser {
   }
 
   void EndCharacter(const std::string& value) {
-    const std::optional<long> code = ParseNumber(value, true);
-    if (!code || *code < 1 || *code > 31) {
+    const std::optional<int> code = ParseNumber(value, 1, 31, /*allow_hex=*/true);
+    if (!code) {
       error_ = "--end-char: \"" + value + "\" is not a character code from 1 to 31 (decimal, or hex as 0x0D)";
       return;
     }
-    options_.end_character = static_cast<int>(*code);
+    options_.end_character = *code;
   }
 
   void ReconnectDelay(const std::string& value) {
-    const std::optional<long> delay = ParseNumber(value, false);
-    if (!delay || *delay < CaptureOptions::kMinReconnectDelayMs || *delay > CaptureOptions::kMaxReconnectDelayMs) {
+    const std::optional<int> delay =
+        ParseNumber(value, CaptureOptions::kMinReconnectDelayMs, CaptureOptions::kMaxReconnectDelayMs);
+    if (!delay) {
       error_ = "--reconnect-delay: \"" + value + "\" is not a number of milliseconds from 500 to 5000";
       return;
     }
-    options_.reconnect_delay_ms = static_cast<int>(*delay);
+    options_.reconnect_delay_ms = *delay;
   }
 
   void Keys(const std::string& value) {
@@ -255,7 +260,7 @@ ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector
 
 std::string SavedPortName(const CliOptions& options) {
   if (options.ports.empty()) return options.line.port_name;
-  return "COM" + std::to_string(options.ports.front().port_number);
+  return PortName(options.ports.front().port_number);
 }
 
 std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device,
@@ -273,7 +278,8 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "A port whose link drops is closed and re-opened by itself.\n"
          "\n"
          "Ports:\n"
-         "  --port COMn[=DEVICE]   capture port n (0 to 256); repeat for several ports at once.\n"
+         "  --port COMn[=DEVICE]   capture port n (0 to 256, no leading zeros); repeat for several\n"
+         "                         ports at once.\n"
          "                         DEVICE is the OS device path (default " + default_device + ")\n"
          "\n"
          "Line settings (the same for every port):\n"

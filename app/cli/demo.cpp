@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/cli/cli_app.h"
-#include "capture/port_name.h"
+#include "common/port_number.h"
 #include "capture/us_layout.h"
 #include "platform/virtual_serial_device.h"
 

@@ -8,6 +8,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/demo.h"
 #include "app/version.h"
+#include "common/port_number.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/standard_streams.h"
@@ -68,7 +69,7 @@ void ResolveDevicePaths(cli::CliOptions& options, SettingsStore& settings) {
   const PortList ports = platform::ListSystemPorts(settings);
   for (cli::PortRequest& request : options.ports) {
     if (!request.device_path.empty()) continue;
-    const std::string name = "COM" + std::to_string(request.port_number);
+    const std::string name = PortName(request.port_number);
     for (const PortEntry& entry : ports.entries()) {
       if (entry.name == name && !entry.device_path.empty()) {
         request.device_path = entry.device_path;

@@ -113,7 +113,7 @@ TEST_F(MainWindowTest, EntriesWithoutASlotNeverOpenAnything) {
   SelectAndConnect("COM3", 3);
   resolved_.clear();
 
-  for (const char* entry : {"COM300", "COM1234", "COM257"}) {
+  for (const char* entry : {"COM300", "COM1234", "COM257", "COM-0", "COM03", "COM3 (USB)"}) {
     SCOPED_TRACE(entry);
     view_.messages.clear();
     ASSERT_NO_THROW(window_.SelectPortFromCombo(entry));

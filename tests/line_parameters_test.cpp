@@ -1,28 +1,11 @@
-#include "capture/port_name.h"
+#include "capture/line_parameters.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
-#include "capture/line_parameters.h"
-
 namespace lintrel {
 namespace {
-
-TEST(PortNameTest, NumberIsReadAfterTheFirstThreeCharacters) {
-  const std::vector<std::pair<std::string, std::optional<int>>> cases = {
-      {"COM1", 1},   {"COM12", 12},  {"com7", 7},    {"COM256", 256},  {"COM0", 0},
-      {"COM", 0},    {"COMX", 0},    {"COM3 (USB)", 3}, {"XYZ42", 42},
-      {"COM257", std::nullopt},  {"COM300", std::nullopt}, {"COM0256", std::nullopt},
-      {"COM1000", std::nullopt}, {"COM-3", std::nullopt},
-  };
-  for (const auto& [name, expected] : cases) EXPECT_EQ(PortNumberFromName(name), expected) << name;
-}
-
-TEST(PortNameTest, NameOfANumber) {
-  EXPECT_EQ(PortName(3), "COM3");
-  EXPECT_EQ(PortName(256), "COM256");
-}
 
 TEST(LineParametersTest, ListPositionsBecomeLineParameters) {
   for (int index = 0; index < 11; ++index) {
