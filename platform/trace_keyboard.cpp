@@ -1,6 +1,6 @@
 #include "platform/trace_keyboard.h"
 
-#include "capture/us_layout.h"
+#include "platform/us_layout.h"
 
 namespace lintrel::platform {
 

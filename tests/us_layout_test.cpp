@@ -1,4 +1,4 @@
-#include "capture/us_layout.h"
+#include "platform/us_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace lintrel {
+namespace lintrel::platform {
 namespace {
 
 struct KeyScanCase {
@@ -178,4 +178,4 @@ TEST(UsLayoutMapTest, EveryPrintableCharacterRoundTripsThroughAUsKeyboard) {
 }
 
 }  // namespace
-}  // namespace lintrel
+}  // namespace lintrel::platform

@@ -14,7 +14,7 @@
 
 #include "app/cli/cli_app.h"
 #include "common/port_number.h"
-#include "capture/us_layout.h"
+#include "platform/us_layout.h"
 #include "platform/virtual_serial_device.h"
 
 namespace lintrel::cli {
@@ -48,9 +48,9 @@ class ShowingKeyboard : public platform::Keyboard {
   explicit ShowingKeyboard(std::unique_ptr<platform::Keyboard> inner) : inner_(std::move(inner)) {}
 
   platform::KeyMapping Map(uint8_t character) override {
-    return inner_ ? inner_->Map(character) : UsLayoutMap(character);
+    return inner_ ? inner_->Map(character) : platform::UsLayoutMap(character);
   }
-  uint8_t ShiftKey() const override { return inner_ ? inner_->ShiftKey() : kVirtualKeyShift; }
+  uint8_t ShiftKey() const override { return inner_ ? inner_->ShiftKey() : platform::kVirtualKeyShift; }
   void KeyDown(uint8_t key_code) override { Record('+', key_code, &platform::Keyboard::KeyDown); }
   void KeyUp(uint8_t key_code) override { Record('-', key_code, &platform::Keyboard::KeyUp); }
   void EndLine() override {

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "capture/us_layout.h"
+#include "platform/us_layout.h"
 
 namespace lintrel::platform {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/us_layout.h"
+#include "platform/us_layout.h"
 #include "platform/keyboard.h"
 
 namespace lintrel::testing {
@@ -22,9 +22,9 @@ class FakeKeyboard : public platform::Keyboard {
 
   platform::KeyMapping Map(uint8_t character) override {
     if (forced_) return forced_mapping_;
-    return UsLayoutMap(character);
+    return platform::UsLayoutMap(character);
   }
-  uint8_t ShiftKey() const override { return kVirtualKeyShift; }
+  uint8_t ShiftKey() const override { return platform::kVirtualKeyShift; }
   void KeyDown(uint8_t key_code) override { Record("down", key_code); }
   void KeyUp(uint8_t key_code) override { Record("up", key_code); }
   void EndLine() override { Record("end", -1); }

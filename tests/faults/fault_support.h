@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "capture/line_buffer.h"
-#include "capture/us_layout.h"
 #include "cli/cli_process.h"
 #include "platform/keyboard.h"
+#include "platform/us_layout.h"
 #include "platform/virtual_serial_device.h"
 
 namespace lintrel::testing {
@@ -68,12 +68,12 @@ inline std::string ExpectedTrace(std::string_view bytes) {
     trace += event;
   };
   for (char byte : bytes) {
-    const platform::KeyMapping key = UsLayoutMap(static_cast<uint8_t>(byte));
+    const platform::KeyMapping key = platform::UsLayoutMap(static_cast<uint8_t>(byte));
     const bool with_shift = key.shift_state == platform::kShiftStateShift;
-    if (with_shift) add("down", kVirtualKeyShift);
+    if (with_shift) add("down", platform::kVirtualKeyShift);
     add("down", key.key_code);
     add("up", key.key_code);
-    if (with_shift) add("up", kVirtualKeyShift);
+    if (with_shift) add("up", platform::kVirtualKeyShift);
   }
   return trace;
 }
@@ -89,7 +89,7 @@ class TraceDecoder {
     for (int byte = 0; byte < 0x80; ++byte) {
       const bool printable = byte >= 0x20 && byte < 0x7F;
       if (!printable && byte != '\t' && byte != '\r') continue;
-      const platform::KeyMapping key = UsLayoutMap(static_cast<uint8_t>(byte));
+      const platform::KeyMapping key = platform::UsLayoutMap(static_cast<uint8_t>(byte));
       if (key.shift_state > platform::kShiftStateShift) continue;
       int& slot = characters_[key.shift_state][key.key_code];
       if (slot < 0) slot = byte;
@@ -124,14 +124,14 @@ class TraceDecoder {
     if (!event) return Fail("not a key event: \"" + std::string(line) + "\"");
     switch (expect_) {
       case Expect::kShiftOrKey:
-        shifted_ = event->down && event->key == kVirtualKeyShift;
+        shifted_ = event->down && event->key == platform::kVirtualKeyShift;
         if (shifted_) {
           expect_ = Expect::kKeyDown;
           return;
         }
         [[fallthrough]];
       case Expect::kKeyDown:
-        if (!event->down || event->key == kVirtualKeyShift) return Fail("expected a key down");
+        if (!event->down || event->key == platform::kVirtualKeyShift) return Fail("expected a key down");
         key_ = event->key;
         expect_ = Expect::kKeyUp;
         return;
@@ -144,7 +144,7 @@ class TraceDecoder {
         expect_ = shifted_ ? Expect::kShiftUp : Expect::kShiftOrKey;
         return;
       case Expect::kShiftUp:
-        if (event->down || event->key != kVirtualKeyShift) return Fail("expected Shift to come up");
+        if (event->down || event->key != platform::kVirtualKeyShift) return Fail("expected Shift to come up");
         expect_ = Expect::kShiftOrKey;
         return;
     }

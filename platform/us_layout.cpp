@@ -1,10 +1,10 @@
-#include "capture/us_layout.h"
+#include "platform/us_layout.h"
 
 #include <array>
 #include <cstddef>
 #include <span>
 
-namespace lintrel {
+namespace lintrel::platform {
 namespace {
 
 // The character tables of the Windows US-English keyboard layout, and the rule by which
@@ -207,10 +207,10 @@ constexpr std::array<uint16_t, 256> kKeyScanTable = BuildKeyScanTable();
 
 uint16_t UsLayoutKeyScan(uint8_t character) { return kKeyScanTable[character]; }
 
-platform::KeyMapping UsLayoutMap(uint8_t character) {
+KeyMapping UsLayoutMap(uint8_t character) {
   const uint16_t scan = UsLayoutKeyScan(character);
-  if (scan == kNoKeyScan) return {platform::kNoKey, platform::kNoKey};
+  if (scan == kNoKeyScan) return {kNoKey, kNoKey};
   return {static_cast<uint8_t>(scan & 0xFF), static_cast<uint8_t>(scan >> 8)};
 }
 
-}  // namespace lintrel
+}  // namespace lintrel::platform
