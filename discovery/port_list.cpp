@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/port_number.h"
 #include "discovery/ascii_text.h"
 
 namespace lintrel {
@@ -43,6 +44,13 @@ std::optional<std::size_t> PortList::FindSaved(std::string_view saved) const {
     if (StartsWithIgnoringCase(entries_[index].name, saved)) return index;
   }
   if (StartsWithIgnoringCase(entries_[0].name, saved)) return 0;
+  return std::nullopt;
+}
+
+std::optional<std::string> PortList::DevicePathOf(int port_number) const {
+  for (const PortEntry& entry : entries_) {
+    if (!entry.device_path.empty() && ParsePortName(entry.name) == port_number) return entry.device_path;
+  }
   return std::nullopt;
 }
 

@@ -31,6 +31,10 @@ class PortList {
   // that entry 0 is examined last. Empty when nothing matches or `saved` is empty.
   std::optional<std::size_t> FindSaved(std::string_view saved) const;
 
+  // The device path of the first entry that names the port and has one; empty when none
+  // does (the platform then has a default path for the port).
+  std::optional<std::string> DevicePathOf(int port_number) const;
+
  private:
   std::vector<PortEntry> entries_;
 };

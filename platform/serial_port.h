@@ -100,8 +100,7 @@ class SerialDriver {
   virtual OpenResult Open(const std::string& device_path, const LineParameters& parameters) = 0;
 };
 
-// The platform's serial driver and its device path for port COMn.
+// The platform's serial driver.
 std::unique_ptr<SerialDriver> MakeSystemSerialDriver();
-std::string DefaultDevicePath(int port_number);
 
 }  // namespace lintrel::platform

@@ -53,8 +53,9 @@ void StatusLines::LinkLost(int port_number) {
 }
 
 CliApp::CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
-               std::FILE* status)
+               std::FILE* status, DevicePathResolver system_paths)
     : options_(options),
+      system_paths_(std::move(system_paths)),
       status_(status, options.line, options.reconnect_delay_ms),
       sender_(keyboard),
       connection_(table_, capture_, driver, sender_, status_,
@@ -117,7 +118,7 @@ std::string CliApp::DevicePath(int port_number) const {
   for (const PortRequest& request : options_.ports) {
     if (request.port_number == port_number && !request.device_path.empty()) return request.device_path;
   }
-  return platform::DefaultDevicePath(port_number);
+  return system_paths_(port_number);
 }
 
 std::unique_ptr<platform::Keyboard> OpenKeyboard(const std::string& name, std::FILE* trace_out,

@@ -50,8 +50,9 @@ class StatusLines : public UiHooks {
 // The capture engine as the command line runs it.
 class CliApp {
  public:
+  // A port given without a device path opens the device `system_paths` names for it.
   CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
-         std::FILE* status);
+         std::FILE* status, DevicePathResolver system_paths);
   ~CliApp();
 
   // Connects every requested port; false (with status lines) if one could not be opened.
@@ -68,6 +69,7 @@ class CliApp {
   std::string DevicePath(int port_number) const;
 
   CliOptions options_;
+  DevicePathResolver system_paths_;
   CaptureOptions capture_;
   StatusLines status_;
   KeystrokeSender sender_;

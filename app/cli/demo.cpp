@@ -14,6 +14,7 @@
 
 #include "app/cli/cli_app.h"
 #include "common/port_number.h"
+#include "discovery/system_ports.h"
 #include "platform/us_layout.h"
 #include "platform/virtual_serial_device.h"
 
@@ -226,7 +227,8 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
   std::vector<std::pair<int, std::string>> typed;
   int result = 0;
   {
-    CliApp app(demo, shown, *driver, status);
+    // Every port of the demo comes with its device path.
+    CliApp app(demo, shown, *driver, status, DefaultDevicePath);
     app.sender().SetLineObserver([&](int port_number, std::span<const uint8_t> line) {
       std::fprintf(out, "%s typed %-22s keys %s\n", PortName(port_number).c_str(), Printable(line).c_str(),
                    shown.TakeEvents().c_str());

@@ -1,6 +1,6 @@
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +9,7 @@
 #include "app/cli/demo.h"
 #include "app/version.h"
 #include "common/port_number.h"
+#include "discovery/system_ports.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/standard_streams.h"
@@ -59,27 +60,7 @@ void ListPorts(const PortList& ports, const std::string& saved_port) {
   }
 }
 
-// Ports given without a device path use the device the port list names for them (a
-// pinned path, or the scanned device), else the platform's default path. The list is built
-// only when a port needs it.
-void ResolveDevicePaths(cli::CliOptions& options, SettingsStore& settings) {
-  const bool any_without_path = std::any_of(options.ports.begin(), options.ports.end(),
-                                            [](const cli::PortRequest& request) { return request.device_path.empty(); });
-  if (!any_without_path) return;
-  const PortList ports = platform::ListSystemPorts(settings);
-  for (cli::PortRequest& request : options.ports) {
-    if (!request.device_path.empty()) continue;
-    const std::string name = PortName(request.port_number);
-    for (const PortEntry& entry : ports.entries()) {
-      if (entry.name == name && !entry.device_path.empty()) {
-        request.device_path = entry.device_path;
-        break;
-      }
-    }
-  }
-}
-
-int Run(const cli::CliOptions& options, platform::StopSignal& stop) {
+int Run(const cli::CliOptions& options, platform::StopSignal& stop, const DevicePins& pins) {
   std::string error;
   std::unique_ptr<platform::Keyboard> keyboard = cli::OpenKeyboard(options.keys, stdout, &error);
   if (!keyboard) {
@@ -87,7 +68,14 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop) {
     return 1;
   }
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
-  cli::CliApp app(options, *keyboard, *driver, stderr);
+  // Ports given without a device path are resolved through the port list, which is built
+  // only when such a port is opened.
+  std::optional<PortList> ports;
+  const DevicePathResolver system_paths = [&ports, &pins](int port_number) {
+    if (!ports) ports = ListSystemPorts(pins);
+    return ResolveDevicePath(*ports, port_number);
+  };
+  cli::CliApp app(options, *keyboard, *driver, stderr, system_paths);
   if (!app.ConnectAll()) return 1;
   app.Serve(stop);
   std::fprintf(stderr, "lintrel: stopping\n");
@@ -104,30 +92,31 @@ int main(int argc, char** argv) {
   const std::string application = ApplicationName(argc > 0 ? argv[0] : nullptr);
   const std::string location = platform::SettingsLocation(application);
   std::string warning;
-  const std::unique_ptr<SettingsStore> store = platform::OpenSettingsStore(application, &warning);
+  const platform::UserSettings settings = platform::OpenUserSettings(application, &warning);
+  SettingsStore& store = *settings.store;
   if (!warning.empty()) std::fprintf(stderr, "lintrel-cli: %s\n", warning.c_str());
 
-  const cli::ParseResult parsed = cli::ParseCliOptions(args, keyboards, LoadStoredSettings(*store));
+  const cli::ParseResult parsed = cli::ParseCliOptions(args, keyboards, LoadStoredSettings(store));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "lintrel-cli: %s\n", parsed.error.c_str());
     return 2;
   }
-  cli::CliOptions options = parsed.options;
+  const cli::CliOptions& options = parsed.options;
   if (options.version) {
     std::puts("lintrel-cli " LINTREL_VERSION "\n" LINTREL_COPYRIGHT);
     return 0;
   }
   if (options.help) {
-    const std::string usage = cli::CliUsage(keyboards, platform::DefaultDevicePath(1) + " for COM1", location);
+    const std::string usage = cli::CliUsage(keyboards, DefaultDevicePath(1) + " for " + PortName(1), location);
     std::fputs(usage.c_str(), stdout);
     return 0;
   }
   if (const std::string outside = OutOfListWarning(options.line); !outside.empty()) {
     std::fprintf(stderr, "lintrel-cli: %s\n", outside.c_str());
   }
-  if (options.save && !Save(*store, options, location)) return 1;
+  if (options.save && !Save(store, options, location)) return 1;
   if (options.list_ports) {
-    ListPorts(platform::ListSystemPorts(*store), LoadLineSettings(*store).port_name);
+    ListPorts(ListSystemPorts(settings.device_pins), LoadLineSettings(store).port_name);
     return 0;
   }
   if (options.save && options.ports.empty()) return 0;
@@ -138,8 +127,7 @@ int main(int argc, char** argv) {
   if (options.demo) {
     status = cli::RunDemo(options, *stop, stdout, stderr);
   } else {
-    ResolveDevicePaths(options, *store);
-    status = Run(options, *stop);
+    status = Run(options, *stop, settings.device_pins);
   }
   stop->PortsReleased();
   return status;

@@ -29,7 +29,7 @@ class CCaptureApp {
 
     std::string warning;
     // The settings belong to the program by its file name ("lintrel").
-    std::unique_ptr<SettingsStore> settings = platform::OpenSettingsStore(ui::win32::ProgramName(), &warning);
+    platform::UserSettings settings = platform::OpenUserSettings(ui::win32::ProgramName(), &warning);
     std::string error;
     std::unique_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard("win32", &error);
     std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();

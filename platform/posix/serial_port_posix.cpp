@@ -25,7 +25,6 @@
 #include <system_error>
 #include <utility>
 
-#include "discovery/linux_port_scan.h"
 #include "platform/posix/custom_baud_rate.h"
 #include "platform/posix/line_settings.h"
 #include "platform/posix/modem_line_watcher.h"
@@ -413,7 +412,5 @@ OpenResult PosixSerialDriver::Open(const std::string& device_path,
 std::unique_ptr<SerialDriver> MakeSystemSerialDriver() {
   return std::make_unique<PosixSerialDriver>();
 }
-
-std::string DefaultDevicePath(int port_number) { return LinuxDevicePathForPort(port_number); }
 
 }  // namespace lintrel::platform

@@ -289,9 +289,4 @@ class Win32SerialDriver : public SerialDriver {
 
 std::unique_ptr<SerialDriver> MakeSystemSerialDriver() { return std::make_unique<Win32SerialDriver>(); }
 
-std::string DefaultDevicePath(int port_number) {
-  if (port_number < 0) return "";
-  return "\\\\.\\COM" + std::to_string(port_number);
-}
-
 }  // namespace lintrel::platform

@@ -5,8 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "discovery/serial_port_lister.h"
-#include "platform/registry.h"
 #include "platform/system_settings.h"
 #include "platform/win32/system_error_text.h"
 
@@ -93,17 +91,12 @@ class RegistrySettingsStore : public SettingsStore {
 
 }  // namespace
 
-std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& application_name, std::string* /*warning*/) {
-  return std::make_unique<RegistrySettingsStore>(ApplicationKeyPath(application_name));
+UserSettings OpenUserSettings(const std::string& application_name, std::string* /*warning*/) {
+  return {.store = std::make_unique<RegistrySettingsStore>(ApplicationKeyPath(application_name)), .device_pins = {}};
 }
 
 std::string SettingsLocation(const std::string& application_name) {
   return "HKEY_CURRENT_USER\\" + ApplicationKeyPath(application_name);
-}
-
-PortList ListSystemPorts(SettingsStore& /*settings*/) {
-  const std::unique_ptr<RegistryReader> registry = OpenSystemRegistry();
-  return ListRegistryPorts(*registry);
 }
 
 }  // namespace lintrel::platform

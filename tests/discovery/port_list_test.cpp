@@ -82,5 +82,21 @@ TEST(PortListTest, FindSavedExaminesEntryZeroLast) {
   }
 }
 
+// The device behind a port is the first entry of that port with a device path; entries are
+// matched by the port-name rule, so "com5" is port 5 and "COM05" is no port.
+TEST(PortListTest, DevicePathOfAPortNumber) {
+  PortList list;
+  list.Add("COM5");
+  list.Add("com5", "/dev/by-id/scanner");
+  list.Add("COM05", "/dev/ttyS9");
+  list.Add("COM12", "/dev/ttyUSB0");
+  list.Add("COM12", "/dev/ttyUSB1");
+  EXPECT_EQ(list.DevicePathOf(5), "/dev/by-id/scanner");
+  EXPECT_EQ(list.DevicePathOf(12), "/dev/ttyUSB0");
+  EXPECT_EQ(list.DevicePathOf(0), std::nullopt);
+  EXPECT_EQ(list.DevicePathOf(9), std::nullopt);
+  EXPECT_EQ(PortList().DevicePathOf(5), std::nullopt);
+}
+
 }  // namespace
 }  // namespace lintrel

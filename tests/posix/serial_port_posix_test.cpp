@@ -169,14 +169,6 @@ class SerialPortTest : public ::testing::Test {
   PseudoTerminal terminal_;
 };
 
-TEST(DefaultDevicePathTest, PortNumbersCountFromOne) {
-  EXPECT_EQ(DefaultDevicePath(1), "/dev/ttyS0");
-  EXPECT_EQ(DefaultDevicePath(2), "/dev/ttyS1");
-  EXPECT_EQ(DefaultDevicePath(12), "/dev/ttyS11");
-  EXPECT_EQ(DefaultDevicePath(0), "");
-  EXPECT_EQ(DefaultDevicePath(-3), "");
-}
-
 LineParameters Line(std::optional<uint32_t> baud_rate, int data_bits, int parity,
                     bool two_stop_bits) {
   return LineParameters{.baud_rate = baud_rate,
@@ -651,7 +643,7 @@ TEST(SerialOpenErrorTest, MissingDeviceIsNotFound) {
 }
 
 TEST(SerialOpenErrorTest, EmptyPathIsNotFound) {
-  OpenResult result = MakeSystemSerialDriver()->Open(DefaultDevicePath(0), {});
+  OpenResult result = MakeSystemSerialDriver()->Open("", {});
   EXPECT_EQ(result.port, nullptr);
   EXPECT_EQ(result.error.kind, SerialErrorKind::kNotFound);
 }

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/system_settings.h"
+#include "discovery/system_ports.h"
 #include "settings/line_settings_store.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dlg.h"
@@ -29,12 +29,12 @@ void RenameMenuItem(HMENU menu, int position, std::string_view text) {
 
 }  // namespace
 
-CMainDlg::CMainDlg(HINSTANCE instance, std::unique_ptr<SettingsStore> settings, UINT tray_message,
+CMainDlg::CMainDlg(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
                        platform::SerialDriver& driver, platform::Keyboard& keyboard)
     : Dialog(instance, IDD_MAIN),
       settings_(std::move(settings)),
       tray_message_(tray_message),
-      window_(*this, driver, keyboard, [](int port_number) { return platform::DefaultDevicePath(port_number); }),
+      window_(*this, driver, keyboard, [this](int port_number) { return ResolveDevicePath(ports_, port_number); }),
       large_icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDI_NORMAL))) {
   line_.baud_index = line_.parity_index = line_.data_bit_index = line_.stop_bit_index = -1;
   line_.port_name.clear();
@@ -95,7 +95,7 @@ bool CMainDlg::Exchange(DataExchange& exchange) {
 }
 
 BOOL CMainDlg::OnInitDialog() {
-  line_ = LoadLineSettings(*settings_);
+  line_ = LoadLineSettings(*settings_.store);
   Dialog::OnInitDialog();
   AddAboutToSystemMenu();
   SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon_));
@@ -120,8 +120,8 @@ void CMainDlg::AddAboutToSystemMenu() {
 
 void CMainDlg::FillPortList() {
   const HWND list = Item(IDC_PORT);
-  const PortList ports = platform::ListSystemPorts(*settings_);
-  for (const PortEntry& entry : ports.entries()) {
+  ports_ = ListSystemPorts(settings_.device_pins);
+  for (const PortEntry& entry : ports_.entries()) {
     SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.name.c_str()));
   }
   // The saved port by prefix, searching from the second entry round to the first. An empty
@@ -176,7 +176,7 @@ void CMainDlg::SetTrayImage(TrayImage image) {
 
 void CMainDlg::OnClose() {
   std::string error;
-  if (!window_.SaveSettings(*settings_, &error)) {
+  if (!window_.SaveSettings(*settings_.store, &error)) {
     ShowMessageBox(hwnd(), "The settings could not be saved: " + error, MB_ICONEXCLAMATION);
   }
   window_.ReleaseAllPorts();

@@ -4,10 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "discovery/port_list.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
+#include "platform/system_settings.h"
 #include "settings/line_settings.h"
-#include "settings/settings_store.h"
 #include "ui/main_window.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/tray_icon.h"
@@ -22,7 +23,7 @@ namespace lintrel::ui::win32 {
 class CMainDlg : public Dialog, private MainWindowView {
  public:
   // `tray_message`: the registered message the tray icon calls back with.
-  CMainDlg(HINSTANCE instance, std::unique_ptr<SettingsStore> settings, UINT tray_message,
+  CMainDlg(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
              platform::SerialDriver& driver, platform::Keyboard& keyboard);
   ~CMainDlg() override;
 
@@ -57,8 +58,10 @@ class CMainDlg : public Dialog, private MainWindowView {
   void ShowAbout();
   void OpenOptions();
 
-  std::unique_ptr<SettingsStore> settings_;
+  platform::UserSettings settings_;
   UINT tray_message_;
+  // The Port list as it was filled at start; it names the device behind each port.
+  PortList ports_;
   LineSettings line_;
   MainWindow window_;
   TrayIcon tray_;
