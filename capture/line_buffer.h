@@ -7,7 +7,16 @@
 #include <span>
 #include <string>
 
+#include "settings/capture_options.h"
+
 namespace lintrel {
+
+// A line as the buffer finishes it: every character it collected, the prefix and the end
+// character included.
+struct FinishedLine {
+  std::span<const uint8_t> text;
+  bool ended_by_end_character = false;  // false: cut because it was full
+};
 
 // Collects received bytes into lines.
 //
@@ -19,27 +28,22 @@ class LineBuffer {
  public:
   static constexpr std::size_t kCapacity = 1023;
 
-  struct Rules {
-    bool prefix = false;     // each line begins with the port's name and a colon
-    bool truncate = false;   // the end character of a finished line is not typed
-    uint8_t end_character = 13;
-  };
+  using LineSink = std::function<void(const FinishedLine& line)>;
 
-  using LineSink = std::function<void(std::span<const uint8_t> line)>;
-
-  // `prefix` is the text that begins each line when Rules::prefix is set ("COM3:").
+  // `prefix` is the text that begins each line when the options ask for it ("COM3:"). A
+  // prefix that would fill a line is cut to leave room for one received character.
   explicit LineBuffer(std::string prefix);
 
-  // Runs one chunk (possibly empty) through the line rules; hands every line it finishes
-  // to `finished`, in order.
-  void Append(std::span<const uint8_t> chunk, const Rules& rules, const LineSink& finished);
+  // Runs one chunk (possibly empty) through the line rules of `options` (the prefix and the
+  // end character); hands every line it finishes to `finished`, in order.
+  void Append(std::span<const uint8_t> chunk, const CaptureOptions& options, const LineSink& finished);
 
   std::span<const uint8_t> Contents() const { return {line_.data(), length_}; }
   std::size_t Length() const { return length_; }
 
  private:
-  void StartLineWithPrefixIfEmpty(const Rules& rules);
-  void Finish(bool ended_by_end_character, const Rules& rules, const LineSink& finished);
+  void StartLineWithPrefixIfEmpty(const CaptureOptions& options);
+  void Finish(bool ended_by_end_character, const LineSink& finished);
 
   std::string prefix_;
   std::array<uint8_t, kCapacity> line_{};

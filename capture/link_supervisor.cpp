@@ -1,6 +1,5 @@
 #include "capture/link_supervisor.h"
 
-
 namespace lintrel {
 
 namespace {
@@ -18,27 +17,22 @@ bool AwaitsReopen(const PortSlot& slot) {
 }  // namespace
 
 LinkSupervisor::LinkSupervisor(PortTable& table, PortConnection& connection,
-                               const CaptureOptions& options, UiHooks& hooks, bool shows_tray_icon)
-    : table_(table),
-      connection_(connection),
-      options_(options),
-      hooks_(hooks),
-      shows_tray_icon_(shows_tray_icon) {}
+                               const SharedCaptureOptions& options, CaptureEvents& events)
+    : table_(table), connection_(connection), options_(options), events_(events) {}
 
 void LinkSupervisor::Tick(Clock::time_point now) {
-  if (shows_tray_icon_) RefreshTrayIcon(now);
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
     PortSlot& slot = table_[port_number];
-    const bool connected = slot.connected.load() == 1;
+    const bool connected = slot.connected.load();
     auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
 
     if (LinkLost(slot) && connected) {
       // Release, mark as waiting, and re-open once the reconnection delay has passed.
-      hooks_.LinkLost(port_number);
-      paused_when_lost_[static_cast<std::size_t>(port_number)] = slot.paused.load() == 1;
-      connection_.TogglePortConnection(port_number);
+      events_.LinkLost(port_number);
+      paused_when_lost_[static_cast<std::size_t>(port_number)] = slot.paused.load();
+      connection_.Disconnect(port_number);
       slot.link_state.store(LinkState::kAwaitingReconnect);
-      due = now + std::chrono::milliseconds(options_.reconnect_delay_ms.load());
+      due = now + std::chrono::milliseconds(options_.Load().reconnect_delay_ms);
     } else if (AwaitsReopen(slot) && !connected && !due.has_value()) {
       // A re-open that failed earlier is tried again on every tick.
       Reconnect(port_number);
@@ -47,24 +41,18 @@ void LinkSupervisor::Tick(Clock::time_point now) {
 }
 
 void LinkSupervisor::RunDue(Clock::time_point now) {
-  if (flash_ends_ && *flash_ends_ <= now) {
-    flash_ends_.reset();
-    if (table_[table_.current_port].paused.load() == 0) hooks_.SetTrayImage(TrayImage::kNormal);
-  }
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
     auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
     if (!due || *due > now) continue;
     due.reset();
     const PortSlot& slot = table_[port_number];
     // The user may have connected the port during the delay.
-    if (AwaitsReopen(slot) && slot.connected.load() == 0) {
-      Reconnect(port_number);
-    }
+    if (AwaitsReopen(slot) && !slot.connected.load()) Reconnect(port_number);
   }
 }
 
 std::optional<LinkSupervisor::Clock::time_point> LinkSupervisor::NextDue() const {
-  std::optional<Clock::time_point> next = flash_ends_;
+  std::optional<Clock::time_point> next;
   for (const auto& due : reconnect_due_) {
     if (due && (!next || *due < *next)) next = due;
   }
@@ -78,21 +66,10 @@ bool LinkSupervisor::HasLinkWork() const {
   return false;
 }
 
-void LinkSupervisor::RefreshTrayIcon(Clock::time_point now) {
-  const PortSlot& current = table_[table_.current_port];
-  if (current.paused.load() != 0) {
-    hooks_.SetTrayImage(TrayImage::kPaused);
-  } else if (current.connected.load() != 0) {
-    // Flash the activity image for half a second.
-    hooks_.SetTrayImage(TrayImage::kActivity);
-    flash_ends_ = now + kFlashDuration;
-  }
-}
-
 void LinkSupervisor::Reconnect(int port_number) {
-  if (!connection_.TogglePortConnection(port_number)) return;
+  if (!connection_.Connect(port_number)) return;
   bool& was_paused = paused_when_lost_[static_cast<std::size_t>(port_number)];
-  if (was_paused) table_[port_number].paused.store(1);
+  if (was_paused) table_[port_number].paused.store(true);
   was_paused = false;
 }
 

@@ -4,50 +4,44 @@
 #include <chrono>
 #include <optional>
 
+#include "capture/capture_events.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
-#include "capture/ui_hooks.h"
 #include "settings/capture_options.h"
 
 namespace lintrel {
 
-// Once a second: shows the current port's state in the tray icon, closes every port whose
-// link was lost and re-opens it after the reconnection delay, and retries a failed re-open
-// on each later tick. Nothing here sleeps: the icon flash and the reconnection delays are
-// deadlines that the UI thread's loop or timer serves through RunDue().
+// Once a second: closes every port whose link was lost and re-opens it after the
+// reconnection delay, and retries a failed re-open on each later tick. Nothing here sleeps:
+// the reconnection delays are deadlines that the UI thread's loop or timer serves through
+// RunDue().
 //
 // Thread contract: UI thread only. Reads link_state, which readers write.
 class LinkSupervisor {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kTickInterval{1000};
-  static constexpr std::chrono::milliseconds kFlashDuration{500};
 
-  // Without a tray icon (`shows_tray_icon` false) there is no icon to refresh or flash.
-  LinkSupervisor(PortTable& table, PortConnection& connection, const CaptureOptions& options,
-                 UiHooks& hooks, bool shows_tray_icon = true);
+  LinkSupervisor(PortTable& table, PortConnection& connection, const SharedCaptureOptions& options,
+                 CaptureEvents& events);
 
   // The once-a-second walk.
   void Tick(Clock::time_point now);
-  // Carries out what has fallen due: the end of the icon flash, delayed re-opens.
+  // Carries out the delayed re-opens that have fallen due.
   void RunDue(Clock::time_point now);
-  // The earliest pending deadline, if any.
+  // The earliest pending re-open, if any.
   std::optional<Clock::time_point> NextDue() const;
-  // Whether the next tick has anything to do besides the tray icon: a link that is lost, or
-  // a re-open to try again. A loop without a tray icon may skip ticks until a reader reports
-  // a lost link.
+  // Whether the next tick has anything to do: a link that is lost, or a re-open to try
+  // again. A loop may skip ticks until a reader reports a lost link.
   bool HasLinkWork() const;
 
  private:
-  void RefreshTrayIcon(Clock::time_point now);
   void Reconnect(int port_number);
 
   PortTable& table_;
   PortConnection& connection_;
-  const CaptureOptions& options_;
-  UiHooks& hooks_;
-  const bool shows_tray_icon_;
-  std::optional<Clock::time_point> flash_ends_;
+  const SharedCaptureOptions& options_;
+  CaptureEvents& events_;
   std::array<std::optional<Clock::time_point>, kPortNumberCount> reconnect_due_{};
   // Ports that were paused when their link was lost: re-opened, they stay paused, so that a
   // link blip never starts typing that the user had stopped.

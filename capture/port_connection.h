@@ -3,9 +3,10 @@
 #include <functional>
 #include <string>
 
+#include "capture/capture_events.h"
 #include "capture/keystroke_sender.h"
 #include "capture/port_table.h"
-#include "capture/ui_hooks.h"
+#include "capture/reader_thread.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
 
@@ -15,26 +16,31 @@ namespace lintrel {
 using DevicePathResolver = std::function<std::string(int port_number)>;
 
 // Opens, configures and closes the serial device of a port slot and runs its reader.
+// Every outcome is reported through CaptureEvents.
 //
 // Thread contract: every call runs on the UI thread. A reader is always stopped (woken and
 // joined) before its port is closed.
 class PortConnection {
  public:
-  PortConnection(PortTable& table, const CaptureOptions& options, platform::SerialDriver& driver,
-                 KeystrokeSender& sender, UiHooks& hooks, DevicePathResolver device_path);
+  // `start_thread` starts the readers' threads (tests make it fail).
+  PortConnection(PortTable& table, const SharedCaptureOptions& options, platform::SerialDriver& driver,
+                 KeystrokeSender& sender, CaptureEvents& events, DevicePathResolver device_path,
+                 ThreadStarter start_thread = StartSystemThread);
   ~PortConnection();  // releases every port
   PortConnection(const PortConnection&) = delete;
   PortConnection& operator=(const PortConnection&) = delete;
 
-  // Connects the port if it is not connected, else disconnects it. A failed connect tells
-  // the user "Port open fail!!" unless the slot is waiting to be reconnected, in which case
-  // it fails silently and the link supervisor tries again. Returns false on failure.
+  // The user's Connect/Disconnect: connects the port if it is not connected, else
+  // disconnects it. Returns false when a connect failed.
   bool TogglePortConnection(int port_number);
 
-  // Opens and configures the port's device with the user's current line settings.
-  bool OpenPort(int port_number);
-  // Stops the port's reader and releases its device.
-  void ClosePort(int port_number);
+  // Opens and configures the port's device with the user's current line settings and starts
+  // its reader; a port that is connected already stays as it is. False on failure, which
+  // leaves the port disconnected with nothing held.
+  bool Connect(int port_number);
+  // Stops the port's reader, releases its device and clears its flags; a port that is not
+  // connected stays as it is.
+  void Disconnect(int port_number);
   // Stops every reader and releases every port (on the way out).
   void ReleaseAllPorts();
 
@@ -43,15 +49,19 @@ class PortConnection {
   void SetLinkLostNotice(std::function<void()> notice) { link_lost_notice_ = std::move(notice); }
 
  private:
-  bool Connect(int port_number);
-  void Disconnect(int port_number);
+  bool OpenPort(int port_number, const std::string& device, bool reconnecting);
+  bool StartReader(int port_number, const std::string& device, bool reconnecting);
+  // Stops the port's reader and releases its device.
+  void ClosePort(int port_number);
+  void ReportNoSuchPort(int port_number);
 
   PortTable& table_;
-  const CaptureOptions& options_;
+  const SharedCaptureOptions& options_;
   platform::SerialDriver& driver_;
   KeystrokeSender& sender_;
-  UiHooks& hooks_;
+  CaptureEvents& events_;
   DevicePathResolver device_path_;
+  ThreadStarter start_thread_;
   std::function<void()> link_lost_notice_;
 };
 

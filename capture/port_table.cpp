@@ -14,9 +14,9 @@ int PortTable::OpenPortCount() const {
       std::count_if(slots.begin(), slots.end(), [](const PortSlot& slot) { return slot.reader != nullptr; }));
 }
 
-int PortTable::TogglePause(int port_number) {
+bool PortTable::TogglePause(int port_number) {
   PortSlot& slot = (*this)[port_number];
-  if (slot.connected.load() == 1) slot.paused.store(1 - slot.paused.load());
+  if (slot.connected.load()) slot.paused.store(!slot.paused.load());
   return slot.paused.load();
 }
 

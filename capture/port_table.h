@@ -26,10 +26,10 @@ struct LinkState {
 // Thread contract: `connected`, `paused` and `link_state` are read by the slot's reader
 // thread while the UI thread writes them, hence atomic. `port` and `reader` belong to the
 // UI thread alone: the reader is handed its port when it starts, and is joined before the
-// port is closed.
+// port is closed. `connected` is set only while the slot has a port and a running reader.
 struct PortSlot {
-  std::atomic<int> connected{0};
-  std::atomic<int> paused{0};
+  std::atomic<bool> connected{false};
+  std::atomic<bool> paused{false};
   std::unique_ptr<platform::SerialPort> port;
   std::unique_ptr<ReaderThread> reader;
   std::atomic<int> link_state{LinkState::kFresh};
@@ -40,12 +40,12 @@ struct PortSlot {
   PortSlot& operator=(const PortSlot&) = delete;
 };
 
-// Every port number 0..256 has its slot, indexed directly by the n of COMn.
+// Every port number 0..256 has its slot, indexed directly by the n of COMn. Which port the
+// user's buttons act on is the front end's business, not the table's.
 //
 // Thread contract: owned by the UI thread; see PortSlot for what readers touch.
 struct PortTable {
   std::array<PortSlot, kPortNumberCount> slots;
-  int current_port = 0;  // the port the UI's connect, pause and menu act on
 
   PortSlot& operator[](int port_number) { return slots.at(static_cast<std::size_t>(port_number)); }
   const PortSlot& operator[](int port_number) const {
@@ -56,7 +56,7 @@ struct PortTable {
   int OpenPortCount() const;
 
   // Pause toggle: flips the paused flag of a connected slot; returns the flag afterwards.
-  int TogglePause(int port_number);
+  bool TogglePause(int port_number);
 };
 
 }  // namespace lintrel

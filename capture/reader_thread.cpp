@@ -1,26 +1,19 @@
 #include "capture/reader_thread.h"
 
 #include <array>
+#include <utility>
+#include <vector>
 
 #include "capture/line_buffer.h"
+#include "capture/line_shaping.h"
 #include "common/port_number.h"
 
 namespace lintrel {
 
-namespace {
-
-LineBuffer::Rules CurrentRules(const CaptureOptions& options) {
-  LineBuffer::Rules rules;
-  rules.prefix = options.prefix_flag.load() == 1;
-  rules.truncate = options.truncate_flag.load() == 1;
-  rules.end_character = static_cast<uint8_t>(options.end_character.load());
-  return rules;
-}
-
-}  // namespace
+std::thread StartSystemThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
 ReaderThread::ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
-                           const CaptureOptions& options, KeystrokeSender& sender,
+                           const SharedCaptureOptions& options, KeystrokeSender& sender,
                            std::function<void()> link_lost_notice)
     : port_number_(port_number),
       slot_(slot),
@@ -31,7 +24,9 @@ ReaderThread::ReaderThread(int port_number, PortSlot& slot, platform::SerialPort
 
 ReaderThread::~ReaderThread() { Stop(); }
 
-void ReaderThread::Start() { thread_ = std::thread(&ReaderThread::Run, this); }
+void ReaderThread::Start(const ThreadStarter& start) {
+  thread_ = start([this] { Run(); });
+}
 
 void ReaderThread::RequestStop() {
   stop_requested_.store(true);
@@ -62,19 +57,21 @@ void ReaderThread::Run() {
   slot_.link_state.store(LinkState::kFresh);
   LineBuffer line(PortName(port_number_) + ":");
   std::array<uint8_t, platform::kReadChunkSize> chunk{};
-  const LineBuffer::LineSink type_line = [this](std::span<const uint8_t> finished) {
-    sender_.TypeLine(port_number_, finished);
-  };
 
   // Reads the bytes that arrived and runs them through the line rules unless the port is
   // paused, in which case they are dropped. False when the device has gone.
   const auto read_and_append = [&](uint32_t events) {
     const platform::ReadResult read = port_.Read(chunk);
     if (read.device_gone) return false;
-    if (slot_.paused.load() != 0) return true;
+    if (slot_.paused.load()) return true;
     // A carrier change seen by a wait that had to block counts down the link state.
     if (events == platform::kEventCarrierChanged) CountCarrierChange();
-    line.Append(std::span<const uint8_t>(chunk.data(), read.count), CurrentRules(options_), type_line);
+    // One snapshot of the options for the whole chunk.
+    const CaptureOptions options = options_.Load();
+    line.Append(std::span<const uint8_t>(chunk.data(), read.count), options, [&](const FinishedLine& finished) {
+      const std::vector<uint8_t> keys = ShapeLine(finished, options);
+      if (!keys.empty()) sender_.TypeLine(port_number_, keys);
+    });
     return true;
   };
 
@@ -97,7 +94,7 @@ void ReaderThread::Run() {
         MarkLinkLost();
         return;
       }
-    } while (slot_.connected.load() != 0 && !stop_requested_.load());
+    } while (slot_.connected.load() && !stop_requested_.load());
   } catch (...) {
     // Nothing may escape a reader thread; let the supervisor restart the port.
     MarkLinkLost();

@@ -11,25 +11,33 @@
 
 namespace lintrel {
 
+// Starts a thread that runs `body`. Like std::thread, it throws std::system_error when the
+// system cannot create one (at the process's thread limit, say).
+using ThreadStarter = std::function<std::thread(std::function<void()> body)>;
+std::thread StartSystemThread(std::function<void()> body);
+
 // One thread per connected port: waits for serial events, reads what arrived, assembles
 // lines and has each finished line typed. It reports carrier changes and a vanished device
 // through its slot's link_state, and ends once its slot is no longer connected, Stop() is
 // called, or the device has gone.
 //
 // Thread contract: constructed, started and stopped on the UI thread. While it runs it
-// reads its slot's connected and paused flags and the capture options afresh on every
-// event, and writes only its slot's link_state. Whenever it leaves link_state at "lost" it
-// calls `link_lost_notice` (on the reader thread), so that a supervisor need not poll.
+// reads its slot's connected and paused flags afresh on every event and takes one snapshot
+// of the capture options per chunk; it writes only its slot's link_state. Whenever it
+// leaves link_state at "lost" it calls `link_lost_notice` (on the reader thread), so that
+// a supervisor need not poll.
 class ReaderThread {
  public:
   ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
-               const CaptureOptions& options, KeystrokeSender& sender,
+               const SharedCaptureOptions& options, KeystrokeSender& sender,
                std::function<void()> link_lost_notice = {});
   ~ReaderThread();  // stops and joins
   ReaderThread(const ReaderThread&) = delete;
   ReaderThread& operator=(const ReaderThread&) = delete;
 
-  void Start();
+  // Throws std::system_error, as `start` does, when no thread could be started; the reader
+  // then never runs.
+  void Start(const ThreadStarter& start = StartSystemThread);
   // Asks the thread to end and wakes its wait, without waiting for it to end.
   void RequestStop();
   // RequestStop(), then joins the thread. Safe to call more than once.
@@ -44,7 +52,7 @@ class ReaderThread {
   const int port_number_;
   PortSlot& slot_;
   platform::SerialPort& port_;
-  const CaptureOptions& options_;
+  const SharedCaptureOptions& options_;
   KeystrokeSender& sender_;
   const std::function<void()> link_lost_notice_;
   std::atomic<bool> stop_requested_{false};

@@ -1,12 +1,14 @@
 // Line assembly against a byte-at-a-time model of the line rules.
 //
-// The input is decoded into a port number (for the prefix) and then a sequence of reads:
+// The input is decoded into a prefix and then a sequence of reads:
 //   byte 0         port number: the prefix is "COM<n>:"
+//   bytes 1, 2     padding (little-endian, modulo 2049): that many '#' follow "COM<n>:", so
+//                  that prefixes near and past the line's capacity are tried too
 //   per read       flags (bit 0 prefix, bit 1 truncate, bit 2 end the chunk with the end
 //                  character), end character (1 + byte % 31), chunk length (two bytes,
 //                  little-endian, modulo 1025), then that many bytes (fewer at the end)
-// Every read runs through a LineBuffer and through the model; any difference in the lines
-// finished, in the line pending, or a line longer than the capacity, traps.
+// Every read runs through a LineBuffer, the line shaping and the model; any difference in
+// the lines typed, in the line pending, or a line longer than the capacity, traps.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,20 +17,31 @@
 #include <vector>
 
 #include "capture/line_buffer.h"
+#include "capture/line_shaping.h"
 #include "fuzz/fuzz_input.h"
 
 namespace {
 
+using lintrel::CaptureOptions;
+using lintrel::FinishedLine;
 using lintrel::LineBuffer;
 using lintrel::fuzz::InputReader;
 using lintrel::fuzz::Require;
 
 constexpr std::size_t kMaxChunk = 1024;
+constexpr std::size_t kMaxPadding = 2048;
 
 struct Read {
-  LineBuffer::Rules rules;
+  CaptureOptions rules;
   std::vector<uint8_t> chunk;
 };
+
+std::string DecodePrefix(InputReader& input) {
+  std::string prefix = "COM" + std::to_string(input.Byte()) + ":";
+  const std::size_t low = input.Byte();
+  const std::size_t padding = (low | static_cast<std::size_t>(input.Byte()) << 8) % (kMaxPadding + 1);
+  return prefix + std::string(padding, '#');
+}
 
 Read DecodeRead(InputReader& input) {
   Read read;
@@ -48,12 +61,13 @@ Read DecodeRead(InputReader& input) {
   return read;
 }
 
-// The line rules one byte at a time: the prefix goes in whenever a read, or the next byte
-// of a read, finds the line empty; a line ends when it is full, or at each end character
-// (dropped when truncating); an empty line is not typed.
+// The line rules one byte at a time: the prefix (no longer than leaves room for one byte)
+// goes in whenever a read, or the next byte of a read, finds the line empty; a line ends
+// when it is full, or at each end character (dropped when truncating); an empty line is
+// not typed.
 class LineModel {
  public:
-  explicit LineModel(std::string prefix) : prefix_(std::move(prefix)) {}
+  explicit LineModel(const std::string& prefix) : prefix_(prefix.substr(0, LineBuffer::kCapacity - 1)) {}
 
   void Append(const Read& read) {
     StartWithPrefixIfEmpty(read.rules);
@@ -73,7 +87,7 @@ class LineModel {
   const std::string& pending() const { return line_; }
 
  private:
-  void StartWithPrefixIfEmpty(const LineBuffer::Rules& rules) {
+  void StartWithPrefixIfEmpty(const CaptureOptions& rules) {
     if (rules.prefix && line_.empty()) line_ = prefix_;
   }
 
@@ -91,14 +105,16 @@ class LineModel {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   InputReader input(std::span<const uint8_t>(data, size));
-  const std::string prefix = "COM" + std::to_string(input.Byte()) + ":";
+  const std::string prefix = DecodePrefix(input);
 
   LineBuffer buffer(prefix);
   LineModel model(prefix);
   std::vector<std::string> typed;
-  const LineBuffer::LineSink collect = [&typed](std::span<const uint8_t> line) {
-    Require(!line.empty() && line.size() <= LineBuffer::kCapacity);
-    typed.emplace_back(line.begin(), line.end());
+  CaptureOptions rules;
+  const LineBuffer::LineSink collect = [&typed, &rules](const FinishedLine& line) {
+    Require(!line.text.empty() && line.text.size() <= LineBuffer::kCapacity);
+    const std::vector<uint8_t> keys = lintrel::ShapeLine(line, rules);
+    if (!keys.empty()) typed.emplace_back(keys.begin(), keys.end());
   };
 
   // Without prefix and truncation the typed lines and the pending line, run together, are
@@ -107,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::string received;
   while (!input.done()) {
     const Read read = DecodeRead(input);
+    rules = read.rules;
     buffer.Append(read.chunk, read.rules, collect);
     model.Append(read);
     plain_rules = plain_rules && !read.rules.prefix && !read.rules.truncate;

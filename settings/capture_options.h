@@ -5,22 +5,40 @@
 
 namespace lintrel {
 
-// How received lines are typed and how lost links are retried. Held in memory only:
-// every start begins with the defaults.
-//
-// Thread contract: written by the UI thread only; reader threads and the link supervisor
-// read each value afresh on every serial event or tick, so a change takes effect at the
-// next chunk.
+// How received lines are typed and how lost links are retried. Held in memory only: every
+// start begins with the defaults.
 struct CaptureOptions {
   static constexpr int kMinReconnectDelayMs = 500;
   static constexpr int kMaxReconnectDelayMs = 5000;
   static constexpr int kDefaultReconnectDelayMs = 1000;
-  static constexpr int kDefaultEndCharacter = 13;  // carriage return
+  static constexpr uint8_t kDefaultEndCharacter = 13;  // carriage return
 
-  std::atomic<int> prefix_flag{0};    // 1: each line begins with "COMn:"
-  std::atomic<int> truncate_flag{0};  // 1: the end character of a line is not typed
-  std::atomic<int> reconnect_delay_ms{kDefaultReconnectDelayMs};
-  std::atomic<int> end_character{kDefaultEndCharacter};  // a control character 0x01..0x1F
+  bool prefix = false;    // "ComInfo display": each line begins with "COMn:"
+  bool truncate = false;  // "Truncate End Char.": the end character of a line is not typed
+  uint8_t end_character = kDefaultEndCharacter;  // a control character 0x01..0x1F
+  int32_t reconnect_delay_ms = kDefaultReconnectDelayMs;
+
+  bool operator==(const CaptureOptions&) const = default;
+};
+
+// The capture options in force, replaced whole: a reader takes one snapshot per chunk, so
+// every chunk is handled under one set of options, never under half of an Options
+// dialog's OK.
+//
+// Thread contract: Publish() on the UI thread; Load() from any thread, lock-free.
+class SharedCaptureOptions {
+ public:
+  SharedCaptureOptions() = default;
+  explicit SharedCaptureOptions(const CaptureOptions& initial) : current_(initial) {}
+  SharedCaptureOptions(const SharedCaptureOptions&) = delete;
+  SharedCaptureOptions& operator=(const SharedCaptureOptions&) = delete;
+
+  CaptureOptions Load() const { return current_.load(); }
+  void Publish(const CaptureOptions& options) { current_.store(options); }
+
+ private:
+  static_assert(std::atomic<CaptureOptions>::is_always_lock_free);
+  std::atomic<CaptureOptions> current_{CaptureOptions{}};
 };
 
 }  // namespace lintrel

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "capture/keystroke_sender.h"
@@ -12,7 +15,7 @@
 #include "capture/port_table.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_serial.h"
-#include "fakes/fake_ui_hooks.h"
+#include "fakes/fake_capture_events.h"
 
 namespace lintrel::testing {
 
@@ -21,11 +24,20 @@ class EngineTest : public ::testing::Test {
  protected:
   EngineTest()
       : sender_(keyboard_),
-        connection_(table_, options_, driver_, sender_, hooks_,
-                    [](int port) { return "dev/COM" + std::to_string(port); }),
-        supervisor_(table_, connection_, options_, hooks_) {}
+        connection_(table_, options_, driver_, sender_, events_,
+                    [](int port) { return "dev/COM" + std::to_string(port); },
+                    [this](std::function<void()> body) { return StartThread(std::move(body)); }),
+        supervisor_(table_, connection_, options_, events_) {}
 
   static std::string Device(int port) { return "dev/COM" + std::to_string(port); }
+
+  // Starts the readers' threads, or fails as a process at its thread limit does.
+  std::thread StartThread(std::function<void()> body) {
+    if (thread_starts_fail_.load()) {
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "no thread");
+    }
+    return std::thread(std::move(body));
+  }
   PortSlot& Slot(int port) { return table_[port]; }
   testing::FakeSerialPort* Port(int port) { return driver_.LastPort(Device(port)); }
 
@@ -39,12 +51,13 @@ class EngineTest : public ::testing::Test {
     return true;
   }
 
+  std::atomic<bool> thread_starts_fail_{false};
   FakeKeyboard keyboard_;
   KeystrokeSender sender_;
-  CaptureOptions options_;
+  SharedCaptureOptions options_;
   PortTable table_;
   FakeSerialDriver driver_;
-  FakeUiHooks hooks_;
+  FakeCaptureEvents events_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "capture/line_shaping.h"
+
 #include <random>
 #include <string>
 #include <vector>
@@ -9,15 +11,20 @@
 namespace lintrel {
 namespace {
 
-// Feeds chunks through a LineBuffer and keeps the lines it finishes.
+// Feeds chunks through a LineBuffer and keeps what is typed of the lines it finishes, as
+// a reader does.
 class LineCollector {
  public:
-  explicit LineCollector(LineBuffer::Rules rules, std::string prefix = "COM3:")
+  explicit LineCollector(CaptureOptions rules, std::string prefix = "COM3:")
       : rules_(rules), buffer_(std::move(prefix)) {}
 
   LineCollector& Feed(std::string_view chunk) {
     buffer_.Append({reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size()}, rules_,
-                   [this](std::span<const uint8_t> line) { lines_.emplace_back(line.begin(), line.end()); });
+                   [this](const FinishedLine& line) {
+                     EXPECT_LE(line.text.size(), LineBuffer::kCapacity);
+                     const std::vector<uint8_t> typed = ShapeLine(line, rules_);
+                     if (!typed.empty()) lines_.emplace_back(typed.begin(), typed.end());
+                   });
     return *this;
   }
 
@@ -28,17 +35,13 @@ class LineCollector {
   }
 
  private:
-  LineBuffer::Rules rules_;
+  CaptureOptions rules_;
   LineBuffer buffer_;
   std::vector<std::string> lines_;
 };
 
-LineBuffer::Rules Rules(bool prefix, bool truncate, uint8_t end = '\r') {
-  LineBuffer::Rules rules;
-  rules.prefix = prefix;
-  rules.truncate = truncate;
-  rules.end_character = end;
-  return rules;
+CaptureOptions Rules(bool prefix, bool truncate, uint8_t end = '\r') {
+  return {.prefix = prefix, .truncate = truncate, .end_character = end};
 }
 
 using Lines = std::vector<std::string>;
@@ -144,6 +147,44 @@ TEST(LineBufferTest, ChunkPastCapacityWithPrefixAndTruncate) {
   EXPECT_EQ(collector.lines()[0], "COM3:" + std::string(1018, 'q'));
   EXPECT_EQ(collector.lines()[1], "COM3:" + std::string(1018, 'q'));
   EXPECT_EQ(collector.lines()[2], "COM3:" + std::string(64, 'q'));
+}
+
+// A prefix as long as a line, or longer, still leaves room for one received character, so
+// that every line ends up finished at the capacity with data in it.
+TEST(LineBufferTest, PrefixIsCutToLeaveRoomForOneCharacter) {
+  for (const std::size_t length : {LineBuffer::kCapacity - 1, LineBuffer::kCapacity, LineBuffer::kCapacity + 1,
+                                   std::size_t{4000}}) {
+    SCOPED_TRACE(length);
+    const std::string prefix(length, '#');
+    LineCollector collector(Rules(true, false), prefix);
+    collector.Feed("AB");
+    // Each received character fills a line.
+    const std::string kept = prefix.substr(0, LineBuffer::kCapacity - 1);
+    EXPECT_EQ(collector.lines(), (Lines{kept + "A", kept + "B"}));
+    EXPECT_EQ(collector.pending(), "");
+  }
+}
+
+// What is typed of a finished line: truncation takes off the end character that finished
+// it, and nothing from a line cut because it was full.
+TEST(ShapeLineTest, TruncationDropsOnlyAnEndCharacter) {
+  const struct {
+    std::string text;
+    bool ended_by_end_character;
+    bool truncate;
+    std::string typed;
+  } cases[] = {
+      {"ABC\r", true, false, "ABC\r"}, {"ABC\r", true, true, "ABC"},     {"\r", true, true, ""},
+      {"\r", true, false, "\r"},        {"ABCD", false, true, "ABCD"},    {"ABCD", false, false, "ABCD"},
+      {"COM3:\r", true, true, "COM3:"}, {"", false, true, ""},
+  };
+  for (const auto& c : cases) {
+    const FinishedLine line{std::span(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size()),
+                            c.ended_by_end_character};
+    const std::vector<uint8_t> typed = ShapeLine(line, Rules(false, c.truncate));
+    EXPECT_EQ(std::string(typed.begin(), typed.end()), c.typed)
+        << "\"" << c.text << "\" ended " << c.ended_by_end_character << " truncate " << c.truncate;
+  }
 }
 
 // Against a simple model: with random chunks, nothing is lost, duplicated or reordered,

@@ -32,7 +32,7 @@ class LinkSupervisorTest : public EngineTest {
 };
 
 TEST_F(LinkSupervisorTest, LostLinkIsReleasedThenReopenedAfterTheDelay) {
-  options_.reconnect_delay_ms.store(2500);
+  options_.Publish({.reconnect_delay_ms = 2500});
   ConnectAndSettle(4);
   LoseLink(4);
   testing::FakeSerialPort* first = Port(4);
@@ -52,8 +52,7 @@ TEST_F(LinkSupervisorTest, LostLinkIsReleasedThenReopenedAfterTheDelay) {
   EXPECT_EQ(driver_.OpenCount(Device(4)), 2);
   EXPECT_EQ(Slot(4).connected.load(), 1);
   EXPECT_TRUE(LinkStateBecomes(4, LinkState::kFresh));
-  EXPECT_TRUE(hooks_.messages.empty());
-  EXPECT_EQ(hooks_.calls, (std::vector<std::string>{"connected COM4", "lost COM4", "disconnected COM4",
+  EXPECT_EQ(events_.calls, (std::vector<std::string>{"connected COM4", "lost COM4", "disconnected COM4",
                                                     "connected COM4"}));
 
   // The new reader types.
@@ -70,7 +69,7 @@ TEST_F(LinkSupervisorTest, APausedPortStaysPausedWhenItsLinkIsReopened) {
 
   supervisor_.Tick(start_);
   EXPECT_EQ(Slot(4).paused.load(), 0) << "a released port is not paused";
-  supervisor_.RunDue(start_ + milliseconds(options_.reconnect_delay_ms.load()));
+  supervisor_.RunDue(start_ + milliseconds(options_.Load().reconnect_delay_ms));
   ASSERT_EQ(Slot(4).connected.load(), 1);
   ASSERT_EQ(Slot(5).connected.load(), 1);
   EXPECT_EQ(Slot(4).paused.load(), 1);
@@ -92,8 +91,8 @@ TEST_F(LinkSupervisorTest, FailedReopenIsRetriedEveryTickWithoutAMessage) {
   EXPECT_EQ(driver_.OpenCount(Device(2)), 1);  // the failed attempt opened nothing
 
   for (int tick = 2; tick <= 4; ++tick) supervisor_.Tick(start_ + milliseconds(1000 * tick));
-  EXPECT_TRUE(hooks_.messages.empty());
-  EXPECT_EQ(std::count(hooks_.calls.begin(), hooks_.calls.end(), "failed-silently COM2"), 4);
+  EXPECT_EQ(std::count(events_.calls.begin(), events_.calls.end(), "failed COM2"), 0);
+  EXPECT_EQ(std::count(events_.calls.begin(), events_.calls.end(), "failed-silently COM2"), 4);
   EXPECT_EQ(Slot(2).link_state.load(), LinkState::kAwaitingReconnect);
 
   driver_.ClearFailure(Device(2));
@@ -134,15 +133,6 @@ TEST_F(LinkSupervisorTest, TwoLostLinksInOneTickEachGetTheirOwnDelay) {
   EXPECT_EQ(Slot(200).connected.load(), 1);
 }
 
-TEST_F(LinkSupervisorTest, SupervisionLeavesTheUsersCurrentPortAlone) {
-  table_.current_port = 3;
-  ConnectAndSettle(4);
-  LoseLink(4);
-  supervisor_.Tick(start_);
-  supervisor_.RunDue(start_ + milliseconds(1000));
-  EXPECT_EQ(table_.current_port, 3);
-}
-
 TEST_F(LinkSupervisorTest, MoreCarrierChangesBeforeATickStillReopenTheLink) {
   ConnectAndSettle(5);
   EXPECT_FALSE(supervisor_.HasLinkWork());
@@ -159,43 +149,6 @@ TEST_F(LinkSupervisorTest, MoreCarrierChangesBeforeATickStillReopenTheLink) {
   EXPECT_EQ(driver_.OpenCount(Device(5)), 2);
   EXPECT_TRUE(LinkStateBecomes(5, LinkState::kFresh));
   EXPECT_FALSE(supervisor_.HasLinkWork());
-}
-
-TEST_F(LinkSupervisorTest, WithoutATrayIconOnlyLinksAreSupervised) {
-  LinkSupervisor without_tray(table_, connection_, options_, hooks_, /*shows_tray_icon=*/false);
-  table_.current_port = 3;
-  ConnectAndSettle(3);
-  without_tray.Tick(start_);
-  EXPECT_TRUE(hooks_.tray_images.empty());
-  EXPECT_FALSE(without_tray.NextDue().has_value());  // no flash to end
-
-  LoseLink(3);
-  without_tray.Tick(start_ + milliseconds(1000));
-  EXPECT_EQ(Slot(3).connected.load(), 0);
-  EXPECT_EQ(without_tray.NextDue(), start_ + milliseconds(2000));
-  EXPECT_TRUE(hooks_.tray_images.empty());
-}
-
-TEST_F(LinkSupervisorTest, TrayIconFlashesForAConnectedCurrentPort) {
-  table_.current_port = 3;
-  supervisor_.Tick(start_);
-  EXPECT_TRUE(hooks_.tray_images.empty());  // not connected: the image stays
-
-  ConnectAndSettle(3);
-  supervisor_.Tick(start_ + milliseconds(1000));
-  EXPECT_EQ(hooks_.tray_images, std::vector<TrayImage>{TrayImage::kActivity});
-  EXPECT_EQ(supervisor_.NextDue(), start_ + milliseconds(1500));
-  supervisor_.RunDue(start_ + milliseconds(1500));
-  EXPECT_EQ(hooks_.tray_images, (std::vector<TrayImage>{TrayImage::kActivity, TrayImage::kNormal}));
-}
-
-TEST_F(LinkSupervisorTest, PausedCurrentPortShowsPausedWithoutFlash) {
-  table_.current_port = 3;
-  ConnectAndSettle(3);
-  table_.TogglePause(3);
-  supervisor_.Tick(start_);
-  EXPECT_EQ(hooks_.tray_images, std::vector<TrayImage>{TrayImage::kPaused});
-  EXPECT_FALSE(supervisor_.NextDue().has_value());
 }
 
 }  // namespace

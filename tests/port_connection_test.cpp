@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine_fixture.h"
 
 namespace lintrel {
@@ -13,7 +15,6 @@ using testing::EngineTest;
 using PortConnectionTest = EngineTest;
 
 TEST_F(PortConnectionTest, FreshTableIsIdle) {
-  EXPECT_EQ(table_.current_port, 0);
   EXPECT_EQ(table_.OpenPortCount(), 0);
   for (const PortSlot& slot : table_.slots) {
     EXPECT_EQ(slot.connected.load(), 0);
@@ -26,16 +27,16 @@ TEST_F(PortConnectionTest, FreshTableIsIdle) {
 }
 
 TEST_F(PortConnectionTest, ConnectOpensTheDeviceWithTheCurrentLineSettingsAndStartsTheReader) {
-  hooks_.settings.baud_index = 10;
-  hooks_.settings.parity_index = platform::kParityEven;
-  hooks_.settings.data_bit_index = 0;
-  hooks_.settings.stop_bit_index = 1;
+  events_.settings.baud_index = 10;
+  events_.settings.parity_index = platform::kParityEven;
+  events_.settings.data_bit_index = 0;
+  events_.settings.stop_bit_index = 1;
   ASSERT_TRUE(connection_.TogglePortConnection(3));
 
   EXPECT_EQ(Slot(3).connected.load(), 1);
   EXPECT_NE(Slot(3).reader, nullptr);
   EXPECT_EQ(table_.OpenPortCount(), 1);
-  EXPECT_EQ(hooks_.calls, std::vector<std::string>{"connected COM3"});
+  EXPECT_EQ(events_.calls, std::vector<std::string>{"connected COM3"});
   const platform::LineParameters line = driver_.LastParameters();
   EXPECT_EQ(line.baud_rate, 115200u);
   EXPECT_EQ(line.parity, platform::kParityEven);
@@ -49,7 +50,7 @@ TEST_F(PortConnectionTest, ConnectOpensTheDeviceWithTheCurrentLineSettingsAndSta
 TEST_F(PortConnectionTest, DisconnectStopsTheReaderBeforeClosingAndClearsTheFlags) {
   ASSERT_TRUE(connection_.TogglePortConnection(5));
   ASSERT_TRUE(Port(5)->WaitUntilDrained());
-  EXPECT_EQ(table_.TogglePause(5), 1);
+  EXPECT_TRUE(table_.TogglePause(5));
   ASSERT_TRUE(connection_.TogglePortConnection(5));
 
   EXPECT_TRUE(Port(5)->woken());
@@ -61,7 +62,7 @@ TEST_F(PortConnectionTest, DisconnectStopsTheReaderBeforeClosingAndClearsTheFlag
   EXPECT_EQ(table_.OpenPortCount(), 0);
   // A disconnect by the user leaves the link state alone.
   EXPECT_EQ(Slot(5).link_state.load(), LinkState::kFresh);
-  EXPECT_EQ(hooks_.calls.back(), "disconnected COM5");
+  EXPECT_EQ(events_.calls.back(), "disconnected COM5");
 
   // Reconnecting starts unpaused.
   ASSERT_TRUE(connection_.TogglePortConnection(5));
@@ -69,15 +70,14 @@ TEST_F(PortConnectionTest, DisconnectStopsTheReaderBeforeClosingAndClearsTheFlag
 }
 
 TEST_F(PortConnectionTest, PauseDoesNothingOnAPortThatIsNotConnected) {
-  EXPECT_EQ(table_.TogglePause(4), 0);
+  EXPECT_FALSE(table_.TogglePause(4));
   EXPECT_EQ(Slot(4).paused.load(), 0);
 }
 
-TEST_F(PortConnectionTest, FailedConnectTellsTheUserAndLeavesTheSlotIdle) {
+TEST_F(PortConnectionTest, FailedConnectIsReportedAndLeavesTheSlotIdle) {
   driver_.SetFailure(Device(9), SerialErrorKind::kNotFound);
   EXPECT_FALSE(connection_.TogglePortConnection(9));
-  EXPECT_EQ(hooks_.messages, std::vector<std::string>{"Port open fail!!\r\nPlease check the status!!"});
-  EXPECT_EQ(hooks_.calls, std::vector<std::string>{"failed COM9"});
+  EXPECT_EQ(events_.calls, std::vector<std::string>{"failed COM9"});
   EXPECT_EQ(Slot(9).connected.load(), 0);
   EXPECT_EQ(Slot(9).port, nullptr);
   EXPECT_EQ(table_.OpenPortCount(), 0);
@@ -87,17 +87,55 @@ TEST_F(PortConnectionTest, FailedConnectOfASlotAwaitingReconnectionIsSilent) {
   driver_.SetFailure(Device(9), SerialErrorKind::kNotFound);
   Slot(9).link_state.store(LinkState::kAwaitingReconnect);
   EXPECT_FALSE(connection_.TogglePortConnection(9));
-  EXPECT_TRUE(hooks_.messages.empty());
-  EXPECT_EQ(hooks_.calls, std::vector<std::string>{"failed-silently COM9"});
+  EXPECT_EQ(events_.calls, std::vector<std::string>{"failed-silently COM9"});
 }
 
 TEST_F(PortConnectionTest, PortNumbersWithoutASlotAreRefusedBeforeAnyOpen) {
   for (int port : {257, 300, -1}) {
     EXPECT_FALSE(connection_.TogglePortConnection(port));
-    EXPECT_FALSE(connection_.OpenPort(port));
+    EXPECT_FALSE(connection_.Connect(port));
+    connection_.Disconnect(port);
     EXPECT_EQ(driver_.OpenCount(Device(port)), 0);
   }
-  EXPECT_EQ(hooks_.messages.size(), 3u);
+  EXPECT_EQ(events_.calls, (std::vector<std::string>{"failed COM257", "failed COM257", "failed COM300",
+                                                     "failed COM300", "failed COM-1", "failed COM-1"}));
+}
+
+// A reader whose thread cannot be started makes the connect fail like an open that failed:
+// the port is released and never left connected without a reader, and a supervised re-open
+// is tried again until a thread can be had.
+TEST_F(PortConnectionTest, ReaderThreadThatCannotStartIsAFailedOpen) {
+  thread_starts_fail_.store(true);
+  EXPECT_FALSE(connection_.TogglePortConnection(3));
+  EXPECT_EQ(events_.calls, std::vector<std::string>{"failed COM3"});
+  ASSERT_EQ(events_.failure_reasons.size(), 1u);
+  EXPECT_NE(events_.failure_reasons[0].find("cannot start a reader"), std::string::npos) << events_.failure_reasons[0];
+  EXPECT_FALSE(Slot(3).connected.load());
+  EXPECT_EQ(Slot(3).reader, nullptr);
+  EXPECT_EQ(Slot(3).port, nullptr);
+  EXPECT_TRUE(Port(3)->closed());
+  EXPECT_EQ(table_.OpenPortCount(), 0);
+
+  // A lost link whose re-open cannot start a reader: quietly retried on every tick.
+  thread_starts_fail_.store(false);
+  ASSERT_TRUE(connection_.Connect(4));
+  ASSERT_TRUE(Port(4)->WaitUntilDrained());
+  Port(4)->PushCarrierChange(platform::WaitOutcome::kImmediate);
+  ASSERT_TRUE(LinkStateBecomes(4, LinkState::kLost));
+  const auto start = LinkSupervisor::Clock::now();
+  supervisor_.Tick(start);
+  thread_starts_fail_.store(true);
+  supervisor_.RunDue(start + std::chrono::milliseconds(1000));
+  supervisor_.Tick(start + std::chrono::milliseconds(1000));
+  EXPECT_EQ(std::count(events_.calls.begin(), events_.calls.end(), "failed-silently COM4"), 2);
+  EXPECT_FALSE(Slot(4).connected.load());
+  EXPECT_EQ(Slot(4).link_state.load(), LinkState::kAwaitingReconnect);
+  EXPECT_TRUE(supervisor_.HasLinkWork());
+
+  thread_starts_fail_.store(false);
+  supervisor_.Tick(start + std::chrono::milliseconds(2000));
+  EXPECT_TRUE(Slot(4).connected.load());
+  EXPECT_TRUE(LinkStateBecomes(4, LinkState::kFresh));
 }
 
 TEST_F(PortConnectionTest, TwoPortsRunIndependently) {

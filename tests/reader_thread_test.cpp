@@ -53,7 +53,7 @@ class ReaderThreadTest : public ::testing::Test {
 
   FakeKeyboard keyboard_;
   KeystrokeSender sender_;
-  CaptureOptions options_;
+  SharedCaptureOptions options_;
   PortSlot slot_;
   FakeSerialPort port_;
   std::atomic<int> link_lost_notices_{0};
@@ -91,8 +91,7 @@ TEST_F(ReaderThreadTest, BytesReadWhilePausedAreDropped) {
 
 TEST_F(ReaderThreadTest, OptionsAreReadAfreshForEachChunk) {
   StartAndSettle();
-  options_.end_character.store(0x03);
-  options_.truncate_flag.store(1);
+  options_.Publish({.truncate = true, .end_character = 0x03});
   port_.PushImmediate("A\r\x03");
   ASSERT_TRUE(keyboard_.WaitForLines(1));
   EXPECT_EQ(Typed(), "0x410x0D|");

@@ -28,7 +28,6 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver, pla
 
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
   current_port_ = PortNumberOfEntry(entry_text);
-  table_.current_port = IsPortNumber(current_port_) ? current_port_ : 0;
   ShowCaptionForCurrentPort();
 }
 
@@ -39,22 +38,36 @@ void MainWindow::TogglePortConnection() {
 }
 
 void MainWindow::TogglePause() {
-  const int paused = IsPortNumber(current_port_) ? table_.TogglePause(current_port_) : 0;
-  view_.SetTrayImage(paused == 1 ? TrayImage::kPaused : TrayImage::kNormal);
+  const bool paused = IsPortNumber(current_port_) && table_.TogglePause(current_port_);
+  view_.SetTrayImage(paused ? TrayImage::kPaused : TrayImage::kNormal);
 }
 
 TrayMenuTexts MainWindow::MenuTexts() const {
   const PortSlot* slot = CurrentSlot();
-  const bool connected = slot != nullptr && slot->connected.load() == 1;
-  const bool paused = connected && slot->paused.load() == 1;
+  const bool connected = slot != nullptr && slot->connected.load();
+  const bool paused = connected && slot->paused.load();
   return {connected ? kDisconnectCaption : kConnectCaption, paused ? kResumeCaption : kPauseCaption};
 }
 
-void MainWindow::Tick(Clock::time_point now) { supervisor_.Tick(now); }
+void MainWindow::Tick(Clock::time_point now) {
+  RefreshTrayIcon(now);
+  supervisor_.Tick(now);
+}
 
-void MainWindow::RunDue(Clock::time_point now) { supervisor_.RunDue(now); }
+void MainWindow::RunDue(Clock::time_point now) {
+  if (flash_ends_ && *flash_ends_ <= now) {
+    flash_ends_.reset();
+    const PortSlot* current = CurrentSlot();
+    if (current == nullptr || !current->paused.load()) view_.SetTrayImage(TrayImage::kNormal);
+  }
+  supervisor_.RunDue(now);
+}
 
-std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const { return supervisor_.NextDue(); }
+std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const {
+  std::optional<Clock::time_point> next = supervisor_.NextDue();
+  if (flash_ends_ && (!next || *flash_ends_ < *next)) next = flash_ends_;
+  return next;
+}
 
 bool MainWindow::EndCharacterEditable() const { return table_.OpenPortCount() == 0; }
 
@@ -68,8 +81,6 @@ void MainWindow::ReleaseAllPorts() { connection_.ReleaseAllPorts(); }
 
 LineSettings MainWindow::PullLineSettings() { return view_.ReadLineControls(); }
 
-void MainWindow::ShowMessage(std::string_view text) { view_.ShowMessage(text); }
-
 void MainWindow::PortConnected(int port_number, const std::string& /*device_path*/) {
   if (port_number == current_port_) ShowCaptionForCurrentPort();
 }
@@ -82,7 +93,11 @@ void MainWindow::PortDisconnected(int port_number) {
   view_.SetTrayImage(TrayImage::kNormal);
 }
 
-void MainWindow::SetTrayImage(TrayImage image) { view_.SetTrayImage(image); }
+void MainWindow::PortOpenFailed(int /*port_number*/, const std::string& /*device_path*/,
+                                const platform::SerialError& /*error*/, bool reconnecting) {
+  // A supervised re-open fails quietly and is tried again; the user's own connect is told.
+  if (!reconnecting) view_.ShowMessage(kPortOpenFailMessage);
+}
 
 const PortSlot* MainWindow::CurrentSlot() const {
   return IsPortNumber(current_port_) ? &table_[current_port_] : nullptr;
@@ -90,8 +105,20 @@ const PortSlot* MainWindow::CurrentSlot() const {
 
 void MainWindow::ShowCaptionForCurrentPort() {
   const PortSlot* slot = CurrentSlot();
-  view_.SetConnectCaption(slot != nullptr && slot->connected.load() == 1 ? kDisconnectCaption
-                                                                          : kConnectCaption);
+  view_.SetConnectCaption(slot != nullptr && slot->connected.load() ? kDisconnectCaption : kConnectCaption);
+}
+
+void MainWindow::RefreshTrayIcon(Clock::time_point now) {
+  // No valid port selected: nothing to show, the image stays as an idle port's would.
+  const PortSlot* current = CurrentSlot();
+  if (current == nullptr) return;
+  if (current->paused.load()) {
+    view_.SetTrayImage(TrayImage::kPaused);
+  } else if (current->connected.load()) {
+    // Flash the activity image for half a second.
+    view_.SetTrayImage(TrayImage::kActivity);
+    flash_ends_ = now + kFlashDuration;
+  }
 }
 
 }  // namespace lintrel::ui

@@ -5,18 +5,22 @@
 #include <string>
 #include <string_view>
 
+#include "capture/capture_events.h"
 #include "capture/keystroke_sender.h"
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
-#include "capture/ui_hooks.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
 #include "settings/settings_store.h"
+#include "ui/messages.h"
 
 namespace lintrel::ui {
+
+// The tray icon images that show the current port's state.
+enum class TrayImage { kNormal, kActivity, kPaused };
 
 inline constexpr std::string_view kConnectCaption = "Connect";
 inline constexpr std::string_view kDisconnectCaption = "Disconnect";
@@ -47,13 +51,15 @@ struct TrayMenuTexts {
 };
 
 // The main window's logic: the port table, the capture options, connecting, pausing, the
-// once-a-second supervision and saving the line settings.
+// once-a-second supervision, the tray icon and saving the line settings.
 //
 // Thread contract: every call on the UI thread. The readers it starts type on their own
 // threads; the destructor stops and joins every one of them before the ports are released.
-class MainWindow : private UiHooks {
+class MainWindow : private CaptureEvents {
  public:
   using Clock = LinkSupervisor::Clock;
+  // How long the tray icon shows its activity image each second.
+  static constexpr std::chrono::milliseconds kFlashDuration{500};
 
   MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
              DevicePathResolver device_path);
@@ -72,7 +78,9 @@ class MainWindow : private UiHooks {
   void TogglePause();
   TrayMenuTexts MenuTexts() const;
 
-  // The once-a-second timer, and the deadlines (icon flash, reconnection delays) between.
+  // The once-a-second timer: the tray icon shows the current port's state (flashing while it
+  // is connected), then lost links are supervised. Between ticks, the deadlines: the end of
+  // the flash and the reconnection delays.
   void Tick(Clock::time_point now);
   void RunDue(Clock::time_point now);
   std::optional<Clock::time_point> NextDue() const;
@@ -86,31 +94,33 @@ class MainWindow : private UiHooks {
   // Stops every reader and releases every port.
   void ReleaseAllPorts();
 
-  CaptureOptions& capture_options() { return options_; }
+  SharedCaptureOptions& capture_options() { return options_; }
   const PortTable& port_table() const { return table_; }
   int current_port() const { return current_port_; }
 
  private:
-  // UiHooks: what the engine tells the window.
+  // CaptureEvents: what the engine tells the window.
   LineSettings PullLineSettings() override;
-  void ShowMessage(std::string_view text) override;
   void PortConnected(int port_number, const std::string& device_path) override;
   void PortDisconnected(int port_number) override;
-  void SetTrayImage(TrayImage image) override;
+  void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
+                      bool reconnecting) override;
 
-  // The current port's slot, or null when the current port has none (COM300).
+  // The current port's slot, or null when no valid port is selected (COM300).
   const PortSlot* CurrentSlot() const;
   void ShowCaptionForCurrentPort();
+  void RefreshTrayIcon(Clock::time_point now);
 
   MainWindowView& view_;
-  CaptureOptions options_;
+  SharedCaptureOptions options_;
   PortTable table_;
   KeystrokeSender sender_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
   // The port the button, the tray menu and the icon act on; 0 until the user picks one.
-  // It may name a port without a slot, which then fails to connect.
+  // It may name no port (-1), which then fails to connect and shows the normal icon.
   int current_port_ = 0;
+  std::optional<Clock::time_point> flash_ends_;
 };
 
 }  // namespace lintrel::ui

@@ -39,11 +39,11 @@ bool IsEndCharacterIndex(int index) {
 
 OptionsForm FormFromOptions(const CaptureOptions& options) {
   OptionsForm form;
-  form.prefix = options.prefix_flag.load() == 1;
-  form.delay_text = std::to_string(options.reconnect_delay_ms.load());
-  const int index = EndCharacterIndex(options.end_character.load());
+  form.prefix = options.prefix;
+  form.delay_text = std::to_string(options.reconnect_delay_ms);
+  const int index = EndCharacterIndex(options.end_character);
   form.end_character_index = IsEndCharacterIndex(index) ? index : -1;
-  form.truncate = options.truncate_flag.load() == 1;
+  form.truncate = options.truncate;
   return form;
 }
 
@@ -54,12 +54,12 @@ std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, Captur
     return OptionsFormError{OptionsField::kDelay, IntegerRangeMessage(CaptureOptions::kMinReconnectDelayMs,
                                                                       CaptureOptions::kMaxReconnectDelayMs)};
   }
-  options.prefix_flag.store(form.prefix ? 1 : 0);
-  options.reconnect_delay_ms.store(*delay);
+  options.prefix = form.prefix;
+  options.reconnect_delay_ms = *delay;
   if (IsEndCharacterIndex(form.end_character_index)) {
-    options.end_character.store(EndCharacterCode(form.end_character_index));
+    options.end_character = static_cast<uint8_t>(EndCharacterCode(form.end_character_index));
   }
-  options.truncate_flag.store(form.truncate ? 1 : 0);
+  options.truncate = form.truncate;
   return std::nullopt;
 }
 

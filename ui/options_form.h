@@ -31,9 +31,9 @@ struct OptionsFormError {
 // The form as the dialog opens it. An end character outside the list selects no entry.
 OptionsForm FormFromOptions(const CaptureOptions& options);
 
-// Checks the form and, only when every value is acceptable, stores all four at once, so
-// that readers never see a half-applied dialog. With no end-character entry selected (text
-// typed into the combo's edit field) the end character stays as it was.
+// Checks the form and, only when every value is acceptable, stores all four in `options`;
+// published whole, readers never see a half-applied dialog. With no end-character entry
+// selected (text typed into the combo's edit field) the end character stays as it was.
 std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options);
 
 // A whole decimal integer with an optional sign, blanks allowed around it; nullopt for

@@ -5,6 +5,7 @@
 
 #include "common/port_number.h"
 #include "platform/trace_keyboard.h"
+#include "ui/messages.h"
 
 namespace lintrel::cli {
 
@@ -13,14 +14,26 @@ void StatusLines::Print(const std::string& text) {
   std::fflush(out_);
 }
 
-void StatusLines::ShowMessage(std::string_view text) {
-  // The message is written for a message box; a terminal wants plain line ends.
-  std::string message;
-  for (char c : text) {
-    if (c != '\r') message += c;
-  }
-  Print(message);
+namespace {
+
+// The capture options as the command line gives them.
+CaptureOptions CaptureOptionsOf(const CliOptions& options) {
+  return {.prefix = options.prefix,
+          .truncate = options.truncate,
+          .end_character = static_cast<uint8_t>(options.end_character),
+          .reconnect_delay_ms = options.reconnect_delay_ms};
 }
+
+// A message written for a message box; a terminal wants plain line ends.
+std::string WithoutCarriageReturns(std::string_view text) {
+  std::string plain;
+  for (char c : text) {
+    if (c != '\r') plain += c;
+  }
+  return plain;
+}
+
+}  // namespace
 
 void StatusLines::PortConnected(int port_number, const std::string& device_path) {
   ++connections_;
@@ -38,6 +51,7 @@ void StatusLines::PortOpenFailed(int port_number, const std::string& device_path
   const std::string reason = error.message.empty() ? device_path : error.message;
   if (!reconnecting) {
     Print(PortName(port_number) + " open failed: " + reason);
+    Print(WithoutCarriageReturns(ui::kPortOpenFailMessage));
     return;
   }
   // Retries come every second: report each new reason once.
@@ -56,28 +70,24 @@ CliApp::CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform
                std::FILE* status, DevicePathResolver system_paths)
     : options_(options),
       system_paths_(std::move(system_paths)),
+      capture_(CaptureOptionsOf(options)),
       status_(status, options.line, options.reconnect_delay_ms),
       sender_(keyboard),
       connection_(table_, capture_, driver, sender_, status_,
                   [this](int port_number) { return DevicePath(port_number); }),
-      supervisor_(table_, connection_, capture_, status_, /*shows_tray_icon=*/false) {
+      supervisor_(table_, connection_, capture_, status_) {
   // A reader that finds its link lost wakes the supervision loop, which otherwise sleeps
   // for as long as every link is up.
   connection_.SetLinkLostNotice([this] {
     if (platform::StopSignal* waker = waker_.load()) waker->Notify();
   });
-  capture_.prefix_flag.store(options.prefix ? 1 : 0);
-  capture_.truncate_flag.store(options.truncate ? 1 : 0);
-  capture_.reconnect_delay_ms.store(options.reconnect_delay_ms);
-  capture_.end_character.store(options.end_character);
 }
 
 CliApp::~CliApp() { Release(); }
 
 bool CliApp::ConnectAll() {
   for (const PortRequest& request : options_.ports) {
-    table_.current_port = request.port_number;
-    if (!connection_.TogglePortConnection(request.port_number)) return false;
+    if (!connection_.Connect(request.port_number)) return false;
   }
   return true;
 }

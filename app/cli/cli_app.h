@@ -8,11 +8,11 @@
 #include <string>
 
 #include "app/cli/cli_options.h"
+#include "capture/capture_events.h"
 #include "capture/keystroke_sender.h"
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
-#include "capture/ui_hooks.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signal.h"
@@ -20,13 +20,12 @@
 namespace lintrel::cli {
 
 // The user interface of the command line: status lines on a stream.
-class StatusLines : public UiHooks {
+class StatusLines : public CaptureEvents {
  public:
   StatusLines(std::FILE* out, LineSettings line, int reconnect_delay_ms)
       : out_(out), line_(std::move(line)), reconnect_delay_ms_(reconnect_delay_ms) {}
 
   LineSettings PullLineSettings() override { return line_; }
-  void ShowMessage(std::string_view text) override;
   void PortConnected(int port_number, const std::string& device_path) override;
   void PortDisconnected(int port_number) override;
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
@@ -70,7 +69,7 @@ class CliApp {
 
   CliOptions options_;
   DevicePathResolver system_paths_;
-  CaptureOptions capture_;
+  SharedCaptureOptions capture_;
   StatusLines status_;
   KeystrokeSender sender_;
   PortTable table_;

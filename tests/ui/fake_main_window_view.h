@@ -4,7 +4,6 @@
 #include <string_view>
 #include <vector>
 
-#include "capture/ui_hooks.h"
 #include "settings/line_settings.h"
 #include "ui/main_window.h"
 
@@ -20,7 +19,7 @@ class FakeMainWindowView : public ui::MainWindowView {
 
   // What the logic did, in order.
   std::vector<std::string> captions;
-  std::vector<TrayImage> tray_images;
+  std::vector<ui::TrayImage> tray_images;
   std::vector<std::string> messages;
   int enable_calls = 0;
   int line_reads = 0;
@@ -37,7 +36,7 @@ class FakeMainWindowView : public ui::MainWindowView {
   void SetConnectCaption(std::string_view caption) override { captions.emplace_back(caption); }
   void EnableLineControls() override { ++enable_calls; }
   void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
-  void SetTrayImage(TrayImage image) override { tray_images.push_back(image); }
+  void SetTrayImage(ui::TrayImage image) override { tray_images.push_back(image); }
 
   // The caption the Connect button shows now ("" before the logic ever set one).
   std::string caption() const { return captions.empty() ? std::string() : captions.back(); }

@@ -92,7 +92,6 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, PickedEntryBecomesCurrentAndTheCaptionShowsWhatConnectWouldDo) {
   window_.SelectPortFromCombo("COM3");
   EXPECT_EQ(window_.current_port(), 3);
-  EXPECT_EQ(window_.port_table().current_port, 3);
   EXPECT_EQ(view_.captions, Captions{"Connect"});
 
   window_.TogglePortConnection();
@@ -118,7 +117,6 @@ TEST_F(MainWindowTest, EntriesWithoutASlotNeverOpenAnything) {
     view_.messages.clear();
     ASSERT_NO_THROW(window_.SelectPortFromCombo(entry));
     EXPECT_EQ(view_.caption(), "Connect");
-    EXPECT_EQ(window_.port_table().current_port, 0);
     const TrayMenuTexts texts = window_.MenuTexts();
     EXPECT_EQ(texts.connect, "Connect");
     EXPECT_EQ(texts.pause, "Pause");
@@ -127,7 +125,8 @@ TEST_F(MainWindowTest, EntriesWithoutASlotNeverOpenAnything) {
     EXPECT_EQ(view_.messages, std::vector<std::string>{kOpenFail});
     EXPECT_TRUE(resolved_.empty());
     ASSERT_NO_THROW(window_.TogglePause());
-    // The tray icon then shows COM0, which is idle: no flash.
+    EXPECT_EQ(view_.tray_images.back(), TrayImage::kNormal);
+    // No valid port selected: the icon does not show another port's state, nor flash.
     view_.tray_images.clear();
     ASSERT_NO_THROW(window_.Tick(start_));
     ASSERT_NO_THROW(window_.RunDue(start_ + milliseconds(500)));
@@ -142,6 +141,22 @@ TEST_F(MainWindowTest, EntriesWithoutASlotNeverOpenAnything) {
   EXPECT_EQ(Slot(3).paused.load(), 0);
   EXPECT_EQ(Slot(0).connected.load(), 0);
   EXPECT_EQ(window_.port_table().OpenPortCount(), 1);
+}
+
+// One current port, the window's: an entry that names no port shows no port's state, not
+// that of COM0.
+TEST_F(MainWindowTest, EntryWithoutASlotDoesNotShowPortZerosState) {
+  SelectAndConnect("COM0", 0);
+  window_.SelectPortFromCombo("COM300");
+  view_.tray_images.clear();
+  window_.Tick(start_);
+  EXPECT_TRUE(view_.tray_images.empty());
+  EXPECT_FALSE(window_.NextDue().has_value());
+  EXPECT_EQ(window_.MenuTexts().connect, "Connect");
+
+  window_.SelectPortFromCombo("COM0");
+  window_.Tick(start_ + milliseconds(1000));
+  EXPECT_EQ(view_.tray_images, Images{TrayImage::kActivity});
 }
 
 TEST_F(MainWindowTest, FirstConnectTakesThePortListsSelection) {
@@ -357,7 +372,7 @@ TEST_F(MainWindowTest, TickShowsAPausedCurrentPortWithoutFlash) {
 }
 
 TEST_F(MainWindowTest, LostLinkIsReleasedAndReopenedAfterTheConfiguredDelay) {
-  window_.capture_options().reconnect_delay_ms.store(2000);
+  window_.capture_options().Publish({.reconnect_delay_ms = 2000});
   SelectAndConnect("COM3", 3);
   FakeSerialPort* first = Port(3);
   LoseLink(3);
@@ -506,7 +521,7 @@ TEST_F(MainWindowTest, ReceivedLinesAreTypedWithTheCurrentEndCharacter) {
   // With the end character set to LF, a CR no longer ends the line; the LF does.
   window_.TogglePortConnection();
   ASSERT_TRUE(window_.EndCharacterEditable());
-  window_.capture_options().end_character.store(10);
+  window_.capture_options().Publish({.end_character = 10});
   window_.TogglePortConnection();
   ASSERT_TRUE(Port(3)->WaitUntilDrained());
   Port(3)->PushImmediate("c\rd\n");

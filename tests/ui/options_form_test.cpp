@@ -22,8 +22,7 @@ struct Stored {
 };
 
 Stored StoredIn(const CaptureOptions& options) {
-  return {options.prefix_flag.load(), options.reconnect_delay_ms.load(), options.end_character.load(),
-          options.truncate_flag.load()};
+  return {options.prefix, options.reconnect_delay_ms, options.end_character, options.truncate};
 }
 
 void PrintTo(const Stored& stored, std::ostream* out) {
@@ -45,10 +44,10 @@ TEST(OptionsFormTest, DefaultsOpenAsPrefixOffOneSecondCrAndNoTruncation) {
 
 TEST(OptionsFormTest, StoredValuesOpenAsTheyAre) {
   CaptureOptions options;
-  options.prefix_flag.store(1);
-  options.reconnect_delay_ms.store(2750);
-  options.end_character.store(10);
-  options.truncate_flag.store(1);
+  options.prefix = true;
+  options.reconnect_delay_ms = 2750;
+  options.end_character = 10;
+  options.truncate = true;
   const OptionsForm form = FormFromOptions(options);
   EXPECT_TRUE(form.prefix);
   EXPECT_EQ(form.delay_text, "2750");
@@ -59,11 +58,11 @@ TEST(OptionsFormTest, StoredValuesOpenAsTheyAre) {
 TEST(OptionsFormTest, EndCharacterOutsideTheListSelectsNoEntry) {
   CaptureOptions options;
   for (int code : {0, 32, 127, -5, 255}) {
-    options.end_character.store(code);
+    options.end_character = static_cast<uint8_t>(code);
     EXPECT_EQ(FormFromOptions(options).end_character_index, -1) << code;
   }
   for (int code : {1, 31}) {
-    options.end_character.store(code);
+    options.end_character = static_cast<uint8_t>(code);
     EXPECT_EQ(FormFromOptions(options).end_character_index, code - 1) << code;
   }
 }
@@ -73,10 +72,10 @@ TEST(OptionsFormTest, EndCharacterOutsideTheListSelectsNoEntry) {
 class ApplyOptionsFormTest : public ::testing::Test {
  protected:
   ApplyOptionsFormTest() {
-    options_.prefix_flag.store(0);
-    options_.reconnect_delay_ms.store(1500);
-    options_.end_character.store(13);
-    options_.truncate_flag.store(0);
+    options_.prefix = false;
+    options_.reconnect_delay_ms = 1500;
+    options_.end_character = 13;
+    options_.truncate = false;
   }
 
   // A form that changes every value, with the given delay text.
@@ -119,15 +118,15 @@ TEST_F(ApplyOptionsFormTest, AcceptedDelayStoresAllFourValues) {
                                     std::pair{"+2000", 2000}, std::pair{"\t1200\r\n", 1200}}) {
     SCOPED_TRACE(std::string("delay text \"") + text + "\"");
     CaptureOptions options;
-    options.end_character.store(13);
+    options.end_character = 13;
     EXPECT_FALSE(ApplyOptionsForm(ChangedForm(text), options).has_value());
     EXPECT_EQ(StoredIn(options), (Stored{1, delay, 10, 1}));
   }
 }
 
 TEST_F(ApplyOptionsFormTest, ClearedChecksAreStoredToo) {
-  options_.prefix_flag.store(1);
-  options_.truncate_flag.store(1);
+  options_.prefix = true;
+  options_.truncate = true;
   OptionsForm form = ChangedForm("600");
   form.prefix = false;
   form.truncate = false;
@@ -141,10 +140,10 @@ TEST_F(ApplyOptionsFormTest, EndCharacterEntryMapsToItsCodeAndNoEntryKeepsTheOld
     OptionsForm form = ChangedForm("1000");
     form.end_character_index = index;
     ASSERT_FALSE(ApplyOptionsForm(form, options_).has_value());
-    EXPECT_EQ(options_.end_character.load(), index + 1) << index;
+    EXPECT_EQ(options_.end_character, index + 1) << index;
   }
 
-  options_.end_character.store(10);
+  options_.end_character = 10;
   OptionsForm form = ChangedForm("3000");
   form.end_character_index = -1;  // text typed into the list's edit field
   ASSERT_FALSE(ApplyOptionsForm(form, options_).has_value());
@@ -152,9 +151,9 @@ TEST_F(ApplyOptionsFormTest, EndCharacterEntryMapsToItsCodeAndNoEntryKeepsTheOld
 }
 
 TEST_F(ApplyOptionsFormTest, FormOpenedFromTheOptionsAppliesBackUnchanged) {
-  options_.prefix_flag.store(1);
-  options_.reconnect_delay_ms.store(4321);
-  options_.end_character.store(27);
+  options_.prefix = true;
+  options_.reconnect_delay_ms = 4321;
+  options_.end_character = 27;
   const Stored opened = StoredIn(options_);
   ASSERT_FALSE(ApplyOptionsForm(FormFromOptions(options_), options_).has_value());
   EXPECT_EQ(StoredIn(options_), opened);

@@ -7,11 +7,11 @@
 
 namespace lintrel::ui::win32 {
 
-COptionsDlg::COptionsDlg(HINSTANCE instance, CaptureOptions& options, bool end_character_editable)
+COptionsDlg::COptionsDlg(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable)
     : Dialog(instance, IDD_OPTIONS),
       options_(options),
       end_character_editable_(end_character_editable),
-      form_(FormFromOptions(options)) {}
+      form_(FormFromOptions(options.Load())) {}
 
 void COptionsDlg::FillInitialLists() {
   AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
@@ -33,11 +33,14 @@ BOOL COptionsDlg::OnInitDialog() {
 
 void COptionsDlg::OnOK() {
   UpdateData(true);
-  if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, options_)) {
+  CaptureOptions updated = options_.Load();
+  if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated)) {
     DataExchange exchange(hwnd(), true);
     exchange.Fail(IDC_RECONNECT_DELAY, error->message);
     return;
   }
+  // All four at once: a reader sees the old options or the new ones, never a mix.
+  options_.Publish(updated);
   EndDialog(IDOK);
 }
 

@@ -11,7 +11,7 @@ namespace lintrel::ui::win32 {
 class COptionsDlg : public Dialog {
  public:
   // `end_character_editable`: whether the end character may be changed (no port open).
-  COptionsDlg(HINSTANCE instance, CaptureOptions& options, bool end_character_editable);
+  COptionsDlg(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable);
 
  private:
   void FillInitialLists() override;
@@ -19,7 +19,7 @@ class COptionsDlg : public Dialog {
   BOOL OnInitDialog() override;
   void OnOK() override;
 
-  CaptureOptions& options_;
+  SharedCaptureOptions& options_;
   bool end_character_editable_;
   OptionsForm form_;
 };

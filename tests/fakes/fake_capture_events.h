@@ -3,31 +3,29 @@
 #include <string>
 #include <vector>
 
-#include "capture/ui_hooks.h"
+#include "capture/capture_events.h"
 
 namespace lintrel::testing {
 
-// Records what the engine tells the user interface.
-class FakeUiHooks : public UiHooks {
+// Records what the engine tells its front end.
+class FakeCaptureEvents : public CaptureEvents {
  public:
   LineSettings settings;
-  std::vector<std::string> messages;
-  std::vector<std::string> calls;  // "connected COM3", "failed COM3 reconnecting", ...
-  std::vector<TrayImage> tray_images;
+  std::vector<std::string> calls;  // "connected COM3", "failed COM3", "failed-silently COM3", ...
+  std::vector<std::string> failure_reasons;
 
   LineSettings PullLineSettings() override {
     ++pulls;
     return settings;
   }
-  void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
   void PortConnected(int port, const std::string&) override { Call("connected", port); }
   void PortDisconnected(int port) override { Call("disconnected", port); }
-  void PortOpenFailed(int port, const std::string&, const platform::SerialError&,
+  void PortOpenFailed(int port, const std::string&, const platform::SerialError& error,
                       bool reconnecting) override {
     Call(reconnecting ? "failed-silently" : "failed", port);
+    failure_reasons.push_back(error.message);
   }
   void LinkLost(int port) override { Call("lost", port); }
-  void SetTrayImage(TrayImage image) override { tray_images.push_back(image); }
 
   int pulls = 0;
 

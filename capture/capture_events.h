@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "platform/serial_port.h"
+#include "settings/line_settings.h"
+
+namespace lintrel {
+
+// What the capture engine tells the front end that runs it (the main window, the command
+// line), and the one thing it asks of it. The engine only reports: a message box, a status
+// line or a tray icon is the front end's choice.
+//
+// Thread contract: every call comes on the UI thread.
+class CaptureEvents {
+ public:
+  virtual ~CaptureEvents() = default;
+
+  // The line settings to open a port with, as the user has them now (the main window reads
+  // its controls).
+  virtual LineSettings PullLineSettings() = 0;
+
+  virtual void PortConnected(int /*port_number*/, const std::string& /*device_path*/) {}
+  virtual void PortDisconnected(int /*port_number*/) {}
+  // A connect failed: the port is left disconnected. `reconnecting`: the port was waiting
+  // to be re-opened after a lost link, and the supervisor tries again every second;
+  // otherwise the user asked for it.
+  virtual void PortOpenFailed(int /*port_number*/, const std::string& /*device_path*/,
+                              const platform::SerialError& /*error*/, bool /*reconnecting*/) {}
+  // The supervisor found the port's link lost: it releases the port now and re-opens it
+  // after the reconnection delay.
+  virtual void LinkLost(int /*port_number*/) {}
+};
+
+}  // namespace lintrel
