@@ -1,7 +1,10 @@
 #include "ui/win32/dialog.h"
 
+#include <exception>
 #include <filesystem>
 #include <vector>
+
+#include "ui/messages.h"
 
 namespace lintrel::ui::win32 {
 
@@ -79,7 +82,16 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPAR
   }
   auto* dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
   if (dialog == nullptr) return FALSE;  // messages before WM_INITDIALOG (WM_SETFONT)
-  const INT_PTR answer = dialog->Dispatch(message, wparam, lparam);
+  // An exception must not unwind through the system's code that called this procedure:
+  // the user is told, and the message counts as not handled.
+  INT_PTR answer = FALSE;
+  try {
+    answer = dialog->Dispatch(message, wparam, lparam);
+  } catch (const std::exception& e) {
+    ShowMessageBox(hwnd, std::string(kActionFailedMessage) + e.what(), MB_ICONERROR);
+  } catch (...) {
+    ShowMessageBox(hwnd, std::string(kActionFailedMessage) + "unknown error", MB_ICONERROR);
+  }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrA(hwnd, DWLP_USER, 0);
     dialog->hwnd_ = nullptr;
