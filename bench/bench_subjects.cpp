@@ -1,5 +1,7 @@
 #include "bench/bench_subjects.h"
 
+#include <signal.h>
+
 #include <thread>
 
 namespace lintrel::bench {
@@ -64,8 +66,12 @@ std::unique_ptr<Subject> Subject::Start(SubjectKind kind, const Programs& progra
   }
   std::vector<int> stderr_fds;
   for (std::size_t i = 0; i < commands.size(); ++i) {
-    const Output output = i == 0 && trace ? Output::kPipe : Output::kDiscard;
-    std::unique_ptr<Process> process = Process::Spawn(commands[i], output, error);
+    // Each in a group of its own, so that stopping it also stops what it started (a shell
+    // loop's running xdotool).
+    testing::SpawnOptions options;
+    options.capture_stdout = i == 0 && trace;
+    options.own_process_group = true;
+    std::unique_ptr<Process> process = Process::Spawn(commands[i], options, error);
     if (!process) return nullptr;
     stderr_fds.push_back(process->stderr_fd());
     subject->processes_.push_back(std::move(process));
@@ -105,7 +111,7 @@ ProcessFigures Subject::Figures() {
 }
 
 void Subject::Stop() {
-  for (auto& process : processes_) process->RequestStop();
+  for (auto& process : processes_) process->Signal(SIGTERM);
   for (auto& process : processes_) process->Stop();
   stderr_.reset();
   processes_.clear();

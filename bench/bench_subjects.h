@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_process.h"
+#include "bench/bench_stderr.h"
 
 namespace lintrel::bench {
 

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <optional>
 #include <random>
+#include <string_view>
 #include <thread>
 
 #include "bench/bench_pty.h"
+#include "support/trace.h"
 
 namespace lintrel::bench {
 
@@ -89,45 +91,37 @@ void PauseBetweenLines(std::mt19937& random) {
   std::this_thread::sleep_for(std::chrono::microseconds(200 + random() % 800));
 }
 
-// lintrel-cli's trace output: one "down 0xHH"/"up 0xHH" line per key event.
+// lintrel-cli's trace output, read back into typed lines.
 class TraceReader {
  public:
   explicit TraceReader(int fd) : fd_(fd) {}
 
-  // The digits of the next typed line and when its last event ("up 0x0D") arrived.
+  // The text of the next typed line (without its carriage return) and when the output that
+  // finished it arrived.
   std::optional<std::pair<std::string, Clock::time_point>> NextLine(Clock::time_point deadline) {
     while (true) {
-      const std::size_t end = buffer_.find("up 0x0D\n");
+      const std::size_t end = decoder_.text().find('\r', taken_);
       if (end != std::string::npos) {
-        std::string digits = DigitsTyped(buffer_.substr(0, end));
-        buffer_.erase(0, end + 8);
-        return std::make_pair(digits, arrived_);
+        std::string line = decoder_.text().substr(taken_, end - taken_);
+        taken_ = end + 1;
+        return std::make_pair(std::move(line), arrived_);
       }
       const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return std::nullopt;
+      if (left.count() <= 0 || !decoder_.error().empty()) return std::nullopt;
       pollfd output = {.fd = fd_, .events = POLLIN, .revents = 0};
       if (poll(&output, 1, static_cast<int>(left.count())) <= 0) continue;
       char chunk[65536];
       const ssize_t count = read(fd_, chunk, sizeof chunk);
       arrived_ = Clock::now();
       if (count <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<std::size_t>(count));
+      decoder_.Feed(std::string_view(chunk, static_cast<std::size_t>(count)));
     }
   }
 
  private:
-  // Virtual-key codes 0x30 to 0x39 are the digit keys.
-  static std::string DigitsTyped(const std::string& events) {
-    std::string digits;
-    for (std::size_t at = 0; (at = events.find("down 0x3", at)) != std::string::npos; at += 8) {
-      const char last = events[at + 8];
-      if (last >= '0' && last <= '9') digits += last;
-    }
-    return digits;
-  }
-
   int fd_;
-  std::string buffer_;
+  testing::TraceDecoder decoder_;
+  std::size_t taken_ = 0;
   Clock::time_point arrived_;
 };
 

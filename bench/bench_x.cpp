@@ -9,21 +9,10 @@
 #include <unistd.h>
 
 #include <array>
-#include <filesystem>
 
 namespace lintrel::bench {
 
 namespace {
-
-constexpr int kFirstDisplay = 70;
-constexpr int kLastDisplay = 199;
-constexpr auto kServerStartLimit = std::chrono::seconds(10);
-
-bool DisplayNumberInUse(int number) {
-  const std::string n = std::to_string(number);
-  return std::filesystem::exists("/tmp/.X11-unix/X" + n) ||
-         std::filesystem::exists("/tmp/.X" + n + "-lock");
-}
 
 char KeyOfKeysym(KeySym keysym) {
   if (keysym >= XK_0 && keysym <= XK_9) return static_cast<char>('0' + (keysym - XK_0));
@@ -34,34 +23,13 @@ char KeyOfKeysym(KeySym keysym) {
 }  // namespace
 
 std::unique_ptr<XServer> XServer::Start(std::string* error) {
-  for (int number = kFirstDisplay; number <= kLastDisplay; ++number) {
-    if (DisplayNumberInUse(number)) continue;
-    const std::string name = ":" + std::to_string(number);
-    std::unique_ptr<Process> process =
-        Process::Spawn({"Xvfb", name, "-nolisten", "tcp", "-noreset", "-screen", "0", "320x240x24"},
-                       Output::kDiscard, error);
-    if (!process) return nullptr;
-    // Xvfb complains on standard error (a refused client, for one); keep the pipe drained.
-    auto collector = std::make_unique<StderrCollector>(std::vector<int>{process->stderr_fd()});
-    const Clock::time_point give_up = Clock::now() + kServerStartLimit;
-    while (process->Running() && Clock::now() < give_up) {
-      if (Display* display = XOpenDisplay(name.c_str())) {
-        XCloseDisplay(display);
-        auto server = std::unique_ptr<XServer>(new XServer(std::move(process), name));
-        server->stderr_ = std::move(collector);
-        return server;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    process->Stop();
-    *error = "Xvfb " + name + " did not start: " + collector->Text();
-  }
-  if (error->empty()) *error = "no free X display number from :70 to :199";
-  return nullptr;
+  std::unique_ptr<XServer> server(new XServer());
+  if (!server->server_.Start(error)) return nullptr;
+  return server;
 }
 
 int XServer::ReleaseHeldKeys() {
-  Display* display = XOpenDisplay(display_name_.c_str());
+  Display* display = XOpenDisplay(display_name().c_str());
   if (display == nullptr) return 0;
   char keys[32] = {};
   XQueryKeymap(display, keys);

@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/bench_process.h"
+#include "bench/bench_stderr.h"
+#include "support/xvfb_server.h"
 
 namespace lintrel::bench {
 
@@ -17,12 +18,11 @@ namespace lintrel::bench {
 class XServer {
  public:
   static std::unique_ptr<XServer> Start(std::string* error);
-  ~XServer() { process_->Stop(); }
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
 
-  const std::string& display_name() const { return display_name_; }
-  pid_t pid() const { return process_->pid(); }
+  const std::string& display_name() const { return server_.display_name(); }
+  pid_t pid() const { return server_.pid(); }
 
   // Releases every key the server holds down, through XTest, and returns how many there
   // were. A peer stopped between a key's press and its release (xdotool waits between the
@@ -31,12 +31,10 @@ class XServer {
   int ReleaseHeldKeys();
 
  private:
-  XServer(std::unique_ptr<Process> process, std::string display_name)
-      : process_(std::move(process)), display_name_(std::move(display_name)) {}
+  XServer() = default;
 
-  std::unique_ptr<Process> process_;
-  std::string display_name_;
-  std::unique_ptr<StderrCollector> stderr_;  // declared last: stops reading before the pipe closes
+  static constexpr int kFirstDisplay = 70;
+  testing::XvfbServer server_{kFirstDisplay, "320x240x24"};
 };
 
 // One key press as the receiving window saw it: a digit, '\r' for Return, '?' otherwise.

@@ -527,7 +527,7 @@ int Run(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  InstallInterruptCleanup();
+  testing::KillChildrenOnInterrupt();
   std::string error;
   std::unique_ptr<XServer> x_server = XServer::Start(&error);
   if (!x_server) {

@@ -48,41 +48,14 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-// Reads a trace back into the text typed, for the small alphabet the tests send: digits,
-// capital letters (Shift held around the letter's key) and carriage return. Any other key,
-// or events that are not whole key presses, make it fail with *error saying where.
-std::optional<std::string> DecodeTrace(const std::vector<std::string>& lines, std::string* error) {
-  std::vector<KeyEvent> events;
-  for (std::size_t at = 0; at < lines.size(); ++at) {
-    const std::optional<KeyEvent> event = ParseEvent(lines[at]);
-    if (!event) {
-      *error = "line " + std::to_string(at) + " is not a key event: \"" + lines[at] + "\"";
-      return std::nullopt;
-    }
-    events.push_back(*event);
-  }
-  constexpr int kShift = 0x10;
-  const auto is = [&](std::size_t at, bool down, int key) {
-    return at < events.size() && events[at].down == down && events[at].key == key;
-  };
-  std::string text;
-  std::size_t at = 0;
-  while (at < events.size()) {
-    const bool shifted = is(at, true, kShift);
-    const std::size_t press = shifted ? at + 1 : at;
-    const int key = press < events.size() ? events[press].key : -1;
-    const bool whole_press = is(press, true, key) && is(press + 1, false, key) &&
-                             (!shifted || is(press + 2, false, kShift));
-    const bool letter = key >= 'A' && key <= 'Z';
-    const bool digit_or_enter = (key >= '0' && key <= '9') || key == 0x0D;
-    if (!whole_press || (shifted ? !letter : !digit_or_enter)) {
-      *error = "events from line " + std::to_string(at) + " are not one key press of the alphabet";
-      return std::nullopt;
-    }
-    text += key == 0x0D ? '\r' : static_cast<char>(key);
-    at = press + (shifted ? 3 : 2);
-  }
-  return text;
+// The text a trace types, read back by the shared decoder; fails the test when the trace
+// is anything but whole key presses.
+std::string TypedText(const std::vector<std::string>& trace_lines) {
+  TraceDecoder decoder;
+  decoder.Feed(JoinLines(trace_lines));
+  EXPECT_EQ(decoder.error(), "");
+  EXPECT_TRUE(decoder.BetweenPresses()) << "the trace ends in the middle of a key press";
+  return decoder.text();
 }
 
 // How many trace lines typing `text` (of the decoder's alphabet) takes.
@@ -240,15 +213,13 @@ TEST_F(CliEndToEndTest, LinesFromSeveralPortsArriveWholeAndInOrder) {
   }
   ASSERT_TRUE(cli.WaitForOutLines(expected_trace_lines)) << cli.Describe();
 
-  std::string error;
-  const std::optional<std::string> typed = DecodeTrace(cli.OutLines(), &error);
-  ASSERT_TRUE(typed.has_value()) << error;
-  ASSERT_FALSE(typed->empty());
-  EXPECT_EQ(typed->back(), '\r') << "the trace ends in the middle of a line";
+  const std::string typed = TypedText(cli.OutLines());
+  ASSERT_FALSE(typed.empty());
+  EXPECT_EQ(typed.back(), '\r') << "the trace ends in the middle of a line";
   std::map<char, std::vector<int>> sequences_by_tag;
   std::size_t start = 0;
-  for (std::size_t end; (end = typed->find('\r', start)) != std::string::npos; start = end + 1) {
-    const std::string line = typed->substr(start, end - start);
+  for (std::size_t end; (end = typed.find('\r', start)) != std::string::npos; start = end + 1) {
+    const std::string line = typed.substr(start, end - start);
     const int sequence = line.size() >= 4 ? std::atoi(line.substr(1, 3).c_str()) : -1;
     ASSERT_EQ(line, ScanLine(line.empty() ? '?' : line[0], sequence)) << "a mixed or broken line";
     sequences_by_tag[line[0]].push_back(sequence);
@@ -470,11 +441,9 @@ TEST_F(CliEndToEndTest, StopSignalsReleaseThePortsAndEndWithStatusZero) {
       EXPECT_TRUE(!status->exited && status->code == signal_number) << cli.Describe();
     }
     // Whatever was typed are whole key presses of the data, in the order sent.
-    std::string error;
-    const std::optional<std::string> typed = DecodeTrace(cli.OutLines(), &error);
-    ASSERT_TRUE(typed.has_value()) << error;
+    const std::string typed = TypedText(cli.OutLines());
     EXPECT_TRUE(cli.out().empty() || cli.out().back() == '\n');
-    EXPECT_EQ(data.compare(0, typed->size(), *typed), 0) << "typed text is not what was sent";
+    EXPECT_EQ(data.compare(0, typed.size(), typed), 0) << "typed text is not what was sent";
 
     platform::OpenResult reopened = driver->Open(link, {});
     EXPECT_NE(reopened.port, nullptr) << "not released: " << reopened.error.message;

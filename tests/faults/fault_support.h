@@ -19,9 +19,8 @@
 
 #include "capture/line_buffer.h"
 #include "cli/cli_process.h"
-#include "platform/keyboard.h"
-#include "platform/us_layout.h"
 #include "platform/virtual_serial_device.h"
+#include "support/trace.h"
 
 namespace lintrel::testing {
 
@@ -56,115 +55,6 @@ inline std::string RandomDigits(std::size_t count, uint32_t seed) {
   for (char& digit : digits) digit = static_cast<char>('0' + random() % 10);
   return digits;
 }
-
-// The trace lines the trace keyboard writes for `bytes`: each byte's key down and up on a
-// US keyboard, inside Shift down/up when the layout wants exactly Shift; a byte without a
-// key is the no-key code 0xFF.
-inline std::string ExpectedTrace(std::string_view bytes) {
-  std::string trace;
-  char event[16];
-  const auto add = [&](const char* direction, uint8_t key) {
-    std::snprintf(event, sizeof event, "%s 0x%02X\n", direction, key);
-    trace += event;
-  };
-  for (char byte : bytes) {
-    const platform::KeyMapping key = platform::UsLayoutMap(static_cast<uint8_t>(byte));
-    const bool with_shift = key.shift_state == platform::kShiftStateShift;
-    if (with_shift) add("down", platform::kVirtualKeyShift);
-    add("down", key.key_code);
-    add("up", key.key_code);
-    if (with_shift) add("up", platform::kVirtualKeyShift);
-  }
-  return trace;
-}
-
-// Reads a trace back into the text typed, chunk by chunk as the program writes it. Knows
-// the characters the US layout types without a modifier or with Shift alone: printable
-// ASCII, Tab and carriage return. Anything else, or events that are not whole key presses,
-// stop the decoding with error() saying where.
-class TraceDecoder {
- public:
-  TraceDecoder() {
-    for (auto& keys : characters_) keys.fill(-1);
-    for (int byte = 0; byte < 0x80; ++byte) {
-      const bool printable = byte >= 0x20 && byte < 0x7F;
-      if (!printable && byte != '\t' && byte != '\r') continue;
-      const platform::KeyMapping key = platform::UsLayoutMap(static_cast<uint8_t>(byte));
-      if (key.shift_state > platform::kShiftStateShift) continue;
-      int& slot = characters_[key.shift_state][key.key_code];
-      if (slot < 0) slot = byte;
-    }
-  }
-
-  void Feed(std::string_view chunk) {
-    for (std::size_t end; (end = chunk.find('\n')) != std::string_view::npos;
-         chunk.remove_prefix(end + 1)) {
-      // A line split between two chunks was kept from the first.
-      if (line_.empty()) {
-        Event(chunk.substr(0, end));
-      } else {
-        line_.append(chunk.substr(0, end));
-        Event(line_);
-        line_.clear();
-      }
-      ++events_;
-    }
-    line_.append(chunk);
-  }
-
-  const std::string& text() const { return text_; }
-  const std::string& error() const { return error_; }
-
- private:
-  enum class Expect { kShiftOrKey, kKeyDown, kKeyUp, kShiftUp };
-
-  void Event(std::string_view line) {
-    if (!error_.empty()) return;
-    const std::optional<KeyEvent> event = ParseEvent(line);
-    if (!event) return Fail("not a key event: \"" + std::string(line) + "\"");
-    switch (expect_) {
-      case Expect::kShiftOrKey:
-        shifted_ = event->down && event->key == platform::kVirtualKeyShift;
-        if (shifted_) {
-          expect_ = Expect::kKeyDown;
-          return;
-        }
-        [[fallthrough]];
-      case Expect::kKeyDown:
-        if (!event->down || event->key == platform::kVirtualKeyShift) return Fail("expected a key down");
-        key_ = event->key;
-        expect_ = Expect::kKeyUp;
-        return;
-      case Expect::kKeyUp:
-        if (event->down || event->key != key_) return Fail("expected the key to come up");
-        if (characters_[shifted_ ? 1 : 0][static_cast<std::size_t>(key_)] < 0) {
-          return Fail("a key that types none of the known characters");
-        }
-        text_ += static_cast<char>(characters_[shifted_ ? 1 : 0][static_cast<std::size_t>(key_)]);
-        expect_ = shifted_ ? Expect::kShiftUp : Expect::kShiftOrKey;
-        return;
-      case Expect::kShiftUp:
-        if (event->down || event->key != platform::kVirtualKeyShift) return Fail("expected Shift to come up");
-        expect_ = Expect::kShiftOrKey;
-        return;
-    }
-  }
-
-  void Fail(const std::string& what) {
-    error_ = "trace line " + std::to_string(events_) + ": " + what + " (after " +
-             std::to_string(text_.size()) + " characters)";
-  }
-
-  // The character typed by [with Shift][key code], or -1.
-  std::array<std::array<int, 256>, 2> characters_;
-  std::string line_;
-  std::size_t events_ = 0;
-  Expect expect_ = Expect::kShiftOrKey;
-  bool shifted_ = false;
-  int key_ = -1;
-  std::string text_;
-  std::string error_;
-};
 
 // Checks, as they are typed, lines that the capacity ended: with --prefix and no end
 // character, every typed line is "COMn:" and the next digits its port sent, exactly

@@ -20,12 +20,10 @@
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "support/safety_limit.h"
 
 namespace lintrel::testing {
 
-// How long a test waits for something that should happen at once before it gives up and
-// fails. Only a net against hangs; nothing is measured against it.
-inline constexpr std::chrono::seconds kSafetyLimit(10);
 
 // The system call a thread is in, as /proc/self/task/<tid>/syscall shows it: the number
 // and the arguments in hex, or "running" when it is in none.

@@ -12,6 +12,7 @@
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_serial.h"
 #include "fakes/fake_settings_store.h"
+#include "support/link_state.h"
 
 namespace lintrel::ui {
 namespace {
@@ -56,15 +57,7 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_TRUE(Port(port)->WaitUntilDrained()) << entry;
   }
 
-  // Polls (bounded) until the slot's link state reads `expected`.
-  bool LinkStateBecomes(int port, int expected) const {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Slot(port).link_state.load() != expected) {
-      if (std::chrono::steady_clock::now() > give_up) return false;
-      std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-  }
+  bool LinkStateBecomes(int port, int expected) const { return testing::LinkStateBecomes(Slot(port), expected); }
 
   // The reader sees a carrier change reported at once: its link is lost.
   void LoseLink(int port) {

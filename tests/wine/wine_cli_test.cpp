@@ -20,7 +20,7 @@
 
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
-#include "posix/xvfb_server.h"
+#include "support/xvfb_server.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
 #include "wine/wine_suite.h"

@@ -20,7 +20,8 @@
 
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
-#include "posix/xvfb_server.h"
+#include "support/xvfb_server.h"
+#include "ui/win32/resource.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
 #include "wine/wine_suite.h"
@@ -49,18 +50,9 @@ constexpr char kPortOpenFail[] = "Port open fail!!\\r\\nPlease check the status!
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);
 
-// Control ids of the windows.
-constexpr int kPortList = 1000;
-constexpr int kBaudRateList = 1001;
-constexpr int kConnectButton = 1005;
-constexpr int kOptionsButton = 1006;
-constexpr int kAboutButton = 1007;
-constexpr int kPrefixCheck = 1009;
-constexpr int kDelayEdit = 1010;
-constexpr int kEndCharacterList = 1011;
-constexpr int kTruncateCheck = 1012;
-constexpr int kMessageText = 0xFFFF;  // the text of a message box
+// Ids the system gives: the OK button, and the text of a message box.
 constexpr int kOkButton = 1;
+constexpr int kMessageText = 0xFFFF;
 
 std::string Id(int id) { return std::to_string(id); }
 
@@ -158,10 +150,10 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
 
   // Picks the port in the Port list as a user would.
   void SelectPort(const std::string& name) {
-    const std::vector<std::string> entries = Split(DriveOne({"list", "main", Id(kPortList)}), '|');
+    const std::vector<std::string> entries = Split(DriveOne({"list", "main", Id(IDC_PORT)}), '|');
     for (std::size_t i = 1; i < entries.size(); ++i) {
       if (entries[i] == name) {
-        ASSERT_EQ(DriveOne({"select", "main", Id(kPortList), std::to_string(i - 1)}), "ok");
+        ASSERT_EQ(DriveOne({"select", "main", Id(IDC_PORT), std::to_string(i - 1)}), "ok");
         return;
       }
     }
@@ -170,9 +162,9 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
 
   void ConnectPort(const std::string& name) {
     SelectPort(name);
-    ASSERT_EQ(DriveOne({"text", "main", Id(kConnectButton)}), "Connect");
-    Drive({"click", "main", Id(kConnectButton)});
-    ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Disconnect"; }))
+    ASSERT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Connect");
+    Drive({"click", "main", Id(IDC_CONNECT)});
+    ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Disconnect"; }))
         << name << " did not connect";
   }
 
@@ -247,11 +239,11 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
   // The Port list from the device map (less its Bluetooth modem entry) and the Bluetooth
   // stack's keys, sorted; the default "COM1" selects the first entry after entry 0 that
   // begins with it.
-  EXPECT_EQ(DriveOne({"list", "main", Id(kPortList)}), std::string("1|") + kPortEntries);
+  EXPECT_EQ(DriveOne({"list", "main", Id(IDC_PORT)}), std::string("1|") + kPortEntries);
   Screenshot("main-window", "main");
 
   // The About box, from its button and from the system menu's item.
-  for (const std::vector<std::string>& open : {std::vector<std::string>{"click", "main", Id(kAboutButton)},
+  for (const std::vector<std::string>& open : {std::vector<std::string>{"click", "main", Id(IDC_ABOUT)},
                                                std::vector<std::string>{"syscommand", "main", "16"}}) {
     Drive(open);
     ASSERT_EQ(DriveOne({"wait", "about"}), "ok");
@@ -273,9 +265,9 @@ TEST_F(WineGuiTest, TheSavedPortIsSelectedAndTheCloseBoxSavesTheFiveValues) {
                                       &error))
       << error;
   StartLintrel();
-  EXPECT_EQ(DriveOne({"list", "main", Id(kPortList)}), std::string("5|") + kPortEntries);
+  EXPECT_EQ(DriveOne({"list", "main", Id(IDC_PORT)}), std::string("5|") + kPortEntries);
   // A stored rate outside the list shows no selection; the stop bits are the stored two.
-  EXPECT_EQ(Split(DriveOne({"list", "main", Id(kBaudRateList)}), '|').front(), "-1");
+  EXPECT_EQ(Split(DriveOne({"list", "main", Id(IDC_BAUD_RATE)}), '|').front(), "-1");
   EXPECT_EQ(Split(DriveOne({"list", "main", "1004"}), '|').front(), "1");
 
   SelectPort("COM12");
@@ -298,9 +290,9 @@ TEST_F(WineGuiTest, ConnectedPortsTypeIntoTheFocusedWindowAndAFailedConnectSaysS
 
   // COM9 has no device: the user is told, and COM5 runs on.
   SelectPort("COM9");
-  Drive({"click", "main", Id(kConnectButton)});
+  Drive({"click", "main", Id(IDC_CONNECT)});
   EXPECT_EQ(TakeMessage(), kPortOpenFail);
-  EXPECT_EQ(DriveOne({"text", "main", Id(kConnectButton)}), "Connect");
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Connect");
   ConnectPort("COM12");
 
   // Each port's lines, whole, into the window that has the focus.
@@ -315,9 +307,9 @@ TEST_F(WineGuiTest, ConnectedPortsTypeIntoTheFocusedWindowAndAFailedConnectSaysS
 
   // Disconnect COM5: its lines are no longer typed, COM12's still are.
   SelectPort("COM5");
-  EXPECT_EQ(DriveOne({"text", "main", Id(kConnectButton)}), "Disconnect");
-  Drive({"click", "main", Id(kConnectButton)});
-  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Connect"; }));
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Disconnect");
+  Drive({"click", "main", Id(IDC_CONNECT)});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Connect"; }));
   Drive({"fg", "target"});
   ASSERT_TRUE(Send(*first, "lost\r"));
   ASSERT_TRUE(Send(*second, "third\r"));
@@ -333,7 +325,7 @@ TEST_F(WineGuiTest, APortWhoseCarrierDroppedIsReopenedByTheTimer) {
   SetCarrier(5, true);
   StartLintrel();
   // A delay long enough to see the port released, however slow the machine.
-  Drive({"click", "main", Id(kOptionsButton), "wait", "options", "settext", "options", Id(kDelayEdit), "3000",
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options", "settext", "options", Id(IDC_RECONNECT_DELAY), "3000",
          "click", "options", "1", "gone", "options"});
   ConnectPort("COM5");
   const std::filesystem::path typed = StartTypingTarget();
@@ -345,9 +337,9 @@ TEST_F(WineGuiTest, APortWhoseCarrierDroppedIsReopenedByTheTimer) {
   SetCarrier(5, false);
   app_->DrainFor(kPauseBetweenReads);
   SetCarrier(5, true);
-  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Connect"; }))
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Connect"; }))
       << "the lost link was not released";
-  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Disconnect"; }))
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Disconnect"; }))
       << "the port was not re-opened";
   EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "a supervised re-open must not show a message";
 
@@ -362,51 +354,51 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   ASSERT_NE(device, nullptr);
   StartLintrel();
 
-  Drive({"click", "main", Id(kOptionsButton)});
+  Drive({"click", "main", Id(IDC_OPTIONS)});
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
   // The defaults, with the end character open to change while no port is open.
-  EXPECT_EQ(DriveOne({"text", "options", Id(kDelayEdit)}), "1000");
-  EXPECT_EQ(DriveOne({"checked", "options", Id(kPrefixCheck)}), "0");
-  EXPECT_EQ(DriveOne({"checked", "options", Id(kTruncateCheck)}), "0");
-  const std::vector<std::string> ends = Split(DriveOne({"list", "options", Id(kEndCharacterList)}), '|');
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_RECONNECT_DELAY)}), "1000");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_PORT_PREFIX)}), "0");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "0");
+  const std::vector<std::string> ends = Split(DriveOne({"list", "options", Id(IDC_END_CHARACTER)}), '|');
   ASSERT_EQ(ends.size(), 32u);
   EXPECT_EQ(ends[0], "12");
   EXPECT_EQ(ends[13], "CR    [0D]");
   EXPECT_EQ(ends[2], "STX  [02] ");
-  EXPECT_EQ(DriveOne({"enabled", "options", Id(kEndCharacterList)}), "1");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_END_CHARACTER)}), "1");
   Screenshot("options-dialog", "options");
 
   // Rejected delays: the message, and the dialog stays open.
   const std::string range = "Please enter an integer between 500 and 5000.";
   for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
            {"499", range}, {"5001", range}, {"abc", "Please enter an integer."}, {"-1", range}}) {
-    Drive({"settext", "options", Id(kDelayEdit), text, "click", "options", "1"});
+    Drive({"settext", "options", Id(IDC_RECONNECT_DELAY), text, "click", "options", "1"});
     EXPECT_EQ(TakeMessage(), message) << text;
     EXPECT_EQ(DriveOne({"visible", "options"}), "1") << text;
   }
 
   // Cancel keeps every value as it was.
-  Drive({"check", "options", Id(kPrefixCheck), "1", "check", "options", Id(kTruncateCheck), "1", "select", "options",
-         Id(kEndCharacterList), "9", "settext", "options", Id(kDelayEdit), "700", "click", "options", "2"});
+  Drive({"check", "options", Id(IDC_PORT_PREFIX), "1", "check", "options", Id(IDC_TRUNCATE), "1", "select", "options",
+         Id(IDC_END_CHARACTER), "9", "settext", "options", Id(IDC_RECONNECT_DELAY), "700", "click", "options", "2"});
   ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
-  Drive({"click", "main", Id(kOptionsButton)});
+  Drive({"click", "main", Id(IDC_OPTIONS)});
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
-  EXPECT_EQ(DriveOne({"text", "options", Id(kDelayEdit)}), "1000");
-  EXPECT_EQ(DriveOne({"checked", "options", Id(kPrefixCheck)}), "0");
-  EXPECT_EQ(DriveOne({"checked", "options", Id(kTruncateCheck)}), "0");
-  EXPECT_EQ(Split(DriveOne({"list", "options", Id(kEndCharacterList)}), '|').front(), "12");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_RECONNECT_DELAY)}), "1000");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_PORT_PREFIX)}), "0");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "0");
+  EXPECT_EQ(Split(DriveOne({"list", "options", Id(IDC_END_CHARACTER)}), '|').front(), "12");
 
   // OK: line feed ends lines now, and is not typed.
-  Drive({"select", "options", Id(kEndCharacterList), "9", "check", "options", Id(kTruncateCheck), "1", "settext",
-         "options", Id(kDelayEdit), "500", "click", "options", "1"});
+  Drive({"select", "options", Id(IDC_END_CHARACTER), "9", "check", "options", Id(IDC_TRUNCATE), "1", "settext",
+         "options", Id(IDC_RECONNECT_DELAY), "500", "click", "options", "1"});
   ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
 
   ConnectPort("COM5");
   // With a port open the end character cannot be changed.
-  Drive({"click", "main", Id(kOptionsButton)});
+  Drive({"click", "main", Id(IDC_OPTIONS)});
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
-  EXPECT_EQ(DriveOne({"enabled", "options", Id(kEndCharacterList)}), "0");
-  EXPECT_EQ(DriveOne({"text", "options", Id(kDelayEdit)}), "500");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_END_CHARACTER)}), "0");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_RECONNECT_DELAY)}), "500");
   Drive({"click", "options", "2", "gone", "options"});
 
   const std::filesystem::path typed = StartTypingTarget();
@@ -432,7 +424,7 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   // The menu's first item connects the selected port.
   SelectPort("COM5");
   Drive({"tray", "right", "wait", "menu", "key", "down", "key", "enter", "gone", "menu"});
-  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(kConnectButton)}) == "Disconnect"; }));
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Disconnect"; }));
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
             "Disconnect|Pause|About|-|Exit");
 
@@ -445,7 +437,7 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   EXPECT_EQ(seen.count("paused"), 0u);
 
   // Paused: the paused image, without a flash; "Resume", and nothing is typed.
-  Drive({"command", "main", "32772"});
+  Drive({"command", "main", Id(ID_STATUS_PAUSE)});
   // The command is posted: the program takes it a moment later.
   ASSERT_TRUE(app_->WaitUntil([&] { return TrayImageShown() == "paused"; })) << "the paused image never showed";
   EXPECT_EQ(TrayImagesSeen(12), std::set<std::string>{"paused"});
@@ -455,7 +447,7 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   ASSERT_TRUE(Send(*device, "dropped\r"));
   app_->DrainFor(milliseconds(500));
   EXPECT_EQ(ReadWhole(typed), "");
-  Drive({"command", "main", "32772"});
+  Drive({"command", "main", Id(ID_STATUS_PAUSE)});
   ASSERT_TRUE(app_->WaitUntil([&] { return TrayImageShown() != "paused"; })) << "the port was not resumed";
   ASSERT_TRUE(Send(*device, "kept\r"));
   ASSERT_TRUE(TypedBecomes(typed, "kept\r\n")) << ReadWhole(typed).value_or("(none)");

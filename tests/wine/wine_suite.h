@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/virtual_serial_device.h"
-#include "posix/xvfb_server.h"
+#include "support/xvfb_server.h"
 #include "wine/wine_prefix.h"
 
 namespace lintrel::testing {

@@ -9,6 +9,7 @@
 
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_serial.h"
+#include "support/link_state.h"
 
 namespace lintrel {
 namespace {
@@ -16,16 +17,7 @@ namespace {
 using platform::WaitOutcome;
 using testing::FakeKeyboard;
 using testing::FakeSerialPort;
-
-// Polls (bounded) until the slot's link state reads `expected`.
-bool LinkStateBecomes(const PortSlot& slot, int expected) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (slot.link_state.load() != expected) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using testing::LinkStateBecomes;
 
 // One reader on port 3 over a fake port, typing into a fake keyboard.
 class ReaderThreadTest : public ::testing::Test {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <string>
 #include <system_error>
@@ -13,9 +12,10 @@
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
+#include "fakes/fake_capture_events.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_serial.h"
-#include "fakes/fake_capture_events.h"
+#include "support/link_state.h"
 
 namespace lintrel::testing {
 
@@ -41,15 +41,7 @@ class EngineTest : public ::testing::Test {
   PortSlot& Slot(int port) { return table_[port]; }
   testing::FakeSerialPort* Port(int port) { return driver_.LastPort(Device(port)); }
 
-  // Polls (bounded) until the slot's link state reads `expected`.
-  bool LinkStateBecomes(int port, int expected) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Slot(port).link_state.load() != expected) {
-      if (std::chrono::steady_clock::now() > give_up) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
+  bool LinkStateBecomes(int port, int expected) { return testing::LinkStateBecomes(Slot(port), expected); }
 
   std::atomic<bool> thread_starts_fail_{false};
   FakeKeyboard keyboard_;

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+#include "capture/port_table.h"
+#include "support/safety_limit.h"
+
+namespace lintrel::testing {
+
+// Polls (bounded by the safety limit) until the slot's link state, which its reader thread
+// writes, reads `expected`.
+inline bool LinkStateBecomes(const PortSlot& slot, int expected) {
+  const auto give_up = std::chrono::steady_clock::now() + kSafetyLimit;
+  while (slot.link_state.load() != expected) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace lintrel::testing
