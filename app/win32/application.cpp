@@ -10,16 +10,16 @@
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/system_settings.h"
-#include "ui/win32/main_dlg.h"
+#include "ui/win32/main_dialog.h"
 
 namespace {
 
 using namespace lintrel;
 
 // The application: where its settings live, and its main window.
-class CCaptureApp {
+class Application {
  public:
-  explicit CCaptureApp(HINSTANCE instance) : instance_(instance) {}
+  explicit Application(HINSTANCE instance) : instance_(instance) {}
 
   int Run() {
     // The tray icon's callback message, registered once for the whole process.
@@ -37,7 +37,7 @@ class CCaptureApp {
       MessageBoxA(nullptr, error.c_str(), ui::win32::ProgramName().c_str(), MB_OK | MB_ICONERROR);
       return 1;
     }
-    ui::win32::CMainDlg dialog(instance_, std::move(settings), tray_message, *driver, *keyboard);
+    ui::win32::MainDialog dialog(instance_, std::move(settings), tray_message, *driver, *keyboard);
     if (dialog.RunModal(nullptr) == -1) {
       MessageBoxA(nullptr, "The main window could not be created.", ui::win32::ProgramName().c_str(), MB_OK | MB_ICONERROR);
       return 1;
@@ -53,6 +53,6 @@ class CCaptureApp {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR command_line, int /*show*/) {
   if (app::AsksForVersion(command_line)) return app::ShowVersion();
-  CCaptureApp app(instance);
+  Application app(instance);
   return app.Run();
 }

@@ -1,4 +1,4 @@
-#include "ui/win32/main_dlg.h"
+#include "ui/win32/main_dialog.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,8 +7,8 @@
 #include "discovery/system_ports.h"
 #include "settings/line_settings_store.h"
 #include "ui/dialog_lists.h"
-#include "ui/win32/about_dlg.h"
-#include "ui/win32/options_dlg.h"
+#include "ui/win32/about_dialog.h"
+#include "ui/win32/options_dialog.h"
 #include "ui/win32/resource.h"
 
 namespace lintrel::ui::win32 {
@@ -29,7 +29,7 @@ void RenameMenuItem(HMENU menu, int position, std::string_view text) {
 
 }  // namespace
 
-CMainDlg::CMainDlg(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
+MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
                        platform::SerialDriver& driver, platform::Keyboard& keyboard)
     : Dialog(instance, IDD_MAIN),
       settings_(std::move(settings)),
@@ -71,7 +71,7 @@ CMainDlg::CMainDlg(HINSTANCE instance, platform::UserSettings settings, UINT tra
   OnNotification(IDC_PORT, CBN_SELENDOK, [this] { window_.SelectPortFromCombo(SelectedPortText()); });
 }
 
-CMainDlg::~CMainDlg() {
+MainDialog::~MainDialog() {
   // Whichever way the dialog ended, no reader outlives it: destroying window_ releases every
   // port after this.
   for (HICON icon : {icon_normal_, icon_activity_, icon_paused_}) {
@@ -79,14 +79,14 @@ CMainDlg::~CMainDlg() {
   }
 }
 
-void CMainDlg::FillInitialLists() {
+void MainDialog::FillInitialLists() {
   AddListEntries(Item(IDC_BAUD_RATE), kBaudRateTexts);
   AddListEntries(Item(IDC_PARITY), kParityTexts);
   AddListEntries(Item(IDC_DATA_BIT), kDataBitTexts);
   AddListEntries(Item(IDC_STOP_BIT), kStopBitTexts);
 }
 
-bool CMainDlg::Exchange(DataExchange& exchange) {
+bool MainDialog::Exchange(DataExchange& exchange) {
   exchange.ListIndex(IDC_BAUD_RATE, line_.baud_index);
   exchange.ListIndex(IDC_PARITY, line_.parity_index);
   exchange.ListIndex(IDC_DATA_BIT, line_.data_bit_index);
@@ -94,7 +94,7 @@ bool CMainDlg::Exchange(DataExchange& exchange) {
   return true;
 }
 
-BOOL CMainDlg::OnInitDialog() {
+BOOL MainDialog::OnInitDialog() {
   line_ = LoadLineSettings(*settings_.store);
   Dialog::OnInitDialog();
   AddAboutToSystemMenu();
@@ -109,7 +109,7 @@ BOOL CMainDlg::OnInitDialog() {
   return TRUE;
 }
 
-void CMainDlg::AddAboutToSystemMenu() {
+void MainDialog::AddAboutToSystemMenu() {
   const HMENU system_menu = GetSystemMenu(hwnd(), FALSE);
   if (system_menu == nullptr) return;
   char text[256] = {};
@@ -118,7 +118,7 @@ void CMainDlg::AddAboutToSystemMenu() {
   AppendMenuA(system_menu, MF_STRING, IDM_ABOUTBOX, text);
 }
 
-void CMainDlg::FillPortList() {
+void MainDialog::FillPortList() {
   const HWND list = Item(IDC_PORT);
   ports_ = ListSystemPorts(settings_.device_pins);
   for (const PortEntry& entry : ports_.entries()) {
@@ -133,7 +133,7 @@ void CMainDlg::FillPortList() {
   SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
 }
 
-std::string CMainDlg::SelectedPortText() {
+std::string MainDialog::SelectedPortText() {
   const HWND list = Item(IDC_PORT);
   const LRESULT selected = SendMessageA(list, CB_GETCURSEL, 0, 0);
   if (selected == CB_ERR) return "";
@@ -145,22 +145,22 @@ std::string CMainDlg::SelectedPortText() {
   return text;
 }
 
-LineSettings CMainDlg::ReadLineControls() {
+LineSettings MainDialog::ReadLineControls() {
   UpdateData(true);
   return line_;
 }
 
-void CMainDlg::SetConnectCaption(std::string_view caption) {
+void MainDialog::SetConnectCaption(std::string_view caption) {
   SetDlgItemTextA(hwnd(), IDC_CONNECT, std::string(caption).c_str());
 }
 
-void CMainDlg::EnableLineControls() {
+void MainDialog::EnableLineControls() {
   for (int id : {IDC_PORT, IDC_BAUD_RATE, IDC_PARITY, IDC_DATA_BIT, IDC_STOP_BIT}) EnableWindow(Item(id), TRUE);
 }
 
-void CMainDlg::ShowMessage(std::string_view text) { ShowMessageBox(hwnd(), std::string(text), 0); }
+void MainDialog::ShowMessage(std::string_view text) { ShowMessageBox(hwnd(), std::string(text), 0); }
 
-void CMainDlg::SetTrayImage(TrayImage image) {
+void MainDialog::SetTrayImage(TrayImage image) {
   switch (image) {
     case TrayImage::kNormal:
       tray_.SetImage(icon_normal_);
@@ -174,7 +174,7 @@ void CMainDlg::SetTrayImage(TrayImage image) {
   }
 }
 
-void CMainDlg::OnClose() {
+void MainDialog::OnClose() {
   std::string error;
   if (!window_.SaveSettings(*settings_.store, &error)) {
     ShowMessageBox(hwnd(), "The settings could not be saved: " + error, MB_ICONEXCLAMATION);
@@ -183,7 +183,7 @@ void CMainDlg::OnClose() {
   EndDialog(IDCANCEL);
 }
 
-void CMainDlg::OnTimer(UINT_PTR timer) {
+void MainDialog::OnTimer(UINT_PTR timer) {
   const auto now = MainWindow::Clock::now();
   if (timer == kSupervisionTimer) {
     window_.Tick(now);
@@ -194,7 +194,7 @@ void CMainDlg::OnTimer(UINT_PTR timer) {
   ScheduleDeadline();
 }
 
-void CMainDlg::ScheduleDeadline() {
+void MainDialog::ScheduleDeadline() {
   const std::optional<MainWindow::Clock::time_point> due = window_.NextDue();
   if (!due) {
     KillTimer(hwnd(), kDeadlineTimer);
@@ -205,7 +205,7 @@ void CMainDlg::ScheduleDeadline() {
            nullptr);
 }
 
-std::optional<LRESULT> CMainDlg::OnSysCommand(WPARAM command) {
+std::optional<LRESULT> MainDialog::OnSysCommand(WPARAM command) {
   // The low four bits of a system command are the system's own.
   const WPARAM id = command & 0xFFF0;
   if (id == SC_MINIMIZE) {
@@ -220,7 +220,7 @@ std::optional<LRESULT> CMainDlg::OnSysCommand(WPARAM command) {
   return std::nullopt;
 }
 
-std::optional<LRESULT> CMainDlg::OnPaint() {
+std::optional<LRESULT> MainDialog::OnPaint() {
   if (!IsIconic(hwnd())) return std::nullopt;
   PAINTSTRUCT paint;
   const HDC dc = BeginPaint(hwnd(), &paint);
@@ -234,7 +234,7 @@ std::optional<LRESULT> CMainDlg::OnPaint() {
   return 0;
 }
 
-LRESULT CMainDlg::OnTrayCallback(LPARAM mouse_message) {
+LRESULT MainDialog::OnTrayCallback(LPARAM mouse_message) {
   if (mouse_message == WM_LBUTTONUP) {
     ShowWindow(hwnd(), SW_SHOW);
   } else if (mouse_message == WM_RBUTTONUP) {
@@ -243,7 +243,7 @@ LRESULT CMainDlg::OnTrayCallback(LPARAM mouse_message) {
   return 1;
 }
 
-void CMainDlg::ShowTrayMenu() {
+void MainDialog::ShowTrayMenu() {
   const HMENU loaded = LoadMenuA(instance(), MAKEINTRESOURCEA(IDR_TRAY_MENU));
   if (loaded == nullptr) return;
   const HMENU menu = GetSubMenu(loaded, 0);
@@ -259,13 +259,13 @@ void CMainDlg::ShowTrayMenu() {
   DestroyMenu(loaded);
 }
 
-void CMainDlg::ShowAbout() {
-  CAboutDlg about(instance());
+void MainDialog::ShowAbout() {
+  AboutDialog about(instance());
   about.RunModal(hwnd());
 }
 
-void CMainDlg::OpenOptions() {
-  COptionsDlg options(instance(), window_.capture_options(), window_.EndCharacterEditable());
+void MainDialog::OpenOptions() {
+  OptionsDialog options(instance(), window_.capture_options(), window_.EndCharacterEditable());
   options.RunModal(hwnd());
 }
 

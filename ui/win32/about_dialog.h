@@ -6,9 +6,9 @@
 namespace lintrel::ui::win32 {
 
 // The About box: the program's name, version and notice; OK or Escape closes it.
-class CAboutDlg : public Dialog {
+class AboutDialog : public Dialog {
  public:
-  explicit CAboutDlg(HINSTANCE instance) : Dialog(instance, IDD_ABOUTBOX) {}
+  explicit AboutDialog(HINSTANCE instance) : Dialog(instance, IDD_ABOUTBOX) {}
 };
 
 }  // namespace lintrel::ui::win32

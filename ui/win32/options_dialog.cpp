@@ -1,4 +1,4 @@
-#include "ui/win32/options_dlg.h"
+#include "ui/win32/options_dialog.h"
 
 #include <string>
 
@@ -7,17 +7,17 @@
 
 namespace lintrel::ui::win32 {
 
-COptionsDlg::COptionsDlg(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable)
+OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable)
     : Dialog(instance, IDD_OPTIONS),
       options_(options),
       end_character_editable_(end_character_editable),
       form_(FormFromOptions(options.Load())) {}
 
-void COptionsDlg::FillInitialLists() {
+void OptionsDialog::FillInitialLists() {
   AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
 }
 
-bool COptionsDlg::Exchange(DataExchange& exchange) {
+bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Check(IDC_PORT_PREFIX, form_.prefix);
   exchange.Text(IDC_RECONNECT_DELAY, form_.delay_text);
   exchange.ListIndex(IDC_END_CHARACTER, form_.end_character_index);
@@ -25,13 +25,13 @@ bool COptionsDlg::Exchange(DataExchange& exchange) {
   return true;
 }
 
-BOOL COptionsDlg::OnInitDialog() {
+BOOL OptionsDialog::OnInitDialog() {
   Dialog::OnInitDialog();
   EnableWindow(Item(IDC_END_CHARACTER), end_character_editable_ ? TRUE : FALSE);
   return TRUE;
 }
 
-void COptionsDlg::OnOK() {
+void OptionsDialog::OnOK() {
   UpdateData(true);
   CaptureOptions updated = options_.Load();
   if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated)) {

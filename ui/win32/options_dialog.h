@@ -8,10 +8,10 @@ namespace lintrel::ui::win32 {
 
 // The Options dialog: edits the capture options. Readers keep using the values as they
 // were until OK has checked and stored all four; Cancel leaves them untouched.
-class COptionsDlg : public Dialog {
+class OptionsDialog : public Dialog {
  public:
   // `end_character_editable`: whether the end character may be changed (no port open).
-  COptionsDlg(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable);
+  OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable);
 
  private:
   void FillInitialLists() override;

@@ -20,12 +20,12 @@ namespace lintrel::ui::win32 {
 // settings; every way out stops the readers before the ports are released.
 //
 // Thread contract: UI thread only; the readers it starts never touch a window.
-class CMainDlg : public Dialog, private MainWindowView {
+class MainDialog : public Dialog, private MainWindowView {
  public:
   // `tray_message`: the registered message the tray icon calls back with.
-  CMainDlg(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
+  MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
              platform::SerialDriver& driver, platform::Keyboard& keyboard);
-  ~CMainDlg() override;
+  ~MainDialog() override;
 
  private:
   static constexpr UINT_PTR kSupervisionTimer = 100;
