@@ -51,6 +51,15 @@ void LinkSupervisor::RunDue(Clock::time_point now) {
   }
 }
 
+void LinkSupervisor::DevicesArrived() {
+  for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
+    const PortSlot& slot = table_[port_number];
+    if (!AwaitsReopen(slot) || slot.connected.load()) continue;
+    reconnect_due_[static_cast<std::size_t>(port_number)].reset();
+    Reconnect(port_number);
+  }
+}
+
 std::optional<LinkSupervisor::Clock::time_point> LinkSupervisor::NextDue() const {
   std::optional<Clock::time_point> next;
   for (const auto& due : reconnect_due_) {

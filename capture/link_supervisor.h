@@ -12,7 +12,8 @@
 namespace lintrel {
 
 // Once a second: closes every port whose link was lost and re-opens it after the
-// reconnection delay, and retries a failed re-open on each later tick. Nothing here sleeps:
+// reconnection delay, and retries a failed re-open on each later tick; a device's arrival
+// re-opens the waiting ports at once (the ticks stay as the fallback). Nothing here sleeps:
 // the reconnection delays are deadlines that the UI thread's loop or timer serves through
 // RunDue().
 //
@@ -29,6 +30,9 @@ class LinkSupervisor {
   void Tick(Clock::time_point now);
   // Carries out the delayed re-opens that have fallen due.
   void RunDue(Clock::time_point now);
+  // A serial device has appeared: every port waiting to be re-opened is tried at once,
+  // without waiting for its delay or the next tick (the device may be its own, back again).
+  void DevicesArrived();
   // The earliest pending re-open, if any.
   std::optional<Clock::time_point> NextDue() const;
   // Whether the next tick has anything to do: a link that is lost, or a re-open to try

@@ -38,7 +38,13 @@ bool PortConnection::Connect(int port_number) {
   if (slot.connected.load()) return true;
   // A slot waiting to be reconnected fails quietly: the supervisor tries again each second.
   const bool reconnecting = slot.link_state.load() == LinkState::kAwaitingReconnect;
-  const std::string device = device_path_(port_number);
+  const ResolvedDevice resolved = device_path_(port_number);
+  if (!resolved.found()) {
+    events_.PortOpenFailed(port_number, "", {platform::SerialErrorKind::kNotFound, 0, resolved.no_device_reason},
+                           reconnecting);
+    return false;
+  }
+  const std::string& device = resolved.path;
   if (!OpenPort(port_number, device, reconnecting)) return false;
   if (!StartReader(port_number, device, reconnecting)) return false;
   events_.PortConnected(port_number, device);

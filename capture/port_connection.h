@@ -7,13 +7,15 @@
 #include "capture/keystroke_sender.h"
 #include "capture/port_table.h"
 #include "capture/reader_thread.h"
+#include "common/resolved_device.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
 
 namespace lintrel {
 
-// The OS device path of port COMn ("\\.\COMn" on Windows, a tty path on Linux).
-using DevicePathResolver = std::function<std::string(int port_number)>;
+// The OS device path of port COMn ("\\.\COMn" on Windows, a tty path on Linux), or why the
+// port has no device to open now. Asked at every open, so a port can follow its device.
+using DevicePathResolver = std::function<ResolvedDevice(int port_number)>;
 
 // Opens, configures and closes the serial device of a port slot and runs its reader.
 // Every outcome is reported through CaptureEvents.

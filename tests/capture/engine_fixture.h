@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -25,7 +26,12 @@ class EngineTest : public ::testing::Test {
   EngineTest()
       : sender_(keyboard_),
         connection_(table_, options_, driver_, sender_, events_,
-                    [](int port) { return "dev/COM" + std::to_string(port); },
+                    [this](int port) -> ResolvedDevice {
+                      if (const auto absent = absent_devices_.find(port); absent != absent_devices_.end()) {
+                        return ResolvedDevice::None(absent->second);
+                      }
+                      return Device(port);
+                    },
                     [this](std::function<void()> body) { return StartThread(std::move(body)); }),
         supervisor_(table_, connection_, options_, events_) {}
 
@@ -44,6 +50,7 @@ class EngineTest : public ::testing::Test {
   bool LinkStateBecomes(int port, int expected) { return testing::LinkStateBecomes(Slot(port), expected); }
 
   std::atomic<bool> thread_starts_fail_{false};
+  std::map<int, std::string> absent_devices_;  // ports whose resolver finds no device, and why
   FakeKeyboard keyboard_;
   KeystrokeSender sender_;
   SharedCaptureOptions options_;

@@ -112,6 +112,35 @@ TEST_F(LinkSupervisorTest, VanishedDeviceIsReopenedOnceItIsBack) {
   EXPECT_TRUE(keyboard_.WaitForLines(1));
 }
 
+TEST_F(LinkSupervisorTest, ADeviceArrivalReopensWaitingPortsAtOnceAndTicksStayTheFallback) {
+  options_.Publish({.reconnect_delay_ms = 5000});
+  ConnectAndSettle(4);
+  ConnectAndSettle(7);
+  LoseLink(4);
+  supervisor_.Tick(start_);
+  absent_devices_[4] = "its device is not plugged in";
+
+  // Another device arrives: the waiting port is tried at once, finds no device of its own,
+  // and is left to the ticks; the port whose link is up is left alone.
+  supervisor_.DevicesArrived();
+  EXPECT_EQ(driver_.OpenCount(Device(4)), 1);
+  EXPECT_EQ(Slot(4).link_state.load(), LinkState::kAwaitingReconnect);
+  EXPECT_EQ(events_.failure_reasons, std::vector<std::string>{"its device is not plugged in"});
+  EXPECT_FALSE(supervisor_.NextDue().has_value()) << "a tried port waits for no delay any more";
+  EXPECT_TRUE(supervisor_.HasLinkWork());
+  supervisor_.Tick(start_ + milliseconds(1000));
+  EXPECT_EQ(events_.failure_reasons.size(), 2u) << "the tick retries it";
+
+  // Its own device arrives, long before the delay or the next tick.
+  absent_devices_.clear();
+  supervisor_.DevicesArrived();
+  EXPECT_EQ(Slot(4).connected.load(), 1);
+  EXPECT_EQ(driver_.OpenCount(Device(4)), 2);
+  EXPECT_EQ(driver_.OpenCount(Device(7)), 1);
+  EXPECT_TRUE(LinkStateBecomes(4, LinkState::kFresh));
+  EXPECT_FALSE(supervisor_.HasLinkWork());
+}
+
 TEST_F(LinkSupervisorTest, LostStateWithoutReaderOrConnectionIsLeftAlone) {
   Slot(8).link_state.store(LinkState::kLost);  // neither connected nor with a reader
   supervisor_.Tick(start_);

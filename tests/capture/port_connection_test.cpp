@@ -83,6 +83,15 @@ TEST_F(PortConnectionTest, FailedConnectIsReportedAndLeavesTheSlotIdle) {
   EXPECT_EQ(table_.OpenPortCount(), 0);
 }
 
+TEST_F(PortConnectionTest, APortWhoseDeviceCannotBeFoundFailsWithTheReasonAndOpensNothing) {
+  absent_devices_[3] = "COM3's device is not plugged in";
+  EXPECT_FALSE(connection_.TogglePortConnection(3));
+  EXPECT_EQ(driver_.OpenCount(Device(3)), 0);
+  EXPECT_EQ(events_.calls, std::vector<std::string>{"failed COM3"});
+  EXPECT_EQ(events_.failure_reasons, std::vector<std::string>{"COM3's device is not plugged in"});
+  EXPECT_EQ(Slot(3).connected.load(), 0);
+}
+
 TEST_F(PortConnectionTest, FailedConnectOfASlotAwaitingReconnectionIsSilent) {
   driver_.SetFailure(Device(9), SerialErrorKind::kNotFound);
   Slot(9).link_state.store(LinkState::kAwaitingReconnect);
