@@ -123,12 +123,12 @@ void SortByPortNumber(std::vector<PortEntry>& ports) {
   });
 }
 
-std::optional<fs::path> ResolveDevice(const std::string& path) {
-  if (path.empty()) return std::nullopt;
+// What a path is compared by: the device it resolves to, or the text itself when it
+// resolves to nothing (a pin of a device that is not plugged in).
+std::string DeviceKey(const std::string& path) {
   std::error_code error;
-  fs::path resolved = fs::canonical(path, error);
-  if (error) return std::nullopt;
-  return resolved;
+  const fs::path resolved = fs::canonical(path, error);
+  return error ? path : resolved.string();
 }
 
 }  // namespace
@@ -167,33 +167,47 @@ std::string LinuxDevicePathForPort(int port_number) {
   return {};
 }
 
-void ApplyDevicePins(std::vector<PortEntry>& ports, const std::map<int, std::string>& pins) {
-  std::map<int, std::string> valid_pins;
-  std::vector<fs::path> pinned_devices;
+std::map<int, std::string> EffectiveDevicePins(const std::map<int, std::string>& pins) {
+  std::map<int, std::string> effective;
+  std::set<std::string> pinned_devices;
+  // Ascending numbers: the lowest pin of a device comes first and keeps it.
   for (const auto& [number, path] : pins) {
     if (number < kFirstSchemePort || number > kHighestPortNumber) continue;
-    valid_pins.emplace(number, path);
-    if (std::optional<fs::path> device = ResolveDevice(path)) pinned_devices.push_back(*device);
+    // An empty path names no device: the port keeps its default one.
+    if (path.empty() || pinned_devices.insert(DeviceKey(path)).second) effective.emplace(number, path);
+  }
+  return effective;
+}
+
+std::optional<int> PinnedElsewhere(const std::string& device_path, int port_number,
+                                   const std::map<int, std::string>& pins) {
+  if (device_path.empty() || pins.empty()) return std::nullopt;
+  const std::string device = DeviceKey(device_path);
+  for (const auto& [number, path] : EffectiveDevicePins(pins)) {
+    if (number != port_number && !path.empty() && DeviceKey(path) == device) return number;
+  }
+  return std::nullopt;
+}
+
+void ApplyDevicePins(std::vector<PortEntry>& ports, const std::map<int, std::string>& pins) {
+  const std::map<int, std::string> effective = EffectiveDevicePins(pins);
+  std::set<std::string> pinned_devices;
+  for (const auto& [number, path] : effective) {
+    if (!path.empty()) pinned_devices.insert(DeviceKey(path));
   }
 
   // An entry already under its pinned name that is dropped here comes back below with the
   // pinned path, so dropping by device alone is enough.
-  std::erase_if(ports, [&](const PortEntry& entry) {
-    const std::optional<fs::path> device = ResolveDevice(entry.device_path);
-    return device &&
-           std::find(pinned_devices.begin(), pinned_devices.end(), *device) != pinned_devices.end();
-  });
+  std::erase_if(ports, [&](const PortEntry& entry) { return pinned_devices.contains(DeviceKey(entry.device_path)); });
 
   std::set<int> listed;
   for (PortEntry& entry : ports) {
     const std::optional<int> number = ParsePortName(entry.name);
     if (!number) continue;
     listed.insert(*number);
-    if (const auto pin = valid_pins.find(*number); pin != valid_pins.end()) {
-      entry.device_path = pin->second;
-    }
+    if (const auto pin = effective.find(*number); pin != effective.end()) entry.device_path = pin->second;
   }
-  for (const auto& [number, path] : valid_pins) {
+  for (const auto& [number, path] : effective) {
     if (!listed.contains(number)) ports.push_back({PortName(number), path});
   }
   SortByPortNumber(ports);

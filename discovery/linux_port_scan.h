@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,16 +41,28 @@ std::vector<PortEntry> ScanLinuxSerialPorts(const std::filesystem::path& sys_cla
 // numbers outside 1..256 and for the COM193..COM256 pool, which only a scan can resolve.
 std::string LinuxDevicePathForPort(int port_number);
 
-// Applies the user's pins (port number -> device path, typically a stable
-// /dev/serial/by-id/... link) to a scan:
-//  - an entry whose number is pinned takes the pinned path;
-//  - an entry under another number that resolves to the same device as a pinned path is
-//    dropped, so each device is listed once, under its pinned name;
-//  - a pin whose number was not scanned is added (a device that is not plugged in still
+// The user's pins (port number -> device path, typically a stable /dev/serial/by-id/...
+// link) follow one rule, for listing and opening alike: a pinned device is that port and no
+// other.
+//  - An entry whose number is pinned takes the pinned path.
+//  - An entry under another number that is the same device as a pinned path is dropped, so
+//    each device is listed once, under its pinned name; and that other number opens nothing
+//    (see PinnedElsewhere).
+//  - A pin whose number was not scanned is added (a device that is not plugged in still
 //    has its name offered).
-// Paths are compared after resolving links; a path that cannot be resolved matches none.
-// Pins to numbers outside 1..256 are ignored.
-// The result stays sorted by port number.
+//  - Of several pins to one device, the lowest port number keeps it; the others are
+//    ignored.
+// Paths are compared after resolving links; a path that cannot be resolved is compared as
+// written. Pins to numbers outside 1..256 are ignored. The result stays sorted by port
+// number.
 void ApplyDevicePins(std::vector<PortEntry>& ports, const std::map<int, std::string>& pins);
+
+// The pins that take effect by the rule above.
+std::map<int, std::string> EffectiveDevicePins(const std::map<int, std::string>& pins);
+
+// The number of the effective pin, other than `port_number`, whose device is the device at
+// `device_path`; nullopt when there is none.
+std::optional<int> PinnedElsewhere(const std::string& device_path, int port_number,
+                                   const std::map<int, std::string>& pins);
 
 }  // namespace lintrel

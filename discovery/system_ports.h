@@ -1,8 +1,11 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 
+#include "common/resolved_device.h"
+#include "discovery/device_identity.h"
 #include "discovery/port_list.h"
 
 namespace lintrel {
@@ -23,7 +26,13 @@ PortList ListSystemPorts(const DevicePins& pins);
 std::string DefaultDevicePath(int port_number);
 
 // The one answer to "which device is COMn?" for every front end: the device the port list
-// names for the port (a pinned device, or the one a scan found), else DefaultDevicePath().
-std::string ResolveDevicePath(const PortList& ports, int port_number);
+// names for the port (a pinned device, or the one a scan found), else DefaultDevicePath(),
+// unless `pins` give that device to another port: a pinned device opens under its pinned
+// name only.
+ResolvedDevice ResolveDevicePath(const PortList& ports, int port_number, const DevicePins& pins = {});
+
+// This machine's device identities (see DeviceIdentities): sysfs on Linux; on Windows none
+// yet, so that ports there open by their names.
+std::unique_ptr<DeviceIdentities> MakeSystemDeviceIdentities();
 
 }  // namespace lintrel

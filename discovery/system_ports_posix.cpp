@@ -1,3 +1,4 @@
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,5 +17,9 @@ PortList ListSystemPorts(const DevicePins& pins) {
 }
 
 std::string DefaultDevicePath(int port_number) { return LinuxDevicePathForPort(port_number); }
+
+std::unique_ptr<DeviceIdentities> MakeSystemDeviceIdentities() {
+  return std::make_unique<LinuxDeviceIdentities>("/sys/class/tty", "/dev");
+}
 
 }  // namespace lintrel

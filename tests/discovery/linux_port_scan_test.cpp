@@ -1,5 +1,7 @@
 #include "discovery/linux_port_scan.h"
 
+#include "discovery/device_identity.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -220,11 +222,143 @@ TEST_F(DevicePinTest, PinsOutsideThePortRangeAreIgnored) {
   EXPECT_THAT(Names(ports), ElementsAre("COM1", "COM33"));
 }
 
-TEST_F(DevicePinTest, TwoPinsOfOneDeviceBothStay) {
+TEST_F(DevicePinTest, OfTwoPinsOfOneDeviceTheLowerPortKeepsIt) {
   std::vector<PortEntry> ports = Scan();
   ApplyDevicePins(ports, {{5, by_id_link()}, {6, DevicePath("ttyUSB0")}});
-  EXPECT_THAT(ports, ElementsAre(Port("COM1", DevicePath("ttyS0")), Port("COM5", by_id_link()),
-                                 Port("COM6", DevicePath("ttyUSB0"))));
+  EXPECT_THAT(ports, ElementsAre(Port("COM1", DevicePath("ttyS0")), Port("COM5", by_id_link())));
+  EXPECT_EQ(PinnedElsewhere(DevicePath("ttyUSB0"), 33, {{5, by_id_link()}, {6, DevicePath("ttyUSB0")}}), 5);
+  EXPECT_EQ(PinnedElsewhere(by_id_link(), 5, {{5, by_id_link()}}), std::nullopt);
+  EXPECT_EQ(PinnedElsewhere(DevicePath("ttyS0"), 1, {{5, by_id_link()}}), std::nullopt);
+}
+
+// USB adapters and rfcomm bindings as the kernel lays them out in sysfs.
+class DeviceIdentityTest : public LinuxPortScanTest {
+ protected:
+  void SetUp() override {
+    LinuxPortScanTest::SetUp();
+    identities_.emplace(sys_class_tty(), dev());
+  }
+
+  // An adapter plugged into USB port `usb_port` ("1-2"); its tty's device is the usb-serial
+  // port under the interface, under the USB device.
+  void AddUsbTty(const std::string& name, const std::string& usb_port, const std::string& serial,
+                 const std::string& ids = "0403:6001") {
+    const fs::path usb = devices() / "pci0000:00/0000:00:04.0/usb1" / usb_port;
+    fs::create_directories(usb);
+    std::ofstream(usb / "idVendor") << ids.substr(0, 4) << "\n";
+    std::ofstream(usb / "idProduct") << ids.substr(5) << "\n";
+    if (!serial.empty()) std::ofstream(usb / "serial") << serial << "\n";
+    const fs::path interface = usb / (usb_port + ":1.0");
+    fs::create_directories(interface);
+    std::ofstream(interface / "bInterfaceNumber") << "00\n";
+    const fs::path serial_port = interface / name;
+    const fs::path tty_dir = serial_port / "tty" / name;
+    fs::create_directories(tty_dir);
+    std::ofstream(serial_port / "port_number") << "0\n";
+    fs::create_directory_symlink(serial_port, tty_dir / "device");
+    fs::create_directory_symlink(tty_dir, sys_class_tty() / name);
+    AddDeviceFile(name);
+  }
+
+  void AddRfcomm(const std::string& name, const std::string& address) {
+    const fs::path tty_dir = devices() / "virtual/tty" / name;
+    fs::create_directories(tty_dir);
+    std::ofstream(tty_dir / "address") << address << "\n";
+    std::ofstream(tty_dir / "channel") << "1\n";
+    fs::create_directory_symlink(tty_dir, sys_class_tty() / name);
+    AddDeviceFile(name);
+  }
+
+  // The adapter is pulled out: its tty and device node go away.
+  void Unplug(const std::string& name) {
+    fs::remove(sys_class_tty() / name);
+    fs::remove(dev() / name);
+    fs::remove_all(devices() / "pci0000:00");
+  }
+
+  std::optional<std::string> DescriptionOf(const std::string& path) {
+    const std::optional<DeviceIdentity> identity = identities_->IdentityOf(path);
+    if (!identity) return std::nullopt;
+    return identity->description + (identity->follows ? " [follows]" : "");
+  }
+
+  std::optional<LinuxDeviceIdentities> identities_;  // over the fake tree, made once it exists
+};
+
+TEST_F(DeviceIdentityTest, EachKindOfDeviceHasItsIdentity) {
+  AddUsbTty("ttyUSB0", "1-2", "SCAN0001");
+  AddTty("ttyS0", true, "4");
+  AddDeviceFile("ttyS0");
+  AddTty("ttyS1", true, "4");
+  AddDeviceFile("ttyS1");
+  fs::create_directories(dev() / "serial/by-path");
+  fs::create_symlink("../../ttyS1", dev() / "serial/by-path/pci-0000:00:16.3");
+  AddRfcomm("rfcomm0", "00:11:22:33:44:55");
+
+  const struct {
+    std::string path;
+    std::optional<std::string> description;
+  } cases[] = {
+      {DevicePath("ttyUSB0"), "USB 0403:6001 serial SCAN0001, interface 0 [follows]"},
+      {DevicePath("rfcomm0"), "Bluetooth 00:11:22:33:44:55 channel 1 [follows]"},
+      {DevicePath("ttyS0"), DevicePath("ttyS0")},  // no hardware identity, no stable link
+      {DevicePath("ttyS1"), (dev() / "serial/by-path/pci-0000:00:16.3").string()},
+      {DevicePath("ttyS9"), std::nullopt},  // nothing there
+  };
+  for (const auto& test_case : cases) EXPECT_EQ(DescriptionOf(test_case.path), test_case.description) << test_case.path;
+}
+
+TEST_F(DeviceIdentityTest, APortFollowsItsDeviceToANewNameAndOpensNoOtherUnderTheOldOne) {
+  AddUsbTty("ttyUSB0", "1-2", "SCAN0001");
+  DeviceFollower follower(*identities_);
+  int asked = 0;
+  const auto wanted = [&] {
+    ++asked;
+    return ResolvedDevice(DevicePath("ttyUSB0"));
+  };
+  EXPECT_EQ(follower.Resolve(33, wanted).path, DevicePath("ttyUSB0"));
+
+  // Another adapter takes the old name while the port's own is out.
+  Unplug("ttyUSB0");
+  AddUsbTty("ttyUSB0", "1-3", "SCAN0002");
+  const ResolvedDevice while_away = follower.Resolve(33, wanted);
+  EXPECT_FALSE(while_away.found());
+  EXPECT_EQ(while_away.no_device_reason,
+            "the device it had (USB 0403:6001 serial SCAN0001, interface 0) is not present");
+
+  // Its own comes back under another name, in another socket.
+  AddUsbTty("ttyUSB1", "1-4", "SCAN0001");
+  EXPECT_EQ(follower.Resolve(33, wanted).path, DevicePath("ttyUSB1"));
+  EXPECT_EQ(asked, 1) << "the port's name is asked only until its device is noted";
+}
+
+TEST_F(DeviceIdentityTest, AnAdapterWithoutSerialNumberIsFollowedOnlyInItsUsbPort) {
+  AddUsbTty("ttyUSB0", "1-2", "", "1a86:7523");
+  EXPECT_EQ(DescriptionOf(DevicePath("ttyUSB0")), "USB 1a86:7523 in USB port 1-2, interface 0 [follows]");
+  DeviceFollower follower(*identities_);
+  const auto wanted = [&] { return ResolvedDevice(DevicePath("ttyUSB0")); };
+  EXPECT_EQ(follower.Resolve(33, wanted).path, DevicePath("ttyUSB0"));
+
+  Unplug("ttyUSB0");
+  AddUsbTty("ttyUSB0", "1-3", "", "1a86:7523");  // the same kind, in another socket
+  EXPECT_FALSE(follower.Resolve(33, wanted).found());
+  Unplug("ttyUSB0");
+  AddUsbTty("ttyUSB1", "1-2", "", "1a86:7523");
+  EXPECT_EQ(follower.Resolve(33, wanted).path, DevicePath("ttyUSB1"));
+}
+
+TEST_F(DeviceIdentityTest, APortWhoseDeviceIsMissingAtFirstNotesItOnceItIsThere) {
+  DeviceFollower follower(*identities_);
+  const auto wanted = [&] { return ResolvedDevice(DevicePath("ttyUSB0")); };
+  EXPECT_EQ(follower.Resolve(33, wanted).path, DevicePath("ttyUSB0")) << "opens what its name gives it";
+  const auto pinned = [] { return ResolvedDevice::None("pinned elsewhere"); };
+  EXPECT_EQ(follower.Resolve(34, pinned).no_device_reason, "pinned elsewhere");
+
+  AddUsbTty("ttyUSB0", "1-2", "SCAN0001");
+  EXPECT_EQ(follower.Resolve(33, wanted).path, DevicePath("ttyUSB0"));
+  Unplug("ttyUSB0");
+  AddUsbTty("ttyUSB0", "1-2", "SCAN0002");
+  EXPECT_FALSE(follower.Resolve(33, wanted).found());
 }
 
 }  // namespace

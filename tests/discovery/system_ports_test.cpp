@@ -23,9 +23,24 @@ TEST(ResolveDevicePathTest, ListedDeviceThenTheDefault) {
       {-1, ""},                         {257, ""},
   };
   for (const auto& test_case : cases) {
-    EXPECT_EQ(ResolveDevicePath(ports, test_case.port_number), test_case.expected) << test_case.port_number;
-    EXPECT_EQ(DefaultDevicePath(test_case.port_number), ResolveDevicePath(PortList(), test_case.port_number));
+    EXPECT_EQ(ResolveDevicePath(ports, test_case.port_number).path, test_case.expected) << test_case.port_number;
+    EXPECT_EQ(DefaultDevicePath(test_case.port_number), ResolveDevicePath(PortList(), test_case.port_number).path);
   }
+}
+
+// A pinned device is its pinned port only: the scheme's name for it opens nothing, also
+// when a second pin names the same device.
+TEST(ResolveDevicePathTest, ADevicePinnedToAnotherPortIsNotOpenedUnderItsSchemeName) {
+  PortList ports;
+  ports.Add("COM5", "/dev/ttyS0");
+  const DevicePins pins = {{5, "/dev/ttyS0"}, {6, "/dev/ttyS0"}, {7, "/dev/ttyUSB9"}};
+  const ResolvedDevice com1 = ResolveDevicePath(ports, 1, pins);
+  EXPECT_FALSE(com1.found());
+  EXPECT_EQ(com1.no_device_reason, "/dev/ttyS0 is pinned to COM5, so COM1 names no device");
+  EXPECT_EQ(ResolveDevicePath(ports, 6, pins).path, "/dev/ttyS5")
+      << "of two pins to one device the lower keeps it; the other port keeps its own default";
+  EXPECT_EQ(ResolveDevicePath(ports, 5, pins).path, "/dev/ttyS0");
+  EXPECT_EQ(ResolveDevicePath(ports, 2, pins).path, "/dev/ttyS1") << "pins of other devices change nothing";
 }
 
 }  // namespace
