@@ -1,5 +1,7 @@
 #include "capture/link_supervisor.h"
 
+#include <utility>
+
 namespace lintrel {
 
 namespace {
@@ -55,8 +57,10 @@ void LinkSupervisor::DevicesArrived() {
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
     const PortSlot& slot = table_[port_number];
     if (!AwaitsReopen(slot) || slot.connected.load()) continue;
-    reconnect_due_[static_cast<std::size_t>(port_number)].reset();
-    Reconnect(port_number);
+    // Another device's arrival leaves the port's schedule as it was: a pending delay stays.
+    auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
+    const std::optional<Clock::time_point> pending = std::exchange(due, std::nullopt);
+    if (!Reconnect(port_number)) due = pending;
   }
 }
 
@@ -75,11 +79,12 @@ bool LinkSupervisor::HasLinkWork() const {
   return false;
 }
 
-void LinkSupervisor::Reconnect(int port_number) {
-  if (!connection_.Connect(port_number)) return;
+bool LinkSupervisor::Reconnect(int port_number) {
+  if (!connection_.Connect(port_number)) return false;
   bool& was_paused = paused_when_lost_[static_cast<std::size_t>(port_number)];
   if (was_paused) table_[port_number].paused.store(true);
   was_paused = false;
+  return true;
 }
 
 }  // namespace lintrel

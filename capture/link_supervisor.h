@@ -32,6 +32,7 @@ class LinkSupervisor {
   void RunDue(Clock::time_point now);
   // A serial device has appeared: every port waiting to be re-opened is tried at once,
   // without waiting for its delay or the next tick (the device may be its own, back again).
+  // A port that still finds no device keeps its schedule.
   void DevicesArrived();
   // The earliest pending re-open, if any.
   std::optional<Clock::time_point> NextDue() const;
@@ -40,7 +41,7 @@ class LinkSupervisor {
   bool HasLinkWork() const;
 
  private:
-  void Reconnect(int port_number);
+  bool Reconnect(int port_number);
 
   PortTable& table_;
   PortConnection& connection_;

@@ -1,6 +1,7 @@
 #include "settings/line_settings_store.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <optional>
 
 namespace lintrel {
@@ -48,6 +49,27 @@ bool SaveLineSettings(SettingsStore& store, const LineSettings& settings, std::s
 bool SaveLinePositions(SettingsStore& store, const LineSettings& settings, std::string* error) {
   for (const PositionEntry& entry : kPositionEntries) store.WriteInt(entry.name, settings.*entry.position);
   return store.Flush(error);
+}
+
+std::vector<std::string> LoadSavedPortNames(SettingsStore& store) {
+  const std::optional<std::string> port = store.ReadString(kPortEntry);
+  if (!port || port->empty()) return {};
+  std::vector<std::string> names;
+  const std::string all = store.ReadString(kPortsEntry).value_or("");
+  for (std::size_t start = 0; start <= all.size();) {
+    const std::size_t comma = std::min(all.find(',', start), all.size());
+    if (comma > start) names.push_back(all.substr(start, comma - start));
+    start = comma + 1;
+  }
+  if (names.empty() || names.front() != *port) return {*port};
+  return names;
+}
+
+void WriteSavedPortNames(SettingsStore& store, const std::vector<std::string>& port_names) {
+  std::string all;
+  for (const std::string& name : port_names) all += (all.empty() ? "" : ",") + name;
+  store.WriteString(kPortsEntry, all);
+  store.WriteString(kPortEntry, port_names.empty() ? "" : port_names.front());
 }
 
 std::string OutOfListWarning(const LineSettings& settings) {

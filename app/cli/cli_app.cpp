@@ -67,9 +67,10 @@ void StatusLines::LinkLost(int port_number) {
 }
 
 CliApp::CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
-               std::FILE* status, DevicePathResolver system_paths)
+               std::FILE* status, DevicePathResolver system_paths, DeviceIdentities* identities)
     : options_(options),
       system_paths_(std::move(system_paths)),
+      follower_(identities != nullptr ? std::optional<DeviceFollower>(std::in_place, *identities) : std::nullopt),
       capture_(CaptureOptionsOf(options)),
       status_(status, options.line, options.reconnect_delay_ms),
       sender_(keyboard),
@@ -87,9 +88,17 @@ CliApp::~CliApp() { Release(); }
 
 bool CliApp::ConnectAll() {
   for (const PortRequest& request : options_.ports) {
-    if (!connection_.Connect(request.port_number)) return false;
+    if (connection_.Connect(request.port_number)) continue;
+    if (!options_.ports_from_settings) return false;
+    // Waits for its device as a lost link does: retried each second and on every arrival.
+    table_[request.port_number].link_state.store(LinkState::kAwaitingReconnect);
   }
   return true;
+}
+
+void CliApp::DeviceArrived() {
+  device_arrived_.store(true);
+  if (platform::StopSignal* waker = waker_.load()) waker->Notify();
 }
 
 void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& finished) {
@@ -99,6 +108,7 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
   // The longest single wait while every link is up; a reader's notice ends it sooner.
   constexpr auto kIdleWait = std::chrono::hours(1);
   waker_.store(&stop);
+  if (device_arrived_.load()) stop.Notify();  // an arrival before the loop ran
   Clock::time_point next_tick = Clock::now();
   while (!(finished && finished())) {
     const Clock::time_point before = Clock::now();
@@ -113,6 +123,7 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
     if (stop.WaitFor(std::max(timeout, std::chrono::milliseconds(0)))) break;
 
     const Clock::time_point now = Clock::now();
+    if (device_arrived_.exchange(false)) supervisor_.DevicesArrived();
     if (now >= next_tick && supervisor_.HasLinkWork()) {
       supervisor_.Tick(now);
       next_tick = now + LinkSupervisor::kTickInterval;
@@ -124,7 +135,12 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
 
 void CliApp::Release() { connection_.ReleaseAllPorts(); }
 
-std::string CliApp::DevicePath(int port_number) const {
+ResolvedDevice CliApp::DevicePath(int port_number) {
+  if (!follower_) return WantedDevice(port_number);
+  return follower_->Resolve(port_number, [this, port_number] { return WantedDevice(port_number); });
+}
+
+ResolvedDevice CliApp::WantedDevice(int port_number) const {
   for (const PortRequest& request : options_.ports) {
     if (request.port_number == port_number && !request.device_path.empty()) return request.device_path;
   }

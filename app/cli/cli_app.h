@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/cli/cli_options.h"
@@ -13,6 +14,7 @@
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
+#include "discovery/device_identity.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signal.h"
@@ -49,13 +51,18 @@ class StatusLines : public CaptureEvents {
 // The capture engine as the command line runs it.
 class CliApp {
  public:
-  // A port given without a device path opens the device `system_paths` names for it.
+  // A port given without a device path opens the device `system_paths` names for it. With
+  // `identities`, a port re-opens only the device it first opened (see DeviceFollower).
   CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
-         std::FILE* status, DevicePathResolver system_paths);
+         std::FILE* status, DevicePathResolver system_paths, DeviceIdentities* identities = nullptr);
   ~CliApp();
 
   // Connects every requested port; false (with status lines) if one could not be opened.
+  // Saved ports that cannot be opened are left to the supervisor's retries instead.
   bool ConnectAll();
+  // A serial device has appeared: the ports waiting for theirs are tried at once. Safe to
+  // call from any thread (a device monitor's).
+  void DeviceArrived();
   // Supervises the links until a stop is requested or `finished` says so.
   void Serve(platform::StopSignal& stop, const std::function<bool()>& finished = {});
   // Stops every reader and releases every port.
@@ -65,10 +72,12 @@ class CliApp {
   const StatusLines& status() const { return status_; }
 
  private:
-  std::string DevicePath(int port_number) const;
+  ResolvedDevice DevicePath(int port_number);
+  ResolvedDevice WantedDevice(int port_number) const;
 
   CliOptions options_;
   DevicePathResolver system_paths_;
+  std::optional<DeviceFollower> follower_;
   SharedCaptureOptions capture_;
   StatusLines status_;
   KeystrokeSender sender_;
@@ -76,6 +85,7 @@ class CliApp {
   PortConnection connection_;
   LinkSupervisor supervisor_;
   std::atomic<platform::StopSignal*> waker_{nullptr};  // the loop's wait, while Serve() runs
+  std::atomic<bool> device_arrived_{false};
 };
 
 // Opens the keyboard that --keys names ("trace" writes to `trace_out`); null and *error

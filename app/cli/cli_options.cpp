@@ -71,9 +71,11 @@ std::optional<PortRequest> ParsePortRequest(std::string_view text) {
 
 class Parser {
  public:
-  Parser(std::span<const std::string> args, const std::vector<std::string>& keyboards, const LineSettings& stored)
-      : args_(args), keyboards_(keyboards), stored_port_(stored.port_name) {
+  Parser(std::span<const std::string> args, const std::vector<std::string>& keyboards, const LineSettings& stored,
+         const std::vector<std::string>& saved_ports)
+      : args_(args), keyboards_(keyboards), saved_ports_(saved_ports) {
     options_.line = stored;
+    if (saved_ports_.empty() && !stored.port_name.empty()) saved_ports_.push_back(stored.port_name);
   }
 
   ParseResult Run() {
@@ -82,14 +84,7 @@ class Parser {
     while (error_.empty() && next_ < args_.size()) ParseOne(args_[next_++]);
     const bool runs_ports =
         !options_.help && !options_.version && !options_.demo && !options_.list_ports && !options_.save;
-    if (error_.empty() && options_.ports.empty() && runs_ports) {
-      // The saved port is the default; a saved name that is not a port is ignored.
-      if (std::optional<PortRequest> saved = ParsePortRequest(stored_port_); saved && saved->device_path.empty()) {
-        options_.ports.push_back(*saved);
-      } else {
-        error_ = "no port given: use --port COMn[=DEVICE] (or --demo), or save one with --save";
-      }
-    }
+    if (error_.empty() && options_.ports.empty() && runs_ports) UseSavedPorts();
     if (error_.empty() && options_.demo && !options_.ports.empty()) {
       error_ = "--demo brings its own virtual ports: leave out --port";
     }
@@ -140,6 +135,20 @@ class Parser {
     if (name == "--end-char") return EndCharacter(*value);
     if (name == "--reconnect-delay") return ReconnectDelay(*value);
     Keys(*value);
+  }
+
+  // The saved ports are the default; a saved name that is not a port is ignored.
+  void UseSavedPorts() {
+    for (const std::string& name : saved_ports_) {
+      const std::optional<int> number = ParsePortName(name);
+      const bool repeated = std::any_of(options_.ports.begin(), options_.ports.end(),
+                                        [&](const PortRequest& port) { return port.port_number == number; });
+      if (number && !repeated) options_.ports.push_back({.port_number = *number, .device_path = {}});
+    }
+    if (options_.ports.empty()) {
+      error_ = "no port given: use --port COMn[=DEVICE] (or --demo), or save one with --save";
+    }
+    options_.ports_from_settings = true;
   }
 
   void Flag(const std::string& name, const std::optional<std::string>& inline_value, bool& flag) {
@@ -244,7 +253,7 @@ class Parser {
 
   std::span<const std::string> args_;
   const std::vector<std::string>& keyboards_;
-  std::string stored_port_;
+  std::vector<std::string> saved_ports_;
   std::size_t next_ = 0;
   bool keys_given_ = false;
   CliOptions options_;
@@ -254,13 +263,19 @@ class Parser {
 }  // namespace
 
 ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards,
-                            const LineSettings& stored) {
-  return Parser(args, keyboards, stored).Run();
+                            const LineSettings& stored, const std::vector<std::string>& saved_ports) {
+  return Parser(args, keyboards, stored, saved_ports).Run();
 }
 
 std::string SavedPortName(const CliOptions& options) {
   if (options.ports.empty()) return options.line.port_name;
   return PortName(options.ports.front().port_number);
+}
+
+std::vector<std::string> SavedPortNames(const CliOptions& options) {
+  std::vector<std::string> names;
+  for (const PortRequest& port : options.ports) names.push_back(PortName(port.port_number));
+  return names;
 }
 
 std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device,
@@ -304,22 +319,29 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --demo                 two simulated scanners on virtual ports (pseudo-terminals):\n"
          "                         shows lines captured and typed, and a reconnection; its keys\n"
          "                         are shown, not typed, unless --keys names a real keyboard\n"
-         "  --save                 store the port (the first --port) and the line settings as the\n"
-         "                         defaults of later runs, in " + settings_location + ";\n"
-         "                         without --port, store them and end\n"
+         "  --save                 store every --port (a DEVICE given as the port's pin) and the\n"
+         "                         line settings as the defaults of later runs, in\n"
+         "                         " + settings_location + "; without --port, store the\n"
+         "                         line settings and end\n"
          "  --list-ports           print the serial ports in the order a Port list shows them,\n"
          "                         the saved port marked with *, and end\n"
          "  --help                 this text\n"
          "  --version              print the version and end\n"
          "\n"
-         "Without --port, the saved port is captured. The line options default to the saved\n"
-         "settings (first start: 1200 baud, no parity, 8 data bits, 1 stop bit).\n"
+         "Without --port, every saved port is captured; one that cannot be opened is retried\n"
+         "every second. The line options default to the saved settings (first start: 1200\n"
+         "baud, no parity, 8 data bits, 1 stop bit).\n"
+         "\n"
+         "A port re-opens only the device it first opened, found by its identity (USB vendor,\n"
+         "product, serial number and interface; the Bluetooth address of an rfcomm port; else\n"
+         "its /dev/serial link or path), and follows it to a new name; a device that appears\n"
+         "is opened at once for the port waiting for it.\n"
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
          "link lost, an open that failed and why. SIGINT, SIGTERM, SIGHUP or SIGQUIT stops\n"
          "the readers, releases every port and exits with status 0. A bad option exits\n"
          "with status 2 before anything is opened; a port that cannot be opened at start\n"
-         "exits with 1.\n";
+         "exits with 1 (unless it is a saved one).\n";
 }
 
 }  // namespace lintrel::cli

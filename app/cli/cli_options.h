@@ -16,6 +16,10 @@ struct PortRequest {
 
 struct CliOptions {
   std::vector<PortRequest> ports;
+  // No --port was given: the ports are the saved ones, and one that cannot be opened at
+  // start is retried every second like a lost link (a service started at login must not
+  // end because a scanner is not plugged in yet).
+  bool ports_from_settings = false;
   LineSettings line;
   int end_character = CaptureOptions::kDefaultEndCharacter;
   bool truncate = false;
@@ -36,13 +40,18 @@ struct ParseResult {
 
 // Parses the arguments after the program name. `keyboards` are the platform's real
 // keyboards; the first is the default for --keys. `stored` holds the saved line settings,
-// the defaults of the line options; its port (when it names one) is used when no --port
-// is given. An empty port name means no port was saved.
+// the defaults of the line options. Without --port, the ports named by `saved_ports` are
+// captured (names that name no port, and repeats, are left out), else the port of `stored`
+// when it names one; an empty port name means no port was saved.
 ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards,
-                            const LineSettings& stored = LineSettings{.port_name = ""});
+                            const LineSettings& stored = LineSettings{.port_name = ""},
+                            const std::vector<std::string>& saved_ports = {});
 
 // The port of the first --port as the settings store it ("COM3").
 std::string SavedPortName(const CliOptions& options);
+
+// The names of every --port, in order, as the settings store them.
+std::vector<std::string> SavedPortNames(const CliOptions& options);
 
 // The --help text. `default_device` describes the default device path ("/dev/ttyS0 for
 // COM1"); `settings_location` says where --save stores the settings.

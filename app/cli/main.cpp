@@ -10,12 +10,14 @@
 #include "app/version.h"
 #include "common/port_number.h"
 #include "discovery/system_ports.h"
+#include "platform/device_monitor.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/standard_streams.h"
 #include "platform/stop_signal.h"
 #include "platform/system_settings.h"
 #include "settings/line_settings_store.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -40,6 +42,13 @@ bool Save(SettingsStore& store, const cli::CliOptions& options, const std::strin
   line.port_name = cli::SavedPortName(options);
   // Until a port is given, none is saved: an empty "Port" would read as a saved choice.
   const bool names_port = !line.port_name.empty() || store.ReadString(kPortEntry).has_value();
+  if (!options.ports.empty()) {
+    WriteSavedPortNames(store, cli::SavedPortNames(options));
+    // A device given with the port is what the port is from now on: its pin.
+    for (const cli::PortRequest& port : options.ports) {
+      if (!port.device_path.empty()) store.WriteString(DevicePinEntry(port.port_number), port.device_path);
+    }
+  }
   std::string error;
   const bool saved = names_port ? SaveLineSettings(store, line, &error) : SaveLinePositions(store, line, &error);
   if (!saved) {
@@ -50,12 +59,17 @@ bool Save(SettingsStore& store, const cli::CliOptions& options, const std::strin
   return true;
 }
 
-// The dialog's Port list: one port per line, the saved port marked with "*".
-void ListPorts(const PortList& ports, const std::string& saved_port) {
+// The dialog's Port list: one port per line, the saved port marked with "*", with its
+// device and, where it has one, the identity a connection follows it by.
+void ListPorts(const PortList& ports, const std::string& saved_port, DeviceIdentities& identities) {
   const std::optional<std::size_t> selected = ports.FindSaved(saved_port);
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const PortEntry& entry = ports.entries()[i];
-    const std::string device = entry.device_path.empty() ? "" : "  " + entry.device_path;
+    std::string device = entry.device_path.empty() ? "" : "  " + entry.device_path;
+    if (!entry.device_path.empty()) {
+      const std::optional<DeviceIdentity> identity = identities.IdentityOf(entry.device_path);
+      if (identity && identity->follows) device += "  (" + identity->description + ")";
+    }
     std::printf("%s %s%s\n", selected == i ? "*" : " ", entry.name.c_str(), device.c_str());
   }
 }
@@ -68,17 +82,23 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
     return 1;
   }
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
-  // Ports given without a device path are resolved through the port list, which is built
-  // only when such a port is opened.
-  std::optional<PortList> ports;
-  const DevicePathResolver system_paths = [&ports, &pins](int port_number) {
-    if (!ports) ports = ListSystemPorts(pins);
-    return ResolveDevicePath(*ports, port_number);
+  // Ports given without a device path are resolved through a scan of the system's ports,
+  // made only while a port has no device noted yet (at its first open, as a rule).
+  const DevicePathResolver system_paths = [&pins](int port_number) {
+    return ResolveDevicePath(ListSystemPorts(pins), port_number, pins);
   };
-  cli::CliApp app(options, *keyboard, *driver, stderr, system_paths);
+  const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
+  cli::CliApp app(options, *keyboard, *driver, stderr, system_paths, identities.get());
   if (!app.ConnectAll()) return 1;
+  // Without the system's notices, a device that comes back is found by the retry each second.
+  const std::unique_ptr<platform::DeviceMonitor> monitor = platform::MakeSystemDeviceMonitor();
+  if (monitor && !monitor->Start([&app] { app.DeviceArrived(); }, &error)) {
+    std::fprintf(stderr, "lintrel: %s; a port whose device comes back is re-opened within a second\n",
+                 error.c_str());
+  }
   app.Serve(stop);
   std::fprintf(stderr, "lintrel: stopping\n");
+  if (monitor) monitor->Stop();
   app.Release();
   return 0;
 }
@@ -96,7 +116,8 @@ int main(int argc, char** argv) {
   SettingsStore& store = *settings.store;
   if (!warning.empty()) std::fprintf(stderr, "lintrel-cli: %s\n", warning.c_str());
 
-  const cli::ParseResult parsed = cli::ParseCliOptions(args, keyboards, LoadStoredSettings(store));
+  const cli::ParseResult parsed =
+      cli::ParseCliOptions(args, keyboards, LoadStoredSettings(store), LoadSavedPortNames(store));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "lintrel-cli: %s\n", parsed.error.c_str());
     return 2;
@@ -116,7 +137,8 @@ int main(int argc, char** argv) {
   }
   if (options.save && !Save(store, options, location)) return 1;
   if (options.list_ports) {
-    ListPorts(ListSystemPorts(settings.device_pins), LoadLineSettings(store).port_name);
+    ListPorts(ListSystemPorts(settings.device_pins), LoadLineSettings(store).port_name,
+              *MakeSystemDeviceIdentities());
     return 0;
   }
   if (options.save && options.ports.empty()) return 0;

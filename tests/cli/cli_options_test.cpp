@@ -153,6 +153,22 @@ TEST(CliOptionsTest, SavedPortThatIsNoPortNameIsIgnored) {
             -1);
 }
 
+TEST(CliOptionsTest, WithoutPortEverySavedPortIsCapturedOnce) {
+  const std::vector<std::string> saved = {"COM7", "COM200", "ttyS0", "COM7"};
+  const ParseResult all = ParseCliOptions(std::vector<std::string>{}, kKeyboards, {.port_name = "COM7"}, saved);
+  ASSERT_EQ(all.error, "");
+  ASSERT_EQ(all.options.ports.size(), 2u);
+  EXPECT_EQ(all.options.ports[0].port_number, 7);
+  EXPECT_EQ(all.options.ports[1].port_number, 200);
+  EXPECT_TRUE(all.options.ports_from_settings);
+  EXPECT_EQ(SavedPortNames(all.options), (std::vector<std::string>{"COM7", "COM200"}));
+
+  const ParseResult given =
+      ParseCliOptions(std::vector<std::string>{"--port", "COM2"}, kKeyboards, {.port_name = "COM7"}, saved);
+  ASSERT_EQ(given.options.ports.size(), 1u);
+  EXPECT_FALSE(given.options.ports_from_settings) << "a port given on the command line must open at start";
+}
+
 TEST(CliOptionsTest, SaveAndListPortsNeedNoPort) {
   const ParseResult save = Parse({"--save", "--baud", "9600"});
   ASSERT_EQ(save.error, "");

@@ -97,6 +97,34 @@ TEST_F(CliSettingsTest, SaveWritesTheFileThatLaterRunsStartFrom) {
   ExpectTypesALineAndStops(cli, *device);
 }
 
+// Every --port is remembered, a device given with it as its pin; a later run without --port
+// captures them all and retries one whose device is missing instead of ending.
+TEST_F(CliSettingsTest, EverySavedPortIsCapturedAndAMissingOneIsRetried) {
+  const std::string first_link = directory_.File("first");
+  const std::string second_link = directory_.File("second");
+  std::string error;
+  std::unique_ptr<platform::VirtualSerialDevice> first = platform::VirtualSerialDevice::Create(first_link, &error);
+  ASSERT_NE(first, nullptr) << error;
+  const Finished save =
+      RunToEnd({"--save", "--list-ports", "--port", "COM200=" + first_link, "--port", "COM201=" + second_link});
+  ASSERT_EQ(save.code, 0) << save.err;
+  const std::string file = ReadFile(SettingsFile());
+  const std::vector<std::string> saved_lines = {"Port=COM200\n", "Ports=COM200,COM201\n",
+                                                "Device COM200=" + first_link + "\n",
+                                                "Device COM201=" + second_link + "\n"};
+  for (const std::string& line : saved_lines) {
+    EXPECT_NE(file.find(line), std::string::npos) << line << " in:\n" << file;
+  }
+
+  ChildProcess cli(kCliPath, {"--keys", "trace"});
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM200 connected (" + first_link + ")\n")) << cli.Describe();
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM201 open failed")) << cli.Describe();
+  std::unique_ptr<platform::VirtualSerialDevice> second = platform::VirtualSerialDevice::Create(second_link, &error);
+  ASSERT_NE(second, nullptr) << error;
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM201 connected (" + second_link + ")\n")) << cli.Describe();
+  ExpectTypesALineAndStops(cli, *second);
+}
+
 TEST_F(CliSettingsTest, AFirstSaveWithoutPortStoresNoPort) {
   const Finished save = RunToEnd({"--save", "--baud", "9600"});
   ASSERT_EQ(save.code, 0) << save.err;

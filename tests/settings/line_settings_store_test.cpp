@@ -135,3 +135,38 @@ TEST(OutOfListWarningTest, NamesEachEntryOutsideItsListWithTheDefaultUsedInstead
 
 }  // namespace
 }  // namespace lintrel
+
+namespace lintrel {
+namespace {
+
+TEST(SavedPortNamesTest, PortsIsReadOnlyWhenItBeginsWithThePort) {
+  const struct {
+    std::optional<std::string> port;
+    std::optional<std::string> ports;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"COM5", std::nullopt, {"COM5"}},            // a file saved when one port was kept
+      {"COM5", "COM5,COM7,COM200", {"COM5", "COM7", "COM200"}},
+      {"COM6", "COM5,COM7", {"COM6"}},             // Port changed since by a one-port program
+      {"COM5", "COM5,,COM7,", {"COM5", "COM7"}},   // empty names are no names
+      {std::nullopt, "COM5,COM7", {}},
+      {"", "COM5", {}},
+  };
+  for (const auto& test_case : cases) {
+    testing::FakeSettingsStore store;
+    if (test_case.port) store.values[kPortEntry] = *test_case.port;
+    if (test_case.ports) store.values[kPortsEntry] = *test_case.ports;
+    EXPECT_EQ(LoadSavedPortNames(store), test_case.expected) << test_case.ports.value_or("(none)");
+  }
+}
+
+TEST(SavedPortNamesTest, WhatIsWrittenReadsBack) {
+  testing::FakeSettingsStore store;
+  WriteSavedPortNames(store, {"COM3", "COM40"});
+  EXPECT_EQ(store.ReadString(kPortEntry), "COM3");
+  EXPECT_EQ(store.ReadString(kPortsEntry), "COM3,COM40");
+  EXPECT_EQ(LoadSavedPortNames(store), (std::vector<std::string>{"COM3", "COM40"}));
+}
+
+}  // namespace
+}  // namespace lintrel
