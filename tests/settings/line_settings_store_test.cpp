@@ -133,12 +133,6 @@ TEST(OutOfListWarningTest, NamesEachEntryOutsideItsListWithTheDefaultUsedInstead
   }
 }
 
-}  // namespace
-}  // namespace lintrel
-
-namespace lintrel {
-namespace {
-
 TEST(SavedPortNamesTest, PortsIsReadOnlyWhenItBeginsWithThePort) {
   const struct {
     std::optional<std::string> port;
@@ -158,14 +152,6 @@ TEST(SavedPortNamesTest, PortsIsReadOnlyWhenItBeginsWithThePort) {
     if (test_case.ports) store.values[kPortsEntry] = *test_case.ports;
     EXPECT_EQ(LoadSavedPortNames(store), test_case.expected) << test_case.ports.value_or("(none)");
   }
-}
-
-TEST(SavedPortNamesTest, WhatIsWrittenReadsBack) {
-  testing::FakeSettingsStore store;
-  WriteSavedPortNames(store, {"COM3", "COM40"});
-  EXPECT_EQ(store.ReadString(kPortEntry), "COM3");
-  EXPECT_EQ(store.ReadString(kPortsEntry), "COM3,COM40");
-  EXPECT_EQ(LoadSavedPortNames(store), (std::vector<std::string>{"COM3", "COM40"}));
 }
 
 }  // namespace
