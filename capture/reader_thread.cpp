@@ -85,7 +85,10 @@ void ReaderThread::Run() {
         if (wait.events == platform::kEventCarrierChanged) MarkLinkLost();
       } else if (wait.outcome == platform::WaitOutcome::kDeferred) {
         device_present = read_and_append(wait.events);
-      } else if (wait.outcome == platform::WaitOutcome::kDeviceGone) {
+      } else if (wait.outcome == platform::WaitOutcome::kDeviceGone ||
+                 wait.outcome == platform::WaitOutcome::kFailed) {
+        // A wait that failed is not retried here, paused or not: a port whose waits fail
+        // would fail again at once, and the reader would spin without end.
         device_present = false;
       }
       if (!device_present) {

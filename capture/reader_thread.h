@@ -19,7 +19,7 @@ std::thread StartSystemThread(std::function<void()> body);
 // One thread per connected port: waits for serial events, reads what arrived, assembles
 // lines and has each finished line typed. It reports carrier changes and a vanished device
 // through its slot's link_state, and ends once its slot is no longer connected, Stop() is
-// called, or the device has gone.
+// called, or the device has gone or a wait failed (both reported as a lost link).
 //
 // Thread contract: constructed, started and stopped on the UI thread. While it runs it
 // reads its slot's connected and paused flags afresh on every event and takes one snapshot

@@ -20,7 +20,8 @@ enum class WaitOutcome {
   kImmediate,  // events were already pending when the wait began
   kDeferred,   // the wait blocked until an event arrived
   kWoken,      // Wake() ended the wait, or had been called before it; no events
-  kFailed,     // the wait failed for another reason; no events
+  kFailed,     // the wait failed for another reason; no events. The reader gives the port
+               // up as a lost link: a port returns it only for a failure it cannot retry.
   kDeviceGone, // the device has disappeared: waiting again would only fail again
 };
 

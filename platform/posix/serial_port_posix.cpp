@@ -306,20 +306,24 @@ WaitResult PosixSerialPort::WaitForEvent() {
 
   WaitResult result;
   result.outcome = WaitOutcome::kImmediate;
-  int ready = poll(fds, kCount, 0);
-  if (ready == 0) {
-    result.outcome = WaitOutcome::kDeferred;
-    ready = poll(fds, kCount, -1);
+  // A failed wait ends the reader, so what is no failure waits again: a signal that
+  // interrupted poll(), or a carrier notice with no change left to take.
+  for (;;) {
+    int ready = poll(fds, kCount, 0);
+    if (ready == 0) {
+      result.outcome = WaitOutcome::kDeferred;
+      ready = poll(fds, kCount, -1);
+    }
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return {};
+    // The wake-up is never consumed, so every wait after Wake() ends here at once.
+    if (fds[kWake].revents != 0) return {.outcome = WaitOutcome::kWoken, .events = 0};
+    if (fds[kPort].revents & (POLLIN | POLLHUP | POLLERR)) result.events |= kEventReceived;
+    const bool carrier_notice = fds[kCarrier].revents == POLLIN;
+    if (carrier_notice && carrier_watcher_->ConsumeChanges()) result.events |= kEventCarrierChanged;
+    if (result.events != 0) return result;
+    if (!carrier_notice) return {};
   }
-  if (ready < 0) return {};
-  // The wake-up is never consumed, so every wait after Wake() ends here at once.
-  if (fds[kWake].revents != 0) return {.outcome = WaitOutcome::kWoken, .events = 0};
-  if (fds[kPort].revents & (POLLIN | POLLHUP | POLLERR)) result.events |= kEventReceived;
-  if ((fds[kCarrier].revents & POLLIN) && carrier_watcher_->ConsumeChanges()) {
-    result.events |= kEventCarrierChanged;
-  }
-  if (result.events == 0) return {};
-  return result;
 }
 
 ReadResult PosixSerialPort::Read(std::span<uint8_t> buffer) {

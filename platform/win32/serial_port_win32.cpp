@@ -81,7 +81,12 @@ class Win32SerialPort final : public SerialPort {
   Completion AwaitPending();
   void CancelPending();
   std::optional<DWORD> QueuedBytes();
-  WaitResult FailedWait(DWORD code);
+  WaitResult FailedWait() const;
+  std::optional<WaitResult> WaitOnce();
+  // A wait or read aborted by a line error (fAbortOnError): acknowledges the error, so that
+  // the next operation can work. False when that cannot be done, or when operations have
+  // been aborted too often in a row for line errors to be the cause.
+  bool AcknowledgeAbort();
 
   HANDLE handle_;
   HANDLE wake_event_;
@@ -89,7 +94,12 @@ class Win32SerialPort final : public SerialPort {
   DWORD event_mask_ = 0;
   std::atomic<bool> woken_{false};
   std::mutex lifetime_mutex_;  // orders Wake() against Close()
+  int aborts_in_a_row_ = 0;    // reader thread only
 };
+
+// Line errors come one at a time between reads; this many aborted operations with none
+// completing in between is a device that fails every operation (such as one unplugged).
+constexpr int kMostAbortsInARow = 8;
 
 Win32SerialPort::Completion Win32SerialPort::AwaitPending() {
   const HANDLE handles[2] = {overlapped_.hEvent, wake_event_};
@@ -101,8 +111,8 @@ Win32SerialPort::Completion Win32SerialPort::AwaitPending() {
     CancelPending();
     return Completion::kWoken;
   }
-  // WAIT_FAILED: nobody woke the reader. The event mask stays as it is, so that the next
-  // wait can work; only this operation is given up.
+  // WAIT_FAILED: nobody woke the reader, and the handles cannot be waited on. Only this
+  // operation is given up here; the reader ends on the failure, and the port is re-opened.
   CancelPending();
   return Completion::kFailed;
 }
@@ -123,44 +133,62 @@ std::optional<DWORD> Win32SerialPort::QueuedBytes() {
   return status.cbInQue;
 }
 
-WaitResult Win32SerialPort::FailedWait(DWORD code) {
+bool Win32SerialPort::AcknowledgeAbort() {
+  if (++aborts_in_a_row_ > kMostAbortsInARow) return false;
+  DWORD errors = 0;
+  return ClearCommError(handle_, &errors, nullptr) != FALSE;
+}
+
+WaitResult Win32SerialPort::FailedWait() const {
   if (woken_.load()) return {.outcome = WaitOutcome::kWoken, .events = 0};
-  if (code == ERROR_OPERATION_ABORTED) {
-    // With fAbortOnError set, a line error (parity, framing, overrun) aborts the wait until
-    // the error has been acknowledged; acknowledge it so the next wait can work.
-    DWORD errors = 0;
-    if (ClearCommError(handle_, &errors, nullptr)) return {.outcome = WaitOutcome::kFailed, .events = 0};
-  }
-  // Anything else (a USB adapter pulled out, a driver that refuses the wait) fails again
-  // at once on every later wait: report the device as gone instead of spinning on it.
+  // Anything but an acknowledged line error (a USB adapter pulled out, a driver that
+  // refuses the wait) fails again at once on every later wait: report the device as gone
+  // instead of spinning on it.
   return {.outcome = WaitOutcome::kDeviceGone, .events = 0};
 }
 
 WaitResult Win32SerialPort::WaitForEvent() {
+  for (;;) {
+    const std::optional<WaitResult> result = WaitOnce();
+    if (result) return *result;
+  }
+}
+
+// One WaitCommEvent; nullopt when it was aborted by a line error that has now been
+// acknowledged, so that the wait is to be made again.
+std::optional<WaitResult> Win32SerialPort::WaitOnce() {
   if (woken_.load() || handle_ == INVALID_HANDLE_VALUE) {
-    return {.outcome = woken_.load() ? WaitOutcome::kWoken : WaitOutcome::kFailed, .events = 0};
+    return WaitResult{.outcome = woken_.load() ? WaitOutcome::kWoken : WaitOutcome::kFailed, .events = 0};
   }
   // WaitCommEvent reports what happened since the last wait: bytes a read left behind (a
   // burst longer than one chunk) would wait for the next byte to arrive. Take them first.
-  if (QueuedBytes().value_or(0) > 0) return {.outcome = WaitOutcome::kImmediate, .events = kEventReceived};
+  if (QueuedBytes().value_or(0) > 0) return WaitResult{.outcome = WaitOutcome::kImmediate, .events = kEventReceived};
   event_mask_ = 0;
   if (WaitCommEvent(handle_, &event_mask_, &overlapped_)) {
-    return {.outcome = WaitOutcome::kImmediate, .events = EventsFromMask(event_mask_)};
+    aborts_in_a_row_ = 0;
+    return WaitResult{.outcome = WaitOutcome::kImmediate, .events = EventsFromMask(event_mask_)};
   }
-  const DWORD error = GetLastError();
-  if (error != ERROR_IO_PENDING) return FailedWait(error);
-
-  switch (AwaitPending()) {
-    case Completion::kWoken:
-      return {.outcome = WaitOutcome::kWoken, .events = 0};
-    case Completion::kFailed:
-      return {.outcome = WaitOutcome::kFailed, .events = 0};
-    case Completion::kDone:
-      break;
+  DWORD error = GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    switch (AwaitPending()) {
+      case Completion::kWoken:
+        return WaitResult{.outcome = WaitOutcome::kWoken, .events = 0};
+      case Completion::kFailed:
+        return WaitResult{.outcome = WaitOutcome::kFailed, .events = 0};
+      case Completion::kDone:
+        break;
+    }
+    DWORD ignored = 0;
+    if (GetOverlappedResult(handle_, &overlapped_, &ignored, FALSE)) {
+      aborts_in_a_row_ = 0;
+      return WaitResult{.outcome = WaitOutcome::kDeferred, .events = EventsFromMask(event_mask_)};
+    }
+    error = GetLastError();
   }
-  DWORD ignored = 0;
-  if (!GetOverlappedResult(handle_, &overlapped_, &ignored, FALSE)) return FailedWait(GetLastError());
-  return {.outcome = WaitOutcome::kDeferred, .events = EventsFromMask(event_mask_)};
+  // With fAbortOnError set, a line error (parity, framing, overrun) aborts the wait until
+  // the error has been acknowledged.
+  if (!woken_.load() && error == ERROR_OPERATION_ABORTED && AcknowledgeAbort()) return std::nullopt;
+  return FailedWait();
 }
 
 ReadResult Win32SerialPort::Read(std::span<uint8_t> buffer) {
@@ -175,20 +203,26 @@ ReadResult Win32SerialPort::Read(std::span<uint8_t> buffer) {
   const DWORD wanted = static_cast<DWORD>(buffer.size());
   DWORD count = 0;
   if (ReadFile(handle_, buffer.data(), wanted, &count, &overlapped_)) {
+    aborts_in_a_row_ = 0;
     return {.count = count, .device_gone = false};
   }
-  const DWORD error = GetLastError();
-  if (error != ERROR_IO_PENDING) {
-    // The read failed outright: nothing was read. A failing handle will fail the next wait
-    // too, which reports the device as gone.
-    return {};
+  DWORD error = GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    // The read is still in progress: its count is known only once it has finished. When
+    // woken, the bytes it had already taken are still returned.
+    if (AwaitPending() == Completion::kFailed) return {.count = 0, .device_gone = true};
+    count = 0;
+    if (GetOverlappedResult(handle_, &overlapped_, &count, FALSE) || count > 0 || woken_.load()) {
+      aborts_in_a_row_ = 0;
+      return {.count = count, .device_gone = false};
+    }
+    error = GetLastError();
   }
-  // The read is still in progress: its count is known only once it has finished. When
-  // woken, the bytes it had already taken are still returned.
-  AwaitPending();
-  count = 0;
-  GetOverlappedResult(handle_, &overlapped_, &count, FALSE);
-  return {.count = count, .device_gone = false};
+  // A read that failed outright would fail again: bytes still queued make every later wait
+  // complete at once, and the reader would go round without end. Only an aborted read (a
+  // line error, now acknowledged) is worth another try.
+  if (error == ERROR_OPERATION_ABORTED && AcknowledgeAbort()) return {};
+  return {.count = 0, .device_gone = true};
 }
 
 void Win32SerialPort::Wake() {

@@ -151,6 +151,22 @@ TEST_F(ReaderThreadTest, WaitThatFindsTheDeviceGoneEndsTheReaderWithoutReading) 
   reader_.Stop();
 }
 
+// A failed wait ends the reader as a lost link whether the port is paused or not: waiting
+// again on such a port would fail at once, round and round.
+class ReaderThreadFailedWaitTest : public ReaderThreadTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReaderThreadFailedWaitTest, EndsTheReaderAsALostLink) {
+  StartAndSettle();
+  slot_.paused.store(GetParam());
+  port_.Push({.outcome = WaitOutcome::kFailed, .events = 0, .bytes = {}});
+  ASSERT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
+  reader_.Stop();
+  EXPECT_EQ(port_.waits(), 1);
+  EXPECT_EQ(link_lost_notices_.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(PausedOrNot, ReaderThreadFailedWaitTest, ::testing::Bool());
+
 TEST_F(ReaderThreadTest, StopWakesABlockedWaitAndJoins) {
   StartAndSettle();
   reader_.Stop();
