@@ -39,7 +39,12 @@ void PortList::Add(std::string name, std::string device_path) {
 
 std::optional<std::size_t> PortList::FindSaved(std::string_view saved) const {
   if (saved.empty() || entries_.empty()) return std::nullopt;
-  // Entry 0 is examined last, so a saved "COM1" selects "COM10" when both are listed.
+  // The saved port itself comes first: a saved "COM1" must not come back as "COM10".
+  for (std::size_t index = 0; index < entries_.size(); ++index) {
+    const std::string& name = entries_[index].name;
+    if (name.size() == saved.size() && StartsWithIgnoringCase(name, saved)) return index;
+  }
+  // Entry 0 is examined last by the prefix search.
   for (std::size_t index = 1; index < entries_.size(); ++index) {
     if (StartsWithIgnoringCase(entries_[index].name, saved)) return index;
   }

@@ -26,9 +26,10 @@ class PortList {
   bool empty() const { return entries_.empty(); }
   std::size_t size() const { return entries_.size(); }
 
-  // The entry to select for a saved port name: the first entry whose text begins with
-  // `saved` (case-insensitive), searching from entry 1 to the end and then entry 0, so
-  // that entry 0 is examined last. Empty when nothing matches or `saved` is empty.
+  // The entry to select for a saved port name: the first entry that is `saved` itself
+  // (case-insensitive). Only when there is none, the first entry whose text begins with
+  // `saved`, searching from entry 1 to the end and then entry 0, so that entry 0 is
+  // examined last. Empty when nothing matches or `saved` is empty.
   std::optional<std::size_t> FindSaved(std::string_view saved) const;
 
   // The device path of the first entry that names the port and has one; empty when none

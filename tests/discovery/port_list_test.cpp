@@ -57,13 +57,18 @@ TEST(PortListTest, EqualNamesKeepTheOrderTheyWereAddedIn) {
   EXPECT_THAT(Names(list), ElementsAre("COM1", "COM3", "com3", "COM3", "COM4"));
 }
 
-TEST(PortListTest, FindSavedExaminesEntryZeroLast) {
+// The saved port itself first; without it, the first entry that begins with the saved
+// text, entry 0 examined last.
+TEST(PortListTest, FindSavedPrefersTheExactEntryThenExaminesEntryZeroLast) {
   const struct {
     std::vector<std::string> names;
     std::string saved;
     std::optional<std::size_t> expected;
   } cases[] = {
-      {{"COM1", "COM10"}, "COM1", 1},  // COM10 also begins with COM1 and is examined first
+      {{"COM1", "COM10"}, "COM1", 0},  // COM10 also begins with COM1, but COM1 is there
+      {{"COM1", "COM10", "COM12"}, "com10", 1},
+      {{"COM10", "COM12"}, "COM1", 1},  // no COM1: the prefix rule, entry 0 last
+      {{"COM10", "COM12", "COM2"}, "COM1", 1},
       {{"COM1", "COM2"}, "COM1", 0},
       {{"COM1", "COM2"}, "COM2", 1},
       {{"COM1", "COM2", "COM3"}, "com3", 2},
@@ -74,7 +79,7 @@ TEST(PortListTest, FindSavedExaminesEntryZeroLast) {
       {{"COM5"}, "COM5", 0},
       {{"COM5"}, "c", 0},
       {{}, "COM1", std::nullopt},
-      {{"COM3", "COM3"}, "COM3", 1},
+      {{"COM3", "COM3"}, "COM3", 0},
   };
   for (const auto& test_case : cases) {
     EXPECT_EQ(ListOf(test_case.names).FindSaved(test_case.saved), test_case.expected)
