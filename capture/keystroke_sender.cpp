@@ -4,6 +4,8 @@ namespace lintrel {
 
 void KeystrokeSender::TypeLine(int port_number, std::span<const uint8_t> line) {
   std::lock_guard<std::mutex> lock(typing_);
+  // Asked under the lock, so that the answer holds for this line and no other.
+  if (gate_ && !gate_(port_number)) return;
   for (uint8_t character : line) TypeCharacter(character);
   keyboard_.EndLine();
   if (observer_) observer_(port_number, line);

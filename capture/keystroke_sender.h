@@ -18,6 +18,9 @@ namespace lintrel {
 class KeystrokeSender {
  public:
   using LineObserver = std::function<void(int port_number, std::span<const uint8_t> line)>;
+  // Asked on the typing thread just before a line is typed; false drops the line whole,
+  // nothing of it typed (the front end keeps lines out of its own windows this way).
+  using LineGate = std::function<bool(int port_number)>;
 
   explicit KeystrokeSender(platform::Keyboard& keyboard) : keyboard_(keyboard) {}
 
@@ -25,6 +28,8 @@ class KeystrokeSender {
 
   // Told of every line after it has been typed. Set before any reader starts.
   void SetLineObserver(LineObserver observer) { observer_ = std::move(observer); }
+  // Set before any reader starts.
+  void SetLineGate(LineGate gate) { gate_ = std::move(gate); }
 
  private:
   void TypeCharacter(uint8_t character);
@@ -32,6 +37,7 @@ class KeystrokeSender {
   platform::Keyboard& keyboard_;
   std::mutex typing_;
   LineObserver observer_;
+  LineGate gate_;
 };
 
 }  // namespace lintrel

@@ -79,6 +79,21 @@ bool LinkSupervisor::HasLinkWork() const {
   return false;
 }
 
+bool LinkSupervisor::AwaitsReconnect(int port_number) const {
+  if (!IsPortNumber(port_number)) return false;
+  const PortSlot& slot = table_[port_number];
+  return AwaitsReopen(slot) && !slot.connected.load();
+}
+
+void LinkSupervisor::CancelReconnect(int port_number) {
+  if (!AwaitsReconnect(port_number)) return;
+  const auto index = static_cast<std::size_t>(port_number);
+  reconnect_due_[index].reset();
+  paused_when_lost_[index] = false;
+  // Back to the state of a port that was never connected.
+  table_[port_number].link_state.store(LinkState::kFresh);
+}
+
 bool LinkSupervisor::Reconnect(int port_number) {
   if (!connection_.Connect(port_number)) return false;
   bool& was_paused = paused_when_lost_[static_cast<std::size_t>(port_number)];

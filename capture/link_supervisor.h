@@ -40,6 +40,13 @@ class LinkSupervisor {
   // again. A loop may skip ticks until a reader reports a lost link.
   bool HasLinkWork() const;
 
+  // Whether the port was released after a lost link and waits to be re-opened, during the
+  // reconnection delay or retried on every tick after a failed re-open.
+  bool AwaitsReconnect(int port_number) const;
+  // The user gives up on a waiting port: it is not re-opened any more. A port that does not
+  // wait stays as it is.
+  void CancelReconnect(int port_number);
+
  private:
   bool Reconnect(int port_number);
 

@@ -56,6 +56,25 @@ TEST(KeystrokeSenderTest, ObserverHearsOfEachTypedLine) {
   EXPECT_EQ(seen[0], (std::pair<int, std::string>{7, "12\r"}));
 }
 
+// A gate that says no drops the line whole (no key, no end of line, no observer); it is
+// asked for every line, with the line's port.
+TEST(KeystrokeSenderTest, GateDropsTheLinesItRefusesWhole) {
+  FakeKeyboard keyboard;
+  KeystrokeSender sender(keyboard);
+  std::vector<int> asked;
+  int observed = 0;
+  sender.SetLineObserver([&](int, std::span<const uint8_t>) { ++observed; });
+  sender.SetLineGate([&](int port) {
+    asked.push_back(port);
+    return port != 4;
+  });
+  sender.TypeLine(4, Bytes("no\r"));
+  sender.TypeLine(5, Bytes("A"));
+  EXPECT_EQ(asked, (std::vector<int>{4, 5}));
+  EXPECT_EQ(keyboard.Events(), (Events{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "end"}));
+  EXPECT_EQ(observed, 1);
+}
+
 // Two readers finishing lines at the same time: every line is typed whole.
 TEST(KeystrokeSenderTest, LinesFromSeveralThreadsNeverInterleave) {
   FakeKeyboard keyboard;

@@ -141,6 +141,37 @@ TEST_F(LinkSupervisorTest, ADeviceArrivalReopensWaitingPortsAtOnceAndTicksStayTh
   EXPECT_FALSE(supervisor_.NextDue().has_value());
 }
 
+// A waiting port, given up by the user during the delay or after failed re-opens, is not
+// re-opened any more, and stays given up when its device comes back.
+TEST_F(LinkSupervisorTest, ACancelledReconnectIsNeverTried) {
+  for (const bool after_failed_reopen : {false, true}) {
+    SCOPED_TRACE(after_failed_reopen);
+    const int port = after_failed_reopen ? 3 : 4;
+    const Clock::time_point now = start_ + milliseconds(after_failed_reopen ? 10000 : 0);
+    ConnectAndSettle(port);
+    Port(port)->PushDeviceGone();
+    ASSERT_TRUE(LinkStateBecomes(port, LinkState::kLost));
+    driver_.SetFailure(Device(port), SerialErrorKind::kNotFound);
+    EXPECT_FALSE(supervisor_.AwaitsReconnect(port));
+    supervisor_.Tick(now);
+    EXPECT_TRUE(supervisor_.AwaitsReconnect(port));
+    if (after_failed_reopen) {
+      supervisor_.RunDue(now + milliseconds(1000));
+      EXPECT_TRUE(supervisor_.AwaitsReconnect(port));
+    }
+
+    supervisor_.CancelReconnect(port);
+    EXPECT_FALSE(supervisor_.AwaitsReconnect(port));
+    EXPECT_FALSE(supervisor_.HasLinkWork());
+    EXPECT_FALSE(supervisor_.NextDue().has_value());
+    driver_.ClearFailure(Device(port));
+    supervisor_.RunDue(now + milliseconds(2000));
+    supervisor_.Tick(now + milliseconds(3000));
+    EXPECT_EQ(driver_.OpenCount(Device(port)), 1);
+    EXPECT_EQ(Slot(port).connected.load(), 0);
+  }
+}
+
 TEST_F(LinkSupervisorTest, LostStateWithoutReaderOrConnectionIsLeftAlone) {
   Slot(8).link_state.store(LinkState::kLost);  // neither connected nor with a reader
   supervisor_.Tick(start_);
