@@ -22,6 +22,25 @@ inline constexpr std::array<std::string_view, 31> kEndCharacterTexts = {
     "SYN  [16]",  "ETB  [17]",  "CAN  [18]",   "EM    [19]", "SUB  [1A]",  "ESC  [1B]",  "FS     [1C]",
     "GS    [1D]", "RS    [1E]", "US    [1F]"};
 
+// An end-character entry as two columns, the name ("CR") and the code ("[0D]"). The blanks
+// between them line the codes up in one font only, so the dialog draws the columns itself.
+struct EndCharacterColumns {
+  std::string_view name;
+  std::string_view code;
+};
+
+constexpr std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+constexpr EndCharacterColumns SplitEndCharacterText(std::string_view text) {
+  const std::size_t open = text.find('[');
+  if (open == std::string_view::npos) return {TrimBlanks(text), {}};
+  return {TrimBlanks(text.substr(0, open)), TrimBlanks(text.substr(open))};
+}
+
 // Between the list position in the Options dialog and the character code.
 constexpr int EndCharacterIndex(int character_code) { return character_code - 1; }
 constexpr int EndCharacterCode(int index) { return index + 1; }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "capture/capture_events.h"
 #include "capture/keystroke_sender.h"
@@ -16,6 +18,7 @@
 #include "settings/line_settings.h"
 #include "settings/settings_store.h"
 #include "ui/messages.h"
+#include "ui/own_window_guard.h"
 
 namespace lintrel::ui {
 
@@ -38,10 +41,41 @@ class MainWindowView {
   // The selected positions of the baud rate, parity, data bit and stop bit lists (-1: none).
   virtual LineSettings ReadLineControls() = 0;
   virtual void SetConnectCaption(std::string_view caption) = 0;
-  // Enables the Port list and the four line-setting lists.
-  virtual void EnableLineControls() = 0;
+  // Enables or disables the four line-setting lists (the Port list stays enabled).
+  virtual void EnableLineSettings(bool enabled) = 0;
+  // The line that says what the ports are doing.
+  virtual void SetStatusText(std::string_view text) = 0;
   virtual void ShowMessage(std::string_view text) = 0;
+  // A notice that does not stop the user (a balloon of the tray icon).
+  virtual void ShowNotice(std::string_view title, std::string_view text) = 0;
   virtual void SetTrayImage(TrayImage image) = 0;
+};
+
+// What a port is doing, as the window shows it.
+enum class PortActivity {
+  kIdle,
+  kConnected,
+  kPaused,
+  kWaiting,  // its link was lost; it is re-opened once its device is back
+};
+
+struct PortStatus {
+  int port_number;
+  PortActivity activity;
+};
+
+// The status line for the ports that are not idle, in the order given: "COM3, COM5
+// connected; COM4 paused; COM7 waiting for its device", or that no port is connected.
+std::string PortStatusText(const std::vector<PortStatus>& ports);
+
+// The notice for lines kept out of this program's own windows.
+std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped);
+
+// How the window keeps lines out of its own windows (both may be called on any thread).
+struct OwnWindowHooks {
+  std::function<bool()> foreground_is_ours;
+  // Asks the UI thread to call MainWindow::ShowDroppedLines().
+  std::function<void()> wake_ui;
 };
 
 // The two texts of the tray menu that depend on the current port.
@@ -62,7 +96,7 @@ class MainWindow : private CaptureEvents {
   static constexpr std::chrono::milliseconds kFlashDuration{500};
 
   MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
-             DevicePathResolver device_path);
+             DevicePathResolver device_path, OwnWindowHooks own_window = {});
   // Destroying the connection stops and joins every reader before its port is released.
   ~MainWindow() override = default;
   MainWindow(const MainWindow&) = delete;
@@ -72,7 +106,8 @@ class MainWindow : private CaptureEvents {
   // Connect button shows what it would do to that port.
   void SelectPortFromCombo(std::string_view entry_text);
   // The Connect button and the tray menu's first item. Before any port was picked, the
-  // Port list's selected entry is taken.
+  // Port list's selected entry is taken. A port waiting for its device counts as
+  // connected: the button offers Disconnect, which stops the waiting.
   void TogglePortConnection();
   // The tray menu's Pause/Resume: only a connected port pauses.
   void TogglePause();
@@ -87,6 +122,16 @@ class MainWindow : private CaptureEvents {
 
   // Whether the end character may be changed now (only while no port is open).
   bool EndCharacterEditable() const;
+  // Whether any port is connected or waiting for its device: then Enter and Escape do not
+  // end the program, which would stop the capture without a word.
+  bool HasActivePorts() const;
+  PortActivity ActivityOf(int port_number) const;
+
+  // Shows the status line (at start, and after anything that may have changed it).
+  void ShowPortStatus();
+  // On the UI thread, after OwnWindowHooks::wake_ui: tells the user of the lines dropped
+  // because a window of this program had the focus.
+  void ShowDroppedLines();
 
   // Writes the Port list's selected text and the four line-setting positions. False, with
   // *error, when the store could not be written.
@@ -108,15 +153,21 @@ class MainWindow : private CaptureEvents {
 
   // The current port's slot, or null when no valid port is selected (COM300).
   const PortSlot* CurrentSlot() const;
-  void ShowCaptionForCurrentPort();
+  // The button's caption and the line settings' state follow the current port.
+  void ShowCurrentPort();
   void RefreshTrayIcon(Clock::time_point now);
 
   MainWindowView& view_;
   SharedCaptureOptions options_;
   PortTable table_;
+  OwnWindowGuard guard_;
   KeystrokeSender sender_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
+  // What the view shows now, so that it is told only of changes.
+  std::string caption_shown_;
+  std::optional<bool> line_settings_enabled_;
+  std::optional<std::string> status_shown_;
   // The port the button, the tray menu and the icon act on; 0 until the user picks one.
   // It may name no port (-1), which then fails to connect and shows the normal icon.
   int current_port_ = 0;

@@ -22,6 +22,13 @@ class Application {
   explicit Application(HINSTANCE instance) : instance_(instance) {}
 
   int Run() {
+    // One Lintrel per session: a second start brings the running one's window up instead
+    // of fighting over the ports with a second window and tray icon. The mutex is held
+    // until the process ends.
+    if (CreateMutexA(nullptr, FALSE, "Local\\Lintrel.Instance") != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+      BringUpRunningInstance();
+      return 0;
+    }
     // The tray icon's callback message, registered once for the whole process.
     const UINT tray_message = RegisterWindowMessageA("Lintrel");
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
@@ -34,18 +41,33 @@ class Application {
     std::unique_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard("win32", &error);
     std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
     if (!keyboard) {
-      MessageBoxA(nullptr, error.c_str(), ui::win32::ProgramName().c_str(), MB_OK | MB_ICONERROR);
+      ui::win32::ShowMessageBox(nullptr, error, MB_ICONERROR);
       return 1;
     }
     ui::win32::MainDialog dialog(instance_, std::move(settings), tray_message, *driver, *keyboard);
     if (dialog.RunModal(nullptr) == -1) {
-      MessageBoxA(nullptr, "The main window could not be created.", ui::win32::ProgramName().c_str(), MB_OK | MB_ICONERROR);
+      ui::win32::ShowMessageBox(nullptr, "The main window could not be created.", MB_ICONERROR);
       return 1;
     }
     return 0;
   }
 
  private:
+  // The running instance may still be starting: its window is looked for a little while.
+  static void BringUpRunningInstance() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      if (const HWND running = ui::win32::MainDialog::FindRunning()) {
+        DWORD process_id = 0;
+        GetWindowThreadProcessId(running, &process_id);
+        // This process was just started by the user and may give the foreground away.
+        AllowSetForegroundWindow(process_id);
+        PostMessageA(running, ui::win32::MainDialog::ShowWindowMessage(), 0, 0);
+        return;
+      }
+      Sleep(100);
+    }
+  }
+
   HINSTANCE instance_;
 };
 

@@ -21,7 +21,9 @@ class FakeMainWindowView : public ui::MainWindowView {
   std::vector<std::string> captions;
   std::vector<ui::TrayImage> tray_images;
   std::vector<std::string> messages;
-  int enable_calls = 0;
+  std::vector<std::string> notices;  // "title: text"
+  std::vector<bool> line_settings_enabled;
+  std::vector<std::string> status_texts;
   int line_reads = 0;
   int selection_reads = 0;
 
@@ -34,12 +36,19 @@ class FakeMainWindowView : public ui::MainWindowView {
     return line_settings;
   }
   void SetConnectCaption(std::string_view caption) override { captions.emplace_back(caption); }
-  void EnableLineControls() override { ++enable_calls; }
+  void EnableLineSettings(bool enabled) override { line_settings_enabled.push_back(enabled); }
+  void SetStatusText(std::string_view text) override { status_texts.emplace_back(text); }
   void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
+  void ShowNotice(std::string_view title, std::string_view text) override {
+    notices.push_back(std::string(title) + ": " + std::string(text));
+  }
   void SetTrayImage(ui::TrayImage image) override { tray_images.push_back(image); }
 
   // The caption the Connect button shows now ("" before the logic ever set one).
   std::string caption() const { return captions.empty() ? std::string() : captions.back(); }
+  // Whether the line-setting lists are enabled now (they start so).
+  bool line_settings_open() const { return line_settings_enabled.empty() || line_settings_enabled.back(); }
+  std::string status() const { return status_texts.empty() ? std::string() : status_texts.back(); }
 };
 
 }  // namespace lintrel::testing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -200,7 +201,7 @@ TEST_F(MainWindowTest, ConnectOpensWithTheLineControlsAndLeavesTheTrayImage) {
   EXPECT_EQ(view_.captions, (Captions{"Connect", "Disconnect"}));
   EXPECT_TRUE(view_.tray_images.empty());
   EXPECT_TRUE(view_.messages.empty());
-  EXPECT_EQ(view_.enable_calls, 0);
+  EXPECT_FALSE(view_.line_settings_open());
   EXPECT_FALSE(window_.EndCharacterEditable());
 }
 
@@ -230,7 +231,7 @@ TEST_F(MainWindowTest, DisconnectReturnsTheWindowToIdle) {
 
   window_.TogglePortConnection();
   EXPECT_EQ(view_.caption(), "Connect");
-  EXPECT_EQ(view_.enable_calls, 1);
+  EXPECT_TRUE(view_.line_settings_open());
   EXPECT_EQ(view_.tray_images, Images{TrayImage::kNormal});
   EXPECT_TRUE(port->woken());
   EXPECT_TRUE(port->closed());
@@ -289,10 +290,12 @@ TEST_F(MainWindowTest, SupervisionOfAnotherPortLeavesTheCurrentCaptionAlone) {
   EXPECT_EQ(view_.captions, before);
   ASSERT_TRUE(LinkStateBecomes(3, LinkState::kFresh));
 
-  // The current port's own link: the caption follows it down and back up.
+  // The current port's own link: while it waits for the re-open, the button offers to stop
+  // the waiting.
   LoseLink(4);
   window_.Tick(start_ + milliseconds(2000));
-  EXPECT_EQ(view_.caption(), "Connect");
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_EQ(Slot(4).connected.load(), 0);
   window_.RunDue(start_ + milliseconds(3000));
   EXPECT_EQ(view_.caption(), "Disconnect");
   EXPECT_EQ(Slot(4).connected.load(), 1);
@@ -376,8 +379,8 @@ TEST_F(MainWindowTest, LostLinkIsReleasedAndReopenedAfterTheConfiguredDelay) {
   EXPECT_TRUE(first->closed());
   EXPECT_EQ(Slot(3).connected.load(), 0);
   EXPECT_EQ(Slot(3).link_state.load(), LinkState::kAwaitingReconnect);
-  EXPECT_EQ(view_.caption(), "Connect");
-  EXPECT_EQ(view_.enable_calls, 1);
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_FALSE(view_.line_settings_open());
   EXPECT_EQ(view_.tray_images.back(), TrayImage::kNormal);
 
   window_.RunDue(start_ + milliseconds(1999));
@@ -410,7 +413,8 @@ TEST_F(MainWindowTest, FailedReopenOfAVanishedDeviceIsRetriedWithoutAMessage) {
   EXPECT_TRUE(view_.messages.empty());
   EXPECT_EQ(Slot(5).connected.load(), 0);
   EXPECT_EQ(Slot(5).link_state.load(), LinkState::kAwaitingReconnect);
-  EXPECT_EQ(view_.caption(), "Connect");
+  EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_EQ(view_.status(), "COM5 waiting for its device");
 
   driver_.ClearFailure(Device(5));
   window_.Tick(start_ + milliseconds(3000));
@@ -418,6 +422,101 @@ TEST_F(MainWindowTest, FailedReopenOfAVanishedDeviceIsRetriedWithoutAMessage) {
   EXPECT_EQ(driver_.OpenCount(Device(5)), 2);
   EXPECT_EQ(view_.caption(), "Disconnect");
   EXPECT_TRUE(view_.messages.empty());
+}
+
+// A port waiting for its device says so, keeps its line settings locked, and is given up
+// by Disconnect: it is not re-opened when the device comes back.
+TEST_F(MainWindowTest, WaitingPortIsShownAndDisconnectStopsTheWaiting) {
+  SelectAndConnect("COM5", 5);
+  EXPECT_EQ(view_.status(), "COM5 connected");
+  Port(5)->PushDeviceGone();
+  ASSERT_TRUE(LinkStateBecomes(5, LinkState::kLost));
+  driver_.SetFailure(Device(5), SerialErrorKind::kNotFound);
+  window_.Tick(start_);
+  window_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(window_.ActivityOf(5), PortActivity::kWaiting);
+  EXPECT_EQ(view_.status(), "COM5 waiting for its device");
+  EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
+  EXPECT_FALSE(view_.line_settings_open());
+  EXPECT_TRUE(window_.HasActivePorts());
+
+  window_.TogglePortConnection();
+  EXPECT_EQ(window_.ActivityOf(5), PortActivity::kIdle);
+  EXPECT_EQ(view_.caption(), "Connect");
+  EXPECT_TRUE(view_.line_settings_open());
+  EXPECT_EQ(view_.status(), "No port connected.");
+  EXPECT_FALSE(window_.HasActivePorts());
+  driver_.ClearFailure(Device(5));
+  window_.Tick(start_ + milliseconds(2000));
+  EXPECT_EQ(driver_.OpenCount(Device(5)), 1);
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+// The line settings are locked while the current port is connected, whichever port that is.
+TEST_F(MainWindowTest, LineSettingsFollowTheCurrentPort) {
+  SelectAndConnect("COM3", 3);
+  EXPECT_FALSE(view_.line_settings_open());
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_TRUE(view_.line_settings_open());
+  window_.SelectPortFromCombo("COM3");
+  EXPECT_FALSE(view_.line_settings_open());
+  window_.TogglePause();
+  EXPECT_FALSE(view_.line_settings_open());
+  EXPECT_EQ(view_.status(), "COM3 paused");
+}
+
+TEST(PortStatusTextTest, NamesEachActivityOnce) {
+  using A = PortActivity;
+  const struct {
+    std::vector<PortStatus> ports;
+    std::string expected;
+  } cases[] = {
+      {{}, "No port connected."},
+      {{{3, A::kConnected}}, "COM3 connected"},
+      {{{3, A::kConnected}, {4, A::kPaused}, {5, A::kConnected}, {7, A::kWaiting}},
+       "COM3, COM5 connected; COM4 paused; COM7 waiting for its device"},
+      {{{0, A::kWaiting}, {256, A::kWaiting}}, "COM0, COM256 waiting for their devices"},
+  };
+  for (const auto& test_case : cases) EXPECT_EQ(PortStatusText(test_case.ports), test_case.expected);
+}
+
+// --- Lines kept out of the program's own windows ---------------------------------------
+
+TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus) {
+  FakeMainWindowView view;
+  FakeSerialDriver driver;
+  FakeKeyboard keyboard;
+  std::atomic<bool> ours{true};
+  std::atomic<int> wakes{0};
+  MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
+                    {.foreground_is_ours = [&] { return ours.load(); }, .wake_ui = [&] { ++wakes; }});
+  window.SelectPortFromCombo("COM3");
+  window.TogglePortConnection();
+  FakeSerialPort* port = driver.LastPort("dev/COM3");
+  ASSERT_NE(port, nullptr);
+
+  port->PushImmediate("ab\r");
+  port->PushImmediate("cd\r");
+  ASSERT_TRUE(port->WaitUntilDrained());
+  EXPECT_TRUE(keyboard.Events().empty());
+  EXPECT_EQ(wakes.load(), 1) << "the UI is told once until it takes the count";
+  window.ShowDroppedLines();
+  window.ShowDroppedLines();
+  EXPECT_EQ(view.notices, std::vector<std::string>{
+                              "Line not typed: 2 lines (the last from COM3) were not typed, because a window of "
+                              "Lintrel had the keyboard focus. Click into the window the lines are for, then scan "
+                              "again."});
+
+  port->PushImmediate("e\r");
+  ASSERT_TRUE(port->WaitUntilDrained());
+  EXPECT_EQ(wakes.load(), 2);
+  window.ShowDroppedLines();
+  EXPECT_EQ(view.notices.back().substr(0, 44), "Line not typed: A line from COM3 was not typ");
+
+  ours = false;
+  port->PushImmediate("f\r");
+  ASSERT_TRUE(keyboard.WaitForLines(1));
+  EXPECT_EQ(keyboard.Events(), (Events{"down 0x46", "up 0x46", "down 0x0D", "up 0x0D", "end"}));
 }
 
 // --- Saving the line settings --------------------------------------------------------

@@ -184,12 +184,16 @@ TEST(IntegerRangeMessageTest, FillsInBothBounds) {
 
 // --- The end-character list ----------------------------------------------------------
 
-TEST(EndCharacterTextsTest, EachEntryShowsTheHexCodeOfItsCharacter) {
+// Each entry splits into the two columns the dialog draws: a name without blanks, and the
+// hexadecimal code of its character.
+TEST(EndCharacterTextsTest, EachEntryIsANameAndTheHexCodeOfItsCharacter) {
   ASSERT_EQ(kEndCharacterTexts.size(), 31u);
   for (std::size_t i = 0; i < kEndCharacterTexts.size(); ++i) {
     char code[8];
     std::snprintf(code, sizeof code, "[%02X]", static_cast<unsigned>(i + 1));
-    EXPECT_NE(kEndCharacterTexts[i].find(code), std::string_view::npos) << i << ": " << kEndCharacterTexts[i];
+    const EndCharacterColumns columns = SplitEndCharacterText(kEndCharacterTexts[i]);
+    EXPECT_EQ(columns.code, code) << i << ": " << kEndCharacterTexts[i];
+    EXPECT_TRUE(columns.name.size() >= 2 && columns.name.find(' ') == std::string_view::npos) << columns.name;
     EXPECT_EQ(EndCharacterCode(static_cast<int>(i)), static_cast<int>(i + 1));
     EXPECT_EQ(EndCharacterIndex(static_cast<int>(i + 1)), static_cast<int>(i));
   }

@@ -228,8 +228,8 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
   EXPECT_EQ(described, (std::vector<std::string>{"-1 Static Port:", "1000 ComboBox", "-1 Static Baud rate:",
                                                  "1001 ComboBox", "-1 Static Parity:", "1002 ComboBox",
                                                  "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop Bit:",
-                                                 "1004 ComboBox", "1005 Button Connect", "1007 Button About",
-                                                 "1006 Button Options"}));
+                                                 "1004 ComboBox", "1005 Button Connect", "1006 Button Options",
+                                                 "1007 Button About", "1013 Static No port connected."}));
 
   // The line lists with their defaults selected: 1200 baud, no parity, 8 data bits, 1 stop bit.
   EXPECT_EQ(DriveOne({"list", "main", "1001"}), "1|600|1200|2400|4800|9600|14400|19200|38400|56000|57600|115200");
@@ -237,9 +237,8 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
   EXPECT_EQ(DriveOne({"list", "main", "1003"}), "1|7|8");
   EXPECT_EQ(DriveOne({"list", "main", "1004"}), "0|1|2");
   // The Port list from the device map (less its Bluetooth modem entry) and the Bluetooth
-  // stack's keys, sorted; the default "COM1" selects the first entry after entry 0 that
-  // begins with it.
-  EXPECT_EQ(DriveOne({"list", "main", Id(IDC_PORT)}), std::string("1|") + kPortEntries);
+  // stack's keys, sorted; the default "COM1" selects COM1 itself, not COM10.
+  EXPECT_EQ(DriveOne({"list", "main", Id(IDC_PORT)}), std::string("0|") + kPortEntries);
   Screenshot("main-window", "main");
 
   // The About box, from its button and from the system menu's item.
@@ -260,12 +259,14 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
 TEST_F(WineGuiTest, TheSavedPortIsSelectedAndTheCloseBoxSavesTheFiveValues) {
   std::string error;
   ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kSettingsKey +
-                                          "]\r\n\"Port\"=\"com7\"\r\n\"Baud rate\"=dword:0000000b\r\n"
+                                          "]\r\n\"Port\"=\"com1\"\r\n\"Baud rate\"=dword:0000000b\r\n"
                                           "\"Stop bit\"=dword:00000001\r\n",
                                       &error))
       << error;
   StartLintrel();
-  EXPECT_EQ(DriveOne({"list", "main", Id(IDC_PORT)}), std::string("5|") + kPortEntries);
+  // The saved port itself, although COM10 begins with it too and comes first in the prefix
+  // search.
+  EXPECT_EQ(DriveOne({"list", "main", Id(IDC_PORT)}), std::string("0|") + kPortEntries);
   // A stored rate outside the list shows no selection; the stop bits are the stored two.
   EXPECT_EQ(Split(DriveOne({"list", "main", Id(IDC_BAUD_RATE)}), '|').front(), "-1");
   EXPECT_EQ(Split(DriveOne({"list", "main", "1004"}), '|').front(), "1");
@@ -291,6 +292,8 @@ TEST_F(WineGuiTest, ConnectedPortsTypeIntoTheFocusedWindowAndAFailedConnectSaysS
   // COM9 has no device: the user is told, and COM5 runs on.
   SelectPort("COM9");
   Drive({"click", "main", Id(IDC_CONNECT)});
+  ASSERT_EQ(DriveOne({"wait", "message"}), "ok");
+  EXPECT_EQ(DriveOne({"text", "message"}), "Lintrel");
   EXPECT_EQ(TakeMessage(), kPortOpenFail);
   EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Connect");
   ConnectPort("COM12");
@@ -331,15 +334,16 @@ TEST_F(WineGuiTest, APortWhoseCarrierDroppedIsReopenedByTheTimer) {
   const std::filesystem::path typed = StartTypingTarget();
 
   // Two carrier changes seen by waits that had to block count the link down to lost; the
-  // next tick releases the port (the button offers Connect meanwhile) and re-opens it
+  // next tick releases the port (the status line says it waits meanwhile) and re-opens it
   // after the reconnection delay.
   app_->DrainFor(kPauseBetweenReads);
   SetCarrier(5, false);
   app_->DrainFor(kPauseBetweenReads);
   SetCarrier(5, true);
-  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Connect"; }))
+  ASSERT_TRUE(app_->WaitUntil(
+      [&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 waiting for its device"; }))
       << "the lost link was not released";
-  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Disconnect"; }))
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 connected"; }))
       << "the port was not re-opened";
   EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "a supervised re-open must not show a message";
 
@@ -366,6 +370,7 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   EXPECT_EQ(ends[13], "CR    [0D]");
   EXPECT_EQ(ends[2], "STX  [02] ");
   EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_END_CHARACTER)}), "1");
+  EXPECT_EQ(DriveOne({"focus", "options"}), Id(IDC_PORT_PREFIX));
   Screenshot("options-dialog", "options");
 
   // Rejected delays: the message, and the dialog stays open.
@@ -381,6 +386,8 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   Drive({"check", "options", Id(IDC_PORT_PREFIX), "1", "check", "options", Id(IDC_TRUNCATE), "1", "select", "options",
          Id(IDC_END_CHARACTER), "9", "settext", "options", Id(IDC_RECONNECT_DELAY), "700", "click", "options", "2"});
   ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
+  // Back on the button that opened the dialog, which Enter would press.
+  EXPECT_EQ(DriveOne({"focus", "main"}), Id(IDC_OPTIONS));
   Drive({"click", "main", Id(IDC_OPTIONS)});
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
   EXPECT_EQ(DriveOne({"text", "options", Id(IDC_RECONNECT_DELAY)}), "1000");
@@ -458,10 +465,113 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   Drive({"tray", "left"});
   ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"visible", "main"}) == "1"; }));
 
-  // Exit ends the program without saving.
-  Drive({"command", "main", "1"});
+  // The menu's Exit (its last item) ends the program without saving.
+  Drive({"tray", "right", "wait", "menu", "key", "up", "key", "enter"});
   ExpectLintrelEnds();
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
+}
+
+// A line that arrives while a window of Lintrel has the foreground is not typed into it
+// (its carriage return would press a button or end the program): it is dropped, and the
+// tray icon says so. The tray menu gives the foreground back to the window that had it.
+TEST_F(WineGuiTest, LinesAreNeverTypedIntoLintrelsOwnWindows) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+  ConnectPort("COM5");
+  // The click leaves the focus on the button as Tab would: Enter there presses the button.
+  EXPECT_EQ(DriveOne({"focus", "main"}), Id(IDC_CONNECT));
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}), "COM5 connected");
+
+  Drive({"fg", "main"});
+  ASSERT_TRUE(Send(*device, "scan\r"));
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"balloon"}).find("COM5 was not typed") != std::string::npos; }))
+      << "no notice of the dropped line";
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Disconnect");
+  // Escape with a port connected hides the window rather than ending the program.
+  Drive({"key", "escape"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"visible", "main"}) == "0"; }));
+
+  // Paused and resumed from the tray menu while the typing target has the foreground.
+  const std::filesystem::path typed = StartTypingTarget();
+  for (const char* expected_texts : {"Disconnect|Pause|About|-|Exit", "Disconnect|Resume|About|-|Exit"}) {
+    EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts"}).back(), expected_texts);
+    Drive({"key", "down", "key", "down", "key", "enter", "gone", "menu"});
+    ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"foreground"}) == "target"; }))
+        << "the foreground stayed with " << DriveOne({"foreground"});
+  }
+  ASSERT_TRUE(Send(*device, "typed\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "typed\r\n")) << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// Exit from the tray menu while the Options dialog is open ends the program at once; until
+// then the menu offers nothing else.
+TEST_F(WineGuiTest, ExitWithTheOptionsDialogOpenEndsTheProgram) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+  ConnectPort("COM5");
+  Drive({"click", "main", Id(IDC_OPTIONS)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts"}).back(),
+            "Disconnect (grayed)|Pause (grayed)|About (grayed)|-|Exit");
+  Drive({"key", "up", "key", "enter"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
+}
+
+// A paused port whose device is unplugged is released and waits for it, with the window
+// answering; plugged back, the port is re-opened and still paused.
+TEST_F(WineGuiTest, AnUnpluggedPausedPortWaitsForItsDeviceAndComesBackPaused) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+  ConnectPort("COM5");
+  const auto status_becomes = [&](const std::string& expected) {
+    return app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == expected; });
+  };
+  Drive({"command", "main", Id(ID_STATUS_PAUSE)});
+  ASSERT_TRUE(status_becomes("COM5 paused"));
+
+  device->Unplug();
+  ASSERT_TRUE(status_becomes("COM5 waiting for its device")) << "the unplugged port was not released";
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Disconnect");
+  EXPECT_EQ(DriveOne({"enabled", "main", Id(IDC_BAUD_RATE)}), "0");
+  std::string error;
+  ASSERT_TRUE(device->Plug(&error)) << error;
+  ASSERT_TRUE(status_becomes("COM5 paused")) << "the port was not re-opened";
+
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*device, "dropped\r"));
+  app_->DrainFor(milliseconds(500));
+  EXPECT_EQ(ReadWhole(typed), "");
+  Drive({"command", "main", Id(ID_STATUS_PAUSE)});
+  ASSERT_TRUE(status_becomes("COM5 connected"));
+  ASSERT_TRUE(Send(*device, "kept\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "kept\r\n")) << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// A second start and a click on the tray icon bring the running window to the front, also
+// when it is only covered by another window.
+TEST_F(WineGuiTest, ASecondStartAndATrayClickBringTheRunningWindowUp) {
+  StartLintrel();
+  StartTypingTarget();
+  ASSERT_EQ(DriveOne({"foreground"}), "target");
+  Drive({"tray", "left"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"foreground"}) == "main"; }));
+
+  Drive({"syscommand", "main", "61472"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"visible", "main"}) == "0"; }));
+  const CommandResult second = prefix().Run({kLintrel});
+  EXPECT_TRUE(second.Succeeded()) << second.err;
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"foreground"}) == "main"; }));
+  EXPECT_EQ(DriveOne({"count", "main"}), "1");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
 }
 
 }  // namespace

@@ -178,7 +178,7 @@ std::string WindowText(HWND window) {
 }
 
 void ShowMessageBox(HWND owner, const std::string& text, UINT icon) {
-  static const std::string caption = ProgramName();
+  const std::string caption(kProgramTitle);
   MessageBoxA(owner, text.c_str(), caption.c_str(), MB_OK | icon);
 }
 

@@ -110,10 +110,10 @@ void AddListEntries(HWND list, const std::array<std::string_view, N>& texts) {
 std::string WindowText(HWND window);
 
 // The program's file name without folder and extension ("lintrel"): the name its settings
-// are kept under and the caption of its message boxes.
+// are kept under.
 std::string ProgramName();
 
-// A modal message box owned by `owner`, captioned with the program's name.
+// A modal message box owned by `owner`, captioned "Lintrel" as the main window is.
 void ShowMessageBox(HWND owner, const std::string& text, UINT icon);
 
 }  // namespace lintrel::ui::win32

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "discovery/system_ports.h"
 #include "settings/line_settings_store.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dialog.h"
+#include "ui/win32/foreground.h"
 #include "ui/win32/options_dialog.h"
 #include "ui/win32/resource.h"
 
@@ -27,14 +29,52 @@ void RenameMenuItem(HMENU menu, int position, std::string_view text) {
   InsertMenuA(menu, static_cast<UINT>(position), MF_BYPOSITION | MF_STRING, command, caption.c_str());
 }
 
+// Every dialog and message box of this thread that is open besides the main window, the
+// one in front first.
+BOOL CALLBACK CollectOpenDialog(HWND window, LPARAM list_pointer) {
+  auto* list = reinterpret_cast<std::vector<HWND>*>(list_pointer);
+  char class_name[16] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (std::strcmp(class_name, "#32770") == 0 && IsWindowVisible(window)) list->push_back(window);
+  return TRUE;
+}
+
+// The main window is the dialog captioned "Lintrel" that has the Port list (a message box
+// is captioned the same).
+BOOL CALLBACK FindMainWindow(HWND window, LPARAM found_pointer) {
+  char class_name[16] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (std::strcmp(class_name, "#32770") != 0 || GetDlgItem(window, IDC_PORT) == nullptr) return TRUE;
+  if (WindowText(window) != kProgramTitle) return TRUE;
+  *reinterpret_cast<HWND*>(found_pointer) = window;
+  return FALSE;
+}
+
 }  // namespace
+
+HWND MainDialog::FindRunning() {
+  HWND found = nullptr;
+  EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+UINT MainDialog::ShowWindowMessage() {
+  static const UINT message = RegisterWindowMessageA("Lintrel.ShowWindow");
+  return message;
+}
 
 MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
                        platform::SerialDriver& driver, platform::Keyboard& keyboard)
     : Dialog(instance, IDD_MAIN),
       settings_(std::move(settings)),
       tray_message_(tray_message),
-      window_(*this, driver, keyboard, [this](int port_number) { return ResolveDevicePath(ports_, port_number); }),
+      window_(*this, driver, keyboard, [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
+              {.foreground_is_ours = ForegroundIsThisProcess,
+               .wake_ui =
+                   [this] {
+                     const HWND window = notice_window_.load();
+                     if (window != nullptr) PostMessageA(window, kDroppedLinesMessage, 0, 0);
+                   }}),
       large_icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDI_NORMAL))) {
   line_.baud_index = line_.parity_index = line_.data_bit_index = line_.stop_bit_index = -1;
   line_.port_name.clear();
@@ -58,16 +98,37 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
     return 0;
   });
   OnMessage(WM_DESTROY, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    notice_window_.store(nullptr);
     tray_.Remove(reinterpret_cast<HICON>(SendMessageA(hwnd(), WM_GETICON, ICON_SMALL, 0)));
     return std::nullopt;
   });
+  OnMessage(kDroppedLinesMessage, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    window_.ShowDroppedLines();
+    return 0;
+  });
+  OnMessage(ShowWindowMessage(), [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    BringUp();
+    return 0;
+  });
 
-  OnCommand(IDC_CONNECT, [this] { window_.TogglePortConnection(); });
-  OnCommand(ID_STATUS_CONNECT, [this] { window_.TogglePortConnection(); });
-  OnCommand(IDC_OPTIONS, [this] { OpenOptions(); });
-  OnCommand(IDC_ABOUT, [this] { ShowAbout(); });
-  OnCommand(ID_STATUS_PAUSE, [this] { window_.TogglePause(); });
-  OnCommand(ID_STATUS_ABOUT, [this] { ShowAbout(); });
+  // A click leaves the focus on the button without making it the default one, and Enter
+  // would then be the dialog's OK; given the focus the way Tab gives it, Enter presses it.
+  OnCommand(IDC_CONNECT, [this] {
+    window_.TogglePortConnection();
+    FocusButton(IDC_CONNECT);
+  });
+  OnCommand(IDC_OPTIONS, [this] {
+    OpenOptions();
+    FocusButton(IDC_OPTIONS);
+  });
+  OnCommand(IDC_ABOUT, [this] {
+    ShowAbout();
+    FocusButton(IDC_ABOUT);
+  });
+  // The tray menu's commands, also when they come as WM_COMMAND.
+  OnCommand(ID_STATUS_CONNECT, [this] { RunTrayCommand(ID_STATUS_CONNECT); });
+  OnCommand(ID_STATUS_PAUSE, [this] { RunTrayCommand(ID_STATUS_PAUSE); });
+  OnCommand(ID_STATUS_ABOUT, [this] { RunTrayCommand(ID_STATUS_ABOUT); });
   OnNotification(IDC_PORT, CBN_SELENDOK, [this] { window_.SelectPortFromCombo(SelectedPortText()); });
 }
 
@@ -95,6 +156,7 @@ bool MainDialog::Exchange(DataExchange& exchange) {
 }
 
 BOOL MainDialog::OnInitDialog() {
+  notice_window_.store(hwnd());
   line_ = LoadLineSettings(*settings_.store);
   Dialog::OnInitDialog();
   AddAboutToSystemMenu();
@@ -105,8 +167,26 @@ BOOL MainDialog::OnInitDialog() {
   icon_paused_ = LoadIconImage(instance(), IDI_PAUSED);
   tray_.Add(hwnd(), tray_message_, icon_normal_);
   FillPortList();
+  window_.ShowPortStatus();
   SetTimer(hwnd(), kSupervisionTimer, kSupervisionInterval, nullptr);
   return TRUE;
+}
+
+void MainDialog::OnOK() {
+  // Enter in a list. It ends the program as OK would, but not while a port is connected or
+  // waiting for its device: a stray key must not stop the capture without a word.
+  if (window_.HasActivePorts()) return;
+  Exit();
+}
+
+void MainDialog::OnCancel() {
+  // Escape: while ports are connected the window steps aside as minimizing does.
+  if (window_.HasActivePorts()) {
+    ShowWindow(hwnd(), SW_HIDE);
+    return;
+  }
+  window_.ReleaseAllPorts();
+  EndDialog(IDCANCEL);
 }
 
 void MainDialog::AddAboutToSystemMenu() {
@@ -124,11 +204,13 @@ void MainDialog::FillPortList() {
   for (const PortEntry& entry : ports_.entries()) {
     SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.name.c_str()));
   }
-  // The saved port by prefix, searching from the second entry round to the first. An empty
-  // name would match the second entry, whatever it is: it selects nothing.
+  // The saved port itself, else the Port list's prefix rule; the list sorts as PortList
+  // does, so the entry is found again by its text.
   int found = CB_ERR;
-  if (!line_.port_name.empty()) {
-    found = static_cast<int>(SendMessageA(list, CB_FINDSTRING, 0, reinterpret_cast<LPARAM>(line_.port_name.c_str())));
+  if (const std::optional<std::size_t> saved = ports_.FindSaved(line_.port_name)) {
+    const std::string& name = ports_.entries()[*saved].name;
+    found = static_cast<int>(
+        SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str())));
   }
   SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
 }
@@ -154,11 +236,17 @@ void MainDialog::SetConnectCaption(std::string_view caption) {
   SetDlgItemTextA(hwnd(), IDC_CONNECT, std::string(caption).c_str());
 }
 
-void MainDialog::EnableLineControls() {
-  for (int id : {IDC_PORT, IDC_BAUD_RATE, IDC_PARITY, IDC_DATA_BIT, IDC_STOP_BIT}) EnableWindow(Item(id), TRUE);
+void MainDialog::EnableLineSettings(bool enabled) {
+  for (int id : {IDC_BAUD_RATE, IDC_PARITY, IDC_DATA_BIT, IDC_STOP_BIT}) EnableWindow(Item(id), enabled ? TRUE : FALSE);
 }
 
+void MainDialog::SetStatusText(std::string_view text) { SetDlgItemTextA(hwnd(), IDC_STATUS, std::string(text).c_str()); }
+
 void MainDialog::ShowMessage(std::string_view text) { ShowMessageBox(hwnd(), std::string(text), 0); }
+
+void MainDialog::ShowNotice(std::string_view title, std::string_view text) {
+  tray_.ShowNotice(std::string(title), std::string(text));
+}
 
 void MainDialog::SetTrayImage(TrayImage image) {
   switch (image) {
@@ -181,6 +269,18 @@ void MainDialog::OnClose() {
   }
   window_.ReleaseAllPorts();
   EndDialog(IDCANCEL);
+}
+
+void MainDialog::Exit() {
+  window_.ReleaseAllPorts();
+  // A dialog of this program may be open (the tray menu works beside it): it is closed as
+  // Cancel would close it, so that its modal loop ends and with it the program.
+  std::vector<HWND> open;
+  EnumThreadWindows(GetCurrentThreadId(), CollectOpenDialog, reinterpret_cast<LPARAM>(&open));
+  for (HWND dialog : open) {
+    if (dialog != hwnd()) SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  }
+  EndDialog(IDOK);
 }
 
 void MainDialog::OnTimer(UINT_PTR timer) {
@@ -236,7 +336,7 @@ std::optional<LRESULT> MainDialog::OnPaint() {
 
 LRESULT MainDialog::OnTrayCallback(LPARAM mouse_message) {
   if (mouse_message == WM_LBUTTONUP) {
-    ShowWindow(hwnd(), SW_SHOW);
+    BringUp();
   } else if (mouse_message == WM_RBUTTONUP) {
     ShowTrayMenu();
   }
@@ -252,11 +352,53 @@ void MainDialog::ShowTrayMenu() {
   const TrayMenuTexts texts = window_.MenuTexts();
   RenameMenuItem(menu, 0, texts.connect);
   RenameMenuItem(menu, 1, texts.pause);
-  // Without the foreground the menu would not close when the user clicks elsewhere.
+  // While a dialog of this program is open (its owner, this window, is then disabled), only
+  // Exit is offered: a port connected meanwhile would escape the dialog's checks.
+  if (!IsWindowEnabled(hwnd())) {
+    for (UINT command : {ID_STATUS_CONNECT, ID_STATUS_PAUSE, ID_STATUS_ABOUT}) {
+      EnableMenuItem(menu, command, MF_BYCOMMAND | MF_GRAYED);
+    }
+  }
+  // Without the foreground the menu would not close when the user clicks elsewhere. The
+  // window that had it gets it back afterwards: typed lines belong there, not here.
+  const HWND before = GetForegroundWindow();
   SetForegroundWindow(hwnd());
-  TrackPopupMenu(menu, 0, cursor.x, cursor.y, 0, hwnd(), nullptr);
+  const UINT command = static_cast<UINT>(
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, cursor.x, cursor.y, 0, hwnd(), nullptr));
   PostMessageA(hwnd(), WM_NULL, 0, 0);
   DestroyMenu(loaded);
+  RunTrayCommand(command);
+  GiveForegroundBack(before);
+}
+
+void MainDialog::RunTrayCommand(UINT command) {
+  switch (command) {
+    case ID_STATUS_CONNECT:
+      window_.TogglePortConnection();
+      break;
+    case ID_STATUS_PAUSE:
+      window_.TogglePause();
+      break;
+    case ID_STATUS_ABOUT:
+      ShowAbout();
+      break;
+    case IDOK:  // Exit
+      Exit();
+      break;
+    default:  // the menu was closed without a choice
+      break;
+  }
+}
+
+void MainDialog::BringUp() {
+  ShowWindow(hwnd(), IsIconic(hwnd()) ? SW_RESTORE : SW_SHOW);
+  SetForegroundWindow(hwnd());
+}
+
+void MainDialog::FocusButton(int id) {
+  if (IsWindowVisible(hwnd()) && IsWindowEnabled(Item(id))) {
+    SendMessageA(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+  }
 }
 
 void MainDialog::ShowAbout() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,9 +18,11 @@ namespace lintrel::ui::win32 {
 
 // The main window: port and line settings, Connect, Options and About, hidden to the
 // notification area instead of minimized. Closing it with its close box saves the line
-// settings; every way out stops the readers before the ports are released.
+// settings; every way out stops the readers before the ports are released. Lines are never
+// typed into a window of this program: while one has the foreground they are dropped, and
+// the tray icon says so.
 //
-// Thread contract: UI thread only; the readers it starts never touch a window.
+// Thread contract: UI thread only; the readers it starts never touch a window, they post.
 class MainDialog : public Dialog, private MainWindowView {
  public:
   // `tray_message`: the registered message the tray icon calls back with.
@@ -27,34 +30,53 @@ class MainDialog : public Dialog, private MainWindowView {
              platform::SerialDriver& driver, platform::Keyboard& keyboard);
   ~MainDialog() override;
 
+  // The main window of a running Lintrel in this session, or null.
+  static HWND FindRunning();
+  // The registered message that asks a running Lintrel to show its window.
+  static UINT ShowWindowMessage();
+
  private:
   static constexpr UINT_PTR kSupervisionTimer = 100;
   static constexpr UINT kSupervisionInterval = 1000;
   // Fires at the next deadline between ticks: the end of the icon flash, a reconnection.
   static constexpr UINT_PTR kDeadlineTimer = 101;
+  // Posted by the typing thread when it dropped a line.
+  static constexpr UINT kDroppedLinesMessage = WM_APP + 1;
 
   // Dialog.
   void FillInitialLists() override;
   bool Exchange(DataExchange& exchange) override;
   BOOL OnInitDialog() override;
+  void OnOK() override;
+  void OnCancel() override;
 
   // MainWindowView.
   std::string SelectedPortText() override;
   LineSettings ReadLineControls() override;
   void SetConnectCaption(std::string_view caption) override;
-  void EnableLineControls() override;
+  void EnableLineSettings(bool enabled) override;
+  void SetStatusText(std::string_view text) override;
   void ShowMessage(std::string_view text) override;
+  void ShowNotice(std::string_view title, std::string_view text) override;
   void SetTrayImage(TrayImage image) override;
 
   void AddAboutToSystemMenu();
   void FillPortList();
   void OnClose();
+  // Ends the program at once, without saving: every port released first, then any dialog
+  // or message box of this program that is open, then the main window.
+  void Exit();
   void OnTimer(UINT_PTR timer);
   void ScheduleDeadline();
   std::optional<LRESULT> OnSysCommand(WPARAM command);
   std::optional<LRESULT> OnPaint();
   LRESULT OnTrayCallback(LPARAM mouse_message);
   void ShowTrayMenu();
+  void RunTrayCommand(UINT command);
+  // Shows the window in front of the others, also when it is covered rather than hidden.
+  void BringUp();
+  // Puts the focus on a button the way the Tab key does, so that Enter presses it.
+  void FocusButton(int id);
   void ShowAbout();
   void OpenOptions();
 
@@ -63,6 +85,8 @@ class MainDialog : public Dialog, private MainWindowView {
   // The Port list as it was filled at start; it names the device behind each port.
   PortList ports_;
   LineSettings line_;
+  // Where the typing thread posts; null before the window exists and after it is gone.
+  std::atomic<HWND> notice_window_{nullptr};
   MainWindow window_;
   TrayIcon tray_;
   HICON large_icon_;

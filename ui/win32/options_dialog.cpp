@@ -11,7 +11,9 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, 
     : Dialog(instance, IDD_OPTIONS),
       options_(options),
       end_character_editable_(end_character_editable),
-      form_(FormFromOptions(options.Load())) {}
+      form_(FormFromOptions(options.Load())) {
+  OnMessage(WM_DRAWITEM, [this](WPARAM, LPARAM item) { return OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(item)); });
+}
 
 void OptionsDialog::FillInitialLists() {
   AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
@@ -42,6 +44,40 @@ void OptionsDialog::OnOK() {
   // All four at once: a reader sees the old options or the new ones, never a mix.
   options_.Publish(updated);
   EndDialog(IDOK);
+}
+
+std::optional<LRESULT> OptionsDialog::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  if (item.CtlID != IDC_END_CHARACTER) return std::nullopt;
+  const HDC dc = item.hDC;
+  RECT area = item.rcItem;
+  const bool selected = (item.itemState & ODS_SELECTED) != 0;
+  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+  FillRect(dc, &area, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  if (item.itemID != static_cast<UINT>(-1)) {
+    const HWND list = Item(IDC_END_CHARACTER);
+    char text[64] = {};
+    if (SendMessageA(list, CB_GETLBTEXTLEN, item.itemID, 0) < static_cast<LRESULT>(sizeof text)) {
+      SendMessageA(list, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text));
+    }
+    const HGDIOBJ old_font = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(hwnd(), WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(disabled ? COLOR_GRAYTEXT : selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    // The code column starts where the widest name ends, whatever the font.
+    SIZE widest{};
+    GetTextExtentPoint32A(dc, "WWW ", 4, &widest);
+    const EndCharacterColumns columns = SplitEndCharacterText(text);
+    RECT name_area = area;
+    name_area.left += 2;
+    DrawTextA(dc, columns.name.data(), static_cast<int>(columns.name.size()), &name_area,
+              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    RECT code_area = name_area;
+    code_area.left += widest.cx;
+    DrawTextA(dc, columns.code.data(), static_cast<int>(columns.code.size()), &code_area,
+              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    SelectObject(dc, old_font);
+  }
+  if ((item.itemState & ODS_FOCUS) != 0) DrawFocusRect(dc, &area);
+  return TRUE;
 }
 
 }  // namespace lintrel::ui::win32

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "settings/capture_options.h"
 #include "ui/options_form.h"
 #include "ui/win32/dialog.h"
@@ -18,6 +20,8 @@ class OptionsDialog : public Dialog {
   bool Exchange(DataExchange& exchange) override;
   BOOL OnInitDialog() override;
   void OnOK() override;
+  // The end-character list draws each entry as two columns, so that the codes line up.
+  std::optional<LRESULT> OnDrawItem(const DRAWITEMSTRUCT& item);
 
   SharedCaptureOptions& options_;
   bool end_character_editable_;

@@ -24,6 +24,18 @@ void TrayIcon::SetImage(HICON image) {
   if (added_) Shell_NotifyIconA(NIM_MODIFY, &record_);
 }
 
+void TrayIcon::ShowNotice(const std::string& title, const std::string& text) {
+  if (!added_) return;
+  // The first layout of the record has no balloon: a copy in the second layout carries it.
+  NOTIFYICONDATAA notice = record_;
+  notice.cbSize = NOTIFYICONDATAA_V2_SIZE;
+  notice.uFlags = NIF_INFO;
+  lstrcpynA(notice.szInfoTitle, title.c_str(), sizeof notice.szInfoTitle);
+  lstrcpynA(notice.szInfo, text.c_str(), sizeof notice.szInfo);
+  notice.dwInfoFlags = NIIF_WARNING;
+  Shell_NotifyIconA(NIM_MODIFY, &notice);
+}
+
 void TrayIcon::Remove(HICON small_icon) {
   if (!added_) return;
   record_.uFlags = NIF_MESSAGE | NIF_ICON;

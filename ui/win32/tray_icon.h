@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <string>
+
 namespace lintrel::ui::win32 {
 
 // The notification-area icon of a window: one record, reused for every add, change and
@@ -19,6 +21,9 @@ class TrayIcon {
   // Shows the icon again after the notification area was re-created (Explorer restarted).
   void AddAgain();
   void SetImage(HICON image);
+  // A balloon notice beside the icon (a warning); the text is cut to what the notification
+  // area takes (63 characters of title, 255 of text).
+  void ShowNotice(const std::string& title, const std::string& text);
   void Remove(HICON small_icon);
 
  private:

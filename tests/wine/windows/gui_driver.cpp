@@ -24,6 +24,10 @@
 //   key NAME                presses and releases a key: escape, enter, down, up
 //   fg WINDOW               gives the window the foreground
 //   rect WINDOW             "WIDTHxHEIGHT+LEFT+TOP" of the window on the screen
+//   foreground              which of the windows above is the foreground one ("other", "none")
+//   focus WINDOW            id of the control that has the keyboard focus in the window's thread
+//   count WINDOW            how many such windows there are
+//   balloon                 the text of the notification area's balloon, "" when none shows
 //   menutexts               the open popup menu's items "a|b|c|-|d" (probed inside lintrel)
 //   sleep MS
 #include <windows.h>
@@ -50,11 +54,14 @@ BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
   return FALSE;
 }
 
-// A top-level dialog by its exact caption (FindWindow compares captions without regard to
-// case, and the message boxes are captioned "lintrel").
+// Top-level dialogs by their exact caption (FindWindow compares captions without regard to
+// case), and for the main window with its Port list (message boxes are captioned "Lintrel"
+// too).
 struct CaptionSearch {
   const char* caption;
+  int required_control;  // 0: none
   HWND found;
+  int count;
 };
 
 BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
@@ -63,21 +70,38 @@ BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
   GetClassNameA(window, class_name, sizeof class_name);
   char caption[256] = {};
   GetWindowTextA(window, caption, sizeof caption);
-  if (std::string(class_name) == "#32770" && std::string(caption) == search->caption) {
-    search->found = window;
-    return FALSE;
+  if (std::string(class_name) == "#32770" && std::string(caption) == search->caption &&
+      (search->required_control == 0 || GetDlgItem(window, search->required_control) != nullptr)) {
+    if (search->found == nullptr) search->found = window;
+    ++search->count;
   }
   return TRUE;
 }
 
-HWND FindByCaption(const char* caption) {
-  CaptionSearch search{caption, nullptr};
+CaptionSearch SearchByCaption(const char* caption, int required_control = 0) {
+  CaptionSearch search{caption, required_control, nullptr, 0};
   EnumWindows(FindDialogByCaption, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return search;
+}
+
+HWND FindByCaption(const char* caption) { return SearchByCaption(caption).found; }
+
+constexpr int kPortList = 1000;
+
+BOOL CALLBACK FindBalloon(HWND window, LPARAM text_pointer) {
+  char class_name[64] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  if (std::string(class_name) != "tooltips_class32" || !IsWindowVisible(window)) return TRUE;
+  wchar_t wide[512] = {};
+  SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(wide));
+  char text[1024] = {};
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  *reinterpret_cast<std::string*>(text_pointer) = text;
+  return text[0] == '\0';
 }
 
 HWND FindNamedWindow(const std::string& name) {
-  if (name == "main") return FindByCaption("Lintrel");
+  if (name == "main") return SearchByCaption("Lintrel", kPortList).found;
   if (name == "options") return FindByCaption("Options");
   if (name == "about") return FindByCaption("About Lintrel");
   if (name == "target") return FindWindowA(nullptr, "Lintrel key target");
@@ -248,6 +272,17 @@ class Verbs {
     }
     if (verb == "tray") return Tray(Take());
     if (verb == "menutexts") return ProbeMenuTexts();
+    if (verb == "foreground") return Foreground();
+    if (verb == "balloon") {
+      std::string text;
+      EnumWindows(FindBalloon, reinterpret_cast<LPARAM>(&text));
+      return text;
+    }
+    if (verb == "count") {
+      const std::string name = Take();
+      if (name != "main") return "error: count main only";
+      return std::to_string(SearchByCaption("Lintrel", kPortList).count);
+    }
     if (verb == "wait" || verb == "gone") {
       const std::string name = Take();
       return WaitFor(name, TakeOptionalMs(), verb == "wait") ? "ok" : "timeout";
@@ -279,6 +314,12 @@ class Verbs {
              "+" + std::to_string(r.top);
     }
     if (verb == "fg") return SetForegroundWindow(window) ? "ok" : "error: SetForegroundWindow";
+    if (verb == "focus") {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return "error: GetGUIThreadInfo";
+      return info.hwndFocus == nullptr ? "none" : std::to_string(GetDlgCtrlID(info.hwndFocus));
+    }
     if (verb == "command" || verb == "syscommand") {
       const UINT message = verb == "command" ? WM_COMMAND : WM_SYSCOMMAND;
       return PostMessageA(window, message, static_cast<WPARAM>(TakeNumber()), 0) ? "ok" : "error: post";
@@ -306,6 +347,15 @@ class Verbs {
       return "ok";
     }
     return "error: unknown verb " + verb;
+  }
+
+  static std::string Foreground() {
+    const HWND foreground = GetForegroundWindow();
+    if (foreground == nullptr) return "none";
+    for (const char* name : {"main", "options", "about", "message", "menu", "target"}) {
+      if (FindNamedWindow(name) == foreground) return name;
+    }
+    return "other";
   }
 
   std::string Tray(const std::string& button) {

@@ -42,6 +42,11 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM w_param, LPAR
     case WM_COMMAND:
       if (HIWORD(w_param) == EN_CHANGE) WriteOutput(EditText());
       return 0;
+    case WM_SETFOCUS:
+      // Activated again (after another window had the foreground), the focus goes back to
+      // the edit box, as it does in an editor.
+      SetFocus(edit_box);
+      return 0;
     case kFocusSettled:
       if (GetFocus() == edit_box) {
         WriteOutput("");

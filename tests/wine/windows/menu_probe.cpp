@@ -1,6 +1,7 @@
 // Loaded into lintrel.exe by the test driver while its popup menu is open: writes the
-// menu's item texts, "a|b|-|c" with "-" for a separator, to "<this library>.txt", then
-// unloads itself so that the next probe runs afresh.
+// menu's item texts, "a|b|-|c" with "-" for a separator and " (grayed)" after an item that
+// cannot be chosen, to "<this library>.txt", then unloads itself so that the next probe
+// runs afresh.
 #include <windows.h>
 
 #include <string>
@@ -21,6 +22,7 @@ std::string MenuTexts() {
     char text[256] = {};
     if (GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION) > 0) {
       texts += text;
+      if (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) texts += " (grayed)";
     } else {
       texts += "-";
     }
