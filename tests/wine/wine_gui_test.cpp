@@ -168,6 +168,15 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
         << name << " did not connect";
   }
 
+  // Starts lintrel.exe with COMn on a new pseudo-terminal pair, connected.
+  std::unique_ptr<platform::VirtualSerialDevice> StartConnectedTo(int port_number) {
+    std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(port_number);
+    if (device == nullptr) return nullptr;
+    StartLintrel();
+    if (!HasFatalFailure()) ConnectPort("COM" + std::to_string(port_number));
+    return HasFatalFailure() ? nullptr : std::move(device);
+  }
+
   // Starts the typing target; it takes the focus, so start it after the clicks.
   std::filesystem::path StartTypingTarget() {
     const std::filesystem::path typed = prefix().root() / (std::string(CurrentTestName()) + ".typed");
@@ -475,10 +484,8 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
 // (its carriage return would press a button or end the program): it is dropped, and the
 // tray icon says so. The tray menu gives the foreground back to the window that had it.
 TEST_F(WineGuiTest, LinesAreNeverTypedIntoLintrelsOwnWindows) {
-  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedTo(5);
   ASSERT_NE(device, nullptr);
-  StartLintrel();
-  ConnectPort("COM5");
   // The click leaves the focus on the button as Tab would: Enter there presses the button.
   EXPECT_EQ(DriveOne({"focus", "main"}), Id(IDC_CONNECT));
   EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}), "COM5 connected");
@@ -509,10 +516,8 @@ TEST_F(WineGuiTest, LinesAreNeverTypedIntoLintrelsOwnWindows) {
 // Exit from the tray menu while the Options dialog is open ends the program at once; until
 // then the menu offers nothing else.
 TEST_F(WineGuiTest, ExitWithTheOptionsDialogOpenEndsTheProgram) {
-  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedTo(5);
   ASSERT_NE(device, nullptr);
-  StartLintrel();
-  ConnectPort("COM5");
   Drive({"click", "main", Id(IDC_OPTIONS)});
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts"}).back(),
@@ -525,10 +530,8 @@ TEST_F(WineGuiTest, ExitWithTheOptionsDialogOpenEndsTheProgram) {
 // A paused port whose device is unplugged is released and waits for it, with the window
 // answering; plugged back, the port is re-opened and still paused.
 TEST_F(WineGuiTest, AnUnpluggedPausedPortWaitsForItsDeviceAndComesBackPaused) {
-  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedTo(5);
   ASSERT_NE(device, nullptr);
-  StartLintrel();
-  ConnectPort("COM5");
   const auto status_becomes = [&](const std::string& expected) {
     return app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == expected; });
   };

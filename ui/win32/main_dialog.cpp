@@ -29,8 +29,7 @@ void RenameMenuItem(HMENU menu, int position, std::string_view text) {
   InsertMenuA(menu, static_cast<UINT>(position), MF_BYPOSITION | MF_STRING, command, caption.c_str());
 }
 
-// Every dialog and message box of this thread that is open besides the main window, the
-// one in front first.
+// Every dialog and message box of this thread that is shown, the one in front first.
 BOOL CALLBACK CollectOpenDialog(HWND window, LPARAM list_pointer) {
   auto* list = reinterpret_cast<std::vector<HWND>*>(list_pointer);
   char class_name[16] = {};
