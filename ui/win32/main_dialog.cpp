@@ -367,7 +367,8 @@ void MainDialog::ShowTrayMenu() {
   PostMessageA(hwnd(), WM_NULL, 0, 0);
   DestroyMenu(loaded);
   RunTrayCommand(command);
-  GiveForegroundBack(before);
+  // Unless the click that closed the menu went to another window, which then has it.
+  if (ForegroundIsThisProcess()) GiveForegroundBack(before);
 }
 
 void MainDialog::RunTrayCommand(UINT command) {
