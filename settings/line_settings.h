@@ -29,6 +29,8 @@ struct LineSettings {
   int parity_index = kDefaultParityIndex;
   int data_bit_index = kDefaultDataBitIndex;
   int stop_bit_index = kDefaultStopBitIndex;
+
+  bool operator==(const LineSettings&) const = default;
 };
 
 constexpr bool IsListPosition(int position, int list_size) { return position >= 0 && position < list_size; }

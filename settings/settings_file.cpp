@@ -331,6 +331,10 @@ void FileSettingsStore::WriteInt(const std::string& entry, int32_t value) {
   Write(entry, std::to_string(value));
 }
 
+void FileSettingsStore::Remove(const std::string& entry) {
+  std::erase_if(entries_, [&](const SettingsEntry& stored) { return stored.name == entry; });
+}
+
 void FileSettingsStore::Write(const std::string& name, std::string value) {
   if (std::optional<std::string> reason = UnstorableEntryReason(name, value)) {
     rejected_writes_.push_back("cannot store " + Quoted(name) + ": " + *reason);

@@ -102,6 +102,7 @@ class FileSettingsStore : public SettingsStore {
   // makes the next Flush() return false, naming the entry.
   void WriteString(const std::string& entry, const std::string& value) override;
   void WriteInt(const std::string& entry, int32_t value) override;
+  void Remove(const std::string& entry) override;
 
   // Writes every entry to the file through SettingsFileAccess::Replace(): whole, durably,
   // and only over a regular file of the user's (or through a symbolic link to one). Refused,

@@ -22,6 +22,8 @@ class SettingsStore {
 
   virtual void WriteString(const std::string& entry, const std::string& value) = 0;
   virtual void WriteInt(const std::string& entry, int32_t value) = 0;
+  // Removes the entry; an entry that is missing stays missing.
+  virtual void Remove(const std::string& entry) = 0;
 
   // Makes every write so far durable. On failure returns false and sets *error to a
   // reason a person can read.

@@ -48,6 +48,17 @@ class RegistrySettingsStore : public SettingsStore {
     Write(entry, REG_DWORD, &data, sizeof(data));
   }
 
+  void Remove(const std::string& entry) override {
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, KEY_SET_VALUE, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return;  // no key, no value
+    if (status == ERROR_SUCCESS) {
+      status = RegDeleteValueA(key, entry.c_str());
+      RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) NoteFailure("remove", entry, status);
+  }
+
   bool Flush(std::string* error) override {
     if (first_failure_.empty()) return true;
     *error = first_failure_;
@@ -79,10 +90,13 @@ class RegistrySettingsStore : public SettingsStore {
       status = RegSetValueExA(key, entry.c_str(), 0, type, static_cast<const BYTE*>(data), size);
       RegCloseKey(key);
     }
-    if (status != ERROR_SUCCESS && first_failure_.empty()) {
-      first_failure_ = "HKEY_CURRENT_USER\\" + key_path_ + ": cannot write \"" + entry +
-                       "\": " + SystemErrorText(static_cast<DWORD>(status));
-    }
+    if (status != ERROR_SUCCESS) NoteFailure("write", entry, status);
+  }
+
+  void NoteFailure(const char* action, const std::string& entry, LSTATUS status) {
+    if (!first_failure_.empty()) return;
+    first_failure_ = "HKEY_CURRENT_USER\\" + key_path_ + ": cannot " + action + " \"" + entry +
+                     "\": " + SystemErrorText(static_cast<DWORD>(status));
   }
 
   std::string key_path_;

@@ -36,6 +36,11 @@ class FakeSettingsStore : public SettingsStore {
     values[entry] = value;
   }
 
+  void Remove(const std::string& entry) override {
+    calls.push_back("remove " + entry);
+    values.erase(entry);
+  }
+
   bool Flush(std::string* error) override {
     calls.push_back("flush");
     if (flush_failure) {

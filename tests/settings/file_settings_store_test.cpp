@@ -124,6 +124,16 @@ TEST_F(FileSettingsStoreTest, AnEmptyPortIsSavedAsAnEmptyValue) {
   EXPECT_EQ(LoadLineSettings(reopened).port_name, "");
 }
 
+TEST_F(FileSettingsStoreTest, ARemovedEntryLeavesTheFile) {
+  WriteFile(file_, "Port=COM3\nCOM3 device=USB\\VID_0403&PID_6001\\A1\n");
+  FileSettingsStore store = Open();
+  store.Remove("COM3 device");
+  store.Remove("never there");
+  ASSERT_TRUE(store.Flush(nullptr));
+  EXPECT_EQ(EntryLines(ReadFile(file_)), "Port=COM3\n");
+  EXPECT_EQ(store.ReadString("COM3 device"), std::nullopt);
+}
+
 TEST_F(FileSettingsStoreTest, SavingKeepsEntriesAndPinsTheUserWrote) {
   WriteFile(file_,
             "# mine\nWindow x=120\nDevice COM3=/dev/serial/by-id/usb-scanner\nPort=COM3\n"
