@@ -150,4 +150,9 @@ ResolvedDevice DeviceFollower::Resolve(int port_number, const std::function<Reso
   return wanted;
 }
 
+const DeviceIdentity* DeviceFollower::Noted(int port_number) const {
+  const auto noted = noted_.find(port_number);
+  return noted == noted_.end() ? nullptr : &noted->second;
+}
+
 }  // namespace lintrel

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/resolved_device.h"
 
@@ -31,6 +32,10 @@ class DeviceIdentities {
   virtual std::optional<DeviceIdentity> IdentityOf(const std::string& device_path) = 0;
   // The path of the device with this identity now; nullopt when it is not present.
   virtual std::optional<std::string> Find(const DeviceIdentity& identity) = 0;
+  // The identity whose key was stored earlier (a remembered connection), to be found again
+  // after a restart; nullopt for a key of no identity that follows its device. Identities
+  // that are never stored need not restore.
+  virtual std::optional<DeviceIdentity> Restore(const std::string& /*key*/) { return std::nullopt; }
 };
 
 // Linux, from sysfs (`sys_class_tty`, normally /sys/class/tty) and the device folder (`dev`,
@@ -72,6 +77,14 @@ class DeviceFollower {
   // `wanted` gives the device the port's name or option names now; it is asked only until
   // the port's device has been noted.
   ResolvedDevice Resolve(int port_number, const std::function<ResolvedDevice()>& wanted);
+
+  // The identity noted for the port; null when none is.
+  const DeviceIdentity* Noted(int port_number) const;
+  // Notes an identity known from before (a connection remembered across a restart).
+  void Note(int port_number, DeviceIdentity identity) { noted_.insert_or_assign(port_number, std::move(identity)); }
+  // The port opens what its name gives it again, and notes that device at its next open.
+  void Forget(int port_number) { noted_.erase(port_number); }
+  void ForgetAll() { noted_.clear(); }
 
  private:
   DeviceIdentities& identities_;

@@ -31,8 +31,8 @@ std::string DefaultDevicePath(int port_number);
 // name only.
 ResolvedDevice ResolveDevicePath(const PortList& ports, int port_number, const DevicePins& pins = {});
 
-// This machine's device identities (see DeviceIdentities): sysfs on Linux; on Windows none
-// yet, so that ports there open by their names.
+// This machine's device identities (see DeviceIdentities): sysfs on Linux, the device
+// manager's instance ids on Windows.
 std::unique_ptr<DeviceIdentities> MakeSystemDeviceIdentities();
 
 }  // namespace lintrel
