@@ -19,6 +19,9 @@ class CaptureEvents {
   // The line settings to open a port with, as the user has them now (the main window reads
   // its controls).
   virtual LineSettings PullLineSettings() = 0;
+  // The line settings to open this port with; a front end that keeps each port's own
+  // settings for its re-opens answers with those.
+  virtual LineSettings LineSettingsFor(int /*port_number*/) { return PullLineSettings(); }
 
   virtual void PortConnected(int /*port_number*/, const std::string& /*device_path*/) {}
   virtual void PortDisconnected(int /*port_number*/) {}

@@ -64,6 +64,13 @@ void LinkSupervisor::DevicesArrived() {
   }
 }
 
+void LinkSupervisor::ConnectOrAwait(int port_number) {
+  if (!IsPortNumber(port_number) || table_[port_number].connected.load()) return;
+  // Marked first, so that a failed open is reported as a retry and not to the user.
+  table_[port_number].link_state.store(LinkState::kAwaitingReconnect);
+  connection_.Connect(port_number);
+}
+
 std::optional<LinkSupervisor::Clock::time_point> LinkSupervisor::NextDue() const {
   std::optional<Clock::time_point> next;
   for (const auto& due : reconnect_due_) {

@@ -34,6 +34,10 @@ class LinkSupervisor {
   // without waiting for its delay or the next tick (the device may be its own, back again).
   // A port that still finds no device keeps its schedule.
   void DevicesArrived();
+  // Connects the port; when it cannot be opened now it waits for its device as a port after
+  // a lost link does (tried on every tick and every arrival, failures reported as retries),
+  // for ports that should be connected without the user asking now (remembered ones).
+  void ConnectOrAwait(int port_number);
   // The earliest pending re-open, if any.
   std::optional<Clock::time_point> NextDue() const;
   // Whether the next tick has anything to do: a link that is lost, or a re-open to try

@@ -63,7 +63,7 @@ void PortConnection::Disconnect(int port_number) {
 
 bool PortConnection::OpenPort(int port_number, const std::string& device, bool reconnecting) {
   PortSlot& slot = table_[port_number];
-  const LineSettings settings = events_.PullLineSettings();
+  const LineSettings settings = events_.LineSettingsFor(port_number);
   platform::OpenResult opened;
   try {
     opened = driver_.Open(device, LineParametersFromSettings(settings));

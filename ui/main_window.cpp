@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include <algorithm>
+
 #include "common/port_number.h"
 #include "settings/line_settings_store.h"
 
@@ -30,6 +32,13 @@ std::string PortNames(const std::vector<PortStatus>& ports, PortActivity activit
   return names;
 }
 
+// The port whose name a device path ends in ("\\.\COM7", "dev/COM7"); -1 for none.
+int PortNumberOfDevice(std::string_view device_path) {
+  const std::size_t separator = device_path.find_last_of("\\/");
+  const std::string_view name = separator == std::string_view::npos ? device_path : device_path.substr(separator + 1);
+  return ParsePortName(name).value_or(-1);
+}
+
 }  // namespace
 
 std::string PortStatusText(const std::vector<PortStatus>& ports) {
@@ -44,7 +53,20 @@ std::string PortStatusText(const std::vector<PortStatus>& ports) {
   add(PortActivity::kConnected, "connected", "connected");
   add(PortActivity::kPaused, "paused", "paused");
   add(PortActivity::kWaiting, "waiting for its device", "waiting for their devices");
-  return text.empty() ? std::string(kNoPortConnectedStatus) : text;
+  if (text.empty()) return std::string(kNoPortConnectedStatus);
+  for (const PortStatus& port : ports) {
+    if (port.device_port >= 0) text += "; " + PortMovedText(port.port_number, port.device_port);
+  }
+  return text;
+}
+
+PortList WithActivePorts(PortList system_ports, const std::vector<int>& active_ports) {
+  for (int port_number : active_ports) {
+    const bool listed = std::any_of(system_ports.entries().begin(), system_ports.entries().end(),
+                                    [&](const PortEntry& entry) { return ParsePortName(entry.name) == port_number; });
+    if (!listed) system_ports.Add(PortName(port_number));
+  }
+  return system_ports;
 }
 
 std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped) {
@@ -57,12 +79,15 @@ std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped) {
 }
 
 MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
-                       DevicePathResolver device_path, OwnWindowHooks own_window)
+                       DevicePathResolver device_path, OwnWindowHooks own_window, DeviceIdentities* identities)
     : view_(view),
       guard_(std::move(own_window.foreground_is_ours), std::move(own_window.wake_ui)),
       sender_(keyboard),
-      connection_(table_, options_, driver, sender_, *this, std::move(device_path)),
-      supervisor_(table_, connection_, options_, *this) {
+      connection_(table_, options_, driver, sender_, *this, [this](int port_number) { return ResolveDevice(port_number); }),
+      supervisor_(table_, connection_, options_, *this),
+      device_path_(std::move(device_path)),
+      identities_(identities) {
+  if (identities_ != nullptr) follower_.emplace(*identities_);
   sender_.SetLineGate([this](int port_number) { return guard_.MayType(port_number); });
 }
 
@@ -74,6 +99,8 @@ void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
 void MainWindow::TogglePortConnection() {
   // The saved port is selected at start without the user picking it.
   if (current_port_ == 0) SelectPortFromCombo(view_.SelectedPortText());
+  // The user's connect starts afresh: the controls' settings, the device that has the name.
+  if (ActivityOf(current_port_) == PortActivity::kIdle) ForgetPort(current_port_);
   if (supervisor_.AwaitsReconnect(current_port_)) {
     // Disconnect of a port that waits for its device: it waits no more.
     supervisor_.CancelReconnect(current_port_);
@@ -82,6 +109,8 @@ void MainWindow::TogglePortConnection() {
   } else {
     connection_.TogglePortConnection(current_port_);
   }
+  if (ActivityOf(current_port_) == PortActivity::kIdle) ForgetPort(current_port_);
+  RememberConnections();
   ShowPortStatus();
 }
 
@@ -139,9 +168,11 @@ PortActivity MainWindow::ActivityOf(int port_number) const {
 
 void MainWindow::ShowPortStatus() {
   std::vector<PortStatus> ports;
-  for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
+  for (int port_number : ActivePorts()) {
     const PortActivity activity = ActivityOf(port_number);
-    if (activity != PortActivity::kIdle) ports.push_back({port_number, activity});
+    const auto moved = device_ports_.find(port_number);
+    const bool shows_move = moved != device_ports_.end() && activity != PortActivity::kWaiting;
+    ports.push_back({port_number, activity, shows_move ? moved->second : -1});
   }
   std::string text = PortStatusText(ports);
   if (status_shown_ == text) return;
@@ -152,6 +183,79 @@ void MainWindow::ShowPortStatus() {
 void MainWindow::ShowDroppedLines() {
   const OwnWindowGuard::Dropped dropped = guard_.TakeDropped();
   if (dropped.lines > 0) view_.ShowNotice(kLineNotTypedTitle, DroppedLinesNotice(dropped));
+}
+
+void MainWindow::SetFollowDevices(bool follow) {
+  follow_devices_ = follow;
+  if (!follower_) return;
+  if (!follow) {
+    follower_->ForgetAll();
+    return;
+  }
+  // The ports connected now note the devices they have, to follow them from now on.
+  for (int port_number : ActivePorts()) {
+    if (table_[port_number].connected.load()) ResolveDevice(port_number);
+  }
+}
+
+void MainWindow::RememberConnectionsIn(SettingsStore* store) {
+  memory_ = store;
+  remembered_ = RememberedPorts();
+}
+
+void MainWindow::Reconnect(const std::vector<RememberedPort>& ports) {
+  for (const RememberedPort& port : ports) {
+    const int number = port.port_number;
+    if (!IsPortNumber(number) || ActivityOf(number) != PortActivity::kIdle) continue;
+    opened_with_[static_cast<std::size_t>(number)] = port.line;
+    if (follower_ && follow_devices_ && !port.device_key.empty()) {
+      if (std::optional<DeviceIdentity> identity = identities_->Restore(port.device_key)) {
+        follower_->Note(number, std::move(*identity));
+      }
+    }
+    supervisor_.ConnectOrAwait(number);
+  }
+  remembered_ = RememberedPorts();
+  // The selected entry is the current port now: its button shows what it would do.
+  if (!ports.empty() && current_port_ == 0) SelectPortFromCombo(view_.SelectedPortText());
+  ShowPortStatus();
+}
+
+std::vector<RememberedPort> MainWindow::RememberedPorts() const {
+  std::vector<RememberedPort> ports;
+  for (int port_number : ActivePorts()) {
+    RememberedPort port{.port_number = port_number,
+                        .line = opened_with_[static_cast<std::size_t>(port_number)].value_or(LineSettings{}),
+                        .device_key = {}};
+    port.line.port_name = PortName(port_number);
+    const DeviceIdentity* device = follower_ ? follower_->Noted(port_number) : nullptr;
+    if (device != nullptr && device->follows) port.device_key = device->key;
+    ports.push_back(std::move(port));
+  }
+  return ports;
+}
+
+std::vector<int> MainWindow::ActivePorts() const {
+  std::vector<int> ports;
+  for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
+    if (ActivityOf(port_number) != PortActivity::kIdle) ports.push_back(port_number);
+  }
+  return ports;
+}
+
+void MainWindow::OnDeviceChange(DeviceChange change) {
+  if (change == DeviceChange::kNone) return;
+  view_.RefreshPortList(ActivePorts());
+  if (change != DeviceChange::kRemoved) supervisor_.DevicesArrived();
+  ShowCurrentPort();
+  ShowPortStatus();
+}
+
+void MainWindow::Resumed(Clock::time_point now) {
+  supervisor_.Tick(now);
+  supervisor_.DevicesArrived();
+  ShowCurrentPort();
+  ShowPortStatus();
 }
 
 bool MainWindow::SaveSettings(SettingsStore& store, std::string* error) {
@@ -171,7 +275,27 @@ void MainWindow::ReleaseAllPorts() {
 
 LineSettings MainWindow::PullLineSettings() { return view_.ReadLineControls(); }
 
-void MainWindow::PortConnected(int port_number, const std::string& /*device_path*/) {
+LineSettings MainWindow::LineSettingsFor(int port_number) {
+  if (!IsPortNumber(port_number)) return view_.ReadLineControls();
+  std::optional<LineSettings>& opened = opened_with_[static_cast<std::size_t>(port_number)];
+  if (!opened) opened = view_.ReadLineControls();
+  return *opened;
+}
+
+void MainWindow::PortConnected(int port_number, const std::string& device_path) {
+  const int device_port = PortNumberOfDevice(device_path);
+  if (device_port >= 0 && device_port != port_number) {
+    // Told once for each new name; the status line says it while the port is open.
+    const auto [known, added] = device_ports_.try_emplace(port_number, device_port);
+    if (added || known->second != device_port) {
+      known->second = device_port;
+      const DeviceIdentity* device = follower_ ? follower_->Noted(port_number) : nullptr;
+      view_.ShowNotice(kPortMovedTitle, PortMovedText(port_number, device_port) +
+                                            (device != nullptr ? " (" + device->description + ")." : "."));
+    }
+  } else {
+    device_ports_.erase(port_number);
+  }
   if (port_number == current_port_) ShowCurrentPort();
 }
 
@@ -186,6 +310,30 @@ void MainWindow::PortOpenFailed(int /*port_number*/, const std::string& /*device
                                 const platform::SerialError& /*error*/, bool reconnecting) {
   // A supervised re-open fails quietly and is tried again; the user's own connect is told.
   if (!reconnecting) view_.ShowMessage(kPortOpenFailMessage);
+}
+
+ResolvedDevice MainWindow::ResolveDevice(int port_number) {
+  if (!follower_ || !follow_devices_) return device_path_(port_number);
+  return follower_->Resolve(port_number, [&] { return device_path_(port_number); });
+}
+
+void MainWindow::ForgetPort(int port_number) {
+  if (!IsPortNumber(port_number)) return;
+  if (follower_) follower_->Forget(port_number);
+  opened_with_[static_cast<std::size_t>(port_number)].reset();
+  device_ports_.erase(port_number);
+}
+
+void MainWindow::RememberConnections() {
+  if (memory_ == nullptr) return;
+  std::vector<RememberedPort> ports = RememberedPorts();
+  if (ports == remembered_) return;
+  std::string error;
+  if (!SaveRememberedPorts(*memory_, ports, &error)) {
+    view_.ShowNotice(kNotRememberedTitle, error);
+    return;
+  }
+  remembered_ = std::move(ports);
 }
 
 const PortSlot* MainWindow::CurrentSlot() const {

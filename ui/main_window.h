@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,13 +14,17 @@
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
+#include "discovery/device_identity.h"
+#include "discovery/port_list.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
+#include "settings/connection_memory.h"
 #include "settings/line_settings.h"
 #include "settings/settings_store.h"
 #include "ui/messages.h"
 #include "ui/own_window_guard.h"
+#include "ui/system_notices.h"
 
 namespace lintrel::ui {
 
@@ -49,6 +55,9 @@ class MainWindowView {
   // A notice that does not stop the user (a balloon of the tray icon).
   virtual void ShowNotice(std::string_view title, std::string_view text) = 0;
   virtual void SetTrayImage(TrayImage image) = 0;
+  // Lists the system's ports again, with `active_ports` (connected or waiting) among them
+  // also when the system no longer lists them, and the entry selected before still selected.
+  virtual void RefreshPortList(const std::vector<int>& active_ports) = 0;
 };
 
 // What a port is doing, as the window shows it.
@@ -62,11 +71,19 @@ enum class PortActivity {
 struct PortStatus {
   int port_number;
   PortActivity activity;
+  // The port whose name its device has now, when the port followed its device to another
+  // name; -1 when it has the port's own.
+  int device_port = -1;
 };
 
 // The status line for the ports that are not idle, in the order given: "COM3, COM5
-// connected; COM4 paused; COM7 waiting for its device", or that no port is connected.
+// connected; COM4 paused; COM7 waiting for its device", or that no port is connected; then
+// "COM5 is now COM8" for each port that followed its device to another name.
 std::string PortStatusText(const std::vector<PortStatus>& ports);
+
+// The Port list after the system's ports changed: `system_ports`, plus each of
+// `active_ports` the system no longer lists (it can still be disconnected there).
+PortList WithActivePorts(PortList system_ports, const std::vector<int>& active_ports);
 
 // The notice for lines kept out of this program's own windows.
 std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped);
@@ -95,8 +112,12 @@ class MainWindow : private CaptureEvents {
   // How long the tray icon shows its activity image each second.
   static constexpr std::chrono::milliseconds kFlashDuration{500};
 
+  // `device_path` names the device of a port by its name. With `identities` (which must
+  // outlive the window), a port follows the device it was connected to (see
+  // SetFollowDevices).
   MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
-             DevicePathResolver device_path, OwnWindowHooks own_window = {});
+             DevicePathResolver device_path, OwnWindowHooks own_window = {},
+             DeviceIdentities* identities = nullptr);
   // Destroying the connection stops and joins every reader before its port is released.
   ~MainWindow() override = default;
   MainWindow(const MainWindow&) = delete;
@@ -133,6 +154,27 @@ class MainWindow : private CaptureEvents {
   // because a window of this program had the focus.
   void ShowDroppedLines();
 
+  // On (the default, with identities): a port re-opens the device it was connected to, also
+  // under another name ("COM5 is now COM7"), and never another device that took its name.
+  // Off: a port opens whatever device has its name.
+  void SetFollowDevices(bool follow);
+  // Where the connected ports are remembered (see connection_memory.h): written whenever the
+  // user connects or disconnects a port, so that they are known however the program ends.
+  // A port that waits for its device stays remembered. Null: nowhere.
+  void RememberConnectionsIn(SettingsStore* store);
+  // At start: connects the remembered ports, each with its line settings and its device. A
+  // port that cannot be opened waits for its device without a word, as after a lost link.
+  void Reconnect(const std::vector<RememberedPort>& ports);
+  // The ports connected or waiting, as they would be remembered now.
+  std::vector<RememberedPort> RememberedPorts() const;
+  std::vector<int> ActivePorts() const;
+
+  // A device notice: on an arrival (or an unnamed change) every port waiting for its device
+  // is tried at once; on any change the Port list is listed again.
+  void OnDeviceChange(DeviceChange change);
+  // The computer woke up: lost links are released and every waiting port is tried at once.
+  void Resumed(Clock::time_point now);
+
   // Writes the Port list's selected text and the four line-setting positions. False, with
   // *error, when the store could not be written.
   bool SaveSettings(SettingsStore& store, std::string* error);
@@ -146,10 +188,20 @@ class MainWindow : private CaptureEvents {
  private:
   // CaptureEvents: what the engine tells the window.
   LineSettings PullLineSettings() override;
+  // A port is re-opened with the settings it was first opened with, whatever the controls
+  // show now (they may be set up for another port).
+  LineSettings LineSettingsFor(int port_number) override;
   void PortConnected(int port_number, const std::string& device_path) override;
   void PortDisconnected(int port_number) override;
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
                       bool reconnecting) override;
+
+  ResolvedDevice ResolveDevice(int port_number);
+  // After the user's connect or disconnect left the port idle: its settings, device and
+  // name are its own again.
+  void ForgetPort(int port_number);
+  // Writes the remembered ports when they changed.
+  void RememberConnections();
 
   // The current port's slot, or null when no valid port is selected (COM300).
   const PortSlot* CurrentSlot() const;
@@ -172,6 +224,17 @@ class MainWindow : private CaptureEvents {
   // It may name no port (-1), which then fails to connect and shows the normal icon.
   int current_port_ = 0;
   std::optional<Clock::time_point> flash_ends_;
+
+  DevicePathResolver device_path_;
+  DeviceIdentities* identities_;
+  std::optional<DeviceFollower> follower_;
+  bool follow_devices_ = true;
+  // The line settings each port was opened with, for its re-opens.
+  std::array<std::optional<LineSettings>, kPortNumberCount> opened_with_{};
+  // Ports whose device has another port's name now: port number to that port's number.
+  std::map<int, int> device_ports_;
+  SettingsStore* memory_ = nullptr;
+  std::vector<RememberedPort> remembered_;
 };
 
 }  // namespace lintrel::ui

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "common/port_number.h"
 
 namespace lintrel::ui {
 
@@ -20,5 +23,14 @@ inline constexpr std::string_view kNoPortConnectedStatus = "No port connected.";
 
 // The title of the notice about lines that were kept out of Lintrel's own windows.
 inline constexpr std::string_view kLineNotTypedTitle = "Line not typed";
+
+// The title of the notice that a port followed its device to another name, and the text.
+inline constexpr std::string_view kPortMovedTitle = "Device found again";
+inline std::string PortMovedText(int port_number, int device_port) {
+  return PortName(port_number) + " is now " + PortName(device_port);
+}
+
+// The title of the notice that the connected ports could not be remembered.
+inline constexpr std::string_view kNotRememberedTitle = "Connections not remembered";
 
 }  // namespace lintrel::ui

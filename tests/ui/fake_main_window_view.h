@@ -24,6 +24,7 @@ class FakeMainWindowView : public ui::MainWindowView {
   std::vector<std::string> notices;  // "title: text"
   std::vector<bool> line_settings_enabled;
   std::vector<std::string> status_texts;
+  std::vector<std::vector<int>> port_list_refreshes;  // the active ports of each
   int line_reads = 0;
   int selection_reads = 0;
 
@@ -43,6 +44,7 @@ class FakeMainWindowView : public ui::MainWindowView {
     notices.push_back(std::string(title) + ": " + std::string(text));
   }
   void SetTrayImage(ui::TrayImage image) override { tray_images.push_back(image); }
+  void RefreshPortList(const std::vector<int>& active_ports) override { port_list_refreshes.push_back(active_ports); }
 
   // The caption the Connect button shows now ("" before the logic ever set one).
   std::string caption() const { return captions.empty() ? std::string() : captions.back(); }

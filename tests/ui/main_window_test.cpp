@@ -9,8 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "discovery/pnp_device_identity.h"
 #include "fake_main_window_view.h"
 #include "fakes/fake_keyboard.h"
+#include "fakes/fake_pnp_devices.h"
 #include "fakes/fake_serial.h"
 #include "fakes/fake_settings_store.h"
 #include "support/link_state.h"
@@ -23,6 +25,7 @@ using platform::WaitOutcome;
 using std::chrono::milliseconds;
 using testing::FakeKeyboard;
 using testing::FakeMainWindowView;
+using testing::FakePnpDevices;
 using testing::FakeSerialDriver;
 using testing::FakeSerialPort;
 using testing::FakeSettingsStore;
@@ -373,8 +376,6 @@ TEST_F(MainWindowTest, LostLinkIsReleasedAndReopenedAfterTheConfiguredDelay) {
   FakeSerialPort* first = Port(3);
   LoseLink(3);
 
-  // Settings changed meanwhile are used for the re-open.
-  view_.line_settings.baud_index = 4;
   window_.Tick(start_);
   EXPECT_TRUE(first->closed());
   EXPECT_EQ(Slot(3).connected.load(), 0);
@@ -383,6 +384,10 @@ TEST_F(MainWindowTest, LostLinkIsReleasedAndReopenedAfterTheConfiguredDelay) {
   EXPECT_FALSE(view_.line_settings_open());
   EXPECT_EQ(view_.tray_images.back(), TrayImage::kNormal);
 
+  // The controls set up for another port meanwhile: the re-open keeps the port's own.
+  window_.SelectPortFromCombo("COM4");
+  view_.line_settings.baud_index = 4;
+
   window_.RunDue(start_ + milliseconds(1999));
   EXPECT_EQ(driver_.OpenCount(Device(3)), 1);
   EXPECT_EQ(window_.NextDue(), start_ + milliseconds(2000));
@@ -390,8 +395,7 @@ TEST_F(MainWindowTest, LostLinkIsReleasedAndReopenedAfterTheConfiguredDelay) {
   window_.RunDue(start_ + milliseconds(2000));
   EXPECT_EQ(driver_.OpenCount(Device(3)), 2);
   EXPECT_EQ(Slot(3).connected.load(), 1);
-  EXPECT_EQ(view_.caption(), "Disconnect");
-  EXPECT_EQ(driver_.LastParameters().baud_rate, 9600u);
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 1200u);
   EXPECT_TRUE(view_.messages.empty());
 
   // The new reader types.
@@ -633,6 +637,183 @@ TEST_F(MainWindowTest, APausedPortDropsWhatArrives) {
   Port(3)->PushImmediate("y\r");
   ASSERT_TRUE(keyboard_.WaitForLines(1));
   EXPECT_EQ(keyboard_.Events(), (Events{"down 0x59", "up 0x59", "down 0x0D", "up 0x0D", "end"}));
+}
+
+// --- Running all day ---------------------------------------------------------------------
+
+TEST_F(MainWindowTest, WakingUpReleasesALostLinkAndReopensItAtOnce) {
+  SelectAndConnect("COM5", 5);
+  LoseLink(5);
+  window_.Resumed(start_);
+  EXPECT_EQ(driver_.OpenCount(Device(5)), 2) << "not after the reconnection delay";
+  EXPECT_EQ(Slot(5).connected.load(), 1);
+  EXPECT_FALSE(window_.NextDue().has_value());
+  EXPECT_EQ(view_.status(), "COM5 connected");
+}
+
+TEST(DeviceChangeTest, OnlySerialArrivalsAndRemovalsCount) {
+  using C = DeviceChange;
+  const struct {
+    uint32_t event;
+    std::optional<uint32_t> type;
+    DeviceChange change;
+  } cases[] = {
+      {kDeviceArrivalEvent, kPortDeviceType, C::kArrived},
+      {kDeviceArrivalEvent, kDeviceInterfaceType, C::kArrived},
+      {kDeviceRemoveCompleteEvent, kPortDeviceType, C::kRemoved},
+      {kDeviceRemoveCompleteEvent, kDeviceInterfaceType, C::kRemoved},
+      {kDevNodesChangedEvent, std::nullopt, C::kChanged},
+      {kDeviceArrivalEvent, 2, C::kNone},           // a volume
+      {kDeviceArrivalEvent, std::nullopt, C::kNone},
+      {0x8001, kPortDeviceType, C::kNone},          // a query to remove
+  };
+  for (const auto& test_case : cases) EXPECT_EQ(ClassifyDeviceChange(test_case.event, test_case.type), test_case.change);
+  EXPECT_TRUE(IsResume(kResumeAutomaticEvent) && IsResume(kResumeSuspendEvent));
+  EXPECT_FALSE(IsResume(0x0004));  // going to sleep
+}
+
+TEST(WithActivePortsTest, AnActivePortStaysListedWhenItsDeviceIsGone) {
+  PortList system;
+  system.Add("COM3");
+  system.Add("COM10");
+  const PortList listed = WithActivePorts(system, {3, 5, 256});
+  std::vector<std::string> names;
+  for (const PortEntry& entry : listed.entries()) names.push_back(entry.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"COM10", "COM256", "COM3", "COM5"}));
+}
+
+// lintrel.exe as it runs all day, over the device manager's list of ports (SetupAPI, faked)
+// and the registry (faked): ports named "\\.\COMn" as on Windows.
+class AllDayTest : public ::testing::Test {
+ protected:
+  AllDayTest() {
+    auto devices = std::make_unique<FakePnpDevices>();
+    devices_ = devices.get();
+    identities_ = std::make_unique<PnpDeviceIdentities>(std::move(devices));
+  }
+
+  // A start of the program: its window, with the remembered ports connected.
+  void Start() {
+    window_.reset();
+    window_ = std::make_unique<MainWindow>(view_, driver_, keyboard_, [](int port) { return Path(port); },
+                                           OwnWindowHooks{}, identities_.get());
+    window_->Reconnect(LoadRememberedPorts(store_));
+    window_->RememberConnectionsIn(&store_);
+  }
+
+  void Connect(const std::string& entry, int baud_index) {
+    view_.line_settings.baud_index = baud_index;
+    window_->SelectPortFromCombo(entry);
+    window_->TogglePortConnection();
+  }
+
+  std::optional<std::string> Stored(const std::string& entry) { return store_.ReadString(entry); }
+
+  static std::string Path(int port) { return "\\\\.\\COM" + std::to_string(port); }
+
+  FakeMainWindowView view_;
+  FakeSerialDriver driver_;
+  FakeKeyboard keyboard_;
+  FakeSettingsStore store_;
+  FakePnpDevices* devices_;
+  std::unique_ptr<PnpDeviceIdentities> identities_;
+  std::unique_ptr<MainWindow> window_;
+  const Clock::time_point start_ = Clock::now();
+};
+
+constexpr char kScanner[] = "USB\\VID_0403&PID_6001\\SCAN0001";
+
+TEST_F(AllDayTest, TheUsersConnectionsAreRememberedWithTheirLinesAndDevices) {
+  devices_->Plug("COM3", kScanner);
+  Start();
+  Connect("COM3", 4);
+  Connect("COM4", 10);  // not listed by the device manager: it opens by its name
+  EXPECT_EQ(Stored("Connected ports"), "COM3,COM4");
+  EXPECT_EQ(Stored("COM3 line settings"), "4,0,1,0");
+  EXPECT_EQ(Stored("COM3 device"), kScanner);
+  EXPECT_EQ(Stored("COM4 line settings"), "10,0,1,0");
+  EXPECT_EQ(Stored("COM4 device"), std::nullopt);
+
+  driver_.SetFailure(Path(9), SerialErrorKind::kNotFound);
+  Connect("COM9", 1);
+  EXPECT_EQ(Stored("Connected ports"), "COM3,COM4") << "a failed connect is not remembered";
+  Connect("COM3", 1);  // disconnects it
+  EXPECT_EQ(Stored("Connected ports"), "COM4");
+  EXPECT_EQ(Stored("COM3 line settings"), std::nullopt);
+  EXPECT_EQ(Stored("COM3 device"), std::nullopt);
+
+  // Every way out releases the ports; the remembered ones stay as they were.
+  const std::size_t writes = store_.calls.size();
+  window_->ReleaseAllPorts();
+  window_.reset();
+  EXPECT_EQ(store_.calls.size(), writes);
+  EXPECT_EQ(Stored("Connected ports"), "COM4");
+}
+
+TEST_F(AllDayTest, RememberedPortsComeBackAtStartOnTheirDevicesWithTheirLines) {
+  store_.WriteString("Connected ports", "COM8,COM3");
+  store_.WriteString("COM3 line settings", "4,0,1,0");
+  store_.WriteString("COM3 device", kScanner);
+  store_.WriteString("COM8 line settings", "10,0,1,0");
+  devices_->Plug("COM6", kScanner);  // plugged into another socket while the program was off
+  devices_->Plug("COM3", "USB\\VID_0403&PID_6001\\OTHER");
+  driver_.SetFailure(Path(8), SerialErrorKind::kNotFound);
+  view_.selected_port_text = "COM3";
+  view_.line_settings.baud_index = 0;
+  const std::size_t writes = store_.calls.size();
+
+  Start();
+  EXPECT_EQ(driver_.OpenCount(Path(6)), 1);
+  EXPECT_EQ(driver_.OpenCount(Path(3)), 0) << "another device that took COM3's name";
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 9600u);
+  EXPECT_EQ(view_.status(), "COM3 connected; COM8 waiting for its device; COM3 is now COM6");
+  EXPECT_EQ(view_.notices, std::vector<std::string>{
+                               "Device found again: COM3 is now COM6 (USB 0403:6001 serial SCAN0001)."});
+  EXPECT_TRUE(view_.messages.empty()) << "a remembered port that cannot be opened waits silently";
+  EXPECT_EQ(view_.caption(), "Disconnect") << "the selected COM3 is connected";
+
+  // COM8's device arrives: opened at once, with its own line settings.
+  driver_.ClearFailure(Path(8));
+  window_->OnDeviceChange(DeviceChange::kArrived);
+  EXPECT_EQ(view_.port_list_refreshes, (std::vector<std::vector<int>>{{3, 8}}));
+  EXPECT_EQ(driver_.OpenCount(Path(8)), 1);
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 115200u);
+  EXPECT_EQ(view_.status(), "COM3, COM8 connected; COM3 is now COM6");
+  EXPECT_EQ(store_.calls.size(), writes) << "nothing changed that the user did";
+}
+
+TEST_F(AllDayTest, AnArrivalReopensAWaitingPortOnItsOwnDeviceUnlessFollowingIsOff) {
+  devices_->Plug("COM5", kScanner);
+  Start();
+  Connect("COM5", 1);
+  const auto lose_device = [&](int port) {
+    FakeSerialPort* open = driver_.LastPort(Path(port));
+    open->PushDeviceGone();
+    ASSERT_TRUE(testing::LinkStateBecomes(window_->port_table()[5], LinkState::kLost));
+    window_->Tick(start_);
+    ASSERT_EQ(window_->ActivityOf(5), PortActivity::kWaiting);
+  };
+  lose_device(5);
+  devices_->Unplug("COM5");
+  window_->OnDeviceChange(DeviceChange::kRemoved);
+  devices_->Plug("COM5", "USB\\VID_0403&PID_6001\\OTHER");
+  window_->OnDeviceChange(DeviceChange::kArrived);
+  EXPECT_EQ(driver_.OpenCount(Path(5)), 1) << "another device under the old name";
+  EXPECT_EQ(view_.status(), "COM5 waiting for its device");
+
+  devices_->Plug("COM7", kScanner);
+  window_->OnDeviceChange(DeviceChange::kChanged);
+  EXPECT_EQ(driver_.OpenCount(Path(7)), 1) << "at once, before the reconnection delay";
+  EXPECT_EQ(view_.status(), "COM5 connected; COM5 is now COM7");
+  window_->OnDeviceChange(DeviceChange::kNone);
+  EXPECT_EQ(view_.port_list_refreshes.size(), 3u);
+
+  // Not following: the port opens whatever has its name.
+  window_->SetFollowDevices(false);
+  lose_device(7);
+  window_->OnDeviceChange(DeviceChange::kArrived);
+  EXPECT_EQ(driver_.OpenCount(Path(5)), 2);
+  EXPECT_EQ(view_.status(), "COM5 connected");
 }
 
 }  // namespace
