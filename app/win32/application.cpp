@@ -19,14 +19,16 @@ using namespace lintrel;
 // The application: where its settings live, and its main window.
 class Application {
  public:
-  explicit Application(HINSTANCE instance) : instance_(instance) {}
+  // `in_tray`: started with --tray (at login): hidden, with the notification-area icon only.
+  Application(HINSTANCE instance, bool in_tray) : instance_(instance), in_tray_(in_tray) {}
 
   int Run() {
     // One Lintrel per session: a second start brings the running one's window up instead
-    // of fighting over the ports with a second window and tray icon. The mutex is held
-    // until the process ends.
+    // of fighting over the ports with a second window and tray icon; a second start with
+    // --tray asks for nothing to be shown, so it leaves the running one as it is. The mutex
+    // is held until the process ends.
     if (CreateMutexA(nullptr, FALSE, "Local\\Lintrel.Instance") != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-      BringUpRunningInstance();
+      if (!in_tray_) BringUpRunningInstance();
       return 0;
     }
     // The tray icon's callback message, registered once for the whole process.
@@ -44,7 +46,7 @@ class Application {
       ui::win32::ShowMessageBox(nullptr, error, MB_ICONERROR);
       return 1;
     }
-    ui::win32::MainDialog dialog(instance_, std::move(settings), tray_message, *driver, *keyboard);
+    ui::win32::MainDialog dialog(instance_, std::move(settings), tray_message, *driver, *keyboard, in_tray_);
     if (dialog.RunModal(nullptr) == -1) {
       ui::win32::ShowMessageBox(nullptr, "The main window could not be created.", MB_ICONERROR);
       return 1;
@@ -69,12 +71,13 @@ class Application {
   }
 
   HINSTANCE instance_;
+  bool in_tray_;
 };
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR command_line, int /*show*/) {
   if (app::AsksForVersion(command_line)) return app::ShowVersion();
-  Application app(instance);
+  Application app(instance, app::HasOption(command_line, "--tray"));
   return app.Run();
 }

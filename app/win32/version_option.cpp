@@ -9,13 +9,15 @@
 
 namespace lintrel::app {
 
-bool AsksForVersion(const char* command_line) {
+bool HasOption(const char* command_line, std::string_view option) {
   std::istringstream words(command_line != nullptr ? command_line : "");
   for (std::string word; words >> word;) {
-    if (word == "--version") return true;
+    if (word == option) return true;
   }
   return false;
 }
+
+bool AsksForVersion(const char* command_line) { return HasOption(command_line, "--version"); }
 
 int ShowVersion() {
   const std::string line = "lintrel " LINTREL_VERSION "\n";

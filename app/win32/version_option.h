@@ -1,6 +1,11 @@
 #pragma once
 
+#include <string_view>
+
 namespace lintrel::app {
+
+// True when the command line (without the program's name) holds the word `option`.
+bool HasOption(const char* command_line, std::string_view option);
 
 // True when the command line (without the program's name) holds the word --version.
 bool AsksForVersion(const char* command_line);

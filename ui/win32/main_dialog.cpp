@@ -1,5 +1,8 @@
 #include "ui/win32/main_dialog.h"
 
+#include <dbt.h>
+#include <winioctl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dialog.h"
 #include "ui/win32/foreground.h"
+#include "ui/win32/login_start.h"
 #include "ui/win32/options_dialog.h"
 #include "ui/win32/resource.h"
 
@@ -49,6 +53,12 @@ BOOL CALLBACK FindMainWindow(HWND window, LPARAM found_pointer) {
   return FALSE;
 }
 
+// The device notices' constants as the portable rule knows them.
+static_assert(kDeviceArrivalEvent == DBT_DEVICEARRIVAL && kDeviceRemoveCompleteEvent == DBT_DEVICEREMOVECOMPLETE &&
+              kDevNodesChangedEvent == DBT_DEVNODES_CHANGED && kPortDeviceType == DBT_DEVTYP_PORT &&
+              kDeviceInterfaceType == DBT_DEVTYP_DEVICEINTERFACE && kResumeSuspendEvent == PBT_APMRESUMESUSPEND &&
+              kResumeAutomaticEvent == PBT_APMRESUMEAUTOMATIC);
+
 }  // namespace
 
 HWND MainDialog::FindRunning() {
@@ -63,17 +73,20 @@ UINT MainDialog::ShowWindowMessage() {
 }
 
 MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
-                       platform::SerialDriver& driver, platform::Keyboard& keyboard)
+                       platform::SerialDriver& driver, platform::Keyboard& keyboard, bool start_hidden)
     : Dialog(instance, IDD_MAIN),
       settings_(std::move(settings)),
       tray_message_(tray_message),
+      identities_(MakeSystemDeviceIdentities()),
+      start_hidden_(start_hidden),
       window_(*this, driver, keyboard, [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
               {.foreground_is_ours = ForegroundIsThisProcess,
                .wake_ui =
                    [this] {
                      const HWND window = notice_window_.load();
                      if (window != nullptr) PostMessageA(window, kDroppedLinesMessage, 0, 0);
-                   }}),
+                   }},
+              identities_.get()),
       large_icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDI_NORMAL))) {
   line_.baud_index = line_.parity_index = line_.data_bit_index = line_.stop_bit_index = -1;
   line_.port_name.clear();
@@ -96,8 +109,21 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
     tray_.AddAgain();
     return 0;
   });
+  OnMessage(WM_DEVICECHANGE, [this](WPARAM event, LPARAM data) { return OnDeviceChange(event, data); });
+  OnMessage(WM_POWERBROADCAST, [this](WPARAM event, LPARAM) -> std::optional<LRESULT> {
+    if (IsResume(static_cast<uint32_t>(event))) {
+      window_.Resumed(MainWindow::Clock::now());
+      ScheduleDeadline();
+    }
+    return TRUE;
+  });
+  OnMessage(WM_WINDOWPOSCHANGING, [this](WPARAM, LPARAM position) {
+    return OnWindowPosChanging(*reinterpret_cast<WINDOWPOS*>(position));
+  });
   OnMessage(WM_DESTROY, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
     notice_window_.store(nullptr);
+    if (device_notices_ != nullptr) UnregisterDeviceNotification(device_notices_);
+    device_notices_ = nullptr;
     tray_.Remove(reinterpret_cast<HICON>(SendMessageA(hwnd(), WM_GETICON, ICON_SMALL, 0)));
     return std::nullopt;
   });
@@ -166,7 +192,9 @@ BOOL MainDialog::OnInitDialog() {
   icon_paused_ = LoadIconImage(instance(), IDI_PAUSED);
   tray_.Add(hwnd(), tray_message_, icon_normal_);
   FillPortList();
+  ReconnectRemembered();
   window_.ShowPortStatus();
+  RegisterForDeviceNotices();
   SetTimer(hwnd(), kSupervisionTimer, kSupervisionInterval, nullptr);
   return TRUE;
 }
@@ -198,20 +226,69 @@ void MainDialog::AddAboutToSystemMenu() {
 }
 
 void MainDialog::FillPortList() {
-  const HWND list = Item(IDC_PORT);
   ports_ = ListSystemPorts(settings_.device_pins);
-  for (const PortEntry& entry : ports_.entries()) {
+  // The saved port itself, else the Port list's prefix rule.
+  ShowPortList(ports_, ports_.FindSaved(line_.port_name));
+}
+
+void MainDialog::RefreshPortList(const std::vector<int>& active_ports) {
+  const std::string selected = SelectedPortText();
+  ports_ = WithActivePorts(ListSystemPorts(settings_.device_pins), active_ports);
+  std::optional<std::size_t> index;
+  for (std::size_t i = 0; i < ports_.size() && !selected.empty(); ++i) {
+    if (ports_.entries()[i].name == selected) index = i;
+  }
+  ShowPortList(ports_, index);
+}
+
+void MainDialog::ShowPortList(const PortList& ports, std::optional<std::size_t> selected) {
+  const HWND list = Item(IDC_PORT);
+  SendMessageA(list, CB_RESETCONTENT, 0, 0);
+  for (const PortEntry& entry : ports.entries()) {
     SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.name.c_str()));
   }
-  // The saved port itself, else the Port list's prefix rule; the list sorts as PortList
-  // does, so the entry is found again by its text.
+  // The list sorts as PortList does, so the entry is found again by its text.
   int found = CB_ERR;
-  if (const std::optional<std::size_t> saved = ports_.FindSaved(line_.port_name)) {
-    const std::string& name = ports_.entries()[*saved].name;
+  if (selected) {
+    const std::string& name = ports.entries()[*selected].name;
     found = static_cast<int>(
         SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str())));
   }
   SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
+}
+
+void MainDialog::ReconnectRemembered() {
+  startup_ = LoadStartupOptions(*settings_.store);
+  window_.SetFollowDevices(startup_.follow_devices);
+  if (startup_.reconnect_at_start) window_.Reconnect(LoadRememberedPorts(*settings_.store));
+  window_.RememberConnectionsIn(settings_.store.get());
+}
+
+void MainDialog::RegisterForDeviceNotices() {
+  // Every top-level window hears of ports coming and going by the system's broadcast; the
+  // COM port interface's notices also come for drivers that the broadcast leaves out.
+  DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = GUID_DEVINTERFACE_COMPORT;
+  device_notices_ = RegisterDeviceNotificationA(hwnd(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+std::optional<LRESULT> MainDialog::OnDeviceChange(WPARAM event, LPARAM data) {
+  std::optional<uint32_t> device_type;
+  if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) && data != 0) {
+    device_type = reinterpret_cast<const DEV_BROADCAST_HDR*>(data)->dbch_devicetype;
+  }
+  window_.OnDeviceChange(ClassifyDeviceChange(static_cast<uint32_t>(event), device_type));
+  ScheduleDeadline();
+  return TRUE;
+}
+
+std::optional<LRESULT> MainDialog::OnWindowPosChanging(WINDOWPOS& position) {
+  // The dialog shows itself once it has started, whatever its template says: a start
+  // hidden takes the showing (and the activation) out of that move.
+  if (start_hidden_) position.flags = (position.flags & ~SWP_SHOWWINDOW) | SWP_NOACTIVATE;
+  return std::nullopt;
 }
 
 std::string MainDialog::SelectedPortText() {
@@ -391,6 +468,7 @@ void MainDialog::RunTrayCommand(UINT command) {
 }
 
 void MainDialog::BringUp() {
+  start_hidden_ = false;
   ShowWindow(hwnd(), IsIconic(hwnd()) ? SW_RESTORE : SW_SHOW);
   SetForegroundWindow(hwnd());
 }
@@ -407,8 +485,22 @@ void MainDialog::ShowAbout() {
 }
 
 void MainDialog::OpenOptions() {
-  OptionsDialog options(instance(), window_.capture_options(), window_.EndCharacterEditable());
-  options.RunModal(hwnd());
+  StartupOptions startup = startup_;
+  bool start_with_windows = StartsAtLogin();
+  OptionsDialog options(instance(), window_.capture_options(), window_.EndCharacterEditable(), startup,
+                        start_with_windows);
+  if (options.RunModal(hwnd()) == IDOK) ApplyStartupOptions(startup, start_with_windows);
+}
+
+void MainDialog::ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows) {
+  startup_ = startup;
+  window_.SetFollowDevices(startup.follow_devices);
+  std::string first_error;
+  std::string error;
+  // Written each time: a program that was moved keeps starting from where it is now.
+  if (!SetStartAtLogin(start_with_windows, &error)) first_error = error;
+  if (!SaveStartupOptions(*settings_.store, startup, &error) && first_error.empty()) first_error = error;
+  if (!first_error.empty()) ShowMessageBox(hwnd(), std::string(kActionFailedMessage) + first_error, MB_ICONEXCLAMATION);
 }
 
 }  // namespace lintrel::ui::win32

@@ -4,11 +4,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "discovery/device_identity.h"
 #include "discovery/port_list.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/system_settings.h"
+#include "settings/connection_memory.h"
 #include "settings/line_settings.h"
 #include "ui/main_window.h"
 #include "ui/win32/dialog.h"
@@ -20,14 +23,17 @@ namespace lintrel::ui::win32 {
 // notification area instead of minimized. Closing it with its close box saves the line
 // settings; every way out stops the readers before the ports are released. Lines are never
 // typed into a window of this program: while one has the foreground they are dropped, and
-// the tray icon says so.
+// the tray icon says so. The connected ports are remembered and connected again at the next
+// start; ports follow their devices, and are re-opened as soon as a device arrives or the
+// computer wakes up.
 //
 // Thread contract: UI thread only; the readers it starts never touch a window, they post.
 class MainDialog : public Dialog, private MainWindowView {
  public:
-  // `tray_message`: the registered message the tray icon calls back with.
+  // `tray_message`: the registered message the tray icon calls back with. `start_hidden`:
+  // the window stays hidden (the icon only) until the user brings it up.
   MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
-             platform::SerialDriver& driver, platform::Keyboard& keyboard);
+             platform::SerialDriver& driver, platform::Keyboard& keyboard, bool start_hidden = false);
   ~MainDialog() override;
 
   // The main window of a running Lintrel in this session, or null.
@@ -59,9 +65,18 @@ class MainDialog : public Dialog, private MainWindowView {
   void ShowMessage(std::string_view text) override;
   void ShowNotice(std::string_view title, std::string_view text) override;
   void SetTrayImage(TrayImage image) override;
+  void RefreshPortList(const std::vector<int>& active_ports) override;
 
   void AddAboutToSystemMenu();
   void FillPortList();
+  // Shows `ports` in the Port list and selects the entry named `selected` (none: nothing).
+  void ShowPortList(const PortList& ports, std::optional<std::size_t> selected);
+  // Connects the ports remembered from the last run, unless the user turned that off.
+  void ReconnectRemembered();
+  void RegisterForDeviceNotices();
+  std::optional<LRESULT> OnDeviceChange(WPARAM event, LPARAM data);
+  // Keeps a window that starts hidden from being shown by the dialog's start.
+  std::optional<LRESULT> OnWindowPosChanging(WINDOWPOS& position);
   void OnClose();
   // Ends the program at once, without saving: every port released first, then any dialog
   // or message box of this program that is open, then the main window.
@@ -79,6 +94,7 @@ class MainDialog : public Dialog, private MainWindowView {
   void FocusButton(int id);
   void ShowAbout();
   void OpenOptions();
+  void ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows);
 
   platform::UserSettings settings_;
   UINT tray_message_;
@@ -87,6 +103,10 @@ class MainDialog : public Dialog, private MainWindowView {
   LineSettings line_;
   // Where the typing thread posts; null before the window exists and after it is gone.
   std::atomic<HWND> notice_window_{nullptr};
+  std::unique_ptr<DeviceIdentities> identities_;
+  StartupOptions startup_;
+  bool start_hidden_;
+  HDEVNOTIFY device_notices_ = nullptr;
   MainWindow window_;
   TrayIcon tray_;
   HICON large_icon_;

@@ -7,11 +7,16 @@
 
 namespace lintrel::ui::win32 {
 
-OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable)
+OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable,
+                             StartupOptions& startup, bool& start_with_windows)
     : Dialog(instance, IDD_OPTIONS),
       options_(options),
       end_character_editable_(end_character_editable),
-      form_(FormFromOptions(options.Load())) {
+      form_(FormFromOptions(options.Load())),
+      startup_(startup),
+      start_with_windows_(start_with_windows),
+      startup_shown_(startup),
+      start_with_windows_shown_(start_with_windows) {
   OnMessage(WM_DRAWITEM, [this](WPARAM, LPARAM item) { return OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(item)); });
 }
 
@@ -24,6 +29,9 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Text(IDC_RECONNECT_DELAY, form_.delay_text);
   exchange.ListIndex(IDC_END_CHARACTER, form_.end_character_index);
   exchange.Check(IDC_TRUNCATE, form_.truncate);
+  exchange.Check(IDC_START_WITH_WINDOWS, start_with_windows_shown_);
+  exchange.Check(IDC_RECONNECT_AT_START, startup_shown_.reconnect_at_start);
+  exchange.Check(IDC_FOLLOW_DEVICES, startup_shown_.follow_devices);
   return true;
 }
 
@@ -43,6 +51,8 @@ void OptionsDialog::OnOK() {
   }
   // All four at once: a reader sees the old options or the new ones, never a mix.
   options_.Publish(updated);
+  startup_ = startup_shown_;
+  start_with_windows_ = start_with_windows_shown_;
   EndDialog(IDOK);
 }
 

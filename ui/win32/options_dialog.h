@@ -3,17 +3,21 @@
 #include <optional>
 
 #include "settings/capture_options.h"
+#include "settings/connection_memory.h"
 #include "ui/options_form.h"
 #include "ui/win32/dialog.h"
 
 namespace lintrel::ui::win32 {
 
-// The Options dialog: edits the capture options. Readers keep using the values as they
-// were until OK has checked and stored all four; Cancel leaves them untouched.
+// The Options dialog: edits the capture options, and the options of running all day.
+// Readers keep using the values as they were until OK has checked and stored all four; OK
+// also writes the dialog's choices to `startup` and `start_with_windows`, which the caller
+// then applies. Cancel leaves everything untouched.
 class OptionsDialog : public Dialog {
  public:
   // `end_character_editable`: whether the end character may be changed (no port open).
-  OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable);
+  OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable,
+                StartupOptions& startup, bool& start_with_windows);
 
  private:
   void FillInitialLists() override;
@@ -26,6 +30,11 @@ class OptionsDialog : public Dialog {
   SharedCaptureOptions& options_;
   bool end_character_editable_;
   OptionsForm form_;
+  StartupOptions& startup_;
+  bool& start_with_windows_;
+  // What the three check boxes show, until OK.
+  StartupOptions startup_shown_;
+  bool start_with_windows_shown_;
 };
 
 }  // namespace lintrel::ui::win32
