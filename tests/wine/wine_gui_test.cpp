@@ -37,6 +37,7 @@ constexpr char kKeyTarget[] = LINTREL_KEY_TARGET_PATH;
 constexpr char kPtyShim[] = LINTREL_PTY_SHIM_PATH;
 constexpr char kScreenshotFolder[] = LINTREL_SCREENSHOT_DIR;
 constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\\lintrel";
+constexpr char kRunKey[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // Two pseudo-terminal ports in the device map beside the ports of kPortRegistry, and COM9,
 // which the device map lists but no device stands behind.
 constexpr char kTestPortsRegistry[] =
@@ -68,10 +69,10 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
   void SetUp() override {
     SetUpSuite({kLintrel, kDriver, kKeyTarget});
     if (IsSkipped() || HasFatalFailure()) return;
-    // No stored settings, and the ports of the tests in the device map.
+    // No stored settings, no start at login, and the ports of the tests in the device map.
     std::string error;
-    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n" + kPortRegistry + "\r\n" +
-                                            kTestPortsRegistry,
+    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n[" + kRunKey +
+                                            "]\r\n\"Lintrel\"=-\r\n" + kPortRegistry + "\r\n" + kTestPortsRegistry,
                                         &error))
         << error;
   }
@@ -106,9 +107,19 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
   }
 
   // Starts lintrel.exe (with the shim that gives ptys modem lines) and waits for its window.
-  void StartLintrel() {
-    app_ = prefix().Start({kLintrel}, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix().root().string()});
-    ASSERT_EQ(DriveOne({"wait", "main"}), "ok") << "the main window did not appear";
+  void StartLintrel(const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {kLintrel};
+    args.insert(args.end(), options.begin(), options.end());
+    app_ = prefix().Start(args, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix().root().string()});
+    if (options.empty()) {
+      ASSERT_EQ(DriveOne({"wait", "main"}), "ok") << "the main window did not appear";
+    } else {
+      ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"count", "main"}) == "1"; })) << "no main window";
+    }
+  }
+
+  bool StatusBecomes(const std::string& expected) {
+    return app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == expected; });
   }
 
   // Waits for lintrel.exe to end by itself and checks that it ended well.
@@ -573,6 +584,80 @@ TEST_F(WineGuiTest, ASecondStartAndATrayClickBringTheRunningWindowUp) {
   EXPECT_TRUE(second.Succeeded()) << second.err;
   ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"foreground"}) == "main"; }));
   EXPECT_EQ(DriveOne({"count", "main"}), "1");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// The ports connected when the program ends (here by the tray menu's Exit, which saves no
+// settings) are connected again at the next start, each with its own line settings; one
+// whose device is missing waits for it without a word. The option turns that off.
+TEST_F(WineGuiTest, ConnectedPortsAreConnectedAgainAtTheNextStart) {
+  std::unique_ptr<platform::VirtualSerialDevice> first = MakeComPort(5);
+  std::unique_ptr<platform::VirtualSerialDevice> second = MakeComPort(12);
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  StartLintrel();
+  SelectPort("COM5");
+  Drive({"select", "main", Id(IDC_BAUD_RATE), "4"});
+  ConnectPort("COM5");
+  SelectPort("COM12");
+  Drive({"select", "main", Id(IDC_BAUD_RATE), "10"});
+  ConnectPort("COM12");
+  Drive({"tray", "right", "wait", "menu", "key", "up", "key", "enter"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Connected ports"), "COM5,COM12");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "COM5 line settings"), "4,0,1,0");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "COM12 line settings"), "10,0,1,0");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
+
+  second.reset();  // COM12's device is gone
+  StartLintrel();
+  ASSERT_TRUE(StatusBecomes("COM5 connected; COM12 waiting for its device"));
+  EXPECT_EQ(DriveOne({"visible", "message"}), "0");
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*first, "back\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "back\r\n")) << ReadWhole(typed).value_or("(none)");
+
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_RECONNECT_AT_START)}), "1");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_FOLLOW_DEVICES)}), "1");
+  Drive({"check", "options", Id(IDC_RECONNECT_AT_START), "0", "click", "options", "1", "gone", "options"});
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Reconnect at start"), "0x0");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+
+  StartLintrel();
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}), "No port connected.");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Connected ports"), "COM5,COM12") << "kept for when it is on again";
+}
+
+// "Start with Windows" writes the Run value that starts the program with --tray: hidden, its
+// icon only, until the user brings it up; a second start with --tray leaves it so. Turned
+// off, the value is removed.
+TEST_F(WineGuiTest, StartWithWindowsStartsHiddenInTheNotificationArea) {
+  StartLintrel();
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_START_WITH_WINDOWS)}), "0");
+  Drive({"check", "options", Id(IDC_START_WITH_WINDOWS), "1", "click", "options", "1", "gone", "options"});
+  EXPECT_EQ(prefix().QueryValue(kRunKey, "Lintrel"), "\"" + WinePrefix::WindowsPath(kLintrel) + "\" --tray");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+
+  StartLintrel({"--tray"});
+  EXPECT_EQ(DriveOne({"visible", "main"}), "0");
+  const CommandResult second = prefix().Run({kLintrel, "--tray"});
+  EXPECT_TRUE(second.Succeeded()) << second.err;
+  app_->DrainFor(milliseconds(300));
+  EXPECT_EQ(DriveOne({"count", "main"}), "1");
+  EXPECT_EQ(DriveOne({"visible", "main"}), "0");
+  Drive({"tray", "left"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"visible", "main"}) == "1"; }));
+
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_START_WITH_WINDOWS)}), "1");
+  Drive({"check", "options", Id(IDC_START_WITH_WINDOWS), "0", "click", "options", "1", "gone", "options"});
+  EXPECT_EQ(prefix().QueryValue(kRunKey, "Lintrel"), std::nullopt);
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
