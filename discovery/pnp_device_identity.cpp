@@ -45,7 +45,8 @@ std::string_view Tagged(const std::vector<std::string_view>& fields, std::string
   return {};
 }
 
-std::optional<std::string> DescribeUsb(std::string_view enumerator, std::string_view device, std::string_view instance) {
+std::optional<std::string> DescribeUsb(std::string_view enumerator, std::string_view device,
+                                       std::string_view instance) {
   // USB\VID_0403&PID_6001[&MI_00]\<serial, or an id Windows made up>; an FTDI driver's own
   // bus: FTDIBUS\VID_0403+PID_6001+<serial and channel letter>\0000.
   const bool ftdi = enumerator == "FTDIBUS";
@@ -60,7 +61,9 @@ std::optional<std::string> DescribeUsb(std::string_view enumerator, std::string_
   }
   const std::string_view interface = Tagged(fields, "MI_");
   // One function of a composite device: its id comes from its parent's, serial or not.
-  if (IsHex(interface) && interface.size() <= 4) return description + " interface " + std::to_string(std::stoul(std::string(interface), nullptr, 16));
+  if (IsHex(interface) && interface.size() <= 4) {
+    return description + " interface " + std::to_string(std::stoul(std::string(interface), nullptr, 16));
+  }
   // Without a serial number Windows makes an id up from the USB socket ("5&2A3B4C5D&0&2").
   if (instance.find('&') != std::string_view::npos) return description + " without serial number";
   return description + " serial " + std::string(instance);
@@ -90,7 +93,8 @@ std::string PortNameOfPath(std::string_view device_path) {
 bool SameText(std::string_view a, std::string_view b) { return ToUpperAscii(a) == ToUpperAscii(b); }
 
 DeviceIdentity InstanceIdentity(const std::string& instance_id) {
-  return DeviceIdentity{.key = instance_id, .description = DescribeDeviceInstance(instance_id), .follows = true, .path = {}};
+  return DeviceIdentity{
+      .key = instance_id, .description = DescribeDeviceInstance(instance_id), .follows = true, .path = {}};
 }
 
 }  // namespace
@@ -113,7 +117,8 @@ std::optional<DeviceIdentity> PnpDeviceIdentities::IdentityOf(const std::string&
     if (SameText(port.port_name, name)) return InstanceIdentity(port.instance_id);
   }
   // Not a device the device manager knows: the port opens by its name.
-  return DeviceIdentity{.key = "path:" + device_path, .description = device_path, .follows = false, .path = device_path};
+  return DeviceIdentity{
+      .key = "path:" + device_path, .description = device_path, .follows = false, .path = device_path};
 }
 
 std::optional<std::string> PnpDeviceIdentities::Find(const DeviceIdentity& identity) {

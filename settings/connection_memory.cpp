@@ -88,7 +88,8 @@ std::vector<RememberedPort> LoadRememberedPorts(SettingsStore& store) {
 
 bool SaveRememberedPorts(SettingsStore& store, const std::vector<RememberedPort>& ports, std::string* error) {
   const auto listed = [&](int number) {
-    return std::any_of(ports.begin(), ports.end(), [&](const RememberedPort& port) { return port.port_number == number; });
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const RememberedPort& port) { return port.port_number == number; });
   };
   for (int number : StoredPortNumbers(store)) {
     if (listed(number)) continue;

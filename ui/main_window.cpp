@@ -83,7 +83,8 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver, pla
     : view_(view),
       guard_(std::move(own_window.foreground_is_ours), std::move(own_window.wake_ui)),
       sender_(keyboard),
-      connection_(table_, options_, driver, sender_, *this, [this](int port_number) { return ResolveDevice(port_number); }),
+      connection_(table_, options_, driver, sender_, *this,
+                  [this](int port_number) { return ResolveDevice(port_number); }),
       supervisor_(table_, connection_, options_, *this),
       device_path_(std::move(device_path)),
       identities_(identities) {

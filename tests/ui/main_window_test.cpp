@@ -667,7 +667,9 @@ TEST(DeviceChangeTest, OnlySerialArrivalsAndRemovalsCount) {
       {kDeviceArrivalEvent, std::nullopt, C::kNone},
       {0x8001, kPortDeviceType, C::kNone},          // a query to remove
   };
-  for (const auto& test_case : cases) EXPECT_EQ(ClassifyDeviceChange(test_case.event, test_case.type), test_case.change);
+  for (const auto& test_case : cases) {
+    EXPECT_EQ(ClassifyDeviceChange(test_case.event, test_case.type), test_case.change);
+  }
   EXPECT_TRUE(IsResume(kResumeAutomaticEvent) && IsResume(kResumeSuspendEvent));
   EXPECT_FALSE(IsResume(0x0004));  // going to sleep
 }

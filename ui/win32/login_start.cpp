@@ -52,8 +52,8 @@ bool SetStartAtLogin(bool start, std::string* error) {
   const std::string program = ThisProgramPath();
   if (program.empty()) return Failed(static_cast<LSTATUS>(GetLastError()), "write", error);
   const std::string command = "\"" + program + "\" --tray";
-  LSTATUS status =
-      RegCreateKeyExA(HKEY_CURRENT_USER, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+  LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, kRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                   nullptr, &key, nullptr);
   if (status == ERROR_SUCCESS) {
     status = RegSetValueExA(key, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                             static_cast<DWORD>(command.size() + 1));
