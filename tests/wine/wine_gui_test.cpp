@@ -662,5 +662,25 @@ TEST_F(WineGuiTest, StartWithWindowsStartsHiddenInTheNotificationArea) {
   ExpectLintrelEnds();
 }
 
+// The system's notice that a port arrived re-opens a port waiting for its device at once,
+// long before its reconnection delay has run out.
+TEST_F(WineGuiTest, ADeviceArrivalReopensAWaitingPortAtOnce) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options", "settext", "options", Id(IDC_RECONNECT_DELAY), "5000",
+         "click", "options", "1", "gone", "options"});
+  ConnectPort("COM5");
+  device->Unplug();
+  ASSERT_TRUE(StatusBecomes("COM5 waiting for its device"));
+  std::string error;
+  ASSERT_TRUE(device->Plug(&error)) << error;
+  // The notice is handled before the driver's message returns: the port is open by then.
+  EXPECT_EQ(Drive({"text", "main", Id(IDC_STATUS), "arrived", "main", "COM5", "text", "main", Id(IDC_STATUS)}),
+            (std::vector<std::string>{"COM5 waiting for its device", "ok", "COM5 connected"}));
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
 }  // namespace
 }  // namespace lintrel::testing

@@ -21,6 +21,7 @@
 //   syscommand WINDOW ID    posts WM_SYSCOMMAND
 //   close WINDOW            posts WM_CLOSE (the close box)
 //   tray BUTTON             posts the tray callback with WM_LBUTTONUP or WM_RBUTTONUP
+//   arrived WINDOW COMn     sends the system's notice that the port arrived (WM_DEVICECHANGE)
 //   key NAME                presses and releases a key: escape, enter, down, up
 //   fg WINDOW               gives the window the foreground
 //   rect WINDOW             "WIDTHxHEIGHT+LEFT+TOP" of the window on the screen
@@ -31,9 +32,12 @@
 //   menutexts               the open popup menu's items "a|b|c|-|d" (probed inside lintrel)
 //   sleep MS
 #include <windows.h>
+#include <dbt.h>
 
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -319,6 +323,21 @@ class Verbs {
       info.cbSize = sizeof info;
       if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return "error: GetGUIThreadInfo";
       return info.hwndFocus == nullptr ? "none" : std::to_string(GetDlgCtrlID(info.hwndFocus));
+    }
+    if (verb == "arrived") {
+      // As the system broadcasts it to every top-level window; Wine copies the notice into
+      // the receiving process.
+      const std::string port = Take();
+      // The port's name runs on past the end of the record's one-character field.
+      std::vector<char> record(sizeof(DEV_BROADCAST_PORT_A) + port.size());
+      auto* notice = reinterpret_cast<DEV_BROADCAST_PORT_A*>(record.data());
+      notice->dbcp_size = static_cast<DWORD>(record.size());
+      notice->dbcp_devicetype = DBT_DEVTYP_PORT;
+      std::memcpy(record.data() + offsetof(DEV_BROADCAST_PORT_A, dbcp_name), port.c_str(), port.size() + 1);
+      DWORD_PTR answer = 0;
+      const LRESULT sent = SendMessageTimeoutA(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(notice),
+                                               SMTO_ABORTIFHUNG, kDefaultWaitMs, &answer);
+      return sent != 0 ? "ok" : "error: WM_DEVICECHANGE not answered";
     }
     if (verb == "command" || verb == "syscommand") {
       const UINT message = verb == "command" ? WM_COMMAND : WM_SYSCOMMAND;
