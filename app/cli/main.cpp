@@ -89,12 +89,17 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   };
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
   cli::CliApp app(options, *keyboard, *driver, stderr, system_paths, identities.get());
-  if (!app.ConnectAll()) return 1;
   // Without the system's notices, a device that comes back is found by the retry each second.
+  // The watch starts before the first open, so that the program is whole once a port reports
+  // itself connected.
   const std::unique_ptr<platform::DeviceMonitor> monitor = platform::MakeSystemDeviceMonitor();
   if (monitor && !monitor->Start([&app] { app.DeviceArrived(); }, &error)) {
     std::fprintf(stderr, "lintrel: %s; a port whose device comes back is re-opened within a second\n",
                  error.c_str());
+  }
+  if (!app.ConnectAll()) {
+    if (monitor) monitor->Stop();
+    return 1;
   }
   app.Serve(stop);
   std::fprintf(stderr, "lintrel: stopping\n");
