@@ -33,6 +33,10 @@ class CaptureEvents {
   // The supervisor found the port's link lost: it releases the port now and re-opens it
   // after the reconnection delay.
   virtual void LinkLost(int /*port_number*/) {}
+  // A line of the port was not typed, for `reason`. Told once per cause: again only when
+  // the cause changes or after a line was typed in between. `output_lost`: the key output
+  // is gone for good, nothing more will be typed, and the front end should stop.
+  virtual void LineNotTyped(int /*port_number*/, const std::string& /*reason*/, bool /*output_lost*/) {}
 };
 
 }  // namespace lintrel

@@ -1,43 +1,39 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "platform/keyboard.h"
 
 namespace lintrel {
 
-// Types finished lines as key presses: for each character, its key down and up, wrapped in
+// The key events that type a line: for each character, its key down and up, wrapped in
 // Shift down/up when (and only when) the layout's shift state for it is exactly Shift. Any
 // other modifier combination, and the no-key result, sends the bare key.
+std::vector<platform::KeyEvent> KeyEventsOfLine(platform::Keyboard& keyboard, std::span<const uint8_t> line);
+
+// What became of one line.
+struct LineOutcome {
+  bool typed = true;
+  std::string reason;        // why it was not, in words for the user
+  bool output_lost = false;  // the keyboard cannot type anything any more
+};
+
+// Types finished lines as key presses: the whole line's events are worked out first and
+// handed to the keyboard as one injection.
 //
-// Thread contract: TypeLine() may be called from several reader threads at once; each line
-// is typed whole before the next one starts, so lines never interleave.
+// Thread contract: as its keyboard's; the typist is its only user.
 class KeystrokeSender {
  public:
-  using LineObserver = std::function<void(int port_number, std::span<const uint8_t> line)>;
-  // Asked on the typing thread just before a line is typed; false drops the line whole,
-  // nothing of it typed (the front end keeps lines out of its own windows this way).
-  using LineGate = std::function<bool(int port_number)>;
-
   explicit KeystrokeSender(platform::Keyboard& keyboard) : keyboard_(keyboard) {}
 
-  void TypeLine(int port_number, std::span<const uint8_t> line);
-
-  // Told of every line after it has been typed. Set before any reader starts.
-  void SetLineObserver(LineObserver observer) { observer_ = std::move(observer); }
-  // Set before any reader starts.
-  void SetLineGate(LineGate gate) { gate_ = std::move(gate); }
+  // An empty line sends nothing and counts as typed.
+  LineOutcome TypeLine(std::span<const uint8_t> line);
 
  private:
-  void TypeCharacter(uint8_t character);
-
   platform::Keyboard& keyboard_;
-  std::mutex typing_;
-  LineObserver observer_;
-  LineGate gate_;
 };
 
 }  // namespace lintrel

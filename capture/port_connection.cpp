@@ -8,13 +8,13 @@
 namespace lintrel {
 
 PortConnection::PortConnection(PortTable& table, const SharedCaptureOptions& options,
-                               platform::SerialDriver& driver, KeystrokeSender& sender,
+                               platform::SerialDriver& driver, Typist& typist,
                                CaptureEvents& events, DevicePathResolver device_path,
                                ThreadStarter start_thread)
     : table_(table),
       options_(options),
       driver_(driver),
-      sender_(sender),
+      typist_(typist),
       events_(events),
       device_path_(std::move(device_path)),
       start_thread_(std::move(start_thread)) {}
@@ -84,14 +84,16 @@ bool PortConnection::StartReader(int port_number, const std::string& device, boo
   PortSlot& slot = table_[port_number];
   // Connected before the reader runs: its loop ends once it finds the flag clear.
   slot.connected.store(true);
-  slot.reader = std::make_unique<ReaderThread>(port_number, slot, *slot.port, options_, sender_, link_lost_notice_);
+  slot.reader = std::make_unique<ReaderThread>(port_number, slot, *slot.port, options_, typist_, link_lost_notice_);
   try {
+    // The typist runs before the first reader that hands it lines.
+    typist_.Start(start_thread_);
     slot.reader->Start(start_thread_);
     return true;
   } catch (const std::exception& e) {
-    // No thread to read the port (the process may be at its thread limit): the port is
-    // released, never left connected without a reader, and the failure is reported like a
-    // failed open, so that a supervised re-open is tried again.
+    // No thread to read the port or to type its lines (the process may be at its thread
+    // limit): the port is released, never left connected without a reader, and the failure
+    // is reported like a failed open, so that a supervised re-open is tried again.
     slot.connected.store(false);
     ClosePort(port_number);
     const platform::SerialError error{platform::SerialErrorKind::kIo, 0,

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "capture/capture_events.h"
-#include "capture/keystroke_sender.h"
 #include "capture/port_table.h"
 #include "capture/reader_thread.h"
 #include "common/resolved_device.h"
+#include "capture/typist.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
 
@@ -24,9 +24,9 @@ using DevicePathResolver = std::function<ResolvedDevice(int port_number)>;
 // joined) before its port is closed.
 class PortConnection {
  public:
-  // `start_thread` starts the readers' threads (tests make it fail).
+  // `start_thread` starts the readers' threads and the typist's (tests make it fail).
   PortConnection(PortTable& table, const SharedCaptureOptions& options, platform::SerialDriver& driver,
-                 KeystrokeSender& sender, CaptureEvents& events, DevicePathResolver device_path,
+                 Typist& typist, CaptureEvents& events, DevicePathResolver device_path,
                  ThreadStarter start_thread = StartSystemThread);
   ~PortConnection();  // releases every port
   PortConnection(const PortConnection&) = delete;
@@ -60,7 +60,7 @@ class PortConnection {
   PortTable& table_;
   const SharedCaptureOptions& options_;
   platform::SerialDriver& driver_;
-  KeystrokeSender& sender_;
+  Typist& typist_;
   CaptureEvents& events_;
   DevicePathResolver device_path_;
   ThreadStarter start_thread_;

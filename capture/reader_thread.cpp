@@ -13,13 +13,13 @@ namespace lintrel {
 std::thread StartSystemThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
 ReaderThread::ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
-                           const SharedCaptureOptions& options, KeystrokeSender& sender,
+                           const SharedCaptureOptions& options, Typist& typist,
                            std::function<void()> link_lost_notice)
     : port_number_(port_number),
       slot_(slot),
       port_(port),
       options_(options),
-      sender_(sender),
+      typist_(typist),
       link_lost_notice_(std::move(link_lost_notice)) {}
 
 ReaderThread::~ReaderThread() { Stop(); }
@@ -31,6 +31,7 @@ void ReaderThread::Start(const ThreadStarter& start) {
 void ReaderThread::RequestStop() {
   stop_requested_.store(true);
   port_.Wake();
+  typist_.WakeWaiters();
 }
 
 void ReaderThread::Stop() {
@@ -69,8 +70,8 @@ void ReaderThread::Run() {
     // One snapshot of the options for the whole chunk.
     const CaptureOptions options = options_.Load();
     line.Append(std::span<const uint8_t>(chunk.data(), read.count), options, [&](const FinishedLine& finished) {
-      const std::vector<uint8_t> keys = ShapeLine(finished, options);
-      if (!keys.empty()) sender_.TypeLine(port_number_, keys);
+      std::vector<uint8_t> keys = ShapeLine(finished, options);
+      if (!keys.empty()) typist_.Enqueue(port_number_, std::move(keys), stop_requested_);
     });
     return true;
   };

@@ -4,20 +4,16 @@
 #include <functional>
 #include <thread>
 
-#include "capture/keystroke_sender.h"
 #include "capture/port_table.h"
+#include "capture/thread_starter.h"
+#include "capture/typist.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
 
 namespace lintrel {
 
-// Starts a thread that runs `body`. Like std::thread, it throws std::system_error when the
-// system cannot create one (at the process's thread limit, say).
-using ThreadStarter = std::function<std::thread(std::function<void()> body)>;
-std::thread StartSystemThread(std::function<void()> body);
-
 // One thread per connected port: waits for serial events, reads what arrived, assembles
-// lines and has each finished line typed. It reports carrier changes and a vanished device
+// lines and hands each finished line to the typist. It reports carrier changes and a vanished device
 // through its slot's link_state, and ends once its slot is no longer connected, Stop() is
 // called, or the device has gone or a wait failed (both reported as a lost link).
 //
@@ -29,7 +25,7 @@ std::thread StartSystemThread(std::function<void()> body);
 class ReaderThread {
  public:
   ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
-               const SharedCaptureOptions& options, KeystrokeSender& sender,
+               const SharedCaptureOptions& options, Typist& typist,
                std::function<void()> link_lost_notice = {});
   ~ReaderThread();  // stops and joins
   ReaderThread(const ReaderThread&) = delete;
@@ -38,7 +34,8 @@ class ReaderThread {
   // Throws std::system_error, as `start` does, when no thread could be started; the reader
   // then never runs.
   void Start(const ThreadStarter& start = StartSystemThread);
-  // Asks the thread to end and wakes its wait, without waiting for it to end.
+  // Asks the thread to end and wakes its wait (for the port, or for room in the typist's
+  // queue), without waiting for it to end.
   void RequestStop();
   // RequestStop(), then joins the thread. Safe to call more than once.
   void Stop();
@@ -53,7 +50,7 @@ class ReaderThread {
   PortSlot& slot_;
   platform::SerialPort& port_;
   const SharedCaptureOptions& options_;
-  KeystrokeSender& sender_;
+  Typist& typist_;
   const std::function<void()> link_lost_notice_;
   std::atomic<bool> stop_requested_{false};
   std::thread thread_;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,10 +20,31 @@ struct KeyMapping {
 inline constexpr uint8_t kNoKey = 255;
 inline constexpr uint8_t kShiftStateShift = 1;
 
+// One key going down or up, in the backend's key numbering.
+struct KeyEvent {
+  uint8_t key_code = 0;
+  bool pressed = false;
+
+  bool operator==(const KeyEvent&) const = default;
+};
+
+// What became of the key events of one line.
+struct KeyOutputResult {
+  // How many of the events, from the first, the system took.
+  std::size_t accepted = 0;
+  // Why the line did not arrive whole; empty when every event was taken.
+  std::string error;
+  // The output is gone for good (its stream closed or full, its X server lost): nothing
+  // more can be typed through this keyboard.
+  bool output_lost = false;
+};
+
 // Synthesised keyboard input into whatever window has the focus.
 //
-// Thread contract: not thread-safe. The keystroke sender serialises every call, so a
-// backend may assume a single caller at a time (possibly a different thread each line).
+// Thread contract: not thread-safe. One thread at a time uses a keyboard (the typist's,
+// once typing has begun); it may be left blocked inside TypeKeys() by an output that takes
+// nothing (a stopped X server, a pipe nobody reads), so the keyboard must stay alive for as
+// long as that thread may return from it.
 class Keyboard {
  public:
   virtual ~Keyboard() = default;
@@ -29,10 +52,10 @@ class Keyboard {
   virtual KeyMapping Map(uint8_t character) = 0;
   // The key code of the Shift key in this backend's numbering.
   virtual uint8_t ShiftKey() const = 0;
-  virtual void KeyDown(uint8_t key_code) = 0;
-  virtual void KeyUp(uint8_t key_code) = 0;
-  // Called after the last key of each line: deliver whatever the backend buffered.
-  virtual void EndLine() = 0;
+  // Sends the key events of one whole line as one injection, in order, so that nothing else
+  // lands between them where the system allows it, and says what became of them. May block
+  // for as long as the output takes nothing.
+  virtual KeyOutputResult TypeKeys(std::span<const KeyEvent> events) = 0;
 };
 
 // The platform's real keyboards, by the name --keys takes ("x11" on Linux).

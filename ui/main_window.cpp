@@ -78,18 +78,24 @@ std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped) {
                 "lines are for, then scan again.";
 }
 
-MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
-                       DevicePathResolver device_path, OwnWindowHooks own_window, DeviceIdentities* identities)
+std::string LineNotTypedNotice(int port_number, const std::string& reason) {
+  return "A line from " + PortName(port_number) + " was not typed: " + reason;
+}
+
+MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
+                       std::shared_ptr<platform::Keyboard> keyboard, DevicePathResolver device_path,
+                       OwnWindowHooks own_window, DeviceIdentities* identities)
     : view_(view),
-      guard_(std::move(own_window.foreground_is_ours), std::move(own_window.wake_ui)),
-      sender_(keyboard),
-      connection_(table_, options_, driver, sender_, *this,
+      guard_(std::move(own_window.foreground_is_ours), own_window.wake_ui),
+      typist_(std::move(keyboard)),
+      connection_(table_, options_, driver, typist_, *this,
                   [this](int port_number) { return ResolveDevice(port_number); }),
       supervisor_(table_, connection_, options_, *this),
       device_path_(std::move(device_path)),
       identities_(identities) {
   if (identities_ != nullptr) follower_.emplace(*identities_);
-  sender_.SetLineGate([this](int port_number) { return guard_.MayType(port_number); });
+  typist_.SetLineGate([this](int port_number) { return guard_.MayType(port_number); });
+  typist_.SetReportNotice(std::move(own_window.wake_ui));
 }
 
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
@@ -129,6 +135,7 @@ TrayMenuTexts MainWindow::MenuTexts() const {
 
 void MainWindow::Tick(Clock::time_point now) {
   RefreshTrayIcon(now);
+  typist_.DeliverReports(*this);
   supervisor_.Tick(now);
   // A lost link of the current port is released above and then waits for its device.
   ShowCurrentPort();
@@ -184,6 +191,7 @@ void MainWindow::ShowPortStatus() {
 void MainWindow::ShowDroppedLines() {
   const OwnWindowGuard::Dropped dropped = guard_.TakeDropped();
   if (dropped.lines > 0) view_.ShowNotice(kLineNotTypedTitle, DroppedLinesNotice(dropped));
+  typist_.DeliverReports(*this);
 }
 
 void MainWindow::SetFollowDevices(bool follow) {
@@ -335,6 +343,10 @@ void MainWindow::RememberConnections() {
     return;
   }
   remembered_ = std::move(ports);
+}
+
+void MainWindow::LineNotTyped(int port_number, const std::string& reason, bool /*output_lost*/) {
+  view_.ShowNotice(kLineNotTypedTitle, LineNotTypedNotice(port_number, reason));
 }
 
 const PortSlot* MainWindow::CurrentSlot() const {

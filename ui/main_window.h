@@ -4,18 +4,19 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "capture/capture_events.h"
-#include "capture/keystroke_sender.h"
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
 #include "discovery/device_identity.h"
 #include "discovery/port_list.h"
+#include "capture/typist.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
@@ -87,11 +88,14 @@ PortList WithActivePorts(PortList system_ports, const std::vector<int>& active_p
 
 // The notice for lines kept out of this program's own windows.
 std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped);
+// The notice for a line the key output did not take (once per cause).
+std::string LineNotTypedNotice(int port_number, const std::string& reason);
 
 // How the window keeps lines out of its own windows (both may be called on any thread).
 struct OwnWindowHooks {
   std::function<bool()> foreground_is_ours;
-  // Asks the UI thread to call MainWindow::ShowDroppedLines().
+  // Asks the UI thread to call MainWindow::ShowDroppedLines(); also when the typist has a
+  // line not typed to report. Must not block.
   std::function<void()> wake_ui;
 };
 
@@ -104,8 +108,10 @@ struct TrayMenuTexts {
 // The main window's logic: the port table, the capture options, connecting, pausing, the
 // once-a-second supervision, the tray icon and saving the line settings.
 //
-// Thread contract: every call on the UI thread. The readers it starts type on their own
-// threads; the destructor stops and joins every one of them before the ports are released.
+// Thread contract: every call on the UI thread. The readers it starts hand their lines to
+// one typing thread; the destructor stops and joins every reader before the ports are
+// released, and gives the typist a short while for what it holds: an output that takes
+// nothing (typing stuck) never holds up the closing.
 class MainWindow : private CaptureEvents {
  public:
   using Clock = LinkSupervisor::Clock;
@@ -114,8 +120,8 @@ class MainWindow : private CaptureEvents {
 
   // `device_path` names the device of a port by its name. With `identities` (which must
   // outlive the window), a port follows the device it was connected to (see
-  // SetFollowDevices).
-  MainWindow(MainWindowView& view, platform::SerialDriver& driver, platform::Keyboard& keyboard,
+  // SetFollowDevices). The keyboard goes to the typing thread, which keeps it while it runs.
+  MainWindow(MainWindowView& view, platform::SerialDriver& driver, std::shared_ptr<platform::Keyboard> keyboard,
              DevicePathResolver device_path, OwnWindowHooks own_window = {},
              DeviceIdentities* identities = nullptr);
   // Destroying the connection stops and joins every reader before its port is released.
@@ -135,7 +141,7 @@ class MainWindow : private CaptureEvents {
   TrayMenuTexts MenuTexts() const;
 
   // The once-a-second timer: the tray icon shows the current port's state (flashing while it
-  // is connected), then lost links are supervised. Between ticks, the deadlines: the end of
+  // is connected), lines that were not typed are told, then lost links are supervised. Between ticks, the deadlines: the end of
   // the flash and the reconnection delays.
   void Tick(Clock::time_point now);
   void RunDue(Clock::time_point now);
@@ -151,7 +157,8 @@ class MainWindow : private CaptureEvents {
   // Shows the status line (at start, and after anything that may have changed it).
   void ShowPortStatus();
   // On the UI thread, after OwnWindowHooks::wake_ui: tells the user of the lines dropped
-  // because a window of this program had the focus.
+  // because a window of this program had the focus, and of lines the key output did not
+  // take.
   void ShowDroppedLines();
 
   // On (the default, with identities): a port re-opens the device it was connected to, also
@@ -195,6 +202,7 @@ class MainWindow : private CaptureEvents {
   void PortDisconnected(int port_number) override;
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
                       bool reconnecting) override;
+  void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
 
   ResolvedDevice ResolveDevice(int port_number);
   // After the user's connect or disconnect left the port idle: its settings, device and
@@ -213,7 +221,9 @@ class MainWindow : private CaptureEvents {
   SharedCaptureOptions options_;
   PortTable table_;
   OwnWindowGuard guard_;
-  KeystrokeSender sender_;
+  // Before the connection, whose readers are joined before the typist is finished; after
+  // the guard, which it asks before each line.
+  Typist typist_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
   // What the view shows now, so that it is told only of changes.

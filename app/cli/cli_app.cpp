@@ -2,17 +2,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 #include "common/port_number.h"
+#include "common/printable_text.h"
+#include "platform/standard_streams.h"
 #include "platform/trace_keyboard.h"
-#include "ui/messages.h"
 
 namespace lintrel::cli {
 
-void StatusLines::Print(const std::string& text) {
-  std::fprintf(out_, "lintrel: %s\n", text.c_str());
-  std::fflush(out_);
+void PrintMessage(std::FILE* out, std::string_view prefix, std::string_view text) {
+  platform::WriteWithin(out, std::string(prefix) + EscapeControlCharacters(text) + "\n", kMessageWriteLimit);
 }
+
+void StatusLines::Print(std::string_view text) { PrintMessage(out_, "lintrel: ", text); }
 
 namespace {
 
@@ -24,14 +27,7 @@ CaptureOptions CaptureOptionsOf(const CliOptions& options) {
           .reconnect_delay_ms = options.reconnect_delay_ms};
 }
 
-// A message written for a message box; a terminal wants plain line ends.
-std::string WithoutCarriageReturns(std::string_view text) {
-  std::string plain;
-  for (char c : text) {
-    if (c != '\r') plain += c;
-  }
-  return plain;
-}
+std::string LinesText(std::size_t count) { return std::to_string(count) + (count == 1 ? " line" : " lines"); }
 
 }  // namespace
 
@@ -51,7 +47,6 @@ void StatusLines::PortOpenFailed(int port_number, const std::string& device_path
   const std::string reason = error.message.empty() ? device_path : error.message;
   if (!reconnecting) {
     Print(PortName(port_number) + " open failed: " + reason);
-    Print(WithoutCarriageReturns(ui::kPortOpenFailMessage));
     return;
   }
   // Retries come every second: report each new reason once.
@@ -66,22 +61,30 @@ void StatusLines::LinkLost(int port_number) {
   Print(PortName(port_number) + " link lost; reconnecting in " + std::to_string(reconnect_delay_ms_) + " ms");
 }
 
-CliApp::CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
-               std::FILE* status, DevicePathResolver system_paths, DeviceIdentities* identities)
+void StatusLines::LineNotTyped(int port_number, const std::string& reason, bool output_lost) {
+  if (output_lost) output_lost_ = true;
+  Print(PortName(port_number) + ": line not typed: " + reason);
+}
+
+CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> keyboard,
+               platform::SerialDriver& driver, std::FILE* status, DevicePathResolver system_paths,
+               DeviceIdentities* identities)
     : options_(options),
       system_paths_(std::move(system_paths)),
       follower_(identities != nullptr ? std::optional<DeviceFollower>(std::in_place, *identities) : std::nullopt),
       capture_(CaptureOptionsOf(options)),
       status_(status, options.line, options.reconnect_delay_ms),
-      sender_(keyboard),
-      connection_(table_, capture_, driver, sender_, status_,
+      typist_(std::move(keyboard)),
+      connection_(table_, capture_, driver, typist_, status_,
                   [this](int port_number) { return DevicePath(port_number); }),
       supervisor_(table_, connection_, capture_, status_) {
-  // A reader that finds its link lost wakes the supervision loop, which otherwise sleeps
-  // for as long as every link is up.
-  connection_.SetLinkLostNotice([this] {
+  // A reader that finds its link lost, and the typist with a line it could not type, wake
+  // the supervision loop, which otherwise sleeps for as long as every link is up.
+  const auto wake = [this] {
     if (platform::StopSignal* waker = waker_.load()) waker->Notify();
-  });
+  };
+  connection_.SetLinkLostNotice(wake);
+  typist_.SetReportNotice(wake);
 }
 
 CliApp::~CliApp() { Release(); }
@@ -105,12 +108,16 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
   using Clock = LinkSupervisor::Clock;
   // How often `finished` is asked, when there is one.
   constexpr auto kFinishedPoll = std::chrono::milliseconds(50);
-  // The longest single wait while every link is up; a reader's notice ends it sooner.
+  // The longest single wait while every link is up; a notice (a lost link, a line not
+  // typed) ends it sooner.
   constexpr auto kIdleWait = std::chrono::hours(1);
   waker_.store(&stop);
   if (device_arrived_.load()) stop.Notify();  // an arrival before the loop ran
   Clock::time_point next_tick = Clock::now();
-  while (!(finished && finished())) {
+  while (true) {
+    // Reports that came before the loop, or while it worked, are printed before it waits.
+    typist_.DeliverReports(status_);
+    if (status_.output_lost() || (finished && finished())) break;
     const Clock::time_point before = Clock::now();
     // Ticks run once a second only while a link is lost or being retried; otherwise the
     // next lost link is taken at once.
@@ -133,7 +140,27 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
   waker_.store(nullptr);
 }
 
-void CliApp::Release() { connection_.ReleaseAllPorts(); }
+Typist::Finished CliApp::Release() {
+  connection_.ReleaseAllPorts();
+  const Typist::Finished finished = typist_.Finish();
+  typist_.DeliverReports(status_);
+  return finished;
+}
+
+int ReportEnd(StatusLines& status, const Typist::Finished& finished) {
+  if (!finished.joined) {
+    status.Print("key output blocked at the stop: " + LinesText(finished.lines_not_typed) + " not typed");
+  } else if (finished.lines_not_typed > 0) {
+    status.Print(LinesText(finished.lines_not_typed) + " not typed");
+  }
+  return finished.lines_not_typed > 0 ? 1 : 0;
+}
+
+void ExitIfTypistLeftBehind(const Typist::Finished& finished, platform::StopSignal& stop, int status) {
+  if (finished.joined) return;
+  stop.PortsReleased();
+  std::_Exit(status);
+}
 
 ResolvedDevice CliApp::DevicePath(int port_number) {
   if (!follower_) return WantedDevice(port_number);

@@ -1,25 +1,35 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/cli/cli_options.h"
 #include "capture/capture_events.h"
-#include "capture/keystroke_sender.h"
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
+#include "capture/typist.h"
 #include "discovery/device_identity.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signal.h"
 
 namespace lintrel::cli {
+
+// How long one message may wait for a stream that takes nothing (a paused terminal)
+// before it is dropped.
+inline constexpr std::chrono::milliseconds kMessageWriteLimit{100};
+
+// Writes `prefix` and `text` as one line, control characters in `text` escaped, unless the
+// stream takes nothing for kMessageWriteLimit.
+void PrintMessage(std::FILE* out, std::string_view prefix, std::string_view text);
 
 // The user interface of the command line: status lines on a stream.
 class StatusLines : public CaptureEvents {
@@ -33,17 +43,21 @@ class StatusLines : public CaptureEvents {
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
                       bool reconnecting) override;
   void LinkLost(int port_number) override;
+  void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
 
   // How many times any port has connected; readable from any thread.
   int connections() const { return connections_.load(); }
+  // Whether the key output has gone for good, which ends the program.
+  bool output_lost() const { return output_lost_; }
+
+  void Print(std::string_view text);
 
  private:
-  void Print(const std::string& text);
-
   std::FILE* out_;
   LineSettings line_;
   int reconnect_delay_ms_;
   std::atomic<int> connections_{0};
+  bool output_lost_ = false;
   std::map<int, bool> lost_;                       // ports between a lost link and its re-open
   std::map<int, std::string> last_retry_failure_;  // so each new reason is reported once
 };
@@ -53,7 +67,7 @@ class CliApp {
  public:
   // A port given without a device path opens the device `system_paths` names for it. With
   // `identities`, a port re-opens only the device it first opened (see DeviceFollower).
-  CliApp(const CliOptions& options, platform::Keyboard& keyboard, platform::SerialDriver& driver,
+  CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> keyboard, platform::SerialDriver& driver,
          std::FILE* status, DevicePathResolver system_paths, DeviceIdentities* identities = nullptr);
   ~CliApp();
 
@@ -63,13 +77,15 @@ class CliApp {
   // A serial device has appeared: the ports waiting for theirs are tried at once. Safe to
   // call from any thread (a device monitor's).
   void DeviceArrived();
-  // Supervises the links until a stop is requested or `finished` says so.
+  // Supervises the links until a stop is requested, the key output is lost, or `finished`
+  // says so.
   void Serve(platform::StopSignal& stop, const std::function<bool()>& finished = {});
-  // Stops every reader and releases every port.
-  void Release();
+  // Stops every reader and releases every port, then gives the typist what time is left
+  // to type the lines it holds. Says how many lines were not typed in all.
+  Typist::Finished Release();
 
-  KeystrokeSender& sender() { return sender_; }
-  const StatusLines& status() const { return status_; }
+  Typist& typist() { return typist_; }
+  StatusLines& status() { return status_; }
 
  private:
   ResolvedDevice DevicePath(int port_number);
@@ -80,13 +96,23 @@ class CliApp {
   std::optional<DeviceFollower> follower_;
   SharedCaptureOptions capture_;
   StatusLines status_;
-  KeystrokeSender sender_;
+  // Before the connection: its readers are joined before the typist is finished.
+  Typist typist_;
   PortTable table_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
   std::atomic<platform::StopSignal*> waker_{nullptr};  // the loop's wait, while Serve() runs
   std::atomic<bool> device_arrived_{false};
 };
+
+// The status lines that end a run: what was not typed. Returns the exit status: 0, or 1
+// when any line was not typed.
+int ReportEnd(StatusLines& status, const Typist::Finished& finished);
+
+// Ends the process at once when the typist was left inside a blocked output: the usual
+// exit would flush standard output, which blocks too, and destroy the keyboard under the
+// typist. The ports are released by then.
+void ExitIfTypistLeftBehind(const Typist::Finished& finished, platform::StopSignal& stop, int status);
 
 // Opens the keyboard that --keys names ("trace" writes to `trace_out`); null and *error
 // when it cannot be opened.

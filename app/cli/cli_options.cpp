@@ -338,10 +338,13 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "is opened at once for the port waiting for it.\n"
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
-         "link lost, an open that failed and why. SIGINT, SIGTERM, SIGHUP or SIGQUIT stops\n"
-         "the readers, releases every port and exits with status 0. A bad option exits\n"
-         "with status 2 before anything is opened; a port that cannot be opened at start\n"
-         "exits with 1 (unless it is a saved one).\n";
+         "link lost, an open that failed and why, a line not typed and why (once per cause).\n"
+         "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops the readers, releases every port, gives\n"
+         "the lines still waiting to be typed half a second, and exits with status 0, or 1\n"
+         "when a line was not typed (the count is shown). A key output that is gone (a trace\n"
+         "that cannot be written, the X server lost) stops the run the same way. A bad option\n"
+         "exits with status 2 before anything is opened; a port that cannot be opened at\n"
+         "start exits with 1 (unless it is a saved one).\n";
 }
 
 }  // namespace lintrel::cli

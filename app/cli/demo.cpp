@@ -52,23 +52,21 @@ class ShowingKeyboard : public platform::Keyboard {
     return inner_ ? inner_->Map(character) : platform::UsLayoutMap(character);
   }
   uint8_t ShiftKey() const override { return inner_ ? inner_->ShiftKey() : platform::kVirtualKeyShift; }
-  void KeyDown(uint8_t key_code) override { Record('+', key_code, &platform::Keyboard::KeyDown); }
-  void KeyUp(uint8_t key_code) override { Record('-', key_code, &platform::Keyboard::KeyUp); }
-  void EndLine() override {
-    if (inner_) inner_->EndLine();
+  platform::KeyOutputResult TypeKeys(std::span<const platform::KeyEvent> events) override {
+    events_.clear();
+    for (const platform::KeyEvent& event : events) {
+      char text[8];
+      std::snprintf(text, sizeof text, "%s%c%02X", events_.empty() ? "" : " ", event.pressed ? '+' : '-',
+                    event.key_code);
+      events_ += text;
+    }
+    return inner_ ? inner_->TypeKeys(events) : platform::KeyOutputResult{.accepted = events.size(), .error = {}};
   }
 
-  // The events of the last line, then cleared: "+10 +41 -41 -10 ...".
-  std::string TakeEvents() { return std::exchange(events_, {}); }
+  // The events of the last line typed: "+10 +41 -41 -10 ...".
+  const std::string& events() const { return events_; }
 
  private:
-  void Record(char direction, uint8_t key_code, void (platform::Keyboard::*send)(uint8_t)) {
-    if (inner_) (inner_.get()->*send)(key_code);
-    char text[8];
-    std::snprintf(text, sizeof text, "%s%c%02X", events_.empty() ? "" : " ", direction, key_code);
-    events_ += text;
-  }
-
   std::unique_ptr<platform::Keyboard> inner_;
   std::string events_;
 };
@@ -195,7 +193,7 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
       return 1;
     }
   }
-  ShowingKeyboard shown(std::move(keyboard));
+  auto shown = std::make_shared<ShowingKeyboard>(std::move(keyboard));
 
   const std::filesystem::path directory = MakeDemoDirectory();
   if (directory.empty()) {
@@ -229,9 +227,10 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
   {
     // Every port of the demo comes with its device path.
     CliApp app(demo, shown, *driver, status, DefaultDevicePath);
-    app.sender().SetLineObserver([&](int port_number, std::span<const uint8_t> line) {
+    // On the typing thread, right after the keyboard took the line.
+    app.typist().SetLineObserver([&](int port_number, std::span<const uint8_t> line) {
       std::fprintf(out, "%s typed %-22s keys %s\n", PortName(port_number).c_str(), Printable(line).c_str(),
-                   shown.TakeEvents().c_str());
+                   shown->events().c_str());
       std::fflush(out);
       std::lock_guard<std::mutex> lock(typed_mutex);
       typed.emplace_back(port_number, std::string(line.begin(), line.end()));
@@ -250,7 +249,8 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
       });
       scanners.RequestStop();
       scanner_thread.join();
-      app.Release();
+      const Typist::Finished finished = app.Release();
+      ExitIfTypistLeftBehind(finished, stop, ReportEnd(app.status(), finished));
       result = Verdict(typed, scanners.sent(), out);
     }
   }

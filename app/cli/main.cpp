@@ -9,6 +9,7 @@
 #include "app/cli/demo.h"
 #include "app/version.h"
 #include "common/port_number.h"
+#include "common/printable_text.h"
 #include "discovery/system_ports.h"
 #include "platform/device_monitor.h"
 #include "platform/keyboard.h"
@@ -52,10 +53,10 @@ bool Save(SettingsStore& store, const cli::CliOptions& options, const std::strin
   std::string error;
   const bool saved = names_port ? SaveLineSettings(store, line, &error) : SaveLinePositions(store, line, &error);
   if (!saved) {
-    std::fprintf(stderr, "lintrel-cli: --save: %s\n", error.c_str());
+    cli::PrintMessage(stderr, "lintrel-cli: ", "--save: " + error);
     return false;
   }
-  std::fprintf(stderr, "lintrel-cli: settings saved in %s\n", location.c_str());
+  cli::PrintMessage(stderr, "lintrel-cli: ", "settings saved in " + location);
   return true;
 }
 
@@ -65,20 +66,20 @@ void ListPorts(const PortList& ports, const std::string& saved_port, DeviceIdent
   const std::optional<std::size_t> selected = ports.FindSaved(saved_port);
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const PortEntry& entry = ports.entries()[i];
-    std::string device = entry.device_path.empty() ? "" : "  " + entry.device_path;
+    std::string device = entry.device_path.empty() ? "" : "  " + EscapeControlCharacters(entry.device_path);
     if (!entry.device_path.empty()) {
       const std::optional<DeviceIdentity> identity = identities.IdentityOf(entry.device_path);
-      if (identity && identity->follows) device += "  (" + identity->description + ")";
+      if (identity && identity->follows) device += "  (" + EscapeControlCharacters(identity->description) + ")";
     }
-    std::printf("%s %s%s\n", selected == i ? "*" : " ", entry.name.c_str(), device.c_str());
+    std::printf("%s %s%s\n", selected == i ? "*" : " ", EscapeControlCharacters(entry.name).c_str(), device.c_str());
   }
 }
 
 int Run(const cli::CliOptions& options, platform::StopSignal& stop, const DevicePins& pins) {
   std::string error;
-  std::unique_ptr<platform::Keyboard> keyboard = cli::OpenKeyboard(options.keys, stdout, &error);
+  std::shared_ptr<platform::Keyboard> keyboard = cli::OpenKeyboard(options.keys, stdout, &error);
   if (!keyboard) {
-    std::fprintf(stderr, "lintrel-cli: --keys %s: %s\n", options.keys.c_str(), error.c_str());
+    cli::PrintMessage(stderr, "lintrel-cli: ", "--keys " + options.keys + ": " + error);
     return 1;
   }
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
@@ -88,24 +89,25 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
     return ResolveDevicePath(ListSystemPorts(pins), port_number, pins);
   };
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
-  cli::CliApp app(options, *keyboard, *driver, stderr, system_paths, identities.get());
+  cli::CliApp app(options, std::move(keyboard), *driver, stderr, system_paths, identities.get());
   // Without the system's notices, a device that comes back is found by the retry each second.
   // The watch starts before the first open, so that the program is whole once a port reports
   // itself connected.
   const std::unique_ptr<platform::DeviceMonitor> monitor = platform::MakeSystemDeviceMonitor();
   if (monitor && !monitor->Start([&app] { app.DeviceArrived(); }, &error)) {
-    std::fprintf(stderr, "lintrel: %s; a port whose device comes back is re-opened within a second\n",
-                 error.c_str());
+    app.status().Print(error + "; a port whose device comes back is re-opened within a second");
   }
   if (!app.ConnectAll()) {
     if (monitor) monitor->Stop();
     return 1;
   }
   app.Serve(stop);
-  std::fprintf(stderr, "lintrel: stopping\n");
+  app.status().Print("stopping");
   if (monitor) monitor->Stop();
-  app.Release();
-  return 0;
+  const Typist::Finished finished = app.Release();
+  const int status = cli::ReportEnd(app.status(), finished);
+  cli::ExitIfTypistLeftBehind(finished, stop, status);
+  return status;
 }
 
 }  // namespace
@@ -119,12 +121,12 @@ int main(int argc, char** argv) {
   std::string warning;
   const platform::UserSettings settings = platform::OpenUserSettings(application, &warning);
   SettingsStore& store = *settings.store;
-  if (!warning.empty()) std::fprintf(stderr, "lintrel-cli: %s\n", warning.c_str());
+  if (!warning.empty()) cli::PrintMessage(stderr, "lintrel-cli: ", warning);
 
   const cli::ParseResult parsed =
       cli::ParseCliOptions(args, keyboards, LoadStoredSettings(store), LoadSavedPortNames(store));
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "lintrel-cli: %s\n", parsed.error.c_str());
+    cli::PrintMessage(stderr, "lintrel-cli: ", parsed.error);
     return 2;
   }
   const cli::CliOptions& options = parsed.options;
@@ -138,7 +140,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (const std::string outside = OutOfListWarning(options.line); !outside.empty()) {
-    std::fprintf(stderr, "lintrel-cli: %s\n", outside.c_str());
+    cli::PrintMessage(stderr, "lintrel-cli: ", outside);
   }
   if (options.save && !Save(store, options, location)) return 1;
   if (options.list_ports) {

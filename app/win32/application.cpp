@@ -40,13 +40,15 @@ class Application {
     // The settings belong to the program by its file name ("lintrel").
     platform::UserSettings settings = platform::OpenUserSettings(ui::win32::ProgramName(), &warning);
     std::string error;
-    std::unique_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard("win32", &error);
+    std::shared_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard("win32", &error);
     std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
     if (!keyboard) {
       ui::win32::ShowMessageBox(nullptr, error, MB_ICONERROR);
       return 1;
     }
-    ui::win32::MainDialog dialog(instance_, std::move(settings), tray_message, *driver, *keyboard, in_tray_);
+    // The keyboard goes to the typing thread, which keeps it for as long as it runs.
+    ui::win32::MainDialog dialog(instance_, std::move(settings), tray_message, *driver, std::move(keyboard),
+                                 in_tray_);
     if (dialog.RunModal(nullptr) == -1) {
       ui::win32::ShowMessageBox(nullptr, "The main window could not be created.", MB_ICONERROR);
       return 1;

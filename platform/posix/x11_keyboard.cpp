@@ -6,6 +6,9 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/us_layout.h"
 
@@ -109,6 +112,69 @@ bool EnableXlibThreads() {
   return enabled;
 }
 
+// Xlib's error handlers belong to the process, not to a connection: they find the keyboard
+// of the connection an error came on, and leave any other connection (a test's own window,
+// say) to the handlers that were there before.
+struct ErrorRouting {
+  std::mutex mutex;
+  std::vector<std::pair<Display*, X11Keyboard*>> keyboards;
+  XErrorHandler previous_protocol_handler = nullptr;
+  XIOErrorHandler previous_connection_handler = nullptr;
+
+  X11Keyboard* Find(Display* display) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [connection, keyboard] : keyboards) {
+      if (connection == display) return keyboard;
+    }
+    return nullptr;
+  }
+};
+
+ErrorRouting& Routing() {
+  static ErrorRouting routing;
+  return routing;
+}
+
+std::string DescribeError(Display* display, const XErrorEvent& error) {
+  char text[256] = "";
+  XGetErrorText(display, error.error_code, text, sizeof text);
+  return "X error " + std::string(text) + " (request " + std::to_string(error.request_code) + "." +
+         std::to_string(error.minor_code) + ")";
+}
+
+// An error the server sent about a request: the line typed now has failed, the connection
+// goes on. It may not make requests itself, and makes none.
+int OnProtocolError(Display* display, XErrorEvent* error) {
+  if (X11Keyboard* keyboard = Routing().Find(display)) {
+    keyboard->NoteProtocolError(DescribeError(display, *error));
+    return 0;
+  }
+  XErrorHandler previous = Routing().previous_protocol_handler;
+  return previous != nullptr ? previous(display, error) : 0;
+}
+
+// On a broken connection Xlib calls this handler and then the connection's exit handler,
+// and both of Xlib's own end the process. A keyboard's connection returns from both: its
+// exit handler notes the loss, and the Xlib call that met it returns to the typing thread,
+// which reports it. Every later Xlib call on that connection returns at once.
+int OnConnectionLost(Display* display) {
+  if (Routing().Find(display) != nullptr) return 0;
+  XIOErrorHandler previous = Routing().previous_connection_handler;
+  return previous != nullptr ? previous(display) : 0;
+}
+
+void OnConnectionLostExit(Display* /*display*/, void* keyboard) {
+  static_cast<X11Keyboard*>(keyboard)->NoteConnectionLost();
+}
+
+void InstallErrorHandlers() {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
+    Routing().previous_protocol_handler = XSetErrorHandler(OnProtocolError);
+    Routing().previous_connection_handler = XSetIOErrorHandler(OnConnectionLost);
+  });
+}
+
 std::string DisplayOpenError(const char* display_name) {
   std::string name = XDisplayName(display_name);
   if (name.empty()) return "cannot open X display: DISPLAY is not set";
@@ -122,6 +188,7 @@ std::unique_ptr<X11Keyboard> X11Keyboard::Open(const char* display_name, std::st
     *error = "cannot prepare Xlib for use from several threads (XInitThreads failed)";
     return nullptr;
   }
+  InstallErrorHandlers();
   Display* display = XOpenDisplay(display_name);
   if (display == nullptr) {
     *error = DisplayOpenError(display_name);
@@ -150,7 +217,12 @@ std::unique_ptr<X11Keyboard> X11Keyboard::Open(const char* display_name, std::st
 }
 
 X11Keyboard::X11Keyboard(_XDisplay* display, int xkb_event_base)
-    : display_(display), xkb_event_base_(xkb_event_base) {
+    : display_(display), display_name_(DisplayString(display)), xkb_event_base_(xkb_event_base) {
+  {
+    std::lock_guard<std::mutex> lock(Routing().mutex);
+    Routing().keyboards.emplace_back(display_, this);
+  }
+  XSetIOErrorExitHandler(display_, OnConnectionLostExit, this);
   // Xlib turns XKEYBOARD on for every connection, and the server then sends such a client
   // a core MappingNotify only for the changes it asked about; a new keymap (setxkbmap)
   // never comes as one. Asking for the XKEYBOARD notifications catches every change.
@@ -159,25 +231,35 @@ X11Keyboard::X11Keyboard(_XDisplay* display, int xkb_event_base)
   RebuildKeyTable();
 }
 
-X11Keyboard::~X11Keyboard() { XCloseDisplay(display_); }
+X11Keyboard::~X11Keyboard() {
+  // A lost connection is left open: Xlib can leave it locked by the call that met the loss
+  // (one waiting for room to write), and XCloseDisplay() would then wait for ever. Errors
+  // met while closing a live one still come to this keyboard.
+  if (!connection_lost_) XCloseDisplay(display_);
+  std::lock_guard<std::mutex> lock(Routing().mutex);
+  std::erase_if(Routing().keyboards, [this](const auto& entry) { return entry.second == this; });
+}
 
 KeyMapping X11Keyboard::Map(uint8_t character) { return key_table_[character]; }
 
 uint8_t X11Keyboard::ShiftKey() const { return shift_key_; }
 
-void X11Keyboard::KeyDown(uint8_t key_code) { SendKey(key_code, true); }
-
-void X11Keyboard::KeyUp(uint8_t key_code) { SendKey(key_code, false); }
-
-void X11Keyboard::EndLine() {
-  XFlush(display_);
-  HandlePendingEvents();
-}
-
-void X11Keyboard::SendKey(uint8_t key_code, bool pressed) {
-  // A character without a key types nothing.
-  if (key_code == kNoKey) return;
-  XTestFakeKeyEvent(display_, key_code, pressed ? True : False, CurrentTime);
+KeyOutputResult X11Keyboard::TypeKeys(std::span<const KeyEvent> events) {
+  if (!connection_lost_) {
+    for (const KeyEvent& event : events) {
+      // A character without a key types nothing.
+      if (event.key_code != kNoKey) XTestFakeKeyEvent(display_, event.key_code, event.pressed ? True : False, CurrentTime);
+    }
+    XFlush(display_);
+    HandlePendingEvents();
+  }
+  if (connection_lost_) {
+    return {.accepted = 0, .error = "lost the connection to the X server on \"" + display_name_ + "\"",
+            .output_lost = true};
+  }
+  // Errors come back after their requests: one seen now may be about the line before.
+  if (!protocol_error_.empty()) return {.accepted = 0, .error = std::exchange(protocol_error_, {})};
+  return {.accepted = events.size(), .error = {}};
 }
 
 void X11Keyboard::HandlePendingEvents() {

@@ -7,3 +7,11 @@ namespace lintrel::platform {
 bool EnsureStandardStreams() { return true; }
 
 }  // namespace lintrel::platform
+
+namespace lintrel::platform {
+
+bool WriteWithin(std::FILE* stream, std::string_view text, std::chrono::milliseconds /*limit*/) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
+}
+
+}  // namespace lintrel::platform

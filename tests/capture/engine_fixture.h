@@ -9,10 +9,10 @@
 #include <system_error>
 #include <thread>
 
-#include "capture/keystroke_sender.h"
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
+#include "capture/typist.h"
 #include "fakes/fake_capture_events.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_serial.h"
@@ -24,8 +24,8 @@ namespace lintrel::testing {
 class EngineTest : public ::testing::Test {
  protected:
   EngineTest()
-      : sender_(keyboard_),
-        connection_(table_, options_, driver_, sender_, events_,
+      : typist_(keyboard_),
+        connection_(table_, options_, driver_, typist_, events_,
                     [this](int port) -> ResolvedDevice {
                       if (const auto absent = absent_devices_.find(port); absent != absent_devices_.end()) {
                         return ResolvedDevice::None(absent->second);
@@ -51,8 +51,8 @@ class EngineTest : public ::testing::Test {
 
   std::atomic<bool> thread_starts_fail_{false};
   std::map<int, std::string> absent_devices_;  // ports whose resolver finds no device, and why
-  FakeKeyboard keyboard_;
-  KeystrokeSender sender_;
+  std::shared_ptr<FakeKeyboard> keyboard_ = std::make_shared<FakeKeyboard>();
+  Typist typist_;
   SharedCaptureOptions options_;
   PortTable table_;
   FakeSerialDriver driver_;

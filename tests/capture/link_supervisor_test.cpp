@@ -57,7 +57,7 @@ TEST_F(LinkSupervisorTest, LostLinkIsReleasedThenReopenedAfterTheDelay) {
 
   // The new reader types.
   Port(4)->PushImmediate("back\r");
-  EXPECT_TRUE(keyboard_.WaitForLines(1));
+  EXPECT_TRUE(keyboard_->WaitForLines(1));
 }
 
 TEST_F(LinkSupervisorTest, APausedPortStaysPausedWhenItsLinkIsReopened) {
@@ -79,7 +79,7 @@ TEST_F(LinkSupervisorTest, APausedPortStaysPausedWhenItsLinkIsReopened) {
   ASSERT_TRUE(LinkStateBecomes(4, LinkState::kFresh));
   Port(4)->PushImmediate("x\r");
   ASSERT_TRUE(Port(4)->WaitUntilDrained());
-  EXPECT_TRUE(keyboard_.Events().empty());
+  EXPECT_TRUE(keyboard_->Events().empty());
 }
 
 TEST_F(LinkSupervisorTest, FailedReopenIsRetriedEveryTickWithoutAMessage) {
@@ -109,7 +109,7 @@ TEST_F(LinkSupervisorTest, VanishedDeviceIsReopenedOnceItIsBack) {
   supervisor_.RunDue(start_ + milliseconds(1000));
   EXPECT_EQ(Slot(6).connected.load(), 1);
   Port(6)->PushImmediate("again\r");
-  EXPECT_TRUE(keyboard_.WaitForLines(1));
+  EXPECT_TRUE(keyboard_->WaitForLines(1));
 }
 
 TEST_F(LinkSupervisorTest, ADeviceArrivalReopensWaitingPortsAtOnceAndTicksStayTheFallback) {

@@ -44,7 +44,7 @@ TEST_F(PortConnectionTest, ConnectOpensTheDeviceWithTheCurrentLineSettingsAndSta
   EXPECT_TRUE(line.two_stop_bits);
 
   Port(3)->PushImmediate("ok\r");
-  EXPECT_TRUE(keyboard_.WaitForLines(1));
+  EXPECT_TRUE(keyboard_->WaitForLines(1));
 }
 
 TEST_F(PortConnectionTest, DisconnectStopsTheReaderBeforeClosingAndClearsTheFlags) {
@@ -154,13 +154,13 @@ TEST_F(PortConnectionTest, TwoPortsRunIndependently) {
 
   Port(1)->PushImmediate("a\r");
   Port(2)->PushImmediate("b\r");
-  ASSERT_TRUE(keyboard_.WaitForLines(2));
+  ASSERT_TRUE(keyboard_->WaitForLines(2));
 
   ASSERT_TRUE(connection_.TogglePortConnection(1));
   EXPECT_EQ(table_.OpenPortCount(), 1);
   EXPECT_EQ(Slot(2).connected.load(), 1);
   Port(2)->PushImmediate("c\r");
-  EXPECT_TRUE(keyboard_.WaitForLines(3));
+  EXPECT_TRUE(keyboard_->WaitForLines(3));
 }
 
 TEST_F(PortConnectionTest, ReleaseAllPortsStopsEveryReaderAndClosesEveryPort) {

@@ -23,7 +23,8 @@ using testing::LinkStateBecomes;
 class ReaderThreadTest : public ::testing::Test {
  protected:
   ReaderThreadTest()
-      : sender_(keyboard_), reader_(3, slot_, port_, options_, sender_, [this] { ++link_lost_notices_; }) {
+      : typist_(keyboard_), reader_(3, slot_, port_, options_, typist_, [this] { ++link_lost_notices_; }) {
+    typist_.Start();
     slot_.connected.store(1);
     slot_.link_state.store(LinkState::kAwaitingReconnect);
   }
@@ -36,15 +37,15 @@ class ReaderThreadTest : public ::testing::Test {
   // The text typed so far, one character per key-down that is not Shift.
   std::string Typed() const {
     std::string text;
-    for (const std::string& event : keyboard_.Events()) {
+    for (const std::string& event : keyboard_->Events()) {
       if (event.rfind("down ", 0) == 0 && event != "down 0x10") text += event.substr(5);
       if (event == "end") text += "|";
     }
     return text;
   }
 
-  FakeKeyboard keyboard_;
-  KeystrokeSender sender_;
+  std::shared_ptr<FakeKeyboard> keyboard_ = std::make_shared<FakeKeyboard>();
+  Typist typist_;
   SharedCaptureOptions options_;
   PortSlot slot_;
   FakeSerialPort port_;
@@ -62,7 +63,7 @@ TEST_F(ReaderThreadTest, TypesLinesFromImmediateAndDeferredWaits) {
   port_.PushImmediate("A");
   port_.PushDeferred("1\r");
   port_.PushDeferred("B\r");
-  ASSERT_TRUE(keyboard_.WaitForLines(2));
+  ASSERT_TRUE(keyboard_->WaitForLines(2));
   EXPECT_EQ(Typed(), "0x410x310x0D|0x420x0D|");
 }
 
@@ -76,7 +77,7 @@ TEST_F(ReaderThreadTest, BytesReadWhilePausedAreDropped) {
   ASSERT_TRUE(port_.WaitUntilDrained());
   slot_.paused.store(0);
   port_.PushDeferred("C\r");
-  ASSERT_TRUE(keyboard_.WaitForLines(1));
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
   // The part received before the pause is completed by what came after it.
   EXPECT_EQ(Typed(), "0x410x420x430x0D|");
 }
@@ -85,7 +86,7 @@ TEST_F(ReaderThreadTest, OptionsAreReadAfreshForEachChunk) {
   StartAndSettle();
   options_.Publish({.truncate = true, .end_character = 0x03});
   port_.PushImmediate("A\r\x03");
-  ASSERT_TRUE(keyboard_.WaitForLines(1));
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
   EXPECT_EQ(Typed(), "0x410x0D|");
 }
 

@@ -356,10 +356,33 @@ TEST_F(CliEndToEndTest, PortThatCannotBeOpenedAtStartEndsWithStatusOne) {
     ASSERT_TRUE(status.has_value()) << cli.Describe();
     EXPECT_TRUE(status->exited && status->code == 1) << cli.Describe();
     EXPECT_EQ(cli.out(), "");
+    // One failure, one status line: the reason says it all.
+    ASSERT_EQ(cli.ErrLines().size(), 1u) << cli.err();
+    EXPECT_EQ(cli.err().rfind("lintrel: COM", 0), 0u) << cli.err();
     EXPECT_NE(cli.err().find(" open failed: "), std::string::npos) << cli.err();
     EXPECT_NE(cli.err().find(test.reason), std::string::npos) << cli.err();
-    EXPECT_NE(cli.err().find("Port open fail!!"), std::string::npos) << cli.err();
-    EXPECT_NE(cli.err().find("Please check the status!!"), std::string::npos) << cli.err();
+  }
+}
+
+// A device path holding a line break (and what looks like a status line after it) is
+// shown with the break written out, whether the port opens or not.
+TEST_F(CliEndToEndTest, DevicePathWithALineBreakForgesNoStatusLine) {
+  const std::string forged = "lintrel: COM9 connected (fake)";
+  const std::string link = Link("dev\n" + forged);
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeDevice(link);
+  ASSERT_NE(device, nullptr);
+  const std::string shown_link = Link("dev\\n" + forged);
+  const std::string missing = Link("gone\n" + forged);
+  const std::string shown_missing = Link("gone\\n" + forged);
+
+  ChildProcess connected(kCliPath, CliArgs({"--port", PortArg(1, link)}));
+  ASSERT_TRUE(connected.WaitForErr("lintrel: COM1 connected (" + shown_link + ")\n")) << connected.Describe();
+  ExpectStopsCleanly(connected);
+  ChildProcess failed(kCliPath, CliArgs({"--port", PortArg(9, missing)}));
+  ASSERT_TRUE(failed.WaitForExit().has_value());
+  EXPECT_NE(failed.err().find("lintrel: COM9 open failed: " + shown_missing), std::string::npos) << failed.err();
+  for (const ChildProcess* cli : {&connected, &failed}) {
+    for (const std::string& line : cli->ErrLines()) EXPECT_NE(line, forged) << cli->err();
   }
 }
 

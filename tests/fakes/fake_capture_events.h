@@ -11,7 +11,8 @@ namespace lintrel::testing {
 class FakeCaptureEvents : public CaptureEvents {
  public:
   LineSettings settings;
-  std::vector<std::string> calls;  // "connected COM3", "failed COM3", "failed-silently COM3", ...
+  // "connected COM3", "failed COM3", "failed-silently COM3", "not-typed COM3", ...
+  std::vector<std::string> calls;
   std::vector<std::string> failure_reasons;
 
   LineSettings PullLineSettings() override {
@@ -26,6 +27,10 @@ class FakeCaptureEvents : public CaptureEvents {
     failure_reasons.push_back(error.message);
   }
   void LinkLost(int port) override { Call("lost", port); }
+  void LineNotTyped(int port, const std::string& reason, bool output_lost) override {
+    Call(output_lost ? "output-lost" : "not-typed", port);
+    failure_reasons.push_back(reason);
+  }
 
   int pulls = 0;
 

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture/keystroke_sender.h"
 
@@ -34,51 +37,32 @@ class MemoryStream {
   std::FILE* file_;
 };
 
-struct KeyLineCase {
-  uint8_t key_code;
-  const char* down;
-  const char* up;
-};
+std::vector<KeyEvent> PressAndRelease(uint8_t key_code) { return {{key_code, true}, {key_code, false}}; }
 
 TEST(TraceKeyboardTest, WritesEachKeyEventAsTwoUpperCaseHexDigits) {
-  const KeyLineCase cases[] = {
-      {0x00, "down 0x00\n", "up 0x00\n"}, {0x05, "down 0x05\n", "up 0x05\n"},
-      {0x0D, "down 0x0D\n", "up 0x0D\n"}, {0x10, "down 0x10\n", "up 0x10\n"},
-      {0x41, "down 0x41\n", "up 0x41\n"}, {0xBF, "down 0xBF\n", "up 0xBF\n"},
-      {0xFF, "down 0xFF\n", "up 0xFF\n"},
-  };
-  for (const KeyLineCase& c : cases) {
-    SCOPED_TRACE(c.down);
+  for (const uint8_t key_code : {0x00, 0x05, 0x0D, 0x10, 0x41, 0xBF, 0xFF}) {
+    SCOPED_TRACE(static_cast<int>(key_code));
     MemoryStream stream;
     ASSERT_NE(stream.file(), nullptr);
-    TraceKeyboard keyboard(stream.file());
-    keyboard.KeyDown(c.key_code);
-    keyboard.KeyUp(c.key_code);
-    keyboard.EndLine();
-    EXPECT_EQ(stream.Delivered(), std::string(c.down) + c.up);
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "down 0x%02X\nup 0x%02X\n", key_code, key_code);
+    const KeyOutputResult result = TraceKeyboard(stream.file()).TypeKeys(PressAndRelease(key_code));
+    EXPECT_EQ(stream.Delivered(), expected);
+    EXPECT_EQ(result.accepted, 2u);
+    EXPECT_EQ(result.error, "");
   }
 }
 
-TEST(TraceKeyboardTest, EndLineDeliversTheBufferedEvents) {
+TEST(TraceKeyboardTest, EachLineIsDeliveredWholeAndAnEmptyOneWritesNothing) {
   MemoryStream stream;
   ASSERT_NE(stream.file(), nullptr);
   TraceKeyboard keyboard(stream.file());
-  keyboard.KeyDown(0x41);
-  keyboard.KeyUp(0x41);
+  keyboard.TypeKeys({});
   EXPECT_EQ(stream.Delivered(), "");
-  keyboard.EndLine();
+  keyboard.TypeKeys(PressAndRelease(0x41));
   EXPECT_EQ(stream.Delivered(), "down 0x41\nup 0x41\n");
-  keyboard.KeyDown(0x42);
-  keyboard.EndLine();
-  EXPECT_EQ(stream.Delivered(), "down 0x41\nup 0x41\ndown 0x42\n");
-}
-
-TEST(TraceKeyboardTest, EndLineAloneWritesNothing) {
-  MemoryStream stream;
-  ASSERT_NE(stream.file(), nullptr);
-  TraceKeyboard keyboard(stream.file());
-  keyboard.EndLine();
-  EXPECT_EQ(stream.Delivered(), "");
+  keyboard.TypeKeys(PressAndRelease(0x42));
+  EXPECT_EQ(stream.Delivered(), "down 0x41\nup 0x41\ndown 0x42\nup 0x42\n");
 }
 
 TEST(TraceKeyboardTest, MapsThroughTheUsLayoutWithVirtualKeyShift) {
@@ -98,13 +82,31 @@ TEST(TraceKeyboardTest, TracesALineTypedByTheKeystrokeSender) {
   MemoryStream stream;
   ASSERT_NE(stream.file(), nullptr);
   TraceKeyboard keyboard(stream.file());
-  KeystrokeSender sender(keyboard);
   const uint8_t line[] = {'A', 'b', '\r'};
-  sender.TypeLine(1, line);
+  EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(line).typed);
   EXPECT_EQ(stream.Delivered(),
             "down 0x10\ndown 0x41\nup 0x41\nup 0x10\n"
             "down 0x42\nup 0x42\n"
             "down 0x0D\nup 0x0D\n");
+}
+
+// A full device and a stream not open for writing: the output is lost, with the system's
+// reason.
+TEST(TraceKeyboardTest, AFailedWriteLosesTheOutputAndSaysWhy) {
+  struct Case {
+    const char* path;
+    const char* mode;
+    int error_number;
+  };
+  for (const Case& c : {Case{"/dev/full", "w", ENOSPC}, Case{"/dev/null", "r", EBADF}}) {
+    SCOPED_TRACE(c.path);
+    std::FILE* file = std::fopen(c.path, c.mode);
+    ASSERT_NE(file, nullptr);
+    const KeyOutputResult result = TraceKeyboard(file).TypeKeys(PressAndRelease(0x41));
+    std::fclose(file);
+    EXPECT_TRUE(result.output_lost);
+    EXPECT_EQ(result.error, std::string("cannot write the key trace: ") + std::strerror(c.error_number));
+  }
 }
 
 }  // namespace

@@ -149,7 +149,7 @@ class X11KeyboardTest : public ::testing::Test {
 
   static const std::string& display_name() { return server_->display_name(); }
 
-  void Type(std::string_view line) { sender_->TypeLine(1, Bytes(line)); }
+  void Type(std::string_view line) { EXPECT_TRUE(sender_->TypeLine(Bytes(line)).typed) << line; }
 
   // Everything typed since the last call, read from the window's KeyPress events. Escape
   // marks the end: it is typed last, through the same keyboard, so every earlier key has
@@ -157,7 +157,7 @@ class X11KeyboardTest : public ::testing::Test {
   std::optional<std::string> TypedText() { return TypedText(*sender_); }
 
   std::optional<std::string> TypedText(KeystrokeSender& sender) {
-    sender.TypeLine(1, Bytes("\x1b"));
+    sender.TypeLine(Bytes("\x1b"));
     std::string text;
     XEvent event;
     while (NextEvent(&event)) {
@@ -176,7 +176,7 @@ class X11KeyboardTest : public ::testing::Test {
   bool KeyboardMapsTo(uint8_t character, uint8_t key_code) {
     Clock::time_point deadline = Clock::now() + kSafetyTimeout;
     while (Clock::now() < deadline) {
-      keyboard_->EndLine();
+      keyboard_->TypeKeys({});  // an empty line: the keyboard looks at its events
       if (keyboard_->Map(character).key_code == key_code) return true;
       std::this_thread::sleep_for(10ms);
     }
@@ -352,6 +352,24 @@ TEST_F(X11KeyboardTest, PrefersPlainThenShiftThenAltGrThenTheLowestKeycode) {
   EXPECT_EQ(keyboard_->Map(0xE9).shift_state, kShiftStateShift);
 }
 
+// An X error is reported with a line, not by ending the process as Xlib's own handler does.
+TEST_F(X11KeyboardTest, AnXErrorFailsALineAndTypingGoesOn) {
+  // Keycode 7 lies below the lowest keycode of every X server: the server answers BadValue.
+  const KeyEvent below_every_key[] = {{7, true}, {7, false}};
+  KeyOutputResult result = keyboard_->TypeKeys(below_every_key);
+  // The error comes back after the request, at the latest with a later line.
+  const Clock::time_point deadline = Clock::now() + kSafetyTimeout;
+  while (result.error.empty() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+    result = keyboard_->TypeKeys({});
+  }
+  EXPECT_NE(result.error.find("BadValue"), std::string::npos) << result.error;
+  EXPECT_FALSE(result.output_lost);
+  EXPECT_EQ(keyboard_->TypeKeys({}).error, "") << "reported once";
+  Type("still typing");
+  EXPECT_EQ(TypedText(), "still typing");
+}
+
 // Runs setxkbmap against the test display, which loads a whole new keymap.
 bool SetLayout(const std::string& display, const char* layout) {
   pid_t pid = fork();
@@ -417,7 +435,7 @@ TEST_F(X11KeyboardTest, SystemKeyboardX11TypesOnTheDisplayInDisplay) {
   ASSERT_NE(system_keyboard, nullptr) << error;
 
   KeystrokeSender sender(*system_keyboard);
-  sender.TypeLine(2, Bytes("Via $DISPLAY"));
+  sender.TypeLine(Bytes("Via $DISPLAY"));
   EXPECT_EQ(TypedText(sender), "Via $DISPLAY");
 }
 

@@ -78,7 +78,7 @@ class MainWindowTest : public ::testing::Test {
 
   FakeMainWindowView view_;
   FakeSerialDriver driver_;
-  FakeKeyboard keyboard_;
+  std::shared_ptr<FakeKeyboard> keyboard_ = std::make_shared<FakeKeyboard>();
   std::vector<int> resolved_;  // every port number whose device path was asked for
   MainWindow window_;
   const Clock::time_point start_ = Clock::now();
@@ -401,7 +401,7 @@ TEST_F(MainWindowTest, LostLinkIsReleasedAndReopenedAfterTheConfiguredDelay) {
   // The new reader types.
   ASSERT_TRUE(LinkStateBecomes(3, LinkState::kFresh));
   Port(3)->PushImmediate("1\r");
-  EXPECT_TRUE(keyboard_.WaitForLines(1));
+  EXPECT_TRUE(keyboard_->WaitForLines(1));
 }
 
 TEST_F(MainWindowTest, FailedReopenOfAVanishedDeviceIsRetriedWithoutAMessage) {
@@ -489,20 +489,21 @@ TEST(PortStatusTextTest, NamesEachActivityOnce) {
 TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus) {
   FakeMainWindowView view;
   FakeSerialDriver driver;
-  FakeKeyboard keyboard;
-  std::atomic<bool> ours{true};
+  auto keyboard = std::make_shared<FakeKeyboard>();
+  // Whether a window of the program is in front, as each line is about to be typed: the
+  // lines typed mark how far the typing thread has come.
+  const std::vector<bool> ours = {true, true, false, true, false};
+  std::atomic<std::size_t> asked{0};
   std::atomic<int> wakes{0};
   MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
-                    {.foreground_is_ours = [&] { return ours.load(); }, .wake_ui = [&] { ++wakes; }});
+                    {.foreground_is_ours = [&] { return ours.at(asked++); }, .wake_ui = [&] { ++wakes; }});
   window.SelectPortFromCombo("COM3");
   window.TogglePortConnection();
   FakeSerialPort* port = driver.LastPort("dev/COM3");
   ASSERT_NE(port, nullptr);
 
-  port->PushImmediate("ab\r");
-  port->PushImmediate("cd\r");
-  ASSERT_TRUE(port->WaitUntilDrained());
-  EXPECT_TRUE(keyboard.Events().empty());
+  for (const char* line : {"ab\r", "cd\r", "g\r"}) port->PushImmediate(line);
+  ASSERT_TRUE(keyboard->WaitForLines(1));
   EXPECT_EQ(wakes.load(), 1) << "the UI is told once until it takes the count";
   window.ShowDroppedLines();
   window.ShowDroppedLines();
@@ -511,16 +512,13 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
                               "Lintrel had the keyboard focus. Click into the window the lines are for, then scan "
                               "again."});
 
-  port->PushImmediate("e\r");
-  ASSERT_TRUE(port->WaitUntilDrained());
+  for (const char* line : {"e\r", "f\r"}) port->PushImmediate(line);
+  ASSERT_TRUE(keyboard->WaitForLines(2));
   EXPECT_EQ(wakes.load(), 2);
   window.ShowDroppedLines();
   EXPECT_EQ(view.notices.back().substr(0, 44), "Line not typed: A line from COM3 was not typ");
-
-  ours = false;
-  port->PushImmediate("f\r");
-  ASSERT_TRUE(keyboard.WaitForLines(1));
-  EXPECT_EQ(keyboard.Events(), (Events{"down 0x46", "up 0x46", "down 0x0D", "up 0x0D", "end"}));
+  EXPECT_EQ(keyboard->Events(), (Events{"down 0x47", "up 0x47", "down 0x0D", "up 0x0D", "end", "down 0x46", "up 0x46",
+                                        "down 0x0D", "up 0x0D", "end"}));
 }
 
 // --- Saving the line settings --------------------------------------------------------
@@ -583,25 +581,35 @@ TEST_F(MainWindowTest, ReleaseAllPortsStopsEveryReaderAndClosesEveryPort) {
   EXPECT_TRUE(window_.EndCharacterEditable());
 }
 
+// Closing with the typing stuck (an output that takes nothing) must not hang either.
 TEST(MainWindowLifetimeTest, DestructorStopsEveryReaderAndClosesEveryPort) {
-  FakeMainWindowView view;
-  FakeSerialDriver driver;
-  FakeKeyboard keyboard;
-  {
-    MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); });
-    for (const char* entry : {"COM3", "COM4"}) {
-      window.SelectPortFromCombo(entry);
-      window.TogglePortConnection();
+  for (const bool typing_stuck : {false, true}) {
+    SCOPED_TRACE(typing_stuck ? "typing stuck" : "idle");
+    FakeMainWindowView view;
+    FakeSerialDriver driver;
+    auto keyboard = std::make_shared<FakeKeyboard>();
+    if (typing_stuck) keyboard->Block();
+    {
+      MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); });
+      for (const char* entry : {"COM3", "COM4"}) {
+        window.SelectPortFromCombo(entry);
+        window.TogglePortConnection();
+      }
+      ASSERT_EQ(window.port_table().OpenPortCount(), 2);
+      ASSERT_TRUE(driver.LastPort("dev/COM3")->WaitUntilDrained());
+      ASSERT_TRUE(driver.LastPort("dev/COM4")->WaitUntilDrained());
+      EXPECT_FALSE(driver.LastPort("dev/COM3")->closed());
+      if (typing_stuck) {
+        driver.LastPort("dev/COM3")->PushImmediate("x\r");
+        ASSERT_TRUE(keyboard->WaitForCalls(1));
+      }
     }
-    ASSERT_EQ(window.port_table().OpenPortCount(), 2);
-    ASSERT_TRUE(driver.LastPort("dev/COM3")->WaitUntilDrained());
-    ASSERT_TRUE(driver.LastPort("dev/COM4")->WaitUntilDrained());
-    EXPECT_FALSE(driver.LastPort("dev/COM3")->closed());
-  }
-  // The driver keeps the fake ports alive after the window has let them go.
-  for (const char* device : {"dev/COM3", "dev/COM4"}) {
-    EXPECT_TRUE(driver.LastPort(device)->woken()) << device;
-    EXPECT_TRUE(driver.LastPort(device)->closed()) << device;
+    // The driver keeps the fake ports alive after the window has let them go.
+    for (const char* device : {"dev/COM3", "dev/COM4"}) {
+      EXPECT_TRUE(driver.LastPort(device)->woken()) << device;
+      EXPECT_TRUE(driver.LastPort(device)->closed()) << device;
+    }
+    keyboard->Unblock();
   }
 }
 
@@ -610,8 +618,8 @@ TEST(MainWindowLifetimeTest, DestructorStopsEveryReaderAndClosesEveryPort) {
 TEST_F(MainWindowTest, ReceivedLinesAreTypedWithTheCurrentEndCharacter) {
   SelectAndConnect("COM3", 3);
   Port(3)->PushImmediate("AB\r");
-  ASSERT_TRUE(keyboard_.WaitForLines(1));
-  EXPECT_EQ(keyboard_.Events(), (Events{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "down 0x10",
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  EXPECT_EQ(keyboard_->Events(), (Events{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "down 0x10",
                                         "down 0x42", "up 0x42", "up 0x10", "down 0x0D", "up 0x0D", "end"}));
 
   // With the end character set to LF, a CR no longer ends the line; the LF does.
@@ -621,11 +629,21 @@ TEST_F(MainWindowTest, ReceivedLinesAreTypedWithTheCurrentEndCharacter) {
   window_.TogglePortConnection();
   ASSERT_TRUE(Port(3)->WaitUntilDrained());
   Port(3)->PushImmediate("c\rd\n");
-  ASSERT_TRUE(keyboard_.WaitForLines(2));
-  const Events events = keyboard_.Events();
+  ASSERT_TRUE(keyboard_->WaitForLines(2));
+  const Events events = keyboard_->Events();
   const Events second(events.begin() + 11, events.end());
   EXPECT_EQ(second, (Events{"down 0x43", "up 0x43", "down 0x0D", "up 0x0D", "down 0x44", "up 0x44", "down 0x0D",
                             "up 0x0D", "end"}));
+}
+
+TEST_F(MainWindowTest, LinesNotTypedAreShownOncePerCauseAtTheNextTick) {
+  SelectAndConnect("COM3", 3);
+  keyboard_->AnswerWith({{.accepted = 0, .error = "refused"}, {.accepted = 0, .error = "refused"}});
+  for (const char* line : {"a\r", "b\r", "c\r"}) Port(3)->PushImmediate(line);
+  // The third line is typed once the first two were accounted for.
+  ASSERT_TRUE(keyboard_->WaitForLines(3));
+  window_.Tick(start_);
+  EXPECT_EQ(view_.notices, (std::vector<std::string>{"Line not typed: A line from COM3 was not typed: refused"}));
 }
 
 TEST_F(MainWindowTest, APausedPortDropsWhatArrives) {
@@ -635,8 +653,8 @@ TEST_F(MainWindowTest, APausedPortDropsWhatArrives) {
   ASSERT_TRUE(Port(3)->WaitUntilDrained());
   window_.TogglePause();
   Port(3)->PushImmediate("y\r");
-  ASSERT_TRUE(keyboard_.WaitForLines(1));
-  EXPECT_EQ(keyboard_.Events(), (Events{"down 0x59", "up 0x59", "down 0x0D", "up 0x0D", "end"}));
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  EXPECT_EQ(keyboard_->Events(), (Events{"down 0x59", "up 0x59", "down 0x0D", "up 0x0D", "end"}));
 }
 
 // --- Running all day ---------------------------------------------------------------------

@@ -73,13 +73,15 @@ UINT MainDialog::ShowWindowMessage() {
 }
 
 MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
-                       platform::SerialDriver& driver, platform::Keyboard& keyboard, bool start_hidden)
+                       platform::SerialDriver& driver, std::shared_ptr<platform::Keyboard> keyboard,
+                       bool start_hidden)
     : Dialog(instance, IDD_MAIN),
       settings_(std::move(settings)),
       tray_message_(tray_message),
       identities_(MakeSystemDeviceIdentities()),
       start_hidden_(start_hidden),
-      window_(*this, driver, keyboard, [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
+      window_(*this, driver, std::move(keyboard),
+              [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
               {.foreground_is_ours = ForegroundIsThisProcess,
                .wake_ui =
                    [this] {

@@ -33,7 +33,8 @@ class MainDialog : public Dialog, private MainWindowView {
   // `tray_message`: the registered message the tray icon calls back with. `start_hidden`:
   // the window stays hidden (the icon only) until the user brings it up.
   MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
-             platform::SerialDriver& driver, platform::Keyboard& keyboard, bool start_hidden = false);
+             platform::SerialDriver& driver, std::shared_ptr<platform::Keyboard> keyboard,
+             bool start_hidden = false);
   ~MainDialog() override;
 
   // The main window of a running Lintrel in this session, or null.

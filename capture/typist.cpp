@@ -1,0 +1,191 @@
+#include "capture/typist.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+#include "capture/keystroke_sender.h"
+
+namespace lintrel {
+
+namespace {
+
+struct QueuedLine {
+  int port_number = 0;
+  std::vector<uint8_t> text;
+};
+
+struct Report {
+  int port_number = 0;
+  std::string reason;
+  bool output_lost = false;
+};
+
+}  // namespace
+
+struct Typist::State {
+  explicit State(std::shared_ptr<platform::Keyboard> owned)
+      : keyboard(std::move(owned)), sender(*keyboard) {}
+
+  // Counts a line that was not typed and reports its cause unless that is the cause
+  // already reported. Called with the mutex held.
+  void RecordNotTyped(int port_number, const LineOutcome& outcome) {
+    ++lines_not_typed;
+    if (outcome.output_lost) output_lost = true;
+    if (outcome.reason == current_cause) return;
+    current_cause = outcome.reason;
+    reports.push_back({port_number, outcome.reason, outcome.output_lost});
+    if (notice) notice();
+  }
+
+  // Types one line, the mutex released meanwhile, and accounts for it. False when Finish()
+  // left the thread behind in the meantime: whoever would hear of the line may have gone.
+  bool Type(std::unique_lock<std::mutex>& lock, const QueuedLine& line) {
+    typing = true;
+    lock.unlock();
+    const bool allowed = !gate || gate(line.port_number);
+    const LineOutcome outcome = allowed ? sender.TypeLine(line.text) : LineOutcome{};
+    lock.lock();
+    if (ending) return false;
+    if (allowed && outcome.typed && observer) {
+      lock.unlock();
+      observer(line.port_number, line.text);
+      lock.lock();
+      if (ending) return false;
+    }
+    typing = false;
+    // A line the gate refused is the front end's to account for.
+    if (!allowed) return true;
+    if (outcome.typed) {
+      current_cause.clear();
+    } else {
+      RecordNotTyped(line.port_number, outcome);
+    }
+    return true;
+  }
+
+  const std::shared_ptr<platform::Keyboard> keyboard;
+  KeystrokeSender sender;
+  LineObserver observer;
+  LineGate gate;
+  std::function<void()> notice;
+
+  std::mutex mutex;
+  std::condition_variable work;  // a line was queued, or the thread should end
+  std::condition_variable room;  // room in the queue, or a reason to stop waiting for it
+  std::condition_variable idle;  // nothing queued and nothing being typed
+  std::deque<QueuedLine> queue;
+  std::size_t queued_bytes = 0;
+  bool typing = false;
+  bool finishing = false;  // Finish() began: no more lines are taken
+  bool ending = false;     // the thread returns as soon as it looks
+  bool output_lost = false;
+  std::size_t lines_not_typed = 0;
+  std::string current_cause;  // of the failure going on; empty while lines are typed
+  std::vector<Report> reports;
+};
+
+Typist::Typist(std::shared_ptr<platform::Keyboard> keyboard) : state_(std::make_shared<State>(std::move(keyboard))) {}
+
+Typist::~Typist() { Finish(); }
+
+void Typist::Start(const ThreadStarter& start) {
+  if (thread_.joinable() || left_behind_) return;
+  thread_ = start([state = state_] { Run(*state); });
+}
+
+void Typist::Run(State& state) {
+  std::unique_lock<std::mutex> lock(state.mutex);
+  while (true) {
+    state.work.wait(lock, [&] { return state.ending || !state.queue.empty(); });
+    if (state.ending) return;
+    QueuedLine line = std::move(state.queue.front());
+    state.queue.pop_front();
+    state.queued_bytes -= line.text.size();
+    state.room.notify_all();
+    if (state.output_lost) {
+      // Lines queued before the output went away: counted, their cause reported already.
+      ++state.lines_not_typed;
+    } else if (!state.Type(lock, line)) {
+      return;
+    }
+    if (state.queue.empty()) state.idle.notify_all();
+  }
+}
+
+bool Typist::Enqueue(int port_number, std::vector<uint8_t> line, const std::atomic<bool>& cancel) {
+  State& state = *state_;
+  std::unique_lock<std::mutex> lock(state.mutex);
+  const auto has_room = [&] {
+    return state.queue.empty() || state.queued_bytes + line.size() <= kQueueCapacity;
+  };
+  state.room.wait(lock, [&] { return has_room() || state.finishing || state.output_lost || cancel.load(); });
+  if (state.finishing || state.output_lost || !has_room()) {
+    ++state.lines_not_typed;
+    return false;
+  }
+  state.queued_bytes += line.size();
+  state.queue.push_back({port_number, std::move(line)});
+  state.work.notify_one();
+  return true;
+}
+
+void Typist::WakeWaiters() {
+  // Taking the mutex orders this after a waiter's last look at its flag: the notification
+  // cannot fall between that look and its wait.
+  { std::lock_guard<std::mutex> lock(state_->mutex); }
+  state_->room.notify_all();
+}
+
+void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::move(observer); }
+
+void Typist::SetLineGate(LineGate gate) { state_->gate = std::move(gate); }
+
+void Typist::SetReportNotice(std::function<void()> notice) { state_->notice = std::move(notice); }
+
+void Typist::DeliverReports(CaptureEvents& events) {
+  std::vector<Report> reports;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    reports.swap(state_->reports);
+  }
+  for (const Report& report : reports) events.LineNotTyped(report.port_number, report.reason, report.output_lost);
+}
+
+bool Typist::output_lost() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->output_lost;
+}
+
+Typist::Finished Typist::Finish(std::chrono::milliseconds deadline) {
+  State& state = *state_;
+  std::unique_lock<std::mutex> lock(state.mutex);
+  if (left_behind_) return {false, state.lines_not_typed};
+  state.finishing = true;
+  state.room.notify_all();
+  const bool drained =
+      !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return state.queue.empty() && !state.typing; });
+  if (!drained || !thread_.joinable()) {
+    state.lines_not_typed += state.queue.size() + (state.typing ? 1 : 0);
+    state.queue.clear();
+    state.queued_bytes = 0;
+  }
+  state.ending = true;
+  state.work.notify_all();
+  const std::size_t not_typed = state.lines_not_typed;
+  lock.unlock();
+  if (thread_.joinable()) {
+    if (drained) {
+      thread_.join();
+    } else {
+      // Blocked inside the keyboard by an output that takes nothing: joining would wait for
+      // ever. The thread keeps the state and the keyboard alive for as long as it runs.
+      thread_.detach();
+      left_behind_ = true;
+    }
+  }
+  return {!left_behind_, not_typed};
+}
+
+}  // namespace lintrel

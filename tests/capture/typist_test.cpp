@@ -1,0 +1,184 @@
+#include "capture/typist.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "fakes/fake_capture_events.h"
+#include "fakes/fake_keyboard.h"
+
+namespace lintrel {
+namespace {
+
+using platform::KeyOutputResult;
+using testing::FakeCaptureEvents;
+using testing::FakeKeyboard;
+using Typed = std::vector<std::pair<int, std::string>>;
+using Calls = std::vector<std::string>;
+
+class TypistTest : public ::testing::Test {
+ protected:
+  TypistTest() {
+    typist_.SetLineObserver([this](int port, std::span<const uint8_t> line) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      typed_.emplace_back(port, std::string(line.begin(), line.end()));
+    });
+  }
+
+  bool Type(int port, const std::string& text, const std::atomic<bool>& cancel) {
+    return typist_.Enqueue(port, std::vector<uint8_t>(text.begin(), text.end()), cancel);
+  }
+  bool Type(int port, const std::string& text) { return Type(port, text, never_); }
+
+  Typed TypedLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return typed_;
+  }
+
+  const std::atomic<bool> never_{false};
+  std::shared_ptr<FakeKeyboard> keyboard_ = std::make_shared<FakeKeyboard>();
+  Typist typist_{keyboard_};
+  FakeCaptureEvents events_;
+  std::mutex mutex_;
+  Typed typed_;
+};
+
+TEST_F(TypistTest, LinesAreTypedInTheOrderTheyArrivedWhateverTheirPort) {
+  const Typed sent = {{1, "a1"}, {2, "b1"}, {2, "b2"}, {1, "a2"}, {7, "c1"}};
+  for (const auto& [port, text] : sent) ASSERT_TRUE(Type(port, text));
+  typist_.Start();
+  const Typist::Finished finished = typist_.Finish();
+  EXPECT_TRUE(finished.joined);
+  EXPECT_EQ(finished.lines_not_typed, 0u);
+  EXPECT_EQ(TypedLines(), sent) << "Finish() types what was queued before it";
+}
+
+// Readers on several threads: each line is one injection, and each port's lines keep
+// their order.
+TEST_F(TypistTest, LinesFromSeveralThreadsArriveWholeAndInOrderPerPort) {
+  constexpr int kLinesPerThread = 200;
+  typist_.Start();
+  const auto send = [this](int port) {
+    for (int i = 0; i < kLinesPerThread; ++i) Type(port, "COM" + std::to_string(port) + ":" + std::to_string(i));
+  };
+  std::thread first(send, 1);
+  std::thread second(send, 2);
+  first.join();
+  second.join();
+  ASSERT_TRUE(typist_.Finish().joined);
+
+  std::vector<int> next(3, 0);
+  for (const auto& [port, text] : TypedLines()) {
+    ASSERT_EQ(text, "COM" + std::to_string(port) + ":" + std::to_string(next[port])) << "out of order";
+    ++next[port];
+  }
+  EXPECT_EQ(next[1], kLinesPerThread);
+  EXPECT_EQ(next[2], kLinesPerThread);
+}
+
+// A gate that says no drops the line whole (no key, no observer, not counted: the front
+// end accounts for it); it is asked for every line, with the line's port.
+TEST_F(TypistTest, AGateThatSaysNoDropsTheLineWhole) {
+  std::vector<int> asked;
+  typist_.SetLineGate([&](int port) {
+    asked.push_back(port);
+    return port != 4;
+  });
+  ASSERT_TRUE(Type(4, "no\r"));
+  ASSERT_TRUE(Type(5, "A"));
+  typist_.Start();
+  EXPECT_EQ(typist_.Finish().lines_not_typed, 0u);
+  EXPECT_EQ(asked, (std::vector<int>{4, 5}));
+  EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "end"}));
+  EXPECT_EQ(TypedLines(), (Typed{{5, "A"}}));
+}
+
+TEST_F(TypistTest, FailuresAreReportedOncePerCauseAndATypedLineEndsOne) {
+  const KeyOutputResult jammed{.accepted = 0, .error = "jammed"};
+  const KeyOutputResult dropped{.accepted = 0, .error = "dropped"};
+  keyboard_->AnswerWith({jammed, jammed, {.accepted = 2, .error = {}}, jammed, dropped, dropped});
+  typist_.Start();
+  for (int port : {1, 2, 3, 4, 5, 6}) ASSERT_TRUE(Type(port, "x"));
+  ASSERT_TRUE(keyboard_->WaitForLines(6));
+  EXPECT_EQ(typist_.Finish().lines_not_typed, 5u);
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"not-typed COM1", "not-typed COM4", "not-typed COM5"}));
+  EXPECT_EQ(events_.failure_reasons, (Calls{"jammed", "jammed", "dropped"}));
+  EXPECT_FALSE(typist_.output_lost());
+}
+
+TEST_F(TypistTest, AfterTheOutputIsLostNoLineReachesTheKeyboard) {
+  keyboard_->AnswerWith({{.accepted = 2, .error = {}}, {.accepted = 0, .error = "gone", .output_lost = true}});
+  std::atomic<int> notices{0};
+  typist_.SetReportNotice([&] { ++notices; });
+  typist_.Start();
+  for (int port : {1, 2, 3, 4}) Type(port, "x");
+  ASSERT_TRUE(keyboard_->WaitForCalls(2));
+  const Typist::Finished finished = typist_.Finish();
+  EXPECT_EQ(finished.lines_not_typed, 3u);
+  EXPECT_TRUE(typist_.output_lost());
+  EXPECT_FALSE(Type(5, "x")) << "taken after Finish()";
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"output-lost COM2"}));
+  EXPECT_EQ(notices.load(), 1);
+  const std::vector<std::string> keys = keyboard_->Events();
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "end"), 2) << "only the first two lines reached the keyboard";
+}
+
+// A reader never waits on the keyboard, only for room in a full queue, and a stop ends
+// that wait: the line is dropped and counted.
+TEST_F(TypistTest, AFullQueueHoldsAReaderOnlyUntilItIsStopped) {
+  keyboard_->Block();
+  typist_.Start();
+  const std::string line(1000, 'x');
+  ASSERT_TRUE(Type(1, line));
+  ASSERT_TRUE(keyboard_->WaitForCalls(1));
+  std::size_t queued = 0;
+  for (; (queued + 1) * line.size() <= Typist::kQueueCapacity; ++queued) ASSERT_TRUE(Type(1, line));
+
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> returned{false};
+  bool taken = true;
+  std::thread reader([&] {
+    taken = Type(2, line, cancel);
+    returned = true;
+  });
+  EXPECT_FALSE(returned.load()) << "a full queue took one more line";
+  cancel = true;
+  typist_.WakeWaiters();
+  reader.join();
+  EXPECT_FALSE(taken);
+
+  keyboard_->Unblock();
+  const Typist::Finished finished = typist_.Finish();
+  EXPECT_TRUE(finished.joined);
+  EXPECT_EQ(finished.lines_not_typed, 1u);
+  EXPECT_EQ(TypedLines().size(), queued + 1);
+}
+
+TEST_F(TypistTest, FinishLeavesAKeyboardThatTakesNothingBehindAndCountsWhatWasNotTyped) {
+  keyboard_->Block();
+  typist_.Start();
+  for (int port : {1, 2, 3}) ASSERT_TRUE(Type(port, "x"));
+  ASSERT_TRUE(keyboard_->WaitForCalls(1));
+  const Typist::Finished finished = typist_.Finish(std::chrono::milliseconds(50));
+  EXPECT_FALSE(finished.joined);
+  EXPECT_EQ(finished.lines_not_typed, 3u) << "the line inside the keyboard and the two queued";
+  EXPECT_EQ(typist_.Finish().lines_not_typed, 3u) << "counted once";
+  // Released later, the thread ends without typing or reporting anything more.
+  keyboard_->Unblock();
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  typist_.DeliverReports(events_);
+  EXPECT_TRUE(events_.calls.empty());
+}
+
+}  // namespace
+}  // namespace lintrel
