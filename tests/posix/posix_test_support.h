@@ -25,14 +25,39 @@
 namespace lintrel::testing {
 
 
-// The system call a thread is in, as /proc/self/task/<tid>/syscall shows it: the number
-// and the arguments in hex, or "running" when it is in none.
-inline std::vector<std::string> CurrentSyscall(pid_t tid) {
-  std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+// The system call a thread of process `pid` is in, as /proc/<pid>/task/<tid>/syscall shows
+// it: the number and the arguments in hex, or "running" when it is in none.
+inline std::vector<std::string> CurrentSyscall(pid_t pid, pid_t tid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/syscall");
   std::vector<std::string> fields;
   std::string field;
   while (file >> field) fields.push_back(field);
   return fields;
+}
+
+inline std::vector<std::string> CurrentSyscall(pid_t tid) { return CurrentSyscall(getpid(), tid); }
+
+// Waits (bounded) until some thread of process `pid` is in system call `number` with its
+// first arguments as given (in hex, as /proc shows them; "*" for any): a thread blocked
+// there.
+inline bool SomeThreadBlockedIn(pid_t pid, long number, const std::vector<std::string>& arguments) {
+  const auto matches = [&](const std::vector<std::string>& call) {
+    if (call.size() <= arguments.size() || call[0] != std::to_string(number)) return false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+      if (arguments[i] != "*" && arguments[i] != call[i + 1]) return false;
+    }
+    return true;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + kSafetyLimit;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+      if (matches(CurrentSyscall(pid, std::stoi(task.path().filename().string())))) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 enum class BlockingCall { kPollWithoutTimeout, kRead };

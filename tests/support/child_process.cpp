@@ -24,12 +24,24 @@ void ReadFrom(int& fd, std::string& buffer) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::vector<int>& closed) {
-  std::vector<std::string> argv = {program};
-  argv.insert(argv.end(), args.begin(), args.end());
+namespace {
+
+SpawnOptions WithClosed(const std::vector<int>& closed) {
   SpawnOptions options;
   options.closed_standard_fds = closed;
+  return options;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::vector<int>& closed)
+    : ChildProcess(WithClosed(closed), program, args) {}
+
+ChildProcess::ChildProcess(const SpawnOptions& options, const std::string& program,
+                           const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {program};
+  argv.insert(argv.end(), args.begin(), args.end());
   process_ = Process::Spawn(argv, options, &spawn_error_);
   if (!process_) return;
   out_fd_ = process_->stdout_fd();

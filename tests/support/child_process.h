@@ -20,6 +20,8 @@ class ChildProcess {
  public:
   // `closed` lists standard descriptors (0 to 2) the child starts without.
   ChildProcess(const std::string& program, const std::vector<std::string>& args, const std::vector<int>& closed = {});
+  // Streams not captured (SpawnOptions::stdout_from, say) are empty in out() and err().
+  ChildProcess(const SpawnOptions& options, const std::string& program, const std::vector<std::string>& args);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

@@ -138,11 +138,15 @@ std::unique_ptr<Process> Process::Spawn(const std::vector<std::string>& argv, co
   int out_pipe[2] = {-1, -1};
   int err_pipe[2] = {-1, -1};
   int status_pipe[2] = {-1, -1};
-  const bool piped = (!options.capture_stdout || pipe2(out_pipe, O_CLOEXEC) == 0) &&
-                     (!options.capture_stderr || pipe2(err_pipe, O_CLOEXEC) == 0) &&
-                     pipe2(status_pipe, O_CLOEXEC) == 0;
+  const bool capture_stdout = options.capture_stdout && options.stdout_from < 0;
+  const bool capture_stderr = options.capture_stderr && options.stderr_from < 0;
+  const bool piped = (!capture_stdout || pipe2(out_pipe, O_CLOEXEC) == 0) &&
+                     (!capture_stderr || pipe2(err_pipe, O_CLOEXEC) == 0) && pipe2(status_pipe, O_CLOEXEC) == 0;
   const pid_t pid = piped ? fork() : -1;
-  if (pid == 0) RunChild(path->c_str(), pointers.data(), options, out_pipe[1], err_pipe[1], status_pipe[1]);
+  if (pid == 0) {
+    RunChild(path->c_str(), pointers.data(), options, options.stdout_from >= 0 ? options.stdout_from : out_pipe[1],
+             options.stderr_from >= 0 ? options.stderr_from : err_pipe[1], status_pipe[1]);
+  }
   const int fork_errno = errno;
   for (int fd : {out_pipe[1], err_pipe[1], status_pipe[1]}) CloseFd(fd);
 

@@ -19,6 +19,10 @@ struct ExitStatus {
 struct SpawnOptions {
   bool capture_stdout = true;  // a pipe (stdout_fd()); else /dev/null
   bool capture_stderr = true;  // a pipe (stderr_fd()); else /dev/null
+  // Descriptors of this process that the child gets as its standard output and error
+  // instead (a full device, a pipe nobody reads); -1: as the capture flags say.
+  int stdout_from = -1;
+  int stderr_from = -1;
   // The child leads a process group of its own, and signals go to the whole group: what it
   // starts (a shell loop's running command) is stopped with it.
   bool own_process_group = false;
