@@ -31,15 +31,8 @@ std::string TypedText(const ChildProcess& cli) {
   return decoder.error().empty() ? decoder.text() : "(bad trace: " + decoder.error() + ")";
 }
 
-class DeviceLossTest : public ::testing::Test {
+class DeviceLossTest : public OneDeviceTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(directory_.ok());
-    link_ = directory_.File("scanner");
-    device_ = MakeDevice(link_);
-    ASSERT_NE(device_, nullptr);
-  }
-
   std::string Reconnected() const {
     return "lintrel: COM3 reconnected: connected (" + link_ + ")\n";
   }
@@ -65,10 +58,6 @@ class DeviceLossTest : public ::testing::Test {
     ASSERT_TRUE(cli.WaitUntil([&] { return CountInErr(cli, Reconnected()) >= round; }))
         << "round " << round << cli.Describe();
   }
-
-  TemporaryDirectory directory_;
-  std::string link_;
-  std::unique_ptr<platform::VirtualSerialDevice> device_;
 };
 
 TEST_F(DeviceLossTest, ReconnectsEveryTimeWithoutLeakingThreadsOrDescriptors) {

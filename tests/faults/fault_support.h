@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -20,11 +21,27 @@
 #include "capture/line_buffer.h"
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
+#include "posix/posix_test_support.h"
 #include "support/trace.h"
 
 namespace lintrel::testing {
 
 inline constexpr char kCliPath[] = LINTREL_CLI_PATH;
+
+// A test with one simulated device, reached at `link_` in a folder of the test's own.
+class OneDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(directory_.ok());
+    link_ = directory_.File("scanner");
+    device_ = MakeDevice(link_);
+    ASSERT_NE(device_, nullptr);
+  }
+
+  TemporaryDirectory directory_;
+  std::string link_;
+  std::unique_ptr<platform::VirtualSerialDevice> device_;
+};
 
 // How many times `text` occurs in `haystack`.
 inline std::size_t Occurrences(const std::string& haystack, const std::string& text) {

@@ -61,15 +61,8 @@ int BrokenOutput(int error_number) {
   return pipe_fds[1];
 }
 
-class KeyOutputTest : public ::testing::Test {
+class KeyOutputTest : public OneDeviceTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(directory_.ok());
-    link_ = directory_.File("COM1");
-    device_ = MakeDevice(link_);
-    ASSERT_NE(device_, nullptr);
-  }
-
   std::vector<std::string> Args(const std::string& keys) const {
     return {"--port", PortArg(1, link_), "--keys", keys, "--reconnect-delay", "500"};
   }
@@ -79,10 +72,6 @@ class KeyOutputTest : public ::testing::Test {
     platform::OpenResult reopened = driver->Open(link_, {});
     EXPECT_NE(reopened.port, nullptr) << "not released: " << reopened.error.message;
   }
-
-  TemporaryDirectory directory_;
-  std::string link_;
-  std::unique_ptr<platform::VirtualSerialDevice> device_;
 };
 
 TEST_F(KeyOutputTest, StopEndsTheRunWhileTheTraceIsBlockedAndSaysWhatWasNotTyped) {
@@ -178,7 +167,7 @@ TEST_F(KeyOutputTest, AFailedTraceWriteIsAStatusLineAndEndsTheRun) {
 class XKeyOutputTest : public KeyOutputTest {
  protected:
   void SetUp() override {
-    KeyOutputTest::SetUp();
+    OneDeviceTest::SetUp();
     std::string error;
     ASSERT_TRUE(server_.Start(&error)) << error;
   }
