@@ -24,6 +24,10 @@ using testing::FakeKeyboard;
 using Typed = std::vector<std::pair<int, std::string>>;
 using Calls = std::vector<std::string>;
 
+// Long enough for any queue of these tests to be typed, however slow the machine (a
+// sanitizer build): only a net against a typist that never finishes.
+constexpr std::chrono::seconds kDrainLimit(10);
+
 class TypistTest : public ::testing::Test {
  protected:
   TypistTest() {
@@ -55,7 +59,7 @@ TEST_F(TypistTest, LinesAreTypedInTheOrderTheyArrivedWhateverTheirPort) {
   const Typed sent = {{1, "a1"}, {2, "b1"}, {2, "b2"}, {1, "a2"}, {7, "c1"}};
   for (const auto& [port, text] : sent) ASSERT_TRUE(Type(port, text));
   typist_.Start();
-  const Typist::Finished finished = typist_.Finish();
+  const Typist::Finished finished = typist_.Finish(kDrainLimit);
   EXPECT_TRUE(finished.joined);
   EXPECT_EQ(finished.lines_not_typed, 0u);
   EXPECT_EQ(TypedLines(), sent) << "Finish() types what was queued before it";
@@ -73,7 +77,7 @@ TEST_F(TypistTest, LinesFromSeveralThreadsArriveWholeAndInOrderPerPort) {
   std::thread second(send, 2);
   first.join();
   second.join();
-  ASSERT_TRUE(typist_.Finish().joined);
+  ASSERT_TRUE(typist_.Finish(kDrainLimit).joined);
 
   std::vector<int> next(3, 0);
   for (const auto& [port, text] : TypedLines()) {
@@ -95,7 +99,7 @@ TEST_F(TypistTest, AGateThatSaysNoDropsTheLineWhole) {
   ASSERT_TRUE(Type(4, "no\r"));
   ASSERT_TRUE(Type(5, "A"));
   typist_.Start();
-  EXPECT_EQ(typist_.Finish().lines_not_typed, 0u);
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 0u);
   EXPECT_EQ(asked, (std::vector<int>{4, 5}));
   EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "end"}));
   EXPECT_EQ(TypedLines(), (Typed{{5, "A"}}));
@@ -108,7 +112,7 @@ TEST_F(TypistTest, FailuresAreReportedOncePerCauseAndATypedLineEndsOne) {
   typist_.Start();
   for (int port : {1, 2, 3, 4, 5, 6}) ASSERT_TRUE(Type(port, "x"));
   ASSERT_TRUE(keyboard_->WaitForLines(6));
-  EXPECT_EQ(typist_.Finish().lines_not_typed, 5u);
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 5u);
   typist_.DeliverReports(events_);
   EXPECT_EQ(events_.calls, (Calls{"not-typed COM1", "not-typed COM4", "not-typed COM5"}));
   EXPECT_EQ(events_.failure_reasons, (Calls{"jammed", "jammed", "dropped"}));
@@ -122,7 +126,7 @@ TEST_F(TypistTest, AfterTheOutputIsLostNoLineReachesTheKeyboard) {
   typist_.Start();
   for (int port : {1, 2, 3, 4}) Type(port, "x");
   ASSERT_TRUE(keyboard_->WaitForCalls(2));
-  const Typist::Finished finished = typist_.Finish();
+  const Typist::Finished finished = typist_.Finish(kDrainLimit);
   EXPECT_EQ(finished.lines_not_typed, 3u);
   EXPECT_TRUE(typist_.output_lost());
   EXPECT_FALSE(Type(5, "x")) << "taken after Finish()";
@@ -158,7 +162,7 @@ TEST_F(TypistTest, AFullQueueHoldsAReaderOnlyUntilItIsStopped) {
   EXPECT_FALSE(taken);
 
   keyboard_->Unblock();
-  const Typist::Finished finished = typist_.Finish();
+  const Typist::Finished finished = typist_.Finish(kDrainLimit);
   EXPECT_TRUE(finished.joined);
   EXPECT_EQ(finished.lines_not_typed, 1u);
   EXPECT_EQ(TypedLines().size(), queued + 1);
@@ -172,7 +176,7 @@ TEST_F(TypistTest, FinishLeavesAKeyboardThatTakesNothingBehindAndCountsWhatWasNo
   const Typist::Finished finished = typist_.Finish(std::chrono::milliseconds(50));
   EXPECT_FALSE(finished.joined);
   EXPECT_EQ(finished.lines_not_typed, 3u) << "the line inside the keyboard and the two queued";
-  EXPECT_EQ(typist_.Finish().lines_not_typed, 3u) << "counted once";
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 3u) << "counted once";
   // Released later, the thread ends without typing or reporting anything more.
   keyboard_->Unblock();
   ASSERT_TRUE(keyboard_->WaitForLines(1));
