@@ -733,7 +733,7 @@ class AllDayTest : public ::testing::Test {
 
   FakeMainWindowView view_;
   FakeSerialDriver driver_;
-  FakeKeyboard keyboard_;
+  std::shared_ptr<FakeKeyboard> keyboard_ = std::make_shared<FakeKeyboard>();
   FakeSettingsStore store_;
   FakePnpDevices* devices_;
   std::unique_ptr<PnpDeviceIdentities> identities_;
