@@ -58,9 +58,20 @@ class Keyboard {
   virtual KeyOutputResult TypeKeys(std::span<const KeyEvent> events) = 0;
 };
 
-// The platform's real keyboards, by the name --keys takes ("x11" on Linux).
+// Which system keyboard to open, and how.
+struct KeyboardRequest {
+  std::string name;
+  // LAYOUT[:VARIANT] for a keyboard that maps characters to keys itself (uinput); empty:
+  // the system's layout.
+  std::string layout;
+};
+
+// The platform's real keyboards, by the name --keys takes; the first is the default
+// ("auto", "x11", "uinput" on Linux).
 std::vector<std::string> SystemKeyboardNames();
-// Opens the named system keyboard; on failure returns null and sets *error.
-std::unique_ptr<Keyboard> OpenSystemKeyboard(const std::string& name, std::string* error);
+// Opens the named system keyboard; on failure returns null and sets *error. *chosen says
+// which keyboard it is and why, for a status line ("uinput (a Wayland session), layout de").
+std::unique_ptr<Keyboard> OpenSystemKeyboard(const KeyboardRequest& request, std::string* error,
+                                             std::string* chosen);
 
 }  // namespace lintrel::platform

@@ -174,10 +174,11 @@ ResolvedDevice CliApp::WantedDevice(int port_number) const {
   return system_paths_(port_number);
 }
 
-std::unique_ptr<platform::Keyboard> OpenKeyboard(const std::string& name, std::FILE* trace_out,
-                                                 std::string* error) {
-  if (name == "trace") return std::make_unique<platform::TraceKeyboard>(trace_out);
-  return platform::OpenSystemKeyboard(name, error);
+std::unique_ptr<platform::Keyboard> OpenKeyboard(const CliOptions& options, std::FILE* trace_out, std::string* error,
+                                                 std::string* chosen) {
+  *chosen = options.keys;
+  if (options.keys == "trace") return std::make_unique<platform::TraceKeyboard>(trace_out);
+  return platform::OpenSystemKeyboard({.name = options.keys, .layout = options.layout}, error, chosen);
 }
 
 }  // namespace lintrel::cli

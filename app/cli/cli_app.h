@@ -114,9 +114,9 @@ int ReportEnd(StatusLines& status, const Typist::Finished& finished);
 // typist. The ports are released by then.
 void ExitIfTypistLeftBehind(const Typist::Finished& finished, platform::StopSignal& stop, int status);
 
-// Opens the keyboard that --keys names ("trace" writes to `trace_out`); null and *error
-// when it cannot be opened.
-std::unique_ptr<platform::Keyboard> OpenKeyboard(const std::string& name, std::FILE* trace_out,
-                                                 std::string* error);
+// Opens the keyboard that --keys names ("trace" writes to `trace_out`) with the --layout
+// given; null and *error when it cannot be opened. *chosen says which keyboard it is.
+std::unique_ptr<platform::Keyboard> OpenKeyboard(const CliOptions& options, std::FILE* trace_out, std::string* error,
+                                                 std::string* chosen);
 
 }  // namespace lintrel::cli

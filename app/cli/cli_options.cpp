@@ -10,6 +10,7 @@
 
 #include "capture/line_parameters.h"
 #include "common/port_number.h"
+#include "platform/keyboard_choice.h"
 
 namespace lintrel::cli {
 
@@ -115,8 +116,9 @@ class Parser {
     if (name == "--save") return Flag(name, inline_value, options_.save);
     if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
 
-    static constexpr std::array<std::string_view, 8> kValueOptions = {
-        "--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char", "--reconnect-delay", "--keys"};
+    static constexpr std::array<std::string_view, 9> kValueOptions = {
+        "--port",           "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",
+        "--reconnect-delay", "--keys", "--layout"};
     if (name.rfind("--", 0) != 0) {
       error_ = "unexpected argument " + name + " (see --help)";
       return;
@@ -134,6 +136,7 @@ class Parser {
     if (name == "--stop-bits") return Choice(name, *value, {"1", "2"}, options_.line.stop_bit_index);
     if (name == "--end-char") return EndCharacter(*value);
     if (name == "--reconnect-delay") return ReconnectDelay(*value);
+    if (name == "--layout") return Layout(*value);
     Keys(*value);
   }
 
@@ -251,6 +254,18 @@ class Parser {
     keys_given_ = true;
   }
 
+  void Layout(const std::string& value) {
+    if (std::find(keyboards_.begin(), keyboards_.end(), "uinput") == keyboards_.end()) {
+      error_ = "--layout: only the uinput keyboard takes a layout, and this system has none";
+      return;
+    }
+    if (!platform::ParseLayoutName(value)) {
+      error_ = "--layout: \"" + value + "\" is not LAYOUT or LAYOUT:VARIANT (XKB names such as de or fr:azerty)";
+      return;
+    }
+    options_.layout = value;
+  }
+
   std::span<const std::string> args_;
   const std::vector<std::string>& keyboards_;
   std::vector<std::string> saved_ports_;
@@ -277,6 +292,23 @@ std::vector<std::string> SavedPortNames(const CliOptions& options) {
   for (const PortRequest& port : options.ports) names.push_back(PortName(port.port_number));
   return names;
 }
+
+namespace {
+
+// The keyboards and --layout, on a system that has the uinput keyboard.
+std::string LayoutUsage(const std::vector<std::string>& keyboards) {
+  if (std::find(keyboards.begin(), keyboards.end(), "uinput") == keyboards.end()) return "";
+  return "                         x11 types through the X server (XTest) with its keymap;\n"
+         "                         uinput through a virtual keyboard of the kernel\n"
+         "                         (/dev/uinput), which reaches Wayland programs and the\n"
+         "                         console too; auto takes x11 when an X display answers\n"
+         "                         and the session is not Wayland, else uinput\n"
+         "  --layout L[:VARIANT]   the keyboard layout the uinput keyboard types for (de,\n"
+         "                         fr:azerty; default XKB_DEFAULT_LAYOUT, else XKBLAYOUT of\n"
+         "                         /etc/default/keyboard, else us)\n";
+}
+
+}  // namespace
 
 std::string CliUsage(const std::vector<std::string>& keyboards, const std::string& default_device,
                      const std::string& settings_location) {
@@ -313,7 +345,8 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --keys NAME            " + Join(keys, ", ") + " (default " + default_keys + ").\n"
          "                         trace types nothing and writes each key event to standard\n"
          "                         output as \"down 0xHH\" or \"up 0xHH\" (HH the Windows virtual-key\n"
-         "                         code on a US keyboard), flushed after every line\n"
+         "                         code on a US keyboard), flushed after every line\n" +
+         LayoutUsage(keyboards) +
          "\n"
          "Other:\n"
          "  --demo                 two simulated scanners on virtual ports (pseudo-terminals):\n"

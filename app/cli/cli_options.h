@@ -26,6 +26,7 @@ struct CliOptions {
   bool prefix = false;
   int reconnect_delay_ms = CaptureOptions::kDefaultReconnectDelayMs;
   std::string keys;  // "trace" or one of the platform's keyboards
+  std::string layout;  // --layout LAYOUT[:VARIANT] for the uinput keyboard; empty: the system's
   bool demo = false;
   bool help = false;
   bool version = false;

@@ -187,11 +187,13 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
   // With the trace, the key events are shown per line below, not one line per event.
   std::unique_ptr<platform::Keyboard> keyboard;
   if (options.keys != "trace") {
-    keyboard = OpenKeyboard(options.keys, out, &error);
+    std::string chosen;
+    keyboard = OpenKeyboard(options, out, &error, &chosen);
     if (!keyboard) {
-      std::fprintf(status, "lintrel-cli: --keys %s: %s\n", options.keys.c_str(), error.c_str());
+      std::fprintf(status, "lintrel-cli: --keys %s: %s\n", chosen.c_str(), error.c_str());
       return 1;
     }
+    if (chosen != options.keys || options.keys == "uinput") std::fprintf(status, "lintrel: keys: %s\n", chosen.c_str());
   }
   auto shown = std::make_shared<ShowingKeyboard>(std::move(keyboard));
 

@@ -77,9 +77,10 @@ void ListPorts(const PortList& ports, const std::string& saved_port, DeviceIdent
 
 int Run(const cli::CliOptions& options, platform::StopSignal& stop, const DevicePins& pins) {
   std::string error;
-  std::shared_ptr<platform::Keyboard> keyboard = cli::OpenKeyboard(options.keys, stdout, &error);
+  std::string chosen;
+  std::shared_ptr<platform::Keyboard> keyboard = cli::OpenKeyboard(options, stdout, &error, &chosen);
   if (!keyboard) {
-    cli::PrintMessage(stderr, "lintrel-cli: ", "--keys " + options.keys + ": " + error);
+    cli::PrintMessage(stderr, "lintrel-cli: ", "--keys " + chosen + ": " + error);
     return 1;
   }
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
@@ -90,6 +91,7 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   };
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
   cli::CliApp app(options, std::move(keyboard), *driver, stderr, system_paths, identities.get());
+  if (chosen != options.keys || options.keys == "uinput") app.status().Print("keys: " + chosen);
   // Without the system's notices, a device that comes back is found by the retry each second.
   // The watch starts before the first open, so that the program is whole once a port reports
   // itself connected.

@@ -40,7 +40,8 @@ class Application {
     // The settings belong to the program by its file name ("lintrel").
     platform::UserSettings settings = platform::OpenUserSettings(ui::win32::ProgramName(), &warning);
     std::string error;
-    std::shared_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard("win32", &error);
+    std::string chosen;
+    std::shared_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard({.name = "win32", .layout = ""}, &error, &chosen);
     std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
     if (!keyboard) {
       ui::win32::ShowMessageBox(nullptr, error, MB_ICONERROR);

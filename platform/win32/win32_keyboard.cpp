@@ -85,9 +85,11 @@ std::string Win32Keyboard::LastErrorText() { return last_error_ != 0 ? SystemErr
 
 std::vector<std::string> SystemKeyboardNames() { return {"win32"}; }
 
-std::unique_ptr<Keyboard> OpenSystemKeyboard(const std::string& name, std::string* error) {
-  if (name == "win32") return std::make_unique<Win32Keyboard>();
-  *error = "unknown keyboard \"" + name + "\" (available: win32)";
+std::unique_ptr<Keyboard> OpenSystemKeyboard(const KeyboardRequest& request, std::string* error,
+                                             std::string* chosen) {
+  *chosen = request.name;
+  if (request.name == "win32") return std::make_unique<Win32Keyboard>();
+  *error = "unknown keyboard \"" + request.name + "\" (available: win32)";
   return nullptr;
 }
 

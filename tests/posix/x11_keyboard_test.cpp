@@ -421,22 +421,63 @@ TEST_F(X11KeyboardTest, ControlCharacterKeepsTheModifiersOfAUsWindowsKeyboard) {
   }
 }
 
-TEST_F(X11KeyboardTest, SystemKeyboardX11TypesOnTheDisplayInDisplay) {
-  const char* saved = std::getenv("DISPLAY");
-  std::string saved_display = saved == nullptr ? "" : saved;
-  setenv("DISPLAY", display_name().c_str(), 1);
-  std::string error;
-  std::unique_ptr<Keyboard> system_keyboard = OpenSystemKeyboard("x11", &error);
-  if (saved == nullptr) {
-    unsetenv("DISPLAY");
-  } else {
-    setenv("DISPLAY", saved_display.c_str(), 1);
+// Sets an environment variable (or unsets it, for null) until the end of the scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    const char* saved = std::getenv(name);
+    if (saved != nullptr) saved_ = saved;
+    if (value == nullptr) {
+      unsetenv(name);
+    } else {
+      setenv(name, value, 1);
+    }
   }
-  ASSERT_NE(system_keyboard, nullptr) << error;
+  ~ScopedEnvironment() {
+    if (saved_) {
+      setenv(name_, saved_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
 
-  KeystrokeSender sender(*system_keyboard);
-  sender.TypeLine(Bytes("Via $DISPLAY"));
-  EXPECT_EQ(TypedText(sender), "Via $DISPLAY");
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// --keys x11, and --keys auto outside a Wayland session, type on the display in $DISPLAY.
+TEST_F(X11KeyboardTest, SystemKeyboardsX11AndAutoTypeOnTheDisplayInDisplay) {
+  ScopedEnvironment display("DISPLAY", display_name().c_str());
+  ScopedEnvironment wayland("WAYLAND_DISPLAY", nullptr);
+  ScopedEnvironment session("XDG_SESSION_TYPE", "x11");
+  for (const auto& [name, expected_choice] : {std::pair{"x11", "x11"}, std::pair{"auto", "x11 (an X display)"}}) {
+    SCOPED_TRACE(name);
+    std::string error;
+    std::string chosen;
+    std::unique_ptr<Keyboard> system_keyboard = OpenSystemKeyboard({.name = name, .layout = ""}, &error, &chosen);
+    ASSERT_NE(system_keyboard, nullptr) << error;
+    EXPECT_EQ(chosen, expected_choice);
+
+    KeystrokeSender sender(*system_keyboard);
+    sender.TypeLine(Bytes("Via $DISPLAY"));
+    EXPECT_EQ(TypedText(sender), "Via $DISPLAY");
+  }
+}
+
+// Under Wayland, XTest would reach only the programs that run under Xwayland: auto takes
+// the virtual keyboard even with an X display at hand. There is no /dev/uinput here, so
+// opening it fails, with what to do about it.
+TEST_F(X11KeyboardTest, AutoUnderWaylandTakesTheVirtualKeyboard) {
+  ScopedEnvironment display("DISPLAY", display_name().c_str());
+  ScopedEnvironment wayland("WAYLAND_DISPLAY", "wayland-0");
+  std::string error;
+  std::string chosen;
+  std::unique_ptr<Keyboard> keyboard = OpenSystemKeyboard({.name = "auto", .layout = "de"}, &error, &chosen);
+  EXPECT_EQ(chosen.rfind("uinput (a Wayland session)", 0), 0u) << chosen;
+  if (keyboard == nullptr) {
+    EXPECT_NE(error.find("/dev/uinput"), std::string::npos) << error;
+  }
 }
 
 TEST(X11KeyboardOpenTest, MissingDisplayGivesNullAndNamesTheDisplay) {
@@ -458,9 +499,10 @@ TEST(X11KeyboardOpenTest, UnsetDisplaySaysSo) {
 }
 
 TEST(SystemKeyboardTest, UnknownNameGivesNullAndListsTheKnownNames) {
-  EXPECT_EQ(SystemKeyboardNames(), std::vector<std::string>{"x11"});
+  EXPECT_EQ(SystemKeyboardNames(), (std::vector<std::string>{"auto", "x11", "uinput"}));
   std::string error;
-  EXPECT_EQ(OpenSystemKeyboard("wayland", &error), nullptr);
+  std::string chosen;
+  EXPECT_EQ(OpenSystemKeyboard({.name = "wayland", .layout = ""}, &error, &chosen), nullptr);
   EXPECT_NE(error.find("wayland"), std::string::npos) << error;
   EXPECT_NE(error.find("x11"), std::string::npos) << error;
 }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/keyboard.h"
+#include "platform/posix/xkb_layout.h"
+
+struct libevdev_uinput;
+
+namespace lintrel::platform {
+
+// Types through a virtual keyboard of the kernel's uinput device, "Lintrel virtual
+// keyboard", which reaches every Wayland compositor, X server and the text console alike.
+//
+// Such a keyboard sends key codes only: the program in front turns them into characters
+// with the user's layout. So keys are chosen from the layout the user's keyboard has
+// (XkbLayout), and the result is right only when that is the layout the receiving side
+// applies.
+//
+// The device is made when the keyboard is opened and removed when it is destroyed: events
+// sent to a new device are lost until the compositor or the console has opened it, so it
+// is made once, at start, not per line. Key codes are the kernel's (KEY_A is 30).
+class UinputKeyboard : public Keyboard {
+ public:
+  static constexpr char kDeviceName[] = "Lintrel virtual keyboard";
+
+  // Makes the device through `uinput_path`. On failure returns null and sets *error to
+  // what the user can do about it (load the module, install the udev rule).
+  static std::unique_ptr<UinputKeyboard> Open(const XkbLayout& layout, std::string* error,
+                                              const char* uinput_path = "/dev/uinput");
+
+  ~UinputKeyboard() override;
+  UinputKeyboard(const UinputKeyboard&) = delete;
+  UinputKeyboard& operator=(const UinputKeyboard&) = delete;
+
+  KeyMapping Map(uint8_t character) override;
+  uint8_t ShiftKey() const override;
+  // Each key event goes out with its own SYN_REPORT, in order.
+  KeyOutputResult TypeKeys(std::span<const KeyEvent> events) override;
+
+  // The event device the kernel made for it (/dev/input/eventN), where it can be read back.
+  const std::string& device_node() const { return device_node_; }
+  const XkbLayout& layout() const { return layout_; }
+
+ private:
+  UinputKeyboard(libevdev_uinput* device, XkbLayout layout);
+
+  libevdev_uinput* device_;
+  XkbLayout layout_;
+  std::string device_node_;
+  std::array<KeyMapping, 256> key_table_;
+  bool lost_ = false;
+};
+
+}  // namespace lintrel::platform
