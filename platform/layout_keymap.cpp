@@ -1,0 +1,82 @@
+#include "platform/layout_keymap.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace lintrel::platform {
+namespace {
+
+constexpr uint8_t kAltGrWindows = kModifierCtrl | kModifierAlt;
+
+// How far a combination is from a bare key; -1 for one never pressed.
+int Rank(uint8_t modifiers) {
+  const bool shift = (modifiers & kModifierShift) != 0;
+  const uint8_t rest = modifiers & ~kModifierShift;
+  if (rest == 0) return shift ? 1 : 0;
+  if (rest == kAltGrWindows || rest == kModifierLevel3) return shift ? 3 : 2;
+  return -1;
+}
+
+int BitIndex(uint8_t modifier) { return std::countr_zero(static_cast<unsigned>(modifier)); }
+
+}  // namespace
+
+void LayoutKeymap::Clear() {
+  caps_off_.clear();
+  caps_on_.clear();
+  modifier_keys_.fill(kNoKey);
+}
+
+void LayoutKeymap::Offer(Candidates& candidates, char32_t character, KeyStroke stroke) {
+  if (character == kNoCharacter || Rank(stroke.modifiers) < 0) return;
+  std::vector<KeyStroke>& strokes = candidates[character];
+  // After every stroke of the same or a lower rank: the first added wins a tie.
+  const auto place = std::upper_bound(strokes.begin(), strokes.end(), stroke, [](KeyStroke a, KeyStroke b) {
+    return Rank(a.modifiers) < Rank(b.modifiers);
+  });
+  strokes.insert(place, stroke);
+}
+
+void LayoutKeymap::Add(uint8_t key_code, uint8_t modifiers, char32_t character, char32_t with_caps_lock) {
+  if (key_code == kNoKey) return;
+  Offer(caps_off_, character, {key_code, modifiers});
+  Offer(caps_on_, with_caps_lock, {key_code, modifiers});
+}
+
+void LayoutKeymap::SetModifierKey(uint8_t modifier, uint8_t key_code) {
+  if (std::has_single_bit(modifier) && BitIndex(modifier) < static_cast<int>(kModifierCount)) {
+    modifier_keys_[BitIndex(modifier)] = key_code;
+  }
+}
+
+bool LayoutKeymap::HasModifierKey(uint8_t modifier) const {
+  if (!std::has_single_bit(modifier) || BitIndex(modifier) >= static_cast<int>(kModifierCount)) return false;
+  return modifier_keys_[BitIndex(modifier)] != kNoKey;
+}
+
+std::optional<KeyStroke> LayoutKeymap::Choose(char32_t character, bool caps_lock_on) const {
+  const Candidates& candidates = caps_lock_on ? caps_on_ : caps_off_;
+  const auto found = candidates.find(character);
+  if (found == candidates.end()) return std::nullopt;
+  for (const KeyStroke& stroke : found->second) {
+    bool pressable = true;
+    for (uint8_t bit = 1; bit != 0 && bit < (1u << kModifierCount); bit <<= 1) {
+      if ((stroke.modifiers & bit) != 0 && !HasModifierKey(bit)) pressable = false;
+    }
+    if (pressable) return stroke;
+  }
+  return std::nullopt;
+}
+
+void LayoutKeymap::AppendKeyEvents(KeyStroke stroke, std::vector<KeyEvent>& events) const {
+  for (std::size_t bit = 0; bit < kModifierCount; ++bit) {
+    if ((stroke.modifiers & (1u << bit)) != 0) events.push_back({modifier_keys_[bit], true});
+  }
+  events.push_back({stroke.key_code, true});
+  events.push_back({stroke.key_code, false});
+  for (std::size_t bit = kModifierCount; bit-- > 0;) {
+    if ((stroke.modifiers & (1u << bit)) != 0) events.push_back({modifier_keys_[bit], false});
+  }
+}
+
+}  // namespace lintrel::platform
