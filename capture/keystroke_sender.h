@@ -29,7 +29,9 @@ class KeystrokeSender {
  public:
   explicit KeystrokeSender(platform::Keyboard& keyboard) : keyboard_(keyboard) {}
 
-  // An empty line sends nothing and counts as typed.
+  // An empty line sends nothing and counts as typed. A line with a character that the
+  // keyboard's layout cannot type is not typed at all: a code with a character left out or
+  // typed as another would be booked as a wrong one.
   LineOutcome TypeLine(std::span<const uint8_t> line);
 
  private:

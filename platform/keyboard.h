@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,6 +40,13 @@ struct KeyOutputResult {
   bool output_lost = false;
 };
 
+// The key events that type a whole line, or why the line cannot be typed.
+struct LineKeys {
+  std::vector<KeyEvent> events;
+  // Empty when every character has a key; else the reason, and nothing is typed.
+  std::string error;
+};
+
 // Synthesised keyboard input into whatever window has the focus.
 //
 // Thread contract: not thread-safe. One thread at a time uses a keyboard (the typist's,
@@ -50,6 +58,10 @@ class Keyboard {
   virtual ~Keyboard() = default;
 
   virtual KeyMapping Map(uint8_t character) = 0;
+  // A keyboard that reads a line's text itself (as UTF-8) and picks every key from its
+  // layout returns the line's events here; the others return nothing, and the line is typed
+  // byte by byte through Map().
+  virtual std::optional<LineKeys> KeysOfLine(std::span<const uint8_t> /*line*/) { return std::nullopt; }
   // The key code of the Shift key in this backend's numbering.
   virtual uint8_t ShiftKey() const = 0;
   // Sends the key events of one whole line as one injection, in order, so that nothing else

@@ -38,9 +38,7 @@ std::unique_ptr<Keyboard> OpenUinput(const KeyboardRequest& request, std::string
                                        {.env_layout = Environment("XKB_DEFAULT_LAYOUT"),
                                         .env_variant = Environment("XKB_DEFAULT_VARIANT"),
                                         .keyboard_file = KeyboardFile()});
-  const std::optional<XkbLayout> layout = ReadXkbLayout(name, error);
-  if (!layout) return nullptr;
-  std::unique_ptr<Keyboard> keyboard = UinputKeyboard::Open(*layout, error);
+  std::unique_ptr<Keyboard> keyboard = UinputKeyboard::Open(name, error);
   if (keyboard) *chosen += ", layout " + name.Describe();
   return keyboard;
 }

@@ -9,39 +9,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/utf8_text.h"
 #include "platform/posix/scoped_fd.h"
+#include "platform/posix/xkb_layout.h"
 
 namespace lintrel::platform {
 namespace {
 
-// Shift states as the key table gives them: Shift 1; AltGr reported as Ctrl+Alt (6), as
-// a Windows layout reports it.
-constexpr uint8_t kShiftStateAltGr = 6;
-
-uint8_t ShiftStateOf(const LayoutLevel& level) {
-  return static_cast<uint8_t>((level.shift ? kShiftStateShift : 0) | (level.altgr ? kShiftStateAltGr : 0));
-}
-
-// Fewer modifiers first: plain, Shift, AltGr, Shift+AltGr.
-int Cost(const LayoutLevel& level) { return (level.altgr ? 2 : 0) + (level.shift ? 1 : 0); }
-
-// The key of each ASCII character: its cheapest level, on the lowest key among equals (the
-// main row's digits before the keypad's). A line feed takes the Return key, as the
-// Windows layout's Ctrl+Return sent bare does; other control characters have no key.
-std::array<KeyMapping, 256> AsciiKeyTable(const XkbLayout& layout) {
-  std::array<KeyMapping, 256> table;
-  table.fill({kNoKey, kNoKey});
-  std::array<int, 256> cost;
-  cost.fill(4);
-  for (const LayoutLevel& level : layout.levels) {
-    if (level.character >= 0x80 || Cost(level) >= cost[level.character]) continue;
-    if (level.altgr && !layout.altgr_key) continue;
-    table[level.character] = {level.evdev_code, ShiftStateOf(level)};
-    cost[level.character] = Cost(level);
-  }
-  if (table['\r'].key_code != kNoKey) table['\n'] = {table['\r'].key_code, 0};
-  return table;
-}
+// The device offers every key a pc105 layout can place characters on and more; key codes
+// are kept in a byte, and 255 stands for no key.
+constexpr unsigned int kHighestKey = 254;
 
 std::string OpenError(const char* path, int error) {
   const std::string reason = std::string("cannot open ") + path + ": " + std::strerror(error);
@@ -56,18 +33,18 @@ std::string OpenError(const char* path, int error) {
   return reason;
 }
 
-// The keys the device offers: every key of the layout's table and the modifiers.
-void EnableKeys(libevdev* device, const XkbLayout& layout) {
-  libevdev_enable_event_type(device, EV_KEY);
-  for (const LayoutLevel& level : layout.levels) libevdev_enable_event_code(device, EV_KEY, level.evdev_code, nullptr);
-  libevdev_enable_event_code(device, EV_KEY, layout.shift_key, nullptr);
-  if (layout.altgr_key) libevdev_enable_event_code(device, EV_KEY, *layout.altgr_key, nullptr);
+std::string Quoted(const std::u32string& characters) {
+  std::string text;
+  for (char32_t character : characters) text += (text.empty() ? "'" : ", '") + EncodeUtf8(character) + "'";
+  return text;
 }
 
 }  // namespace
 
-std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const XkbLayout& layout, std::string* error,
+std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const LayoutName& layout, std::string* error,
                                                      const char* uinput_path) {
+  LayoutKeymap keymap;
+  if (!FillXkbLayout(layout, keymap, error)) return nullptr;
   ScopedFd fd(open(uinput_path, O_RDWR | O_CLOEXEC));
   if (fd.get() < 0) {
     *error = OpenError(uinput_path, errno);
@@ -80,7 +57,10 @@ std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const XkbLayout& layout, st
   }
   libevdev_set_name(description, kDeviceName);
   libevdev_set_id_bustype(description, BUS_VIRTUAL);
-  EnableKeys(description, layout);
+  libevdev_enable_event_type(description, EV_KEY);
+  for (unsigned int key = KEY_ESC; key <= kHighestKey; ++key) {
+    libevdev_enable_event_code(description, EV_KEY, key, nullptr);
+  }
   libevdev_uinput* device = nullptr;
   const int result = libevdev_uinput_create_from_device(description, fd.get(), &device);
   libevdev_free(description);
@@ -88,13 +68,13 @@ std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const XkbLayout& layout, st
     *error = std::string("cannot create a virtual keyboard through ") + uinput_path + ": " + std::strerror(-result);
     return nullptr;
   }
-  // The device keeps the descriptor: it is closed with the device.
+  // The device keeps the descriptor; it is closed after the device is destroyed.
   fd.Release();
-  return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device, layout));
+  return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device, layout, std::move(keymap)));
 }
 
-UinputKeyboard::UinputKeyboard(libevdev_uinput* device, XkbLayout layout)
-    : device_(device), layout_(std::move(layout)), key_table_(AsciiKeyTable(layout_)) {
+UinputKeyboard::UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap)
+    : device_(device), layout_(std::move(layout)), keymap_(std::move(keymap)) {
   const char* node = libevdev_uinput_get_devnode(device_);
   if (node != nullptr) device_node_ = node;
 }
@@ -105,23 +85,50 @@ UinputKeyboard::~UinputKeyboard() {
   close(fd);
 }
 
-KeyMapping UinputKeyboard::Map(uint8_t character) { return key_table_[character]; }
+KeyMapping UinputKeyboard::Map(uint8_t character) {
+  const std::optional<KeyStroke> stroke = character < 0x80 ? keymap_.Choose(character, false) : std::nullopt;
+  if (!stroke) return {kNoKey, kNoKey};
+  // AltGr as a Windows layout reports it: Ctrl+Alt.
+  const bool level3 = (stroke->modifiers & kModifierLevel3) != 0;
+  return {stroke->key_code,
+          static_cast<uint8_t>((stroke->modifiers & kModifierShift) | (level3 ? kModifierCtrl | kModifierAlt : 0))};
+}
 
-uint8_t UinputKeyboard::ShiftKey() const { return layout_.shift_key; }
+std::optional<LineKeys> UinputKeyboard::KeysOfLine(std::span<const uint8_t> line) {
+  LineKeys keys;
+  std::u32string missing;
+  for (char32_t character : DecodeUtf8(line)) {
+    const std::optional<KeyStroke> stroke = keymap_.Choose(character, false);
+    if (stroke) {
+      keymap_.AppendKeyEvents(*stroke, keys.events);
+    } else if (missing.find(character) == std::u32string::npos) {
+      missing += character;
+    }
+  }
+  if (!missing.empty()) {
+    keys.events.clear();
+    keys.error = "no key for " + Quoted(missing) + " in layout " + layout_.Describe();
+  }
+  return keys;
+}
+
+uint8_t UinputKeyboard::ShiftKey() const {
+  // The keymap knows the Shift key: the first event of a stroke with Shift.
+  std::vector<KeyEvent> events;
+  keymap_.AppendKeyEvents({kNoKey, kModifierShift}, events);
+  return events.front().key_code;
+}
 
 KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
   std::size_t accepted = 0;
   for (const KeyEvent& event : events) {
-    // A character without a key types nothing.
-    if (event.key_code != kNoKey) {
-      int result = libevdev_uinput_write_event(device_, EV_KEY, event.key_code, event.pressed ? 1 : 0);
-      if (result == 0) result = libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
-      if (result != 0) {
-        lost_ = lost_ || result == -ENODEV;
-        return {.accepted = accepted,
-                .error = std::string("the virtual keyboard took no more key events: ") + std::strerror(-result),
-                .output_lost = lost_};
-      }
+    int result = libevdev_uinput_write_event(device_, EV_KEY, event.key_code, event.pressed ? 1 : 0);
+    if (result == 0) result = libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
+    if (result != 0) {
+      lost_ = lost_ || result == -ENODEV;
+      return {.accepted = accepted,
+              .error = std::string("the virtual keyboard took no more key events: ") + std::strerror(-result),
+              .output_lost = lost_};
     }
     ++accepted;
   }

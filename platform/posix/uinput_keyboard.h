@@ -1,12 +1,12 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/keyboard.h"
-#include "platform/posix/xkb_layout.h"
+#include "platform/keyboard_choice.h"
+#include "platform/layout_keymap.h"
 
 struct libevdev_uinput;
 
@@ -16,9 +16,11 @@ namespace lintrel::platform {
 // keyboard", which reaches every Wayland compositor, X server and the text console alike.
 //
 // Such a keyboard sends key codes only: the program in front turns them into characters
-// with the user's layout. So keys are chosen from the layout the user's keyboard has
-// (XkbLayout), and the result is right only when that is the layout the receiving side
-// applies.
+// with the user's layout. So each line is read as UTF-8 and its keys are chosen from the
+// layout the user's keyboard has (read through libxkbcommon), and the result is right only
+// when that is the layout the receiving side applies. A line with a character that the
+// layout has no key for is not typed. The Caps Lock state of the session is not known
+// to a virtual keyboard: keys are chosen for Caps Lock off.
 //
 // The device is made when the keyboard is opened and removed when it is destroyed: events
 // sent to a new device are lost until the compositor or the console has opened it, so it
@@ -29,7 +31,7 @@ class UinputKeyboard : public Keyboard {
 
   // Makes the device through `uinput_path`. On failure returns null and sets *error to
   // what the user can do about it (load the module, install the udev rule).
-  static std::unique_ptr<UinputKeyboard> Open(const XkbLayout& layout, std::string* error,
+  static std::unique_ptr<UinputKeyboard> Open(const LayoutName& layout, std::string* error,
                                               const char* uinput_path = "/dev/uinput");
 
   ~UinputKeyboard() override;
@@ -37,21 +39,21 @@ class UinputKeyboard : public Keyboard {
   UinputKeyboard& operator=(const UinputKeyboard&) = delete;
 
   KeyMapping Map(uint8_t character) override;
+  std::optional<LineKeys> KeysOfLine(std::span<const uint8_t> line) override;
   uint8_t ShiftKey() const override;
   // Each key event goes out with its own SYN_REPORT, in order.
   KeyOutputResult TypeKeys(std::span<const KeyEvent> events) override;
 
   // The event device the kernel made for it (/dev/input/eventN), where it can be read back.
   const std::string& device_node() const { return device_node_; }
-  const XkbLayout& layout() const { return layout_; }
 
  private:
-  UinputKeyboard(libevdev_uinput* device, XkbLayout layout);
+  UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap);
 
   libevdev_uinput* device_;
-  XkbLayout layout_;
+  LayoutName layout_;
+  LayoutKeymap keymap_;
   std::string device_node_;
-  std::array<KeyMapping, 256> key_table_;
   bool lost_ = false;
 };
 

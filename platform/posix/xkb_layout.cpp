@@ -2,100 +2,120 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
+#include <optional>
+
+#include "platform/posix/virtual_key_keysym.h"
+#include "platform/us_layout.h"
 
 namespace lintrel::platform {
 namespace {
 
 // libxkbcommon's objects, released with their own functions.
-struct ContextFree {
+struct XkbFree {
   void operator()(xkb_context* context) const { xkb_context_unref(context); }
-};
-struct KeymapFree {
   void operator()(xkb_keymap* keymap) const { xkb_keymap_unref(keymap); }
+  void operator()(xkb_state* state) const { xkb_state_unref(state); }
 };
-using Context = std::unique_ptr<xkb_context, ContextFree>;
-using Keymap = std::unique_ptr<xkb_keymap, KeymapFree>;
+using Context = std::unique_ptr<xkb_context, XkbFree>;
+using Keymap = std::unique_ptr<xkb_keymap, XkbFree>;
+using State = std::unique_ptr<xkb_state, XkbFree>;
 
-// XKB numbers keys 8 above the kernel's codes.
-constexpr xkb_keycode_t kEvdevOffset = 8;
 // Key codes are kept in a byte, and 255 stands for no key.
-constexpr xkb_keycode_t kHighestEvdevCode = 254;
+constexpr xkb_keycode_t kLastKeycode = 254 + kXkbEvdevOffset;
 
-// The modifier masks a level can be reached with that this keyboard presses: Shift and
-// AltGr (the level-three modifier, Mod5 in the evdev rules).
-struct ModifierMasks {
+// The modifiers a level can be reached with that typing presses: Shift, and AltGr (the
+// level-three shift, on Mod5 in the evdev rules); Lock for the Caps Lock column.
+struct Masks {
   xkb_mod_mask_t shift = 0;
-  xkb_mod_mask_t altgr = 0;
+  xkb_mod_mask_t level3 = 0;
+  xkb_mod_mask_t lock = 0;
 };
 
-ModifierMasks MasksOf(xkb_keymap* keymap) {
-  ModifierMasks masks;
-  const xkb_mod_index_t shift = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
-  const xkb_mod_index_t level3 = xkb_keymap_mod_get_index(keymap, "Mod5");
-  if (shift != XKB_MOD_INVALID) masks.shift = 1u << shift;
-  if (level3 != XKB_MOD_INVALID) masks.altgr = 1u << level3;
-  return masks;
+xkb_mod_mask_t MaskOf(xkb_keymap* keymap, const char* name) {
+  const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap, name);
+  return index == XKB_MOD_INVALID ? 0 : 1u << index;
 }
 
-// The simplest mask that reaches a level with Shift and AltGr only; none if every mask
-// needs another modifier.
+// The simplest mask that reaches a level with Shift and AltGr alone; none if each needs
+// another modifier (Ctrl, Alt, Num Lock, Caps Lock).
 std::optional<xkb_mod_mask_t> UsableMask(xkb_keymap* keymap, xkb_keycode_t keycode, xkb_level_index_t level,
-                                         const ModifierMasks& masks) {
+                                         const Masks& masks) {
   xkb_mod_mask_t found[16];
   const std::size_t count = xkb_keymap_key_get_mods_for_level(keymap, keycode, 0, level, found, std::size(found));
   std::optional<xkb_mod_mask_t> best;
   for (std::size_t i = 0; i < count; ++i) {
-    if ((found[i] & ~(masks.shift | masks.altgr)) != 0) continue;
+    if ((found[i] & ~(masks.shift | masks.level3)) != 0) continue;
     if (!best || __builtin_popcount(found[i]) < __builtin_popcount(*best)) best = found[i];
   }
   return best;
 }
 
-// The first key that carries `keysym` on its plain level.
+// The character a key types with these modifiers; kNoCharacter for none (a dead key, a
+// function key).
+char32_t CharacterOf(xkb_state* state, xkb_keycode_t keycode, xkb_mod_mask_t mods) {
+  xkb_state_update_mask(state, mods, 0, 0, 0, 0, 0);
+  const uint32_t character = xkb_state_key_get_utf32(state, keycode);
+  return character == 0 ? kNoCharacter : character;
+}
+
+uint8_t ModifiersOf(xkb_mod_mask_t mask, const Masks& masks) {
+  return static_cast<uint8_t>(((mask & masks.shift) != 0 ? kModifierShift : 0) |
+                              ((mask & masks.level3) != 0 ? kModifierLevel3 : 0));
+}
+
+void AddLevels(xkb_keymap* keymap, xkb_state* state, const Masks& masks, LayoutKeymap& out) {
+  const xkb_keycode_t last = std::min(xkb_keymap_max_keycode(keymap), kLastKeycode);
+  for (xkb_keycode_t keycode = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap), kXkbEvdevOffset);
+       keycode <= last; ++keycode) {
+    if (xkb_keymap_num_layouts_for_key(keymap, keycode) == 0) continue;
+    const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, keycode, 0);
+    for (xkb_level_index_t level = 0; level < levels; ++level) {
+      const std::optional<xkb_mod_mask_t> mask = UsableMask(keymap, keycode, level, masks);
+      if (!mask) continue;
+      const char32_t character = CharacterOf(state, keycode, *mask);
+      // Control characters come from the US-English table below.
+      if (character == kNoCharacter || character < 0x20 || character == 0x7F) continue;
+      out.Add(static_cast<uint8_t>(keycode - kXkbEvdevOffset), ModifiersOf(*mask, masks), character,
+              CharacterOf(state, keycode, *mask | masks.lock));
+    }
+  }
+}
+
+// The first key that has `keysym` on its plain level.
 std::optional<uint8_t> KeyOfKeysym(xkb_keymap* keymap, xkb_keysym_t keysym) {
-  const xkb_keycode_t last = std::min(xkb_keymap_max_keycode(keymap), kHighestEvdevCode + kEvdevOffset);
-  for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap); keycode <= last; ++keycode) {
+  const xkb_keycode_t last = std::min(xkb_keymap_max_keycode(keymap), kLastKeycode);
+  for (xkb_keycode_t keycode = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap), kXkbEvdevOffset);
+       keycode <= last; ++keycode) {
     const xkb_keysym_t* syms = nullptr;
-    if (keycode < kEvdevOffset) continue;
     if (xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, 0, &syms) == 1 && syms[0] == keysym) {
-      return static_cast<uint8_t>(keycode - kEvdevOffset);
+      return static_cast<uint8_t>(keycode - kXkbEvdevOffset);
     }
   }
   return std::nullopt;
 }
 
-void ReadLevels(xkb_keymap* keymap, XkbLayout& layout) {
-  const ModifierMasks masks = MasksOf(keymap);
-  const xkb_keycode_t last = std::min(xkb_keymap_max_keycode(keymap), kHighestEvdevCode + kEvdevOffset);
-  for (xkb_keycode_t keycode = std::max(xkb_keymap_min_keycode(keymap), kEvdevOffset); keycode <= last; ++keycode) {
-    if (xkb_keymap_num_layouts_for_key(keymap, keycode) == 0) continue;
-    const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, keycode, 0);
-    for (xkb_level_index_t level = 0; level < levels; ++level) {
-      const xkb_keysym_t* syms = nullptr;
-      if (xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, level, &syms) != 1) continue;
-      // Dead keys and function keys type no character of their own.
-      const char32_t character = xkb_keysym_to_utf32(syms[0]);
-      if (character == 0) continue;
-      const std::optional<xkb_mod_mask_t> mask = UsableMask(keymap, keycode, level, masks);
-      if (!mask) continue;
-      layout.levels.push_back({.evdev_code = static_cast<uint8_t>(keycode - kEvdevOffset),
-                               .level = static_cast<int>(level),
-                               .character = character,
-                               .shift = (*mask & masks.shift) != 0,
-                               .altgr = (*mask & masks.altgr) != 0});
-    }
+// Control characters are typed as the bare key a US-English keyboard names for them (Return
+// for CR and LF, the letter key of Ctrl+letter), found here by its keysym.
+void AddControlCharacters(xkb_keymap* keymap, LayoutKeymap& out) {
+  for (char32_t character = 0; character < 0x80; ++character) {
+    if (character >= 0x20 && character != 0x7F) continue;
+    const uint32_t keysym = KeysymOfVirtualKey(ControlCharacterVirtualKey(character));
+    const std::optional<uint8_t> key = keysym != 0 ? KeyOfKeysym(keymap, keysym) : std::nullopt;
+    if (key) out.Add(*key, 0, character, character);
   }
 }
 
 }  // namespace
 
-std::optional<XkbLayout> ReadXkbLayout(const LayoutName& name, std::string* error) {
+bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, std::string* error) {
   // The names are given in full, so the XKB_DEFAULT_* variables must not fill gaps.
   const Context context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
   if (!context) {
     *error = "cannot start libxkbcommon";
-    return std::nullopt;
+    return false;
   }
   xkb_context_set_log_level(context.get(), XKB_LOG_LEVEL_CRITICAL);
   const xkb_rule_names names{.rules = "evdev",
@@ -103,23 +123,24 @@ std::optional<XkbLayout> ReadXkbLayout(const LayoutName& name, std::string* erro
                              .layout = name.layout.c_str(),
                              .variant = name.variant.c_str(),
                              .options = ""};
-  const Keymap keymap(xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
-  if (!keymap) {
+  const Keymap xkb_map(xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
+  const State state(xkb_map ? xkb_state_new(xkb_map.get()) : nullptr);
+  if (!state) {
     *error = "no keyboard layout \"" + name.Describe() +
              "\" in the XKB data (the xkb-data package; layouts are in /usr/share/X11/xkb/symbols)";
-    return std::nullopt;
+    return false;
   }
-  XkbLayout layout;
-  layout.name = name;
-  ReadLevels(keymap.get(), layout);
-  const std::optional<uint8_t> shift = KeyOfKeysym(keymap.get(), XKB_KEY_Shift_L);
-  if (!shift) {
-    *error = "the layout \"" + name.Describe() + "\" has no Shift key";
-    return std::nullopt;
-  }
-  layout.shift_key = *shift;
-  layout.altgr_key = KeyOfKeysym(keymap.get(), XKB_KEY_ISO_Level3_Shift);
-  return layout;
+  const Masks masks{.shift = MaskOf(xkb_map.get(), XKB_MOD_NAME_SHIFT),
+                    .level3 = MaskOf(xkb_map.get(), "Mod5"),
+                    .lock = MaskOf(xkb_map.get(), XKB_MOD_NAME_CAPS)};
+  keymap.Clear();
+  AddLevels(xkb_map.get(), state.get(), masks, keymap);
+  AddControlCharacters(xkb_map.get(), keymap);
+  const std::optional<uint8_t> shift = KeyOfKeysym(xkb_map.get(), XKB_KEY_Shift_L);
+  const std::optional<uint8_t> level3 = KeyOfKeysym(xkb_map.get(), XKB_KEY_ISO_Level3_Shift);
+  if (shift) keymap.SetModifierKey(kModifierShift, *shift);
+  if (level3) keymap.SetModifierKey(kModifierLevel3, *level3);
+  return true;
 }
 
 }  // namespace lintrel::platform

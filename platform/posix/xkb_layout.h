@@ -1,42 +1,24 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/keyboard_choice.h"
+#include "platform/layout_keymap.h"
 
 namespace lintrel::platform {
 
-// One level of one key in a layout: the character the key types there and the modifiers
-// that reach the level.
-struct LayoutLevel {
-  uint8_t evdev_code = 0;  // the kernel's key code (KEY_A is 30)
-  int level = 0;           // 0 plain, 1 Shift, 2 AltGr, 3 Shift+AltGr on most keys
-  char32_t character = 0;
-  bool shift = false;
-  bool altgr = false;
+// The evdev key codes (the kernel's, KEY_A is 30) are XKB's less 8.
+inline constexpr int kXkbEvdevOffset = 8;
 
-  bool operator==(const LayoutLevel&) const = default;
-};
-
-// What a keyboard with a given XKB layout types, read from the system's XKB data by
-// libxkbcommon (on Debian: the xkb-data package), as the evdev rules of a pc105 keyboard
-// build it, the rules that Wayland compositors and the console's keymap tools use.
-struct XkbLayout {
-  LayoutName name;
-  // Every level of the first group that types a character and is reached with Shift,
-  // AltGr (ISO_Level3_Shift), both or none; levels that need Ctrl, Alt, Num Lock or Caps
-  // Lock are left out. Ordered by key code, then level.
-  std::vector<LayoutLevel> levels;
-  // The keys that hold the modifiers, as the layout places them.
-  uint8_t shift_key = 0;
-  std::optional<uint8_t> altgr_key;
-};
-
-// Compiles the layout; on failure (no such layout or variant, no XKB data) returns nothing
-// and sets *error.
-std::optional<XkbLayout> ReadXkbLayout(const LayoutName& name, std::string* error);
+// Fills `keymap` with what a keyboard with the named XKB layout types, read from the
+// system's XKB data by libxkbcommon (on Debian: the xkb-data package) as the evdev rules
+// build it for a pc105 keyboard, the rules Wayland compositors and the console's keymap
+// tools use. Key codes are evdev codes. Every level of the first group that types a
+// character is added, with its Shift and AltGr (level-three) modifiers and its character
+// with Caps Lock on; control characters take the bare keys the US-English table names
+// for them. On failure (no such layout or variant, no XKB data) returns false and sets
+// *error.
+bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, std::string* error);
 
 }  // namespace lintrel::platform

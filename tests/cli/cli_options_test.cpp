@@ -181,6 +181,23 @@ TEST(CliOptionsTest, SaveAndListPortsNeedNoPort) {
   EXPECT_EQ(Parse({"--save=1"}).error, "--save takes no value");
 }
 
+// --layout is for the uinput keyboard, on a system that has it.
+TEST(CliOptionsTest, LayoutIsAnXkbNameForTheUinputKeyboard) {
+  const std::vector<std::string> linux_keyboards = {"auto", "x11", "uinput"};
+  const ParseResult given = ParseCliOptions(std::vector<std::string>{"--port", "COM1", "--layout", "fr:azerty"},
+                                            linux_keyboards);
+  ASSERT_EQ(given.error, "");
+  EXPECT_EQ(given.options.layout, "fr:azerty");
+  EXPECT_EQ(given.options.keys, "auto");
+  EXPECT_EQ(ParseCliOptions(std::vector<std::string>{"--port", "COM1", "--layout", "de/x"}, linux_keyboards).error,
+            "--layout: \"de/x\" is not LAYOUT or LAYOUT:VARIANT (XKB names such as de or fr:azerty)");
+  EXPECT_EQ(Parse({"--port", "COM1", "--layout", "de"}).error,
+            "--layout: only the uinput keyboard takes a layout, and this system has none");
+  const std::string usage = CliUsage(linux_keyboards, "/dev/ttyS0", "lintrel-cli.conf");
+  EXPECT_NE(usage.find("--layout"), std::string::npos);
+  EXPECT_EQ(CliUsage(kKeyboards, "/dev/ttyS0", "lintrel-cli.conf").find("--layout"), std::string::npos);
+}
+
 TEST(CliOptionsTest, UsageDocumentsEveryOption) {
   const std::string usage = CliUsage(kKeyboards, "/dev/ttyS(n-1)", "~/.config/lintrel/lintrel-cli.conf");
   for (const char* option : {"--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ class FakeKeyboard : public platform::Keyboard {
     if (forced_) return forced_mapping_;
     return platform::UsLayoutMap(character);
   }
+  std::optional<platform::LineKeys> KeysOfLine(std::span<const uint8_t> /*line*/) override { return line_keys_; }
   uint8_t ShiftKey() const override { return platform::kVirtualKeyShift; }
 
   platform::KeyOutputResult TypeKeys(std::span<const platform::KeyEvent> events) override {
@@ -43,6 +45,9 @@ class FakeKeyboard : public platform::Keyboard {
     results_.pop_front();
     return result;
   }
+
+  // Every line is typed with these keys, as a keyboard that reads lines itself answers.
+  void ForceLineKeys(platform::LineKeys keys) { line_keys_ = std::move(keys); }
 
   void ForceMapping(platform::KeyMapping mapping) {
     forced_ = true;
@@ -94,6 +99,7 @@ class FakeKeyboard : public platform::Keyboard {
   std::size_t lines_ = 0;
   std::size_t entered_ = 0;
   bool blocked_ = false;
+  std::optional<platform::LineKeys> line_keys_;
   bool forced_ = false;
   platform::KeyMapping forced_mapping_;
 };
