@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "common/utf8_text.h"
 #include "platform/posix/scoped_fd.h"
@@ -19,6 +21,10 @@ namespace {
 // The device offers every key a pc105 layout can place characters on and more; key codes
 // are kept in a byte, and 255 stands for no key.
 constexpr unsigned int kHighestKey = 254;
+
+// Each key event takes two entries (the key and its SYN_REPORT) of a reader's buffer of 64.
+constexpr std::size_t kEventsPerBurst = 24;
+constexpr std::chrono::milliseconds kPauseBetweenBursts{1};
 
 std::string OpenError(const char* path, int error) {
   const std::string reason = std::string("cannot open ") + path + ": " + std::strerror(error);
@@ -33,6 +39,14 @@ std::string OpenError(const char* path, int error) {
   return reason;
 }
 
+// Whether every modifier of a stroke has its key.
+bool Pressable(const LayoutKeymap& keymap, uint8_t modifiers) {
+  for (uint8_t bit = 1; bit < (1u << kModifierCount); bit <<= 1) {
+    if ((modifiers & bit) != 0 && !keymap.HasModifierKey(bit)) return false;
+  }
+  return true;
+}
+
 std::string Quoted(const std::u32string& characters) {
   std::string text;
   for (char32_t character : characters) text += (text.empty() ? "'" : ", '") + EncodeUtf8(character) + "'";
@@ -44,7 +58,8 @@ std::string Quoted(const std::u32string& characters) {
 std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const LayoutName& layout, std::string* error,
                                                      const char* uinput_path) {
   LayoutKeymap keymap;
-  if (!FillXkbLayout(layout, keymap, error)) return nullptr;
+  DeadKeys dead_keys;
+  if (!FillXkbLayout(layout, keymap, dead_keys, error)) return nullptr;
   ScopedFd fd(open(uinput_path, O_RDWR | O_CLOEXEC));
   if (fd.get() < 0) {
     *error = OpenError(uinput_path, errno);
@@ -70,11 +85,11 @@ std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const LayoutName& layout, s
   }
   // The device keeps the descriptor; it is closed after the device is destroyed.
   fd.Release();
-  return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device, layout, std::move(keymap)));
+  return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device, layout, std::move(keymap), std::move(dead_keys)));
 }
 
-UinputKeyboard::UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap)
-    : device_(device), layout_(std::move(layout)), keymap_(std::move(keymap)) {
+UinputKeyboard::UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap, DeadKeys dead_keys)
+    : device_(device), layout_(std::move(layout)), keymap_(std::move(keymap)), dead_keys_(std::move(dead_keys)) {
   const char* node = libevdev_uinput_get_devnode(device_);
   if (node != nullptr) device_node_ = node;
 }
@@ -94,14 +109,25 @@ KeyMapping UinputKeyboard::Map(uint8_t character) {
           static_cast<uint8_t>((stroke->modifiers & kModifierShift) | (level3 ? kModifierCtrl | kModifierAlt : 0))};
 }
 
+bool UinputKeyboard::AppendCharacter(char32_t character, std::vector<KeyEvent>& events) const {
+  if (const std::optional<KeyStroke> stroke = keymap_.Choose(character, false)) {
+    keymap_.AppendKeyEvents(*stroke, events);
+    return true;
+  }
+  // An accent the layout has only as a dead key: the dead key, then a space.
+  const auto dead = dead_keys_.find(character);
+  const std::optional<KeyStroke> space = keymap_.Choose(U' ', false);
+  if (dead == dead_keys_.end() || !space || !Pressable(keymap_, dead->second.modifiers)) return false;
+  keymap_.AppendKeyEvents(dead->second, events);
+  keymap_.AppendKeyEvents(*space, events);
+  return true;
+}
+
 std::optional<LineKeys> UinputKeyboard::KeysOfLine(std::span<const uint8_t> line) {
   LineKeys keys;
   std::u32string missing;
   for (char32_t character : DecodeUtf8(line)) {
-    const std::optional<KeyStroke> stroke = keymap_.Choose(character, false);
-    if (stroke) {
-      keymap_.AppendKeyEvents(*stroke, keys.events);
-    } else if (missing.find(character) == std::u32string::npos) {
+    if (!AppendCharacter(character, keys.events) && missing.find(character) == std::u32string::npos) {
       missing += character;
     }
   }
@@ -122,6 +148,11 @@ uint8_t UinputKeyboard::ShiftKey() const {
 KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
   std::size_t accepted = 0;
   for (const KeyEvent& event : events) {
+    // The kernel queues a device's events for each reader (the compositor, the console) in
+    // a buffer of 64; on overflow it drops them and only tells the reader it did. uinput
+    // gives no sign of what was read, so a long line goes out in bursts that fit, with a
+    // moment between them for the readers to catch up.
+    if (accepted > 0 && accepted % kEventsPerBurst == 0) std::this_thread::sleep_for(kPauseBetweenBursts);
     int result = libevdev_uinput_write_event(device_, EV_KEY, event.key_code, event.pressed ? 1 : 0);
     if (result == 0) result = libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
     if (result != 0) {

@@ -7,6 +7,7 @@
 #include "platform/keyboard.h"
 #include "platform/keyboard_choice.h"
 #include "platform/layout_keymap.h"
+#include "platform/posix/xkb_layout.h"
 
 struct libevdev_uinput;
 
@@ -48,11 +49,15 @@ class UinputKeyboard : public Keyboard {
   const std::string& device_node() const { return device_node_; }
 
  private:
-  UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap);
+  UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap, DeadKeys dead_keys);
+
+  // Appends the strokes that type `character`; false when the layout has none.
+  bool AppendCharacter(char32_t character, std::vector<KeyEvent>& events) const;
 
   libevdev_uinput* device_;
   LayoutName layout_;
   LayoutKeymap keymap_;
+  DeadKeys dead_keys_;
   std::string device_node_;
   bool lost_ = false;
 };

@@ -1,8 +1,10 @@
 #include "platform/posix/xkb_layout.h"
 
+#include <linux/input-event-codes.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -25,6 +27,19 @@ using State = std::unique_ptr<xkb_state, XkbFree>;
 
 // Key codes are kept in a byte, and 255 stands for no key.
 constexpr xkb_keycode_t kLastKeycode = 254 + kXkbEvdevOffset;
+
+// The keys of a keyboard's main block, where layouts put their characters: the kernel's
+// codes up to 127 less the keypad's (and KEY_KPCOMMA, KEY_KPEQUAL, ...).
+bool IsMainBlockKey(xkb_keycode_t keycode) {
+  const xkb_keycode_t code = keycode - kXkbEvdevOffset;
+  const bool keypad = code == KEY_KPASTERISK || (code >= KEY_KP7 && code <= KEY_KPDOT) || code == KEY_KPENTER ||
+                      code == KEY_KPSLASH || code == KEY_KPEQUAL || code == KEY_KPPLUSMINUS || code == KEY_KPCOMMA;
+  return code > 0 && code <= 127 && !keypad;
+}
+
+// The accents typed with a dead key and a space.
+constexpr std::pair<xkb_keysym_t, char32_t> kSpacingDeadKeys[] = {
+    {XKB_KEY_dead_circumflex, U'^'}, {XKB_KEY_dead_grave, U'`'}, {XKB_KEY_dead_tilde, U'~'}};
 
 // The modifiers a level can be reached with that typing presses: Shift, and AltGr (the
 // level-three shift, on Mod5 in the evdev rules); Lock for the Caps Lock column.
@@ -66,15 +81,30 @@ uint8_t ModifiersOf(xkb_mod_mask_t mask, const Masks& masks) {
                               ((mask & masks.level3) != 0 ? kModifierLevel3 : 0));
 }
 
-void AddLevels(xkb_keymap* keymap, xkb_state* state, const Masks& masks, LayoutKeymap& out) {
+// Notes the stroke of a dead key for an accent, the one with the fewest modifiers.
+void NoteDeadKey(xkb_keysym_t keysym, KeyStroke stroke, DeadKeys& dead_keys) {
+  for (const auto& [dead, accent] : kSpacingDeadKeys) {
+    if (keysym != dead) continue;
+    const auto known = dead_keys.find(accent);
+    if (known == dead_keys.end() || std::popcount(stroke.modifiers) < std::popcount(known->second.modifiers)) {
+      dead_keys[accent] = stroke;
+    }
+  }
+}
+
+void AddLevels(xkb_keymap* keymap, xkb_state* state, const Masks& masks, LayoutKeymap& out, DeadKeys& dead_keys) {
   const xkb_keycode_t last = std::min(xkb_keymap_max_keycode(keymap), kLastKeycode);
   for (xkb_keycode_t keycode = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap), kXkbEvdevOffset);
        keycode <= last; ++keycode) {
-    if (xkb_keymap_num_layouts_for_key(keymap, keycode) == 0) continue;
+    if (!IsMainBlockKey(keycode) || xkb_keymap_num_layouts_for_key(keymap, keycode) == 0) continue;
     const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, keycode, 0);
     for (xkb_level_index_t level = 0; level < levels; ++level) {
       const std::optional<xkb_mod_mask_t> mask = UsableMask(keymap, keycode, level, masks);
       if (!mask) continue;
+      const xkb_keysym_t* syms = nullptr;
+      if (xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, level, &syms) == 1) {
+        NoteDeadKey(syms[0], {static_cast<uint8_t>(keycode - kXkbEvdevOffset), ModifiersOf(*mask, masks)}, dead_keys);
+      }
       const char32_t character = CharacterOf(state, keycode, *mask);
       // Control characters come from the US-English table below.
       if (character == kNoCharacter || character < 0x20 || character == 0x7F) continue;
@@ -84,11 +114,19 @@ void AddLevels(xkb_keymap* keymap, xkb_state* state, const Masks& masks, LayoutK
   }
 }
 
-// The first key that has `keysym` on its plain level.
-std::optional<uint8_t> KeyOfKeysym(xkb_keymap* keymap, xkb_keysym_t keysym) {
+// The first key of the main block that has `keysym` on its plain level, or `preferred`
+// when it has.
+std::optional<uint8_t> KeyOfKeysym(xkb_keymap* keymap, xkb_keysym_t keysym, uint8_t preferred = 0) {
+  const xkb_keysym_t* preferred_syms = nullptr;
+  if (preferred != 0 &&
+      xkb_keymap_key_get_syms_by_level(keymap, preferred + kXkbEvdevOffset, 0, 0, &preferred_syms) == 1 &&
+      preferred_syms[0] == keysym) {
+    return preferred;
+  }
   const xkb_keycode_t last = std::min(xkb_keymap_max_keycode(keymap), kLastKeycode);
   for (xkb_keycode_t keycode = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap), kXkbEvdevOffset);
        keycode <= last; ++keycode) {
+    if (!IsMainBlockKey(keycode)) continue;
     const xkb_keysym_t* syms = nullptr;
     if (xkb_keymap_key_get_syms_by_level(keymap, keycode, 0, 0, &syms) == 1 && syms[0] == keysym) {
       return static_cast<uint8_t>(keycode - kXkbEvdevOffset);
@@ -110,7 +148,7 @@ void AddControlCharacters(xkb_keymap* keymap, LayoutKeymap& out) {
 
 }  // namespace
 
-bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, std::string* error) {
+bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, DeadKeys& dead_keys, std::string* error) {
   // The names are given in full, so the XKB_DEFAULT_* variables must not fill gaps.
   const Context context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES));
   if (!context) {
@@ -134,10 +172,13 @@ bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, std::string* er
                     .level3 = MaskOf(xkb_map.get(), "Mod5"),
                     .lock = MaskOf(xkb_map.get(), XKB_MOD_NAME_CAPS)};
   keymap.Clear();
-  AddLevels(xkb_map.get(), state.get(), masks, keymap);
+  dead_keys.clear();
+  AddLevels(xkb_map.get(), state.get(), masks, keymap, dead_keys);
   AddControlCharacters(xkb_map.get(), keymap);
-  const std::optional<uint8_t> shift = KeyOfKeysym(xkb_map.get(), XKB_KEY_Shift_L);
-  const std::optional<uint8_t> level3 = KeyOfKeysym(xkb_map.get(), XKB_KEY_ISO_Level3_Shift);
+  // The keymaps also give the level-three shift to a key no keyboard has (<LVL3>); the
+  // right Alt key is the one a person presses, and the console's keymap knows.
+  const std::optional<uint8_t> shift = KeyOfKeysym(xkb_map.get(), XKB_KEY_Shift_L, KEY_LEFTSHIFT);
+  const std::optional<uint8_t> level3 = KeyOfKeysym(xkb_map.get(), XKB_KEY_ISO_Level3_Shift, KEY_RIGHTALT);
   if (shift) keymap.SetModifierKey(kModifierShift, *shift);
   if (level3) keymap.SetModifierKey(kModifierLevel3, *level3);
   return true;

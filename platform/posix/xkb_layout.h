@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "platform/keyboard_choice.h"
@@ -17,8 +18,15 @@ inline constexpr int kXkbEvdevOffset = 8;
 // tools use. Key codes are evdev codes. Every level of the first group that types a
 // character is added, with its Shift and AltGr (level-three) modifiers and its character
 // with Caps Lock on; control characters take the bare keys the US-English table names
-// for them. On failure (no such layout or variant, no XKB data) returns false and sets
-// *error.
-bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, std::string* error);
+// for them. Only keys of the main block are used: a keypad key can mean something else to
+// the program in front (a terminal in application keypad mode), and the console's keymap
+// may not have the rarer ones. On failure (no such layout or variant, no XKB data) returns
+// false and sets *error.
+//
+// `dead_keys` gets the accents that the layout types only with a dead key (^, ` and ~ on a
+// German keyboard): the dead key's stroke, which followed by a space types the accent
+// itself, on the console and wherever the compose rules apply.
+using DeadKeys = std::map<char32_t, KeyStroke>;
+bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, DeadKeys& dead_keys, std::string* error);
 
 }  // namespace lintrel::platform

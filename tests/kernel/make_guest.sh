@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Prepares a small Linux guest for QEMU that runs lintrel-cli against real USB-serial
-# drivers: Debian's kernel (fetched once with apt-get download into CACHE), an initramfs
-# with busybox, the USB and ftdi_sio modules, lintrel-cli and the libraries it loads.
+# Prepares a small Linux guest for QEMU: Debian's kernel (fetched once with apt-get download
+# into CACHE) and an initramfs with busybox, the kernel modules named, the programs named
+# with the libraries they load, files and folders copied, and INIT as /init (a busybox
+# script that loads the modules, runs the test and powers off).
 #
-#   make_guest.sh CACHE WORK LINTREL_CLI
+#   make_guest.sh CACHE WORK INIT [--module DRIVER_PATH]... [--program PATH]... [--copy PATH GUEST_PATH]...
 #
-# Writes WORK/vmlinuz and WORK/initramfs.gz. Exits 77 with the reason on its last line when
-# QEMU, busybox or the kernel package cannot be had.
+# DRIVER_PATH is a module's path under the kernel's drivers/ without .ko (input/evdev); a
+# module lands at /NAME.ko, a program at /NAME. Writes WORK/vmlinuz and WORK/initramfs.gz.
+# Exits 77 with the reason on its last line when QEMU, busybox or the kernel package cannot
+# be had.
 set -euo pipefail
-cache=$1 work=$2 program=$3
+cache=$1 work=$2 init=$3
+shift 3
 
 skip() { echo "cannot prepare the guest: $*"; exit 77; }
 
@@ -35,41 +39,24 @@ rm -rf "$work" && mkdir -p "$work/root/bin"
 root=$work/root
 cp /bin/busybox "$root/bin/"
 modules=$kernel_dir/lib/modules/$version/kernel/drivers
-for module in usb/common/usb-common usb/core/usbcore usb/host/xhci-hcd usb/host/xhci-pci \
-              usb/serial/usbserial usb/serial/ftdi_sio; do
-  cp "$modules/$module.ko" "$root/"
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --module) cp "$modules/$2.ko" "$root/" ;;
+    --program)
+      # The program with the shared libraries it loads, at the same paths as here.
+      strip --strip-debug -o "$root/$(basename "$2")" "$2"
+      for library in $(ldd "$2" | grep -o '/[^ ]*'); do
+        mkdir -p "$root$(dirname "$library")"
+        cp -L "$library" "$root$library"
+      done ;;
+    --copy) mkdir -p "$root$(dirname "$3")" && cp -a "$2" "$root$3" && shift ;;
+    *) echo "make_guest.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift 2
 done
 
-# The program with the shared libraries it loads, at the same paths as here.
-strip --strip-debug -o "$root/lintrel-cli" "$program"
-for library in $(ldd "$program" | grep -o '/[^ ]*'); do
-  mkdir -p "$root$(dirname "$library")"
-  cp -L "$library" "$root$library"
-done
-
-cat > "$root/init" <<'INIT'
-#!/bin/busybox sh
-B=/bin/busybox
-$B mkdir -p /dev /proc /sys /tmp
-$B mount -t devtmpfs dev /dev
-$B mount -t proc proc /proc
-$B mount -t sysfs sys /sys
-for m in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do $B insmod /$m.ko; done
-n=0
-while [ ! -e /dev/ttyUSB0 ] && [ $n -lt 400 ]; do $B usleep 50000; n=$((n + 1)); done
-[ -e /dev/ttyUSB0 ] || { echo "GUEST no /dev/ttyUSB0:"; $B dmesg | $B tail -n 20; }
-# Kernel notices of devices coming and going on the console, for the host to time.
-echo 7 > /proc/sys/kernel/printk
-export HOME=/tmp XDG_CONFIG_HOME=/tmp/config
-echo "GUEST LIST BEGIN"
-/lintrel-cli --list-ports
-echo "GUEST LIST END"
-/lintrel-cli --port COM33 --keys trace --reconnect-delay 5000 2>&1
-echo "GUEST EXIT $?"
-$B poweroff -f
-INIT
+cp "$init" "$root/init"
 chmod +x "$root/init"
-
 cp "$kernel_dir/boot/vmlinuz-$version" "$work/vmlinuz"
 (cd "$root" && find . | /bin/busybox cpio -o -H newc 2>/dev/null | gzip -1 > "$work/initramfs.gz")
 echo "guest ready: kernel $version"

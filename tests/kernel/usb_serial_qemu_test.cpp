@@ -115,8 +115,13 @@ std::string TraceOf(const std::string& console) {
 
 TEST(UsbSerialQemuTest, APortFollowsItsAdapterByIdentityAndIsReopenedOnItsArrival) {
   const fs::path work = fs::path(LINTREL_KERNEL_TEST_DIR) / "guest";
-  const CommandResult prepared =
-      RunToEnd({LINTREL_MAKE_GUEST, LINTREL_KERNEL_TEST_DIR "/kernel-cache", work.string(), LINTREL_CLI_PATH}, 12);
+  std::vector<std::string> make_guest = {LINTREL_MAKE_GUEST, LINTREL_KERNEL_TEST_DIR "/kernel-cache", work.string(),
+                                         LINTREL_KERNEL_SOURCE_DIR "/usb_serial_init.sh", "--program", LINTREL_CLI_PATH};
+  for (const char* module : {"usb/common/usb-common", "usb/core/usbcore", "usb/host/xhci-hcd", "usb/host/xhci-pci",
+                             "usb/serial/usbserial", "usb/serial/ftdi_sio"}) {
+    make_guest.insert(make_guest.end(), {"--module", module});
+  }
+  const CommandResult prepared = RunToEnd(make_guest, 12);
   if (prepared.status && prepared.status->exited && prepared.status->code == 77) {
     GTEST_SKIP() << prepared.out;
   }

@@ -20,10 +20,12 @@ struct StrokeCase {
 constexpr uint8_t kShift = kModifierShift;
 constexpr uint8_t kAltGr = kModifierLevel3;
 
-LayoutKeymap Filled(const LayoutName& name) {
+LayoutKeymap Filled(const LayoutName& name, DeadKeys* dead_keys = nullptr) {
   LayoutKeymap keymap;
+  DeadKeys dead;
   std::string error;
-  EXPECT_TRUE(FillXkbLayout(name, keymap, &error)) << error;
+  EXPECT_TRUE(FillXkbLayout(name, keymap, dead, &error)) << error;
+  if (dead_keys != nullptr) *dead_keys = dead;
   return keymap;
 }
 
@@ -40,6 +42,8 @@ TEST(XkbLayoutTest, UsKeysAndNoAltGr) {
   ExpectStrokes({"us", ""}, {
       {U'a', KeyStroke{KEY_A, 0}}, {U'A', KeyStroke{KEY_A, kShift}}, {U'1', KeyStroke{KEY_1, 0}},
       {U'!', KeyStroke{KEY_1, kShift}}, {U'@', KeyStroke{KEY_2, kShift}}, {U'~', KeyStroke{KEY_GRAVE, kShift}},
+      // The main block's keys, never the keypad's (KEY_KPLEFTPAREN, KEY_KPASTERISK).
+      {U'(', KeyStroke{KEY_9, kShift}}, {U'*', KeyStroke{KEY_8, kShift}}, {U'+', KeyStroke{KEY_EQUAL, kShift}},
       {U'\r', KeyStroke{KEY_ENTER, 0}}, {U'\n', KeyStroke{KEY_ENTER, 0}}, {U'\t', KeyStroke{KEY_TAB, 0}},
       {U'\x01', KeyStroke{KEY_A, 0}},  // Ctrl+A's key, bare
       {U'é', std::nullopt}, {U'€', std::nullopt}, {U'Ω', std::nullopt},
@@ -73,13 +77,23 @@ TEST(XkbLayoutTest, CapsLockColumnTurnsLettersRound) {
   EXPECT_EQ(keymap.Choose(U'1', true), (KeyStroke{KEY_1, 0}));
 }
 
-TEST(XkbLayoutTest, VariantAndUnknownLayout) {
+TEST(XkbLayoutTest, AccentsOnlyOnDeadKeysAndTheVariantWithout) {
+  DeadKeys dead_keys;
+  EXPECT_EQ(Filled({"de", ""}, &dead_keys).Choose(U'^', false), std::nullopt);
+  EXPECT_EQ(dead_keys, (DeadKeys{{U'^', {KEY_GRAVE, 0}}, {U'`', {KEY_EQUAL, kShift}}}));
   // The German variant without dead keys types ^ with one key press.
   EXPECT_EQ(Filled({"de", "nodeadkeys"}).Choose(U'^', false), (KeyStroke{KEY_GRAVE, 0}));
-  EXPECT_EQ(Filled({"de", ""}).Choose(U'^', false), std::nullopt);
+  // The right Alt key is AltGr, not the keymaps' extra level-three key.
+  std::vector<KeyEvent> events;
+  Filled({"de", ""}).AppendKeyEvents({KEY_Q, kAltGr}, events);
+  EXPECT_EQ(events.front(), (KeyEvent{KEY_RIGHTALT, true}));
+}
+
+TEST(XkbLayoutTest, UnknownLayout) {
   LayoutKeymap keymap;
+  DeadKeys dead_keys;
   std::string error;
-  EXPECT_FALSE(FillXkbLayout({"xx", ""}, keymap, &error));
+  EXPECT_FALSE(FillXkbLayout({"xx", ""}, keymap, dead_keys, &error));
   EXPECT_EQ(error.rfind("no keyboard layout \"xx\"", 0), 0u) << error;
 }
 
