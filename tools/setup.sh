@@ -4,14 +4,16 @@
 # libraries, Xvfb for the keyboard tests, Wine for the Windows build's tests and ImageMagick
 # for the screenshots they take; help2man for the man page, and what the package tests use:
 # dpkg-dev and file (dependencies of the Debian package), NSIS (the Windows installer) and
-# man-db (to show the man page); libudev for device arrivals, and QEMU with busybox to test
-# them against a real kernel (the kernel image itself is fetched by that test).
+# man-db (to show the man page); libudev for device arrivals, libevdev and libxkbcommon for
+# the uinput keyboard (xkb-data holds the layouts, also copied into its test's guest), and
+# QEMU with busybox to test both against a real kernel (the kernel image itself is fetched
+# by that test).
 set -euo pipefail
 
 packages=(
   g++ cmake make
   libgtest-dev libgmock-dev
-  libx11-dev libxtst-dev libudev-dev pkg-config
+  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev pkg-config
   xvfb x11-xkb-utils xkb-data
   g++-mingw-w64-x86-64
   wine wine64

@@ -51,6 +51,9 @@ class ShowingKeyboard : public platform::Keyboard {
   platform::KeyMapping Map(uint8_t character) override {
     return inner_ ? inner_->Map(character) : platform::UsLayoutMap(character);
   }
+  std::optional<platform::LineKeys> KeysOfLine(std::span<const uint8_t> line) override {
+    return inner_ ? inner_->KeysOfLine(line) : std::nullopt;
+  }
   uint8_t ShiftKey() const override { return inner_ ? inner_->ShiftKey() : platform::kVirtualKeyShift; }
   platform::KeyOutputResult TypeKeys(std::span<const platform::KeyEvent> events) override {
     events_.clear();

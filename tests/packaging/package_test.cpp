@@ -164,7 +164,7 @@ TEST_F(DebPackageTest, ControlFieldsNameItAndDependOnEveryLinkedLibrary) {
   EXPECT_GE(libraries, 3) << "libc, libstdc++ and the X libraries at least:\n" << headers.out;
 }
 
-TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitAndItsDocumentsOnly) {
+TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocumentsOnly) {
   const CommandResult listing = RunToEnd({"dpkg-deb", "-c", package_.string()});
   ASSERT_TRUE(listing.Succeeded()) << listing.err;
   // "-rwxr-xr-x root/root 298384 2026-12-08 08:53 ./usr/bin/lintrel-cli": the mode, owner and
@@ -179,6 +179,7 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitAndItsDocumentsOnly) 
   }
   EXPECT_EQ(files, (std::set<std::string>{"-rwxr-xr-x root/root ./usr/bin/lintrel-cli",
                                           "-rw-r--r-- root/root ./usr/lib/systemd/user/lintrel.service",
+                                          "-rw-r--r-- root/root ./usr/lib/udev/rules.d/70-lintrel-uinput.rules",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/README.md",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/copyright",
                                           "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1"}));
