@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/bench_uinput.h"
 #include "bench/bench_workloads.h"
 
 namespace lintrel::bench {
@@ -44,6 +45,7 @@ struct Plan {
   int throughput_lines = 5000;
   int shell_throughput_lines = 150;
   int throughput_rounds = 3;  // lintrel and the floor alternate; the median round counts
+  int uinput_guest_lines = 2000;
   std::array<int, 2> paced_lines = {1000, 2000};
   int shell_paced_lines = 100;
   long correctness_lines = 1024;  // on all ports together
@@ -59,6 +61,7 @@ Plan QuickPlan() {
   plan.throughput_lines = 1000;
   plan.shell_throughput_lines = 40;
   plan.throughput_rounds = 2;
+  plan.uinput_guest_lines = 500;
   plan.paced_lines = {150, 500};
   plan.shell_paced_lines = 40;
   plan.correctness_lines = 256;
@@ -126,6 +129,7 @@ struct Results {
   std::array<PerSubject<PacedResult>, 2> paced;
   std::array<PerSubject<CorrectnessResult>, 4> correctness;
   PerSubject<IdleResult> idle;
+  UinputGuestResult uinput_guest;
 };
 
 void ReportError(const std::string& what, SubjectKind kind, const std::string& error) {
@@ -208,6 +212,10 @@ Results RunAll(const Stage& stage, const Plan& plan) {
     result = MeasureIdle(stage, kind, kIdlePorts, plan.idle_time);
     ReportError("idle", kind, result.error);
   }
+  Progress("throughput, uinput in a QEMU guest: lintrel, " + std::to_string(plan.uinput_guest_lines) + " lines");
+  results.uinput_guest = MeasureUinputInGuest(plan.uinput_guest_lines);
+  if (!results.uinput_guest.error.empty()) Progress("uinput in a QEMU guest: " + results.uinput_guest.error);
+  if (!results.uinput_guest.skipped.empty()) Progress("uinput in a QEMU guest skipped: " + results.uinput_guest.skipped);
   return results;
 }
 
@@ -297,6 +305,19 @@ std::vector<Row> BuildRows(const Results& results) {
   rows.push_back(lines);
   rows.push_back(RowOf<ThroughputResult>("throughput, x11 (key events/s)", results.throughput,
                                          [](auto& r) { return r.keys_per_second; }));
+  // Another machine (an emulated guest): beside the host's figures, compared with nothing.
+  const UinputGuestResult& guest = results.uinput_guest;
+  const auto guest_row = [&](const std::string& name, double value) {
+    Row row;
+    row.figure = "throughput, uinput in a QEMU guest (" + name + ")";
+    row.lintrel = !guest.skipped.empty() ? Cell{std::nullopt, "skipped"}
+                  : guest.error.empty()  ? Cell{value, ""}
+                                         : Cell{std::nullopt, kFailed};
+    row.with_ratios = false;
+    return row;
+  };
+  rows.push_back(guest_row("lines/s", guest.lines_per_second));
+  rows.push_back(guest_row("key events/s", guest.key_events_per_second));
   rows.push_back(RowOf<ThroughputResult>("CPU s per 1000 lines", results.throughput,
                                          [](auto& r) { return r.cpu_seconds_per_1000_lines; }));
   Row run_time =
@@ -480,6 +501,13 @@ Json ResultsJson(const Results& results, const Plan& plan, const std::vector<Row
              j.Set("cpu_seconds", Json::Number(r.cpu_seconds));
              j.Set("peak_rss_kib", Json::Number(static_cast<double>(r.peak_rss_kib)));
            }));
+  Json& guest = json.Set("throughput_uinput_qemu_guest", Json::Object());
+  guest.Set("lines", Json::Number(results.uinput_guest.lines));
+  guest.Set("seconds", Json::Number(results.uinput_guest.seconds));
+  guest.Set("lines_per_second", Json::Number(results.uinput_guest.lines_per_second));
+  guest.Set("key_events_per_second", Json::Number(results.uinput_guest.key_events_per_second));
+  guest.Set("error", Json::Text(results.uinput_guest.error));
+  guest.Set("skipped", Json::Text(results.uinput_guest.skipped));
   json.Set("table", RowsToJson(rows));
   return json;
 }
@@ -495,7 +523,9 @@ std::string PlanText(const Plan& plan) {
          " on all ports together (shell loop " + n(plan.shell_lines_per_port[0]) + "/" +
          n(plan.shell_lines_per_port[1]) + "/" + n(plan.shell_lines_per_port[2]) + "/" +
          n(plan.shell_lines_per_port[3]) + " per port at 1/8/64/256 ports, at most " +
-         n(plan.shell_limit.count()) + " s a run); idle " + n(plan.idle_time.count()) + " s.\n";
+         n(plan.shell_limit.count()) + " s a run); idle " + n(plan.idle_time.count()) + " s; uinput in a QEMU guest " +
+         n(plan.uinput_guest_lines) + " lines, each read back before the next (an emulated machine: its rate is not "
+         "the host's).\n";
 }
 
 // What the table cannot show: the paced lines that went out glued to the next line.

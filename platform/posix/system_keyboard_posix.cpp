@@ -17,7 +17,8 @@ std::optional<std::string> Environment(const char* name) {
 }
 
 // The console's keyboard settings (Debian's keyboard-configuration), which most
-// desktops take over as the session's layout. A file this size holds a few lines.
+// desktops take over as the session's layout. It holds a few lines; more than 64 KiB is
+// not read.
 std::optional<std::string> KeyboardFile() {
   constexpr std::size_t kLargestRead = 64 * 1024;
   std::ifstream file("/etc/default/keyboard");
