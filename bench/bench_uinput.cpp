@@ -4,13 +4,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/child_process.h"
+#include "support/qemu_guest.h"
 
 namespace lintrel::bench {
 
-using testing::ChildProcess;
 using testing::CommandResult;
-using testing::RunToEnd;
 
 UinputGuestResult MeasureUinputInGuest(int lines) {
   namespace fs = std::filesystem;
@@ -22,11 +20,9 @@ UinputGuestResult MeasureUinputInGuest(int lines) {
   fs::create_directories(texts);
   std::ofstream(texts / "bench") << lines << "\n";
   const CommandResult prepared =
-      RunToEnd({LINTREL_BENCH_MAKE_GUEST, LINTREL_BENCH_KERNEL_CACHE, work.string(), LINTREL_BENCH_UINPUT_INIT,
-                "--module", "input/evdev", "--module", "input/misc/uinput", "--program", LINTREL_BENCH_UINPUT_GUEST,
-                "--copy", "/usr/share/X11/xkb", "/usr/share/X11/xkb", "--copy", texts.string(), "/texts"},
-               12);
-  if (prepared.status && prepared.status->exited && prepared.status->code == 77) {
+      testing::PrepareGuest(LINTREL_BENCH_MAKE_GUEST, LINTREL_BENCH_KERNEL_CACHE, work, LINTREL_BENCH_UINPUT_INIT,
+                            testing::UinputGuestContents(LINTREL_BENCH_UINPUT_GUEST, texts));
+  if (testing::GuestCannotBeHad(prepared)) {
     result.skipped = prepared.out;
     return result;
   }
@@ -34,19 +30,14 @@ UinputGuestResult MeasureUinputInGuest(int lines) {
     result.error = "the guest could not be prepared: " + prepared.out + prepared.err;
     return result;
   }
-  ChildProcess qemu("/usr/bin/env", {"qemu-system-x86_64", "-m", "256", "-nographic", "-no-reboot", "-nic", "none",
-                                     "-kernel", (work / "vmlinuz").string(), "-initrd",
-                                     (work / "initramfs.gz").string(), "-append", "console=ttyS0 quiet panic=-1"});
-  bool ended = false;
-  for (int round = 0; round < 18 && !ended; ++round) {
-    ended = qemu.WaitUntil([&] { return qemu.out().find("GUEST EXIT") != std::string::npos; });
-  }
-  const std::size_t found = qemu.out().find("GUEST BENCH ");
+  std::string so_far;
+  const std::optional<std::string> console = testing::BootUntil(work, "GUEST EXIT", 18, &so_far);
+  const std::size_t found = console ? console->find("GUEST BENCH ") : std::string::npos;
   int typed = 0;
-  if (!ended || found == std::string::npos ||
-      std::sscanf(qemu.out().c_str() + found, "GUEST BENCH lines=%d seconds=%lf", &typed, &result.seconds) != 2 ||
+  if (found == std::string::npos ||
+      std::sscanf(console->c_str() + found, "GUEST BENCH lines=%d seconds=%lf", &typed, &result.seconds) != 2 ||
       typed != lines || result.seconds <= 0) {
-    result.error = "the guest did not report its run: " + qemu.out();
+    result.error = "the guest did not report its run: " + (console ? *console : so_far);
     return result;
   }
   result.lines_per_second = lines / result.seconds;

@@ -11,11 +11,12 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/child_process.h"
+#include "support/qemu_guest.h"
 
 namespace lintrel::testing {
 namespace {
@@ -115,27 +116,16 @@ TEST(UinputQemuTest, TextTypedForUsDeAndFrArrivesAsSentAndCharactersWithoutKeyAr
     std::ofstream file(texts / (layout + ".txt"));
     for (const std::string& line : text.lines) file << line << "\n";
   }
-  const CommandResult prepared = RunToEnd(
-      {LINTREL_MAKE_GUEST, LINTREL_KERNEL_TEST_DIR "/kernel-cache", work.string(),
-       LINTREL_KERNEL_SOURCE_DIR "/uinput_init.sh", "--module", "input/evdev", "--module", "input/misc/uinput",
-       "--program", LINTREL_UINPUT_GUEST_PATH, "--copy", "/usr/share/X11/xkb", "/usr/share/X11/xkb", "--copy",
-       texts.string(), "/texts"},
-      12);
-  if (prepared.status && prepared.status->exited && prepared.status->code == 77) GTEST_SKIP() << prepared.out;
+  const CommandResult prepared =
+      PrepareGuest(LINTREL_MAKE_GUEST, LINTREL_KERNEL_TEST_DIR "/kernel-cache", work,
+                   LINTREL_KERNEL_SOURCE_DIR "/uinput_init.sh", UinputGuestContents(LINTREL_UINPUT_GUEST_PATH, texts));
+  if (GuestCannotBeHad(prepared)) GTEST_SKIP() << prepared.out;
   ASSERT_TRUE(prepared.Succeeded()) << prepared.out << prepared.err;
 
-  ChildProcess qemu("/usr/bin/env", {"qemu-system-x86_64", "-m", "256", "-nographic", "-no-reboot", "-nic", "none",
-                                     "-kernel", (work / "vmlinuz").string(), "-initrd",
-                                     (work / "initramfs.gz").string(), "-append", "console=ttyS0 quiet panic=-1"});
-  bool ended = false;
-  for (int round = 0; round < kBootPatience && !ended; ++round) {
-    ended = qemu.WaitUntil([&] { return qemu.out().find("GUEST EXIT") != std::string::npos; });
-  }
-  std::string console;
-  for (char c : qemu.out()) {
-    if (c != '\r') console += c;
-  }
-  ASSERT_TRUE(ended) << console << qemu.err();
+  std::string so_far;
+  const std::optional<std::string> ended = BootUntil(work, "GUEST EXIT", kBootPatience, &so_far);
+  ASSERT_TRUE(ended) << so_far;
+  const std::string& console = *ended;
   EXPECT_EQ(console.find("GUEST FAILED"), std::string::npos) << console;
   EXPECT_NE(console.find(": Lintrel virtual keyboard\n"), std::string::npos) << console;
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/qemu_guest.h"
 #include "support/safety_limit.h"
 #include "support/trace.h"
 
@@ -115,27 +116,23 @@ std::string TraceOf(const std::string& console) {
 
 TEST(UsbSerialQemuTest, APortFollowsItsAdapterByIdentityAndIsReopenedOnItsArrival) {
   const fs::path work = fs::path(LINTREL_KERNEL_TEST_DIR) / "guest";
-  std::vector<std::string> make_guest = {LINTREL_MAKE_GUEST, LINTREL_KERNEL_TEST_DIR "/kernel-cache", work.string(),
-                                         LINTREL_KERNEL_SOURCE_DIR "/usb_serial_init.sh", "--program", LINTREL_CLI_PATH};
+  std::vector<std::string> contents = {"--program", LINTREL_CLI_PATH};
   for (const char* module : {"usb/common/usb-common", "usb/core/usbcore", "usb/host/xhci-hcd", "usb/host/xhci-pci",
                              "usb/serial/usbserial", "usb/serial/ftdi_sio"}) {
-    make_guest.insert(make_guest.end(), {"--module", module});
+    contents.insert(contents.end(), {"--module", module});
   }
-  const CommandResult prepared = RunToEnd(make_guest, 12);
-  if (prepared.status && prepared.status->exited && prepared.status->code == 77) {
-    GTEST_SKIP() << prepared.out;
-  }
+  const CommandResult prepared = PrepareGuest(LINTREL_MAKE_GUEST, LINTREL_KERNEL_TEST_DIR "/kernel-cache", work,
+                                              LINTREL_KERNEL_SOURCE_DIR "/usb_serial_init.sh", contents);
+  if (GuestCannotBeHad(prepared)) GTEST_SKIP() << prepared.out;
   ASSERT_TRUE(prepared.Succeeded()) << prepared.out << prepared.err;
 
   // The adapters appear to the guest only while their socket has a client: the test
   // connects to both sockets before the guest looks for them.
-  Guest guest(work, {"qemu-system-x86_64", "-m", "256", "-nographic", "-no-reboot", "-nic", "none",
-                     "-kernel", (work / "vmlinuz").string(), "-initrd", (work / "initramfs.gz").string(),
-                     "-append", "console=ttyS0 quiet panic=-1",
+  Guest guest(work, QemuCommand(work, {
                      "-chardev", "socket,id=c1,server=on,wait=off,path=" + (work / "scanner1.sock").string(),
                      "-chardev", "socket,id=c2,server=on,wait=off,path=" + (work / "scanner2.sock").string(),
                      "-monitor", "unix:" + (work / "monitor.sock").string() + ",server=on,wait=off",
-                     "-device", "qemu-xhci", "-device", kScannerDevice});
+                     "-device", "qemu-xhci", "-device", kScannerDevice}));
   ASSERT_TRUE(guest.connected()) << guest.Describe();
 
   // The port list shows the adapter with its identity; COM33 opens it.
