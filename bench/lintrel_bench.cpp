@@ -215,7 +215,9 @@ Results RunAll(const Stage& stage, const Plan& plan) {
   Progress("throughput, uinput in a QEMU guest: lintrel, " + std::to_string(plan.uinput_guest_lines) + " lines");
   results.uinput_guest = MeasureUinputInGuest(plan.uinput_guest_lines);
   if (!results.uinput_guest.error.empty()) Progress("uinput in a QEMU guest: " + results.uinput_guest.error);
-  if (!results.uinput_guest.skipped.empty()) Progress("uinput in a QEMU guest skipped: " + results.uinput_guest.skipped);
+  if (!results.uinput_guest.skipped.empty()) {
+    Progress("uinput in a QEMU guest skipped: " + results.uinput_guest.skipped);
+  }
   return results;
 }
 

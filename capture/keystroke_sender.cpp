@@ -23,7 +23,8 @@ LineOutcome KeystrokeSender::TypeLine(std::span<const uint8_t> line) {
   if (line.empty()) return {};
   std::optional<platform::LineKeys> own_keys = keyboard_.KeysOfLine(line);
   if (own_keys && !own_keys->error.empty()) return {false, std::move(own_keys->error), false};
-  const std::vector<platform::KeyEvent> events = own_keys ? std::move(own_keys->events) : KeyEventsOfLine(keyboard_, line);
+  const std::vector<platform::KeyEvent> events =
+      own_keys ? std::move(own_keys->events) : KeyEventsOfLine(keyboard_, line);
   platform::KeyOutputResult result = keyboard_.TypeKeys(events);
   if (result.output_lost) {
     return {false, result.error.empty() ? "the key output was lost" : std::move(result.error), true};

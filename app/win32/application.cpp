@@ -41,7 +41,8 @@ class Application {
     platform::UserSettings settings = platform::OpenUserSettings(ui::win32::ProgramName(), &warning);
     std::string error;
     std::string chosen;
-    std::shared_ptr<platform::Keyboard> keyboard = platform::OpenSystemKeyboard({.name = "win32", .layout = ""}, &error, &chosen);
+    std::shared_ptr<platform::Keyboard> keyboard =
+        platform::OpenSystemKeyboard({.name = "win32", .layout = ""}, &error, &chosen);
     std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
     if (!keyboard) {
       ui::win32::ShowMessageBox(nullptr, error, MB_ICONERROR);

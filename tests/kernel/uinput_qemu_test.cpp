@@ -53,7 +53,8 @@ class KeyDecoder {
  public:
   explicit KeyDecoder(const std::string& layout) {
     context_ = xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES);
-    const xkb_rule_names names{.rules = "evdev", .model = "pc105", .layout = layout.c_str(), .variant = "", .options = ""};
+    const xkb_rule_names names{
+        .rules = "evdev", .model = "pc105", .layout = layout.c_str(), .variant = "", .options = ""};
     keymap_ = xkb_keymap_new_from_names(context_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
     state_ = keymap_ != nullptr ? xkb_state_new(keymap_) : nullptr;
     compose_table_ = xkb_compose_table_new_from_locale(context_, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
