@@ -28,12 +28,15 @@ void LineBuffer::StartLineWithPrefixIfEmpty(const CaptureOptions& options) {
   if (!options.prefix || length_ != 0) return;
   std::copy(prefix_.begin(), prefix_.end(), line_.begin());
   length_ = prefix_.size();
+  prefix_length_ = prefix_.size();
 }
 
 void LineBuffer::Finish(bool ended_by_end_character, const LineSink& finished) {
   const std::size_t length = length_;
+  const std::size_t prefix_length = prefix_length_;
   length_ = 0;
-  finished(FinishedLine{std::span<const uint8_t>(line_.data(), length), ended_by_end_character});
+  prefix_length_ = 0;
+  finished(FinishedLine{std::span<const uint8_t>(line_.data(), length), ended_by_end_character, prefix_length});
 }
 
 }  // namespace lintrel

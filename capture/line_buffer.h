@@ -16,6 +16,7 @@ namespace lintrel {
 struct FinishedLine {
   std::span<const uint8_t> text;
   bool ended_by_end_character = false;  // false: cut because it was full
+  std::size_t prefix_length = 0;        // how much of `text` is the port-name prefix
 };
 
 // Collects received bytes into lines.
@@ -48,6 +49,7 @@ class LineBuffer {
   std::string prefix_;
   std::array<uint8_t, kCapacity> line_{};
   std::size_t length_ = 0;
+  std::size_t prefix_length_ = 0;  // of the line being collected
 };
 
 }  // namespace lintrel

@@ -5,16 +5,25 @@
 
 #include "capture/line_buffer.h"
 #include "settings/capture_options.h"
+#include "settings/shaping_rules.h"
 
 namespace lintrel {
 
 // What is typed for a finished line: the one place between line assembly and typing where
-// a line's keys are decided from the options in force. Pure: the same line and options
-// always give the same keys.
+// a line's keys are decided from the options in force. Pure: the same line, options and
+// rules always give the same keys.
 //
-// The rule today: with truncation on, a line that an end character finished loses that
-// character; a line cut because it was full keeps every character. An empty result types
-// nothing.
-std::vector<uint8_t> ShapeLine(const FinishedLine& line, const CaptureOptions& options);
+// In this order:
+// 1. With truncation on, a line that an end character finished loses that character; a
+//    line cut because it was full keeps every character.
+// 2. The replacements, one after another over the whole result of the one before.
+// 3. The control map, on the control characters (C0 and DEL) received from the device: not
+//    on the end character and not on what a replacement put in (a replacement that turns
+//    GS into Tab means a Tab).
+// 4. The prefix text before, the suffix after.
+// The port-name prefix stays first and is never replaced or mapped. A line that is empty
+// after step 3 (with no port-name prefix) types nothing: no prefix text, no suffix.
+std::vector<uint8_t> ShapeLine(const FinishedLine& line, const CaptureOptions& options,
+                               const ShapingRules& rules = {});
 
 }  // namespace lintrel

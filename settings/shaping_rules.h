@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lintrel {
+
+// What becomes of control characters in a line, other than its end character.
+enum class ControlMap {
+  kKeep,  // typed as they came
+  kDrop,  // not typed
+  kName,  // typed as their ASCII abbreviation in angle brackets: <GS>, <RS>, <EOT>
+};
+
+// "keep", "drop" or "name"; nullopt for anything else.
+std::optional<ControlMap> ParseControlMap(std::string_view text);
+const char* ControlMapName(ControlMap map);
+
+// One replacement: every occurrence of `from` (literal text, never empty) becomes `to`.
+struct Replacement {
+  std::string from;
+  std::string to;
+
+  bool operator==(const Replacement&) const = default;
+};
+
+// How a finished line is turned into the text typed, beyond the end character's truncation
+// and the port-name prefix. The texts are bytes as typed (escapes already resolved).
+struct ShapingRules {
+  std::vector<Replacement> replacements{};  // applied one after another, in this order
+  ControlMap control = ControlMap::kKeep;
+  std::string prefix_text{};  // typed before each line (after the port name)
+  std::string suffix{};       // typed after each line
+
+  bool operator==(const ShapingRules&) const = default;
+};
+
+// "FROM=TO" with escapes in both halves: the first '=' that is not written as \x3D splits
+// them. Nullopt with *error when the escapes are wrong, there is no '=' or FROM is empty.
+std::optional<Replacement> ParseReplacement(std::string_view text, std::string* error);
+// The same text back, escaped, so that ParseReplacement reads it unchanged.
+std::string FormatReplacement(const Replacement& replacement);
+
+}  // namespace lintrel
