@@ -68,9 +68,10 @@ void ReaderThread::Run() {
     // A carrier change seen by a wait that had to block counts down the link state.
     if (events == platform::kEventCarrierChanged) CountCarrierChange();
     // One snapshot of the options for the whole chunk.
-    const CaptureOptions options = options_.Load();
+    const PortCaptureSnapshot snapshot = options_.LoadFor(port_number_);
+    const CaptureOptions& options = snapshot.options;
     line.Append(std::span<const uint8_t>(chunk.data(), read.count), options, [&](const FinishedLine& finished) {
-      std::vector<uint8_t> keys = ShapeLine(finished, options);
+      std::vector<uint8_t> keys = ShapeLine(finished, options, snapshot.shaping());
       if (!keys.empty()) typist_.Enqueue(port_number_, std::move(keys), stop_requested_);
     });
     return true;

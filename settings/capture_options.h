@@ -1,7 +1,13 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "common/port_number.h"
+#include "settings/shaping_rules.h"
 
 namespace lintrel {
 
@@ -21,11 +27,43 @@ struct CaptureOptions {
   bool operator==(const CaptureOptions&) const = default;
 };
 
+// A port's own capture options: each one it sets stands for that port in place of the
+// options in force for every port; its shaping rules are its own.
+struct PortCaptureRules {
+  std::optional<uint8_t> end_character{};
+  std::optional<bool> truncate{};
+  std::optional<bool> prefix{};
+  ShapingRules shaping{};
+
+  // `options` with what this port sets put in.
+  CaptureOptions Over(CaptureOptions options) const {
+    if (end_character) options.end_character = *end_character;
+    if (truncate) options.truncate = *truncate;
+    if (prefix) options.prefix = *prefix;
+    return options;
+  }
+
+  bool operator==(const PortCaptureRules&) const = default;
+};
+
+// What a reader works with for one chunk: the options in force for its port and the port's
+// shaping rules.
+struct PortCaptureSnapshot {
+  CaptureOptions options;
+  std::shared_ptr<const PortCaptureRules> own{};  // null: the port has none of its own
+
+  const ShapingRules& shaping() const {
+    static const ShapingRules kNone;
+    return own ? own->shaping : kNone;
+  }
+};
+
 // The capture options in force, replaced whole: a reader takes one snapshot per chunk, so
 // every chunk is handled under one set of options, never under half of an Options
-// dialog's OK.
+// dialog's OK. Each port may have rules of its own, replaced whole the same way.
 //
-// Thread contract: Publish() on the UI thread; Load() from any thread, lock-free.
+// Thread contract: Publish() and PublishPortRules() on the UI thread; Load() and LoadFor()
+// from any thread (Load() lock-free).
 class SharedCaptureOptions {
  public:
   SharedCaptureOptions() = default;
@@ -36,9 +74,24 @@ class SharedCaptureOptions {
   CaptureOptions Load() const { return current_.load(); }
   void Publish(const CaptureOptions& options) { current_.store(options); }
 
+  // Null removes the port's own rules. A port number outside the table is ignored.
+  void PublishPortRules(int port_number, std::shared_ptr<const PortCaptureRules> rules) {
+    if (IsPortNumber(port_number)) port_rules_[static_cast<std::size_t>(port_number - kLowestPortNumber)].store(std::move(rules));
+  }
+  std::shared_ptr<const PortCaptureRules> PortRules(int port_number) const {
+    if (!IsPortNumber(port_number)) return nullptr;
+    return port_rules_[static_cast<std::size_t>(port_number - kLowestPortNumber)].load();
+  }
+  PortCaptureSnapshot LoadFor(int port_number) const {
+    std::shared_ptr<const PortCaptureRules> own = PortRules(port_number);
+    const CaptureOptions options = own ? own->Over(Load()) : Load();
+    return {options, std::move(own)};
+  }
+
  private:
   static_assert(std::atomic<CaptureOptions>::is_always_lock_free);
   std::atomic<CaptureOptions> current_{CaptureOptions{}};
+  std::array<std::atomic<std::shared_ptr<const PortCaptureRules>>, kPortNumberCount> port_rules_{};
 };
 
 }  // namespace lintrel

@@ -105,6 +105,29 @@ std::optional<int> PinnedPortNumber(std::string_view name) {
 
 bool IsDevicePath(std::string_view value) { return !value.empty() && value.front() == '/'; }
 
+// A port's section: "[COM5]" holds the entries a store names "Ports\COM5\<name>".
+constexpr std::string_view kSectionEntryPrefix = "Ports\\";
+
+// The port name of a "[COMn]" line (blanks around it allowed), or nullopt.
+std::optional<std::string> SectionHeader(std::string_view line) {
+  const std::size_t first = line.find_first_not_of(" \t");
+  const std::size_t last = line.find_last_not_of(" \t");
+  if (first == std::string_view::npos || line[first] != '[' || line[last] != ']') return std::nullopt;
+  const std::string_view name = line.substr(first + 1, last - first - 1);
+  if (!ParsePortName(name)) return std::nullopt;
+  return std::string(name);
+}
+
+// The section and the name within it of a store's entry name; the section is empty for an
+// entry outside every section.
+std::pair<std::string_view, std::string_view> SplitSection(std::string_view name) {
+  if (!name.starts_with(kSectionEntryPrefix)) return {{}, name};
+  const std::string_view rest = name.substr(kSectionEntryPrefix.size());
+  const std::size_t separator = rest.find('\\');
+  if (separator == std::string_view::npos || !ParsePortName(rest.substr(0, separator))) return {{}, name};
+  return {rest.substr(0, separator), rest.substr(separator + 1)};
+}
+
 // What is wrong with a well-formed line's entry: reported, but the entry is kept.
 std::optional<std::string> EntryProblem(std::string_view name, std::string_view value) {
   if (IsBlank(name.front()) || IsBlank(name.back())) {
@@ -147,14 +170,21 @@ class Parser {
       return Warn(line_number, std::move(*problem));
     }
     const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return Warn(line_number, "has no '=' sign");
+    if (equals == std::string_view::npos) {
+      if (std::optional<std::string> section = SectionHeader(line)) {
+        section_ = std::move(*section);
+        return;
+      }
+      return Warn(line_number, "has no '=' sign");
+    }
     const std::string_view name = line.substr(0, equals);
     const std::string_view value = line.substr(equals + 1);
     if (IsBlankText(name)) return Warn(line_number, "has an empty name");
     if (std::optional<std::string> problem = EntryProblem(name, value)) {
       Warn(line_number, std::move(*problem));
     }
-    Store(line_number, name, value);
+    if (section_.empty()) return Store(line_number, name, value);
+    Store(line_number, std::string(kSectionEntryPrefix) + section_ + "\\" + std::string(name), value);
   }
 
   void Store(std::size_t line_number, std::string_view name, std::string_view value) {
@@ -184,6 +214,7 @@ class Parser {
 
   ParsedSettings result_;
   std::map<std::string, FirstLine, std::less<>> first_lines_;
+  std::string section_;  // the port section the lines belong to; empty before the first
 };
 
 std::string WarningSummary(const fs::path& path, const ParsedSettings& parsed) {
@@ -220,11 +251,22 @@ ParsedSettings ParseSettingsText(std::string_view text) { return Parser().Parse(
 std::string FormatSettingsText(const std::vector<SettingsEntry>& entries) {
   std::string text =
       "# Lintrel settings: one Name=Value a line. Saving rewrites this file and drops comments.\n";
+  // The entries outside every section first: after a section header they would belong to it.
+  std::vector<std::string_view> sections;
   for (const SettingsEntry& entry : entries) {
-    text += entry.name;
-    text += '=';
-    text += entry.value;
-    text += '\n';
+    const auto [section, name] = SplitSection(entry.name);
+    if (section.empty()) {
+      text.append(name).append("=").append(entry.value).append("\n");
+    } else if (std::find(sections.begin(), sections.end(), section) == sections.end()) {
+      sections.push_back(section);
+    }
+  }
+  for (const std::string_view section : sections) {
+    text.append("\n[").append(section).append("]\n");
+    for (const SettingsEntry& entry : entries) {
+      const auto [entry_section, name] = SplitSection(entry.name);
+      if (entry_section == section) text.append(name).append("=").append(entry.value).append("\n");
+    }
   }
   return text;
 }
@@ -245,10 +287,7 @@ std::optional<std::string> UnstorableEntryReason(std::string_view name, std::str
   const std::size_t first = name.find_first_not_of(" \t");
   if (first != std::string_view::npos && name[first] == '#') return "the name starts with '#'";
   // Anything else the file cannot hold shows when the line is read back.
-  std::string line(name);
-  line += '=';
-  line += value;
-  const ParsedSettings parsed = ParseSettingsText(line);
+  const ParsedSettings parsed = ParseSettingsText(FormatSettingsText({{std::string(name), std::string(value)}}));
   if (!parsed.warnings.empty()) return parsed.warnings.front().reason;
   if (parsed.entries.size() != 1 ||
       parsed.entries.front() != SettingsEntry{std::string(name), std::string(value)}) {

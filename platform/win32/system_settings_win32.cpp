@@ -17,11 +17,23 @@ std::string ApplicationKeyPath(const std::string& application_name) {
   return std::string(kCompanyKey) + "\\" + application_name;
 }
 
-// The application's values stand directly in its key, with no section subkey. Reads open
-// the key afresh; writes create it when missing.
+// The application's values stand directly in its key, with no section subkey; an entry
+// named with backslashes ("Ports\\COM5\\Suffix", a port's profile) is the value after the
+// last one in the subkey before it. Reads open the key afresh; writes create it when missing.
 class RegistrySettingsStore : public SettingsStore {
  public:
   explicit RegistrySettingsStore(std::string key_path) : key_path_(std::move(key_path)) {}
+
+  // The key that holds the entry and the value's name in it.
+  struct Location {
+    std::string key_path;
+    std::string value_name;
+  };
+  Location Locate(const std::string& entry) const {
+    const std::size_t separator = entry.rfind('\\');
+    if (separator == std::string::npos) return {key_path_, entry};
+    return {key_path_ + "\\" + entry.substr(0, separator), entry.substr(separator + 1)};
+  }
 
   std::optional<std::string> ReadString(const std::string& entry) override {
     std::string data;
@@ -49,11 +61,12 @@ class RegistrySettingsStore : public SettingsStore {
   }
 
   void Remove(const std::string& entry) override {
+    const Location where = Locate(entry);
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, KEY_SET_VALUE, &key);
+    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, where.key_path.c_str(), 0, KEY_SET_VALUE, &key);
     if (status == ERROR_FILE_NOT_FOUND) return;  // no key, no value
     if (status == ERROR_SUCCESS) {
-      status = RegDeleteValueA(key, entry.c_str());
+      status = RegDeleteValueA(key, where.value_name.c_str());
       RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) NoteFailure("remove", entry, status);
@@ -68,14 +81,16 @@ class RegistrySettingsStore : public SettingsStore {
 
  private:
   bool Read(const std::string& entry, DWORD wanted_type, std::string* data) {
+    const Location where = Locate(entry);
+    const char* name = where.value_name.c_str();
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, where.key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     DWORD type = 0;
     DWORD size = 0;
-    LSTATUS status = RegQueryValueExA(key, entry.c_str(), nullptr, &type, nullptr, &size);
+    LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
     if (status == ERROR_SUCCESS && type == wanted_type) {
       data->assign(size, '\0');
-      status = RegQueryValueExA(key, entry.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data->data()), &size);
+      status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data->data()), &size);
       data->resize(size);
     }
     RegCloseKey(key);
@@ -83,11 +98,12 @@ class RegistrySettingsStore : public SettingsStore {
   }
 
   void Write(const std::string& entry, DWORD type, const void* data, DWORD size) {
+    const Location where = Locate(entry);
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, key_path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, where.key_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_WRITE, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
-      status = RegSetValueExA(key, entry.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+      status = RegSetValueExA(key, where.value_name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
       RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS) NoteFailure("write", entry, status);

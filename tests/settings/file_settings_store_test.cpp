@@ -17,6 +17,7 @@
 
 #include "platform/posix/settings_file_access_posix.h"
 #include "settings/line_settings_store.h"
+#include "settings/port_profile.h"
 #include "settings/settings_file.h"
 
 namespace lintrel {
@@ -453,6 +454,39 @@ TEST_F(FileSettingsStoreTest, APrivateFileStaysPrivate) {
   ASSERT_TRUE(SaveLineSettings(store, LineSettings{}, nullptr));
   EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+}
+
+}  // namespace
+}  // namespace lintrel
+
+namespace lintrel {
+namespace {
+
+// A port's profile is its [COMn] section; the shared entries stay before every section, so
+// that an older program reads them as before.
+TEST_F(FileSettingsStoreTest, PortProfilesAreSectionsOfTheFile) {
+  WriteFile(file_, "Port=COM5\nBaud rate=4\n[COM5]\nSuffix=\\t\nEnd char=10\n[nonsense]\nParity=2\n");
+  std::string warning;
+  FileSettingsStore store = Open(&warning);
+  EXPECT_NE(warning.find("line 6 has no '=' sign"), std::string::npos) << warning;
+  // A bracketed line that names no port starts no section: what follows stays in [COM5].
+  EXPECT_EQ(LoadLineSettings(store).parity_index, 0);
+  PortProfile profile = LoadPortProfile(store, 5, nullptr);
+  EXPECT_EQ(profile, (PortProfile{.parity_index = 2, .end_character = 10, .suffix = "\t"}));
+
+  profile.replacements = std::vector<Replacement>{{"\x1D", "<GS>"}};
+  WritePortProfile(store, 12, PortProfile{.baud_index = 10, .control = ControlMap::kDrop});
+  WritePortProfile(store, 5, profile);
+  store.WriteString("Ports", "COM5,COM12");
+  std::string error;
+  ASSERT_TRUE(store.Flush(&error)) << error;
+  EXPECT_EQ(EntryLines(ReadFile(file_)),
+            "Port=COM5\nBaud rate=4\nPorts=COM5,COM12\n"
+            "\n[COM5]\nSuffix=\\t\nEnd char=10\nParity=2\nReplace 1=\\x1D=<GS>\n"
+            "\n[COM12]\nBaud rate=10\nControl characters=drop\n");
+  FileSettingsStore again = Open(&warning);
+  EXPECT_EQ(LoadPortProfile(again, 5, nullptr), profile);
+  EXPECT_EQ(LoadPortProfile(again, 12, nullptr), (PortProfile{.baud_index = 10, .control = ControlMap::kDrop}));
 }
 
 }  // namespace

@@ -1,0 +1,212 @@
+#include "settings/port_profile.h"
+
+#include "common/port_number.h"
+#include "common/text_escapes.h"
+#include "settings/line_settings_store.h"
+
+namespace lintrel {
+namespace {
+
+// The four line positions of a profile, with the shared entry names.
+struct PositionValue {
+  const char* name;
+  std::optional<int> PortProfile::*value;
+  int LineSettings::*position;
+  int list_size;
+};
+
+constexpr PositionValue kPositionValues[] = {
+    {kBaudRateEntry, &PortProfile::baud_index, &LineSettings::baud_index, LineSettings::kBaudListSize},
+    {kParityEntry, &PortProfile::parity_index, &LineSettings::parity_index, LineSettings::kParityListSize},
+    {kDataBitEntry, &PortProfile::data_bit_index, &LineSettings::data_bit_index, LineSettings::kDataBitListSize},
+    {kStopBitEntry, &PortProfile::stop_bit_index, &LineSettings::stop_bit_index, LineSettings::kStopBitListSize},
+};
+
+template <typename T>
+void OverlayValue(std::optional<T>& mine, const std::optional<T>& theirs) {
+  if (theirs) mine = theirs;
+}
+
+std::string ReplaceEntryName(std::size_t index) { return std::string(kReplaceEntry) + " " + std::to_string(index + 1); }
+
+// Reads one profile's entries and says what is wrong with them.
+class ProfileReader {
+ public:
+  ProfileReader(SettingsStore& store, int port_number, std::vector<std::string>* warnings)
+      : store_(store), port_number_(port_number), warnings_(warnings) {}
+
+  PortProfile Read() {
+    PortProfile profile;
+    for (const PositionValue& value : kPositionValues) {
+      profile.*value.value = store_.ReadInt(Entry(value.name));
+      const std::optional<int>& read = profile.*value.value;
+      if (read && !IsListPosition(*read, value.list_size)) {
+        Warn(value.name, std::to_string(*read) + " is outside its list (the default is used)");
+      }
+      if (!read) WarnIfPresent(value.name, "is not a number");
+    }
+    profile.end_character = ReadBounded(kEndCharEntry, 1, 31, "a character code from 1 to 31");
+    profile.truncate = ReadFlag(kTruncateEntry);
+    profile.prefix = ReadFlag(kPortNamePrefixEntry);
+    profile.prefix_text = ReadText(kPrefixTextEntry);
+    profile.suffix = ReadText(kSuffixEntry);
+    profile.replacements = ReadReplacements();
+    if (const std::optional<std::string> control = store_.ReadString(Entry(kControlEntry))) {
+      profile.control = ParseControlMap(*control);
+      if (!profile.control) Warn(kControlEntry, "\"" + *control + "\" is not keep, drop or name");
+    }
+    return profile;
+  }
+
+ private:
+  std::string Entry(const std::string& name) const { return PortProfileEntry(port_number_, name); }
+
+  void Warn(const std::string& name, const std::string& problem) {
+    if (warnings_ == nullptr) return;
+    warnings_->push_back(PortName(port_number_) + " profile: \"" + name + "\" " + problem +
+                         "; the default is used, the stored value is kept.");
+  }
+
+  // An entry that is there but not an integer (a registry value of another kind, a text
+  // in the file that is no number).
+  void WarnIfPresent(const std::string& name, const std::string& problem) {
+    if (store_.ReadString(Entry(name))) Warn(name, problem);
+  }
+
+  std::optional<int> ReadBounded(const std::string& name, int low, int high, const std::string& meaning) {
+    const std::optional<int32_t> value = store_.ReadInt(Entry(name));
+    if (!value) {
+      WarnIfPresent(name, "is not " + meaning);
+      return std::nullopt;
+    }
+    if (*value < low || *value > high) {
+      Warn(name, "= " + std::to_string(*value) + " is not " + meaning);
+      return std::nullopt;
+    }
+    return *value;
+  }
+
+  std::optional<bool> ReadFlag(const std::string& name) {
+    const std::optional<int> value = ReadBounded(name, 0, 1, "0 or 1");
+    if (!value) return std::nullopt;
+    return *value == 1;
+  }
+
+  std::optional<std::string> ReadText(const std::string& name) {
+    const std::optional<std::string> stored = store_.ReadString(Entry(name));
+    if (!stored) return std::nullopt;
+    std::string error;
+    std::optional<std::string> text = ParseEscapes(*stored, &error);
+    if (!text) Warn(name, "has a wrong escape: " + error);
+    return text;
+  }
+
+  std::optional<std::vector<Replacement>> ReadReplacements() {
+    std::vector<Replacement> replacements;
+    bool any = false;
+    for (std::size_t index = 0;; ++index) {
+      const std::string name = ReplaceEntryName(index);
+      const std::optional<std::string> stored = store_.ReadString(Entry(name));
+      if (!stored) break;
+      any = true;
+      std::string error;
+      if (std::optional<Replacement> replacement = ParseReplacement(*stored, &error)) {
+        replacements.push_back(std::move(*replacement));
+      } else {
+        Warn(name, "is left out: " + error);
+      }
+    }
+    if (!any) return std::nullopt;
+    return replacements;
+  }
+
+  SettingsStore& store_;
+  int port_number_;
+  std::vector<std::string>* warnings_;
+};
+
+}  // namespace
+
+void PortProfile::Overlay(const PortProfile& over) {
+  OverlayValue(baud_index, over.baud_index);
+  OverlayValue(parity_index, over.parity_index);
+  OverlayValue(data_bit_index, over.data_bit_index);
+  OverlayValue(stop_bit_index, over.stop_bit_index);
+  OverlayValue(end_character, over.end_character);
+  OverlayValue(truncate, over.truncate);
+  OverlayValue(prefix, over.prefix);
+  OverlayValue(prefix_text, over.prefix_text);
+  OverlayValue(suffix, over.suffix);
+  OverlayValue(replacements, over.replacements);
+  OverlayValue(control, over.control);
+}
+
+LineSettings PortProfile::LineOver(LineSettings line) const {
+  for (const PositionValue& value : kPositionValues) {
+    if (const std::optional<int>& own = this->*value.value) line.*value.position = *own;
+  }
+  return line;
+}
+
+PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults) const {
+  PortCaptureRules rules;
+  if (end_character) rules.end_character = static_cast<uint8_t>(*end_character);
+  rules.truncate = truncate;
+  rules.prefix = prefix;
+  rules.shaping = defaults;
+  if (prefix_text) rules.shaping.prefix_text = *prefix_text;
+  if (suffix) rules.shaping.suffix = *suffix;
+  if (replacements) rules.shaping.replacements = *replacements;
+  if (control) rules.shaping.control = *control;
+  return rules;
+}
+
+std::string PortProfileEntry(int port_number, const std::string& name) {
+  return "Ports\\" + PortName(port_number) + "\\" + name;
+}
+
+PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings) {
+  return ProfileReader(store, port_number, warnings).Read();
+}
+
+void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile) {
+  const auto entry = [port_number](const std::string& name) { return PortProfileEntry(port_number, name); };
+  const auto write_int = [&](const std::string& name, std::optional<int> value) {
+    if (value) {
+      store.WriteInt(entry(name), *value);
+    } else {
+      store.Remove(entry(name));
+    }
+  };
+  const auto write_text = [&](const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+      store.WriteString(entry(name), *value);
+    } else {
+      store.Remove(entry(name));
+    }
+  };
+  const auto escaped = [](const std::optional<std::string>& text) {
+    return text ? std::optional<std::string>(FormatEscapes(*text)) : std::nullopt;
+  };
+  const auto flag = [](std::optional<bool> value) { return value ? std::optional<int>(*value ? 1 : 0) : std::nullopt; };
+
+  for (const PositionValue& value : kPositionValues) write_int(value.name, profile.*value.value);
+  write_int(kEndCharEntry, profile.end_character);
+  write_int(kTruncateEntry, flag(profile.truncate));
+  write_int(kPortNamePrefixEntry, flag(profile.prefix));
+  write_text(kPrefixTextEntry, escaped(profile.prefix_text));
+  write_text(kSuffixEntry, escaped(profile.suffix));
+  write_text(kControlEntry,
+             profile.control ? std::optional<std::string>(ControlMapName(*profile.control)) : std::nullopt);
+
+  const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
+  for (std::size_t index = 0; index < replacements.size(); ++index) {
+    store.WriteString(entry(ReplaceEntryName(index)), FormatReplacement(replacements[index]));
+  }
+  // The replacements stored before beyond the new count go.
+  for (std::size_t index = replacements.size(); store.ReadString(entry(ReplaceEntryName(index))); ++index) {
+    store.Remove(entry(ReplaceEntryName(index)));
+  }
+}
+
+}  // namespace lintrel

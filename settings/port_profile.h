@@ -1,0 +1,64 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/capture_options.h"
+#include "settings/line_settings.h"
+#include "settings/settings_store.h"
+#include "settings/shaping_rules.h"
+
+namespace lintrel {
+
+// What one port sets for itself. Each value it leaves unset is taken from the defaults every
+// port shares (the saved line settings and the capture options).
+struct PortProfile {
+  std::optional<int> baud_index{};
+  std::optional<int> parity_index{};
+  std::optional<int> data_bit_index{};
+  std::optional<int> stop_bit_index{};
+  std::optional<int> end_character{};  // 1..31
+  std::optional<bool> truncate{};
+  std::optional<bool> prefix{};  // the port-name prefix
+  std::optional<std::string> prefix_text{};
+  std::optional<std::string> suffix{};
+  std::optional<std::vector<Replacement>> replacements{};
+  std::optional<ControlMap> control{};
+
+  bool operator==(const PortProfile&) const = default;
+  bool Empty() const { return *this == PortProfile{}; }
+
+  // Every value `over` sets replaces this one's.
+  void Overlay(const PortProfile& over);
+  // `line` with this port's positions put in.
+  LineSettings LineOver(LineSettings line) const;
+  // This port's capture rules, its unset shaping values taken from `defaults`.
+  PortCaptureRules CaptureRules(const ShapingRules& defaults) const;
+};
+
+// The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
+// "Suffix" in the section [COM5]; the registry as the value "Suffix" of the subkey
+// Ports\COM5 of the program's key.
+std::string PortProfileEntry(int port_number, const std::string& name);
+
+// Names of a profile's values within its port's section.
+inline constexpr const char* kEndCharEntry = "End char";
+inline constexpr const char* kTruncateEntry = "Truncate";
+inline constexpr const char* kPortNamePrefixEntry = "Port name prefix";
+inline constexpr const char* kPrefixTextEntry = "Prefix text";
+inline constexpr const char* kSuffixEntry = "Suffix";
+inline constexpr const char* kReplaceEntry = "Replace";  // "Replace 1", "Replace 2", ...
+inline constexpr const char* kControlEntry = "Control characters";
+
+// Reads the port's profile. A value that is damaged or out of range is left unset (the
+// default is used) and stays stored; each gets one line in *warnings naming the entry.
+// Line positions outside their lists are kept, as the shared ones are, and warned about.
+PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings);
+
+// Writes the values the profile sets and removes the ones it leaves unset; the store is not
+// flushed. Texts are stored with escapes (see common/text_escapes.h), so that they hold no
+// control character.
+void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile);
+
+}  // namespace lintrel

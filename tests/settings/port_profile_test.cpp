@@ -1,0 +1,98 @@
+#include "settings/port_profile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fake_settings_store.h"
+
+namespace lintrel {
+namespace {
+
+// A profile that sets every value, with texts that need escapes to be stored.
+PortProfile EveryValue() {
+  return {.baud_index = 10, .parity_index = 2, .data_bit_index = 0, .stop_bit_index = 1, .end_character = 10,
+          .truncate = true, .prefix = false, .prefix_text = "[\\]", .suffix = "\t",
+          .replacements = std::vector<Replacement>{{"\x1D", "|"}, {"a=b", "\r\n"}}, .control = ControlMap::kName};
+}
+
+TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
+  testing::FakeSettingsStore store;
+  WritePortProfile(store, 5, EveryValue());
+  std::vector<std::string> warnings;
+  EXPECT_EQ(LoadPortProfile(store, 5, &warnings), EveryValue());
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
+  // Stored plainly, the texts escaped, under the port's own names.
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Suffix"), "\\t");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Replace 2"), "a\\x3Db=\\r\\n");
+  EXPECT_EQ(store.ReadInt("Ports\\COM5\\End char"), 10);
+  // Another port has none of it.
+  EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
+}
+
+TEST(PortProfileTest, AValueLeftUnsetIsRemoved) {
+  testing::FakeSettingsStore store;
+  WritePortProfile(store, 5, EveryValue());
+  PortProfile fewer = EveryValue();
+  fewer.suffix.reset();
+  fewer.baud_index.reset();
+  fewer.replacements = std::vector<Replacement>{{"x", "y"}};
+  WritePortProfile(store, 5, fewer);
+  EXPECT_EQ(LoadPortProfile(store, 5, nullptr), fewer);
+  EXPECT_FALSE(store.values.contains("Ports\\COM5\\Suffix"));
+  EXPECT_FALSE(store.values.contains("Ports\\COM5\\Replace 2"));
+}
+
+// Each damaged value: one warning naming it, the default used, the stored value kept.
+TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
+  const struct {
+    std::string entry;
+    testing::FakeSettingsStore::Value stored;
+    std::string warned;
+  } cases[] = {
+      {"End char", 0, "\"End char\" = 0 is not a character code from 1 to 31"},
+      {"End char", std::string("13"), "\"End char\" is not a character code"},
+      {"Truncate", 2, "\"Truncate\" = 2 is not 0 or 1"},
+      {"Control characters", std::string("loud"), "\"loud\" is not keep, drop or name"},
+      {"Suffix", std::string("\\q"), "\"Suffix\" has a wrong escape: \\q is not an escape"},
+      {"Replace 1", std::string("no equals"), "\"Replace 1\" is left out"},
+      {"Replace 1", std::string("=x"), "FROM is empty"},
+      {"Baud rate", 11, "\"Baud rate\" 11 is outside its list"},
+      {"Parity", std::string("odd"), "\"Parity\" is not a number"},
+  };
+  for (const auto& c : cases) {
+    testing::FakeSettingsStore store;
+    store.values["Ports\\COM7\\" + c.entry] = c.stored;
+    std::vector<std::string> warnings;
+    const PortProfile profile = LoadPortProfile(store, 7, &warnings);
+    ASSERT_EQ(warnings.size(), 1u) << c.entry;
+    EXPECT_EQ(warnings[0].rfind("COM7 profile: \"" + c.entry + "\"", 0), 0u) << warnings[0];
+    EXPECT_NE(warnings[0].find(c.warned), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("the stored value is kept"), std::string::npos) << warnings[0];
+    EXPECT_EQ(store.values.size(), 1u) << "nothing written";
+    // Only an out-of-list position is kept for the port, as the shared positions are.
+    if (c.entry == "Baud rate") {
+      EXPECT_EQ(profile.baud_index, 11);
+    } else {
+      EXPECT_TRUE(profile.Empty() || profile.replacements == std::vector<Replacement>{}) << c.entry;
+    }
+  }
+}
+
+TEST(PortProfileTest, ValuesAPortSetsStandOverTheDefaults) {
+  PortProfile profile{.baud_index = 4, .end_character = 10, .suffix = "\t"};
+  PortProfile given{.parity_index = 2, .suffix = "\r"};
+  profile.Overlay(given);
+  const LineSettings line = profile.LineOver(LineSettings{.port_name = "COM9", .baud_index = 10, .stop_bit_index = 1});
+  EXPECT_EQ(line, (LineSettings{.port_name = "COM9", .baud_index = 4, .parity_index = 2, .stop_bit_index = 1}));
+  const ShapingRules shared{.replacements = {{"a", "b"}}, .control = ControlMap::kDrop, .prefix_text = "P"};
+  const PortCaptureRules rules = profile.CaptureRules(shared);
+  EXPECT_EQ(rules.shaping, (ShapingRules{.replacements = {{"a", "b"}}, .control = ControlMap::kDrop,
+                                         .prefix_text = "P", .suffix = "\r"}));
+  const CaptureOptions options = rules.Over({.prefix = true, .truncate = true});
+  EXPECT_EQ(options, (CaptureOptions{.prefix = true, .truncate = true, .end_character = 10}));
+}
+
+}  // namespace
+}  // namespace lintrel
