@@ -24,6 +24,9 @@ class VirtualSerialDevice {
   virtual void Unplug() = 0;
   // Brings a fresh device back behind the same path.
   virtual bool Plug(std::string* error) = 0;
+  // The baud rate the port side is set to (by whoever opened the port last); 0 when
+  // unplugged or unknown.
+  virtual uint32_t PortBaudRate() const = 0;
 
   // Creates a plugged-in device reachable at `link_path` (which must not exist yet or be
   // a link of an earlier device). Null and *error on failure.

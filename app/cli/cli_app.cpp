@@ -31,6 +31,11 @@ std::string LinesText(std::size_t count) { return std::to_string(count) + (count
 
 }  // namespace
 
+LineSettings StatusLines::LineSettingsFor(int port_number) {
+  const auto found = port_lines_.find(port_number);
+  return found == port_lines_.end() ? line_ : found->second;
+}
+
 void StatusLines::PortConnected(int port_number, const std::string& device_path) {
   ++connections_;
   const bool reconnection = lost_[port_number];
@@ -85,6 +90,11 @@ CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> ke
   };
   connection_.SetLinkLostNotice(wake);
   typist_.SetReportNotice(wake);
+  for (const PortRequest& request : options_.ports) {
+    status_.SetPortLineSettings(request.port_number, LineSettingsOf(options_, request));
+    capture_.PublishPortRules(request.port_number,
+                              std::make_shared<const PortCaptureRules>(CaptureRulesOf(options_, request)));
+  }
 }
 
 CliApp::~CliApp() { Release(); }

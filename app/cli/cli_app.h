@@ -38,6 +38,9 @@ class StatusLines : public CaptureEvents {
       : out_(out), line_(std::move(line)), reconnect_delay_ms_(reconnect_delay_ms) {}
 
   LineSettings PullLineSettings() override { return line_; }
+  // A port with line settings of its own opens with those.
+  LineSettings LineSettingsFor(int port_number) override;
+  void SetPortLineSettings(int port_number, LineSettings line) { port_lines_[port_number] = std::move(line); }
   void PortConnected(int port_number, const std::string& device_path) override;
   void PortDisconnected(int port_number) override;
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
@@ -55,6 +58,7 @@ class StatusLines : public CaptureEvents {
  private:
   std::FILE* out_;
   LineSettings line_;
+  std::map<int, LineSettings> port_lines_;
   int reconnect_delay_ms_;
   std::atomic<int> connections_{0};
   bool output_lost_ = false;

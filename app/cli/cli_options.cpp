@@ -10,6 +10,7 @@
 
 #include "capture/line_parameters.h"
 #include "common/port_number.h"
+#include "common/text_escapes.h"
 #include "platform/keyboard_choice.h"
 
 namespace lintrel::cli {
@@ -111,14 +112,14 @@ class Parser {
     if (name == "--help" || name == "-h") return Flag(name, inline_value, options_.help);
     if (name == "--version") return Flag(name, inline_value, options_.version);
     if (name == "--demo") return Flag(name, inline_value, options_.demo);
-    if (name == "--truncate") return Flag(name, inline_value, options_.truncate);
-    if (name == "--prefix") return Flag(name, inline_value, options_.prefix);
+    if (name == "--truncate") return PortFlag(name, inline_value, &PortProfile::truncate, options_.truncate);
+    if (name == "--prefix") return PortFlag(name, inline_value, &PortProfile::prefix, options_.prefix);
     if (name == "--save") return Flag(name, inline_value, options_.save);
     if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
 
-    static constexpr std::array<std::string_view, 9> kValueOptions = {
-        "--port",           "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",
-        "--reconnect-delay", "--keys", "--layout"};
+    static constexpr std::array<std::string_view, 13> kValueOptions = {
+        "--port",     "--baud",          "--parity", "--data-bits", "--stop-bits", "--end-char", "--reconnect-delay",
+        "--keys",     "--layout",        "--prefix-text", "--suffix", "--replace", "--control"};
     if (name.rfind("--", 0) != 0) {
       error_ = "unexpected argument " + name + " (see --help)";
       return;
@@ -132,12 +133,74 @@ class Parser {
     if (name == "--port") return Port(*value);
     if (name == "--baud") return Baud(*value);
     if (name == "--parity") return Parity(*value);
-    if (name == "--data-bits") return Choice(name, *value, {"7", "8"}, options_.line.data_bit_index);
-    if (name == "--stop-bits") return Choice(name, *value, {"1", "2"}, options_.line.stop_bit_index);
+    if (name == "--data-bits") return Choice(name, *value, {"7", "8"}, &PortProfile::data_bit_index);
+    if (name == "--stop-bits") return Choice(name, *value, {"1", "2"}, &PortProfile::stop_bit_index);
     if (name == "--end-char") return EndCharacter(*value);
     if (name == "--reconnect-delay") return ReconnectDelay(*value);
     if (name == "--layout") return Layout(*value);
+    if (name == "--prefix-text") return Text(name, *value, &PortProfile::prefix_text, options_.shaping.prefix_text);
+    if (name == "--suffix") return Text(name, *value, &PortProfile::suffix, options_.shaping.suffix);
+    if (name == "--replace") return Replace(*value);
+    if (name == "--control") return Control(*value);
     Keys(*value);
+  }
+
+  // Options given after a --port are that port's; before any, they are every port's.
+  PortProfile& Scope() { return options_.ports.empty() ? options_.given_for_all : options_.ports.back().profile; }
+  bool ForAll() const { return options_.ports.empty(); }
+
+  // A line position: every port's (the shared line settings) or the last port's.
+  void SetPosition(std::optional<int> PortProfile::*value, int position) {
+    Scope().*value = position;
+    if (!ForAll()) return;
+    PortProfile set;
+    set.*value = position;
+    options_.line = set.LineOver(options_.line);
+  }
+
+  void PortFlag(const std::string& name, const std::optional<std::string>& inline_value,
+                std::optional<bool> PortProfile::*value, bool& for_all) {
+    bool flag = false;
+    Flag(name, inline_value, flag);
+    if (!error_.empty()) return;
+    Scope().*value = true;
+    if (ForAll()) for_all = true;
+  }
+
+  void Text(const std::string& name, const std::string& value, std::optional<std::string> PortProfile::*field,
+            std::string& for_all) {
+    std::string problem;
+    const std::optional<std::string> text = ParseEscapes(value, &problem);
+    if (!text) {
+      error_ = name + ": " + problem;
+      return;
+    }
+    Scope().*field = *text;
+    if (ForAll()) for_all = *text;
+  }
+
+  void Replace(const std::string& value) {
+    std::string problem;
+    std::optional<Replacement> replacement = ParseReplacement(value, &problem);
+    if (!replacement) {
+      error_ = "--replace: " + problem;
+      return;
+    }
+    // A port's own replacements come after those given for every port.
+    std::optional<std::vector<Replacement>>& list = Scope().replacements;
+    if (!list) list = options_.shaping.replacements;
+    list->push_back(*replacement);
+    if (ForAll()) options_.shaping.replacements = *list;
+  }
+
+  void Control(const std::string& value) {
+    const std::optional<ControlMap> map = ParseControlMap(value);
+    if (!map) {
+      error_ = "--control: \"" + value + "\" is not keep, drop or name";
+      return;
+    }
+    Scope().control = *map;
+    if (ForAll()) options_.shaping.control = *map;
   }
 
   // The saved ports are the default; a saved name that is not a port is ignored.
@@ -200,13 +263,13 @@ class Parser {
       error_ = "--baud: \"" + value + "\" is not one of " + BaudList();
       return;
     }
-    options_.line.baud_index = *index;
+    SetPosition(&PortProfile::baud_index, *index);
   }
 
   void Parity(const std::string& value) {
     for (std::size_t code = 0; code < kParityNames.size(); ++code) {
       if (EqualsIgnoringCase(value, kParityNames[code])) {
-        options_.line.parity_index = static_cast<int>(code);
+        SetPosition(&PortProfile::parity_index, static_cast<int>(code));
         return;
       }
     }
@@ -214,10 +277,10 @@ class Parser {
   }
 
   void Choice(const std::string& name, const std::string& value, std::array<std::string_view, 2> choices,
-              int& index) {
+              std::optional<int> PortProfile::*index) {
     for (std::size_t i = 0; i < choices.size(); ++i) {
       if (value == choices[i]) {
-        index = static_cast<int>(i);
+        SetPosition(index, static_cast<int>(i));
         return;
       }
     }
@@ -230,7 +293,8 @@ class Parser {
       error_ = "--end-char: \"" + value + "\" is not a character code from 1 to 31 (decimal, or hex as 0x0D)";
       return;
     }
-    options_.end_character = *code;
+    Scope().end_character = *code;
+    if (ForAll()) options_.end_character = *code;
   }
 
   void ReconnectDelay(const std::string& value) {
@@ -282,6 +346,23 @@ ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector
   return Parser(args, keyboards, stored, saved_ports).Run();
 }
 
+void ApplyStoredProfiles(CliOptions& options, const std::function<PortProfile(int port_number)>& stored) {
+  for (PortRequest& request : options.ports) {
+    PortProfile profile = stored(request.port_number);
+    profile.Overlay(options.given_for_all);
+    profile.Overlay(request.profile);
+    request.profile = std::move(profile);
+  }
+}
+
+LineSettings LineSettingsOf(const CliOptions& options, const PortRequest& request) {
+  return request.profile.LineOver(options.line);
+}
+
+PortCaptureRules CaptureRulesOf(const CliOptions& options, const PortRequest& request) {
+  return request.profile.CaptureRules(options.shaping);
+}
+
 std::string SavedPortName(const CliOptions& options) {
   if (options.ports.empty()) return options.line.port_name;
   return PortName(options.ports.front().port_number);
@@ -329,7 +410,10 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         ports at once.\n"
          "                         DEVICE is the OS device path (default " + default_device + ")\n"
          "\n"
-         "Line settings (the same for every port):\n"
+         "The line settings, capture and shaping options given before any --port apply to\n"
+         "every port; given after a --port, to that port alone (its profile).\n"
+         "\n"
+         "Line settings:\n"
          "  --baud RATE            " + BaudList() + " (default 1200)\n"
          "  --parity NAME          none, odd, even, mark, space (default none)\n"
          "  --data-bits N          7 or 8 (default 8)\n"
@@ -340,6 +424,18 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         (default 13, carriage return)\n"
          "  --truncate             do not type the end character\n"
          "  --prefix               begin each line with the port's name and a colon (COM3:)\n"
+         "\n"
+         "Shaping (in this order: end character, replacements, control characters, prefix and\n"
+         "suffix; TEXT takes the escapes \\t \\r \\n \\\\ \\xHH \\u{HHHH}):\n"
+         "  --replace FROM=TO      type TO for every FROM (literal text); repeat for several, applied\n"
+         "                         in order; a port's own come after those for every port\n"
+         "  --control MAP          control characters other than the end character: keep (default),\n"
+         "                         drop, or name (typed as <GS>, <RS>, <EOT>, ...)\n"
+         "  --prefix-text TEXT     type TEXT before each line (after the port's name)\n"
+         "  --suffix TEXT          type TEXT after each line (\\t: Tab to the next field)\n"
+         "                         A line left empty types nothing.\n"
+         "\n"
+         "Other capture options:\n"
          "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"
          "                         500 to 5000 ms (default 1000); retries come every second\n"
          "  --keys NAME            " + Join(keys, ", ") + " (default " + default_keys + ").\n"
@@ -353,7 +449,9 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         shows lines captured and typed, and a reconnection; its keys\n"
          "                         are shown, not typed, unless --keys names a real keyboard\n"
          "  --save                 store every --port (a DEVICE given as the port's pin) and the\n"
-         "                         line settings as the defaults of later runs, in\n"
+         "                         line settings as the defaults of later runs, and each port's\n"
+         "                         profile (its own options and the capture and shaping options\n"
+         "                         for every port) in its [COMn] section, in\n"
          "                         " + settings_location + "; without --port, store the\n"
          "                         line settings and end\n"
          "  --list-ports           print the serial ports in the order a Port list shows them,\n"

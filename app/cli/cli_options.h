@@ -1,17 +1,22 @@
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
+#include "settings/port_profile.h"
+#include "settings/shaping_rules.h"
 
 namespace lintrel::cli {
 
 struct PortRequest {
   int port_number = 0;
   std::string device_path;  // empty: the platform's default path for the port
+  // The options given after this --port (and before the next): this port's alone.
+  PortProfile profile{};
 };
 
 struct CliOptions {
@@ -24,6 +29,10 @@ struct CliOptions {
   int end_character = CaptureOptions::kDefaultEndCharacter;
   bool truncate = false;
   bool prefix = false;
+  ShapingRules shaping;
+  // The port options given before any --port, which apply to every port (also set in the
+  // values above).
+  PortProfile given_for_all;
   int reconnect_delay_ms = CaptureOptions::kDefaultReconnectDelayMs;
   std::string keys;  // "trace" or one of the platform's keyboards
   std::string layout;  // --layout LAYOUT[:VARIANT] for the uinput keyboard; empty: the system's
@@ -47,6 +56,14 @@ struct ParseResult {
 ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards,
                             const LineSettings& stored = LineSettings{.port_name = ""},
                             const std::vector<std::string>& saved_ports = {});
+
+// Each port's profile as it runs: its stored profile (`stored`, by port number), then the
+// options given for every port, then the port's own.
+void ApplyStoredProfiles(CliOptions& options, const std::function<PortProfile(int port_number)>& stored);
+
+// The line settings and the capture rules port `request` runs with.
+LineSettings LineSettingsOf(const CliOptions& options, const PortRequest& request);
+PortCaptureRules CaptureRulesOf(const CliOptions& options, const PortRequest& request);
 
 // The port of the first --port as the settings store it ("COM3").
 std::string SavedPortName(const CliOptions& options);

@@ -18,6 +18,7 @@
 #include "platform/stop_signal.h"
 #include "platform/system_settings.h"
 #include "settings/line_settings_store.h"
+#include "settings/port_profile.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -38,6 +39,28 @@ LineSettings LoadStoredSettings(SettingsStore& store) {
   return stored;
 }
 
+// What a port's section keeps: its profile, without the line positions given for every
+// port, which are the shared line settings.
+PortProfile SavedProfile(const cli::CliOptions& options, const cli::PortRequest& port) {
+  PortProfile saved = port.profile;
+  for (std::optional<int> PortProfile::*position : {&PortProfile::baud_index, &PortProfile::parity_index,
+                                                    &PortProfile::data_bit_index, &PortProfile::stop_bit_index}) {
+    if (options.given_for_all.*position == saved.*position) saved.*position = std::nullopt;
+  }
+  return saved;
+}
+
+// Every port's stored profile under what the command line gives; each damaged stored value
+// is one status line.
+void ApplyStoredProfiles(SettingsStore& store, cli::CliOptions& options) {
+  cli::ApplyStoredProfiles(options, [&store](int port_number) {
+    std::vector<std::string> warnings;
+    PortProfile stored = LoadPortProfile(store, port_number, &warnings);
+    for (const std::string& warning : warnings) cli::PrintMessage(stderr, "lintrel-cli: ", warning);
+    return stored;
+  });
+}
+
 bool Save(SettingsStore& store, const cli::CliOptions& options, const std::string& location) {
   LineSettings line = options.line;
   line.port_name = cli::SavedPortName(options);
@@ -45,9 +68,10 @@ bool Save(SettingsStore& store, const cli::CliOptions& options, const std::strin
   const bool names_port = !line.port_name.empty() || store.ReadString(kPortEntry).has_value();
   if (!options.ports.empty()) {
     WriteSavedPortNames(store, cli::SavedPortNames(options));
-    // A device given with the port is what the port is from now on: its pin.
     for (const cli::PortRequest& port : options.ports) {
+      // A device given with the port is what the port is from now on: its pin.
       if (!port.device_path.empty()) store.WriteString(DevicePinEntry(port.port_number), port.device_path);
+      WritePortProfile(store, port.port_number, SavedProfile(options, port));
     }
   }
   std::string error;
@@ -131,7 +155,8 @@ int main(int argc, char** argv) {
     cli::PrintMessage(stderr, "lintrel-cli: ", parsed.error);
     return 2;
   }
-  const cli::CliOptions& options = parsed.options;
+  cli::CliOptions options = parsed.options;
+  ApplyStoredProfiles(store, options);
   if (options.version) {
     std::puts("lintrel-cli " LINTREL_VERSION "\n" LINTREL_COPYRIGHT);
     return 0;

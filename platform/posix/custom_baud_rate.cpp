@@ -22,4 +22,10 @@ int SetCustomBaudRate(int fd, uint32_t baud_rate) {
   return 0;
 }
 
+uint32_t CurrentBaudRate(int fd) {
+  struct termios2 settings = {};
+  if (ioctl(fd, TCGETS2, &settings) != 0) return 0;
+  return settings.c_ospeed;
+}
+
 }  // namespace lintrel::platform

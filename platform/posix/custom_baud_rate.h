@@ -9,4 +9,8 @@ namespace lintrel::platform {
 // Returns 0, or the errno of the failing ioctl.
 int SetCustomBaudRate(int fd, uint32_t baud_rate);
 
+// The output baud rate the terminal is set to, whether it has a Bxxx constant or not; 0
+// when it cannot be read.
+uint32_t CurrentBaudRate(int fd);
+
 }  // namespace lintrel::platform

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/custom_baud_rate.h"
 #include "platform/virtual_serial_device.h"
 
 namespace lintrel::platform {
@@ -26,6 +27,8 @@ class PosixVirtualSerialDevice final : public VirtualSerialDevice {
   bool Write(std::span<const uint8_t> bytes) override;
   void Unplug() override;
   bool Plug(std::string* error) override;
+  // A pseudo-terminal's device side reports the terminal settings of its port side.
+  uint32_t PortBaudRate() const override { return master_fd_ < 0 ? 0 : CurrentBaudRate(master_fd_); }
 
  private:
   bool PointLinkAt(const std::string& target, std::string* error);

@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -61,7 +62,8 @@ std::string TypedText(const std::vector<std::string>& trace_lines) {
 // How many trace lines typing `text` (of the decoder's alphabet) takes.
 std::size_t TraceLength(const std::string& text) {
   std::size_t lines = 0;
-  for (char c : text) lines += (c >= 'A' && c <= 'Z') ? 4 : 2;
+  const std::string_view shifted = "~!@#$%^&*()_+{}|:\"<>?";
+  for (char c : text) lines += ((c >= 'A' && c <= 'Z') || shifted.find(c) != std::string_view::npos) ? 4 : 2;
   return lines;
 }
 
@@ -230,6 +232,60 @@ TEST_F(CliEndToEndTest, LinesFromSeveralPortsArriveWholeAndInOrder) {
     EXPECT_EQ(sequences_by_tag[scanner.tag], in_order) << "COM" << scanner.port_number;
   }
   EXPECT_EQ(sequences_by_tag.size(), scanners.size());
+}
+
+// A scale and a scanner at once, each with its own profile: the scale at 9600 baud ends its
+// lines with LF and gets a Tab instead, its unit taken out; the scanner at 115200 keeps
+// its CR and names its group separators.
+TEST_F(CliEndToEndTest, EachPortsLinesAreShapedByItsOwnProfile) {
+  constexpr int kLinesPerPort = 20;
+  const std::string scale_link = Link("scale");
+  const std::string scanner_link = Link("scanner");
+  std::unique_ptr<platform::VirtualSerialDevice> scale = MakeDevice(scale_link);
+  std::unique_ptr<platform::VirtualSerialDevice> scanner = MakeDevice(scanner_link);
+  ASSERT_TRUE(scale != nullptr && scanner != nullptr);
+  ChildProcess cli(kCliPath, CliArgs({"--control", "name", "--port", PortArg(4, scale_link), "--baud", "9600",
+                                      "--end-char", "0x0A", "--truncate", "--suffix", "\\t", "--replace", "kg=",
+                                      "--port", PortArg(5, scanner_link), "--baud", "115200"}));
+  ASSERT_TRUE(cli.started());
+  ASSERT_TRUE(cli.WaitForErr(Connected(4, scale_link))) << cli.Describe();
+  ASSERT_TRUE(cli.WaitForErr(Connected(5, scanner_link))) << cli.Describe();
+  EXPECT_EQ(scale->PortBaudRate(), 9600u);
+  EXPECT_EQ(scanner->PortBaudRate(), 115200u);
+
+  std::string expected;
+  std::size_t expected_trace_lines = 0;
+  for (int i = 0; i < kLinesPerPort; ++i) {
+    const std::string weight = std::to_string(10 + i) + ".5";
+    const std::string code = std::to_string(100 + i);
+    // The scale's CR is no end character of its own: it is named, as a control character.
+    ASSERT_TRUE(Send(*scale, weight + "kg\r\n"));
+    ASSERT_TRUE(Send(*scanner, "ab\x1D" + code + "\r"));
+    for (const std::string& typed : {weight + "<CR>\t", "ab<GS>" + code + "\r"}) {
+      expected += typed;
+      expected_trace_lines += TraceLength(typed);
+    }
+  }
+  ASSERT_TRUE(cli.WaitForOutLines(expected_trace_lines)) << cli.Describe();
+  ExpectStopsCleanly(cli);
+  // Whole lines in each port's order; the two ports' lines may come in any mix.
+  const std::string typed = TypedText(cli.OutLines());
+  std::string scale_lines;
+  std::string scanner_lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = typed.find_first_of("\t\r", start)) != std::string::npos; start = end + 1) {
+    (typed[end] == '\t' ? scale_lines : scanner_lines) += typed.substr(start, end + 1 - start);
+  }
+  EXPECT_EQ(start, typed.size()) << typed;
+  std::string expected_scale;
+  std::string expected_scanner;
+  for (int i = 0; i < kLinesPerPort; ++i) {
+    expected_scale += std::to_string(10 + i) + ".5<CR>\t";
+    expected_scanner += "ab<GS>" + std::to_string(100 + i) + "\r";
+  }
+  EXPECT_EQ(scale_lines, expected_scale);
+  EXPECT_EQ(scanner_lines, expected_scanner);
+  EXPECT_EQ(typed.size(), expected.size());
 }
 
 TEST_F(CliEndToEndTest, ReconnectsToADeviceThatComesBackWithoutSpinningMeanwhile) {

@@ -32,9 +32,9 @@ TEST(CliOptionsTest, DefaultsWithOnePort) {
 
 TEST(CliOptionsTest, EveryOptionInBothSpellings) {
   const ParseResult result =
-      Parse({"--port", "COM1=/dev/ttyUSB0", "--port=com256=/tmp/a=b", "--baud", "115200", "--parity=Mark",
-             "--data-bits", "7", "--stop-bits=2", "--end-char", "0x0a", "--truncate", "--prefix",
-             "--reconnect-delay=5000", "--keys", "trace"});
+      Parse({"--baud", "115200", "--parity=Mark", "--data-bits", "7", "--stop-bits=2", "--end-char", "0x0a",
+             "--truncate", "--prefix", "--suffix=\\t", "--prefix-text", "x", "--replace", "a=b", "--control=name",
+             "--port", "COM1=/dev/ttyUSB0", "--port=com256=/tmp/a=b", "--reconnect-delay=5000", "--keys", "trace"});
   ASSERT_EQ(result.error, "");
   const CliOptions& options = result.options;
   ASSERT_EQ(options.ports.size(), 2u);
@@ -48,6 +48,7 @@ TEST(CliOptionsTest, EveryOptionInBothSpellings) {
   EXPECT_EQ(options.end_character, 10);
   EXPECT_TRUE(options.truncate);
   EXPECT_TRUE(options.prefix);
+  EXPECT_EQ(options.shaping, (ShapingRules{{{"a", "b"}}, ControlMap::kName, "x", "\t"}));
   EXPECT_EQ(options.reconnect_delay_ms, 5000);
   EXPECT_EQ(options.keys, "trace");
 }
@@ -89,6 +90,12 @@ TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
       {{"--port", "COM1", "--truncate=yes"}, "--truncate takes no value"},
       {{"--port", "COM1", "--frobnicate"}, "unknown option --frobnicate"},
       {{"--port", "COM1", "stray"}, "unexpected argument stray"},
+      {{"--port", "COM1", "--suffix", "\\q"}, "--suffix: \\q is not an escape"},
+      {{"--prefix-text", "\\x4", "--port", "COM1"}, "--prefix-text: \\x4 is not an escape"},
+      {{"--port", "COM1", "--replace", "ab"}, "--replace: \"ab\" is not FROM=TO"},
+      {{"--port", "COM1", "--replace", "=b"}, "--replace: \"=b\" replaces nothing"},
+      {{"--port", "COM1", "--replace", "a=\\u{}"}, "--replace: \\u{} is not an escape"},
+      {{"--port", "COM1", "--control", "Drop"}, "--control: \"Drop\" is not keep, drop or name"},
       {{}, "no port given"},
       {{"--demo", "--port", "COM1"}, "--demo"},
   };
@@ -100,9 +107,9 @@ TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
 }
 
 TEST(CliOptionsTest, EndCharacterInDecimalOrHex) {
-  EXPECT_EQ(Parse({"--port", "COM1", "--end-char", "31"}).options.end_character, 31);
-  EXPECT_EQ(Parse({"--port", "COM1", "--end-char", "0X1f"}).options.end_character, 31);
-  EXPECT_EQ(Parse({"--port", "COM1", "--end-char", "1"}).options.end_character, 1);
+  EXPECT_EQ(Parse({"--end-char", "31", "--port", "COM1"}).options.end_character, 31);
+  EXPECT_EQ(Parse({"--end-char", "0X1f", "--port", "COM1"}).options.end_character, 31);
+  EXPECT_EQ(Parse({"--end-char", "1", "--port", "COM1"}).options.end_character, 1);
 }
 
 TEST(CliOptionsTest, HelpVersionAndDemoNeedNoPort) {
@@ -135,8 +142,9 @@ TEST(CliOptionsTest, SavedSettingsAreTheDefaultsAndOptionsOverrideThem) {
   ASSERT_EQ(given.error, "");
   ASSERT_EQ(given.options.ports.size(), 1u);
   EXPECT_EQ(given.options.ports[0].port_number, 2);
-  EXPECT_EQ(given.options.line.baud_index, 10);
-  EXPECT_EQ(given.options.line.parity_index, 2);
+  const LineSettings line = LineSettingsOf(given.options, given.options.ports[0]);
+  EXPECT_EQ(line.baud_index, 10);
+  EXPECT_EQ(line.parity_index, 2);
   EXPECT_EQ(SavedPortName(given.options), "COM2");
 }
 
@@ -198,10 +206,41 @@ TEST(CliOptionsTest, LayoutIsAnXkbNameForTheUinputKeyboard) {
   EXPECT_EQ(CliUsage(kKeyboards, "/dev/ttyS0", "lintrel-cli.conf").find("--layout"), std::string::npos);
 }
 
+// Options before any --port are every port's; after one, that port's alone, over its stored
+// profile and over what is given for every port.
+TEST(CliOptionsTest, OptionsAfterAPortAreThatPortsProfile) {
+  ParseResult result = Parse({"--baud", "9600", "--suffix", "\\t", "--replace", "a=b", "--port", "COM5", "--end-char",
+                              "10", "--replace", "c=d", "--port", "COM6", "--baud", "115200", "--control", "drop",
+                              "--truncate"});
+  ASSERT_EQ(result.error, "");
+  CliOptions& options = result.options;
+  // Stored: COM5 at 19200 with a suffix, COM6 with 7 data bits and a prefix text.
+  ApplyStoredProfiles(options, [](int port_number) {
+    if (port_number == 5) return PortProfile{.baud_index = 6, .suffix = "X"};
+    return PortProfile{.data_bit_index = 0, .prefix_text = "P"};
+  });
+  const PortRequest& com5 = options.ports[0];
+  const PortRequest& com6 = options.ports[1];
+  EXPECT_EQ(LineSettingsOf(options, com5).baud_index, 4) << "given for all over the stored";
+  EXPECT_EQ(LineSettingsOf(options, com6).baud_index, 10);
+  EXPECT_EQ(LineSettingsOf(options, com6).data_bit_index, 0);
+  EXPECT_EQ(LineSettingsOf(options, com5).data_bit_index, 1);
+  const PortCaptureRules five = CaptureRulesOf(options, com5);
+  const PortCaptureRules six = CaptureRulesOf(options, com6);
+  EXPECT_EQ(five.shaping, (ShapingRules{{{"a", "b"}, {"c", "d"}}, ControlMap::kKeep, "", "\t"}));
+  EXPECT_EQ(six.shaping, (ShapingRules{{{"a", "b"}}, ControlMap::kDrop, "P", "\t"}));
+  const CaptureOptions shared{};
+  EXPECT_EQ(five.Over(shared), (CaptureOptions{.truncate = false, .end_character = 10}));
+  EXPECT_EQ(six.Over(shared), (CaptureOptions{.truncate = true, .end_character = 13}));
+  EXPECT_EQ(options.line.baud_index, 4) << "the shared line settings take only what is given for all";
+  EXPECT_FALSE(options.truncate);
+}
+
 TEST(CliOptionsTest, UsageDocumentsEveryOption) {
   const std::string usage = CliUsage(kKeyboards, "/dev/ttyS(n-1)", "~/.config/lintrel/lintrel-cli.conf");
   for (const char* option : {"--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",
-                             "--truncate", "--prefix", "--reconnect-delay", "--keys", "--demo", "--help",
+                             "--truncate", "--prefix", "--prefix-text", "--suffix", "--replace", "--control",
+                             "--reconnect-delay", "--keys", "--demo", "--help",
                              "--version", "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
                              "/dev/ttyS(n-1)", "x11", "trace"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;

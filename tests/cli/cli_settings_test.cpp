@@ -97,6 +97,41 @@ TEST_F(CliSettingsTest, SaveWritesTheFileThatLaterRunsStartFrom) {
   ExpectTypesALineAndStops(cli, *device);
 }
 
+// --save keeps each port's own options in its [COMn] section; a later run opens and shapes
+// the port with them, a damaged value warned about and left as it was.
+TEST_F(CliSettingsTest, SavedProfilesShapeTheLinesOfLaterRuns) {
+  const std::string link = directory_.File("scale");
+  std::string error;
+  std::unique_ptr<platform::VirtualSerialDevice> device = platform::VirtualSerialDevice::Create(link, &error);
+  ASSERT_NE(device, nullptr) << error;
+  const Finished save = RunToEnd({"--save", "--list-ports", "--truncate", "--port", "COM200=" + link, "--baud",
+                                  "9600", "--suffix", "\\t", "--replace", "g=", "--control", "name"});
+  ASSERT_EQ(save.code, 0) << save.err;
+  std::string file = ReadFile(SettingsFile());
+  EXPECT_NE(file.find("Baud rate=1\n"), std::string::npos) << "the shared rate stays:\n" << file;
+  EXPECT_NE(file.find("\n[COM200]\nBaud rate=4\nTruncate=1\nSuffix=\\t\nControl characters=name\nReplace 1=g=\n"),
+            std::string::npos)
+      << file;
+  file += "End char=99\n";
+  WriteSettings(file);
+
+  ChildProcess cli(kCliPath, {"--keys", "trace"});
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM200 connected (" + link + ")\n")) << cli.Describe();
+  EXPECT_NE(cli.err().find("COM200 profile: \"End char\" = 99 is not a character code from 1 to 31; the default "
+                           "is used, the stored value is kept."),
+            std::string::npos)
+      << cli.Describe();
+  EXPECT_EQ(device->PortBaudRate(), 9600u);
+  const std::string line = "5g\x02\r";
+  ASSERT_TRUE(device->Write(std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size())));
+  // "5<STX>" and Tab: the 5, then < S T X > with Shift where it belongs.
+  ASSERT_TRUE(cli.WaitForOutLines(2 + 4 * 5 + 2)) << cli.Describe();
+  EXPECT_EQ(cli.out().rfind("down 0x35\nup 0x35\ndown 0x10\ndown 0xBC\n", 0), 0u) << cli.out();
+  EXPECT_NE(cli.out().find("down 0x09\nup 0x09\n"), std::string::npos) << cli.out();
+  ExpectStopsCleanly(cli);
+  EXPECT_NE(ReadFile(SettingsFile()).find("End char=99\n"), std::string::npos);
+}
+
 // Every --port is remembered, a device given with it as its pin; a later run without --port
 // captures them all and retries one whose device is missing instead of ending.
 TEST_F(CliSettingsTest, EverySavedPortIsCapturedAndAMissingOneIsRetried) {
