@@ -31,6 +31,10 @@ namespace lintrel {
 //   the number: "5 " or "99999999999" is not one, and the entry reads as missing.
 // - "Device COMn" (COMn a port name, see common/port_number.h) pins port n to the device
 //   file given by its absolute path.
+// - A line "[COMn]" (COMn a port name) starts the section of port n: the entries after it
+//   are the port's profile, named "Ports\COMn\<name>" in the store. A bracketed line that
+//   names no port starts nothing (it has no '='). Entries before the first section are the
+//   shared ones, as in files written before sections existed.
 // - When a name appears more than once, the last line wins.
 // - Lines holding a NUL byte, another control character than tab, or bytes that are not
 //   UTF-8 are skipped, as are lines with no '=' or an empty name.

@@ -100,6 +100,14 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
 
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
   current_port_ = PortNumberOfEntry(entry_text);
+  // An idle port's own line settings come up in the lists, to be connected with or changed;
+  // an active port's lists are locked on what it was opened with.
+  if (IsPortNumber(current_port_) && ActivityOf(current_port_) == PortActivity::kIdle) {
+    const PortProfile& profile = ProfileOf(current_port_);
+    if (profile.baud_index || profile.parity_index || profile.data_bit_index || profile.stop_bit_index) {
+      view_.ShowLineControls(profile.LineOver(view_.ReadLineControls()));
+    }
+  }
   ShowCurrentPort();
 }
 
@@ -114,7 +122,8 @@ void MainWindow::TogglePortConnection() {
     ShowCurrentPort();
     view_.SetTrayImage(TrayImage::kNormal);
   } else {
-    connection_.TogglePortConnection(current_port_);
+    const bool connecting = ActivityOf(current_port_) == PortActivity::kIdle;
+    if (connection_.TogglePortConnection(current_port_) && connecting) SaveProfileLine(current_port_);
   }
   if (ActivityOf(current_port_) == PortActivity::kIdle) ForgetPort(current_port_);
   RememberConnections();
@@ -158,7 +167,84 @@ std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const {
   return next;
 }
 
-bool MainWindow::EndCharacterEditable() const { return table_.OpenPortCount() == 0; }
+bool MainWindow::EndCharacterEditable() const {
+  const int port_number = current_port_ != 0 ? current_port_ : PortNumberOfEntry(view_.SelectedPortText());
+  if (IsPortNumber(port_number)) return ActivityOf(port_number) == PortActivity::kIdle;
+  return table_.OpenPortCount() == 0;
+}
+
+void MainWindow::UseProfilesIn(SettingsStore* store) {
+  profile_store_ = store;
+  profiles_.clear();
+}
+
+PortProfile& MainWindow::ProfileOf(int port_number) {
+  const auto [found, added] = profiles_.try_emplace(port_number);
+  if (added && profile_store_ != nullptr) {
+    std::vector<std::string> warnings;
+    found->second = LoadPortProfile(*profile_store_, port_number, &warnings);
+    for (const std::string& warning : warnings) view_.ShowNotice(kProfileWarningTitle, warning);
+  }
+  return found->second;
+}
+
+void MainWindow::PublishRules(int port_number) {
+  if (!IsPortNumber(port_number)) return;
+  options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(ProfileOf(port_number).CaptureRules({})));
+}
+
+int MainWindow::OptionsPort() {
+  if (current_port_ != 0) return current_port_;
+  return PortNumberOfEntry(view_.SelectedPortText());
+}
+
+PortOptions MainWindow::OptionsForDialog() {
+  const int port_number = OptionsPort();
+  if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = {}};
+  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
+  return {.port_number = port_number, .options = rules.Over(options_.Load()), .shaping = rules.shaping};
+}
+
+bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
+  CaptureOptions shared = options_.Load();
+  shared.reconnect_delay_ms = edited.options.reconnect_delay_ms;
+  if (!IsPortNumber(edited.port_number)) {
+    options_.Publish(edited.options);
+    return true;
+  }
+  options_.Publish(shared);
+  PortProfile& profile = ProfileOf(edited.port_number);
+  const auto own = [](auto value, auto shared_value) {
+    return value == shared_value ? std::nullopt : std::optional<decltype(value)>(value);
+  };
+  profile.end_character = own(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
+  profile.truncate = own(edited.options.truncate, shared.truncate);
+  profile.prefix = own(edited.options.prefix, shared.prefix);
+  const ShapingRules none;
+  profile.prefix_text = own(edited.shaping.prefix_text, none.prefix_text);
+  profile.suffix = own(edited.shaping.suffix, none.suffix);
+  profile.replacements = own(edited.shaping.replacements, none.replacements);
+  profile.control = own(edited.shaping.control, none.control);
+  PublishRules(edited.port_number);
+  if (profile_store_ == nullptr) return true;
+  WritePortProfile(*profile_store_, edited.port_number, profile);
+  return profile_store_->Flush(error);
+}
+
+void MainWindow::SaveProfileLine(int port_number) {
+  if (!IsPortNumber(port_number)) return;
+  const std::optional<LineSettings>& opened = opened_with_[static_cast<std::size_t>(port_number)];
+  if (!opened) return;
+  PortProfile& profile = ProfileOf(port_number);
+  profile.baud_index = opened->baud_index;
+  profile.parity_index = opened->parity_index;
+  profile.data_bit_index = opened->data_bit_index;
+  profile.stop_bit_index = opened->stop_bit_index;
+  if (profile_store_ == nullptr) return;
+  WritePortProfile(*profile_store_, port_number, profile);
+  std::string error;
+  if (!profile_store_->Flush(&error)) view_.ShowNotice(kProfileNotSavedTitle, error);
+}
 
 bool MainWindow::HasActivePorts() const {
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
@@ -286,6 +372,8 @@ LineSettings MainWindow::PullLineSettings() { return view_.ReadLineControls(); }
 
 LineSettings MainWindow::LineSettingsFor(int port_number) {
   if (!IsPortNumber(port_number)) return view_.ReadLineControls();
+  // Asked at every open: the port's reader starts with its own rules.
+  PublishRules(port_number);
   std::optional<LineSettings>& opened = opened_with_[static_cast<std::size_t>(port_number)];
   if (!opened) opened = view_.ReadLineControls();
   return *opened;

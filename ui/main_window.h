@@ -22,6 +22,7 @@
 #include "settings/capture_options.h"
 #include "settings/connection_memory.h"
 #include "settings/line_settings.h"
+#include "settings/port_profile.h"
 #include "settings/settings_store.h"
 #include "ui/messages.h"
 #include "ui/own_window_guard.h"
@@ -47,6 +48,8 @@ class MainWindowView {
   virtual std::string SelectedPortText() = 0;
   // The selected positions of the baud rate, parity, data bit and stop bit lists (-1: none).
   virtual LineSettings ReadLineControls() = 0;
+  // Selects the four positions in those lists (a port's own line settings).
+  virtual void ShowLineControls(const LineSettings& line) = 0;
   virtual void SetConnectCaption(std::string_view caption) = 0;
   // Enables or disables the four line-setting lists (the Port list stays enabled).
   virtual void EnableLineSettings(bool enabled) = 0;
@@ -105,6 +108,14 @@ struct TrayMenuTexts {
   std::string_view pause;    // "Pause" or "Resume"
 };
 
+// What the Options dialog edits: the capture options and the shaping of one port (its own
+// values over the shared ones), or the shared capture options when no port is selected.
+struct PortOptions {
+  int port_number = -1;  // -1: no port, the shared options
+  CaptureOptions options{};
+  ShapingRules shaping{};
+};
+
 // The main window's logic: the port table, the capture options, connecting, pausing, the
 // once-a-second supervision, the tray icon and saving the line settings.
 //
@@ -147,8 +158,22 @@ class MainWindow : private CaptureEvents {
   void RunDue(Clock::time_point now);
   std::optional<Clock::time_point> NextDue() const;
 
-  // Whether the end character may be changed now (only while no port is open).
+  // Whether the end character of what the Options dialog edits may be changed now: a port's
+  // while that port is not connected (other ports may be), the shared one while no port is.
   bool EndCharacterEditable() const;
+
+  // Where the ports' profiles are kept (see port_profile.h): a port's is read when it is
+  // first selected or opened; its line settings are written when the user connects it, its
+  // options on the Options dialog's OK. Null: nowhere (every port uses the shared values).
+  void UseProfilesIn(SettingsStore* store);
+  // What the Options dialog shows: the selected port's options (the Port list's selected
+  // entry before the user picked one).
+  PortOptions OptionsForDialog();
+  // The Options dialog's OK: the reconnection delay is every port's; for a port, the values
+  // that differ from the shared ones become its own and are stored, the others are no longer
+  // its own; without a port, the shared options change. False, with *error, when the profile
+  // could not be stored (the options are in force all the same).
+  bool ApplyOptions(const PortOptions& edited, std::string* error);
   // Whether any port is connected or waiting for its device: then Enter and Escape do not
   // end the program, which would stop the capture without a word.
   bool HasActivePorts() const;
@@ -211,6 +236,15 @@ class MainWindow : private CaptureEvents {
   // Writes the remembered ports when they changed.
   void RememberConnections();
 
+  // The port's profile, read from the store at its first use (warnings shown as notices).
+  PortProfile& ProfileOf(int port_number);
+  // Readers of the port use its own rules from now on.
+  void PublishRules(int port_number);
+  // The port the Options dialog is for: the current one, or the selected entry's.
+  int OptionsPort();
+  // After the user connected the port: the line settings it was opened with are its own.
+  void SaveProfileLine(int port_number);
+
   // The current port's slot, or null when no valid port is selected (COM300).
   const PortSlot* CurrentSlot() const;
   // The button's caption and the line settings' state follow the current port.
@@ -245,6 +279,8 @@ class MainWindow : private CaptureEvents {
   std::map<int, int> device_ports_;
   SettingsStore* memory_ = nullptr;
   std::vector<RememberedPort> remembered_;
+  SettingsStore* profile_store_ = nullptr;
+  std::map<int, PortProfile> profiles_;  // read so far
 };
 
 }  // namespace lintrel::ui

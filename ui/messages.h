@@ -33,4 +33,9 @@ inline std::string PortMovedText(int port_number, int device_port) {
 // The title of the notice that the connected ports could not be remembered.
 inline constexpr std::string_view kNotRememberedTitle = "Connections not remembered";
 
+// The title of the notice about a damaged value of a port's stored settings, and of the
+// notice that a port's settings could not be stored.
+inline constexpr std::string_view kProfileWarningTitle = "Port settings damaged";
+inline constexpr std::string_view kProfileNotSavedTitle = "Port settings not saved";
+
 }  // namespace lintrel::ui

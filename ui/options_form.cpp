@@ -1,8 +1,11 @@
 #include "ui/options_form.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <cstdint>
 
+#include "common/text_escapes.h"
 #include "ui/dialog_lists.h"
 
 namespace lintrel::ui {
@@ -60,6 +63,45 @@ std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, Captur
     options.end_character = static_cast<uint8_t>(EndCharacterCode(form.end_character_index));
   }
   options.truncate = form.truncate;
+  return std::nullopt;
+}
+
+void ShapingToForm(const ShapingRules& rules, OptionsForm& form) {
+  form.prefix_text = FormatEscapes(rules.prefix_text);
+  form.suffix = FormatEscapes(rules.suffix);
+  form.replacements.clear();
+  for (const Replacement& replacement : rules.replacements) {
+    form.replacements.append(form.replacements.empty() ? "" : "\r\n").append(FormatReplacement(replacement));
+  }
+  form.control_index = static_cast<int>(rules.control);
+}
+
+std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, ShapingRules& rules) {
+  std::string problem;
+  const std::optional<std::string> prefix_text = ParseEscapes(form.prefix_text, &problem);
+  if (!prefix_text) return OptionsFormError{OptionsField::kPrefixText, "Prefix text: " + problem};
+  const std::optional<std::string> suffix = ParseEscapes(form.suffix, &problem);
+  if (!suffix) return OptionsFormError{OptionsField::kSuffix, "Suffix: " + problem};
+  std::vector<Replacement> replacements;
+  // One a line; blank lines are left out (an edit control ends its lines with CR LF).
+  std::string_view lines = form.replacements;
+  while (!lines.empty()) {
+    const std::size_t end = std::min(lines.find_first_of("\r\n"), lines.size());
+    const std::string_view line = lines.substr(0, end);
+    lines.remove_prefix(end);
+    while (!lines.empty() && (lines.front() == '\r' || lines.front() == '\n')) lines.remove_prefix(1);
+    if (Trimmed(line).empty()) continue;
+    std::optional<Replacement> replacement = ParseReplacement(line, &problem);
+    if (!replacement) return OptionsFormError{OptionsField::kReplacements, "Replace: " + problem};
+    replacements.push_back(std::move(*replacement));
+  }
+  const int control_count = static_cast<int>(std::size(kControlMapTexts));
+  rules.prefix_text = *prefix_text;
+  rules.suffix = *suffix;
+  rules.replacements = std::move(replacements);
+  if (form.control_index >= 0 && form.control_index < control_count) {
+    rules.control = static_cast<ControlMap>(form.control_index);
+  }
   return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "settings/capture_options.h"
+#include "settings/shaping_rules.h"
 
 namespace lintrel::ui {
 
@@ -15,13 +16,21 @@ inline constexpr std::string_view kIntegerRangeMessage = "Please enter an intege
 // stand for.
 struct OptionsForm {
   bool prefix = false;             // "ComInfo display"
-  std::string delay_text;          // "Reconnection Delay(ms):"
+  std::string delay_text{};        // "Reconnection Delay(ms):"
   int end_character_index = -1;    // selected entry of "End Char:", -1 when none
   bool truncate = false;           // "Truncate End Char."
+  // The shaping of the port, texts with escapes (see common/text_escapes.h).
+  std::string prefix_text{};   // "Prefix text:"
+  std::string suffix{};        // "Suffix:"
+  std::string replacements{};  // "Replace:", one FROM=TO a line
+  int control_index = 0;     // "Control characters:", an entry of kControlMapTexts
 };
 
+// The entries of the control-character list, in the order of ControlMap.
+inline constexpr std::string_view kControlMapTexts[] = {"Keep", "Drop", "Name (<GS>)"};
+
 // Which control a rejected form is about.
-enum class OptionsField { kDelay };
+enum class OptionsField { kDelay, kPrefixText, kSuffix, kReplacements };
 
 struct OptionsFormError {
   OptionsField field;
@@ -30,6 +39,13 @@ struct OptionsFormError {
 
 // The form as the dialog opens it. An end character outside the list selects no entry.
 OptionsForm FormFromOptions(const CaptureOptions& options);
+
+// The shaping fields of the form for `rules`.
+void ShapingToForm(const ShapingRules& rules, OptionsForm& form);
+
+// Reads the shaping fields into `rules` only when every one is acceptable; a wrong escape or
+// replacement is an error naming its field and what is wrong, never text typed as it stands.
+std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, ShapingRules& rules);
 
 // Checks the form and, only when every value is acceptable, stores all four in `options`;
 // published whole, readers never see a half-applied dialog. With no end-character entry

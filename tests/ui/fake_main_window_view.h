@@ -26,6 +26,7 @@ class FakeMainWindowView : public ui::MainWindowView {
   std::vector<std::string> status_texts;
   std::vector<std::vector<int>> port_list_refreshes;  // the active ports of each
   int line_reads = 0;
+  int line_shows = 0;
   int selection_reads = 0;
 
   std::string SelectedPortText() override {
@@ -35,6 +36,10 @@ class FakeMainWindowView : public ui::MainWindowView {
   LineSettings ReadLineControls() override {
     ++line_reads;
     return line_settings;
+  }
+  void ShowLineControls(const LineSettings& line) override {
+    line_settings = line;
+    ++line_shows;
   }
   void SetConnectCaption(std::string_view caption) override { captions.emplace_back(caption); }
   void EnableLineSettings(bool enabled) override { line_settings_enabled.push_back(enabled); }

@@ -251,7 +251,9 @@ TEST_F(MainWindowTest, DisconnectReturnsTheWindowToIdle) {
   EXPECT_EQ(Slot(3).paused.load(), 0);
 }
 
-TEST_F(MainWindowTest, TwoPortsAtOnceKeepTheEndCharacterLockedUntilBothAreClosed) {
+// The end character is each port's own: locked while that port is connected, free while
+// another port is.
+TEST_F(MainWindowTest, APortsEndCharacterIsLockedOnlyWhileThatPortIsConnected) {
   EXPECT_TRUE(window_.EndCharacterEditable());
   SelectAndConnect("COM3", 3);
   SelectAndConnect("COM4", 4);
@@ -261,13 +263,15 @@ TEST_F(MainWindowTest, TwoPortsAtOnceKeepTheEndCharacterLockedUntilBothAreClosed
   EXPECT_FALSE(window_.EndCharacterEditable());
 
   window_.SelectPortFromCombo("COM3");
+  EXPECT_FALSE(window_.EndCharacterEditable());
   window_.TogglePortConnection();
   EXPECT_EQ(Slot(3).connected.load(), 0);
   EXPECT_EQ(Slot(4).connected.load(), 1);
-  EXPECT_FALSE(window_.EndCharacterEditable());
+  EXPECT_TRUE(window_.EndCharacterEditable()) << "COM4 is connected, COM3 is not";
 
   window_.SelectPortFromCombo("COM4");
   EXPECT_EQ(view_.caption(), "Disconnect");
+  EXPECT_FALSE(window_.EndCharacterEditable());
   window_.TogglePortConnection();
   EXPECT_TRUE(window_.EndCharacterEditable());
 }
@@ -634,6 +638,60 @@ TEST_F(MainWindowTest, ReceivedLinesAreTypedWithTheCurrentEndCharacter) {
   const Events second(events.begin() + 11, events.end());
   EXPECT_EQ(second, (Events{"down 0x43", "up 0x43", "down 0x0D", "up 0x0D", "down 0x44", "up 0x44", "down 0x0D",
                             "up 0x0D", "end"}));
+}
+
+// --- Profiles -------------------------------------------------------------------------
+
+// The Options dialog edits the selected port's profile: stored, and in force for that port
+// only, also while another port is connected.
+TEST_F(MainWindowTest, EachPortTypesWithItsOwnOptions) {
+  FakeSettingsStore store;
+  window_.UseProfilesIn(&store);
+  SelectAndConnect("COM4", 4);
+  window_.SelectPortFromCombo("COM3");
+  ASSERT_TRUE(window_.EndCharacterEditable());
+  PortOptions options = window_.OptionsForDialog();
+  ASSERT_EQ(options.port_number, 3);
+  EXPECT_EQ(options.options, window_.capture_options().Load());
+  options.options.end_character = 10;
+  options.options.truncate = true;
+  options.shaping.suffix = "\t";
+  std::string error;
+  ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\End char"), 10);
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Suffix"), "\\t");
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Port name prefix"), std::nullopt) << "the shared value is not its own";
+  EXPECT_EQ(window_.capture_options().Load(), CaptureOptions{}) << "the shared options stay";
+
+  window_.TogglePortConnection();
+  ASSERT_TRUE(Port(3)->WaitUntilDrained());
+  Port(3)->PushImmediate("a\r\n");
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  Port(4)->PushImmediate("b\r");
+  ASSERT_TRUE(keyboard_->WaitForLines(2));
+  EXPECT_EQ(keyboard_->Events(), (Events{"down 0x41", "up 0x41", "down 0x0D", "up 0x0D", "down 0x09", "up 0x09",
+                                        "end", "down 0x42", "up 0x42", "down 0x0D", "up 0x0D", "end"}));
+}
+
+// A port's line settings are its own: connecting stores them, selecting the idle port
+// shows them again; a damaged stored value is one notice.
+TEST_F(MainWindowTest, APortsLineSettingsComeBackWhenItIsSelected) {
+  FakeSettingsStore store;
+  store.WriteString("Ports\\COM5\\Control characters", "loud");
+  window_.UseProfilesIn(&store);
+  view_.line_settings = {.port_name = "", .baud_index = 4};
+  SelectAndConnect("COM3", 3);
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Baud rate"), 4);
+  window_.TogglePortConnection();
+  view_.line_settings.baud_index = 10;
+  window_.SelectPortFromCombo("COM5");
+  EXPECT_EQ(view_.line_shows, 0) << "COM5 has no line settings of its own";
+  EXPECT_EQ(view_.notices, (std::vector<std::string>{"Port settings damaged: COM5 profile: \"Control characters\" "
+                                                     "\"loud\" is not keep, drop or name; the default is used, the "
+                                                     "stored value is kept."}));
+  window_.SelectPortFromCombo("COM3");
+  EXPECT_EQ(view_.line_settings.baud_index, 4);
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Control characters"), "loud");
 }
 
 TEST_F(MainWindowTest, LinesNotTypedAreShownOncePerCauseAtTheNextTick) {

@@ -210,3 +210,44 @@ TEST(EndCharacterTextsTest, TextsKeepTheirExactBlanks) {
 
 }  // namespace
 }  // namespace lintrel::ui
+
+namespace lintrel::ui {
+namespace {
+
+TEST(ShapingFormTest, FieldsReadBackWithTheirEscapes) {
+  const ShapingRules rules{{{"\x1D", "|"}, {"a=b", ""}}, ControlMap::kName, "\\", "\t"};
+  OptionsForm form;
+  ShapingToForm(rules, form);
+  EXPECT_EQ(form.suffix, "\\t");
+  EXPECT_EQ(form.replacements, "\\x1D=|\r\na\\x3Db=");
+  form.replacements += "\r\n\r\n";  // blank lines are no rules
+  ShapingRules read;
+  EXPECT_EQ(ApplyShapingForm(form, read), std::nullopt);
+  EXPECT_EQ(read, rules);
+}
+
+// A wrong field names itself and leaves every rule as it was.
+TEST(ShapingFormTest, AWrongFieldIsNamedAndNothingChanges) {
+  const struct {
+    OptionsForm form;
+    OptionsField field;
+    std::string message;
+  } cases[] = {
+      {{.prefix_text = "\\q"}, OptionsField::kPrefixText, "Prefix text: \\q is not an escape"},
+      {{.suffix = "\\x4"}, OptionsField::kSuffix, "Suffix: \\x4 is not an escape"},
+      {{.replacements = "a=b\r\nno rule"}, OptionsField::kReplacements, "Replace: \"no rule\" is not FROM=TO"},
+      {{.replacements = "=b"}, OptionsField::kReplacements, "Replace: \"=b\" replaces nothing"},
+  };
+  for (const auto& c : cases) {
+    const ShapingRules before{{{"x", "y"}}, ControlMap::kDrop, "p", "s"};
+    ShapingRules rules = before;
+    const std::optional<OptionsFormError> error = ApplyShapingForm(c.form, rules);
+    ASSERT_TRUE(error.has_value()) << c.message;
+    EXPECT_EQ(error->field, c.field);
+    EXPECT_EQ(error->message.rfind(c.message, 0), 0u) << error->message;
+    EXPECT_EQ(rules, before);
+  }
+}
+
+}  // namespace
+}  // namespace lintrel::ui

@@ -203,8 +203,8 @@ TEST_F(WineCliTest, SaveWritesTheFiveValuesThatLaterRunsStartFrom) {
   EXPECT_EQ(first.status->code, 2) << first.err;
   EXPECT_NE(first.err.find("no port given"), std::string::npos) << first.err;
 
-  const CommandResult save = RunCli({"--save", "--list-ports", "--port", "COM7", "--baud", "9600", "--parity",
-                                     "even", "--data-bits", "7", "--stop-bits", "2"});
+  const CommandResult save = RunCli({"--save", "--list-ports", "--baud", "9600", "--parity", "even", "--data-bits",
+                                     "7", "--stop-bits", "2", "--port", "COM7", "--suffix", "\\t"});
   ASSERT_TRUE(save.Succeeded()) << save.err;
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), "COM7");
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Baud rate"), "0x4");
@@ -212,6 +212,8 @@ TEST_F(WineCliTest, SaveWritesTheFiveValuesThatLaterRunsStartFrom) {
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Databit"), "0x0");
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Stop bit"), "0x1");
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Ports"), "COM7");
+  // The port's own options go to its profile, a subkey of its own.
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey + std::string("\\Ports\\COM7"), "Suffix"), "\\t");
 
   // The next run captures the saved port with the saved line settings; a saved port that
   // is missing is retried, not the end of the program.

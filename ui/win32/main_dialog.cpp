@@ -262,6 +262,8 @@ void MainDialog::ShowPortList(const PortList& ports, std::optional<std::size_t> 
 void MainDialog::ReconnectRemembered() {
   startup_ = LoadStartupOptions(*settings_.store);
   window_.SetFollowDevices(startup_.follow_devices);
+  // Before the reconnections: each port opens with its own rules.
+  window_.UseProfilesIn(settings_.store.get());
   if (startup_.reconnect_at_start) window_.Reconnect(LoadRememberedPorts(*settings_.store));
   window_.RememberConnectionsIn(settings_.store.get());
 }
@@ -308,6 +310,11 @@ std::string MainDialog::SelectedPortText() {
 LineSettings MainDialog::ReadLineControls() {
   UpdateData(true);
   return line_;
+}
+
+void MainDialog::ShowLineControls(const LineSettings& line) {
+  line_ = line;
+  UpdateData(false);
 }
 
 void MainDialog::SetConnectCaption(std::string_view caption) {
@@ -489,9 +496,14 @@ void MainDialog::ShowAbout() {
 void MainDialog::OpenOptions() {
   StartupOptions startup = startup_;
   bool start_with_windows = StartsAtLogin();
-  OptionsDialog options(instance(), window_.capture_options(), window_.EndCharacterEditable(), startup,
-                        start_with_windows);
-  if (options.RunModal(hwnd()) == IDOK) ApplyStartupOptions(startup, start_with_windows);
+  PortOptions port_options = window_.OptionsForDialog();
+  OptionsDialog options(instance(), port_options, window_.EndCharacterEditable(), startup, start_with_windows);
+  if (options.RunModal(hwnd()) != IDOK) return;
+  std::string error;
+  if (!window_.ApplyOptions(port_options, &error)) {
+    ShowMessageBox(hwnd(), std::string(kActionFailedMessage) + error, MB_ICONEXCLAMATION);
+  }
+  ApplyStartupOptions(startup, start_with_windows);
 }
 
 void MainDialog::ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows) {

@@ -60,6 +60,7 @@ class MainDialog : public Dialog, private MainWindowView {
   // MainWindowView.
   std::string SelectedPortText() override;
   LineSettings ReadLineControls() override;
+  void ShowLineControls(const LineSettings& line) override;
   void SetConnectCaption(std::string_view caption) override;
   void EnableLineSettings(bool enabled) override;
   void SetStatusText(std::string_view text) override;

@@ -2,26 +2,47 @@
 
 #include <string>
 
+#include "common/port_number.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/resource.h"
 
 namespace lintrel::ui::win32 {
 
-OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable,
+namespace {
+
+int ControlOf(OptionsField field) {
+  switch (field) {
+    case OptionsField::kPrefixText:
+      return IDC_PREFIX_TEXT;
+    case OptionsField::kSuffix:
+      return IDC_SUFFIX;
+    case OptionsField::kReplacements:
+      return IDC_REPLACEMENTS;
+    case OptionsField::kDelay:
+      break;
+  }
+  return IDC_RECONNECT_DELAY;
+}
+
+}  // namespace
+
+OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, bool end_character_editable,
                              StartupOptions& startup, bool& start_with_windows)
     : Dialog(instance, IDD_OPTIONS),
       options_(options),
       end_character_editable_(end_character_editable),
-      form_(FormFromOptions(options.Load())),
+      form_(FormFromOptions(options.options)),
       startup_(startup),
       start_with_windows_(start_with_windows),
       startup_shown_(startup),
       start_with_windows_shown_(start_with_windows) {
+  ShapingToForm(options.shaping, form_);
   OnMessage(WM_DRAWITEM, [this](WPARAM, LPARAM item) { return OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(item)); });
 }
 
 void OptionsDialog::FillInitialLists() {
   AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
+  AddListEntries(Item(IDC_CONTROL_MAP), kControlMapTexts);
 }
 
 bool OptionsDialog::Exchange(DataExchange& exchange) {
@@ -29,6 +50,10 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Text(IDC_RECONNECT_DELAY, form_.delay_text);
   exchange.ListIndex(IDC_END_CHARACTER, form_.end_character_index);
   exchange.Check(IDC_TRUNCATE, form_.truncate);
+  exchange.Text(IDC_PREFIX_TEXT, form_.prefix_text);
+  exchange.Text(IDC_SUFFIX, form_.suffix);
+  exchange.Text(IDC_REPLACEMENTS, form_.replacements);
+  exchange.ListIndex(IDC_CONTROL_MAP, form_.control_index);
   exchange.Check(IDC_START_WITH_WINDOWS, start_with_windows_shown_);
   exchange.Check(IDC_RECONNECT_AT_START, startup_shown_.reconnect_at_start);
   exchange.Check(IDC_FOLLOW_DEVICES, startup_shown_.follow_devices);
@@ -38,19 +63,28 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
 BOOL OptionsDialog::OnInitDialog() {
   Dialog::OnInitDialog();
   EnableWindow(Item(IDC_END_CHARACTER), end_character_editable_ ? TRUE : FALSE);
+  // The shaping belongs to a port: without one selected there is nothing to shape.
+  const bool has_port = options_.port_number >= 0;
+  const std::string group = has_port ? "Lines of " + PortName(options_.port_number) : "Lines (no port selected)";
+  SetDlgItemTextA(hwnd(), IDC_SHAPING_GROUP, group.c_str());
+  for (int id : {IDC_PREFIX_TEXT, IDC_SUFFIX, IDC_REPLACEMENTS, IDC_CONTROL_MAP}) {
+    EnableWindow(Item(id), has_port ? TRUE : FALSE);
+  }
   return TRUE;
 }
 
 void OptionsDialog::OnOK() {
   UpdateData(true);
-  CaptureOptions updated = options_.Load();
-  if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated)) {
+  PortOptions updated = options_;
+  std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated.options);
+  if (!error) error = ApplyShapingForm(form_, updated.shaping);
+  if (error) {
     DataExchange exchange(hwnd(), true);
-    exchange.Fail(IDC_RECONNECT_DELAY, error->message);
+    exchange.Fail(ControlOf(error->field), error->message);
     return;
   }
-  // All four at once: a reader sees the old options or the new ones, never a mix.
-  options_.Publish(updated);
+  // All at once, by the caller: a reader sees the old options or the new ones, never a mix.
+  options_ = updated;
   startup_ = startup_shown_;
   start_with_windows_ = start_with_windows_shown_;
   EndDialog(IDOK);

@@ -4,20 +4,23 @@
 
 #include "settings/capture_options.h"
 #include "settings/connection_memory.h"
+#include "ui/main_window.h"
 #include "ui/options_form.h"
 #include "ui/win32/dialog.h"
 
 namespace lintrel::ui::win32 {
 
-// The Options dialog: edits the capture options, and the options of running all day.
-// Readers keep using the values as they were until OK has checked and stored all four; OK
-// also writes the dialog's choices to `startup` and `start_with_windows`, which the caller
-// then applies. Cancel leaves everything untouched.
+// The Options dialog: edits the capture options and the shaping of the selected port (or
+// the shared capture options when no port is selected), and the options of running all day.
+// Nothing changes until OK has checked every value; OK then writes the dialog's choices to
+// `options`, `startup` and `start_with_windows`, which the caller applies. Cancel leaves
+// everything untouched.
 class OptionsDialog : public Dialog {
  public:
-  // `end_character_editable`: whether the end character may be changed (no port open).
-  OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable,
-                StartupOptions& startup, bool& start_with_windows);
+  // `end_character_editable`: whether the end character may be changed (its port is not
+  // connected).
+  OptionsDialog(HINSTANCE instance, PortOptions& options, bool end_character_editable, StartupOptions& startup,
+                bool& start_with_windows);
 
  private:
   void FillInitialLists() override;
@@ -27,7 +30,7 @@ class OptionsDialog : public Dialog {
   // The end-character list draws each entry as two columns, so that the codes line up.
   std::optional<LRESULT> OnDrawItem(const DRAWITEMSTRUCT& item);
 
-  SharedCaptureOptions& options_;
+  PortOptions& options_;
   bool end_character_editable_;
   OptionsForm form_;
   StartupOptions& startup_;
