@@ -168,8 +168,7 @@ std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const {
 }
 
 bool MainWindow::EndCharacterEditable() const {
-  const int port_number = current_port_ != 0 ? current_port_ : PortNumberOfEntry(view_.SelectedPortText());
-  if (IsPortNumber(port_number)) return ActivityOf(port_number) == PortActivity::kIdle;
+  if (current_port_ != 0 && IsPortNumber(current_port_)) return ActivityOf(current_port_) == PortActivity::kIdle;
   return table_.OpenPortCount() == 0;
 }
 
@@ -193,13 +192,10 @@ void MainWindow::PublishRules(int port_number) {
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(ProfileOf(port_number).CaptureRules({})));
 }
 
-int MainWindow::OptionsPort() {
-  if (current_port_ != 0) return current_port_;
-  return PortNumberOfEntry(view_.SelectedPortText());
-}
 
 PortOptions MainWindow::OptionsForDialog() {
-  const int port_number = OptionsPort();
+  // Until the user picks a port the shared options are edited, as before profiles.
+  const int port_number = current_port_ != 0 ? current_port_ : -1;
   if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = {}};
   const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
   return {.port_number = port_number, .options = rules.Over(options_.Load()), .shaping = rules.shaping};

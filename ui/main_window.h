@@ -158,16 +158,18 @@ class MainWindow : private CaptureEvents {
   void RunDue(Clock::time_point now);
   std::optional<Clock::time_point> NextDue() const;
 
-  // Whether the end character of what the Options dialog edits may be changed now: a port's
-  // while that port is not connected (other ports may be), the shared one while no port is.
+  // Whether the end character of what the Options dialog edits may be changed now: the
+  // current port's while that port is not connected (other ports may be); before the user
+  // picked a port, the shared one while no port is open.
   bool EndCharacterEditable() const;
 
   // Where the ports' profiles are kept (see port_profile.h): a port's is read when it is
   // first selected or opened; its line settings are written when the user connects it, its
   // options on the Options dialog's OK. Null: nowhere (every port uses the shared values).
   void UseProfilesIn(SettingsStore* store);
-  // What the Options dialog shows: the selected port's options (the Port list's selected
-  // entry before the user picked one).
+  // What the Options dialog shows: the current port's options; the shared ones until the
+  // user picks a port (the saved port selected at start is not picked yet), or for an entry
+  // that names no port.
   PortOptions OptionsForDialog();
   // The Options dialog's OK: the reconnection delay is every port's; for a port, the values
   // that differ from the shared ones become its own and are stored, the others are no longer
@@ -240,8 +242,6 @@ class MainWindow : private CaptureEvents {
   PortProfile& ProfileOf(int port_number);
   // Readers of the port use its own rules from now on.
   void PublishRules(int port_number);
-  // The port the Options dialog is for: the current one, or the selected entry's.
-  int OptionsPort();
   // After the user connected the port: the line settings it was opened with are its own.
   void SaveProfileLine(int port_number);
 

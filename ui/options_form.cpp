@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <iterator>
 #include <cstdint>
 
 #include "common/text_escapes.h"
@@ -95,7 +94,7 @@ std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, Shapin
     if (!replacement) return OptionsFormError{OptionsField::kReplacements, "Replace: " + problem};
     replacements.push_back(std::move(*replacement));
   }
-  const int control_count = static_cast<int>(std::size(kControlMapTexts));
+  const int control_count = static_cast<int>(kControlMapTexts.size());
   rules.prefix_text = *prefix_text;
   rules.suffix = *suffix;
   rules.replacements = std::move(replacements);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,7 +28,7 @@ struct OptionsForm {
 };
 
 // The entries of the control-character list, in the order of ControlMap.
-inline constexpr std::string_view kControlMapTexts[] = {"Keep", "Drop", "Name (<GS>)"};
+inline constexpr std::array<std::string_view, 3> kControlMapTexts = {"Keep", "Drop", "Name (<GS>)"};
 
 // Which control a rejected form is about.
 enum class OptionsField { kDelay, kPrefixText, kSuffix, kReplacements };

@@ -439,6 +439,40 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   ExpectLintrelEnds();
 }
 
+// Each port has options of its own: COM12's end character and suffix change while COM5 is
+// connected, and each port's lines are typed by its own.
+TEST_F(WineGuiTest, APortsOwnOptionsChangeWhileAnotherPortIsConnected) {
+  std::unique_ptr<platform::VirtualSerialDevice> first = MakeComPort(5);
+  std::unique_ptr<platform::VirtualSerialDevice> second = MakeComPort(12);
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  StartLintrel();
+  ConnectPort("COM5");
+  SelectPort("COM12");
+  Drive({"click", "main", Id(IDC_OPTIONS)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of COM12");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_END_CHARACTER)}), "1") << "COM12 is not connected";
+  // A wrong escape is named, never typed.
+  Drive({"settext", "options", Id(IDC_SUFFIX), "\\q", "click", "options", "1"});
+  EXPECT_EQ(TakeMessage().rfind("Suffix: \\q is not an escape", 0), 0u);
+  Drive({"select", "options", Id(IDC_END_CHARACTER), "9", "check", "options", Id(IDC_TRUNCATE), "1", "settext",
+         "options", Id(IDC_SUFFIX), "\\t", "click", "options", "1"});
+  ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
+  const std::string profile_key = std::string(kSettingsKey) + "\\Ports\\COM12";
+  EXPECT_EQ(prefix().QueryValue(profile_key, "Suffix"), "\\t");
+  EXPECT_EQ(prefix().QueryValue(profile_key, "End char"), "0xa");
+  EXPECT_EQ(prefix().QueryValue(profile_key, "Truncate"), "0x1");
+  ConnectPort("COM12");
+
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*second, "ab\n"));
+  ASSERT_TRUE(TypedBecomes(typed, "ab\t")) << ReadWhole(typed).value_or("(none)");
+  ASSERT_TRUE(Send(*first, "cd\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "ab\tcd\r\n")) << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
 TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
   ASSERT_NE(device, nullptr);
