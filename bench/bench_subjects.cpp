@@ -22,9 +22,12 @@ constexpr char kShellLoop[] =
     "done < \"$dev\"\n";
 
 std::vector<std::string> LintrelArgs(const Programs& programs,
-                                     const std::vector<std::string>& devices, bool trace) {
+                                     const std::vector<std::string>& devices, bool trace, bool shaped) {
   std::vector<std::string> args = {programs.lintrel_cli, "--keys", trace ? "trace" : "x11",
                                    "--baud", "115200"};
+  // The CR that truncation takes off comes back as the suffix; each replacement matches
+  // digits of every line and puts them back.
+  if (shaped) args.insert(args.end(), {"--truncate", "--suffix", "\\r", "--replace", "1=1", "--replace", "0=0"});
   for (std::size_t i = 0; i < devices.size(); ++i) {
     args.push_back("--port");
     args.push_back("COM" + std::to_string(i + 1) + "=" + devices[i]);
@@ -42,6 +45,8 @@ const char* SubjectName(SubjectKind kind) {
       return "floor";
     case SubjectKind::kShellLoop:
       return "shell loop";
+    case SubjectKind::kLintrelShaped:
+      return "lintrel shaped";
   }
   return "?";
 }
@@ -53,7 +58,8 @@ std::unique_ptr<Subject> Subject::Start(SubjectKind kind, const Programs& progra
   std::vector<std::vector<std::string>> commands;
   switch (kind) {
     case SubjectKind::kLintrel:
-      commands.push_back(LintrelArgs(programs, devices, trace));
+    case SubjectKind::kLintrelShaped:
+      commands.push_back(LintrelArgs(programs, devices, trace, kind == SubjectKind::kLintrelShaped));
       break;
     case SubjectKind::kFloor:
       commands.push_back({programs.floor_typer});

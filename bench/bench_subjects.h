@@ -13,6 +13,9 @@ enum class SubjectKind {
   kLintrel,    // lintrel-cli, one process for every port
   kFloor,      // the minimal XTest typer of this benchmark, one process for every port
   kShellLoop,  // a bash loop running xdotool for each line, one loop per port
+  // lintrel-cli shaping every line: truncation, two replacements and a suffix that together
+  // type the same keys as kLintrel, so that the same checks hold and only the work differs
+  kLintrelShaped,
 };
 const char* SubjectName(SubjectKind kind);
 

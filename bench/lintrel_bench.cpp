@@ -126,6 +126,7 @@ struct Results {
   LatencyResult trace_latency;
   PerSubject<LatencyResult> x11_latency;
   PerSubject<ThroughputResult> throughput;
+  ThroughputResult shaped_throughput;  // lintrel with a suffix and two replacements
   std::array<PerSubject<PacedResult>, 2> paced;
   std::array<PerSubject<CorrectnessResult>, 4> correctness;
   PerSubject<IdleResult> idle;
@@ -165,6 +166,7 @@ Results RunAll(const Stage& stage, const Plan& plan) {
     ReportError("latency x11", kind, result.error);
   }
   PerSubject<std::vector<ThroughputResult>> rounds;
+  std::vector<ThroughputResult> shaped_rounds;
   for (int round = 0; round < plan.throughput_rounds; ++round) {
     for (SubjectKind kind : kSubjects) {
       if (shell(kind) && round > 0) continue;  // one round of the slow peer is enough
@@ -175,8 +177,15 @@ Results RunAll(const Stage& stage, const Plan& plan) {
           MeasureThroughput(stage, kind, lines, shell(kind) ? plan.shell_limit : seconds(60));
       ReportError("throughput", kind, result.error);
       rounds[Index(kind)].push_back(result);
+      if (kind != SubjectKind::kLintrel) continue;
+      // Right after plain lintrel, so that the two meet the same load.
+      Progress("throughput, x11, round " + std::to_string(round + 1) + ": lintrel shaped, " +
+               std::to_string(lines) + " lines");
+      shaped_rounds.push_back(MeasureThroughput(stage, SubjectKind::kLintrelShaped, lines, seconds(60)));
+      ReportError("throughput", SubjectKind::kLintrelShaped, shaped_rounds.back().error);
     }
   }
+  results.shaped_throughput = MedianRound(shaped_rounds);
   for (SubjectKind kind : kSubjects)
     results.throughput[Index(kind)] = MedianRound(rounds[Index(kind)]);
   for (std::size_t b = 0; b < kPacedBauds.size(); ++b) {
@@ -305,6 +314,16 @@ std::vector<Row> BuildRows(const Results& results) {
                     lintrel_rate >= 100 * *lines.shell.value;
   lines.verdict = fast ? Verdict::kPass : Verdict::kFail;
   rows.push_back(lines);
+  Row shaped;
+  shaped.figure = "throughput, x11, shaped lines (lines/s)";
+  const ThroughputResult& shaped_result = results.shaped_throughput;
+  shaped.lintrel = shaped_result.error.empty() ? Cell{shaped_result.lines_per_second, ""} : Cell{std::nullopt, kFailed};
+  shaped.target = ">= 0.95x lintrel unshaped";
+  shaped.verdict = shaped_result.error.empty() && shaped_result.lines_per_second >= 0.95 * lintrel_rate
+                       ? Verdict::kPass
+                       : Verdict::kFail;
+  shaped.with_ratios = false;
+  rows.push_back(shaped);
   rows.push_back(RowOf<ThroughputResult>("throughput, x11 (key events/s)", results.throughput,
                                          [](auto& r) { return r.keys_per_second; }));
   // Another machine (an emulated guest): beside the host's figures, compared with nothing.
@@ -473,6 +492,11 @@ Json ResultsJson(const Results& results, const Plan& plan, const std::vector<Row
         j.Set("run_seconds_per_1000_lines", Json::Number(r.run_seconds_per_1000_lines));
         j.Set("x_server_cpu_seconds_per_1000_lines", Json::Number(r.x_cpu_seconds_per_1000_lines));
       }));
+  Json& shaped = json.Set("throughput_x11_lintrel_shaped", Json::Object());
+  shaped.Set("lines_per_second", Json::Number(results.shaped_throughput.lines_per_second));
+  shaped.Set("key_events_per_second", Json::Number(results.shaped_throughput.keys_per_second));
+  shaped.Set("delivery", DeliveryJson(results.shaped_throughput.delivery));
+  if (!results.shaped_throughput.error.empty()) shaped.Set("error", Json::Text(results.shaped_throughput.error));
   Json& paced = json.Set("paced_x11", Json::Object());
   for (std::size_t b = 0; b < kPacedBauds.size(); ++b) {
     paced.Set(std::to_string(kPacedBauds[b]),
