@@ -131,7 +131,7 @@ TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
   std::unique_ptr<platform::VirtualSerialDevice> second = MakeComPort(12);
   ASSERT_TRUE(first != nullptr && second != nullptr);
   std::unique_ptr<ChildProcess> cli = StartCliOnPtys(
-      {"--keys", "trace", "--port", "COM5", "--port", "COM12", "--prefix", "--truncate", "--end-char", "0x0A"});
+      {"--keys", "trace", "--prefix", "--truncate", "--end-char", "0x0A", "--port", "COM5", "--port", "COM12"});
   ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
   ASSERT_TRUE(cli->WaitForErr("lintrel: COM12 connected")) << cli->Describe();
 
