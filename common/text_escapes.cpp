@@ -1,7 +1,10 @@
 #include "common/text_escapes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
+
+#include "common/printable_text.h"
 
 namespace lintrel {
 namespace {
@@ -101,25 +104,15 @@ std::optional<std::string> ParseEscapes(std::string_view text, std::string* erro
 }
 
 std::string FormatEscapes(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
+  // The shown-text escaping, with backslashes escaped too so that the text reads back.
   std::string out;
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      out.append("\\x").append(1, kHex[byte >> 4]).append(1, kHex[byte & 0xF]);
-    } else {
-      out += c;
-    }
+  for (std::size_t start = 0;;) {
+    const std::size_t backslash = std::min(bytes.find('\\', start), bytes.size());
+    out += EscapeControlCharacters(bytes.substr(start, backslash - start));
+    if (backslash == bytes.size()) return out;
+    out += "\\\\";
+    start = backslash + 1;
   }
-  return out;
 }
 
 }  // namespace lintrel

@@ -14,8 +14,9 @@ namespace lintrel {
 // escape"): a wrong escape is never typed as it stands.
 std::optional<std::string> ParseEscapes(std::string_view text, std::string* error);
 
-// The inverse: backslash and every control character (C0 and DEL) written as escapes, so
-// that ParseEscapes(FormatEscapes(bytes)) == bytes and the text holds no control character.
+// The inverse: backslash and every control character (C0, DEL, and a UTF-8 C1 control as its
+// two bytes) written as escapes, so that ParseEscapes(FormatEscapes(bytes)) == bytes and the
+// text holds no control character.
 std::string FormatEscapes(std::string_view bytes);
 
 }  // namespace lintrel
