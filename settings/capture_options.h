@@ -76,11 +76,11 @@ class SharedCaptureOptions {
 
   // Null removes the port's own rules. A port number outside the table is ignored.
   void PublishPortRules(int port_number, std::shared_ptr<const PortCaptureRules> rules) {
-    if (IsPortNumber(port_number)) port_rules_[static_cast<std::size_t>(port_number - kLowestPortNumber)].store(std::move(rules));
+    if (IsPortNumber(port_number)) port_rules_[Slot(port_number)].store(std::move(rules));
   }
   std::shared_ptr<const PortCaptureRules> PortRules(int port_number) const {
     if (!IsPortNumber(port_number)) return nullptr;
-    return port_rules_[static_cast<std::size_t>(port_number - kLowestPortNumber)].load();
+    return port_rules_[Slot(port_number)].load();
   }
   PortCaptureSnapshot LoadFor(int port_number) const {
     std::shared_ptr<const PortCaptureRules> own = PortRules(port_number);
@@ -89,6 +89,8 @@ class SharedCaptureOptions {
   }
 
  private:
+  static std::size_t Slot(int port_number) { return static_cast<std::size_t>(port_number - kLowestPortNumber); }
+
   static_assert(std::atomic<CaptureOptions>::is_always_lock_free);
   std::atomic<CaptureOptions> current_{CaptureOptions{}};
   std::array<std::atomic<std::shared_ptr<const PortCaptureRules>>, kPortNumberCount> port_rules_{};

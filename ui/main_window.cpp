@@ -189,7 +189,8 @@ PortProfile& MainWindow::ProfileOf(int port_number) {
 
 void MainWindow::PublishRules(int port_number) {
   if (!IsPortNumber(port_number)) return;
-  options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(ProfileOf(port_number).CaptureRules({})));
+  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
+  options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
 }
 
 
