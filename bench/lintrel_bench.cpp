@@ -167,22 +167,27 @@ Results RunAll(const Stage& stage, const Plan& plan) {
   }
   PerSubject<std::vector<ThroughputResult>> rounds;
   std::vector<ThroughputResult> shaped_rounds;
+  const auto measure_shaped = [&](int round, int lines) {
+    Progress("throughput, x11, round " + std::to_string(round + 1) + ": lintrel shaped, " +
+             std::to_string(lines) + " lines");
+    shaped_rounds.push_back(MeasureThroughput(stage, SubjectKind::kLintrelShaped, lines, seconds(60)));
+    ReportError("throughput", SubjectKind::kLintrelShaped, shaped_rounds.back().error);
+  };
   for (int round = 0; round < plan.throughput_rounds; ++round) {
     for (SubjectKind kind : kSubjects) {
       if (shell(kind) && round > 0) continue;  // one round of the slow peer is enough
       const int lines = shell(kind) ? plan.shell_throughput_lines : plan.throughput_lines;
+      // Shaped lines next to plain lintrel, before it in every other round, so that neither
+      // always meets the machine as the other left it.
+      const bool shaped_first = round % 2 == 1;
+      if (kind == SubjectKind::kLintrel && shaped_first) measure_shaped(round, lines);
       Progress("throughput, x11, round " + std::to_string(round + 1) + ": " + SubjectName(kind) +
                ", " + std::to_string(lines) + " lines");
       ThroughputResult result =
           MeasureThroughput(stage, kind, lines, shell(kind) ? plan.shell_limit : seconds(60));
       ReportError("throughput", kind, result.error);
       rounds[Index(kind)].push_back(result);
-      if (kind != SubjectKind::kLintrel) continue;
-      // Right after plain lintrel, so that the two meet the same load.
-      Progress("throughput, x11, round " + std::to_string(round + 1) + ": lintrel shaped, " +
-               std::to_string(lines) + " lines");
-      shaped_rounds.push_back(MeasureThroughput(stage, SubjectKind::kLintrelShaped, lines, seconds(60)));
-      ReportError("throughput", SubjectKind::kLintrelShaped, shaped_rounds.back().error);
+      if (kind == SubjectKind::kLintrel && !shaped_first) measure_shaped(round, lines);
     }
   }
   results.shaped_throughput = MedianRound(shaped_rounds);
