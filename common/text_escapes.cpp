@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/printable_text.h"
+#include "common/utf8_text.h"
 
 namespace lintrel {
 namespace {
@@ -16,24 +17,6 @@ std::optional<uint32_t> ParseHex(std::string_view digits) {
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
   if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
   return value;
-}
-
-void AppendUtf8(uint32_t code_point, std::string& out) {
-  if (code_point < 0x80) {
-    out += static_cast<char>(code_point);
-  } else if (code_point < 0x800) {
-    out += static_cast<char>(0xC0 | (code_point >> 6));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else if (code_point < 0x10000) {
-    out += static_cast<char>(0xE0 | (code_point >> 12));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code_point >> 18));
-    out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code_point & 0x3F));
-  }
 }
 
 // Reads the escape that starts at text[at] (a backslash) into `out`; returns the length it
@@ -61,7 +44,7 @@ std::size_t ReadEscape(std::string_view text, std::size_t at, std::string& out) 
       if (!code_point || *code_point > kMaxCodePoint || (*code_point >= 0xD800 && *code_point <= 0xDFFF)) {
         return 0;
       }
-      AppendUtf8(*code_point, out);
+      out += EncodeUtf8(static_cast<char32_t>(*code_point));
       return close + 1 - at;
     }
     default:
