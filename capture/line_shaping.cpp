@@ -1,11 +1,13 @@
 #include "capture/line_shaping.h"
 
+#include "capture/text_decoding.h"
+
 namespace lintrel {
 
-std::vector<uint8_t> ShapeLine(const FinishedLine& line, const CaptureOptions& options) {
-  std::span<const uint8_t> typed = line.text;
-  if (options.truncate && line.ended_by_end_character && !typed.empty()) typed = typed.first(typed.size() - 1);
-  return {typed.begin(), typed.end()};
+std::u32string ShapeLine(const FinishedLine& line, const CaptureOptions& options, const CodePage* ansi) {
+  std::u32string text = DecodeText(line.text, options.encoding, ansi);
+  if (options.truncate && line.ended_by_end_character && !text.empty()) text.pop_back();
+  return text;
 }
 
 }  // namespace lintrel

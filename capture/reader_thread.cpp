@@ -70,7 +70,7 @@ void ReaderThread::Run() {
     // One snapshot of the options for the whole chunk.
     const CaptureOptions options = options_.Load();
     line.Append(std::span<const uint8_t>(chunk.data(), read.count), options, [&](const FinishedLine& finished) {
-      std::vector<uint8_t> keys = ShapeLine(finished, options);
+      std::u32string keys = ShapeLine(finished, options, options_.ansi_code_page());
       if (!keys.empty()) typist_.Enqueue(port_number_, std::move(keys), stop_requested_);
     });
     return true;

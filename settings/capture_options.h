@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "settings/text_encoding.h"
+
 namespace lintrel {
 
 // How received lines are typed and how lost links are retried. Held in memory only: every
@@ -16,6 +18,8 @@ struct CaptureOptions {
   bool prefix = false;    // "ComInfo display": each line begins with "COMn:"
   bool truncate = false;  // "Truncate End Char.": the end character of a line is not typed
   uint8_t end_character = kDefaultEndCharacter;  // a control character 0x01..0x1F
+  // How a line's bytes are read as characters; the front end sets the platform's default.
+  TextEncoding encoding = TextEncoding::kAnsi;
   int32_t reconnect_delay_ms = kDefaultReconnectDelayMs;
 
   bool operator==(const CaptureOptions&) const = default;
@@ -25,7 +29,11 @@ struct CaptureOptions {
 // every chunk is handled under one set of options, never under half of an Options
 // dialog's OK.
 //
-// Thread contract: Publish() on the UI thread; Load() from any thread, lock-free.
+// It also holds the system's code page for the "ansi" encoding, set once before any reader
+// starts (Windows-1252 until then).
+//
+// Thread contract: Publish() on the UI thread; Load() from any thread, lock-free;
+// SetAnsiCodePage() before the first reader starts, ansi_code_page() from any thread.
 class SharedCaptureOptions {
  public:
   SharedCaptureOptions() = default;
@@ -36,9 +44,14 @@ class SharedCaptureOptions {
   CaptureOptions Load() const { return current_.load(); }
   void Publish(const CaptureOptions& options) { current_.store(options); }
 
+  // Null: Windows-1252.
+  const CodePage* ansi_code_page() const { return ansi_code_page_; }
+  void SetAnsiCodePage(const CodePage* code_page) { ansi_code_page_ = code_page; }
+
  private:
   static_assert(std::atomic<CaptureOptions>::is_always_lock_free);
   std::atomic<CaptureOptions> current_{CaptureOptions{}};
+  const CodePage* ansi_code_page_ = nullptr;
 };
 
 }  // namespace lintrel

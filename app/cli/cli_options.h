@@ -1,11 +1,13 @@
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
+#include "settings/text_encoding.h"
 
 namespace lintrel::cli {
 
@@ -27,6 +29,9 @@ struct CliOptions {
   int reconnect_delay_ms = CaptureOptions::kDefaultReconnectDelayMs;
   std::string keys;  // "trace" or one of the platform's keyboards
   std::string layout;  // --layout LAYOUT[:VARIANT] for the uinput keyboard; empty: the system's
+  std::optional<TextEncoding> encoding;  // unset: the platform's default
+  int key_delay_ms = 0;
+  int line_delay_ms = 0;
   bool demo = false;
   bool help = false;
   bool version = false;
