@@ -189,6 +189,12 @@ class MainWindow : private CaptureEvents {
   void ReleaseAllPorts();
 
   SharedCaptureOptions& capture_options() { return options_; }
+  // The typing delays (none at first), in force for the lines typed from now on.
+  Pacing pacing() const { return pacing_; }
+  void SetPacing(Pacing pacing) {
+    pacing_ = pacing;
+    typist_.SetPacing(pacing);
+  }
   const PortTable& port_table() const { return table_; }
   int current_port() const { return current_port_; }
 
@@ -219,6 +225,7 @@ class MainWindow : private CaptureEvents {
 
   MainWindowView& view_;
   SharedCaptureOptions options_;
+  Pacing pacing_;
   PortTable table_;
   OwnWindowGuard guard_;
   // Before the connection, whose readers are joined before the typist is finished; after

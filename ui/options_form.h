@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "capture/keystroke_sender.h"
 #include "settings/capture_options.h"
 
 namespace lintrel::ui {
@@ -18,10 +20,18 @@ struct OptionsForm {
   std::string delay_text;          // "Reconnection Delay(ms):"
   int end_character_index = -1;    // selected entry of "End Char:", -1 when none
   bool truncate = false;           // "Truncate End Char."
+  int encoding_index = 0;          // "Encoding:", in the order of kEncodingTexts
+  std::string key_delay_text;      // "Key delay (ms):"
+  std::string line_delay_text;     // "Line delay (ms):"
 };
 
+// The entries of "Encoding:", in the order of TextEncoding.
+inline constexpr std::array<std::string_view, 3> kEncodingTexts = {"ANSI (system code page)", "UTF-8", "Latin-1"};
+inline constexpr int kMaxKeyDelayMs = 1000;
+inline constexpr int kMaxLineDelayMs = 10000;
+
 // Which control a rejected form is about.
-enum class OptionsField { kDelay };
+enum class OptionsField { kDelay, kKeyDelay, kLineDelay };
 
 struct OptionsFormError {
   OptionsField field;
@@ -29,12 +39,14 @@ struct OptionsFormError {
 };
 
 // The form as the dialog opens it. An end character outside the list selects no entry.
-OptionsForm FormFromOptions(const CaptureOptions& options);
+OptionsForm FormFromOptions(const CaptureOptions& options, const Pacing& pacing = {});
 
 // Checks the form and, only when every value is acceptable, stores all four in `options`;
 // published whole, readers never see a half-applied dialog. With no end-character entry
 // selected (text typed into the combo's edit field) the end character stays as it was.
 std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options);
+// The same, with the typing delays: nothing is stored unless every value is acceptable.
+std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options, Pacing& pacing);
 
 // A whole decimal integer with an optional sign, blanks allowed around it; nullopt for
 // anything else, including values that do not fit 32 bits.

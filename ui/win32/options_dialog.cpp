@@ -7,12 +7,13 @@
 
 namespace lintrel::ui::win32 {
 
-OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable,
-                             StartupOptions& startup, bool& start_with_windows)
+OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, Pacing& pacing,
+                             bool end_character_editable, StartupOptions& startup, bool& start_with_windows)
     : Dialog(instance, IDD_OPTIONS),
       options_(options),
+      pacing_(pacing),
       end_character_editable_(end_character_editable),
-      form_(FormFromOptions(options.Load())),
+      form_(FormFromOptions(options.Load(), pacing)),
       startup_(startup),
       start_with_windows_(start_with_windows),
       startup_shown_(startup),
@@ -22,6 +23,7 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, 
 
 void OptionsDialog::FillInitialLists() {
   AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
+  AddListEntries(Item(IDC_ENCODING), kEncodingTexts);
 }
 
 bool OptionsDialog::Exchange(DataExchange& exchange) {
@@ -29,6 +31,9 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Text(IDC_RECONNECT_DELAY, form_.delay_text);
   exchange.ListIndex(IDC_END_CHARACTER, form_.end_character_index);
   exchange.Check(IDC_TRUNCATE, form_.truncate);
+  exchange.ListIndex(IDC_ENCODING, form_.encoding_index);
+  exchange.Text(IDC_KEY_DELAY, form_.key_delay_text);
+  exchange.Text(IDC_LINE_DELAY, form_.line_delay_text);
   exchange.Check(IDC_START_WITH_WINDOWS, start_with_windows_shown_);
   exchange.Check(IDC_RECONNECT_AT_START, startup_shown_.reconnect_at_start);
   exchange.Check(IDC_FOLLOW_DEVICES, startup_shown_.follow_devices);
@@ -44,11 +49,16 @@ BOOL OptionsDialog::OnInitDialog() {
 void OptionsDialog::OnOK() {
   UpdateData(true);
   CaptureOptions updated = options_.Load();
-  if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated)) {
+  Pacing pacing = pacing_;
+  if (const std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated, pacing)) {
     DataExchange exchange(hwnd(), true);
-    exchange.Fail(IDC_RECONNECT_DELAY, error->message);
+    const int control = error->field == OptionsField::kKeyDelay    ? IDC_KEY_DELAY
+                        : error->field == OptionsField::kLineDelay ? IDC_LINE_DELAY
+                                                                    : IDC_RECONNECT_DELAY;
+    exchange.Fail(control, error->message);
     return;
   }
+  pacing_ = pacing;
   // All four at once: a reader sees the old options or the new ones, never a mix.
   options_.Publish(updated);
   startup_ = startup_shown_;

@@ -9,14 +9,15 @@
 
 namespace lintrel::ui::win32 {
 
-// The Options dialog: edits the capture options, and the options of running all day.
+// The Options dialog: edits the capture options, the typing delays, and the options of
+// running all day.
 // Readers keep using the values as they were until OK has checked and stored all four; OK
 // also writes the dialog's choices to `startup` and `start_with_windows`, which the caller
 // then applies. Cancel leaves everything untouched.
 class OptionsDialog : public Dialog {
  public:
   // `end_character_editable`: whether the end character may be changed (no port open).
-  OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, bool end_character_editable,
+  OptionsDialog(HINSTANCE instance, SharedCaptureOptions& options, Pacing& pacing, bool end_character_editable,
                 StartupOptions& startup, bool& start_with_windows);
 
  private:
@@ -28,6 +29,7 @@ class OptionsDialog : public Dialog {
   std::optional<LRESULT> OnDrawItem(const DRAWITEMSTRUCT& item);
 
   SharedCaptureOptions& options_;
+  Pacing& pacing_;
   bool end_character_editable_;
   OptionsForm form_;
   StartupOptions& startup_;

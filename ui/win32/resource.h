@@ -37,6 +37,9 @@
 #define IDC_START_WITH_WINDOWS 1014
 #define IDC_RECONNECT_AT_START 1015
 #define IDC_FOLLOW_DEVICES 1016
+#define IDC_ENCODING 1040
+#define IDC_KEY_DELAY 1041
+#define IDC_LINE_DELAY 1042
 
 // Commands of the tray menu (Exit is IDOK).
 #define ID_STATUS_CONNECT 32771
