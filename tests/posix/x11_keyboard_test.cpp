@@ -36,6 +36,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include "capture/keystroke_sender.h"
@@ -277,6 +278,21 @@ TEST_F(X11KeyboardTest, ControlCharactersTypeBareKeysNeverCtrl) {
     Type(c.line);
     EXPECT_EQ(TypedText(), c.typed);
   }
+}
+
+// Shift held down by another client, as a user's key would be: the line is typed with it
+// released around the line, and it is down again afterwards.
+TEST_F(X11KeyboardTest, AHeldShiftIsReleasedAroundTheLineAndPressedAgain) {
+  const KeyCode shift = XKeysymToKeycode(viewer_, XK_Shift_L);
+  XTestFakeKeyEvent(viewer_, shift, True, CurrentTime);
+  XSync(viewer_, False);
+  Type("ab1");
+  EXPECT_EQ(TypedText(), "ab1");
+  char keys[32] = {};
+  XQueryKeymap(viewer_, keys);
+  EXPECT_NE(keys[shift / 8] & (1 << (shift % 8)), 0) << "Shift is down again";
+  XTestFakeKeyEvent(viewer_, shift, False, CurrentTime);
+  XSync(viewer_, False);
 }
 
 TEST_F(X11KeyboardTest, LineFromAnotherThreadFollowsTheFirst) {
