@@ -4,13 +4,10 @@
 #include <span>
 #include <string>
 
+#include "common/utf8_text.h"
 #include "settings/text_encoding.h"
 
 namespace lintrel {
-
-// U+FFFD, typed in place of bytes that are no character of the encoding, so that a
-// damaged code shows as damaged instead of arriving shortened.
-inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // The characters of a line's bytes. UTF-8 is read strictly (no overlong forms, surrogates
 // or values above U+10FFFF): each maximal piece that is no character becomes one U+FFFD,

@@ -99,22 +99,6 @@ TEST(KeystrokeSenderTest, APacedLineGoesEventByEventAndAStopLetsGoOfWhatItHolds)
                                        "up 0x41", "up 0x10", "end"}));
 }
 
-// A keyboard that chooses a line's keys itself sends exactly those; when it has no key
-// for a character, nothing of the line is typed and its reason is the line's.
-TEST(KeystrokeSenderTest, AKeyboardsOwnKeysForALineAreSentOrItsReasonEndsTheLine) {
-  FakeKeyboard keyboard;
-  keyboard.ForceLineKeys({.events = {{0x64, true}, {0x10, true}, {0x10, false}, {0x64, false}}, .error = {}});
-  EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(Bytes("@")).typed);
-  EXPECT_EQ(keyboard.Events(), (Events{"down 0x64", "down 0x10", "up 0x10", "up 0x64", "end"}));
-
-  keyboard.ForceLineKeys({.events = {}, .error = "no key for 'Ω' in layout de"});
-  const LineOutcome outcome = KeystrokeSender(keyboard).TypeLine(Bytes("a\xCE\xA9"));
-  EXPECT_FALSE(outcome.typed);
-  EXPECT_EQ(outcome.reason, "no key for 'Ω' in layout de");
-  EXPECT_FALSE(outcome.output_lost);
-  EXPECT_EQ(keyboard.Events().size(), 5u) << "nothing more was typed";
-}
-
 TEST(KeystrokeSenderTest, EmptyLineSendsNothing) {
   FakeKeyboard keyboard;
   EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(U"").typed);
