@@ -22,12 +22,14 @@ constexpr char kShellLoop[] =
     "done < \"$dev\"\n";
 
 std::vector<std::string> LintrelArgs(const Programs& programs,
-                                     const std::vector<std::string>& devices, bool trace, bool shaped) {
+                                     const std::vector<std::string>& devices, bool trace, bool shaped,
+                                     const std::vector<std::string>& options) {
   std::vector<std::string> args = {programs.lintrel_cli, "--keys", trace ? "trace" : "x11",
                                    "--baud", "115200"};
   // The CR that truncation takes off comes back as the suffix; each replacement matches
   // digits of every line and puts them back.
   if (shaped) args.insert(args.end(), {"--truncate", "--suffix", "\\r", "--replace", "1=1", "--replace", "0=0"});
+  args.insert(args.end(), options.begin(), options.end());
   for (std::size_t i = 0; i < devices.size(); ++i) {
     args.push_back("--port");
     args.push_back("COM" + std::to_string(i + 1) + "=" + devices[i]);
@@ -53,13 +55,15 @@ const char* SubjectName(SubjectKind kind) {
 
 std::unique_ptr<Subject> Subject::Start(SubjectKind kind, const Programs& programs,
                                         const std::vector<std::string>& devices, bool trace,
-                                        std::string* error) {
+                                        std::string* error,
+                                        const std::vector<std::string>& lintrel_options) {
   std::unique_ptr<Subject> subject(new Subject(kind, devices.size()));
   std::vector<std::vector<std::string>> commands;
   switch (kind) {
     case SubjectKind::kLintrel:
     case SubjectKind::kLintrelShaped:
-      commands.push_back(LintrelArgs(programs, devices, trace, kind == SubjectKind::kLintrelShaped));
+      commands.push_back(
+          LintrelArgs(programs, devices, trace, kind == SubjectKind::kLintrelShaped, lintrel_options));
       break;
     case SubjectKind::kFloor:
       commands.push_back({programs.floor_typer});

@@ -28,9 +28,11 @@ struct Programs {
 class Subject {
  public:
   // With `trace`, lintrel-cli prints key events on a pipe (trace_fd()) instead of typing.
+  // `lintrel_options` go to lintrel-cli's command line as they are.
   static std::unique_ptr<Subject> Start(SubjectKind kind, const Programs& programs,
                                         const std::vector<std::string>& devices, bool trace,
-                                        std::string* error);
+                                        std::string* error,
+                                        const std::vector<std::string>& lintrel_options = {});
   ~Subject() { Stop(); }
   Subject(const Subject&) = delete;
   Subject& operator=(const Subject&) = delete;

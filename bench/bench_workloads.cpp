@@ -45,7 +45,8 @@ class Session {
     stage_->receiver->Clear();
   }
 
-  bool Open(const Stage& stage, SubjectKind kind, int ports, bool trace, std::string* error) {
+  bool Open(const Stage& stage, SubjectKind kind, int ports, bool trace, std::string* error,
+            const std::vector<std::string>& lintrel_options = {}) {
     stage_ = &stage;
     kind_ = kind;
     std::vector<std::string> devices;
@@ -54,7 +55,7 @@ class Session {
       if (!ptys_.back()) return false;
       devices.push_back(ptys_.back()->slave_path());
     }
-    subject_ = Subject::Start(kind, stage.programs, devices, trace, error);
+    subject_ = Subject::Start(kind, stage.programs, devices, trace, error, lintrel_options);
     if (!subject_) return false;
     const auto limit = std::chrono::seconds(20) + milliseconds(100) * ports;
     if (!subject_->WaitConnected(limit, error)) return false;
@@ -210,6 +211,31 @@ ThroughputResult MeasureThroughput(const Stage& stage, SubjectKind kind, int lin
       (subject_after.run_seconds - subject_before.run_seconds) * 1000 / arrived;
   result.x_cpu_seconds_per_1000_lines =
       (x_after.cpu_seconds - x_before.cpu_seconds) * 1000 / arrived;
+  return result;
+}
+
+LineRateResult MeasureLineRate(const Stage& stage, const std::vector<std::string>& lintrel_options,
+                               std::string_view line, int lines, Clock::duration limit) {
+  LineRateResult result;
+  result.lines_sent = lines;
+  Session session;
+  if (!session.Open(stage, SubjectKind::kLintrel, 1, false, &result.error, lintrel_options)) return result;
+  std::string all;
+  for (int i = 0; i < lines; ++i) (all += line) += '\r';
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + limit;
+  WriteAll(session.pty(0), all, deadline);
+  stage.receiver->WaitForReturns(static_cast<std::size_t>(lines), kQuietLimit, deadline);
+  const std::vector<TypedKey> presses = stage.receiver->TakeAll();
+  const auto returns = std::count_if(presses.begin(), presses.end(), [](const TypedKey& p) { return p.key == '\r'; });
+  const auto last_return = std::find_if(presses.rbegin(), presses.rend(),
+                                        [](const TypedKey& p) { return p.key == '\r'; });
+  if (last_return == presses.rend()) {
+    result.error = "no line arrived";
+    return result;
+  }
+  result.lines_arrived = static_cast<int>(returns);
+  result.lines_per_second = static_cast<double>(returns) / Seconds(last_return->at - start);
   return result;
 }
 

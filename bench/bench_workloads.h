@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "bench/bench_codes.h"
 #include "bench/bench_subjects.h"
@@ -58,6 +59,14 @@ struct CorrectnessResult {
   bool finished = false;          // every line's Return arrived before the time limit
 };
 
+// Lines of any text typed by lintrel-cli with given options, counted by their Returns.
+struct LineRateResult {
+  std::string error;
+  int lines_sent = 0;
+  int lines_arrived = 0;
+  double lines_per_second = 0;
+};
+
 struct IdleResult {
   std::string error;
   int ports = 0;
@@ -75,6 +84,10 @@ LatencyResult MeasureIsolatedLatency(const Stage& stage, SubjectKind kind, bool 
 // Lines written as fast as the pseudo-terminal takes them, to one port.
 ThroughputResult MeasureThroughput(const Stage& stage, SubjectKind kind, int lines,
                                    Clock::duration limit);
+// `lines` copies of `line` (and a CR) written to one port of lintrel-cli started with
+// `lintrel_options`, as fast as the pseudo-terminal takes them.
+LineRateResult MeasureLineRate(const Stage& stage, const std::vector<std::string>& lintrel_options,
+                               std::string_view line, int lines, Clock::duration limit);
 // Lines written at the byte rate of `baud` (10 bits a byte), back to back.
 PacedResult MeasurePaced(const Stage& stage, SubjectKind kind, int baud, int lines,
                          Clock::duration limit);

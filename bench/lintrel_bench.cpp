@@ -131,7 +131,13 @@ struct Results {
   std::array<PerSubject<CorrectnessResult>, 4> correctness;
   PerSubject<IdleResult> idle;
   UinputGuestResult uinput_guest;
+  LineRateResult unicode;    // lintrel-cli, lines of characters outside the keymap
+  LineRateResult key_delay;  // lintrel-cli --key-delay 1
 };
+
+// 13 characters, most of which the US keymap lacks (typed on spare keycodes) or types with
+// Shift: the costly end of typing.
+constexpr std::string_view kUnicodeLine = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\xCE\xA9\xC3\xA9\xC3\x85-\xC3\xB1\xE2\x84\xA2";
 
 void ReportError(const std::string& what, SubjectKind kind, const std::string& error) {
   if (!error.empty()) Progress(what + " " + SubjectName(kind) + ": " + error);
@@ -193,6 +199,13 @@ Results RunAll(const Stage& stage, const Plan& plan) {
   results.shaped_throughput = MedianRound(shaped_rounds);
   for (SubjectKind kind : kSubjects)
     results.throughput[Index(kind)] = MedianRound(rounds[Index(kind)]);
+  Progress("throughput, x11: lintrel, Unicode-heavy lines, " + std::to_string(plan.throughput_lines) + " lines");
+  results.unicode = MeasureLineRate(stage, {"--encoding", "utf-8"}, kUnicodeLine, plan.throughput_lines, seconds(60));
+  ReportError("unicode", SubjectKind::kLintrel, results.unicode.error);
+  const int paced_lines = plan.quick ? 50 : 200;
+  Progress("throughput, x11: lintrel --key-delay 1, " + std::to_string(paced_lines) + " lines");
+  results.key_delay = MeasureLineRate(stage, {"--key-delay", "1"}, "1234567890123", paced_lines, seconds(60));
+  ReportError("key delay", SubjectKind::kLintrel, results.key_delay.error);
   for (std::size_t b = 0; b < kPacedBauds.size(); ++b) {
     for (SubjectKind kind : kSubjects) {
       const int lines = shell(kind) ? plan.shell_paced_lines : plan.paced_lines[b];
@@ -479,6 +492,14 @@ Json ResultsJson(const Results& results, const Plan& plan, const std::vector<Row
   Json json = Json::Object();
   json.Set("machine", Json::Text(MachineText()));
   json.Set("mode", Json::Text(plan.quick ? "quick" : "full"));
+  for (const auto& [name, rate] : {std::pair{"lintrel_unicode_lines", &results.unicode},
+                                   std::pair{"lintrel_key_delay_1", &results.key_delay}}) {
+    Json entry = Json::Object();
+    entry.Set("lines_sent", Json::Number(rate->lines_sent));
+    entry.Set("lines_arrived", Json::Number(rate->lines_arrived));
+    entry.Set("lines_per_second", Json::Number(rate->lines_per_second));
+    json.Set(name, entry);
+  }
   Json trace = LatencyJson(results.trace_latency.summary);
   if (!results.trace_latency.error.empty())
     trace.Set("error", Json::Text(results.trace_latency.error));
@@ -621,6 +642,10 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "lintrel_bench: cannot write %s\n", options.json_path.c_str());
     return 1;
   }
+  std::printf("\nlintrel-cli, other lines (one port, as fast as the pseudo-terminal takes them):\n"
+              "Unicode-heavy lines (%d of %d arrived): %.0f lines/s; --key-delay 1 (%d of %d): %.1f lines/s\n",
+              results.unicode.lines_arrived, results.unicode.lines_sent, results.unicode.lines_per_second,
+              results.key_delay.lines_arrived, results.key_delay.lines_sent, results.key_delay.lines_per_second);
   std::printf("All figures: %s\n", options.json_path.c_str());
   return 0;
 }

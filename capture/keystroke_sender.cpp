@@ -1,30 +1,47 @@
 #include "capture/keystroke_sender.h"
 
+#include <algorithm>
+
+#include "platform/layout_keymap.h"
+
 namespace lintrel {
 
-std::vector<platform::KeyEvent> KeyEventsOfLine(platform::Keyboard& keyboard, std::span<const uint8_t> line) {
+namespace {
+
+bool IsControlCharacter(char32_t character) { return character < 0x20 || (character >= 0x7F && character < 0xA0); }
+
+}  // namespace
+
+std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line) {
   std::vector<platform::KeyEvent> events;
-  events.reserve(line.size() * 4);
-  const uint8_t shift = keyboard.ShiftKey();
-  for (uint8_t character : line) {
-    const platform::KeyMapping key = keyboard.Map(character);
-    // Only a plain Shift is reproduced. A key that needs Ctrl or Alt (or both, as AltGr
-    // does) is sent bare, and so is the no-key result.
-    const bool with_shift = key.shift_state == platform::kShiftStateShift;
-    if (with_shift) events.push_back({shift, true});
-    events.push_back({key.key_code, true});
-    events.push_back({key.key_code, false});
-    if (with_shift) events.push_back({shift, false});
+  events.reserve(line.size() * 4 + state.held_modifier_keys.size() * 2);
+  for (uint8_t key : state.held_modifier_keys) events.push_back({key, false});
+  for (char32_t character : line) {
+    if (const auto stroke = state.layout->Choose(character, state.caps_lock)) {
+      state.layout->AppendKeyEvents(*stroke, events);
+    } else if (!IsControlCharacter(character)) {
+      events.push_back({0, true, character});
+      events.push_back({0, false, character});
+    }
+  }
+  for (auto key = state.held_modifier_keys.rbegin(); key != state.held_modifier_keys.rend(); ++key) {
+    events.push_back({*key, true});
   }
   return events;
 }
 
-LineOutcome KeystrokeSender::TypeLine(std::span<const uint8_t> line) {
-  if (line.empty()) return {};
-  std::optional<platform::LineKeys> own_keys = keyboard_.KeysOfLine(line);
-  if (own_keys && !own_keys->error.empty()) return {false, std::move(own_keys->error), false};
-  const std::vector<platform::KeyEvent> events =
-      own_keys ? std::move(own_keys->events) : KeyEventsOfLine(keyboard_, line);
+platform::KeyboardState KeystrokeSender::StateWithModifiersLetGo() {
+  platform::KeyboardState state = keyboard_.ReadState();
+  if (!pause_) return state;
+  for (auto waited = std::chrono::milliseconds{0};
+       !state.held_modifier_keys.empty() && waited < kHeldModifierWait; waited += kHeldModifierPoll) {
+    if (!pause_(kHeldModifierPoll)) break;
+    state = keyboard_.ReadState();
+  }
+  return state;
+}
+
+LineOutcome KeystrokeSender::Send(std::span<const platform::KeyEvent> events) {
   platform::KeyOutputResult result = keyboard_.TypeKeys(events);
   if (result.output_lost) {
     return {false, result.error.empty() ? "the key output was lost" : std::move(result.error), true};
@@ -37,6 +54,40 @@ LineOutcome KeystrokeSender::TypeLine(std::span<const uint8_t> line) {
             false};
   }
   return {};
+}
+
+LineOutcome KeystrokeSender::TypePaced(const std::vector<platform::KeyEvent>& events,
+                                       std::chrono::milliseconds key_delay) {
+  // The keys this line holds down, to let go of should it end early.
+  std::vector<platform::KeyEvent> down;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (i > 0 && !pause_(key_delay)) {
+      std::vector<platform::KeyEvent> release;
+      for (auto key = down.rbegin(); key != down.rend(); ++key) release.push_back({key->key_code, false, key->character});
+      if (!release.empty()) keyboard_.TypeKeys(release);
+      return {false, "stopped while the line was typed", false};
+    }
+    LineOutcome outcome = Send(std::span(&events[i], 1));
+    if (!outcome.typed) return outcome;
+    const platform::KeyEvent& event = events[i];
+    if (event.pressed) {
+      down.push_back(event);
+    } else {
+      std::erase_if(down, [&](const platform::KeyEvent& held) {
+        return held.key_code == event.key_code && held.character == event.character;
+      });
+    }
+  }
+  return {};
+}
+
+LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing) {
+  if (line.empty()) return {};
+  const platform::KeyboardState state = StateWithModifiersLetGo();
+  const std::vector<platform::KeyEvent> events = KeyEventsOfLine(state, line);
+  if (events.empty()) return {};
+  if (pacing.key_delay.count() > 0 && pause_) return TypePaced(events, pacing.key_delay);
+  return Send(events);
 }
 
 }  // namespace lintrel

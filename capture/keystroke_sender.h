@@ -1,18 +1,31 @@
 #pragma once
 
-#include <cstdint>
-#include <span>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/keyboard.h"
 
 namespace lintrel {
 
-// The key events that type a line: for each character, its key down and up, wrapped in
-// Shift down/up when (and only when) the layout's shift state for it is exactly Shift. Any
-// other modifier combination, and the no-key result, sends the bare key.
-std::vector<platform::KeyEvent> KeyEventsOfLine(platform::Keyboard& keyboard, std::span<const uint8_t> line);
+// The key events that type a line on the keyboard as it is (its layout, Caps Lock):
+// each character with the key and modifiers its layout types it with (see LayoutKeymap),
+// Caps Lock compensated; a printable character no key types as a character event for the
+// keyboard's own means; a control character without a key is left out. Modifier keys the
+// user holds are released first and pressed again at the end, so that the line does not
+// turn into shortcuts.
+std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line);
+
+// Delays for receiving programs that cannot take keys at full speed.
+struct Pacing {
+  std::chrono::milliseconds key_delay{0};   // between two key events of a line
+  std::chrono::milliseconds line_delay{0};  // after each line
+};
+
+// Waits for the time given unless a stop comes first; false when it was stopped.
+using PauseFunction = std::function<bool(std::chrono::milliseconds)>;
 
 // What became of one line.
 struct LineOutcome {
@@ -21,21 +34,34 @@ struct LineOutcome {
   bool output_lost = false;  // the keyboard cannot type anything any more
 };
 
-// Types finished lines as key presses: the whole line's events are worked out first and
-// handed to the keyboard as one injection.
+// Types finished lines as key presses. An unpaced line's events are worked out first and
+// handed to the keyboard as one injection; a paced one goes event by event with the key
+// delay between them, and a stop ends it at once (what is held down is let go).
+//
+// When the user holds a modifier key as a line comes, the sender waits for its release up
+// to kHeldModifierWait (looking every kHeldModifierPoll), then types the line with the
+// modifiers released around it.
 //
 // Thread contract: as its keyboard's; the typist is its only user.
 class KeystrokeSender {
  public:
-  explicit KeystrokeSender(platform::Keyboard& keyboard) : keyboard_(keyboard) {}
+  static constexpr std::chrono::milliseconds kHeldModifierWait{500};
+  static constexpr std::chrono::milliseconds kHeldModifierPoll{20};
 
-  // An empty line sends nothing and counts as typed. A line with a character that the
-  // keyboard's layout cannot type is not typed at all: a code with a character left out or
-  // typed as another would be booked as a wrong one.
-  LineOutcome TypeLine(std::span<const uint8_t> line);
+  // Without `pause` nothing is waited for: no pacing, no waiting for held modifiers.
+  explicit KeystrokeSender(platform::Keyboard& keyboard, PauseFunction pause = {})
+      : keyboard_(keyboard), pause_(std::move(pause)) {}
+
+  // An empty line sends nothing and counts as typed.
+  LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {});
 
  private:
+  platform::KeyboardState StateWithModifiersLetGo();
+  LineOutcome TypePaced(const std::vector<platform::KeyEvent>& events, std::chrono::milliseconds key_delay);
+  LineOutcome Send(std::span<const platform::KeyEvent> events);
+
   platform::Keyboard& keyboard_;
+  PauseFunction pause_;
 };
 
 }  // namespace lintrel

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string_view>
+#include <vector>
+
+#include "capture/text_decoding.h"
+#include "common/utf8_text.h"
 
 namespace lintrel {
 namespace {
@@ -12,7 +17,7 @@ namespace {
 enum class Origin : uint8_t { kReceived, kEndCharacter, kReplacement };
 
 struct ShapedChar {
-  uint8_t byte;
+  char32_t character;
   Origin origin;
 };
 
@@ -23,14 +28,18 @@ constexpr std::array<std::string_view, 32> kControlNames = {
     "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
     "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
-bool IsControl(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
+bool IsControl(char32_t c) { return c < 0x20 || c == 0x7F; }
 
-std::string_view ControlName(uint8_t byte) { return byte == 0x7F ? "DEL" : kControlNames[byte]; }
+std::string_view ControlName(char32_t c) { return c == 0x7F ? "DEL" : kControlNames[c]; }
 
-bool MatchesAt(const ShapedText& text, std::size_t at, std::string_view from) {
+std::u32string Characters(std::string_view utf8) {
+  return DecodeUtf8(std::span(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()));
+}
+
+bool MatchesAt(const ShapedText& text, std::size_t at, std::u32string_view from) {
   if (text.size() - at < from.size()) return false;
   for (std::size_t i = 0; i < from.size(); ++i) {
-    if (text[at + i].byte != static_cast<uint8_t>(from[i])) return false;
+    if (text[at + i].character != from[i]) return false;
   }
   return true;
 }
@@ -38,12 +47,14 @@ bool MatchesAt(const ShapedText& text, std::size_t at, std::string_view from) {
 // Every occurrence of the replacement's text, left to right, never overlapping; what was
 // put in is not searched again by the same replacement.
 ShapedText Replace(const ShapedText& text, const Replacement& replacement) {
+  const std::u32string from = Characters(replacement.from);
+  const std::u32string to = Characters(replacement.to);
   ShapedText out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
-    if (MatchesAt(text, at, replacement.from)) {
-      for (const char c : replacement.to) out.push_back({static_cast<uint8_t>(c), Origin::kReplacement});
-      at += replacement.from.size();
+    if (MatchesAt(text, at, from)) {
+      for (const char32_t c : to) out.push_back({c, Origin::kReplacement});
+      at += from.size();
     } else {
       out.push_back(text[at++]);
     }
@@ -51,24 +62,26 @@ ShapedText Replace(const ShapedText& text, const Replacement& replacement) {
   return out;
 }
 
-void AppendMapped(const ShapedChar& c, ControlMap map, std::vector<uint8_t>& keys) {
-  if (c.origin != Origin::kReceived || !IsControl(c.byte) || map == ControlMap::kKeep) {
-    keys.push_back(c.byte);
+void AppendMapped(const ShapedChar& c, ControlMap map, std::u32string& out) {
+  if (c.origin != Origin::kReceived || !IsControl(c.character) || map == ControlMap::kKeep) {
+    out.push_back(c.character);
   } else if (map == ControlMap::kName) {
-    keys.push_back('<');
-    const std::string_view name = ControlName(c.byte);
-    keys.insert(keys.end(), name.begin(), name.end());
-    keys.push_back('>');
+    out.push_back('<');
+    for (const char letter : ControlName(c.character)) out.push_back(static_cast<char32_t>(letter));
+    out.push_back('>');
   }
 }
 
 }  // namespace
 
-std::vector<uint8_t> ShapeLine(const FinishedLine& line, const CaptureOptions& options, const ShapingRules& rules) {
-  const std::size_t prefix_length = std::min(line.prefix_length, line.text.size());
-  std::span<const uint8_t> body = line.text.subspan(prefix_length);
+std::u32string ShapeLine(const FinishedLine& line, const CaptureOptions& options, const CodePage* ansi,
+                         const ShapingRules& rules) {
+  // The port-name prefix is ASCII: as many characters as bytes in every encoding.
+  const std::size_t prefix_bytes = std::min(line.prefix_length, line.text.size());
+  const std::u32string prefix = DecodeText(line.text.first(prefix_bytes), options.encoding, ansi);
+  std::u32string body = DecodeText(line.text.subspan(prefix_bytes), options.encoding, ansi);
   const bool ends_with_end_character = line.ended_by_end_character && !body.empty();
-  if (options.truncate && ends_with_end_character) body = body.first(body.size() - 1);
+  if (options.truncate && ends_with_end_character) body.pop_back();
 
   ShapedText text;
   text.reserve(body.size());
@@ -79,17 +92,11 @@ std::vector<uint8_t> ShapeLine(const FinishedLine& line, const CaptureOptions& o
   for (const Replacement& replacement : rules.replacements) {
     if (!replacement.from.empty()) text = Replace(text, replacement);
   }
-  std::vector<uint8_t> shaped;
-  shaped.reserve(text.size() + rules.suffix.size());
+  std::u32string shaped;
+  shaped.reserve(text.size());
   for (const ShapedChar& c : text) AppendMapped(c, rules.control, shaped);
-  if (shaped.empty() && prefix_length == 0) return {};
-
-  std::vector<uint8_t> keys(line.text.begin(), line.text.begin() + static_cast<std::ptrdiff_t>(prefix_length));
-  keys.reserve(prefix_length + rules.prefix_text.size() + shaped.size() + rules.suffix.size());
-  keys.insert(keys.end(), rules.prefix_text.begin(), rules.prefix_text.end());
-  keys.insert(keys.end(), shaped.begin(), shaped.end());
-  keys.insert(keys.end(), rules.suffix.begin(), rules.suffix.end());
-  return keys;
+  if (shaped.empty() && prefix.empty()) return {};
+  return prefix + Characters(rules.prefix_text) + shaped + Characters(rules.suffix);
 }
 
 }  // namespace lintrel

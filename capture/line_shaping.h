@@ -1,29 +1,31 @@
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include <string>
 
 #include "capture/line_buffer.h"
 #include "settings/capture_options.h"
 #include "settings/shaping_rules.h"
+#include "settings/text_encoding.h"
 
 namespace lintrel {
 
 // What is typed for a finished line: the one place between line assembly and typing where
-// a line's keys are decided from the options in force. Pure: the same line, options and
-// rules always give the same keys.
+// a line's characters are decided from the options in force. Pure: the same line, options
+// and rules always give the same characters.
 //
 // In this order:
-// 1. With truncation on, a line that an end character finished loses that character; a
+// 1. The bytes are decoded as characters (options.encoding, `ansi` the system's code page,
+//    see DecodeText).
+// 2. With truncation on, a line that an end character finished loses that character; a
 //    line cut because it was full keeps every character.
-// 2. The replacements, one after another over the whole result of the one before.
-// 3. The control map, on the control characters (C0 and DEL) received from the device: not
+// 3. The replacements, one after another over the whole result of the one before.
+// 4. The control map, on the control characters (C0 and DEL) received from the device: not
 //    on the end character and not on what a replacement put in (a replacement that turns
 //    GS into Tab means a Tab).
-// 4. The prefix text before, the suffix after.
+// 5. The prefix text before, the suffix after.
 // The port-name prefix stays first and is never replaced or mapped. A line that is empty
-// after step 3 (with no port-name prefix) types nothing: no prefix text, no suffix.
-std::vector<uint8_t> ShapeLine(const FinishedLine& line, const CaptureOptions& options,
-                               const ShapingRules& rules = {});
+// after step 4 (with no port-name prefix) types nothing: no prefix text, no suffix.
+std::u32string ShapeLine(const FinishedLine& line, const CaptureOptions& options, const CodePage* ansi = nullptr,
+                         const ShapingRules& rules = {});
 
 }  // namespace lintrel

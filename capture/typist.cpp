@@ -13,7 +13,7 @@ namespace {
 
 struct QueuedLine {
   int port_number = 0;
-  std::vector<uint8_t> text;
+  std::u32string text;
 };
 
 struct Report {
@@ -26,7 +26,18 @@ struct Report {
 
 struct Typist::State {
   explicit State(std::shared_ptr<platform::Keyboard> owned)
-      : keyboard(std::move(owned)), sender(*keyboard) {}
+      : keyboard(std::move(owned)), sender(*keyboard, [this](std::chrono::milliseconds time) { return Pause(time); }) {}
+
+  // Waits unless the typist is being finished, which cuts pacing short. Called without the
+  // mutex.
+  bool Pause(std::chrono::milliseconds time) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return !work.wait_for(lock, time, [&] { return finishing || ending; });
+  }
+
+  Pacing CurrentPacing() const {
+    return {std::chrono::milliseconds(key_delay_ms.load()), std::chrono::milliseconds(line_delay_ms.load())};
+  }
 
   // Counts a line that was not typed and reports its cause unless that is the cause
   // already reported. Called with the mutex held.
@@ -45,7 +56,9 @@ struct Typist::State {
     typing = true;
     lock.unlock();
     const bool allowed = !gate || gate(line.port_number);
-    const LineOutcome outcome = allowed ? sender.TypeLine(line.text) : LineOutcome{};
+    const Pacing pacing = CurrentPacing();
+    const LineOutcome outcome = allowed ? sender.TypeLine(line.text, pacing) : LineOutcome{};
+    if (allowed && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
     lock.lock();
     if (ending) return false;
     if (allowed && outcome.typed && observer) {
@@ -70,6 +83,8 @@ struct Typist::State {
   LineObserver observer;
   LineGate gate;
   std::function<void()> notice;
+  std::atomic<int64_t> key_delay_ms{0};
+  std::atomic<int64_t> line_delay_ms{0};
 
   std::mutex mutex;
   std::condition_variable work;  // a line was queued, or the thread should end
@@ -114,7 +129,7 @@ void Typist::Run(State& state) {
   }
 }
 
-bool Typist::Enqueue(int port_number, std::vector<uint8_t> line, const std::atomic<bool>& cancel) {
+bool Typist::Enqueue(int port_number, std::u32string line, const std::atomic<bool>& cancel) {
   State& state = *state_;
   std::unique_lock<std::mutex> lock(state.mutex);
   const auto has_room = [&] {
@@ -136,6 +151,11 @@ void Typist::WakeWaiters() {
   // cannot fall between that look and its wait.
   { std::lock_guard<std::mutex> lock(state_->mutex); }
   state_->room.notify_all();
+}
+
+void Typist::SetPacing(Pacing pacing) {
+  state_->key_delay_ms.store(pacing.key_delay.count());
+  state_->line_delay_ms.store(pacing.line_delay.count());
 }
 
 void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::move(observer); }
@@ -164,6 +184,7 @@ Typist::Finished Typist::Finish(std::chrono::milliseconds deadline) {
   if (left_behind_) return {false, state.lines_not_typed};
   state.finishing = true;
   state.room.notify_all();
+  state.work.notify_all();  // cuts a pause of a paced line short
   const bool drained =
       !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return state.queue.empty() && !state.typing; });
   if (!drained || !thread_.joinable()) {

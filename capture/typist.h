@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/capture_events.h"
+#include "capture/keystroke_sender.h"
 #include "capture/thread_starter.h"
 #include "platform/keyboard.h"
 
@@ -32,17 +33,17 @@ namespace lintrel {
 // which it owns, so that nothing is destroyed under it; what it did not type is counted.
 //
 // Thread contract: Start(), DeliverReports() and Finish() on the UI thread; Enqueue(),
-// WakeWaiters() and output_lost() from any thread. The observer, the gate and the notice
+// WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate and the notice
 // are set before Start() and called on the typing thread. Once Finish() has left the thread behind
 // nothing is called any more, unless the observer itself was what held the thread.
 class Typist {
  public:
-  using LineObserver = std::function<void(int port_number, std::span<const uint8_t> line)>;
+  using LineObserver = std::function<void(int port_number, std::u32string_view line)>;
   // Asked just before a line is typed; false drops the line whole, nothing of it typed (the
   // front end keeps lines out of its own windows this way, and accounts for them itself).
   using LineGate = std::function<bool(int port_number)>;
 
-  // How much text may wait to be typed before readers wait for room.
+  // How many characters may wait to be typed before readers wait for room.
   static constexpr std::size_t kQueueCapacity = 64 * 1024;
   // How long the queued lines get when the typist is finished on the way out.
   static constexpr std::chrono::milliseconds kFinishDeadline{500};
@@ -64,9 +65,13 @@ class Typist {
   // Queues a finished line. While the queue is full it waits for room, until `cancel` is
   // set (WakeWaiters() makes it look). False when the line was dropped (cancelled, after
   // Finish() began, or once the output is lost); it then counts as not typed.
-  bool Enqueue(int port_number, std::vector<uint8_t> line, const std::atomic<bool>& cancel);
+  bool Enqueue(int port_number, std::u32string line, const std::atomic<bool>& cancel);
   // Makes every Enqueue() that waits for room look at its `cancel` flag.
   void WakeWaiters();
+
+  // The delays of the lines typed from now on (none at first). A stop cuts a paced line or
+  // a line delay short at once. Any thread.
+  void SetPacing(Pacing pacing);
 
   // Told of every line after it was typed.
   void SetLineObserver(LineObserver observer);

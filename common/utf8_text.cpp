@@ -1,43 +1,66 @@
 #include "common/utf8_text.h"
 
+#include <cstddef>
+
 namespace lintrel {
 namespace {
 
-// The length of the sequence a lead byte begins, and the lowest value it may encode
-// (shorter forms are overlong); 0 for a byte that cannot begin one.
-struct Lead {
+// The length of the character a UTF-8 lead byte begins, and the range its first
+// continuation byte must lie in (which rules out overlong forms, surrogates and values
+// above U+10FFFF); 0 for a byte that begins none.
+struct LeadByte {
   int length = 0;
-  char32_t lowest = 0;
-  char32_t bits = 0;
+  uint8_t low = 0x80;
+  uint8_t high = 0xBF;
 };
 
-Lead LeadOf(uint8_t byte) {
-  if (byte < 0x80) return {1, 0, byte};
-  if ((byte & 0xE0) == 0xC0) return {2, 0x80, static_cast<char32_t>(byte & 0x1F)};
-  if ((byte & 0xF0) == 0xE0) return {3, 0x800, static_cast<char32_t>(byte & 0x0F)};
-  if ((byte & 0xF8) == 0xF0) return {4, 0x10000, static_cast<char32_t>(byte & 0x07)};
-  return {};
+LeadByte ReadLead(uint8_t byte) {
+  if (byte < 0x80) return {1};
+  if (byte >= 0xC2 && byte <= 0xDF) return {2};
+  if (byte == 0xE0) return {3, 0xA0, 0xBF};
+  if (byte == 0xED) return {3, 0x80, 0x9F};
+  if (byte >= 0xE1 && byte <= 0xEF) return {3};
+  if (byte == 0xF0) return {4, 0x90, 0xBF};
+  if (byte >= 0xF1 && byte <= 0xF3) return {4};
+  if (byte == 0xF4) return {4, 0x80, 0x8F};
+  return {0};
 }
 
 }  // namespace
 
-std::u32string DecodeUtf8(std::span<const uint8_t> text) {
-  std::u32string characters;
+std::u32string DecodeUtf8(std::span<const uint8_t> bytes) {
+  std::u32string text;
+  text.reserve(bytes.size());
   std::size_t at = 0;
-  while (at < text.size()) {
-    const Lead lead = LeadOf(text[at]);
-    char32_t value = lead.bits;
-    int taken = lead.length > 0 ? 1 : 0;
-    while (taken > 0 && taken < lead.length && at + taken < text.size() && (text[at + taken] & 0xC0) == 0x80) {
-      value = (value << 6) | (text[at + taken] & 0x3F);
-      ++taken;
+  while (at < bytes.size()) {
+    const LeadByte lead = ReadLead(bytes[at]);
+    if (lead.length == 1) {
+      text.push_back(bytes[at++]);
+      continue;
     }
-    const bool valid = lead.length > 0 && taken == lead.length && value >= lead.lowest && value <= 0x10FFFF &&
-                       (value < 0xD800 || value > 0xDFFF);
-    characters += valid ? value : kReplacementCharacter;
-    at += valid ? taken : 1;
+    if (lead.length == 0) {
+      text.push_back(kReplacementCharacter);
+      ++at;
+      continue;
+    }
+    char32_t character = bytes[at] & (0xFF >> (lead.length + 1));
+    std::size_t next = at + 1;
+    bool whole = true;
+    for (int i = 1; i < lead.length; ++i, ++next) {
+      const uint8_t low = i == 1 ? lead.low : 0x80;
+      const uint8_t high = i == 1 ? lead.high : 0xBF;
+      if (next >= bytes.size() || bytes[next] < low || bytes[next] > high) {
+        whole = false;
+        break;
+      }
+      character = character << 6 | (bytes[next] & 0x3F);
+    }
+    // A broken sequence is one U+FFFD for its valid beginning; the byte that broke it is
+    // read again on its own.
+    text.push_back(whole ? character : kReplacementCharacter);
+    at = next;
   }
-  return characters;
+  return text;
 }
 
 std::string EncodeUtf8(char32_t c) {

@@ -6,14 +6,16 @@
 
 namespace lintrel {
 
-// The characters of UTF-8 text. A byte that does not begin or continue a valid sequence
-// (an overlong form, a surrogate, a value past U+10FFFF, a sequence cut short) becomes
-// U+FFFD, one for each such byte, so that nothing is read as another character.
+// The characters of UTF-8 text, read strictly (no overlong forms, surrogates or values
+// above U+10FFFF): each maximal piece that is no character becomes one U+FFFD, as the
+// Unicode standard recommends, so that nothing is read as another character.
 std::u32string DecodeUtf8(std::span<const uint8_t> text);
 
 // One character as UTF-8.
 std::string EncodeUtf8(char32_t character);
 
+// U+FFFD, typed in place of bytes that are no character of the encoding, so that a
+// damaged code shows as damaged instead of arriving shortened.
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 }  // namespace lintrel

@@ -2,6 +2,11 @@
 
 namespace lintrel::platform {
 
+TargetRights CompareIntegrity(std::optional<uint32_t> own, std::optional<uint32_t> target) {
+  if (!own || !target) return TargetRights::kUnknown;
+  return *target > *own ? TargetRights::kHigher : TargetRights::kNotHigher;
+}
+
 KeyOutputResult InjectKeys(KeyInjectionSystem& system, std::span<const KeyEvent> events) {
   if (events.empty()) return {};
   if (system.ForegroundWindowRights() == TargetRights::kHigher) {

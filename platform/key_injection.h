@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -10,6 +12,10 @@ namespace lintrel::platform {
 
 // How the rights of the program that owns the window receiving the keys compare with ours.
 enum class TargetRights { kUnknown, kNotHigher, kHigher };
+
+// How the integrity level (the RID of the mandatory label: 0x2000 medium, 0x3000 high) of the
+// program in front compares with ours; kUnknown where either cannot be read.
+TargetRights CompareIntegrity(std::optional<uint32_t> own, std::optional<uint32_t> target);
 
 // What injecting one line's key events needs from a system that takes a line as one block
 // of input (Windows' SendInput).

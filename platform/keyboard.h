@@ -3,16 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace lintrel::platform {
 
-// A character's key: the key code and the modifiers needed to type it.
-// shift_state bits: 1 Shift, 2 Ctrl, 4 Alt. A character the layout cannot produce
-// maps to kNoKey for both.
+// A character's key in a Windows layout mapping (VkKeyScan): the key code and the shift
+// state (bits: 1 Shift, 2 Ctrl, 4 Alt). A character the layout cannot produce maps to
+// kNoKey for both.
 struct KeyMapping {
   uint8_t key_code = 0;
   uint8_t shift_state = 0;
@@ -21,12 +20,27 @@ struct KeyMapping {
 inline constexpr uint8_t kNoKey = 255;
 inline constexpr uint8_t kShiftStateShift = 1;
 
-// One key going down or up, in the backend's key numbering.
+// One key going down or up, in the backend's key numbering; or, with `character` set, a
+// character that no key of the layout types, going down or up by the system's own means
+// (a Unicode packet on Windows, a spare key bound to it under X; a keyboard with no such
+// means refuses the line), key_code unused.
 struct KeyEvent {
   uint8_t key_code = 0;
   bool pressed = false;
+  char32_t character = 0;
 
   bool operator==(const KeyEvent&) const = default;
+};
+
+class LayoutKeymap;
+
+// The keyboard as a line is about to be typed.
+struct KeyboardState {
+  // The layout that will receive the keys; never null.
+  const LayoutKeymap* layout = nullptr;
+  bool caps_lock = false;
+  // Modifier keys (Shift, Ctrl, Alt, AltGr, the logo keys) the user holds down now.
+  std::vector<uint8_t> held_modifier_keys;
 };
 
 // What became of the key events of one line.
@@ -40,13 +54,6 @@ struct KeyOutputResult {
   bool output_lost = false;
 };
 
-// The key events that type a whole line, or why the line cannot be typed.
-struct LineKeys {
-  std::vector<KeyEvent> events;
-  // Empty when every character has a key; else the reason, and nothing is typed.
-  std::string error;
-};
-
 // Synthesised keyboard input into whatever window has the focus.
 //
 // Thread contract: not thread-safe. One thread at a time uses a keyboard (the typist's,
@@ -57,13 +64,9 @@ class Keyboard {
  public:
   virtual ~Keyboard() = default;
 
-  virtual KeyMapping Map(uint8_t character) = 0;
-  // A keyboard that reads a line's text itself (as UTF-8) and picks every key from its
-  // layout returns the line's events here; the others return nothing, and the line is typed
-  // byte by byte through Map().
-  virtual std::optional<LineKeys> KeysOfLine(std::span<const uint8_t> /*line*/) { return std::nullopt; }
-  // The key code of the Shift key in this backend's numbering.
-  virtual uint8_t ShiftKey() const = 0;
+  // Reads the layout that will receive the keys and the state of the keyboard, just before
+  // a line is typed: a layout changed since the last line is in force for this one.
+  virtual KeyboardState ReadState() = 0;
   // Sends the key events of one whole line as one injection, in order, so that nothing else
   // lands between them where the system allows it, and says what became of them. May block
   // for as long as the output takes nothing.
@@ -73,8 +76,8 @@ class Keyboard {
 // Which system keyboard to open, and how.
 struct KeyboardRequest {
   std::string name;
-  // LAYOUT[:VARIANT] for a keyboard that maps characters to keys itself (uinput); empty:
-  // the system's layout.
+  // LAYOUT[:VARIANT] for a keyboard that cannot read the layout of the receiving side
+  // (uinput); empty: the system's layout.
   std::string layout;
 };
 

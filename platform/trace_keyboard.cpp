@@ -7,14 +7,18 @@
 
 namespace lintrel::platform {
 
-KeyMapping TraceKeyboard::Map(uint8_t character) { return UsLayoutMap(character); }
+TraceKeyboard::TraceKeyboard(std::FILE* out) : out_(out) { FillUsLayout(layout_); }
 
-uint8_t TraceKeyboard::ShiftKey() const { return kVirtualKeyShift; }
+KeyboardState TraceKeyboard::ReadState() { return {.layout = &layout_, .caps_lock = false, .held_modifier_keys = {}}; }
 
 KeyOutputResult TraceKeyboard::TypeKeys(std::span<const KeyEvent> events) {
   errno = 0;
   for (const KeyEvent& event : events) {
-    if (std::fprintf(out_, event.pressed ? "down 0x%02X\n" : "up 0x%02X\n", event.key_code) < 0) break;
+    const char* direction = event.pressed ? "down" : "up";
+    const int written = event.character != 0
+                            ? std::fprintf(out_, "%s U+%04X\n", direction, static_cast<unsigned>(event.character))
+                            : std::fprintf(out_, "%s 0x%02X\n", direction, event.key_code);
+    if (written < 0) break;
   }
   if (std::ferror(out_) == 0 && std::fflush(out_) == 0) return {.accepted = events.size(), .error = {}};
   const int failure = errno;

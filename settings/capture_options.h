@@ -9,6 +9,8 @@
 #include "common/port_number.h"
 #include "settings/shaping_rules.h"
 
+#include "settings/text_encoding.h"
+
 namespace lintrel {
 
 // How received lines are typed and how lost links are retried. Held in memory only: every
@@ -22,6 +24,8 @@ struct CaptureOptions {
   bool prefix = false;    // "ComInfo display": each line begins with "COMn:"
   bool truncate = false;  // "Truncate End Char.": the end character of a line is not typed
   uint8_t end_character = kDefaultEndCharacter;  // a control character 0x01..0x1F
+  // How a line's bytes are read as characters; the front end sets the platform's default.
+  TextEncoding encoding = TextEncoding::kAnsi;
   int32_t reconnect_delay_ms = kDefaultReconnectDelayMs;
 
   bool operator==(const CaptureOptions&) const = default;
@@ -62,8 +66,12 @@ struct PortCaptureSnapshot {
 // every chunk is handled under one set of options, never under half of an Options
 // dialog's OK. Each port may have rules of its own, replaced whole the same way.
 //
+// It also holds the system's code page for the "ansi" encoding, set once before any reader
+// starts (Windows-1252 until then).
+//
 // Thread contract: Publish() and PublishPortRules() on the UI thread; Load() and LoadFor()
-// from any thread (Load() lock-free).
+// from any thread (Load() lock-free); SetAnsiCodePage() before the first reader starts,
+// ansi_code_page() from any thread.
 class SharedCaptureOptions {
  public:
   SharedCaptureOptions() = default;
@@ -87,6 +95,9 @@ class SharedCaptureOptions {
     const CaptureOptions options = own ? own->Over(Load()) : Load();
     return {options, std::move(own)};
   }
+  // Null: Windows-1252.
+  const CodePage* ansi_code_page() const { return ansi_code_page_; }
+  void SetAnsiCodePage(const CodePage* code_page) { ansi_code_page_ = code_page; }
 
  private:
   static std::size_t Slot(int port_number) { return static_cast<std::size_t>(port_number - kLowestPortNumber); }
@@ -94,6 +105,7 @@ class SharedCaptureOptions {
   static_assert(std::atomic<CaptureOptions>::is_always_lock_free);
   std::atomic<CaptureOptions> current_{CaptureOptions{}};
   std::array<std::atomic<std::shared_ptr<const PortCaptureRules>>, kPortNumberCount> port_rules_{};
+  const CodePage* ansi_code_page_ = nullptr;
 };
 
 }  // namespace lintrel

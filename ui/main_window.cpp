@@ -205,6 +205,7 @@ PortOptions MainWindow::OptionsForDialog() {
 bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   CaptureOptions shared = options_.Load();
   shared.reconnect_delay_ms = edited.options.reconnect_delay_ms;
+  shared.encoding = edited.options.encoding;
   if (!IsPortNumber(edited.port_number)) {
     options_.Publish(edited.options);
     return true;

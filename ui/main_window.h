@@ -171,7 +171,7 @@ class MainWindow : private CaptureEvents {
   // user picks a port (the saved port selected at start is not picked yet), or for an entry
   // that names no port.
   PortOptions OptionsForDialog();
-  // The Options dialog's OK: the reconnection delay is every port's; for a port, the values
+  // The Options dialog's OK: the reconnection delay and the encoding are every port's; for a port, the values
   // that differ from the shared ones become its own and are stored, the others are no longer
   // its own; without a port, the shared options change. False, with *error, when the profile
   // could not be stored (the options are in force all the same).
@@ -216,6 +216,12 @@ class MainWindow : private CaptureEvents {
   void ReleaseAllPorts();
 
   SharedCaptureOptions& capture_options() { return options_; }
+  // The typing delays (none at first), in force for the lines typed from now on.
+  Pacing pacing() const { return pacing_; }
+  void SetPacing(Pacing pacing) {
+    pacing_ = pacing;
+    typist_.SetPacing(pacing);
+  }
   const PortTable& port_table() const { return table_; }
   int current_port() const { return current_port_; }
 
@@ -253,6 +259,7 @@ class MainWindow : private CaptureEvents {
 
   MainWindowView& view_;
   SharedCaptureOptions options_;
+  Pacing pacing_;
   PortTable table_;
   OwnWindowGuard guard_;
   // Before the connection, whose readers are joined before the typist is finished; after

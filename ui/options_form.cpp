@@ -39,8 +39,11 @@ bool IsEndCharacterIndex(int index) {
 
 }  // namespace
 
-OptionsForm FormFromOptions(const CaptureOptions& options) {
+OptionsForm FormFromOptions(const CaptureOptions& options, const Pacing& pacing) {
   OptionsForm form;
+  form.encoding_index = static_cast<int>(options.encoding);
+  form.key_delay_text = std::to_string(pacing.key_delay.count());
+  form.line_delay_text = std::to_string(pacing.line_delay.count());
   form.prefix = options.prefix;
   form.delay_text = std::to_string(options.reconnect_delay_ms);
   const int index = EndCharacterIndex(options.end_character);
@@ -101,6 +104,32 @@ std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, Shapin
   if (form.control_index >= 0 && form.control_index < control_count) {
     rules.control = static_cast<ControlMap>(form.control_index);
   }
+  return std::nullopt;
+}
+
+std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options, Pacing& pacing) {
+  const struct {
+    OptionsField field;
+    const std::string& text;
+    int highest;
+  } delays[] = {{OptionsField::kKeyDelay, form.key_delay_text, kMaxKeyDelayMs},
+                {OptionsField::kLineDelay, form.line_delay_text, kMaxLineDelayMs}};
+  int values[2] = {};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::optional<int> value = ParseDialogInteger(delays[i].text);
+    if (!value) return OptionsFormError{delays[i].field, std::string(kNotAnIntegerMessage)};
+    if (*value < 0 || *value > delays[i].highest) {
+      return OptionsFormError{delays[i].field, IntegerRangeMessage(0, delays[i].highest)};
+    }
+    values[i] = *value;
+  }
+  CaptureOptions updated = options;
+  if (std::optional<OptionsFormError> error = ApplyOptionsForm(form, updated)) return error;
+  if (form.encoding_index >= 0 && form.encoding_index < static_cast<int>(kEncodingTexts.size())) {
+    updated.encoding = static_cast<TextEncoding>(form.encoding_index);
+  }
+  options = updated;
+  pacing = {std::chrono::milliseconds(values[0]), std::chrono::milliseconds(values[1])};
   return std::nullopt;
 }
 

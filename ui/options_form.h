@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "capture/keystroke_sender.h"
 #include "settings/capture_options.h"
 #include "settings/shaping_rules.h"
 
@@ -21,17 +22,24 @@ struct OptionsForm {
   int end_character_index = -1;    // selected entry of "End Char:", -1 when none
   bool truncate = false;           // "Truncate End Char."
   // The shaping of the port, texts with escapes (see common/text_escapes.h).
-  std::string prefix_text{};   // "Prefix text:"
-  std::string suffix{};        // "Suffix:"
-  std::string replacements{};  // "Replace:", one FROM=TO a line
-  int control_index = 0;     // "Control characters:", an entry of kControlMapTexts
+  std::string prefix_text{};       // "Prefix text:"
+  std::string suffix{};            // "Suffix:"
+  std::string replacements{};      // "Replace:", one FROM=TO a line
+  int control_index = 0;           // "Control characters:", an entry of kControlMapTexts
+  int encoding_index = 0;          // "Encoding:", in the order of kEncodingTexts
+  std::string key_delay_text{};    // "Key delay (ms):"
+  std::string line_delay_text{};   // "Line delay (ms):"
 };
 
 // The entries of the control-character list, in the order of ControlMap.
 inline constexpr std::array<std::string_view, 3> kControlMapTexts = {"Keep", "Drop", "Name (<GS>)"};
+// The entries of "Encoding:", in the order of TextEncoding.
+inline constexpr std::array<std::string_view, 3> kEncodingTexts = {"ANSI (system code page)", "UTF-8", "Latin-1"};
+inline constexpr int kMaxKeyDelayMs = 1000;
+inline constexpr int kMaxLineDelayMs = 10000;
 
 // Which control a rejected form is about.
-enum class OptionsField { kDelay, kPrefixText, kSuffix, kReplacements };
+enum class OptionsField { kDelay, kPrefixText, kSuffix, kReplacements, kKeyDelay, kLineDelay };
 
 struct OptionsFormError {
   OptionsField field;
@@ -39,7 +47,7 @@ struct OptionsFormError {
 };
 
 // The form as the dialog opens it. An end character outside the list selects no entry.
-OptionsForm FormFromOptions(const CaptureOptions& options);
+OptionsForm FormFromOptions(const CaptureOptions& options, const Pacing& pacing = {});
 
 // The shaping fields of the form for `rules`.
 void ShapingToForm(const ShapingRules& rules, OptionsForm& form);
@@ -52,6 +60,8 @@ std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, Shapin
 // published whole, readers never see a half-applied dialog. With no end-character entry
 // selected (text typed into the combo's edit field) the end character stays as it was.
 std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options);
+// The same, with the typing delays: nothing is stored unless every value is acceptable.
+std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options, Pacing& pacing);
 
 // A whole decimal integer with an optional sign, blanks allowed around it; nullopt for
 // anything else, including values that do not fit 32 bits.

@@ -7,6 +7,7 @@
 #include "common/port_number.h"
 #include "common/printable_text.h"
 #include "platform/standard_streams.h"
+#include "platform/text_code_page.h"
 #include "platform/trace_keyboard.h"
 
 namespace lintrel::cli {
@@ -24,6 +25,7 @@ CaptureOptions CaptureOptionsOf(const CliOptions& options) {
   return {.prefix = options.prefix,
           .truncate = options.truncate,
           .end_character = static_cast<uint8_t>(options.end_character),
+          .encoding = options.encoding.value_or(platform::DefaultTextEncoding()),
           .reconnect_delay_ms = options.reconnect_delay_ms};
 }
 
@@ -90,6 +92,9 @@ CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> ke
   };
   connection_.SetLinkLostNotice(wake);
   typist_.SetReportNotice(wake);
+  capture_.SetAnsiCodePage(platform::SystemCodePage());
+  typist_.SetPacing({.key_delay = std::chrono::milliseconds(options.key_delay_ms),
+                     .line_delay = std::chrono::milliseconds(options.line_delay_ms)});
   for (const PortRequest& request : options_.ports) {
     status_.SetPortLineSettings(request.port_number, LineSettingsOf(options_, request));
     capture_.PublishPortRules(request.port_number,

@@ -17,6 +17,9 @@ namespace lintrel::cli {
 
 namespace {
 
+constexpr int kMaxKeyDelayMs = 1000;
+constexpr int kMaxLineDelayMs = 10000;
+
 constexpr std::array<std::string_view, 5> kParityNames = {"none", "odd", "even", "mark", "space"};
 
 std::string Join(std::span<const std::string> items, std::string_view separator) {
@@ -117,9 +120,10 @@ class Parser {
     if (name == "--save") return Flag(name, inline_value, options_.save);
     if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
 
-    static constexpr std::array<std::string_view, 13> kValueOptions = {
-        "--port",     "--baud",          "--parity", "--data-bits", "--stop-bits", "--end-char", "--reconnect-delay",
-        "--keys",     "--layout",        "--prefix-text", "--suffix", "--replace", "--control"};
+    static constexpr std::array<std::string_view, 16> kValueOptions = {
+        "--port",     "--baud",       "--parity",    "--data-bits", "--stop-bits", "--end-char",
+        "--reconnect-delay", "--keys", "--layout",   "--prefix-text", "--suffix", "--replace",
+        "--control",  "--encoding",   "--key-delay", "--line-delay"};
     if (name.rfind("--", 0) != 0) {
       error_ = "unexpected argument " + name + " (see --help)";
       return;
@@ -142,6 +146,9 @@ class Parser {
     if (name == "--suffix") return Text(name, *value, &PortProfile::suffix, options_.shaping.suffix);
     if (name == "--replace") return Replace(*value);
     if (name == "--control") return Control(*value);
+    if (name == "--encoding") return Encoding(*value);
+    if (name == "--key-delay") return Delay(name, *value, kMaxKeyDelayMs, options_.key_delay_ms);
+    if (name == "--line-delay") return Delay(name, *value, kMaxLineDelayMs, options_.line_delay_ms);
     Keys(*value);
   }
 
@@ -307,6 +314,20 @@ class Parser {
     options_.reconnect_delay_ms = *delay;
   }
 
+  void Encoding(const std::string& value) {
+    options_.encoding = ParseTextEncoding(value);
+    if (!options_.encoding) error_ = "--encoding: \"" + value + "\" is not one of ansi, utf-8, latin-1";
+  }
+
+  void Delay(const std::string& name, const std::string& value, int highest, int& delay_ms) {
+    const std::optional<int> delay = ParseNumber(value, 0, highest);
+    if (!delay) {
+      error_ = name + ": \"" + value + "\" is not a number of milliseconds from 0 to " + std::to_string(highest);
+      return;
+    }
+    delay_ms = *delay;
+  }
+
   void Keys(const std::string& value) {
     std::vector<std::string> accepted = keyboards_;
     accepted.push_back("trace");
@@ -438,6 +459,12 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "Other capture options:\n"
          "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"
          "                         500 to 5000 ms (default 1000); retries come every second\n"
+         "  --encoding NAME        how received bytes are read as characters: ansi (the system's\n"
+         "                         code page; Windows-1252 where there is none), utf-8 or latin-1\n"
+         "                         (default ansi on Windows, utf-8 elsewhere); bytes that are no\n"
+         "                         character are typed as U+FFFD\n"
+         "  --key-delay MS         wait between key events, 0 to 1000 ms (default 0)\n"
+         "  --line-delay MS        wait after each line, 0 to 10000 ms (default 0)\n"
          "  --keys NAME            " + Join(keys, ", ") + " (default " + default_keys + ").\n"
          "                         trace types nothing and writes each key event to standard\n"
          "                         output as \"down 0xHH\" or \"up 0xHH\" (HH the Windows virtual-key\n"

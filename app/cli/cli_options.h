@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "settings/line_settings.h"
 #include "settings/port_profile.h"
 #include "settings/shaping_rules.h"
+#include "settings/text_encoding.h"
 
 namespace lintrel::cli {
 
@@ -36,6 +38,9 @@ struct CliOptions {
   int reconnect_delay_ms = CaptureOptions::kDefaultReconnectDelayMs;
   std::string keys;  // "trace" or one of the platform's keyboards
   std::string layout;  // --layout LAYOUT[:VARIANT] for the uinput keyboard; empty: the system's
+  std::optional<TextEncoding> encoding;  // unset: the platform's default
+  int key_delay_ms = 0;
+  int line_delay_ms = 0;
   bool demo = false;
   bool help = false;
   bool version = false;

@@ -46,15 +46,13 @@ constexpr auto kSettleTime = std::chrono::seconds(5);
 // maps characters as a US Windows keyboard would.
 class ShowingKeyboard : public platform::Keyboard {
  public:
-  explicit ShowingKeyboard(std::unique_ptr<platform::Keyboard> inner) : inner_(std::move(inner)) {}
+  explicit ShowingKeyboard(std::unique_ptr<platform::Keyboard> inner) : inner_(std::move(inner)) {
+    platform::FillUsLayout(us_layout_);
+  }
 
-  platform::KeyMapping Map(uint8_t character) override {
-    return inner_ ? inner_->Map(character) : platform::UsLayoutMap(character);
+  platform::KeyboardState ReadState() override {
+    return inner_ ? inner_->ReadState() : platform::KeyboardState{.layout = &us_layout_, .caps_lock = false, .held_modifier_keys = {}};
   }
-  std::optional<platform::LineKeys> KeysOfLine(std::span<const uint8_t> line) override {
-    return inner_ ? inner_->KeysOfLine(line) : std::nullopt;
-  }
-  uint8_t ShiftKey() const override { return inner_ ? inner_->ShiftKey() : platform::kVirtualKeyShift; }
   platform::KeyOutputResult TypeKeys(std::span<const platform::KeyEvent> events) override {
     events_.clear();
     for (const platform::KeyEvent& event : events) {
@@ -71,17 +69,18 @@ class ShowingKeyboard : public platform::Keyboard {
 
  private:
   std::unique_ptr<platform::Keyboard> inner_;
+  platform::LayoutKeymap us_layout_;
   std::string events_;
 };
 
-std::string Printable(std::span<const uint8_t> line) {
+std::string Printable(std::u32string_view line) {
   std::string text;
-  for (uint8_t byte : line) {
+  for (char32_t byte : line) {
     if (byte == '\r') {
       text += "<CR>";
     } else if (byte < 0x20 || byte >= 0x7F) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "<%02X>", byte);
+      std::snprintf(hex, sizeof hex, "<%02X>", static_cast<unsigned>(byte));
       text += hex;
     } else {
       text += static_cast<char>(byte);
@@ -233,7 +232,7 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
     // Every port of the demo comes with its device path.
     CliApp app(demo, shown, *driver, status, DefaultDevicePath);
     // On the typing thread, right after the keyboard took the line.
-    app.typist().SetLineObserver([&](int port_number, std::span<const uint8_t> line) {
+    app.typist().SetLineObserver([&](int port_number, std::u32string_view line) {
       std::fprintf(out, "%s typed %-22s keys %s\n", PortName(port_number).c_str(), Printable(line).c_str(),
                    shown->events().c_str());
       std::fflush(out);

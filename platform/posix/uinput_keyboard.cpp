@@ -100,21 +100,11 @@ UinputKeyboard::~UinputKeyboard() {
   close(fd);
 }
 
-KeyMapping UinputKeyboard::Map(uint8_t character) {
-  const std::optional<KeyStroke> stroke = character < 0x80 ? keymap_.Choose(character, false) : std::nullopt;
-  if (!stroke) return {kNoKey, kNoKey};
-  // AltGr as a Windows layout reports it: Ctrl+Alt.
-  const bool level3 = (stroke->modifiers & kModifierLevel3) != 0;
-  return {stroke->key_code,
-          static_cast<uint8_t>((stroke->modifiers & kModifierShift) | (level3 ? kModifierCtrl | kModifierAlt : 0))};
+KeyboardState UinputKeyboard::ReadState() {
+  return {.layout = &keymap_, .caps_lock = false, .held_modifier_keys = {}};
 }
 
-bool UinputKeyboard::AppendCharacter(char32_t character, std::vector<KeyEvent>& events) const {
-  if (const std::optional<KeyStroke> stroke = keymap_.Choose(character, false)) {
-    keymap_.AppendKeyEvents(*stroke, events);
-    return true;
-  }
-  // An accent the layout has only as a dead key: the dead key, then a space.
+bool UinputKeyboard::AppendDeadKeyAccent(char32_t character, std::vector<KeyEvent>& events) const {
   const auto dead = dead_keys_.find(character);
   const std::optional<KeyStroke> space = keymap_.Choose(U' ', false);
   if (dead == dead_keys_.end() || !space || !Pressable(keymap_, dead->second.modifiers)) return false;
@@ -123,37 +113,40 @@ bool UinputKeyboard::AppendCharacter(char32_t character, std::vector<KeyEvent>& 
   return true;
 }
 
-std::optional<LineKeys> UinputKeyboard::KeysOfLine(std::span<const uint8_t> line) {
-  LineKeys keys;
-  std::u32string missing;
-  for (char32_t character : DecodeUtf8(line)) {
-    if (!AppendCharacter(character, keys.events) && missing.find(character) == std::u32string::npos) {
-      missing += character;
-    }
-  }
-  if (!missing.empty()) {
-    keys.events.clear();
-    keys.error = "no key for " + Quoted(missing) + " in layout " + layout_.Describe();
-  }
-  return keys;
-}
-
-uint8_t UinputKeyboard::ShiftKey() const {
-  // The keymap knows the Shift key: the first event of a stroke with Shift.
-  std::vector<KeyEvent> events;
-  keymap_.AppendKeyEvents({kNoKey, kModifierShift}, events);
-  return events.front().key_code;
-}
-
 KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
-  std::size_t accepted = 0;
+  // The keys of each event: a character event's strokes go with its down event.
+  std::vector<KeyEvent> keys;
+  std::vector<std::size_t> keys_after;  // per event, how many keys are sent once it is
+  std::u32string missing;
   for (const KeyEvent& event : events) {
+    if (event.character == 0) {
+      keys.push_back(event);
+    } else if (event.pressed && !AppendDeadKeyAccent(event.character, keys) &&
+               missing.find(event.character) == std::u32string::npos) {
+      missing += event.character;
+    }
+    keys_after.push_back(keys.size());
+  }
+  // A code with a character left out would be booked as a wrong one: nothing is typed.
+  if (!missing.empty()) {
+    return {.accepted = 0, .error = "no key for " + Quoted(missing) + " in layout " + layout_.Describe()};
+  }
+  KeyOutputResult result = Send(keys);
+  const std::size_t keys_sent = result.accepted;
+  result.accepted = 0;
+  while (result.accepted < events.size() && keys_after[result.accepted] <= keys_sent) ++result.accepted;
+  return result;
+}
+
+KeyOutputResult UinputKeyboard::Send(std::span<const KeyEvent> keys) {
+  std::size_t accepted = 0;
+  for (const KeyEvent& key : keys) {
     // The kernel queues a device's events for each reader (the compositor, the console) in
     // a buffer of 64; on overflow it drops them and only tells the reader it did. uinput
     // gives no sign of what was read, so a long line goes out in bursts that fit, with a
     // moment between them for the readers to catch up.
     if (accepted > 0 && accepted % kEventsPerBurst == 0) std::this_thread::sleep_for(kPauseBetweenBursts);
-    int result = libevdev_uinput_write_event(device_, EV_KEY, event.key_code, event.pressed ? 1 : 0);
+    int result = libevdev_uinput_write_event(device_, EV_KEY, key.key_code, key.pressed ? 1 : 0);
     if (result == 0) result = libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
     if (result != 0) {
       lost_ = lost_ || result == -ENODEV;
@@ -162,6 +155,7 @@ KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
               .output_lost = lost_};
     }
     ++accepted;
+    ++key_events_sent_;
   }
   return {.accepted = accepted, .error = {}};
 }

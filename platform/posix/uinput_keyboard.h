@@ -39,20 +39,25 @@ class UinputKeyboard : public Keyboard {
   UinputKeyboard(const UinputKeyboard&) = delete;
   UinputKeyboard& operator=(const UinputKeyboard&) = delete;
 
-  KeyMapping Map(uint8_t character) override;
-  std::optional<LineKeys> KeysOfLine(std::span<const uint8_t> line) override;
-  uint8_t ShiftKey() const override;
-  // Each key event goes out with its own SYN_REPORT, in order.
+  // The layout given at the start, Caps Lock taken as off, no modifier held.
+  KeyboardState ReadState() override;
+  // Each key event goes out with its own SYN_REPORT, in order. A character event (one the
+  // layout has no plain key for) is typed as its dead key and a space where the layout has
+  // such an accent; a line with any other is refused whole, before a key is sent.
   KeyOutputResult TypeKeys(std::span<const KeyEvent> events) override;
 
   // The event device the kernel made for it (/dev/input/eventN), where it can be read back.
   const std::string& device_node() const { return device_node_; }
+  // How many key events have gone to the device so far.
+  std::size_t key_events_sent() const { return key_events_sent_; }
 
  private:
   UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap, DeadKeys dead_keys);
 
-  // Appends the strokes that type `character`; false when the layout has none.
-  bool AppendCharacter(char32_t character, std::vector<KeyEvent>& events) const;
+  // Appends the strokes that type an accent the layout has only as a dead key; false when
+  // it has none.
+  bool AppendDeadKeyAccent(char32_t character, std::vector<KeyEvent>& events) const;
+  KeyOutputResult Send(std::span<const KeyEvent> keys);
 
   libevdev_uinput* device_;
   LayoutName layout_;
@@ -60,6 +65,7 @@ class UinputKeyboard : public Keyboard {
   DeadKeys dead_keys_;
   std::string device_node_;
   bool lost_ = false;
+  std::size_t key_events_sent_ = 0;
 };
 
 }  // namespace lintrel::platform

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "platform/us_layout.h"
 #include "platform/win32/system_error_text.h"
 
 namespace lintrel::platform {
@@ -40,18 +42,99 @@ INPUT KeyInput(const KeyEvent& event) {
   return input;
 }
 
+INPUT UnicodeInput(wchar_t unit, bool pressed) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = 0;
+  input.ki.wScan = unit;
+  input.ki.dwFlags = KEYEVENTF_UNICODE | (pressed ? 0 : KEYEVENTF_KEYUP);
+  return input;
+}
+
+// The inputs of one event: a key, or a character's one or two UTF-16 units.
+void AppendInputs(const KeyEvent& event, std::vector<INPUT>& inputs) {
+  if (event.character == 0) {
+    inputs.push_back(KeyInput(event));
+  } else if (event.character < 0x10000) {
+    inputs.push_back(UnicodeInput(static_cast<wchar_t>(event.character), event.pressed));
+  } else {
+    const char32_t above = event.character - 0x10000;
+    inputs.push_back(UnicodeInput(static_cast<wchar_t>(0xD800 + (above >> 10)), event.pressed));
+    inputs.push_back(UnicodeInput(static_cast<wchar_t>(0xDC00 + (above & 0x3FF)), event.pressed));
+  }
+}
+
+// The keyboard layout of the thread that owns the foreground window: the one that turns
+// the keys into characters. Without a foreground window, this thread's.
+HKL ForegroundLayout() {
+  HWND window = GetForegroundWindow();
+  const DWORD thread = window != nullptr ? GetWindowThreadProcessId(window, nullptr) : 0;
+  return GetKeyboardLayout(thread);
+}
+
+// What the key types with the modifiers in `keys` down, in `layout`; kNoCharacter for
+// nothing, a dead key or more than one character.
+char32_t CharacterOfKey(UINT virtual_key, const BYTE (&keys)[256], HKL layout) {
+  wchar_t text[4] = {};
+  const UINT scan = MapVirtualKeyExW(virtual_key, MAPVK_VK_TO_VSC, layout);
+  // Flag 4: leave the keyboard state (a pending dead key) as it is (Windows 10 1607 on).
+  const int length = ToUnicodeEx(virtual_key, scan, keys, text, 4, 4, layout);
+  if (length < 0) {
+    // A dead key: typed again, it clears itself from older systems' state too.
+    ToUnicodeEx(virtual_key, scan, keys, text, 4, 4, layout);
+    return kNoCharacter;
+  }
+  if (length != 1 || text[0] < 0x20 || (text[0] >= 0x7F && text[0] < 0xA0)) return kNoCharacter;
+  return text[0];
+}
+
+constexpr uint8_t kHeldModifierKeys[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
+                                         VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
+
 }  // namespace
 
 Win32Keyboard::Win32Keyboard() : own_integrity_(IntegrityOfProcess(GetCurrentProcess())) {}
 
-KeyMapping Win32Keyboard::Map(uint8_t character) {
-  // The layout is the one active for this thread: the thread that types the lines.
-  const SHORT scan = VkKeyScanA(static_cast<CHAR>(character));
-  const auto bits = static_cast<uint16_t>(scan);
-  return {.key_code = static_cast<uint8_t>(bits & 0xFF), .shift_state = static_cast<uint8_t>(bits >> 8)};
+KeyboardState Win32Keyboard::ReadState() {
+  // Looked up for every line: the user may have switched the input language or another
+  // window may be in front since the last one.
+  const HKL layout = ForegroundLayout();
+  if (layout != layout_handle_) ReadLayout(layout);
+  KeyboardState state{.layout = &layout_, .caps_lock = (GetKeyState(VK_CAPITAL) & 1) != 0, .held_modifier_keys = {}};
+  for (uint8_t key : kHeldModifierKeys) {
+    if ((GetAsyncKeyState(key) & 0x8000) != 0) state.held_modifier_keys.push_back(key);
+  }
+  return state;
 }
 
-uint8_t Win32Keyboard::ShiftKey() const { return VK_SHIFT; }
+void Win32Keyboard::ReadLayout(void* layout_handle) {
+  const HKL layout = static_cast<HKL>(layout_handle);
+  layout_handle_ = layout_handle;
+  layout_.Clear();
+  layout_.SetModifierKey(kModifierShift, VK_SHIFT);
+  layout_.SetModifierKey(kModifierCtrl, VK_CONTROL);
+  layout_.SetModifierKey(kModifierAlt, VK_MENU);
+  constexpr uint8_t kCombinations[] = {0, kModifierShift, kModifierCtrl | kModifierAlt,
+                                       kModifierShift | kModifierCtrl | kModifierAlt};
+  for (UINT key = 1; key < 0xFF; ++key) {
+    // The keypad's keys type what the main keys type, which come first there.
+    if (key >= VK_NUMPAD0 && key <= VK_DIVIDE) continue;
+    for (uint8_t modifiers : kCombinations) {
+      BYTE keys[256] = {};
+      if (modifiers & kModifierShift) keys[VK_SHIFT] = keys[VK_LSHIFT] = 0x80;
+      if (modifiers & kModifierCtrl) keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
+      if (modifiers & kModifierAlt) keys[VK_MENU] = keys[VK_RMENU] = 0x80;
+      const char32_t plain = CharacterOfKey(key, keys, layout);
+      keys[VK_CAPITAL] = 0x01;
+      const char32_t with_caps_lock = CharacterOfKey(key, keys, layout);
+      layout_.Add(static_cast<uint8_t>(key), modifiers, plain, with_caps_lock);
+    }
+  }
+  for (char32_t character = 0; character < 0x80; ++character) {
+    const uint8_t key = ControlCharacterVirtualKey(character);
+    if (key != kNoKey) layout_.Add(key, 0, character, character);
+  }
+}
 
 KeyOutputResult Win32Keyboard::TypeKeys(std::span<const KeyEvent> events) { return InjectKeys(*this, events); }
 
@@ -66,19 +149,24 @@ TargetRights Win32Keyboard::ForegroundWindowRights() {
   if (process == nullptr) return TargetRights::kUnknown;
   const std::optional<uint32_t> level = IntegrityOfProcess(process);
   CloseHandle(process);
-  if (!level) return TargetRights::kUnknown;
-  return *level > *own_integrity_ ? TargetRights::kHigher : TargetRights::kNotHigher;
+  return CompareIntegrity(own_integrity_, level);
 }
 
 std::size_t Win32Keyboard::Inject(std::span<const KeyEvent> events) {
   std::vector<INPUT> inputs;
-  inputs.reserve(events.size());
-  for (const KeyEvent& event : events) inputs.push_back(KeyInput(event));
+  inputs.reserve(events.size() + 2);
+  // Where each event's inputs end, to count the events Windows took whole.
+  std::vector<std::size_t> ends;
+  ends.reserve(events.size());
+  for (const KeyEvent& event : events) {
+    AppendInputs(event, inputs);
+    ends.push_back(inputs.size());
+  }
   // One call: Windows inserts the events of one SendInput together, so that the user's own
   // typing cannot land inside the line.
   const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   last_error_ = sent < inputs.size() ? GetLastError() : 0;
-  return sent;
+  return static_cast<std::size_t>(std::upper_bound(ends.begin(), ends.end(), sent) - ends.begin());
 }
 
 std::string Win32Keyboard::LastErrorText() { return last_error_ != 0 ? SystemErrorText(last_error_) : std::string(); }

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_keyboard.h"
+#include "platform/layout_keymap.h"
 
 namespace lintrel {
 namespace {
@@ -14,53 +17,91 @@ using platform::KeyOutputResult;
 using testing::FakeKeyboard;
 using Events = std::vector<std::string>;
 
-std::span<const uint8_t> Bytes(std::string_view text) {
-  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
+using namespace std::chrono_literals;
 
 TEST(KeystrokeSenderTest, ShiftWrapsOnlyCharactersThatNeedShiftAndTheLineIsOneInjection) {
   FakeKeyboard keyboard;
   KeystrokeSender sender(keyboard);
-  EXPECT_TRUE(sender.TypeLine(Bytes("Ab\r")).typed);
+  EXPECT_TRUE(sender.TypeLine(U"Ab\r").typed);
   EXPECT_EQ(keyboard.Events(), (Events{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "down 0x42",
                                        "up 0x42", "down 0x0D", "up 0x0D", "end"}));
 }
 
-TEST(KeystrokeSenderTest, OtherModifierStatesSendTheBareKey) {
-  // Ctrl, Alt, Ctrl+Alt (AltGr), Shift+Ctrl and the no-key result all send just the key.
-  for (uint8_t state : {2, 4, 6, 3, 255}) {
+// The layout's own choice (tested with the keymap) turned into events: AltGr held around
+// its key, Caps Lock compensated, control characters bare, the rest by the system's means.
+TEST(KeystrokeSenderTest, EachCharacterIsTypedAsTheLayoutAndCapsLockWant) {
+  struct Case {
+    const char* name;
+    std::u32string line;
+    bool caps_lock;
+    Events expected;
+  };
+  const Case cases[] = {
+      {"AltGr as Ctrl+Alt", U"€", false,
+       {"down 0x11", "down 0x12", "down 0x45", "up 0x45", "up 0x12", "up 0x11", "end"}},
+      {"Caps Lock on", U"Ab1", true,
+       {"down 0x41", "up 0x41", "down 0x10", "down 0x42", "up 0x42", "up 0x10", "down 0x31", "up 0x31", "end"}},
+      {"control characters never press Ctrl", U"\n\x1D\x01",
+       false, {"down 0x0D", "up 0x0D", "down 0xDD", "up 0xDD", "down 0x41", "up 0x41", "end"}},
+      {"no key", U"é\x85", false, {"down U+00E9", "up U+00E9", "end"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeKeyboard keyboard;
-    keyboard.ForceMapping({0x45, state});
-    KeystrokeSender(keyboard).TypeLine(Bytes("e"));
-    EXPECT_EQ(keyboard.Events(), (Events{"down 0x45", "up 0x45", "end"})) << int(state);
+    keyboard.layout().Add(0x45, platform::kModifierCtrl | platform::kModifierAlt, U'€', U'€');
+    keyboard.SetCapsLock(c.caps_lock);
+    EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(c.line).typed);
+    EXPECT_EQ(keyboard.Events(), c.expected);
   }
 }
 
-TEST(KeystrokeSenderTest, CharacterWithoutKeySendsKeyCode255) {
+// Stands in for the typist's pause: returns at once, records what was asked, and reports a
+// stop from the given call on.
+struct RecordedPauses {
+  std::vector<std::chrono::milliseconds> asked;
+  std::size_t stop_at = SIZE_MAX;
+
+  PauseFunction Function() {
+    return [this](std::chrono::milliseconds time) {
+      asked.push_back(time);
+      return asked.size() < stop_at;
+    };
+  }
+};
+
+TEST(KeystrokeSenderTest, HeldModifiersAreWaitedForThenReleasedAroundTheLine) {
   FakeKeyboard keyboard;
-  KeystrokeSender(keyboard).TypeLine(Bytes("\xE9"));
-  EXPECT_EQ(keyboard.Events(), (Events{"down 0xFF", "up 0xFF", "end"}));
+  RecordedPauses pauses;
+  KeystrokeSender sender(keyboard, pauses.Function());
+  // Let go while the sender waits: the line goes out as usual.
+  keyboard.HoldModifiers({0x10}, 3);
+  EXPECT_TRUE(sender.TypeLine(U"a").typed);
+  EXPECT_EQ(pauses.asked.size(), 3u);
+  // Held for good: released around the line after the bounded wait, then pressed again.
+  keyboard.HoldModifiers({0x10, 0x11}, 1000);
+  EXPECT_TRUE(sender.TypeLine(U"a").typed);
+  EXPECT_EQ(pauses.asked.size(), 3u + KeystrokeSender::kHeldModifierWait / KeystrokeSender::kHeldModifierPoll);
+  EXPECT_EQ(keyboard.Events(), (Events{"down 0x41", "up 0x41", "end", "up 0x10", "up 0x11", "down 0x41", "up 0x41",
+                                       "down 0x11", "down 0x10", "end"}));
 }
 
-// A keyboard that chooses a line's keys itself sends exactly those; when it has no key
-// for a character, nothing of the line is typed and its reason is the line's.
-TEST(KeystrokeSenderTest, AKeyboardsOwnKeysForALineAreSentOrItsReasonEndsTheLine) {
+TEST(KeystrokeSenderTest, APacedLineGoesEventByEventAndAStopLetsGoOfWhatItHolds) {
   FakeKeyboard keyboard;
-  keyboard.ForceLineKeys({.events = {{0x64, true}, {0x10, true}, {0x10, false}, {0x64, false}}, .error = {}});
-  EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(Bytes("@")).typed);
-  EXPECT_EQ(keyboard.Events(), (Events{"down 0x64", "down 0x10", "up 0x10", "up 0x64", "end"}));
+  RecordedPauses pauses;
+  KeystrokeSender sender(keyboard, pauses.Function());
+  EXPECT_TRUE(sender.TypeLine(U"b", {.key_delay = 7ms}).typed);
+  EXPECT_EQ(pauses.asked, (std::vector<std::chrono::milliseconds>{7ms}));
 
-  keyboard.ForceLineKeys({.events = {}, .error = "no key for 'Ω' in layout de"});
-  const LineOutcome outcome = KeystrokeSender(keyboard).TypeLine(Bytes("a\xCE\xA9"));
+  pauses.stop_at = 3;  // the stop comes after "Shift down, A down"
+  const LineOutcome outcome = sender.TypeLine(U"A", {.key_delay = 7ms});
   EXPECT_FALSE(outcome.typed);
-  EXPECT_EQ(outcome.reason, "no key for 'Ω' in layout de");
-  EXPECT_FALSE(outcome.output_lost);
-  EXPECT_EQ(keyboard.Events().size(), 5u) << "nothing more was typed";
+  EXPECT_EQ(keyboard.Events(), (Events{"down 0x42", "end", "up 0x42", "end", "down 0x10", "end", "down 0x41", "end",
+                                       "up 0x41", "up 0x10", "end"}));
 }
 
 TEST(KeystrokeSenderTest, EmptyLineSendsNothing) {
   FakeKeyboard keyboard;
-  EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine({}).typed);
+  EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(U"").typed);
   EXPECT_TRUE(keyboard.Events().empty());
 }
 
@@ -86,7 +127,7 @@ TEST(KeystrokeSenderTest, TheKeyboardsAccountDecidesWhetherTheLineWasTyped) {
     SCOPED_TRACE(c.name);
     FakeKeyboard keyboard;
     keyboard.AnswerWith({c.result});
-    const LineOutcome outcome = KeystrokeSender(keyboard).TypeLine(Bytes("ab"));
+    const LineOutcome outcome = KeystrokeSender(keyboard).TypeLine(U"ab");
     EXPECT_EQ(outcome.typed, c.expected.typed);
     EXPECT_EQ(outcome.reason, c.expected.reason);
     EXPECT_EQ(outcome.output_lost, c.expected.output_lost);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/text_escapes.h"
+#include "common/utf8_text.h"
 
 namespace lintrel {
 namespace {
@@ -28,8 +29,10 @@ ShapingRules Rules(std::vector<Replacement> replacements, ControlMap control = C
 std::string Shape(const std::string& text, std::size_t prefix_length, bool ended, bool truncate,
                   const ShapingRules& rules) {
   const FinishedLine line{std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), ended, prefix_length};
-  const std::vector<uint8_t> keys = ShapeLine(line, {.prefix = prefix_length > 0, .truncate = truncate}, rules);
-  return {keys.begin(), keys.end()};
+  const CaptureOptions options{.prefix = prefix_length > 0, .truncate = truncate, .encoding = TextEncoding::kUtf8};
+  std::string typed;
+  for (const char32_t character : ShapeLine(line, options, nullptr, rules)) typed += EncodeUtf8(character);
+  return typed;
 }
 
 // Every rule alone, then the order in which they meet.

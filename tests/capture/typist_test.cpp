@@ -31,14 +31,14 @@ constexpr std::chrono::seconds kDrainLimit(10);
 class TypistTest : public ::testing::Test {
  protected:
   TypistTest() {
-    typist_.SetLineObserver([this](int port, std::span<const uint8_t> line) {
+    typist_.SetLineObserver([this](int port, std::u32string_view line) {
       std::lock_guard<std::mutex> lock(mutex_);
       typed_.emplace_back(port, std::string(line.begin(), line.end()));
     });
   }
 
   bool Type(int port, const std::string& text, const std::atomic<bool>& cancel) {
-    return typist_.Enqueue(port, std::vector<uint8_t>(text.begin(), text.end()), cancel);
+    return typist_.Enqueue(port, std::u32string(text.begin(), text.end()), cancel);
   }
   bool Type(int port, const std::string& text) { return Type(port, text, never_); }
 

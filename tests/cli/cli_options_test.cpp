@@ -34,6 +34,7 @@ TEST(CliOptionsTest, EveryOptionInBothSpellings) {
   const ParseResult result =
       Parse({"--baud", "115200", "--parity=Mark", "--data-bits", "7", "--stop-bits=2", "--end-char", "0x0a",
              "--truncate", "--prefix", "--suffix=\\t", "--prefix-text", "x", "--replace", "a=b", "--control=name",
+             "--encoding", "Latin-1", "--key-delay=1000", "--line-delay", "10000",
              "--port", "COM1=/dev/ttyUSB0", "--port=com256=/tmp/a=b", "--reconnect-delay=5000", "--keys", "trace"});
   ASSERT_EQ(result.error, "");
   const CliOptions& options = result.options;
@@ -51,6 +52,9 @@ TEST(CliOptionsTest, EveryOptionInBothSpellings) {
   EXPECT_EQ(options.shaping, (ShapingRules{{{"a", "b"}}, ControlMap::kName, "x", "\t"}));
   EXPECT_EQ(options.reconnect_delay_ms, 5000);
   EXPECT_EQ(options.keys, "trace");
+  EXPECT_EQ(options.encoding, TextEncoding::kLatin1);
+  EXPECT_EQ(options.key_delay_ms, 1000);
+  EXPECT_EQ(options.line_delay_ms, 10000);
 }
 
 // Each bad value gives one line that names the option and what it accepts.
@@ -85,6 +89,9 @@ TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
       {{"--port", "COM1", "--reconnect-delay", "499"}, "--reconnect-delay: \"499\" is not a number of "
                                                        "milliseconds from 500 to 5000"},
       {{"--port", "COM1", "--reconnect-delay", "5001"}, "--reconnect-delay"},
+      {{"--port", "COM1", "--encoding", "utf-16"}, "--encoding: \"utf-16\" is not one of ansi, utf-8, latin-1"},
+      {{"--port", "COM1", "--key-delay", "1001"}, "--key-delay: \"1001\" is not a number of milliseconds from 0 to 1000"},
+      {{"--port", "COM1", "--line-delay", "-1"}, "--line-delay"},
       {{"--port", "COM1", "--keys", "win32"}, "--keys: \"win32\" is not one of x11, trace"},
       {{"--port", "COM1", "--baud"}, "--baud needs a value"},
       {{"--port", "COM1", "--truncate=yes"}, "--truncate takes no value"},

@@ -10,22 +10,30 @@
 #include <vector>
 
 #include "platform/keyboard.h"
+#include "platform/layout_keymap.h"
 #include "platform/us_layout.h"
 
 namespace lintrel::testing {
 
-// Records key events as "down 0xHH" / "up 0xHH", each line's injection ending with "end".
-// Maps characters through the built-in US layout unless a mapping is forced. Answers with
+// Records key events as "down 0xHH" / "up 0xHH" ("down U+HHHH" for a character without a
+// key), each injection ending with "end". Has the built-in US layout, Caps Lock and held
+// modifier keys as the test sets them. Answers with
 // the results it was given, in order, and with "all taken" after them; can be made to
 // block inside TypeKeys(), as an output that takes nothing does.
 class FakeKeyboard : public platform::Keyboard {
  public:
-  platform::KeyMapping Map(uint8_t character) override {
-    if (forced_) return forced_mapping_;
-    return platform::UsLayoutMap(character);
+  FakeKeyboard() { platform::FillUsLayout(layout_); }
+
+  platform::KeyboardState ReadState() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++state_reads_;
+    platform::KeyboardState state{.layout = &layout_, .caps_lock = caps_lock_, .held_modifier_keys = {}};
+    if (held_reads_ > 0) {
+      --held_reads_;
+      state.held_modifier_keys = held_;
+    }
+    return state;
   }
-  std::optional<platform::LineKeys> KeysOfLine(std::span<const uint8_t> /*line*/) override { return line_keys_; }
-  uint8_t ShiftKey() const override { return platform::kVirtualKeyShift; }
 
   platform::KeyOutputResult TypeKeys(std::span<const platform::KeyEvent> events) override {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -34,7 +42,12 @@ class FakeKeyboard : public platform::Keyboard {
     changed_.wait(lock, [&] { return !blocked_; });
     for (const platform::KeyEvent& event : events) {
       char text[16];
-      std::snprintf(text, sizeof text, "%s 0x%02X", event.pressed ? "down" : "up", event.key_code);
+      if (event.character != 0) {
+        std::snprintf(text, sizeof text, "%s U+%04X", event.pressed ? "down" : "up",
+                      static_cast<unsigned>(event.character));
+      } else {
+        std::snprintf(text, sizeof text, "%s 0x%02X", event.pressed ? "down" : "up", event.key_code);
+      }
       events_.push_back(text);
     }
     events_.push_back("end");
@@ -46,12 +59,16 @@ class FakeKeyboard : public platform::Keyboard {
     return result;
   }
 
-  // Every line is typed with these keys, as a keyboard that reads lines itself answers.
-  void ForceLineKeys(platform::LineKeys keys) { line_keys_ = std::move(keys); }
-
-  void ForceMapping(platform::KeyMapping mapping) {
-    forced_ = true;
-    forced_mapping_ = mapping;
+  platform::LayoutKeymap& layout() { return layout_; }
+  void SetCapsLock(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    caps_lock_ = on;
+  }
+  // The user holds `keys` down for the next `reads` looks at the keyboard's state.
+  void HoldModifiers(std::vector<uint8_t> keys, int reads) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = std::move(keys);
+    held_reads_ = reads;
   }
 
   // The next lines' results, in order.
@@ -99,9 +116,11 @@ class FakeKeyboard : public platform::Keyboard {
   std::size_t lines_ = 0;
   std::size_t entered_ = 0;
   bool blocked_ = false;
-  std::optional<platform::LineKeys> line_keys_;
-  bool forced_ = false;
-  platform::KeyMapping forced_mapping_;
+  platform::LayoutKeymap layout_;
+  bool caps_lock_ = false;
+  std::vector<uint8_t> held_;
+  int held_reads_ = 0;
+  int state_reads_ = 0;
 };
 
 }  // namespace lintrel::testing

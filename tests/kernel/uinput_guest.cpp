@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "capture/keystroke_sender.h"
+#include "common/utf8_text.h"
 #include "platform/keyboard_choice.h"
 #include "platform/posix/scoped_fd.h"
 #include "platform/posix/uinput_keyboard.h"
@@ -129,17 +130,17 @@ int Type(const std::string& layout, const char* path) {
   int number = 0;
   for (std::string line; std::getline(file, line); ++number) {
     line += '\r';
-    const std::optional<platform::LineKeys> keys = device.keyboard->KeysOfLine(Bytes(line));
-    const LineOutcome outcome = sender.TypeLine(Bytes(line));
+    const std::size_t sent_before = device.keyboard->key_events_sent();
+    const LineOutcome outcome = sender.TypeLine(DecodeUtf8(Bytes(line)));
     if (!outcome.typed) {
       std::printf("GUEST NOT TYPED %s %d %s\n", layout.c_str(), number, outcome.reason.c_str());
       continue;
     }
+    const std::size_t sent = device.keyboard->key_events_sent() - sent_before;
     std::vector<input_event> read_back;
-    if (!device.reader->Take(keys->events.size(), read_back)) {
+    if (!device.reader->Take(sent, read_back)) {
       return Fail(std::string(device.reader->dropped() ? "the kernel dropped key events; " : "") +
-                  std::to_string(read_back.size()) + " of " + std::to_string(keys->events.size()) +
-                  " key events came back");
+                  std::to_string(read_back.size()) + " of " + std::to_string(sent) + " key events came back");
     }
     std::printf("GUEST KEYS %s %d", layout.c_str(), number);
     for (const input_event& event : read_back) std::printf(" %u:%d", event.code, event.value);
@@ -158,8 +159,8 @@ int Bench(const std::string& layout, int lines) {
   for (int n = 0; n < lines; ++n) {
     char line[32];
     std::snprintf(line, sizeof line, "%013d\r", 1000000 + n);
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(line), 14);
-    if (!sender.TypeLine(bytes).typed) return Fail("a line was not typed");
+    const std::u32string text(line, line + 14);
+    if (!sender.TypeLine(text).typed) return Fail("a line was not typed");
     // 14 keys, down and up, all read back before the next line.
     if (!device.reader->Take(28, read_back)) return Fail("key events missing");
   }

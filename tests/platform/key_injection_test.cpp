@@ -66,5 +66,19 @@ TEST(KeyInjectionTest, AnEmptyLineInjectsNothing) {
   EXPECT_TRUE(system.injected.empty());
 }
 
+// The decision behind a window of higher rights, on integrity levels as Windows reports
+// them (no such window can be made under Wine).
+TEST(KeyInjectionTest, OnlyAHigherIntegrityLevelInFrontIsHigherRights) {
+  constexpr uint32_t kMedium = 0x2000;
+  constexpr uint32_t kHigh = 0x3000;
+  constexpr uint32_t kSystem = 0x4000;
+  EXPECT_EQ(CompareIntegrity(kMedium, kHigh), TargetRights::kHigher);
+  EXPECT_EQ(CompareIntegrity(kMedium, kSystem), TargetRights::kHigher);
+  EXPECT_EQ(CompareIntegrity(kMedium, kMedium), TargetRights::kNotHigher);
+  EXPECT_EQ(CompareIntegrity(kHigh, kMedium), TargetRights::kNotHigher);
+  EXPECT_EQ(CompareIntegrity(std::nullopt, kHigh), TargetRights::kUnknown);
+  EXPECT_EQ(CompareIntegrity(kMedium, std::nullopt), TargetRights::kUnknown);
+}
+
 }  // namespace
 }  // namespace lintrel::platform

@@ -65,29 +65,16 @@ TEST(TraceKeyboardTest, EachLineIsDeliveredWholeAndAnEmptyOneWritesNothing) {
   EXPECT_EQ(stream.Delivered(), "down 0x41\nup 0x41\ndown 0x42\nup 0x42\n");
 }
 
-TEST(TraceKeyboardTest, MapsThroughTheUsLayoutWithVirtualKeyShift) {
+TEST(TraceKeyboardTest, TracesALineTypedByTheKeystrokeSenderAndCharactersWithoutAKey) {
   MemoryStream stream;
   ASSERT_NE(stream.file(), nullptr);
   TraceKeyboard keyboard(stream.file());
-  EXPECT_EQ(keyboard.ShiftKey(), 0x10);
-  EXPECT_EQ(keyboard.Map('A').key_code, 0x41);
-  EXPECT_EQ(keyboard.Map('A').shift_state, kShiftStateShift);
-  EXPECT_EQ(keyboard.Map('\r').key_code, 0x0D);
-  EXPECT_EQ(keyboard.Map('\r').shift_state, 0);
-  EXPECT_EQ(keyboard.Map(0xC4).key_code, kNoKey);
-  EXPECT_EQ(keyboard.Map(0xC4).shift_state, kNoKey);
-}
-
-TEST(TraceKeyboardTest, TracesALineTypedByTheKeystrokeSender) {
-  MemoryStream stream;
-  ASSERT_NE(stream.file(), nullptr);
-  TraceKeyboard keyboard(stream.file());
-  const uint8_t line[] = {'A', 'b', '\r'};
-  EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(line).typed);
+  EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(U"Ab\r€").typed);
   EXPECT_EQ(stream.Delivered(),
             "down 0x10\ndown 0x41\nup 0x41\nup 0x10\n"
             "down 0x42\nup 0x42\n"
-            "down 0x0D\nup 0x0D\n");
+            "down 0x0D\nup 0x0D\n"
+            "down U+20AC\nup U+20AC\n");
 }
 
 // A full device and a stream not open for writing: the output is lost, with the system's

@@ -1,5 +1,7 @@
 // The XTest keyboard typing into a window of the test's own on a private Xvfb display: what
-// the window receives, read back with XLookupString, must be the text that was typed.
+// the window receives, read back with Xutf8LookupString, must be the text that was typed,
+// on the us, de and fr keymaps, with Caps Lock on and off, for characters the keymap has
+// and for those it lacks; and the keymap must be as it was once the keyboard is gone.
 
 #include "platform/posix/x11_keyboard.h"
 
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -33,6 +36,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include "capture/keystroke_sender.h"
@@ -48,64 +52,32 @@ using namespace std::chrono_literals;
 // Safety net against hangs only; nothing here is expected to take more than a moment.
 constexpr auto kSafetyTimeout = 10s;
 
-std::span<const uint8_t> Bytes(std::string_view text) {
-  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+// Runs setxkbmap against the test display, which loads a whole new keymap.
+bool SetLayout(const std::string& display, const char* layout) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+    execlp("setxkbmap", "setxkbmap", "-display", display.c_str(), layout, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Gives a key that carries no symbols the given group-1 levels (plain, Shift, AltGr,
-// AltGr+Shift, ...) for the life of the object. The server's keymap is shared by every
-// test, so the key is emptied again at the end.
-class TemporaryKey {
- public:
-  TemporaryKey(Display* display, int keycode, std::vector<KeySym> levels)
-      : display_(display), keycode_(keycode) {
-    if (levels.size() <= 2) {
-      // The core request suffices for two levels (XkbChangeTypesOfKey crashes on keycode
-      // 255 in this libX11).
-      XChangeKeyboardMapping(display_, keycode_, static_cast<int>(levels.size()), levels.data(), 1);
-    } else {
-      // The server reads core columns past the fourth as further groups, so a third level
-      // takes XKEYBOARD.
-      SetXkbLevels(levels);
-    }
-    XSync(display_, False);
+std::u32string Utf32(std::string_view utf8) {
+  std::u32string text;
+  for (std::size_t at = 0; at < utf8.size();) {
+    const auto byte = static_cast<uint8_t>(utf8[at]);
+    const int length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+    char32_t character = length == 1 ? byte : byte & (0x3F >> (length - 1));
+    for (int i = 1; i < length; ++i) character = character << 6 | (static_cast<uint8_t>(utf8[at + i]) & 0x3F);
+    text.push_back(character);
+    at += length;
   }
-  ~TemporaryKey() {
-    KeySym no_symbol = NoSymbol;
-    XChangeKeyboardMapping(display_, keycode_, 1, &no_symbol, 1);
-    XSync(display_, False);
-  }
-  TemporaryKey(const TemporaryKey&) = delete;
-  TemporaryKey& operator=(const TemporaryKey&) = delete;
-
- private:
-  void SetXkbLevels(const std::vector<KeySym>& levels) {
-    XkbDescPtr keymap = XkbGetMap(display_, XkbAllClientInfoMask, XkbUseCoreKbd);
-    int type = TypeWithLevels(keymap, static_cast<int>(levels.size()));
-    EXPECT_GE(type, 0) << "the keymap has no key type with " << levels.size() << " levels";
-    if (type >= 0) {
-      XkbMapChangesRec changes{};
-      XkbChangeTypesOfKey(keymap, keycode_, 1, XkbGroup1Mask, &type, &changes);
-      KeySym* symbols = XkbResizeKeySyms(keymap, keycode_, static_cast<int>(levels.size()));
-      std::copy(levels.begin(), levels.end(), symbols);
-      changes.changed |= XkbKeySymsMask;
-      changes.first_key_sym = static_cast<KeyCode>(keycode_);
-      changes.num_key_syms = 1;
-      XkbChangeMap(display_, keymap, &changes);
-    }
-    XkbFreeKeyboard(keymap, XkbAllComponentsMask, True);
-  }
-
-  static int TypeWithLevels(XkbDescPtr keymap, int levels) {
-    for (int type = 0; type < keymap->map->num_types; ++type) {
-      if (keymap->map->types[type].num_levels == levels) return type;
-    }
-    return -1;
-  }
-
-  Display* display_;
-  int keycode_;
-};
+  return text;
+}
 
 class X11KeyboardTest : public ::testing::Test {
  protected:
@@ -119,17 +91,34 @@ class X11KeyboardTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_NE(server_, nullptr) << server_error_;
+    ASSERT_TRUE(SetLayout(display_name(), "us")) << "setxkbmap failed: install x11-xkb-utils and xkb-data";
     std::string error;
     // The keyboard connects first, so that it is the first Xlib user of the process.
     keyboard_ = X11Keyboard::Open(display_name().c_str(), &error);
     ASSERT_NE(keyboard_, nullptr) << error;
     sender_ = std::make_unique<KeystrokeSender>(*keyboard_);
 
+    // Xutf8LookupString needs a UTF-8 locale and an input context; no input method runs.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    XSetLocaleModifiers("@im=none");
     viewer_ = XOpenDisplay(display_name().c_str());
     ASSERT_NE(viewer_, nullptr) << "cannot open " << display_name() << " for the test window";
     window_ = XCreateSimpleWindow(viewer_, DefaultRootWindow(viewer_), 0, 0, 320, 200, 0, 0, 0);
     XSelectInput(viewer_, window_, KeyPressMask | StructureNotifyMask);
+    // As a toolkit does: a new keymap reaches Xlib's lookups through these notices.
+    constexpr unsigned int kKeymapNotices = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+    XkbSelectEvents(viewer_, XkbUseCoreKbd, kKeymapNotices, kKeymapNotices);
+    int opcode = 0;
+    int error_base = 0;
+    int major = XkbMajorVersion;
+    int minor = XkbMinorVersion;
+    ASSERT_TRUE(XkbQueryExtension(viewer_, &opcode, &xkb_event_base_, &error_base, &major, &minor));
     XMapWindow(viewer_, window_);
+    input_method_ = XOpenIM(viewer_, nullptr, nullptr, nullptr);
+    ASSERT_NE(input_method_, nullptr) << "no input method for the C.UTF-8 locale";
+    input_context_ = XCreateIC(input_method_, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow,
+                               window_, nullptr);
+    ASSERT_NE(input_context_, nullptr);
     XEvent event;
     do {
       ASSERT_TRUE(NextEvent(&event)) << "the test window was never mapped";
@@ -142,6 +131,9 @@ class X11KeyboardTest : public ::testing::Test {
     sender_.reset();
     keyboard_.reset();
     if (viewer_ != nullptr) {
+      SetCapsLock(false);
+      if (input_context_ != nullptr) XDestroyIC(input_context_);
+      if (input_method_ != nullptr) XCloseIM(input_method_);
       XDestroyWindow(viewer_, window_);
       XCloseDisplay(viewer_);
     }
@@ -149,7 +141,7 @@ class X11KeyboardTest : public ::testing::Test {
 
   static const std::string& display_name() { return server_->display_name(); }
 
-  void Type(std::string_view line) { EXPECT_TRUE(sender_->TypeLine(Bytes(line)).typed) << line; }
+  void Type(std::string_view line) { EXPECT_TRUE(sender_->TypeLine(Utf32(line)).typed) << line; }
 
   // Everything typed since the last call, read from the window's KeyPress events. Escape
   // marks the end: it is typed last, through the same keyboard, so every earlier key has
@@ -157,55 +149,54 @@ class X11KeyboardTest : public ::testing::Test {
   std::optional<std::string> TypedText() { return TypedText(*sender_); }
 
   std::optional<std::string> TypedText(KeystrokeSender& sender) {
-    sender.TypeLine(Bytes("\x1b"));
+    sender.TypeLine(U"\x1b");
     std::string text;
     XEvent event;
     while (NextEvent(&event)) {
       if (event.type != KeyPress) continue;
-      char buffer[16];
+      char buffer[32];
       KeySym keysym = NoSymbol;
-      int length = XLookupString(&event.xkey, buffer, sizeof buffer, &keysym, nullptr);
+      Status status = 0;
+      const int length = Xutf8LookupString(input_context_, &event.xkey, buffer, sizeof buffer, &keysym, &status);
       if (keysym == XK_Escape) return text;
-      text.append(buffer, length);
+      if (status == XLookupChars || status == XLookupBoth) text.append(buffer, length);
     }
     return std::nullopt;
   }
 
-  // Keeps letting the keyboard look at its events until it maps the character to a key
-  // (or to no key): the keymap change reaches it asynchronously.
-  bool KeyboardMapsTo(uint8_t character, uint8_t key_code) {
-    Clock::time_point deadline = Clock::now() + kSafetyTimeout;
-    while (Clock::now() < deadline) {
-      keyboard_->TypeKeys({});  // an empty line: the keyboard looks at its events
-      if (keyboard_->Map(character).key_code == key_code) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
+  void SetCapsLock(bool on) {
+    XkbLockModifiers(viewer_, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
+    XSync(viewer_, False);
   }
 
-  // The keycodes below 255 that carry no symbol at all, lowest first.
-  std::vector<int> UnusedKeycodes() {
-    XkbDescPtr keymap = XkbGetMap(viewer_, XkbAllClientInfoMask, XkbUseCoreKbd);
-    std::vector<int> unused;
-    int last_keycode = std::min<int>(keymap->max_key_code, kNoKey - 1);
-    for (int keycode = keymap->min_key_code; keycode <= last_keycode; ++keycode) {
-      if (XkbKeyNumGroups(keymap, keycode) == 0) unused.push_back(keycode);
-    }
-    XkbFreeKeyboard(keymap, XkbAllComponentsMask, True);
-    return unused;
+  // The server's whole keymap as the core protocol describes it.
+  std::vector<KeySym> CoreKeymap() {
+    int min_keycode = 0;
+    int max_keycode = 0;
+    XDisplayKeycodes(viewer_, &min_keycode, &max_keycode);
+    int per_keycode = 0;
+    KeySym* symbols = XGetKeyboardMapping(viewer_, static_cast<KeyCode>(min_keycode), max_keycode - min_keycode + 1,
+                                          &per_keycode);
+    std::vector<KeySym> keymap(symbols, symbols + (max_keycode - min_keycode + 1) * per_keycode);
+    XFree(symbols);
+    return keymap;
   }
 
   // The next event of the test window's connection; false after the safety time-out.
   bool NextEvent(XEvent* event) {
     Clock::time_point deadline = Clock::now() + kSafetyTimeout;
     while (XPending(viewer_) == 0) {
-      auto remaining =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (remaining <= 0ms) return false;
       pollfd connection{ConnectionNumber(viewer_), POLLIN, 0};
       poll(&connection, 1, static_cast<int>(remaining.count()));
     }
     XNextEvent(viewer_, event);
+    if (event->type == xkb_event_base_) {
+      XkbRefreshKeyboardMapping(reinterpret_cast<XkbMapNotifyEvent*>(event));
+      event->type = 0;
+    }
+    if (XFilterEvent(event, None)) event->type = 0;
     return true;
   }
 
@@ -216,25 +207,61 @@ class X11KeyboardTest : public ::testing::Test {
   std::unique_ptr<KeystrokeSender> sender_;
   Display* viewer_ = nullptr;
   Window window_ = 0;
+  XIM input_method_ = nullptr;
+  XIC input_context_ = nullptr;
+  int xkb_event_base_ = 0;
 };
 
-TEST_F(X11KeyboardTest, TypesPrintableAsciiAsWritten) {
-  const std::vector<std::string> lines = {
-      "abcdefghijklmnopqrstuvwxyz",
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZ",
-      "0123456789",
-      "!@#$%^&*()_+{}|:\"<>?~",
-      "`-=[]\\;',./",
-      "  Mixed Case 4711, with spaces  ",
+constexpr std::string_view kPrintableAscii =
+    " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+
+// Per keymap: every printable ASCII character, characters of its AltGr level and
+// characters it lacks, with Caps Lock off and on; then the keymap must be as it was.
+TEST_F(X11KeyboardTest, EveryCharacterArrivesOnEachKeymapWithCapsLockOffAndOn) {
+  struct Case {
+    const char* layout;
+    std::string extra;  // AltGr characters of the layout, and characters it lacks
   };
-  for (const std::string& line : lines) {
-    SCOPED_TRACE(line);
-    Type(line);
-    EXPECT_EQ(TypedText(), line);
+  const Case cases[] = {
+      {"us", "é€Ω"},
+      {"de", "@€{[]}\\~|µ äöüß ÄÖÜ Ω"},
+      {"fr", "@#{[|`\\^]}€ éèçà ù Ω"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.layout);
+    ASSERT_TRUE(SetLayout(display_name(), c.layout));
+    const std::vector<KeySym> keymap_before = CoreKeymap();
+    for (const bool caps_lock : {false, true}) {
+      SCOPED_TRACE(caps_lock ? "Caps Lock on" : "Caps Lock off");
+      SetCapsLock(caps_lock);
+      const std::string line = std::string(kPrintableAscii) + " SN-Ab12cD " + c.extra;
+      Type(line);
+      EXPECT_EQ(TypedText(), line);
+    }
+    SetCapsLock(false);
+    // The bindings of spare keycodes are undone when the keyboard goes.
+    sender_.reset();
+    keyboard_.reset();
+    EXPECT_EQ(CoreKeymap(), keymap_before);
+    std::string error;
+    keyboard_ = X11Keyboard::Open(display_name().c_str(), &error);
+    ASSERT_NE(keyboard_, nullptr) << error;
+    sender_ = std::make_unique<KeystrokeSender>(*keyboard_);
   }
 }
 
-TEST_F(X11KeyboardTest, ControlCharactersTypeTheKeysOfAUsWindowsKeyboard) {
+// The notices of a new keymap are read before the next line, not after it.
+TEST_F(X11KeyboardTest, AKeymapChangedBetweenTwoLinesIsInForceForTheSecond) {
+  ASSERT_TRUE(SetLayout(display_name(), "de"));
+  Type("de1 yz-;Q");
+  // Read back first: the server may take the new keymap before keys it has not handled yet.
+  EXPECT_EQ(TypedText(), "de1 yz-;Q");
+  ASSERT_TRUE(SetLayout(display_name(), "fr"));
+  Type("fr2 yz-;Q");
+  EXPECT_EQ(TypedText(), "fr2 yz-;Q");
+}
+
+TEST_F(X11KeyboardTest, ControlCharactersTypeBareKeysNeverCtrl) {
   struct Case {
     std::string line;
     std::string typed;
@@ -243,7 +270,7 @@ TEST_F(X11KeyboardTest, ControlCharactersTypeTheKeysOfAUsWindowsKeyboard) {
       {"12\r34", "12\r34"},  // CR is Return
       {"ab\tcd", "ab\tcd"},  // Tab
       {"xy\bz", "xy\bz"},    // Backspace
-      // Ctrl+letter: only Shift is ever held, so the bare letter key arrives.
+      // Ctrl+letter on a US keyboard: the bare letter key, Ctrl is never held.
       {"\x01-\x1a", "a-z"},
   };
   for (const Case& c : cases) {
@@ -253,103 +280,26 @@ TEST_F(X11KeyboardTest, ControlCharactersTypeTheKeysOfAUsWindowsKeyboard) {
   }
 }
 
+// Shift held down by another client, as a user's key would be: the line is typed with it
+// released around the line, and it is down again afterwards.
+TEST_F(X11KeyboardTest, AHeldShiftIsReleasedAroundTheLineAndPressedAgain) {
+  const KeyCode shift = XKeysymToKeycode(viewer_, XK_Shift_L);
+  XTestFakeKeyEvent(viewer_, shift, True, CurrentTime);
+  XSync(viewer_, False);
+  Type("ab1");
+  EXPECT_EQ(TypedText(), "ab1");
+  char keys[32] = {};
+  XQueryKeymap(viewer_, keys);
+  EXPECT_NE(keys[shift / 8] & (1 << (shift % 8)), 0) << "Shift is down again";
+  XTestFakeKeyEvent(viewer_, shift, False, CurrentTime);
+  XSync(viewer_, False);
+}
+
 TEST_F(X11KeyboardTest, LineFromAnotherThreadFollowsTheFirst) {
   Type("first line;");
   std::thread other_reader([this] { Type("SECOND line"); });
   other_reader.join();
   EXPECT_EQ(TypedText(), "first line;SECOND line");
-}
-
-TEST_F(X11KeyboardTest, CharacterWithoutAKeyTypesNothingAndTheRestOfTheLineArrives) {
-  // Neither é nor a C1 control character has a key in the server's default US keymap.
-  for (uint8_t character : {uint8_t{0xE9}, uint8_t{0x80}}) {
-    KeyMapping mapping = keyboard_->Map(character);
-    EXPECT_EQ(mapping.key_code, kNoKey) << static_cast<int>(character);
-    EXPECT_EQ(mapping.shift_state, kNoKey) << static_cast<int>(character);
-  }
-  Type("ab\xE9" "cd\x80" "ef");
-  EXPECT_EQ(TypedText(), "abcdef");
-}
-
-TEST_F(X11KeyboardTest, KeycodeOfNoKeyIsNeverUsedEvenWhenTheServerHasIt) {
-  std::vector<int> unused = UnusedKeycodes();
-  ASSERT_FALSE(unused.empty()) << "the server has no free keycode";
-  int max_keycode = 0;
-  int min_keycode = 0;
-  XDisplayKeycodes(viewer_, &min_keycode, &max_keycode);
-  ASSERT_EQ(max_keycode, kNoKey);
-
-  // Keycode 255 carries é; é must still have no key, and typing it must send nothing.
-  TemporaryKey on_no_key(viewer_, kNoKey, {XK_eacute, XK_Eacute});
-  TemporaryKey marker(viewer_, unused.back(), {XK_ecircumflex});
-  ASSERT_TRUE(KeyboardMapsTo(0xEA, static_cast<uint8_t>(unused.back())));
-  EXPECT_EQ(keyboard_->Map(0xE9).key_code, kNoKey);
-  EXPECT_EQ(keyboard_->Map(0xE9).shift_state, kNoKey);
-  Type("a\xE9" "b");
-  EXPECT_EQ(TypedText(), "ab");
-}
-
-TEST_F(X11KeyboardTest, ShiftedCharacterSharesTheKeyOfItsPlainCharacter) {
-  const std::vector<std::pair<char, char>> pairs = {
-      {'a', 'A'}, {'z', 'Z'}, {'1', '!'}, {'2', '@'}, {'[', '{'},
-      {';', ':'}, {'\'', '"'}, {'`', '~'}, {'-', '_'}, {'/', '?'},
-  };
-  for (auto [plain, shifted] : pairs) {
-    SCOPED_TRACE((std::string{plain, ' ', shifted}));
-    KeyMapping plain_key = keyboard_->Map(static_cast<uint8_t>(plain));
-    KeyMapping shifted_key = keyboard_->Map(static_cast<uint8_t>(shifted));
-    EXPECT_NE(plain_key.key_code, kNoKey);
-    EXPECT_EQ(plain_key.shift_state, 0);
-    EXPECT_EQ(shifted_key.key_code, plain_key.key_code);
-    EXPECT_EQ(shifted_key.shift_state, kShiftStateShift);
-  }
-  EXPECT_EQ(XkbKeycodeToKeysym(viewer_, keyboard_->ShiftKey(), 0, 0), XK_Shift_L);
-}
-
-TEST_F(X11KeyboardTest, FollowsKeymapChanges) {
-  std::vector<int> unused = UnusedKeycodes();
-  ASSERT_FALSE(unused.empty()) << "the server has no free keycode";
-  int keycode = unused.back();
-  {
-    TemporaryKey accented(viewer_, keycode, {XK_eacute, XK_Eacute});
-    ASSERT_TRUE(KeyboardMapsTo(0xE9, static_cast<uint8_t>(keycode)));
-    EXPECT_EQ(keyboard_->Map(0xE9).shift_state, 0);
-    EXPECT_EQ(keyboard_->Map(0xC9).key_code, keycode);
-    EXPECT_EQ(keyboard_->Map(0xC9).shift_state, kShiftStateShift);
-
-    // XLookupString reports Latin-1.
-    Type("caf\xE9 \xC9t\xE9");
-    EXPECT_EQ(TypedText(), "caf\xE9 \xC9t\xE9");
-  }
-  EXPECT_TRUE(KeyboardMapsTo(0xE9, kNoKey)) << "the key was taken away again";
-}
-
-TEST_F(X11KeyboardTest, PrefersPlainThenShiftThenAltGrThenTheLowestKeycode) {
-  std::vector<int> unused = UnusedKeycodes();
-  ASSERT_GE(unused.size(), 3u) << "the server has too few free keycodes";
-  int lowest = unused[0];
-  KeyMapping plain_x = keyboard_->Map('x');
-  KeyMapping shifted_tilde = keyboard_->Map('~');
-  ASSERT_EQ(plain_x.shift_state, 0);
-  ASSERT_EQ(shifted_tilde.shift_state, kShiftStateShift);
-  ASSERT_LT(lowest, plain_x.key_code);
-  ASSERT_LT(lowest, shifted_tilde.key_code);
-
-  // A key below every other one: nothing plain, x with Shift, é with AltGr, ~ with
-  // AltGr+Shift. Then é with Shift on two higher keys.
-  TemporaryKey alt_gr(viewer_, lowest, {XK_F20, XK_x, XK_eacute, XK_asciitilde});
-  ASSERT_TRUE(KeyboardMapsTo(0xE9, static_cast<uint8_t>(lowest)));
-  EXPECT_EQ(keyboard_->Map(0xE9).shift_state, 6) << "AltGr is Ctrl+Alt";
-  EXPECT_EQ(keyboard_->Map('x').key_code, plain_x.key_code) << "plain beats Shift";
-  EXPECT_EQ(keyboard_->Map('x').shift_state, 0);
-  EXPECT_EQ(keyboard_->Map('~').key_code, shifted_tilde.key_code) << "Shift beats AltGr";
-  EXPECT_EQ(keyboard_->Map('~').shift_state, kShiftStateShift);
-
-  TemporaryKey higher_shifted(viewer_, unused[2], {XK_F21, XK_eacute});
-  ASSERT_TRUE(KeyboardMapsTo(0xE9, static_cast<uint8_t>(unused[2]))) << "Shift beats AltGr";
-  TemporaryKey lower_shifted(viewer_, unused[1], {XK_F22, XK_eacute});
-  EXPECT_TRUE(KeyboardMapsTo(0xE9, static_cast<uint8_t>(unused[1]))) << "lowest keycode first";
-  EXPECT_EQ(keyboard_->Map(0xE9).shift_state, kShiftStateShift);
 }
 
 // An X error is reported with a line, not by ending the process as Xlib's own handler does.
@@ -368,57 +318,6 @@ TEST_F(X11KeyboardTest, AnXErrorFailsALineAndTypingGoesOn) {
   EXPECT_EQ(keyboard_->TypeKeys({}).error, "") << "reported once";
   Type("still typing");
   EXPECT_EQ(TypedText(), "still typing");
-}
-
-// Runs setxkbmap against the test display, which loads a whole new keymap.
-bool SetLayout(const std::string& display, const char* layout) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, STDOUT_FILENO);
-    dup2(null_fd, STDERR_FILENO);
-    execlp("setxkbmap", "setxkbmap", "-display", display.c_str(), layout,
-           static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
-
-TEST_F(X11KeyboardTest, FollowsANewKeymap) {
-  KeyMapping us_y = keyboard_->Map('y');
-  KeyMapping us_z = keyboard_->Map('z');
-  ASSERT_TRUE(SetLayout(display_name(), "de"))
-      << "setxkbmap failed: install x11-xkb-utils and xkb-data";
-  // A German keyboard swaps Y and Z.
-  EXPECT_TRUE(KeyboardMapsTo('y', us_z.key_code));
-  EXPECT_EQ(keyboard_->Map('z').key_code, us_y.key_code);
-  Type("zy");
-  EXPECT_EQ(TypedText(), "zy");
-  EXPECT_TRUE(SetLayout(display_name(), "us"));
-  EXPECT_TRUE(KeyboardMapsTo('y', us_y.key_code));
-}
-
-TEST_F(X11KeyboardTest, ControlCharacterKeepsTheModifiersOfAUsWindowsKeyboard) {
-  struct Case {
-    uint8_t character;
-    KeySym keysym;
-    uint8_t shift_state;
-  };
-  const std::vector<Case> cases = {
-      {'\r', XK_Return, 0},
-      {'\t', XK_Tab, 0},
-      {0x01, XK_a, 2},          // Ctrl+A
-      {0x1E, XK_6, 3},          // Ctrl+Shift+6
-      {0x7F, XK_BackSpace, 2},  // Ctrl+Backspace
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.character));
-    KeyMapping mapping = keyboard_->Map(c.character);
-    EXPECT_EQ(mapping.key_code, XKeysymToKeycode(viewer_, c.keysym));
-    EXPECT_EQ(mapping.shift_state, c.shift_state);
-  }
 }
 
 // Sets an environment variable (or unsets it, for null) until the end of the scope.
@@ -460,7 +359,7 @@ TEST_F(X11KeyboardTest, SystemKeyboardsX11AndAutoTypeOnTheDisplayInDisplay) {
     EXPECT_EQ(chosen, expected_choice);
 
     KeystrokeSender sender(*system_keyboard);
-    sender.TypeLine(Bytes("Via $DISPLAY"));
+    sender.TypeLine(U"Via $DISPLAY");
     EXPECT_EQ(TypedText(sender), "Via $DISPLAY");
   }
 }

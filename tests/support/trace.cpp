@@ -43,7 +43,15 @@ std::vector<std::string> ShiftPress(uint8_t key) {
 std::string ExpectedTrace(std::string_view bytes) {
   std::string trace;
   for (char byte : bytes) {
-    const platform::KeyMapping key = platform::UsLayoutMap(static_cast<uint8_t>(byte));
+    const auto code = static_cast<uint8_t>(byte);
+    if (code >= 0xA0) {
+      char character[32];
+      std::snprintf(character, sizeof character, "down U+%04X\nup U+%04X\n", code, code);
+      trace += character;
+      continue;
+    }
+    if (code >= 0x80) continue;  // a C1 control character, which has no key
+    const platform::KeyMapping key = platform::UsLayoutMap(code);
     const bool with_shift = key.shift_state == platform::kShiftStateShift;
     for (const std::string& event : with_shift ? ShiftPress(key.key_code) : Press(key.key_code)) {
       trace += event + "\n";

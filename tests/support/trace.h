@@ -25,9 +25,9 @@ std::optional<KeyEvent> ParseEvent(std::string_view line);
 std::vector<std::string> Press(uint8_t key);
 std::vector<std::string> ShiftPress(uint8_t key);
 
-// The trace lines the trace keyboard writes for `bytes`: each byte's key down and up on a
-// US keyboard, inside Shift down/up when the layout wants exactly Shift; a byte without a
-// key is the no-key code 0xFF.
+// The trace lines the trace keyboard writes for `bytes` read as Latin-1: each byte's key
+// down and up on a US keyboard, inside Shift down/up when the layout wants exactly Shift;
+// a character from 0xA0 up as "down U+00HH" and "up U+00HH"; nothing for 0x80..0x9F.
 std::string ExpectedTrace(std::string_view bytes);
 
 // Reads a trace back into the text typed, chunk by chunk as the program writes it. Knows

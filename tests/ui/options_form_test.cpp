@@ -208,6 +208,41 @@ TEST(EndCharacterTextsTest, TextsKeepTheirExactBlanks) {
   EXPECT_EQ(kEndCharacterTexts[30], "US    [1F]");
 }
 
+// The typing fields: both delays are checked before anything is stored; the encoding is
+// the list's position.
+TEST_F(ApplyOptionsFormTest, TypingDelaysAndEncoding) {
+  const struct {
+    const char* key_delay;
+    const char* line_delay;
+    std::optional<OptionsField> rejected;
+  } cases[] = {
+      {"0", "0", std::nullopt},       {"1000", "10000", std::nullopt}, {"1001", "0", OptionsField::kKeyDelay},
+      {"-1", "0", OptionsField::kKeyDelay}, {"5", "x", OptionsField::kLineDelay}, {"5", "10001", OptionsField::kLineDelay},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.key_delay) + " / " + c.line_delay);
+    CaptureOptions options = options_;
+    Pacing pacing{.key_delay = std::chrono::milliseconds(3), .line_delay = std::chrono::milliseconds(4)};
+    OptionsForm form = FormFromOptions(options, pacing);
+    EXPECT_EQ(form.key_delay_text, "3");
+    form.encoding_index = static_cast<int>(TextEncoding::kUtf8);
+    form.key_delay_text = c.key_delay;
+    form.line_delay_text = c.line_delay;
+    const std::optional<OptionsFormError> error = ApplyOptionsForm(form, options, pacing);
+    if (c.rejected) {
+      ASSERT_TRUE(error.has_value());
+      EXPECT_EQ(error->field, *c.rejected);
+      EXPECT_EQ(options.encoding, options_.encoding);
+      EXPECT_EQ(pacing.key_delay.count(), 3);
+    } else {
+      EXPECT_FALSE(error.has_value());
+      EXPECT_EQ(options.encoding, TextEncoding::kUtf8);
+      EXPECT_EQ(pacing.key_delay.count(), std::stoi(c.key_delay));
+      EXPECT_EQ(pacing.line_delay.count(), std::stoi(c.line_delay));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace lintrel::ui
 

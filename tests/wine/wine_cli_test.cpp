@@ -48,6 +48,9 @@ std::string Trace(const std::vector<std::vector<std::string>>& presses) {
 
 class WineCliTest : public WineSuite<81, /*kVirtualDesktop=*/false> {
  protected:
+  // A German keymap: every typing test of the suite then shows that keys follow the layout.
+  static void SetUpTestSuite() { StartSuite("de"); }
+
   void SetUp() override {
     SetUpSuite({kWindowsCli});
     if (IsSkipped() || HasFatalFailure()) return;
@@ -123,6 +126,27 @@ TEST_F(WineCliTest, TypesIntoTheFocusedWindowWithTheWindowsKeyboard) {
   ASSERT_TRUE(Send(*device, "_C\r"));
   EXPECT_TRUE(FileBecomes(*cli, typed, "Hello, World! 42\r\na-b_C\r\n")) << ReadWhole(typed).value_or("(none)");
 
+  ExpectStopsCleanly(*cli, SIGINT);
+}
+
+// On the German layout: AltGr characters, UTF-8 characters the target gets as Unicode
+// packets or through their German keys. The edit box keeps its text in
+// the ANSI code page (Windows-1252 here).
+TEST_F(WineCliTest, TypesTrueToTheGermanLayoutWithUnicodePackets) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--port", "COM5", "--encoding", "utf-8"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+  const std::filesystem::path typed = prefix().root() / "typed.txt";
+  std::unique_ptr<ChildProcess> target = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
+  ASSERT_TRUE(FileBecomes(*target, typed, "")) << "the target window never had the focus" << target->Describe();
+
+  ASSERT_TRUE(Send(*device, "user@example.com {a} [b] \\ ~ |\r"));
+  std::string expected = "user@example.com {a} [b] \\ ~ |\r\n";
+  ASSERT_TRUE(FileBecomes(*cli, typed, expected)) << ReadWhole(typed).value_or("(none)");
+  ASSERT_TRUE(Send(*device, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xC2\xB1\r"));
+  expected += "Gr\xFC\xDF" "e \x80 \xB1\r\n";
+  ASSERT_TRUE(FileBecomes(*cli, typed, expected)) << ReadWhole(typed).value_or("(none)");
   ExpectStopsCleanly(*cli, SIGINT);
 }
 

@@ -27,11 +27,20 @@ inline std::optional<std::string> ReadWhole(const std::filesystem::path& path) {
 template <int kFirstDisplay, bool kVirtualDesktop>
 class WineSuite : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  static void SetUpTestSuite() { StartSuite(nullptr); }
+
+  // With `keymap`, the display gets that keymap (setxkbmap) before Wine starts, which then
+  // gives its programs the matching keyboard layout.
+  static void StartSuite(const char* keymap) {
     if (!WinePrefix::WineInstalled()) return;
     std::string error;
     display_ = std::make_unique<XvfbServer>(kFirstDisplay, "1024x768x24");
-    if (display_->Start(&error)) prefix_ = WinePrefix::Create(display_->display_name(), &error, kVirtualDesktop);
+    bool started = display_->Start(&error);
+    if (started && keymap != nullptr) {
+      started = RunToEnd({"setxkbmap", "-display", display_->display_name(), keymap}).Succeeded();
+      if (!started) error = std::string("setxkbmap ") + keymap + " failed: install x11-xkb-utils and xkb-data";
+    }
+    if (started) prefix_ = WinePrefix::Create(display_->display_name(), &error, kVirtualDesktop);
     if (!prefix_) setup_error_ = error;
   }
 

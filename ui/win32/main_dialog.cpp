@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "discovery/system_ports.h"
+#include "platform/text_code_page.h"
 #include "settings/line_settings_store.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dialog.h"
@@ -92,6 +93,7 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
       large_icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDI_NORMAL))) {
   line_.baud_index = line_.parity_index = line_.data_bit_index = line_.stop_bit_index = -1;
   line_.port_name.clear();
+  window_.capture_options().SetAnsiCodePage(platform::SystemCodePage());
 
   OnMessage(WM_CLOSE, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
     OnClose();
@@ -497,8 +499,11 @@ void MainDialog::OpenOptions() {
   StartupOptions startup = startup_;
   bool start_with_windows = StartsAtLogin();
   PortOptions port_options = window_.OptionsForDialog();
-  OptionsDialog options(instance(), port_options, window_.EndCharacterEditable(), startup, start_with_windows);
+  Pacing pacing = window_.pacing();
+  OptionsDialog options(instance(), port_options, pacing, window_.EndCharacterEditable(), startup,
+                        start_with_windows);
   if (options.RunModal(hwnd()) != IDOK) return;
+  window_.SetPacing(pacing);
   std::string error;
   if (!window_.ApplyOptions(port_options, &error)) {
     ShowMessageBox(hwnd(), std::string(kActionFailedMessage) + error, MB_ICONEXCLAMATION);

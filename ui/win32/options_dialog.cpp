@@ -18,6 +18,10 @@ int ControlOf(OptionsField field) {
       return IDC_SUFFIX;
     case OptionsField::kReplacements:
       return IDC_REPLACEMENTS;
+    case OptionsField::kKeyDelay:
+      return IDC_KEY_DELAY;
+    case OptionsField::kLineDelay:
+      return IDC_LINE_DELAY;
     case OptionsField::kDelay:
       break;
   }
@@ -26,12 +30,13 @@ int ControlOf(OptionsField field) {
 
 }  // namespace
 
-OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, bool end_character_editable,
-                             StartupOptions& startup, bool& start_with_windows)
+OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& pacing,
+                             bool end_character_editable, StartupOptions& startup, bool& start_with_windows)
     : Dialog(instance, IDD_OPTIONS),
       options_(options),
+      pacing_(pacing),
       end_character_editable_(end_character_editable),
-      form_(FormFromOptions(options.options)),
+      form_(FormFromOptions(options.options, pacing)),
       startup_(startup),
       start_with_windows_(start_with_windows),
       startup_shown_(startup),
@@ -43,6 +48,7 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, bool end_
 void OptionsDialog::FillInitialLists() {
   AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
   AddListEntries(Item(IDC_CONTROL_MAP), kControlMapTexts);
+  AddListEntries(Item(IDC_ENCODING), kEncodingTexts);
 }
 
 bool OptionsDialog::Exchange(DataExchange& exchange) {
@@ -54,6 +60,9 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Text(IDC_SUFFIX, form_.suffix);
   exchange.Text(IDC_REPLACEMENTS, form_.replacements);
   exchange.ListIndex(IDC_CONTROL_MAP, form_.control_index);
+  exchange.ListIndex(IDC_ENCODING, form_.encoding_index);
+  exchange.Text(IDC_KEY_DELAY, form_.key_delay_text);
+  exchange.Text(IDC_LINE_DELAY, form_.line_delay_text);
   exchange.Check(IDC_START_WITH_WINDOWS, start_with_windows_shown_);
   exchange.Check(IDC_RECONNECT_AT_START, startup_shown_.reconnect_at_start);
   exchange.Check(IDC_FOLLOW_DEVICES, startup_shown_.follow_devices);
@@ -76,7 +85,8 @@ BOOL OptionsDialog::OnInitDialog() {
 void OptionsDialog::OnOK() {
   UpdateData(true);
   PortOptions updated = options_;
-  std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated.options);
+  Pacing pacing = pacing_;
+  std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated.options, pacing);
   if (!error) error = ApplyShapingForm(form_, updated.shaping);
   if (error) {
     DataExchange exchange(hwnd(), true);
@@ -85,6 +95,7 @@ void OptionsDialog::OnOK() {
   }
   // All at once, by the caller: a reader sees the old options or the new ones, never a mix.
   options_ = updated;
+  pacing_ = pacing;
   startup_ = startup_shown_;
   start_with_windows_ = start_with_windows_shown_;
   EndDialog(IDOK);

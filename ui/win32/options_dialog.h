@@ -11,16 +11,16 @@
 namespace lintrel::ui::win32 {
 
 // The Options dialog: edits the capture options and the shaping of the selected port (or
-// the shared capture options when no port is selected), and the options of running all day.
-// Nothing changes until OK has checked every value; OK then writes the dialog's choices to
-// `options`, `startup` and `start_with_windows`, which the caller applies. Cancel leaves
-// everything untouched.
+// the shared capture options when no port is selected), the typing delays, and the options
+// of running all day. Nothing changes until OK has checked every value; OK then writes the
+// dialog's choices to `options`, `pacing`, `startup` and `start_with_windows`, which the
+// caller applies. Cancel leaves everything untouched.
 class OptionsDialog : public Dialog {
  public:
   // `end_character_editable`: whether the end character may be changed (its port is not
   // connected).
-  OptionsDialog(HINSTANCE instance, PortOptions& options, bool end_character_editable, StartupOptions& startup,
-                bool& start_with_windows);
+  OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& pacing, bool end_character_editable,
+                StartupOptions& startup, bool& start_with_windows);
 
  private:
   void FillInitialLists() override;
@@ -31,6 +31,7 @@ class OptionsDialog : public Dialog {
   std::optional<LRESULT> OnDrawItem(const DRAWITEMSTRUCT& item);
 
   PortOptions& options_;
+  Pacing& pacing_;
   bool end_character_editable_;
   OptionsForm form_;
   StartupOptions& startup_;

@@ -42,6 +42,9 @@
 #define IDC_SUFFIX 1019
 #define IDC_REPLACEMENTS 1020
 #define IDC_CONTROL_MAP 1021
+#define IDC_ENCODING 1040
+#define IDC_KEY_DELAY 1041
+#define IDC_LINE_DELAY 1042
 
 // Commands of the tray menu (Exit is IDOK).
 #define ID_STATUS_CONNECT 32771
