@@ -25,6 +25,7 @@ namespace {
 using lintrel::CaptureOptions;
 using lintrel::FinishedLine;
 using lintrel::LineBuffer;
+using lintrel::TextEncoding;
 using lintrel::fuzz::InputReader;
 using lintrel::fuzz::Require;
 
@@ -113,8 +114,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   CaptureOptions rules;
   const LineBuffer::LineSink collect = [&typed, &rules](const FinishedLine& line) {
     Require(!line.text.empty() && line.text.size() <= LineBuffer::kCapacity);
-    const std::vector<uint8_t> keys = lintrel::ShapeLine(line, rules);
-    if (!keys.empty()) typed.emplace_back(keys.begin(), keys.end());
+    // Read as Latin-1, every byte is the character of the same number.
+    CaptureOptions latin1 = rules;
+    latin1.encoding = TextEncoding::kLatin1;
+    const std::u32string keys = lintrel::ShapeLine(line, latin1);
+    std::string bytes;
+    for (const char32_t character : keys) bytes.push_back(static_cast<char>(character));
+    if (!bytes.empty()) typed.push_back(std::move(bytes));
   };
 
   // Without prefix and truncation the typed lines and the pending line, run together, are
