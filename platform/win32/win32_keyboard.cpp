@@ -64,12 +64,26 @@ void AppendInputs(const KeyEvent& event, std::vector<INPUT>& inputs) {
   }
 }
 
-// The keyboard layout of the thread that owns the foreground window: the one that turns
-// the keys into characters. Without a foreground window, this thread's.
-HKL ForegroundLayout() {
+// The thread that owns the foreground window: the one that turns the keys into characters.
+// 0 without a foreground window, which stands for this thread.
+DWORD ForegroundThread() {
   HWND window = GetForegroundWindow();
-  const DWORD thread = window != nullptr ? GetWindowThreadProcessId(window, nullptr) : 0;
-  return GetKeyboardLayout(thread);
+  return window != nullptr ? GetWindowThreadProcessId(window, nullptr) : 0;
+}
+
+// Whether Caps Lock is on for `thread` (0: this thread). GetKeyState answers for the calling
+// thread's input state, which follows the keyboard only as that thread reads key messages;
+// the typing thread reads none, so on its own it keeps the state it started with (seen under
+// Wine: Caps Lock switched on at the display was still off here). Attached for the call, the
+// two threads share one input state, and the answer is the state the target types with.
+// Where attaching fails (a target of a higher integrity level), this thread's state is all
+// there is.
+bool CapsLockOn(DWORD thread) {
+  const DWORD own = GetCurrentThreadId();
+  const bool attached = thread != 0 && thread != own && AttachThreadInput(own, thread, TRUE);
+  const bool on = (GetKeyState(VK_CAPITAL) & 1) != 0;
+  if (attached) AttachThreadInput(own, thread, FALSE);
+  return on;
 }
 
 // What the key types with the modifiers in `keys` down, in `layout`; kNoCharacter for
@@ -98,9 +112,10 @@ Win32Keyboard::Win32Keyboard() : own_integrity_(IntegrityOfProcess(GetCurrentPro
 KeyboardState Win32Keyboard::ReadState() {
   // Looked up for every line: the user may have switched the input language or another
   // window may be in front since the last one.
-  const HKL layout = ForegroundLayout();
+  const DWORD thread = ForegroundThread();
+  const HKL layout = GetKeyboardLayout(thread);
   if (layout != layout_handle_) ReadLayout(layout);
-  KeyboardState state{.layout = &layout_, .caps_lock = (GetKeyState(VK_CAPITAL) & 1) != 0, .held_modifier_keys = {}};
+  KeyboardState state{.layout = &layout_, .caps_lock = CapsLockOn(thread), .held_modifier_keys = {}};
   for (uint8_t key : kHeldModifierKeys) {
     if ((GetAsyncKeyState(key) & 0x8000) != 0) state.held_modifier_keys.push_back(key);
   }

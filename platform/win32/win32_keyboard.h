@@ -10,7 +10,8 @@
 namespace lintrel::platform {
 
 // Key presses through SendInput, one call per line. Keys are chosen with the keyboard layout
-// of the thread that owns the foreground window, the one that turns them into characters:
+// and the Caps Lock state of the thread that owns the foreground window, the one that turns
+// them into characters:
 // the layout's table is read per key through ToUnicodeEx (plain, Shift, AltGr as Ctrl+Alt,
 // Shift+AltGr; Caps Lock off and on) whenever that layout changes. A character the layout
 // has no key for goes as a Unicode packet (KEYEVENTF_UNICODE; two, a surrogate pair, above
