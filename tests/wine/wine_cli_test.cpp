@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -147,6 +148,51 @@ TEST_F(WineCliTest, TypesTrueToTheGermanLayoutWithUnicodePackets) {
   ASSERT_TRUE(Send(*device, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xC2\xB1\r"));
   expected += "Gr\xFC\xDF" "e \x80 \xB1\r\n";
   ASSERT_TRUE(FileBecomes(*cli, typed, expected)) << ReadWhole(typed).value_or("(none)");
+  ExpectStopsCleanly(*cli, SIGINT);
+}
+
+// Caps Lock switched on at the display, as by the user's key: the target's own keys then
+// type capitals, and the program compensates, so that the line arrives as it was sent.
+TEST_F(WineCliTest, CompensatesCapsLockSwitchedOnAtTheDisplay) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--port", "COM5"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+  const std::filesystem::path typed = prefix().root() / "typed.txt";
+  std::unique_ptr<ChildProcess> target = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
+  ASSERT_TRUE(FileBecomes(*target, typed, "")) << "the target window never had the focus" << target->Describe();
+
+  // Without a window manager the display's keyboard focus follows the pointer: keys pressed
+  // at the display go to the target with the pointer over it. Pressed, not sent to the
+  // window (xdotool's --window, a synthetic event), so that the display's Caps Lock changes.
+  const std::string display = "DISPLAY=" + display_name();
+  ASSERT_TRUE(RunToEnd({display, "xdotool", "search", "--name", "^Lintrel key target$", "mousemove", "--window", "%1",
+                        "40", "40"})
+                  .Succeeded());
+  const auto press_at_target = [&](const char* key) {
+    return RunToEnd({display, "xdotool", "key", key}).Succeeded();
+  };
+  // The suite shares the display and the prefix: Caps Lock goes off again, also when a
+  // check fails.
+  bool caps_lock_on = press_at_target("Caps_Lock");
+  struct AtExit {
+    std::function<void()> run;
+    ~AtExit() { run(); }
+  } switch_off{[&] {
+    if (caps_lock_on) press_at_target("Caps_Lock");
+  }};
+  ASSERT_TRUE(caps_lock_on) << "xdotool failed";
+  // The target's key turns into a capital: Wine took the display's Caps Lock.
+  ASSERT_TRUE(press_at_target("a"));
+  ASSERT_TRUE(FileBecomes(*target, typed, "A")) << ReadWhole(typed).value_or("(none)");
+
+  ASSERT_TRUE(Send(*device, "SN-Ab12cD @\r"));
+  EXPECT_TRUE(FileBecomes(*cli, typed, "ASN-Ab12cD @\r\n")) << ReadWhole(typed).value_or("(none)");
+
+  // Off again, seen by the target before the next case starts its own.
+  caps_lock_on = !press_at_target("Caps_Lock");
+  ASSERT_TRUE(press_at_target("a"));
+  EXPECT_TRUE(FileBecomes(*target, typed, "ASN-Ab12cD @\r\na")) << ReadWhole(typed).value_or("(none)");
   ExpectStopsCleanly(*cli, SIGINT);
 }
 
