@@ -14,7 +14,7 @@ packages=(
   g++ cmake make
   libgtest-dev libgmock-dev
   libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev pkg-config
-  xvfb x11-xkb-utils xkb-data
+  xvfb x11-xkb-utils xkb-data xdotool
   g++-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev

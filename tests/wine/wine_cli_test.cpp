@@ -47,6 +47,10 @@ std::string Trace(const std::vector<std::vector<std::string>>& presses) {
   return text;
 }
 
+bool FileBecomes(ChildProcess& process, const std::filesystem::path& path, const std::string& expected) {
+  return process.WaitUntil([&] { return ReadWhole(path) == expected; });
+}
+
 class WineCliTest : public WineSuite<81, /*kVirtualDesktop=*/false> {
  protected:
   // A German keymap: every typing test of the suite then shows that keys follow the layout.
@@ -70,6 +74,24 @@ class WineCliTest : public WineSuite<81, /*kVirtualDesktop=*/false> {
     args.insert(args.begin(), kWindowsCli);
     return prefix().Start(args, {"LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix().root().string()});
   }
+
+  // The program on COM5 (device_), typing into a key target (target_) that writes what
+  // arrives to typed_. The newest window gets the keyboard focus: the target starts after
+  // the program has connected.
+  void StartTypingIntoTarget(const std::vector<std::string>& args) {
+    device_ = MakeComPort(5);
+    ASSERT_NE(device_, nullptr);
+    cli_ = StartCliOnPtys(args);
+    ASSERT_TRUE(cli_->WaitForErr("lintrel: COM5 connected")) << cli_->Describe();
+    typed_ = prefix().root() / "typed.txt";
+    target_ = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed_)});
+    ASSERT_TRUE(FileBecomes(*target_, typed_, "")) << "the target window never had the focus" << target_->Describe();
+  }
+
+  std::unique_ptr<platform::VirtualSerialDevice> device_;
+  std::unique_ptr<ChildProcess> cli_;
+  std::unique_ptr<ChildProcess> target_;
+  std::filesystem::path typed_;
 };
 
 TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
@@ -102,65 +124,42 @@ TEST_F(WineCliTest, TypesLinesFromAComPortAndStopsOnInterrupt) {
   ExpectStopsCleanly(*cli, SIGINT);
 }
 
-bool FileBecomes(ChildProcess& process, const std::filesystem::path& path, const std::string& expected) {
-  return process.WaitUntil([&] { return ReadWhole(path) == expected; });
-}
-
 TEST_F(WineCliTest, TypesIntoTheFocusedWindowWithTheWindowsKeyboard) {
-  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
-  ASSERT_NE(device, nullptr);
-  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--port", "COM5"});
-  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
-
-  // The newest window gets the keyboard focus: start the target after connecting.
-  const std::filesystem::path typed = prefix().root() / "typed.txt";
-  std::unique_ptr<ChildProcess> target = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
-  ASSERT_TRUE(FileBecomes(*target, typed, "")) << "the target window never had the focus" << target->Describe();
+  ASSERT_NO_FATAL_FAILURE(StartTypingIntoTarget({"--port", "COM5"}));
 
   // Shifted and plain letters, digits, punctuation, a space and Enter (which the edit box
   // stores as CR LF); then a line split over two reads.
-  ASSERT_TRUE(Send(*device, "Hello, World! 42\r"));
-  ASSERT_TRUE(FileBecomes(*cli, typed, "Hello, World! 42\r\n")) << ReadWhole(typed).value_or("(none)");
-  ASSERT_TRUE(Send(*device, "a-b"));
-  cli->DrainFor(kPauseBetweenReads);
-  EXPECT_EQ(ReadWhole(typed), "Hello, World! 42\r\n") << "typed before the end character";
-  ASSERT_TRUE(Send(*device, "_C\r"));
-  EXPECT_TRUE(FileBecomes(*cli, typed, "Hello, World! 42\r\na-b_C\r\n")) << ReadWhole(typed).value_or("(none)");
+  ASSERT_TRUE(Send(*device_, "Hello, World! 42\r"));
+  ASSERT_TRUE(FileBecomes(*cli_, typed_, "Hello, World! 42\r\n")) << ReadWhole(typed_).value_or("(none)");
+  ASSERT_TRUE(Send(*device_, "a-b"));
+  cli_->DrainFor(kPauseBetweenReads);
+  EXPECT_EQ(ReadWhole(typed_), "Hello, World! 42\r\n") << "typed before the end character";
+  ASSERT_TRUE(Send(*device_, "_C\r"));
+  EXPECT_TRUE(FileBecomes(*cli_, typed_, "Hello, World! 42\r\na-b_C\r\n")) << ReadWhole(typed_).value_or("(none)");
 
-  ExpectStopsCleanly(*cli, SIGINT);
+  ExpectStopsCleanly(*cli_, SIGINT);
 }
 
 // On the German layout: AltGr characters, UTF-8 characters the target gets as Unicode
 // packets or through their German keys. The edit box keeps its text in
 // the ANSI code page (Windows-1252 here).
 TEST_F(WineCliTest, TypesTrueToTheGermanLayoutWithUnicodePackets) {
-  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
-  ASSERT_NE(device, nullptr);
-  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--port", "COM5", "--encoding", "utf-8"});
-  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
-  const std::filesystem::path typed = prefix().root() / "typed.txt";
-  std::unique_ptr<ChildProcess> target = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
-  ASSERT_TRUE(FileBecomes(*target, typed, "")) << "the target window never had the focus" << target->Describe();
+  ASSERT_NO_FATAL_FAILURE(StartTypingIntoTarget({"--port", "COM5", "--encoding", "utf-8"}));
 
-  ASSERT_TRUE(Send(*device, "user@example.com {a} [b] \\ ~ |\r"));
+  ASSERT_TRUE(Send(*device_, "user@example.com {a} [b] \\ ~ |\r"));
   std::string expected = "user@example.com {a} [b] \\ ~ |\r\n";
-  ASSERT_TRUE(FileBecomes(*cli, typed, expected)) << ReadWhole(typed).value_or("(none)");
-  ASSERT_TRUE(Send(*device, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xC2\xB1\r"));
+  ASSERT_TRUE(FileBecomes(*cli_, typed_, expected)) << ReadWhole(typed_).value_or("(none)");
+  ASSERT_TRUE(Send(*device_, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xC2\xB1\r"));
   expected += "Gr\xFC\xDF" "e \x80 \xB1\r\n";
-  ASSERT_TRUE(FileBecomes(*cli, typed, expected)) << ReadWhole(typed).value_or("(none)");
-  ExpectStopsCleanly(*cli, SIGINT);
+  ASSERT_TRUE(FileBecomes(*cli_, typed_, expected)) << ReadWhole(typed_).value_or("(none)");
+  ExpectStopsCleanly(*cli_, SIGINT);
 }
 
 // Caps Lock switched on at the display, as by the user's key: the target's own keys then
-// type capitals, and the program compensates, so that the line arrives as it was sent.
+// type capitals, and the program compensates, so that the line arrives as it was sent
+// (with "@", AltGr+Q on the German layout).
 TEST_F(WineCliTest, CompensatesCapsLockSwitchedOnAtTheDisplay) {
-  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
-  ASSERT_NE(device, nullptr);
-  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--port", "COM5"});
-  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
-  const std::filesystem::path typed = prefix().root() / "typed.txt";
-  std::unique_ptr<ChildProcess> target = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
-  ASSERT_TRUE(FileBecomes(*target, typed, "")) << "the target window never had the focus" << target->Describe();
+  ASSERT_NO_FATAL_FAILURE(StartTypingIntoTarget({"--port", "COM5"}));
 
   // Without a window manager the display's keyboard focus follows the pointer: keys pressed
   // at the display go to the target with the pointer over it. Pressed, not sent to the
@@ -168,7 +167,8 @@ TEST_F(WineCliTest, CompensatesCapsLockSwitchedOnAtTheDisplay) {
   const std::string display = "DISPLAY=" + display_name();
   ASSERT_TRUE(RunToEnd({display, "xdotool", "search", "--name", "^Lintrel key target$", "mousemove", "--window", "%1",
                         "40", "40"})
-                  .Succeeded());
+                  .Succeeded())
+      << "xdotool failed (tools/setup.sh installs it)";
   const auto press_at_target = [&](const char* key) {
     return RunToEnd({display, "xdotool", "key", key}).Succeeded();
   };
@@ -184,16 +184,16 @@ TEST_F(WineCliTest, CompensatesCapsLockSwitchedOnAtTheDisplay) {
   ASSERT_TRUE(caps_lock_on) << "xdotool failed";
   // The target's key turns into a capital: Wine took the display's Caps Lock.
   ASSERT_TRUE(press_at_target("a"));
-  ASSERT_TRUE(FileBecomes(*target, typed, "A")) << ReadWhole(typed).value_or("(none)");
+  ASSERT_TRUE(FileBecomes(*target_, typed_, "A")) << ReadWhole(typed_).value_or("(none)");
 
-  ASSERT_TRUE(Send(*device, "SN-Ab12cD @\r"));
-  EXPECT_TRUE(FileBecomes(*cli, typed, "ASN-Ab12cD @\r\n")) << ReadWhole(typed).value_or("(none)");
+  ASSERT_TRUE(Send(*device_, "SN-Ab12cD @\r"));
+  EXPECT_TRUE(FileBecomes(*cli_, typed_, "ASN-Ab12cD @\r\n")) << ReadWhole(typed_).value_or("(none)");
 
   // Off again, seen by the target before the next case starts its own.
   caps_lock_on = !press_at_target("Caps_Lock");
   ASSERT_TRUE(press_at_target("a"));
-  EXPECT_TRUE(FileBecomes(*target, typed, "ASN-Ab12cD @\r\na")) << ReadWhole(typed).value_or("(none)");
-  ExpectStopsCleanly(*cli, SIGINT);
+  EXPECT_TRUE(FileBecomes(*target_, typed_, "ASN-Ab12cD @\r\na")) << ReadWhole(typed_).value_or("(none)");
+  ExpectStopsCleanly(*cli_, SIGINT);
 }
 
 TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
