@@ -41,12 +41,14 @@
 
 #include "capture/keystroke_sender.h"
 #include "platform/keyboard.h"
+#include "posix/posix_test_support.h"
 #include "support/xvfb_server.h"
 
 namespace lintrel::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testing::ScopedEnvironment;
 using namespace std::chrono_literals;
 
 // Safety net against hangs only; nothing here is expected to take more than a moment.
@@ -320,35 +322,10 @@ TEST_F(X11KeyboardTest, AnXErrorFailsALineAndTypingGoesOn) {
   EXPECT_EQ(TypedText(), "still typing");
 }
 
-// Sets an environment variable (or unsets it, for null) until the end of the scope.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    const char* saved = std::getenv(name);
-    if (saved != nullptr) saved_ = saved;
-    if (value == nullptr) {
-      unsetenv(name);
-    } else {
-      setenv(name, value, 1);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (saved_) {
-      setenv(name_, saved_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
-
 // --keys x11, and --keys auto outside a Wayland session, type on the display in $DISPLAY.
 TEST_F(X11KeyboardTest, SystemKeyboardsX11AndAutoTypeOnTheDisplayInDisplay) {
   ScopedEnvironment display("DISPLAY", display_name().c_str());
-  ScopedEnvironment wayland("WAYLAND_DISPLAY", nullptr);
+  ScopedEnvironment wayland("WAYLAND_DISPLAY", std::nullopt);
   ScopedEnvironment session("XDG_SESSION_TYPE", "x11");
   for (const auto& [name, expected_choice] : {std::pair{"x11", "x11"}, std::pair{"auto", "x11 (an X display)"}}) {
     SCOPED_TRACE(name);
