@@ -17,11 +17,13 @@ shift 3
 skip() { echo "cannot prepare the guest: $*"; exit 77; }
 
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed (package qemu-system-x86)"
-[[ -x /bin/busybox ]] && /bin/busybox --list | grep -qx insmod ||
+# grep reads the whole list: one that stopped at the first match would end busybox with
+# SIGPIPE, which pipefail turns into a failure now and then.
+[[ -x /bin/busybox ]] && /bin/busybox --list | grep -x insmod >/dev/null ||
   skip "a static busybox is not installed (package busybox-static)"
 
 # The kernel that linux-image-amd64 points at today; it changes with point releases.
-version=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/.*Depends: linux-image-\(.*\)/\1/p' | head -n 1)
+version=$(apt-cache depends linux-image-amd64 2>/dev/null | awk -F'Depends: linux-image-' 'NF > 1 && !found { print $2; found = 1 }')
 [[ -n "$version" ]] || skip "apt-cache names no linux-image-amd64 kernel"
 kernel_dir=$cache/linux-image-$version
 if [[ ! -e "$kernel_dir/boot/vmlinuz-$version" ]]; then
