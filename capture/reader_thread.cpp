@@ -54,6 +54,19 @@ void ReaderThread::CountCarrierChange() {
   if (state - 1 == LinkState::kLost && link_lost_notice_) link_lost_notice_();
 }
 
+void ReaderThread::TakeCarrierChangeAtOnce(std::optional<bool> carrier_present) {
+  // A carrier change that was already pending when the wait began, with no data, means the
+  // link is lost. Not when it left the carrier up, though: a device that raises its
+  // carrier with its first data has that change reported just after the data, and
+  // re-opening the port would drop whatever arrives during the reconnection delay. Such a
+  // change counts as one seen by a wait that had to block.
+  if (!carrier_present.value_or(false)) {
+    MarkLinkLost();
+  } else if (!slot_.paused.load()) {
+    CountCarrierChange();
+  }
+}
+
 void ReaderThread::Run() {
   slot_.link_state.store(LinkState::kFresh);
   LineBuffer line(PortName(port_number_) + ":");
@@ -83,8 +96,7 @@ void ReaderThread::Run() {
       bool device_present = true;
       if (wait.outcome == platform::WaitOutcome::kImmediate) {
         if (wait.events & platform::kEventReceived) device_present = read_and_append(wait.events);
-        // A carrier change reported at once, with no data, means the link is lost.
-        if (wait.events == platform::kEventCarrierChanged) MarkLinkLost();
+        if (wait.events == platform::kEventCarrierChanged) TakeCarrierChangeAtOnce(wait.carrier_present);
       } else if (wait.outcome == platform::WaitOutcome::kDeferred) {
         device_present = read_and_append(wait.events);
       } else if (wait.outcome == platform::WaitOutcome::kDeviceGone ||

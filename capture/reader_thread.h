@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "capture/port_table.h"
@@ -45,6 +46,8 @@ class ReaderThread {
   void MarkLinkLost();
   // One carrier change seen by a wait that had to block.
   void CountCarrierChange();
+  // A carrier change, with no data, reported by a wait that completed at once.
+  void TakeCarrierChangeAtOnce(std::optional<bool> carrier_present);
 
   const int port_number_;
   PortSlot& slot_;

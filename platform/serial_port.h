@@ -28,6 +28,9 @@ enum class WaitOutcome {
 struct WaitResult {
   WaitOutcome outcome = WaitOutcome::kFailed;
   uint32_t events = 0;  // kEvent* bits; 0 unless kImmediate or kDeferred
+  // With kEventCarrierChanged: whether the carrier is present after the change, when the
+  // port can tell.
+  std::optional<bool> carrier_present = std::nullopt;
 };
 
 struct ReadResult {

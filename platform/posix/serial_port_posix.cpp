@@ -270,6 +270,13 @@ std::optional<SerialError> CheckTerminal(int fd, const std::string& path, Termin
   return std::nullopt;
 }
 
+// Whether the carrier detect line is up; nullopt when the device cannot tell.
+std::optional<bool> CarrierPresent(int fd) {
+  int lines = 0;
+  if (ioctl(fd, TIOCMGET, &lines) != 0) return std::nullopt;
+  return (lines & TIOCM_CD) != 0;
+}
+
 class PosixSerialPort final : public SerialPort {
  public:
   PosixSerialPort(int fd, int wake_fd, std::unique_ptr<ModemLineWatcher> carrier_watcher, TerminalClaim claim)
@@ -320,7 +327,10 @@ WaitResult PosixSerialPort::WaitForEvent() {
     if (fds[kWake].revents != 0) return {.outcome = WaitOutcome::kWoken, .events = 0};
     if (fds[kPort].revents & (POLLIN | POLLHUP | POLLERR)) result.events |= kEventReceived;
     const bool carrier_notice = fds[kCarrier].revents == POLLIN;
-    if (carrier_notice && carrier_watcher_->ConsumeChanges()) result.events |= kEventCarrierChanged;
+    if (carrier_notice && carrier_watcher_->ConsumeChanges()) {
+      result.events |= kEventCarrierChanged;
+      result.carrier_present = CarrierPresent(fd_);
+    }
     if (result.events != 0) return result;
     if (!carrier_notice) return {};
   }

@@ -82,6 +82,8 @@ class Win32SerialPort final : public SerialPort {
   void CancelPending();
   std::optional<DWORD> QueuedBytes();
   WaitResult FailedWait() const;
+  // The events of a wait that completed; after a carrier change, with the carrier's state.
+  WaitResult FinishedWait(WaitOutcome outcome) const;
   std::optional<WaitResult> WaitOnce();
   // A wait or read aborted by a line error (fAbortOnError): acknowledges the error, so that
   // the next operation can work. False when that cannot be done, or when operations have
@@ -147,6 +149,15 @@ WaitResult Win32SerialPort::FailedWait() const {
   return {.outcome = WaitOutcome::kDeviceGone, .events = 0};
 }
 
+WaitResult Win32SerialPort::FinishedWait(WaitOutcome outcome) const {
+  WaitResult result{.outcome = outcome, .events = EventsFromMask(event_mask_)};
+  DWORD modem_status = 0;
+  if ((result.events & kEventCarrierChanged) != 0 && GetCommModemStatus(handle_, &modem_status)) {
+    result.carrier_present = (modem_status & MS_RLSD_ON) != 0;
+  }
+  return result;
+}
+
 WaitResult Win32SerialPort::WaitForEvent() {
   for (;;) {
     const std::optional<WaitResult> result = WaitOnce();
@@ -166,7 +177,7 @@ std::optional<WaitResult> Win32SerialPort::WaitOnce() {
   event_mask_ = 0;
   if (WaitCommEvent(handle_, &event_mask_, &overlapped_)) {
     aborts_in_a_row_ = 0;
-    return WaitResult{.outcome = WaitOutcome::kImmediate, .events = EventsFromMask(event_mask_)};
+    return FinishedWait(WaitOutcome::kImmediate);
   }
   DWORD error = GetLastError();
   if (error == ERROR_IO_PENDING) {
@@ -181,7 +192,7 @@ std::optional<WaitResult> Win32SerialPort::WaitOnce() {
     DWORD ignored = 0;
     if (GetOverlappedResult(handle_, &overlapped_, &ignored, FALSE)) {
       aborts_in_a_row_ = 0;
-      return WaitResult{.outcome = WaitOutcome::kDeferred, .events = EventsFromMask(event_mask_)};
+      return FinishedWait(WaitOutcome::kDeferred);
     }
     error = GetLastError();
   }

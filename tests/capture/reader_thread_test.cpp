@@ -98,6 +98,22 @@ TEST_F(ReaderThreadTest, CarrierChangeAloneAtOnceMeansTheLinkIsLost) {
   EXPECT_EQ(link_lost_notices_.load(), 1);
 }
 
+// A device that raises its carrier with its first data: the change comes just after the
+// data, at once. The carrier is up, so it counts as one change and the link stays; one
+// that leaves the carrier down is the lost link.
+TEST_F(ReaderThreadTest, CarrierChangeAtOnceThatLeftTheCarrierUpCountsAsOneChange) {
+  StartAndSettle();
+  port_.PushImmediate("A\r");
+  port_.Push({WaitOutcome::kImmediate, platform::kEventCarrierChanged, {}, false, /*carrier_present=*/true});
+  ASSERT_TRUE(port_.WaitUntilDrained());
+  EXPECT_EQ(slot_.link_state.load(), LinkState::kFresh - 1);
+  EXPECT_EQ(link_lost_notices_.load(), 0);
+  port_.Push({WaitOutcome::kImmediate, platform::kEventCarrierChanged, {}, false, /*carrier_present=*/false});
+  EXPECT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
+  ASSERT_TRUE(port_.WaitUntilDrained());
+  EXPECT_EQ(link_lost_notices_.load(), 1);
+}
+
 // Further changes leave the link lost: counting on would reach the "awaiting reconnection"
 // value, which the supervisor ignores while a reader runs, and the link would stay down.
 TEST_F(ReaderThreadTest, CarrierChangesSeenLaterCountDownToLostAndStayThere) {

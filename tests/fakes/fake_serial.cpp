@@ -69,7 +69,7 @@ platform::WaitResult FakeSerialPort::WaitForEvent() {
   staged_ = std::move(event.bytes);
   staged_gone_ = event.device_gone;
   changed_.notify_all();
-  return {event.outcome, event.events};
+  return {event.outcome, event.events, event.carrier_present};
 }
 
 platform::ReadResult FakeSerialPort::Read(std::span<uint8_t> buffer) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ class FakeSerialPort : public platform::SerialPort {
     uint32_t events = platform::kEventReceived;
     std::vector<uint8_t> bytes;
     bool device_gone = false;  // the read after this wait finds the device gone
+    std::optional<bool> carrier_present = std::nullopt;
   };
 
   // Queues bytes as a wait that completes at once.
