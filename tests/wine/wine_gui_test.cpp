@@ -168,7 +168,17 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
         return;
       }
     }
-    FAIL() << name << " is not in the Port list";
+    FAIL() << name << " is not in the Port list: " << Describe();
+  }
+
+  // What the program shows, for a failure's message.
+  std::string Describe() {
+    std::string text = "Port list \"" + DriveOne({"list", "main", Id(IDC_PORT)}) + "\", status \"" +
+                       DriveOne({"text", "main", Id(IDC_STATUS)}) + "\"";
+    if (DriveOne({"visible", "message"}) == "1") {
+      text += ", message \"" + DriveOne({"text", "message", Id(kMessageText)}) + "\"";
+    }
+    return text;
   }
 
   void ConnectPort(const std::string& name) {
@@ -176,7 +186,7 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
     ASSERT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Connect");
     Drive({"click", "main", Id(IDC_CONNECT)});
     ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Disconnect"; }))
-        << name << " did not connect";
+        << name << " did not connect: " << Describe();
   }
 
   // Starts lintrel.exe with COMn on a new pseudo-terminal pair, connected.
