@@ -2,15 +2,10 @@
 
 #include <algorithm>
 
+#include "common/control_characters.h"
 #include "platform/layout_keymap.h"
 
 namespace lintrel {
-
-namespace {
-
-bool IsControlCharacter(char32_t character) { return character < 0x20 || (character >= 0x7F && character < 0xA0); }
-
-}  // namespace
 
 std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line) {
   std::vector<platform::KeyEvent> events;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "capture/text_decoding.h"
+#include "common/control_characters.h"
 #include "common/utf8_text.h"
 
 namespace lintrel {
@@ -28,7 +29,6 @@ constexpr std::array<std::string_view, 32> kControlNames = {
     "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
     "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
-bool IsControl(char32_t c) { return c < 0x20 || c == 0x7F; }
 
 std::string_view ControlName(char32_t c) { return c == 0x7F ? "DEL" : kControlNames[c]; }
 
@@ -63,7 +63,7 @@ ShapedText Replace(const ShapedText& text, const Replacement& replacement) {
 }
 
 void AppendMapped(const ShapedChar& c, ControlMap map, std::u32string& out) {
-  if (c.origin != Origin::kReceived || !IsControl(c.character) || map == ControlMap::kKeep) {
+  if (c.origin != Origin::kReceived || !IsAsciiControl(c.character) || map == ControlMap::kKeep) {
     out.push_back(c.character);
   } else if (map == ControlMap::kName) {
     out.push_back('<');

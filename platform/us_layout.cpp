@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <span>
 
+#include "common/control_characters.h"
+
 namespace lintrel::platform {
 namespace {
 
@@ -213,12 +215,8 @@ KeyMapping UsLayoutMap(uint8_t character) {
   return {static_cast<uint8_t>(scan & 0xFF), static_cast<uint8_t>(scan >> 8)};
 }
 
-namespace {
-bool IsControlCharacter(char32_t character) { return character < 0x20 || character == 0x7F; }
-}  // namespace
-
 uint8_t ControlCharacterVirtualKey(char32_t character) {
-  if (!IsControlCharacter(character)) return kNoKey;
+  if (!IsAsciiControl(character)) return kNoKey;
   return UsLayoutMap(static_cast<uint8_t>(character)).key_code;
 }
 
@@ -228,7 +226,7 @@ void FillUsLayout(LayoutKeymap& keymap) {
   keymap.SetModifierKey(kModifierCtrl, kVirtualKeyControl);
   keymap.SetModifierKey(kModifierAlt, kVirtualKeyAlt);
   for (char32_t character = 0; character < 0x80; ++character) {
-    if (IsControlCharacter(character)) {
+    if (IsAsciiControl(character)) {
       keymap.Add(ControlCharacterVirtualKey(character), 0, character, character);
       continue;
     }

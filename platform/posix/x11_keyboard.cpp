@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/control_characters.h"
 #include "platform/posix/virtual_key_keysym.h"
 #include "platform/layout_keymap.h"
 #include "platform/us_layout.h"
@@ -26,8 +27,6 @@ constexpr int kHighestUsableKeycode = 254;
 // Shift, Control, Mod1 (Alt), Mod4 (the logo key) and Mod5 (usually AltGr). Not Lock or
 // Mod2 (Num Lock), which are states, not keys held.
 constexpr unsigned int kHeldModifierMask = ShiftMask | ControlMask | Mod1Mask | Mod4Mask | Mod5Mask;
-
-bool IsControlCharacter(char32_t character) { return character < 0x20 || (character >= 0x7F && character < 0xA0); }
 
 // The character a keysym types (libxkbcommon knows the legacy keysyms as well as the
 // Unicode ones); kNoCharacter for none and for control characters, which are typed by the

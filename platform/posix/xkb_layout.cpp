@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "common/control_characters.h"
 #include "platform/posix/virtual_key_keysym.h"
 #include "platform/us_layout.h"
 
@@ -107,7 +108,7 @@ void AddLevels(xkb_keymap* keymap, xkb_state* state, const Masks& masks, LayoutK
       }
       const char32_t character = CharacterOf(state, keycode, *mask);
       // Control characters come from the US-English table below.
-      if (character == kNoCharacter || character < 0x20 || character == 0x7F) continue;
+      if (character == kNoCharacter || IsAsciiControl(character)) continue;
       out.Add(static_cast<uint8_t>(keycode - kXkbEvdevOffset), ModifiersOf(*mask, masks), character,
               CharacterOf(state, keycode, *mask | masks.lock));
     }

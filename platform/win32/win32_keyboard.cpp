@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/control_characters.h"
 #include "platform/us_layout.h"
 #include "platform/win32/system_error_text.h"
 
@@ -98,7 +99,7 @@ char32_t CharacterOfKey(UINT virtual_key, const BYTE (&keys)[256], HKL layout) {
     ToUnicodeEx(virtual_key, scan, keys, text, 4, 4, layout);
     return kNoCharacter;
   }
-  if (length != 1 || text[0] < 0x20 || (text[0] >= 0x7F && text[0] < 0xA0)) return kNoCharacter;
+  if (length != 1 || IsControlCharacter(static_cast<char32_t>(text[0]))) return kNoCharacter;
   return text[0];
 }
 
