@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/qemu_guest.h"
+#include "support/test_texts.h"
 
 namespace lintrel::testing {
 namespace {
@@ -26,13 +27,6 @@ namespace fs = std::filesystem;
 // Booting under emulation can take several safety limits.
 constexpr int kBootPatience = 9;
 
-// Every printable ASCII character, the AltGr ones of de and fr among them.
-std::string PrintableAscii() {
-  std::string text;
-  for (char c = 0x20; c < 0x7F; ++c) text += c;
-  return text;
-}
-
 // The lines typed for each layout, and which of them cannot be typed there.
 struct LayoutText {
   std::vector<std::string> lines;
@@ -41,9 +35,9 @@ struct LayoutText {
 
 std::map<std::string, LayoutText> Texts() {
   return {
-      {"us", {{PrintableAscii(), "user@example.com {a} [b] \\ ~ |"}, {}}},
-      {"de", {{PrintableAscii(), "Grüße €, Ω und µ", "Ж"}, {{2, "no key for 'Ж' in layout de"}}}},
-      {"fr", {{PrintableAscii(), "déjà ça où € @ #", "ß ä"}, {{2, "no key for 'ä' in layout fr"}}}},
+      {"us", {{std::string(kPrintableAscii), "user@example.com {a} [b] \\ ~ |"}, {}}},
+      {"de", {{std::string(kPrintableAscii), "Grüße €, Ω und µ", "Ж"}, {{2, "no key for 'Ж' in layout de"}}}},
+      {"fr", {{std::string(kPrintableAscii), "déjà ça où € @ #", "ß ä"}, {{2, "no key for 'ä' in layout fr"}}}},
   };
 }
 

@@ -42,12 +42,14 @@
 #include "capture/keystroke_sender.h"
 #include "platform/keyboard.h"
 #include "posix/posix_test_support.h"
+#include "support/test_texts.h"
 #include "support/xvfb_server.h"
 
 namespace lintrel::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testing::kPrintableAscii;
 using testing::ScopedEnvironment;
 using namespace std::chrono_literals;
 
@@ -213,9 +215,6 @@ class X11KeyboardTest : public ::testing::Test {
   XIC input_context_ = nullptr;
   int xkb_event_base_ = 0;
 };
-
-constexpr std::string_view kPrintableAscii =
-    " !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 
 // Per keymap: every printable ASCII character, characters of its AltGr level and
 // characters it lacks, with Caps Lock off and on; then the keymap must be as it was.
