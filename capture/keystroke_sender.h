@@ -18,7 +18,10 @@ namespace lintrel {
 // turn into shortcuts.
 std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line);
 
-// Delays for receiving programs that cannot take keys at full speed.
+// Delays for receiving programs that cannot take keys at full speed, and the longest each
+// may be set to.
+inline constexpr int kMaxKeyDelayMs = 1000;
+inline constexpr int kMaxLineDelayMs = 10000;
 struct Pacing {
   std::chrono::milliseconds key_delay{0};   // between two key events of a line
   std::chrono::milliseconds line_delay{0};  // after each line

@@ -29,7 +29,6 @@ constexpr std::array<std::string_view, 32> kControlNames = {
     "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
     "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
-
 std::string_view ControlName(char32_t c) { return c == 0x7F ? "DEL" : kControlNames[c]; }
 
 std::u32string Characters(std::string_view utf8) {

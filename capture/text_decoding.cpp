@@ -36,10 +36,7 @@ const CodePage& Windows1252CodePage() { return kWindows1252; }
 std::u32string DecodeText(std::span<const uint8_t> bytes, TextEncoding encoding, const CodePage* ansi) {
   switch (encoding) {
     case TextEncoding::kUtf8: return DecodeUtf8(bytes);
-    case TextEncoding::kLatin1: {
-      std::u32string text(bytes.begin(), bytes.end());
-      return text;
-    }
+    case TextEncoding::kLatin1: return {bytes.begin(), bytes.end()};
     case TextEncoding::kAnsi: break;
   }
   return DecodeSingleByte(bytes, ansi != nullptr ? *ansi : kWindows1252);

@@ -49,9 +49,11 @@ void LayoutKeymap::SetModifierKey(uint8_t modifier, uint8_t key_code) {
   }
 }
 
-bool LayoutKeymap::HasModifierKey(uint8_t modifier) const {
-  if (!std::has_single_bit(modifier) || BitIndex(modifier) >= static_cast<int>(kModifierCount)) return false;
-  return modifier_keys_[BitIndex(modifier)] != kNoKey;
+bool LayoutKeymap::CanPress(uint8_t modifiers) const {
+  for (std::size_t bit = 0; bit < kModifierCount; ++bit) {
+    if ((modifiers & (1u << bit)) != 0 && modifier_keys_[bit] == kNoKey) return false;
+  }
+  return true;
 }
 
 std::optional<KeyStroke> LayoutKeymap::Choose(char32_t character, bool caps_lock_on) const {
@@ -59,11 +61,7 @@ std::optional<KeyStroke> LayoutKeymap::Choose(char32_t character, bool caps_lock
   const auto found = candidates.find(character);
   if (found == candidates.end()) return std::nullopt;
   for (const KeyStroke& stroke : found->second) {
-    bool pressable = true;
-    for (uint8_t bit = 1; bit != 0 && bit < (1u << kModifierCount); bit <<= 1) {
-      if ((stroke.modifiers & bit) != 0 && !HasModifierKey(bit)) pressable = false;
-    }
-    if (pressable) return stroke;
+    if (CanPress(stroke.modifiers)) return stroke;
   }
   return std::nullopt;
 }

@@ -61,8 +61,8 @@ class LayoutKeymap {
   // down and up, the modifiers up in the reverse order.
   void AppendKeyEvents(KeyStroke stroke, std::vector<KeyEvent>& events) const;
 
-  // Whether a modifier's key is known.
-  bool HasModifierKey(uint8_t modifier) const;
+  // Whether the key of every modifier in `modifiers` is known.
+  bool CanPress(uint8_t modifiers) const;
 
  private:
   // Each character's strokes, best first (fewest modifiers, then the order added).

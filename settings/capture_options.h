@@ -8,7 +8,6 @@
 
 #include "common/port_number.h"
 #include "settings/shaping_rules.h"
-
 #include "settings/text_encoding.h"
 
 namespace lintrel {

@@ -193,7 +193,6 @@ void MainWindow::PublishRules(int port_number) {
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
 }
 
-
 PortOptions MainWindow::OptionsForDialog() {
   // Until the user picks a port the shared options are edited, as before profiles.
   const int port_number = current_port_ != 0 ? current_port_ : -1;

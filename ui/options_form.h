@@ -35,8 +35,6 @@ struct OptionsForm {
 inline constexpr std::array<std::string_view, 3> kControlMapTexts = {"Keep", "Drop", "Name (<GS>)"};
 // The entries of "Encoding:", in the order of TextEncoding.
 inline constexpr std::array<std::string_view, 3> kEncodingTexts = {"ANSI (system code page)", "UTF-8", "Latin-1"};
-inline constexpr int kMaxKeyDelayMs = 1000;
-inline constexpr int kMaxLineDelayMs = 10000;
 
 // Which control a rejected form is about.
 enum class OptionsField { kDelay, kPrefixText, kSuffix, kReplacements, kKeyDelay, kLineDelay };

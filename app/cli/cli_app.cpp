@@ -196,4 +196,9 @@ std::unique_ptr<platform::Keyboard> OpenKeyboard(const CliOptions& options, std:
   return platform::OpenSystemKeyboard({.name = options.keys, .layout = options.layout}, error, chosen);
 }
 
+std::string KeyboardChoiceText(const CliOptions& options, const std::string& chosen) {
+  if (chosen == options.keys && options.keys != "uinput") return "";
+  return "keys: " + chosen;
+}
+
 }  // namespace lintrel::cli

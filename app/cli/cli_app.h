@@ -123,4 +123,9 @@ void ExitIfTypistLeftBehind(const Typist::Finished& finished, platform::StopSign
 std::unique_ptr<platform::Keyboard> OpenKeyboard(const CliOptions& options, std::FILE* trace_out, std::string* error,
                                                  std::string* chosen);
 
+// The status line that names the keyboard opened ("keys: uinput (a Wayland session), layout
+// de") when --keys alone does not say it: auto chose one, or uinput types for a layout.
+// Empty otherwise.
+std::string KeyboardChoiceText(const CliOptions& options, const std::string& chosen);
+
 }  // namespace lintrel::cli

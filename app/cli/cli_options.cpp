@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "capture/keystroke_sender.h"
 #include "capture/line_parameters.h"
 #include "common/port_number.h"
 #include "common/text_escapes.h"
@@ -16,9 +17,6 @@
 namespace lintrel::cli {
 
 namespace {
-
-constexpr int kMaxKeyDelayMs = 1000;
-constexpr int kMaxLineDelayMs = 10000;
 
 constexpr std::array<std::string_view, 5> kParityNames = {"none", "odd", "even", "mark", "space"};
 

@@ -51,7 +51,8 @@ class ShowingKeyboard : public platform::Keyboard {
   }
 
   platform::KeyboardState ReadState() override {
-    return inner_ ? inner_->ReadState() : platform::KeyboardState{.layout = &us_layout_, .caps_lock = false, .held_modifier_keys = {}};
+    if (inner_) return inner_->ReadState();
+    return {.layout = &us_layout_, .caps_lock = false, .held_modifier_keys = {}};
   }
   platform::KeyOutputResult TypeKeys(std::span<const platform::KeyEvent> events) override {
     events_.clear();
@@ -195,7 +196,8 @@ int RunDemo(const CliOptions& options, platform::StopSignal& stop, std::FILE* ou
       std::fprintf(status, "lintrel-cli: --keys %s: %s\n", chosen.c_str(), error.c_str());
       return 1;
     }
-    if (chosen != options.keys || options.keys == "uinput") std::fprintf(status, "lintrel: keys: %s\n", chosen.c_str());
+    const std::string choice = KeyboardChoiceText(options, chosen);
+    if (!choice.empty()) std::fprintf(status, "lintrel: %s\n", choice.c_str());
   }
   auto shown = std::make_shared<ShowingKeyboard>(std::move(keyboard));
 

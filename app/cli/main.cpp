@@ -115,7 +115,7 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   };
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
   cli::CliApp app(options, std::move(keyboard), *driver, stderr, system_paths, identities.get());
-  if (chosen != options.keys || options.keys == "uinput") app.status().Print("keys: " + chosen);
+  if (const std::string choice = cli::KeyboardChoiceText(options, chosen); !choice.empty()) app.status().Print(choice);
   // Without the system's notices, a device that comes back is found by the retry each second.
   // The watch starts before the first open, so that the program is whole once a port reports
   // itself connected.

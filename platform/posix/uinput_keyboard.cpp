@@ -39,14 +39,6 @@ std::string OpenError(const char* path, int error) {
   return reason;
 }
 
-// Whether every modifier of a stroke has its key.
-bool Pressable(const LayoutKeymap& keymap, uint8_t modifiers) {
-  for (uint8_t bit = 1; bit < (1u << kModifierCount); bit <<= 1) {
-    if ((modifiers & bit) != 0 && !keymap.HasModifierKey(bit)) return false;
-  }
-  return true;
-}
-
 std::string Quoted(const std::u32string& characters) {
   std::string text;
   for (char32_t character : characters) text += (text.empty() ? "'" : ", '") + EncodeUtf8(character) + "'";
@@ -107,7 +99,7 @@ KeyboardState UinputKeyboard::ReadState() {
 bool UinputKeyboard::AppendDeadKeyAccent(char32_t character, std::vector<KeyEvent>& events) const {
   const auto dead = dead_keys_.find(character);
   const std::optional<KeyStroke> space = keymap_.Choose(U' ', false);
-  if (dead == dead_keys_.end() || !space || !Pressable(keymap_, dead->second.modifiers)) return false;
+  if (dead == dead_keys_.end() || !space || !keymap_.CanPress(dead->second.modifiers)) return false;
   keymap_.AppendKeyEvents(dead->second, events);
   keymap_.AppendKeyEvents(*space, events);
   return true;

@@ -64,7 +64,7 @@ std::optional<xkb_mod_mask_t> UsableMask(xkb_keymap* keymap, xkb_keycode_t keyco
   std::optional<xkb_mod_mask_t> best;
   for (std::size_t i = 0; i < count; ++i) {
     if ((found[i] & ~(masks.shift | masks.level3)) != 0) continue;
-    if (!best || __builtin_popcount(found[i]) < __builtin_popcount(*best)) best = found[i];
+    if (!best || std::popcount(found[i]) < std::popcount(*best)) best = found[i];
   }
   return best;
 }
@@ -140,7 +140,7 @@ std::optional<uint8_t> KeyOfKeysym(xkb_keymap* keymap, xkb_keysym_t keysym, uint
 // for CR and LF, the letter key of Ctrl+letter), found here by its keysym.
 void AddControlCharacters(xkb_keymap* keymap, LayoutKeymap& out) {
   for (char32_t character = 0; character < 0x80; ++character) {
-    if (character >= 0x20 && character != 0x7F) continue;
+    if (!IsAsciiControl(character)) continue;
     const uint32_t keysym = KeysymOfVirtualKey(ControlCharacterVirtualKey(character));
     const std::optional<uint8_t> key = keysym != 0 ? KeyOfKeysym(keymap, keysym) : std::nullopt;
     if (key) out.Add(*key, 0, character, character);
