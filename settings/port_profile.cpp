@@ -96,7 +96,7 @@ class ProfileReader {
     const std::optional<std::string> stored = store_.ReadString(Entry(name));
     if (!stored) return std::nullopt;
     std::string error;
-    std::optional<std::string> text = ParseEscapes(*stored, &error);
+    std::optional<std::string> text = ParseStoredText(*stored, store_.OlderVersionsCodePage(), &error);
     if (!text) Warn(name, "has a wrong escape: " + error);
     return text;
   }
@@ -110,7 +110,8 @@ class ProfileReader {
       if (!stored) break;
       any = true;
       std::string error;
-      if (std::optional<Replacement> replacement = ParseReplacement(*stored, &error)) {
+      if (std::optional<Replacement> replacement =
+              ParseStoredReplacement(*stored, store_.OlderVersionsCodePage(), &error)) {
         replacements.push_back(std::move(*replacement));
       } else {
         Warn(name, "is left out: " + error);
@@ -186,7 +187,7 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
     }
   };
   const auto escaped = [](const std::optional<std::string>& text) {
-    return text ? std::optional<std::string>(FormatEscapes(*text)) : std::nullopt;
+    return text ? std::optional<std::string>(FormatStoredText(*text)) : std::nullopt;
   };
   const auto flag = [](std::optional<bool> value) { return value ? std::optional<int>(*value ? 1 : 0) : std::nullopt; };
 
@@ -201,7 +202,7 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
 
   const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
   for (std::size_t index = 0; index < replacements.size(); ++index) {
-    store.WriteString(entry(ReplaceEntryName(index)), FormatReplacement(replacements[index]));
+    store.WriteString(entry(ReplaceEntryName(index)), FormatStoredReplacement(replacements[index]));
   }
   // The replacements stored before beyond the new count go.
   for (std::size_t index = replacements.size(); store.ReadString(entry(ReplaceEntryName(index))); ++index) {

@@ -57,8 +57,10 @@ inline constexpr const char* kControlEntry = "Control characters";
 PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings);
 
 // Writes the values the profile sets and removes the ones it leaves unset; the store is not
-// flushed. Texts are stored with escapes (see common/text_escapes.h), so that they hold no
-// control character.
+// flushed. Texts are stored as FormatStoredText writes them (common/text_escapes.h): printable
+// ASCII, every other character an escape. They are read back by ParseStoredText with the
+// store's OlderVersionsCodePage(), so that texts older versions stored read as they were
+// written.
 void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile);
 
 }  // namespace lintrel

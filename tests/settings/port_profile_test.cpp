@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page.h"
 #include "fakes/fake_settings_store.h"
 
 namespace lintrel {
@@ -29,6 +30,26 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_EQ(store.ReadInt("Ports\\COM5\\End char"), 10);
   // Another port has none of it.
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
+}
+
+// Texts are stored as printable ASCII, so that every version reads them, through the
+// registry's ANSI calls too; what older versions stored reads as the user wrote it.
+TEST(PortProfileTest, TextsBeyondAsciiAreStoredAsEscapes) {
+  testing::FakeSettingsStore store;
+  const PortProfile written{.prefix_text = "Grüße:", .replacements = std::vector<Replacement>{{"kg", "Kilo°"}}};
+  WritePortProfile(store, 2, written);
+  EXPECT_EQ(store.ReadString("Ports\\COM2\\Prefix text"), "Gr\\u{FC}\\u{DF}e:");
+  EXPECT_EQ(store.ReadString("Ports\\COM2\\Replace 1"), "kg=Kilo\\u{B0}");
+  EXPECT_EQ(LoadPortProfile(store, 2, nullptr), written);
+
+  // As an older version left them in the registry: the dialog's ANSI bytes, and a \u{20AC}
+  // stored as its UTF-8 bytes, both turned into characters by the ANSI calls (Windows-1252).
+  store.older_versions_code_page = &Windows1252CodePage();
+  store.values["Ports\\COM2\\Prefix text"] = std::string("Gr\u00FC\u00DFe:");
+  store.values["Ports\\COM2\\Replace 1"] = std::string("EUR=\u00E2\u201A\u00AC");
+  const PortProfile older = LoadPortProfile(store, 2, nullptr);
+  EXPECT_EQ(older.prefix_text, "Grüße:");
+  EXPECT_EQ(older.replacements, (std::vector<Replacement>{{"EUR", "€"}}));
 }
 
 TEST(PortProfileTest, AValueLeftUnsetIsRemoved) {
