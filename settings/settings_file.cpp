@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "common/port_number.h"
+#include "common/printable_text.h"
+#include "common/utf8_text.h"
 #include "settings/line_settings_store.h"
 
 namespace lintrel {
@@ -20,43 +22,11 @@ namespace fs = std::filesystem;
 constexpr std::string_view kPinPrefix = "Device ";
 constexpr std::string_view kPinLookalike = "Device COM";
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::size_t kMaxQuotedBytes = 40;
 constexpr std::size_t kWarningsInSummary = 3;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsBlankText(std::string_view text) { return std::all_of(text.begin(), text.end(), IsBlank); }
-
-// Length of the well-formed UTF-8 sequence starting at text[at], or 0 when there is none
-// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut short).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char min_second = 0x80;
-  unsigned char max_second = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) min_second = 0xA0;  // overlong
-    if (lead == 0xED) max_second = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) min_second = 0x90;  // overlong
-    if (lead == 0xF4) max_second = 0x8F;  // beyond U+10FFFF
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  const auto second = static_cast<unsigned char>(text[at + 1]);
-  if (second < min_second || second > max_second) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[at + i]);
-    if (next < 0x80 || next > 0xBF) return 0;
-  }
-  return length;
-}
 
 // Why the bytes of a line cannot be settings text, or nullopt when they can.
 std::optional<std::string> LineBytesProblem(std::string_view line) {
@@ -70,26 +40,6 @@ std::optional<std::string> LineBytesProblem(std::string_view line) {
     at += length;
   }
   return std::nullopt;
-}
-
-// The text in quotes for a message: cut to a readable length at a character boundary, with
-// '?' for each byte that is a control character or not UTF-8.
-std::string Quoted(std::string_view text) {
-  std::string quoted = "\"";
-  std::size_t at = 0;
-  while (at < text.size() && at < kMaxQuotedBytes) {
-    const auto c = static_cast<unsigned char>(text[at]);
-    const std::size_t length = Utf8SequenceLength(text, at);
-    if (length == 0 || c < 0x20 || c == 0x7F) {
-      quoted += '?';
-      ++at;
-    } else {
-      quoted.append(text.substr(at, length));
-      at += length;
-    }
-  }
-  if (at < text.size()) quoted += "...";
-  return quoted + "\"";
 }
 
 bool IsIntegerEntry(std::string_view name) {
@@ -312,23 +262,23 @@ std::string DevicePinEntry(int port_number) {
   return std::string(kPinPrefix) + PortName(port_number);
 }
 
-FileSettingsStore::FileSettingsStore(fs::path path, platform::SettingsFileAccess& access,
+FileSettingsStore::FileSettingsStore(fs::path path, SettingsFileAccess& access,
                                      std::vector<SettingsEntry> entries, std::string unread_problem)
     : path_(std::move(path)),
       access_(&access),
       entries_(std::move(entries)),
       unread_problem_(std::move(unread_problem)) {}
 
-FileSettingsStore FileSettingsStore::Open(fs::path path, platform::SettingsFileAccess& access,
+FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& access,
                                           std::string* warning) {
   if (warning != nullptr) warning->clear();
   std::string problem;
   ParsedSettings parsed;
   try {
-    platform::SettingsFileContent file;
+    SettingsFileContent file;
     if (!path.empty()) file = access.Read(path, kMaxFileBytes);
     problem = std::move(file.problem);
-    if (file.outcome == platform::SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text);
+    if (file.outcome == SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text);
   } catch (const std::exception& e) {
     problem = std::string("could not be read: ") + e.what();
   }

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/settings_file_access.h"
+#include "settings/settings_file_access.h"
 #include "settings/settings_store.h"
 
 namespace lintrel {
@@ -94,7 +94,7 @@ class FileSettingsStore : public SettingsStore {
   // cannot be read, is not a regular file, is too large, or holds damaged lines gives a store
   // with whatever could be read, and *warning (cleared otherwise) gets one line of text
   // naming the file and what was wrong. Never throws.
-  static FileSettingsStore Open(std::filesystem::path path, platform::SettingsFileAccess& access,
+  static FileSettingsStore Open(std::filesystem::path path, SettingsFileAccess& access,
                                 std::string* warning);
 
   // A text file holds no kinds: ReadString returns any entry's text, and ReadInt is empty
@@ -120,7 +120,7 @@ class FileSettingsStore : public SettingsStore {
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  FileSettingsStore(std::filesystem::path path, platform::SettingsFileAccess& access,
+  FileSettingsStore(std::filesystem::path path, SettingsFileAccess& access,
                     std::vector<SettingsEntry> entries, std::string unread_problem);
 
   // Writes the file; returns "" or why it was not written.
@@ -130,7 +130,7 @@ class FileSettingsStore : public SettingsStore {
   void Write(const std::string& name, std::string value);
 
   std::filesystem::path path_;
-  platform::SettingsFileAccess* access_;
+  SettingsFileAccess* access_;
   std::vector<SettingsEntry> entries_;
   std::string unread_problem_;  // why the file at path_ was not read; "" when it was (or is missing)
   std::vector<std::string> rejected_writes_;  // reasons, reported by the next Flush()

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/printable_text.h"
 #include "common/text_escapes.h"
 
 namespace lintrel {
@@ -9,17 +10,6 @@ namespace {
 
 constexpr std::array<std::pair<ControlMap, const char*>, 3> kControlMapNames = {
     {{ControlMap::kKeep, "keep"}, {ControlMap::kDrop, "drop"}, {ControlMap::kName, "name"}}};
-
-// The text in double quotes, built piece by piece: a chain of + here draws a false
-// -Wrestrict from MinGW's GCC.
-std::string Quoted(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted.push_back('"');
-  quoted.append(text);
-  quoted.push_back('"');
-  return quoted;
-}
 
 }  // namespace
 
