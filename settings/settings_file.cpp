@@ -10,7 +10,9 @@
 #include "common/port_number.h"
 #include "common/printable_text.h"
 #include "common/utf8_text.h"
+#include "common/trim.h"
 #include "settings/line_settings_store.h"
+#include "settings/port_profile.h"
 
 namespace lintrel {
 namespace {
@@ -58,14 +60,14 @@ bool IsDevicePath(std::string_view value) { return !value.empty() && value.front
 // A port's section: "[COM5]" holds the entries a store names "Ports\COM5\<name>".
 constexpr std::string_view kSectionEntryPrefix = "Ports\\";
 
-// The port name of a "[COMn]" line (blanks around it allowed), or nullopt.
+// The port name of a "[COMn]" line (blanks around it allowed, "COM" in any case) as
+// PortName() writes it, or nullopt.
 std::optional<std::string> SectionHeader(std::string_view line) {
-  const std::size_t first = line.find_first_not_of(" \t");
-  const std::size_t last = line.find_last_not_of(" \t");
-  if (first == std::string_view::npos || line[first] != '[' || line[last] != ']') return std::nullopt;
-  const std::string_view name = line.substr(first + 1, last - first - 1);
-  if (!ParsePortName(name)) return std::nullopt;
-  return std::string(name);
+  line = Trim(line);
+  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return std::nullopt;
+  const std::optional<int> port = ParsePortName(line.substr(1, line.size() - 2));
+  if (!port) return std::nullopt;
+  return PortName(*port);
 }
 
 // The section and the name within it of a store's entry name; the section is empty for an
@@ -76,6 +78,30 @@ std::pair<std::string_view, std::string_view> SplitSection(std::string_view name
   const std::size_t separator = rest.find('\\');
   if (separator == std::string_view::npos || !ParsePortName(rest.substr(0, separator))) return {{}, name};
   return {rest.substr(0, separator), rest.substr(separator + 1)};
+}
+
+bool IsSharedEntry(std::string_view name) {
+  return name == kPortEntry || name == kPortsEntry || IsIntegerEntry(name) || PinnedPortNumber(name).has_value();
+}
+
+// Why nothing reads a well-formed entry where it stands (`section` empty: before the first
+// section), or nullopt when it is read.
+std::optional<std::string> UnusedEntryProblem(std::string_view name, std::string_view section) {
+  constexpr std::string_view kKept = "; it is kept, but not used";
+  if (section.empty()) {
+    if (IsSharedEntry(name)) return std::nullopt;
+    if (IsPortProfileEntry(name)) return Quoted(name) + " is a port's setting: it is used only in a [COMn] section";
+  } else {
+    if (IsPortProfileEntry(name)) return std::nullopt;
+    if (IsSharedEntry(name)) {
+      return Quoted(name) + " inside [" + std::string(section) + "] is not used: it belongs before the first section";
+    }
+  }
+  if (name.starts_with(kReplaceEntry)) {
+    return Quoted(name) + " names no replacement (" + kReplaceEntry + " 1 to " + kReplaceEntry + " " +
+           std::to_string(kMaxReplacements) + ")" + std::string(kKept);
+  }
+  return Quoted(name) + " names no setting" + std::string(kKept);
 }
 
 // What is wrong with a well-formed line's entry: reported, but the entry is kept.
@@ -98,6 +124,9 @@ std::optional<std::string> EntryProblem(std::string_view name, std::string_view 
 
 class Parser {
  public:
+  // `check_use`: also warn about entries that nothing reads where they stand.
+  explicit Parser(bool check_use) : check_use_(check_use) {}
+
   ParsedSettings Parse(std::string_view text) {
     if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
     std::size_t line_number = 0;
@@ -132,6 +161,8 @@ class Parser {
     if (IsBlankText(name)) return Warn(line_number, "has an empty name");
     if (std::optional<std::string> problem = EntryProblem(name, value)) {
       Warn(line_number, std::move(*problem));
+    } else if (std::optional<std::string> unused = check_use_ ? UnusedEntryProblem(name, section_) : std::nullopt) {
+      Warn(line_number, std::move(*unused), /*unused_entry=*/true);
     }
     if (section_.empty()) return Store(line_number, name, value);
     Store(line_number, std::string(kSectionEntryPrefix) + section_ + "\\" + std::string(name), value);
@@ -149,9 +180,9 @@ class Parser {
                           std::to_string(found->second.line) + "; this later value is used");
   }
 
-  void Warn(std::size_t line_number, std::string reason) {
+  void Warn(std::size_t line_number, std::string reason, bool unused_entry = false) {
     if (result_.warnings.size() < ParsedSettings::kMaxWarnings) {
-      result_.warnings.push_back({line_number, std::move(reason)});
+      result_.warnings.push_back({line_number, std::move(reason), unused_entry});
     } else {
       ++result_.warnings_left_off;
     }
@@ -162,6 +193,7 @@ class Parser {
     std::size_t line;
   };
 
+  bool check_use_;
   ParsedSettings result_;
   std::map<std::string, FirstLine, std::less<>> first_lines_;
   std::string section_;  // the port section the lines belong to; empty before the first
@@ -196,7 +228,7 @@ std::string EnvironmentFolderProblem(const char* variable) {
 
 }  // namespace
 
-ParsedSettings ParseSettingsText(std::string_view text) { return Parser().Parse(text); }
+ParsedSettings ParseSettingsText(std::string_view text) { return Parser(/*check_use=*/true).Parse(text); }
 
 std::string FormatSettingsText(const std::vector<SettingsEntry>& entries) {
   std::string text =
@@ -237,7 +269,8 @@ std::optional<std::string> UnstorableEntryReason(std::string_view name, std::str
   const std::size_t first = name.find_first_not_of(" \t");
   if (first != std::string_view::npos && name[first] == '#') return "the name starts with '#'";
   // Anything else the file cannot hold shows when the line is read back.
-  const ParsedSettings parsed = ParseSettingsText(FormatSettingsText({{std::string(name), std::string(value)}}));
+  const ParsedSettings parsed =
+      Parser(/*check_use=*/false).Parse(FormatSettingsText({{std::string(name), std::string(value)}}));
   if (!parsed.warnings.empty()) return parsed.warnings.front().reason;
   if (parsed.entries.size() != 1 ||
       parsed.entries.front() != SettingsEntry{std::string(name), std::string(value)}) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ struct Replacement {
 
   bool operator==(const Replacement&) const = default;
 };
+
+// The most replacements a list may hold: the settings keep them as "Replace 1" to
+// "Replace 100".
+inline constexpr std::size_t kMaxReplacements = 100;
 
 // How a finished line is turned into the text typed, beyond the end character's truncation
 // and the port-name prefix. The texts are characters (UTF-8, escapes already resolved: see

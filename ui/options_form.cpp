@@ -88,6 +88,10 @@ std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, Shapin
     if (Trim(line).empty()) continue;
     std::optional<Replacement> replacement = ParseReplacement(line, &problem);
     if (!replacement) return OptionsFormError{OptionsField::kReplacements, "Replace: " + problem};
+    if (replacements.size() == kMaxReplacements) {
+      return OptionsFormError{OptionsField::kReplacements,
+                              "Replace: at most " + std::to_string(kMaxReplacements) + " replacements"};
+    }
     replacements.push_back(std::move(*replacement));
   }
   const int control_count = static_cast<int>(kControlMapTexts.size());

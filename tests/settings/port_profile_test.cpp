@@ -65,6 +65,30 @@ TEST(PortProfileTest, AValueLeftUnsetIsRemoved) {
   EXPECT_FALSE(store.values.contains("Ports\\COM5\\Replace 2"));
 }
 
+// A gap in the numbers (a file edited by hand) loses no replacement after it; a save
+// leaves no stale one behind.
+TEST(PortProfileTest, AGapInTheReplacementsSkipsNone) {
+  testing::FakeSettingsStore store;
+  store.values["Ports\\COM3\\Replace 1"] = std::string("a=b");
+  store.values["Ports\\COM3\\Replace 3"] = std::string("c=d");
+  store.values["Ports\\COM3\\Replace 100"] = std::string("e=f");
+  EXPECT_EQ(LoadPortProfile(store, 3, nullptr).replacements,
+            (std::vector<Replacement>{{"a", "b"}, {"c", "d"}, {"e", "f"}}));
+  WritePortProfile(store, 3, {.replacements = std::vector<Replacement>{{"x", "y"}}});
+  EXPECT_EQ(store.values.size(), 1u);
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Replace 1"), "x=y");
+}
+
+TEST(PortProfileTest, KnowsTheNamesOfAPortsSection) {
+  for (const char* name : {"Baud rate", "End char", "Truncate", "Suffix", "Control characters", "Replace 1",
+                           "Replace 100"}) {
+    EXPECT_TRUE(IsPortProfileEntry(name)) << name;
+  }
+  for (const char* name : {"Port", "Device COM1", "Replace 0", "Replace 01", "Replace 101", "Replace", "suffix"}) {
+    EXPECT_FALSE(IsPortProfileEntry(name)) << name;
+  }
+}
+
 // Each damaged value: one warning naming it, the default used, the stored value kept.
 TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
   const struct {
