@@ -9,8 +9,8 @@
 
 #include "common/port_number.h"
 #include "common/printable_text.h"
-#include "common/utf8_text.h"
 #include "common/trim.h"
+#include "common/utf8_text.h"
 #include "settings/line_settings_store.h"
 #include "settings/port_profile.h"
 
