@@ -357,6 +357,12 @@ void FileSettingsStore::Remove(const std::string& entry) {
   std::erase_if(entries_, [&](const SettingsEntry& stored) { return stored.name == entry; });
 }
 
+std::vector<std::string> FileSettingsStore::Names() {
+  std::vector<std::string> names;
+  for (const SettingsEntry& entry : entries_) names.push_back(entry.name);
+  return names;
+}
+
 void FileSettingsStore::Write(const std::string& name, std::string value) {
   if (std::optional<std::string> reason = UnstorableEntryReason(name, value)) {
     rejected_writes_.push_back("cannot store " + Quoted(name) + ": " + *reason);
@@ -396,11 +402,12 @@ bool FileSettingsStore::Flush(std::string* error) {
   return false;
 }
 
-std::map<int, std::string> FileSettingsStore::DevicePins() const {
+std::map<int, std::string> ReadDevicePins(SettingsStore& store) {
   std::map<int, std::string> pins;
-  for (const SettingsEntry& entry : entries_) {
-    const std::optional<int> port = PinnedPortNumber(entry.name);
-    if (port && IsDevicePath(entry.value)) pins[*port] = entry.value;
+  for (const std::string& name : store.Names()) {
+    const std::optional<int> port = PinnedPortNumber(name);
+    const std::optional<std::string> path = port ? store.ReadString(name) : std::nullopt;
+    if (path && IsDevicePath(*path)) pins[*port] = *path;
   }
   return pins;
 }
@@ -413,6 +420,21 @@ std::filesystem::path DefaultSettingsPath(std::string_view application_name) {
     base = home / ".config";
   }
   return base / "lintrel" / (std::string(application_name) + ".conf");
+}
+
+std::vector<std::filesystem::path> MachineSettingsPaths(std::string_view application_name) {
+  const char* value = std::getenv("XDG_CONFIG_DIRS");
+  const std::string folders = value != nullptr && *value != '\0' ? value : "/etc/xdg";
+  std::vector<fs::path> paths;
+  for (std::size_t start = 0; start <= folders.size();) {
+    const std::size_t colon = std::min(folders.find(':', start), folders.size());
+    // The rules say a relative path is to be ignored.
+    if (const fs::path folder = folders.substr(start, colon - start); folder.is_absolute()) {
+      paths.push_back(folder / "lintrel" / (std::string(application_name) + ".conf"));
+    }
+    start = colon + 1;
+  }
+  return paths;
 }
 
 std::string NoSettingsFolderReason() {

@@ -114,15 +114,13 @@ class FileSettingsStore : public SettingsStore {
   void WriteString(const std::string& entry, const std::string& value) override;
   void WriteInt(const std::string& entry, int32_t value) override;
   void Remove(const std::string& entry) override;
+  std::vector<std::string> Names() override;
 
   // Writes every entry to the file through SettingsFileAccess::Replace(): whole, durably,
   // and only over a regular file of the user's (or through a symbolic link to one). Refused,
   // with the reason in *error, when there is no place for settings or when the file that was
   // there at Open() could not be read: replacing it would lose what it holds. Never throws.
   bool Flush(std::string* error) override;
-
-  // Port number to device path, from the valid "Device COMn" entries.
-  std::map<int, std::string> DevicePins() const;
 
   const std::filesystem::path& path() const { return path_; }
 
@@ -148,6 +146,14 @@ class FileSettingsStore : public SettingsStore {
 // Empty when HOME is unset, empty or not absolute either: there is then no place to keep
 // settings.
 std::filesystem::path DefaultSettingsPath(std::string_view application_name);
+
+// The machine's settings files of `application_name`: <dir>/lintrel/<name>.conf for each
+// folder of $XDG_CONFIG_DIRS (its absolute paths, colon-separated; /etc/xdg when it is unset or
+// empty), the most important first, as the XDG base directory rules order them.
+std::vector<std::filesystem::path> MachineSettingsPaths(std::string_view application_name);
+
+// Port number to device path, from the valid "Device COMn" entries of `store`.
+std::map<int, std::string> ReadDevicePins(SettingsStore& store);
 
 // Why DefaultSettingsPath() is empty, naming the variables: "XDG_CONFIG_HOME is not set and
 // HOME is empty".

@@ -73,7 +73,7 @@ UINT MainDialog::ShowWindowMessage() {
   return message;
 }
 
-MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
+MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, UINT tray_message,
                        platform::SerialDriver& driver, std::shared_ptr<platform::Keyboard> keyboard,
                        bool start_hidden)
     : Dialog(instance, IDD_MAIN),

@@ -32,7 +32,7 @@ class MainDialog : public Dialog, private MainWindowView {
  public:
   // `tray_message`: the registered message the tray icon calls back with. `start_hidden`:
   // the window stays hidden (the icon only) until the user brings it up.
-  MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
+  MainDialog(HINSTANCE instance, platform::ProgramSettings settings, UINT tray_message,
              platform::SerialDriver& driver, std::shared_ptr<platform::Keyboard> keyboard,
              bool start_hidden = false);
   ~MainDialog() override;
@@ -98,7 +98,7 @@ class MainDialog : public Dialog, private MainWindowView {
   void OpenOptions();
   void ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows);
 
-  platform::UserSettings settings_;
+  platform::ProgramSettings settings_;
   UINT tray_message_;
   // The Port list as it was filled at start; it names the device behind each port.
   PortList ports_;
