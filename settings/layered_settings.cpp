@@ -42,6 +42,11 @@ bool IsPartOfAValue(const std::string& entry) {
   return key != Normalized(entry) || entry == kPortsEntry;
 }
 
+bool IsLineSettingsEntry(std::string_view name) {
+  return std::any_of(kLineSettingsIntegerEntries.begin(), kLineSettingsIntegerEntries.end(),
+                     [name](const char* entry) { return name == entry; });
+}
+
 template <typename T>
 std::optional<T> ReadAs(SettingsStore& store, const std::string& entry) {
   if constexpr (std::is_same_v<T, std::string>) {
@@ -120,9 +125,11 @@ std::optional<LayeredSettings::Found> LayeredSettings::Find(const std::string& e
     const SettingSource source = layer->layer.source;
     if (source < lowest || source > highest) continue;
     if (layer->values.contains(own)) return Found{&*layer, entry};
-    if (shared && source != SettingSource::kUser && layer->values.contains(MemberKey(*shared))) {
-      return Found{&*layer, *shared};
-    }
+    if (!shared || !layer->values.contains(MemberKey(*shared))) continue;
+    if (source != SettingSource::kUser) return Found{&*layer, *shared};
+    // The user's shared line settings are no port's value, but the program's shared ones
+    // stand for a port that has none, over a lower layer's value for every port.
+    if (IsLineSettingsEntry(*shared)) return std::nullopt;
   }
   return std::nullopt;
 }

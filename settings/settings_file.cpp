@@ -86,10 +86,11 @@ bool IsSharedEntry(std::string_view name) {
 
 // Why nothing reads a well-formed entry where it stands (`section` empty: before the first
 // section), or nullopt when it is read.
-std::optional<std::string> UnusedEntryProblem(std::string_view name, std::string_view section) {
+std::optional<std::string> UnusedEntryProblem(std::string_view name, std::string_view section, SettingsFileKind kind) {
   constexpr std::string_view kKept = "; it is kept, but not used";
   if (section.empty()) {
     if (IsSharedEntry(name)) return std::nullopt;
+    if (kind == SettingsFileKind::kMachineOrPolicy && IsPortProfileEntry(name)) return std::nullopt;
     if (IsPortProfileEntry(name)) return Quoted(name) + " is a port's setting: it is used only in a [COMn] section";
   } else {
     if (IsPortProfileEntry(name)) return std::nullopt;
@@ -125,7 +126,8 @@ std::optional<std::string> EntryProblem(std::string_view name, std::string_view 
 class Parser {
  public:
   // `check_use`: also warn about entries that nothing reads where they stand.
-  explicit Parser(bool check_use) : check_use_(check_use) {}
+  explicit Parser(bool check_use, SettingsFileKind kind = SettingsFileKind::kUser)
+      : check_use_(check_use), kind_(kind) {}
 
   ParsedSettings Parse(std::string_view text) {
     if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
@@ -161,7 +163,7 @@ class Parser {
     if (IsBlankText(name)) return Warn(line_number, "has an empty name");
     if (std::optional<std::string> problem = EntryProblem(name, value)) {
       Warn(line_number, std::move(*problem));
-    } else if (std::optional<std::string> unused = check_use_ ? UnusedEntryProblem(name, section_) : std::nullopt) {
+    } else if (std::optional<std::string> unused = check_use_ ? UnusedEntryProblem(name, section_, kind_) : std::nullopt) {
       Warn(line_number, std::move(*unused), /*unused_entry=*/true);
     }
     if (section_.empty()) return Store(line_number, name, value);
@@ -194,6 +196,7 @@ class Parser {
   };
 
   bool check_use_;
+  SettingsFileKind kind_;
   ParsedSettings result_;
   std::map<std::string, FirstLine, std::less<>> first_lines_;
   std::string section_;  // the port section the lines belong to; empty before the first
@@ -228,7 +231,9 @@ std::string EnvironmentFolderProblem(const char* variable) {
 
 }  // namespace
 
-ParsedSettings ParseSettingsText(std::string_view text) { return Parser(/*check_use=*/true).Parse(text); }
+ParsedSettings ParseSettingsText(std::string_view text, SettingsFileKind kind) {
+  return Parser(/*check_use=*/true, kind).Parse(text);
+}
 
 std::string FormatSettingsText(const std::vector<SettingsEntry>& entries) {
   std::string text =
@@ -302,8 +307,8 @@ FileSettingsStore::FileSettingsStore(fs::path path, SettingsFileAccess& access,
       entries_(std::move(entries)),
       unread_problem_(std::move(unread_problem)) {}
 
-FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& access,
-                                          std::string* warning) {
+FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& access, std::string* warning,
+                                          SettingsFileKind kind) {
   if (warning != nullptr) warning->clear();
   std::string problem;
   ParsedSettings parsed;
@@ -311,7 +316,7 @@ FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& acc
     SettingsFileContent file;
     if (!path.empty()) file = access.Read(path, kMaxFileBytes);
     problem = std::move(file.problem);
-    if (file.outcome == SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text);
+    if (file.outcome == SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text, kind);
   } catch (const std::exception& e) {
     problem = std::string("could not be read: ") + e.what();
   }

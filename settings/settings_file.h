@@ -70,9 +70,14 @@ struct ParsedSettings {
   static constexpr std::size_t kMaxWarnings = 100;
 };
 
+// Whose settings a file holds. In the user's, the entries before the first section are the
+// shared line settings and the pins; in a machine's or a policy file (see
+// settings/layered_settings.h) a port's setting there is also every port's value.
+enum class SettingsFileKind { kUser, kMachineOrPolicy };
+
 // Reads settings text. Takes any bytes: it never fails, and its work grows linearly with the
 // text (times the log of the number of entries).
-ParsedSettings ParseSettingsText(std::string_view text);
+ParsedSettings ParseSettingsText(std::string_view text, SettingsFileKind kind = SettingsFileKind::kUser);
 
 // The text of the file holding these entries: a header comment, then one line per entry.
 // Entries must be storable (see UnstorableEntryReason) for the text to read back the same.
@@ -101,8 +106,8 @@ class FileSettingsStore : public SettingsStore {
   // cannot be read, is not a regular file, is too large, or holds damaged lines gives a store
   // with whatever could be read, and *warning (cleared otherwise) gets one line of text
   // naming the file and what was wrong. Never throws.
-  static FileSettingsStore Open(std::filesystem::path path, SettingsFileAccess& access,
-                                std::string* warning);
+  static FileSettingsStore Open(std::filesystem::path path, SettingsFileAccess& access, std::string* warning,
+                                SettingsFileKind kind = SettingsFileKind::kUser);
 
   // A text file holds no kinds: ReadString returns any entry's text, and ReadInt is empty
   // unless the text is an integer of the file.

@@ -10,9 +10,11 @@
 namespace lintrel::platform {
 namespace {
 
-std::unique_ptr<SettingsStore> OpenFile(const std::filesystem::path& path, std::vector<std::string>* warnings) {
+std::unique_ptr<SettingsStore> OpenFile(const std::filesystem::path& path, SettingsFileKind kind,
+                                        std::vector<std::string>* warnings) {
   std::string warning;
-  auto file = std::make_unique<FileSettingsStore>(FileSettingsStore::Open(path, SystemSettingsFileAccess(), &warning));
+  auto file =
+      std::make_unique<FileSettingsStore>(FileSettingsStore::Open(path, SystemSettingsFileAccess(), &warning, kind));
   if (!warning.empty()) warnings->push_back(std::move(warning));
   return file;
 }
@@ -24,7 +26,9 @@ ProgramSettings OpenProgramSettings(const std::string& application_name, const s
   ProgramSettings settings;
   std::vector<SettingsLayer> layers;
   const auto add = [&](SettingSource source, const std::filesystem::path& path) {
-    settings.layer_stores.push_back(OpenFile(path, warnings));
+    const SettingsFileKind kind =
+        source == SettingSource::kUser ? SettingsFileKind::kUser : SettingsFileKind::kMachineOrPolicy;
+    settings.layer_stores.push_back(OpenFile(path, kind, warnings));
     layers.push_back({.source = source, .store = settings.layer_stores.back().get(), .location = path.string()});
   };
   // The most important folder of XDG_CONFIG_DIRS comes first, and so ranks highest: added last.
