@@ -198,9 +198,17 @@ TEST_F(DebPackageTest, ProgramAndManPageRunFromWhereItIsUnpacked) {
   EXPECT_TRUE(Contains(page, "lintrel-cli " LINTREL_VERSION)) << page;
 }
 
-TEST(PortableZipTest, HoldsBothProgramsTheReadmeTheGuidesAndTheLicence) {
+// The zip and the installer made as tools/package.sh --sign makes them: the programs in
+// them signed while cpack packs them, the installer after; the zip holds the policy
+// templates for the domain's central store.
+TEST(WindowsPackagesTest, TheZipAndTheInstallerHoldSignedProgramsAndAreSigned) {
   TemporaryDirectory folder;
+  const TestCertificate certificate(folder.File(""));
+  ASSERT_EQ(certificate.error(), "");
+  const ScopedEnvironment sign("LINTREL_SIGN_CERT", certificate.pfx());
+  const ScopedEnvironment password("LINTREL_SIGN_PASSWORD", TestCertificate::kPassword);
   const std::string name = "lintrel-" LINTREL_VERSION "-win64";
+  PackageMaker installer(LINTREL_WINDOWS_CPACK_CONFIG, "NSIS", folder.File("setup"), "lintrel-" LINTREL_VERSION "-setup.exe");
   std::string error;
   const std::filesystem::path zip =
       MakePackage(LINTREL_WINDOWS_CPACK_CONFIG, "ZIP", folder.File(""), name + ".zip", &error);
@@ -214,7 +222,21 @@ TEST(PortableZipTest, HoldsBothProgramsTheReadmeTheGuidesAndTheLicence) {
   EXPECT_EQ(files, (std::set<std::string>{name + "/lintrel.exe", name + "/lintrel-cli.exe", name + "/README.md",
                                           name + "/docs/user-guide.md", name + "/docs/admin-guide.md",
                                           name + "/docs/main-window.png", name + "/docs/options-dialog.png",
-                                          name + "/LICENSE.txt"}));
+                                          name + "/LICENSE.txt", name + "/policy/lintrel.admx",
+                                          name + "/policy/en-US/lintrel.adml"}));
+  const CommandResult unpacked = RunToEnd({"sh", "-c", "cd \"$0\" && \"$1\" -E tar xf \"$2\"", folder.File(""),
+                                           LINTREL_CMAKE_PATH, zip.string()});
+  ASSERT_TRUE(unpacked.Succeeded()) << unpacked.err;
+  for (const char* program : {"/lintrel.exe", "/lintrel-cli.exe"}) {
+    EXPECT_EQ(certificate.Verify(folder.File(name + program)), "");
+  }
+
+  const std::filesystem::path setup = installer.Finish(&error);
+  ASSERT_FALSE(setup.empty()) << error;
+  EXPECT_NE(certificate.Verify(setup.string()), "") << "not signed yet";
+  const CommandResult signed_setup = RunToEnd({"bash", LINTREL_SIGN_SCRIPT, certificate.pfx(), setup.string()});
+  ASSERT_TRUE(signed_setup.Succeeded()) << signed_setup.err;
+  EXPECT_EQ(certificate.Verify(setup.string()), "");
 }
 
 }  // namespace
