@@ -164,7 +164,7 @@ TEST_F(DebPackageTest, ControlFieldsNameItAndDependOnEveryLinkedLibrary) {
   EXPECT_GE(libraries, 3) << "libc, libstdc++ and the X libraries at least:\n" << headers.out;
 }
 
-TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocumentsOnly) {
+TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleItsSettingsFilesAndItsDocumentsOnly) {
   const CommandResult listing = RunToEnd({"dpkg-deb", "-c", package_.string()});
   ASSERT_TRUE(listing.Succeeded()) << listing.err;
   // "-rwxr-xr-x root/root 298384 2026-12-08 08:53 ./usr/bin/lintrel-cli": the mode, owner and
@@ -177,7 +177,9 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocu
       files.insert(mode + " " + owner + " " + path);
     }
   }
-  EXPECT_EQ(files, (std::set<std::string>{"-rwxr-xr-x root/root ./usr/bin/lintrel-cli",
+  EXPECT_EQ(files, (std::set<std::string>{"-rw-r--r-- root/root ./etc/lintrel/policy.conf",
+                                          "-rw-r--r-- root/root ./etc/xdg/lintrel/lintrel-cli.conf",
+                                          "-rwxr-xr-x root/root ./usr/bin/lintrel-cli",
                                           "-rw-r--r-- root/root ./usr/lib/systemd/user/lintrel.service",
                                           "-rw-r--r-- root/root ./usr/lib/udev/rules.d/70-lintrel-uinput.rules",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/README.md",
@@ -187,6 +189,21 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocu
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/options-dialog.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/user-guide.md",
                                           "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1"}));
+}
+
+// The machine's settings and the policy file are configuration files, which an upgrade
+// keeps as the administrator changed them; as shipped they hold comments only, which
+// lintrel-cli reads without a word.
+TEST_F(DebPackageTest, MarksItsFilesInEtcAsConfigurationFiles) {
+  const CommandResult conffiles = RunToEnd({"dpkg-deb", "-I", package_.string(), "conffiles"});
+  ASSERT_TRUE(conffiles.Succeeded()) << conffiles.err;
+  EXPECT_EQ(conffiles.out, "/etc/xdg/lintrel/lintrel-cli.conf\n/etc/lintrel/policy.conf\n");
+  TemporaryDirectory home;
+  const CommandResult shown = RunToEnd({"XDG_CONFIG_HOME=" + home.File(""), "XDG_CONFIG_DIRS=" + Root() + "/etc/xdg",
+                                        Root() + "/usr/bin/lintrel-cli", "--show-settings"});
+  ASSERT_TRUE(shown.Succeeded()) << shown.err;
+  EXPECT_EQ(shown.err, "");
+  EXPECT_TRUE(Contains(shown.out, "machine             " + Root() + "/etc/xdg/lintrel/lintrel-cli.conf")) << shown.out;
 }
 
 TEST_F(DebPackageTest, ProgramAndManPageRunFromWhereItIsUnpacked) {
