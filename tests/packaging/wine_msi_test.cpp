@@ -104,11 +104,7 @@ class WineMsiTest : public WineSuite<95, /*kVirtualDesktop=*/false> {
     ASSERT_TRUE(installed.Succeeded()) << installed.err;
   }
 
-  static std::filesystem::path Unix(const std::string& windows_path) {
-    std::string path = windows_path.substr(3);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return prefix().prefix() / "drive_c" / path;
-  }
+  static std::filesystem::path Unix(const std::string& windows_path) { return prefix().DriveCPath(windows_path); }
   static std::filesystem::path Installed(const std::string& name) {
     return Unix(std::string(kInstallFolder) + "\\" + name);
   }
