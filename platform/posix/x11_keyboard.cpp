@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "common/control_characters.h"
-#include "platform/posix/virtual_key_keysym.h"
 #include "platform/layout_keymap.h"
 #include "platform/us_layout.h"
 
@@ -447,11 +446,17 @@ void X11Keyboard::RebuildLayout() {
       if (keysym != NoSymbol && keycode_of(keysym) == kNoKey) first_keycode.emplace_back(keysym, keycode);
     }
   }
-  for (char32_t character = 0; character < 0x80; ++character) {
-    if (!IsControlCharacter(character)) continue;
-    const int keycode = keycode_of(KeysymOfVirtualKey(ControlCharacterVirtualKey(character)));
-    if (keycode != kNoKey) layout_.Add(static_cast<uint8_t>(keycode), 0, character, character);
-  }
+  const auto plain_key_of = [&](KeySym keysym) {
+    for (int keycode = map->min_key_code; keycode <= keymap_->LastKeycode(); ++keycode) {
+      const int group = EffectiveGroup(map, keycode, group_);
+      if (group >= 0 && SymbolAt(map, keycode, group, LevelOf(*XkbKeyKeyType(map, keycode, group), 0).index) == keysym) {
+        return static_cast<uint8_t>(keycode);
+      }
+    }
+    return kNoKey;
+  };
+  AddControlCharacterKeys(layout_, {.enter = plain_key_of(XK_Return), .tab = plain_key_of(XK_Tab),
+                                    .backspace = plain_key_of(XK_BackSpace), .escape = plain_key_of(XK_Escape)});
   int shift = keycode_of(XK_Shift_L);
   if (shift == kNoKey) shift = keycode_of(XK_Shift_R);
   layout_.SetModifierKey(kModifierShift, static_cast<uint8_t>(shift));
