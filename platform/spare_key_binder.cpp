@@ -12,7 +12,8 @@ void SpareKeyBinder::Offer(const std::vector<uint8_t>& keycodes, const std::vect
   for (uint8_t modifiers : level_modifiers) {
     for (uint8_t keycode : keycodes) {
       Slot slot{.place = {keycode, modifiers}};
-      const auto kept = std::find_if(slots_.begin(), slots_.end(), [&](const Slot& old) { return old.place == slot.place; });
+      const auto kept =
+          std::find_if(slots_.begin(), slots_.end(), [&](const Slot& old) { return old.place == slot.place; });
       if (same_levels && kept != slots_.end()) slot = *kept;
       slots.push_back(slot);
     }

@@ -65,6 +65,7 @@ class SpareKeyBinder {
 
   std::size_t Capacity() const { return slots_.size(); }
   const std::vector<uint8_t>& Keycodes() const { return keycodes_; }
+  const std::vector<uint8_t>& LevelModifiers() const { return level_modifiers_; }
   // The characters bound to a key, one per level; empty for a key not offered.
   std::vector<char32_t> CharactersOn(uint8_t keycode) const;
   // The keys that hold at least one character.

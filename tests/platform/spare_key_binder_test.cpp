@@ -51,7 +51,8 @@ TEST(SpareKeyBinderTest, PlainLevelsFillFirstAndALineThatFitsIsOnePart) {
   ASSERT_EQ(parts.size(), 1u);
   EXPECT_FALSE(parts[0].fence_first);
   EXPECT_EQ(parts[0].bindings, (std::vector<Binding>{{kKeyA, {U'丁', U'丈'}}, {kKeyB, {U'万', 0}}}));
-  EXPECT_EQ(parts[0].slots, (std::vector<SpareSlot>{{kKeyA, 0}, {kKeyB, 0}, {kKeyA, kModifierShift}, {kKeyA, 0}, {kKeyB, 0}}));
+  EXPECT_EQ(parts[0].slots,
+            (std::vector<SpareSlot>{{kKeyA, 0}, {kKeyB, 0}, {kKeyA, kModifierShift}, {kKeyA, 0}, {kKeyB, 0}}));
   EXPECT_EQ(Checked(parts, line), U"");
   EXPECT_EQ(binder.SlotOf(U'丈'), (SpareSlot{kKeyA, kModifierShift}));
   EXPECT_EQ(binder.BoundKeycodes(), (std::vector<uint8_t>{kKeyA, kKeyB}));
