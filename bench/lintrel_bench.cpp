@@ -618,6 +618,7 @@ void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& comp
   const int rounds = plan.quick ? 6 : 16;
   const Stage compared{{compared_cli, stage.programs.floor_typer}, stage.x_server, stage.receiver};
   std::array<std::vector<double>, 2> ascii;
+  std::array<std::vector<double>, 2> ascii_cpu;  // lintrel-cli's own, scheduler clock
   std::array<std::vector<double>, 2> unicode;
   for (int round = 0; round < rounds; ++round) {
     for (int turn = 0; turn < 2; ++turn) {
@@ -629,6 +630,7 @@ void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& comp
           MeasureThroughput(subject, SubjectKind::kLintrel, plan.throughput_lines, seconds(60));
       ReportError("throughput " + name, SubjectKind::kLintrel, plain.error);
       ascii[which].push_back(plain.error.empty() ? plain.lines_per_second : 0);
+      ascii_cpu[which].push_back(plain.run_seconds_per_1000_lines * 1000);
       const LineRateResult heavy =
           MeasureLineRate(subject, {"--encoding", "utf-8"}, kUnicodeLine, plan.throughput_lines, seconds(60));
       ReportError("unicode " + name, SubjectKind::kLintrel, heavy.error);
@@ -653,6 +655,7 @@ void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& comp
   std::printf("%-40s %10s %10s %9s\n", "lines/s (medians; ratio: median of rounds)", "measured", "compared",
               "ratio");
   row("throughput, x11, ASCII lines", ascii);
+  row("CPU ms per 1000 ASCII lines", ascii_cpu);
   row("throughput, x11, Unicode-heavy lines", unicode);
   std::printf("measured: %s\ncompared: %s\n", stage.programs.lintrel_cli.c_str(), compared_cli.c_str());
 }

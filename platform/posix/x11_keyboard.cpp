@@ -532,9 +532,6 @@ unsigned long X11Keyboard::PingTarget() {
   int revert_to = 0;
   XGetInputFocus(display_, &focus, &revert_to);
   if (focus == None || focus == PointerRoot) return None;
-  if (focus == ping_focus_) return ping_target_;
-  ping_focus_ = focus;
-  ping_target_ = None;
   // The focus may be on a window inside the program's top-level one.
   constexpr int kDeepest = 16;
   Window window = focus;
@@ -544,10 +541,7 @@ unsigned long X11Keyboard::PingTarget() {
     if (XGetWMProtocols(display_, window, &protocols, &count) != 0) {
       const bool pings = std::find(protocols, protocols + count, atoms_->net_wm_ping) != protocols + count;
       XFree(protocols);
-      if (pings) {
-        ping_target_ = window;
-        break;
-      }
+      if (pings) return window;
     }
     Window root = None;
     Window parent = None;
@@ -557,7 +551,7 @@ unsigned long X11Keyboard::PingTarget() {
     if (children != nullptr) XFree(children);
     window = parent == root ? None : parent;
   }
-  return ping_target_;
+  return None;
 }
 
 // --- The display, from start to end -------------------------------------------------------
@@ -635,8 +629,7 @@ void X11Keyboard::ReleaseBoundKeycodes() {
   const std::vector<uint8_t> bound = binder_.BoundKeycodes();
   if (bound.empty()) return;
   // The receiving program may not have read the last keys yet, and would find them empty.
-  XSync(display_, False);
-  std::this_thread::sleep_until(SettledAt());
+  if (Clock::now() < SettledAt()) Fence();
   KeySym no_symbol = NoSymbol;
   for (uint8_t keycode : bound) XChangeKeyboardMapping(display_, keycode, 1, &no_symbol, 1);
   binder_.ForgetAll();

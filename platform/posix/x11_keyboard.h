@@ -165,9 +165,6 @@ class X11Keyboard : public Keyboard {
   Clock::time_point last_key_sent_at_{};
   bool display_claimed_ = false;
   unsigned long claim_window_ = 0;
-  // The window last pinged for and the window that answers for it (0: none).
-  unsigned long ping_focus_ = 0;
-  unsigned long ping_target_ = 0;
   long ping_count_ = 0;
   // Key events sent since the receiving program was last known to have read everything.
   long key_events_since_fence_ = 0;
