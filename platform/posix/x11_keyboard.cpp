@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/printable_text.h"
 #include "common/utf8_text.h"
 #include "platform/posix/x11_keymap.h"
 
@@ -104,12 +105,6 @@ std::string DisplayOpenError(const char* display_name) {
   std::string name = XDisplayName(display_name);
   if (name.empty()) return "cannot open X display: DISPLAY is not set";
   return "cannot open X display \"" + name + "\" (is an X server running and DISPLAY set?)";
-}
-
-std::string Quoted(const std::u32string& characters) {
-  std::string text;
-  for (char32_t character : characters) text += (text.empty() ? "'" : ", '") + EncodeUtf8(character) + "'";
-  return text;
 }
 
 std::string CodePoint(char32_t character) {
@@ -383,9 +378,10 @@ std::string X11Keyboard::RefusalOf(const std::u32string& characters) const {
     if (KeysymOf(character) == NoSymbol) return "no X keysym for " + CodePoint(character);
   }
   if (!characters.empty() && binder_.Capacity() == 0) {
-    std::u32string distinct;
+    std::string distinct;
     for (char32_t character : characters) {
-      if (distinct.find(character) == std::u32string::npos) distinct += character;
+      const std::string utf8 = EncodeUtf8(character);
+      if (distinct.find(utf8) == std::string::npos) distinct += utf8;
     }
     return "no key for " + Quoted(distinct) + " in the X keymap, and no spare key to bind one to";
   }

@@ -328,6 +328,25 @@ TEST_F(X11KeyboardTest, Keycode255IsNeverUsed) {
   SetKey(255, {NoSymbol});
 }
 
+// A line that cannot be typed whole is refused with its reason before a key is sent: a
+// character X has no keysym for, or a keymap without a spare key.
+TEST_F(X11KeyboardTest, ALineThatCannotBeTypedWholeIsRefusedBeforeAKeyIsSent) {
+  const LineOutcome noncharacter = sender_->TypeLine(U"ab\uFFFE");
+  EXPECT_FALSE(noncharacter.typed);
+  EXPECT_EQ(noncharacter.reason, "no X keysym for U+FFFE");
+
+  std::vector<int> empty = KeycodesOf(0);
+  std::erase(empty, 255);
+  for (int keycode : empty) SetKey(keycode, {XK_F35});
+  CloseKeyboard();
+  OpenKeyboard();
+  const LineOutcome no_spare_key = sender_->TypeLine(U"ab丁丁");
+  EXPECT_FALSE(no_spare_key.typed);
+  EXPECT_EQ(no_spare_key.reason, "no key for \"丁\" in the X keymap, and no spare key to bind one to");
+  EXPECT_EQ(TypedText(), "") << "not a key of either line";
+  for (int keycode : empty) SetKey(keycode, {NoSymbol});
+}
+
 TEST_F(X11KeyboardTest, ControlCharactersTypeBareKeysNeverCtrl) {
   struct Case {
     const char* layout;
