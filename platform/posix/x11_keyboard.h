@@ -61,7 +61,7 @@ namespace lintrel::platform {
 class X11Keyboard : public Keyboard {
  public:
   // How long a reading of the server's state is used for the lines that follow it.
-  static constexpr std::chrono::milliseconds kStateReuse{2};
+  static constexpr std::chrono::milliseconds kStateReuse{10};
   // How long the receiving program may take to answer a ping.
   static constexpr std::chrono::milliseconds kPingPatience{2000};
   // What a program that does not answer pings is given to read the keys typed so far: as
