@@ -77,6 +77,7 @@ struct Options {
   Programs programs{LINTREL_BENCH_CLI_PATH, LINTREL_BENCH_FLOOR_PATH};
   // --compare: the lintrel-cli to compare this one with, throughput alone
   std::string compared_cli;
+  int compare_rounds = 0;  // 0: the plan's
   bool help = false;
   std::string error;
 };
@@ -100,6 +101,8 @@ Options ParseOptions(int argc, char** argv) {
       options.programs.floor_typer = value();
     } else if (arg == "--compare") {
       options.compared_cli = value();
+    } else if (arg == "--rounds") {
+      options.compare_rounds = std::atoi(value().c_str());
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
@@ -110,12 +113,13 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 constexpr char kUsage[] =
-    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH] [--compare PATH]\n"
+    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH] [--compare PATH [--rounds N]]\n"
     "  --quick         fewer lines and a 3 s idle period (about a minute in all)\n"
     "  --json PATH     where to write every figure (default build/linux/bench/results.json)\n"
     "  --cli PATH      the lintrel-cli to measure; --floor PATH the floor typer\n"
     "  --compare PATH  only the throughput of ASCII and Unicode-heavy lines, in rounds that\n"
-    "                  alternate the lintrel-cli measured with the one at PATH (another build)\n";
+    "                  alternate the lintrel-cli measured with the one at PATH (another build)\n"
+    "  --rounds N      with --compare: N rounds (default 16, 6 with --quick)\n";
 
 void Progress(const std::string& text) {
   std::fprintf(stderr, "bench: %s\n", text.c_str());
@@ -614,8 +618,8 @@ double Median(std::vector<double> values) {
 
 // Two builds of lintrel-cli on the same workloads, in rounds that alternate them (which goes
 // first alternates too), so that the machine's noise hits both alike. A failed round counts 0.
-void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& compared_cli) {
-  const int rounds = plan.quick ? 6 : 16;
+void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& compared_cli, int rounds) {
+  if (rounds <= 0) rounds = plan.quick ? 6 : 16;
   const Stage compared{{compared_cli, stage.programs.floor_typer}, stage.x_server, stage.receiver};
   std::array<std::vector<double>, 2> ascii;
   std::array<std::vector<double>, 2> ascii_cpu;  // lintrel-cli's own, scheduler clock
@@ -687,7 +691,7 @@ int Run(int argc, char** argv) {
            (options.plan.quick ? ", quick run" : ", full run"));
   const Stage stage{options.programs, x_server.get(), receiver.get()};
   if (!options.compared_cli.empty()) {
-    CompareBuilds(stage, options.plan, options.compared_cli);
+    CompareBuilds(stage, options.plan, options.compared_cli, options.compare_rounds);
     return 0;
   }
   const Results results = RunAll(stage, options.plan);
