@@ -37,9 +37,9 @@ namespace lintrel::platform {
 // (plain, Shift, AltGr, Shift+AltGr: FOUR_LEVEL) to characters. The bindings never feed into
 // the layout: the snapshot leaves out every spare key, bound or not. A SpareKeyBinder owns
 // them: a line with more such characters than there are levels is typed in parts, and a
-// level typed with is bound again only once the receiving program has read the keys typed
-// with it, because a program looks a key's character up in the keymap as it is when it
-// reads the key. Whether it has, the keyboard asks the focused window's program with the
+// level is bound to another character only once the receiving program has read the keys
+// typed with it, because a program looks a key's character up in the keymap as it is when
+// it reads the key. Whether it has, the keyboard asks the focused window's program with the
 // window manager's ping (_NET_WM_PING), which toolkits answer once they have read every
 // event before it; a window without the protocol is given kSettleTime and kSettlePerKeyEvent
 // for each key event sent since it was last known to have read everything, and a program
