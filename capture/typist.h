@@ -66,6 +66,10 @@ class Typist {
   // set (WakeWaiters() makes it look). False when the line was dropped (cancelled, after
   // Finish() began, or once the output is lost); it then counts as not typed.
   bool Enqueue(int port_number, std::u32string line, const std::atomic<bool>& cancel);
+  // Queues a line that is not to be typed, for `reason` (the record stage refused it): in
+  // its place among the lines, it counts as not typed and is reported as the others are.
+  // False when it could not be queued (as Enqueue()); it counts as not typed all the same.
+  bool EnqueueNotTyped(int port_number, std::string reason, const std::atomic<bool>& cancel);
   // Makes every Enqueue() that waits for room look at its `cancel` flag.
   void WakeWaiters();
 
@@ -91,6 +95,7 @@ class Typist {
  private:
   struct State;
   static void Run(State& state);
+  bool Queue(int port_number, std::u32string line, std::string refusal, const std::atomic<bool>& cancel);
 
   // Shared with the thread, which keeps it (and the keyboard) alive if it is left behind.
   std::shared_ptr<State> state_;

@@ -6,6 +6,7 @@
 
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
+#include "settings/record_rules.h"
 #include "settings/settings_store.h"
 #include "settings/shaping_rules.h"
 
@@ -25,6 +26,12 @@ struct PortProfile {
   std::optional<std::string> suffix{};
   std::optional<std::vector<Replacement>> replacements{};
   std::optional<ControlMap> control{};
+  // The record stage (see RecordRules): texts as the user wrote them.
+  std::optional<std::string> pattern{};
+  std::optional<UnmatchedLines> unmatched{};
+  std::optional<bool> gs1{};
+  std::optional<std::string> template_text{};
+  std::optional<int> repeat_window_ms{};
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -33,8 +40,10 @@ struct PortProfile {
   void Overlay(const PortProfile& over);
   // `line` with this port's positions put in.
   LineSettings LineOver(LineSettings line) const;
-  // This port's capture rules, its unset shaping values taken from `defaults`.
-  PortCaptureRules CaptureRules(const ShapingRules& defaults) const;
+  // This port's capture rules, its unset shaping and record values taken from the defaults.
+  PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
+  // `defaults` with the record values this port sets put in.
+  RecordRules RecordsOver(RecordRules defaults) const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -50,6 +59,11 @@ inline constexpr const char* kPrefixTextEntry = "Prefix text";
 inline constexpr const char* kSuffixEntry = "Suffix";
 inline constexpr const char* kReplaceEntry = "Replace";  // "Replace 1", "Replace 2", ...
 inline constexpr const char* kControlEntry = "Control characters";
+inline constexpr const char* kPatternEntry = "Pattern";
+inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
+inline constexpr const char* kGs1Entry = "GS1";
+inline constexpr const char* kTemplateEntry = "Template";
+inline constexpr const char* kRepeatWindowEntry = "Repeat window";
 
 // Reads the port's profile. A value that is damaged or out of range is left unset (the
 // default is used) and stays stored; each gets one line in *warnings naming the entry.
@@ -58,7 +72,7 @@ PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<s
 
 // Writes the values the profile sets and removes the ones it leaves unset; the store is not
 // flushed. Texts are stored with escapes (see common/text_escapes.h), so that they hold no
-// control character.
+// control character; the pattern and the template as written (their escapes are their own).
 void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile);
 
 }  // namespace lintrel
