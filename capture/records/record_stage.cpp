@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "capture/records/gs1_element_string.h"
+#include "common/port_number.h"
 
 namespace lintrel::records {
 namespace {
@@ -85,6 +86,25 @@ std::string RecordRulesError(const RecordRules& rules) {
   std::string error;
   RecordStage::Make(rules, &error);
   return error;
+}
+
+void LeaveOutWrongRecordValues(PortProfile& profile, int port_number, std::vector<std::string>* warnings) {
+  const auto check = [&](std::optional<std::string>& value, std::string RecordRules::*field, const char* entry) {
+    if (!value) return;
+    RecordRules rules;
+    rules.*field = *value;
+    std::string error = RecordRulesError(rules);
+    if (error.empty()) return;
+    value.reset();
+    // The reason without the option's name, which the stored value has none of.
+    error.erase(0, error.find(": ") + 2);
+    if (warnings != nullptr) {
+      warnings->push_back(PortName(port_number) + " profile: \"" + entry + "\" is wrong: " + error +
+                          "; the default is used, the stored value is kept.");
+    }
+  };
+  check(profile.pattern, &RecordRules::pattern, kPatternEntry);
+  check(profile.template_text, &RecordRules::template_text, kTemplateEntry);
 }
 
 bool RepeatFilter::IsRepeat(std::u32string_view received, Clock::time_point arrival,

@@ -5,10 +5,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "capture/records/record_fields.h"
 #include "capture/records/record_pattern.h"
 #include "capture/records/record_template.h"
+#include "settings/port_profile.h"
 #include "settings/record_rules.h"
 
 namespace lintrel::records {
@@ -69,6 +71,11 @@ class RecordStage {
 // Why the pattern or the template of `rules` cannot be used ("--pattern: missing )"), or
 // empty when both can.
 std::string RecordRulesError(const RecordRules& rules);
+
+// Leaves a stored pattern or template that cannot be used out of `profile` (the default is
+// used instead, as for any damaged stored value), with one line in *warnings naming the port
+// and the entry.
+void LeaveOutWrongRecordValues(PortProfile& profile, int port_number, std::vector<std::string>* warnings);
 
 // Drops the lines that repeat the line before them, of one port: a line equal to the one
 // received just before it, at most the window after it, is a repeat. Each repeat starts the

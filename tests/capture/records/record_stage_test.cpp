@@ -77,6 +77,15 @@ TEST(RecordStage, WrongRulesAreRefusedNamingTheOption) {
   EXPECT_EQ(RecordRulesError({.pattern = "x", .template_text = "{x}"}), "");
 }
 
+TEST(RecordStage, AStoredPatternOrTemplateThatCannotBeUsedIsLeftOutWithAWarning) {
+  PortProfile profile{.pattern = "(x", .gs1 = true, .template_text = "{01}"};
+  std::vector<std::string> warnings;
+  LeaveOutWrongRecordValues(profile, 3, &warnings);
+  EXPECT_EQ(profile, (PortProfile{.gs1 = true, .template_text = "{01}"}));
+  EXPECT_EQ(warnings, std::vector<std::string>{"COM3 profile: \"Pattern\" is wrong: missing ): (x; the default is "
+                                               "used, the stored value is kept."});
+}
+
 TEST(RepeatFilter, ALineEqualToTheOneBeforeWithinTheWindowIsARepeat) {
   RepeatFilter repeats;
   const RepeatFilter::Clock::time_point start{};
