@@ -18,10 +18,10 @@ codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/lists/partial"
+mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
 echo "deb-src http://deb.debian.org/debian $codename main" > "$work/sources.list"
 apt_options=(-o "Dir::Etc::SourceList=$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
-             -o "Dir::State::Lists=$work/lists" -o APT::Sandbox::User=root -qq)
+             -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache" -o APT::Sandbox::User=root -qq)
 apt-get "${apt_options[@]}" update
 (cd "$work" && apt-get "${apt_options[@]}" source "re2=$version" >/dev/null)
 source_dir=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 're2-*' | head -n 1)

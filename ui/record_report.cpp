@@ -25,7 +25,13 @@ std::string KeyName(char32_t c) {
     case 0x7F: return "<DEL>";
     default: break;
   }
-  if (c < 0x20) return "<" + std::string(kControlNames[c]) + ">";
+  if (c < 0x20) {
+    // Built piece by piece: "<" + a temporary draws a false -Wrestrict from MinGW's GCC.
+    std::string name(1, '<');
+    name.append(kControlNames[c]);
+    name.push_back('>');
+    return name;
+  }
   char code[16];
   std::snprintf(code, sizeof code, "<U+%04X>", static_cast<unsigned>(c));
   return code;

@@ -7,8 +7,8 @@
 #include "capture/line_records.h"
 #include "common/port_number.h"
 #include "common/printable_text.h"
-#include "common/text_escapes.h"
 #include "platform/us_layout.h"
+#include "ui/record_form.h"
 #include "ui/record_report.h"
 
 namespace lintrel::cli {
@@ -21,39 +21,18 @@ bool WriteLines(std::FILE* out, const std::vector<std::string>& lines) {
   return std::fflush(out) == 0;
 }
 
-// A line typed in as the port would collect it: its port-name prefix, its characters as
-// UTF-8 and its end character.
-std::vector<uint8_t> CollectedLine(const std::string& text, const CaptureOptions& options, int port_number,
-                                   std::size_t* prefix_length) {
-  std::string collected = options.prefix ? PortName(port_number) + ":" : "";
-  *prefix_length = collected.size();
-  collected += text;
-  collected.push_back(static_cast<char>(options.end_character));
-  return {collected.begin(), collected.end()};
-}
-
 }  // namespace
 
 int RunPreview(const CliOptions& options, std::istream& in, std::FILE* out) {
   const PortRequest& port = options.ports.front();
   const auto rules = std::make_shared<const PortCaptureRules>(CaptureRulesOf(options, port));
-  CaptureOptions capture = rules->Over(CaptureOptionsOf(options));
-  capture.encoding = TextEncoding::kUtf8;  // what is typed in is text already
-  const PortCaptureSnapshot snapshot{capture, rules};
+  const CaptureOptions capture = rules->Over(CaptureOptionsOf(options));
   PortLineRecords records(PortName(port.port_number));
   for (std::string typed; std::getline(in, typed);) {
     if (!typed.empty() && typed.back() == '\r') typed.pop_back();
     std::vector<std::string> report = {"> " + EscapeControlCharacters(typed)};
-    std::string error;
-    if (const std::optional<std::string> text = ParseEscapes(typed, &error)) {
-      std::size_t prefix_length = 0;
-      const std::vector<uint8_t> bytes = CollectedLine(*text, capture, port.port_number, &prefix_length);
-      const FinishedLine line{bytes, true, prefix_length};
-      const LineResult result =
-          records.Process(line, snapshot, nullptr, std::chrono::system_clock::now(), std::chrono::steady_clock::now());
-      for (std::string& text_line : ui::OutcomeReport(result)) report.push_back(std::move(text_line));
-    } else {
-      report.push_back("  not read: " + error);
+    for (std::string& line : ui::PreviewLine(typed, capture, rules, port.port_number, records)) {
+      report.push_back(std::move(line));
     }
     if (!WriteLines(out, report)) return 1;
   }
