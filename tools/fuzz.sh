@@ -32,6 +32,8 @@ declare -A short_runs=(
   [line_buffer_fuzz]=30000
   [bluetooth_port_finder_fuzz]=100000
   [settings_file_fuzz]=60000
+  [gs1_element_string_fuzz]=100000
+  [record_template_fuzz]=60000
 )
 default_short_runs=50000
 # Longest input tried: a few reads of up to 1024 bytes each.
