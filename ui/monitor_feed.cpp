@@ -33,8 +33,11 @@ std::string MonitorFeed::TakeText() {
   std::string text;
   text.swap(waiting_);
   if (left_out_ > 0) {
-    text += "(" + std::to_string(left_out_) + (left_out_ == 1 ? " report" : " reports") +
-            " left out: more arrived than the window could show)\r\n";
+    // Appended piece by piece: "(" + a temporary draws a false -Wrestrict from MinGW's GCC.
+    text.push_back('(');
+    text.append(std::to_string(left_out_));
+    text.append(left_out_ == 1 ? " report" : " reports");
+    text.append(" left out: more arrived than the window could show)\r\n");
     left_out_ = 0;
   }
   return text;

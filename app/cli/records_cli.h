@@ -19,7 +19,8 @@ namespace lintrel::cli {
 int RunPreview(const CliOptions& options, std::istream& in, std::FILE* out);
 
 // --monitor: every chunk and line the readers see, written to a stream, one report after
-// another; no line is handed to the typist.
+// another; no line is handed to the typist. A stream that takes nothing for a while (a
+// paused terminal) loses reports rather than holding up the readers.
 class MonitorPrinter : public LineMonitor {
  public:
   explicit MonitorPrinter(std::FILE* out) : out_(out) {}
