@@ -259,7 +259,8 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
                                                  "1001 ComboBox", "-1 Static Parity:", "1002 ComboBox",
                                                  "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop Bit:",
                                                  "1004 ComboBox", "1005 Button Connect", "1006 Button Options",
-                                                 "1007 Button About", "1013 Static No port connected."}));
+                                                 "1008 Button Monitor", "1007 Button About",
+                                                 "1013 Static No port connected."}));
 
   // The line lists with their defaults selected: 1200 baud, no parity, 8 data bits, 1 stop bit.
   EXPECT_EQ(DriveOne({"list", "main", "1001"}), "1|600|1200|2400|4800|9600|14400|19200|38400|56000|57600|115200");
