@@ -745,12 +745,12 @@ TEST_F(WineGuiTest, TheRecordsGroupsTestFieldShowsWhatASampleLineTypesAndOkKeeps
   EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TEST_RESULT)}),
             "field 01 = \"09501101530003\"\\r\\nfield 17 = \"251231\"\\r\\nfield 10 = \"AB12\"\\r\\n"
             "types: 09501101530003<Tab>2025-12-31<Tab>AB12");
+  Screenshot("options-dialog-records", "options");
   Drive({"settext", "options", Id(IDC_TEST_LINE), "0109501101530004"});
   EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TEST_RESULT)}),
             "not typed: GS1: AI 01: wrong check digit in 09501101530004");
   Drive({"settext", "options", Id(IDC_PATTERN), "(x"});
   EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TEST_RESULT)}), "Pattern: missing ): (x");
-  Screenshot("options-dialog-records", "options");
   Drive({"click", "options", "1"});
   EXPECT_EQ(TakeMessage(), "Pattern: missing ): (x");
   Drive({"settext", "options", Id(IDC_PATTERN), "", "click", "options", "1", "gone", "options"});
