@@ -27,7 +27,12 @@ LineResult PortLineRecords::Process(const FinishedLine& line, const PortCaptureS
                                     const CodePage* ansi, std::chrono::system_clock::time_point arrival,
                                     records::RepeatFilter::Clock::time_point steady_arrival) {
   LineResult result;
-  result.shaped = ShapeLine(line, snapshot.options, ansi, snapshot.shaping());
+  ShapedLine shaped = ShapeLine(line, snapshot.options, ansi, snapshot.shaping());
+  if (!shaped.refusal.empty()) {
+    result.outcome = {records::RecordVerdict::kNotTyped, {}, std::move(shaped.refusal), {}};
+    return result;
+  }
+  result.shaped = std::move(shaped.keys);
   static const RecordRules kNoRecords;
   const RecordRules& rules = snapshot.own ? snapshot.own->records : kNoRecords;
   if (result.shaped.empty()) {

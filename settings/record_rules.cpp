@@ -2,7 +2,10 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 #include <utility>
+
+#include "common/utf8_text.h"
 
 namespace lintrel {
 namespace {
@@ -26,25 +29,34 @@ const char* UnmatchedLinesName(UnmatchedLines unmatched) {
   return "report";
 }
 
-std::string EscapeControlsInRule(std::string_view text) {
-  std::string escaped;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '\t') {
-      escaped += "\\t";
-    } else if (byte == '\r') {
-      escaped += "\\r";
-    } else if (byte == '\n') {
-      escaped += "\\n";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02X", byte);
-      escaped += code;
+std::string RuleInAscii(std::string_view utf8, RuleSyntax syntax) {
+  const std::u32string characters =
+      DecodeUtf8(std::span(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()));
+  std::string ascii;
+  bool escaped = false;  // the character before was an escaping backslash
+  for (const char32_t c : characters) {
+    char code[16];
+    if (escaped || (c >= 0x20 && c < 0x7F)) {
+      ascii += EncodeUtf8(c);
+      escaped = !escaped && c == U'\\';
+      continue;
+    }
+    if (c == U'\t') {
+      ascii += "\\t";
+    } else if (c == U'\r') {
+      ascii += "\\r";
+    } else if (c == U'\n') {
+      ascii += "\\n";
+    } else if (c < 0x80) {
+      std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned>(c));
+      ascii += code;
     } else {
-      escaped.push_back(c);
+      std::snprintf(code, sizeof code, syntax == RuleSyntax::kPattern ? "\\x{%04X}" : "\\u{%04X}",
+                    static_cast<unsigned>(c));
+      ascii += code;
     }
   }
-  return escaped;
+  return ascii;
 }
 
 }  // namespace lintrel

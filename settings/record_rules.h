@@ -34,9 +34,13 @@ struct RecordRules {
   bool Active() const { return !pattern.empty() || gs1 || !template_text.empty() || repeat_window_ms > 0; }
 };
 
-// `text` with each control character written as its escape (\t, \xHH), so that a pattern or
-// template given with a real Tab means the same and can be stored as a line of text. The
-// pattern's syntax and the template's read these escapes as the characters.
-std::string EscapeControlsInRule(std::string_view text);
+// A pattern or template in printable ASCII, meaning the same: each control character as its
+// escape (\t, \r, \n, \xHH) and each character beyond ASCII as \x{HHHH} in a pattern (RE2's
+// syntax) or \u{HHHH} in a template, both syntaxes reading these as the characters. So a
+// rule given with a real Tab or a "€" can be stored as a line of text, in the settings file
+// and through the registry's calls alike. A character that a backslash escapes stays as it
+// is (the rule's own check then says whether it can be used).
+enum class RuleSyntax { kPattern, kTemplate };
+std::string RuleInAscii(std::string_view utf8, RuleSyntax syntax);
 
 }  // namespace lintrel

@@ -31,8 +31,8 @@ RecordForm RecordFormFromRules(const RecordRules& rules) {
 
 std::optional<RecordFormError> ApplyRecordForm(const RecordForm& form, RecordRules& rules) {
   RecordRules updated = rules;
-  updated.pattern = EscapeControlsInRule(form.pattern);
-  updated.template_text = EscapeControlsInRule(form.template_text);
+  updated.pattern = RuleInAscii(form.pattern, RuleSyntax::kPattern);
+  updated.template_text = RuleInAscii(form.template_text, RuleSyntax::kTemplate);
   updated.gs1 = form.gs1;
   if (form.unmatched_index >= 0 && form.unmatched_index < static_cast<int>(kUnmatchedTexts.size())) {
     updated.unmatched = static_cast<UnmatchedLines>(form.unmatched_index);

@@ -115,11 +115,15 @@ class Parser {
     if (name == "--help" || name == "-h") return Flag(name, inline_value, options_.help);
     if (name == "--version") return Flag(name, inline_value, options_.version);
     if (name == "--demo") return Flag(name, inline_value, options_.demo);
-    if (name == "--truncate") return PortFlag(name, inline_value, &PortProfile::truncate, options_.truncate);
-    if (name == "--prefix") return PortFlag(name, inline_value, &PortProfile::prefix, options_.prefix);
+    if (name == "--truncate") return PortFlag(name, inline_value, &PortProfile::truncate, options_.truncate, true);
+    if (name == "--no-truncate") return PortFlag(name, inline_value, &PortProfile::truncate, options_.truncate, false);
+    if (name == "--prefix") return PortFlag(name, inline_value, &PortProfile::prefix, options_.prefix, true);
+    if (name == "--no-prefix") return PortFlag(name, inline_value, &PortProfile::prefix, options_.prefix, false);
+    if (name == "--no-replace") return NoReplacements(name, inline_value);
     if (name == "--save") return Flag(name, inline_value, options_.save);
     if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
-    if (name == "--gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1);
+    if (name == "--gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, true);
+    if (name == "--no-gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, false);
     if (name == "--monitor") return Flag(name, inline_value, options_.monitor);
     if (name == "--preview") return Flag(name, inline_value, options_.preview);
 
@@ -153,8 +157,9 @@ class Parser {
     if (name == "--encoding") return Encoding(*value);
     if (name == "--key-delay") return Delay(name, *value, kMaxKeyDelayMs, options_.key_delay_ms);
     if (name == "--line-delay") return Delay(name, *value, kMaxLineDelayMs, options_.line_delay_ms);
-    if (name == "--pattern") return RecordText(*value, &PortProfile::pattern, &RecordRules::pattern);
-    if (name == "--template") return RecordText(*value, &PortProfile::template_text, &RecordRules::template_text);
+    if (name == "--pattern") return RecordText(*value, &PortProfile::pattern, &RecordRules::pattern, RuleSyntax::kPattern);
+    if (name == "--template") return RecordText(*value, &PortProfile::template_text, &RecordRules::template_text,
+                                                  RuleSyntax::kTemplate);
     if (name == "--unmatched") return Unmatched(*value);
     if (name == "--repeat-window") return RepeatWindow(*value);
     Keys(*value);
@@ -173,13 +178,14 @@ class Parser {
     options_.line = set.LineOver(options_.line);
   }
 
+  // --truncate and --no-truncate (and the like): the later one stands, also over a saved value.
   void PortFlag(const std::string& name, const std::optional<std::string>& inline_value,
-                std::optional<bool> PortProfile::*value, bool& for_all) {
+                std::optional<bool> PortProfile::*value, bool& for_all, bool on) {
     bool flag = false;
     Flag(name, inline_value, flag);
     if (!error_.empty()) return;
-    Scope().*value = true;
-    if (ForAll()) for_all = true;
+    Scope().*value = on;
+    if (ForAll()) for_all = on;
   }
 
   void Text(const std::string& name, const std::string& value, std::optional<std::string> PortProfile::*field,
@@ -204,8 +210,22 @@ class Parser {
     // A port's own replacements come after those given for every port.
     std::optional<std::vector<Replacement>>& list = Scope().replacements;
     if (!list) list = options_.shaping.replacements;
+    if (list->size() == kMaxReplacements) {
+      error_ = "--replace: at most " + std::to_string(kMaxReplacements) + " replacements";
+      return;
+    }
     list->push_back(*replacement);
     if (ForAll()) options_.shaping.replacements = *list;
+  }
+
+  // No replacements (none saved, none given before): the --replace options after it start
+  // a new list.
+  void NoReplacements(const std::string& name, const std::optional<std::string>& inline_value) {
+    bool flag = false;
+    Flag(name, inline_value, flag);
+    if (!error_.empty()) return;
+    Scope().replacements = std::vector<Replacement>{};
+    if (ForAll()) options_.shaping.replacements.clear();
   }
 
   void Control(const std::string& value) {
@@ -218,12 +238,12 @@ class Parser {
     if (ForAll()) options_.shaping.control = *map;
   }
 
-  // A pattern or template, checked by the record stage; a Tab or other control character
+  // A pattern or template, checked by the record stage; a Tab or a character beyond ASCII
   // given as it is keeps its meaning, written as its escape.
   void RecordText(const std::string& value, std::optional<std::string> PortProfile::*field,
-                  std::string RecordRules::*for_all) {
+                  std::string RecordRules::*for_all, RuleSyntax syntax) {
     RecordRules rules;
-    rules.*for_all = EscapeControlsInRule(value);
+    rules.*for_all = RuleInAscii(value, syntax);
     if (const std::string problem = records::RecordRulesError(rules); !problem.empty()) {
       error_ = problem;
       return;
@@ -496,16 +516,23 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         (default 13, carriage return)\n"
          "  --truncate             do not type the end character\n"
          "  --prefix               begin each line with the port's name and a colon (COM3:)\n"
+         "  --no-truncate, --no-prefix\n"
+         "                         the opposite, also over a saved --truncate or --prefix\n"
          "\n"
          "Shaping (in this order: end character, replacements, control characters, prefix and\n"
-         "suffix; TEXT takes the escapes \\t \\r \\n \\\\ \\xHH \\u{HHHH}):\n"
-         "  --replace FROM=TO      type TO for every FROM (literal text); repeat for several, applied\n"
-         "                         in order; a port's own come after those for every port\n"
+         "suffix; TEXT takes the escapes \\t \\r \\n \\\\ \\xHH (the character U+00HH, whatever\n"
+         "the encoding) and \\u{HHHH}; texts are characters, matched against the characters\n"
+         "received, so a byte that is no character (U+FFFD) is never matched by them):\n"
+         "  --replace FROM=TO      type TO for every FROM (literal text); repeat for several (at most\n"
+         "                         100), applied in order; a port's own come after those for every\n"
+         "                         port; given, they stand for the saved list, not beside it\n"
+         "  --no-replace           no replacements: neither saved ones nor those given before\n"
          "  --control MAP          control characters other than the end character: keep (default),\n"
          "                         drop, or name (typed as <GS>, <RS>, <EOT>, ...)\n"
          "  --prefix-text TEXT     type TEXT before each line (after the port's name)\n"
          "  --suffix TEXT          type TEXT after each line (\\t: Tab to the next field)\n"
-         "                         A line left empty types nothing.\n"
+         "                         A line left empty types nothing (with --prefix, the port's\n"
+         "                         name alone).\n"
          "\n"
          "Records (after shaping; the pattern and GS1 see the line decoded, without its end\n"
          "character, before replacements and the control map):\n"
@@ -517,12 +544,14 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --gs1                  read the line as a GS1 element string (]C1, ]d2, ]Q3, ]e0 ...\n"
          "                         and GS separators): each AI is a field ({01}, {17}, {10});\n"
          "                         a line that is none (a wrong check digit, an unknown AI,\n"
-         "                         a missing separator) is not typed, with the reason\n"
+         "                         a missing separator) is not typed, with the reason;\n"
+         "                         --no-gs1 turns a saved --gs1 off\n"
          "  --template TEXT        type TEXT instead of the line: {name} a field, {name?} a field\n"
          "                         the line may lack, {line} the shaped line, {port}, {time:%H:%M}\n"
          "                         (strftime, the local time of arrival), {17:%Y-%m-%d} a GS1 date;\n"
          "                         the escapes of shaping; {{ and }} for braces. The prefix text and\n"
-         "                         suffix are not added around it ({line} has them)\n"
+         "                         suffix are not added around it ({line} has them); a saved\n"
+         "                         --pattern or --template is turned off with an empty one ('')\n"
          "  --repeat-window MS     a line equal to the line before it on its port, at most MS ms\n"
          "                         after it, is not typed (0 to 60000; default 0: typed)\n"
          "  --preview              read lines from standard input (escapes allowed) and show the\n"
@@ -567,7 +596,8 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "A port re-opens only the device it first opened, found by its identity (USB vendor,\n"
          "product, serial number and interface; the Bluetooth address of an rfcomm port; else\n"
          "its /dev/serial link or path), and follows it to a new name; a device that appears\n"
-         "is opened at once for the port waiting for it.\n"
+         "is opened at once for the port waiting for it. A pseudo-terminal has no identity but\n"
+         "its path: the pty that has that path next (numbers are reused at once) is opened.\n"
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
          "link lost, an open that failed and why, a line not typed and why (once per cause).\n"
