@@ -4,16 +4,12 @@
 #include <cstdio>
 
 #include "capture/records/time_format.h"
+#include "common/control_characters.h"
 #include "common/port_number.h"
 #include "common/utf8_text.h"
 
 namespace lintrel::ui {
 namespace {
-
-constexpr std::array<std::string_view, 32> kControlNames = {
-    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
-    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 
 std::string KeyName(char32_t c) {
   switch (c) {
@@ -28,7 +24,7 @@ std::string KeyName(char32_t c) {
   if (c < 0x20) {
     // Built piece by piece: "<" + a temporary draws a false -Wrestrict from MinGW's GCC.
     std::string name(1, '<');
-    name.append(kControlNames[c]);
+    name.append(AsciiControlName(c));
     name.push_back('>');
     return name;
   }
