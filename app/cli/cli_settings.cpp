@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "capture/records/record_stage.h"
 #include "common/port_number.h"
 #include "common/printable_text.h"
 #include "settings/line_settings_store.h"
@@ -60,7 +61,9 @@ PortProfile ProfileInUse(const CliOptions& options, const PortRequest& request) 
           .stop_bit_index = line.stop_bit_index, .end_character = capture.end_character,
           .truncate = capture.truncate, .prefix = capture.prefix, .prefix_text = rules.shaping.prefix_text,
           .suffix = rules.shaping.suffix, .replacements = rules.shaping.replacements,
-          .control = rules.shaping.control};
+          .control = rules.shaping.control, .pattern = rules.records.pattern,
+          .unmatched = rules.records.unmatched, .gs1 = rules.records.gs1,
+          .template_text = rules.records.template_text, .repeat_window_ms = rules.records.repeat_window_ms};
 }
 
 // Where a value in use comes from: a port's value no layer sets for it is the shared one's.
@@ -99,8 +102,15 @@ MemorySettingsStore CommandLineSettings(const CliOptions& options) {
 
 void ApplySettings(LayeredSettings& settings, CliOptions& options, std::vector<std::string>* warnings) {
   if (!options.ports_from_settings) UsePolicyPorts(settings, options);
-  ApplyStoredProfiles(options, [&](int port_number) { return LoadPortProfile(settings, port_number, warnings); });
-  for (PortRequest& port : options.ports) port.profile.Overlay(LoadPortProfile(settings.Policies(), port.port_number, nullptr));
+  // A stored pattern or template that cannot be used is left out, as any damaged value.
+  const auto load = [&](SettingsStore& store, int port_number, std::vector<std::string>* problems) {
+    PortProfile profile = LoadPortProfile(store, port_number, problems);
+    records::LeaveOutWrongRecordValues(profile, port_number, problems);
+    return profile;
+  };
+  ApplyStoredProfiles(options, [&](int port_number) { return load(settings, port_number, warnings); });
+  // The policies' values were warned about with the stored ones.
+  for (PortRequest& port : options.ports) port.profile.Overlay(load(settings.Policies(), port.port_number, nullptr));
   for (const LinePosition& position : kLinePositions) {
     if (const std::optional<int32_t> fixed = settings.Policies().ReadInt(position.entry)) options.line.*position.line = *fixed;
   }

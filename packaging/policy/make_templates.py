@@ -61,6 +61,17 @@ VALUES = [
           "FROM written \\x3D), stored as Replace 1, Replace 2, ... " + PORTS, BOTH, "list"),
     Value("Control characters", "Control characters", "What is typed for a control character other than the end "
           "character. " + PORTS, BOTH, "choice", [("Keep", "keep"), ("Drop", "drop"), ("Name (<GS>)", "name")]),
+    Value("Pattern", "Record pattern", "A regular expression (RE2's syntax) a line must match; its named groups "
+          "(?P<name>...) are fields. " + PORTS, BOTH, "text"),
+    Value("Unmatched lines", "Lines the pattern does not match", "What becomes of a line the pattern does not "
+          "match: not typed and reported, not typed and not reported, or typed as shaping makes it. " + PORTS,
+          BOTH, "choice", [("Report (not typed)", "report"), ("Drop", "drop"), ("Type", "type")]),
+    Value("GS1", "GS1 element strings", "Whether a line is read as a GS1 element string, each Application Identifier "
+          "a field. " + PORTS, BOTH, "boolean"),
+    Value("Template", "Record template", "What is typed instead of the line: {name} is a field, {line} the whole shaped "
+          "line, {port} the port's name, {time:FORMAT} the time the line arrived. " + PORTS, BOTH, "text"),
+    Value("Repeat window", "Repeat window (ms)", "A line equal to the one before it within this many milliseconds "
+          "is not typed, 0 to 60000 (0: repeats are typed). " + PORTS, BOTH, "decimal", low=0, high=60000),
 ]
 
 PROGRAMS = {"lintrel": ("Lintrel", "Lintrel"), "lintrel-cli": ("LintrelCli", "lintrel-cli (command line)")}
