@@ -217,7 +217,8 @@ class MainWindow : private CaptureEvents {
 
   // Writes the Port list's selected text and the four line-setting positions. False, with
   // *error, when the store could not be written.
-  bool SaveSettings(SettingsStore& store, std::string* error);
+  // Without `with_port` (a policy selects the port at start) the port is not written.
+  bool SaveSettings(SettingsStore& store, std::string* error, bool with_port = true);
   // Stops every reader and releases every port.
   void ReleaseAllPorts();
 

@@ -11,6 +11,7 @@
 #include "discovery/system_ports.h"
 #include "platform/text_code_page.h"
 #include "settings/line_settings_store.h"
+#include "ui/policy_locks.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dialog.h"
 #include "ui/win32/foreground.h"
@@ -271,8 +272,11 @@ void MainDialog::ReconnectRemembered() {
   window_.SetFollowDevices(startup_.follow_devices);
   // Before the reconnections: each port opens with its own rules.
   window_.UseProfilesIn(settings_.store.get());
-  if (startup_.reconnect_at_start) window_.Reconnect(LoadRememberedPorts(*settings_.store));
-  window_.RememberConnectionsIn(settings_.store.get());
+  // Ports a policy sets are connected at every start, and what the user connects or
+  // disconnects is not remembered over them.
+  const bool ports_fixed = ConnectedPortsLocked(*settings_.store);
+  if (startup_.reconnect_at_start || ports_fixed) window_.Reconnect(LoadRememberedPorts(*settings_.store));
+  if (!ports_fixed) window_.RememberConnectionsIn(settings_.store.get());
 }
 
 void MainDialog::RegisterForDeviceNotices() {
@@ -356,7 +360,9 @@ void MainDialog::SetTrayImage(TrayImage image) {
 
 void MainDialog::OnClose() {
   std::string error;
-  if (!window_.SaveSettings(*settings_.store, &error)) {
+  // The port a policy selects at start is selected at every start: the one selected now is
+  // not stored over it.
+  if (!window_.SaveSettings(*settings_.store, &error, !settings_.store->SetByPolicy(kPortEntry))) {
     ShowMessageBox(hwnd(), "The settings could not be saved: " + error, MB_ICONEXCLAMATION);
   }
   window_.ReleaseAllPorts();
