@@ -37,6 +37,7 @@ constexpr char kKeyTarget[] = LINTREL_KEY_TARGET_PATH;
 constexpr char kPtyShim[] = LINTREL_PTY_SHIM_PATH;
 constexpr char kScreenshotFolder[] = LINTREL_SCREENSHOT_DIR;
 constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\\lintrel";
+constexpr char kPolicyKey[] = "HKEY_LOCAL_MACHINE\\Software\\Policies\\VANTORIL SOFTWARE\\lintrel";
 constexpr char kRunKey[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // Two pseudo-terminal ports in the device map beside the ports of kPortRegistry, and COM9,
 // which the device map lists but no device stands behind.
@@ -69,9 +70,10 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
   void SetUp() override {
     SetUpSuite({kLintrel, kDriver, kKeyTarget});
     if (IsSkipped() || HasFatalFailure()) return;
-    // No stored settings, no start at login, and the ports of the tests in the device map.
+    // No stored settings nor policies, no start at login, and the ports of the tests in the
+    // device map.
     std::string error;
-    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n[" + kRunKey +
+    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n[-" + kPolicyKey + "]\r\n[" + kRunKey +
                                             "]\r\n\"Lintrel\"=-\r\n" + kPortRegistry + "\r\n" + kTestPortsRegistry,
                                         &error))
         << error;
@@ -787,6 +789,32 @@ TEST_F(WineGuiTest, TheMonitorWindowShowsAReceivedLineAndWhatItTypes) {
   Drive({"click", "monitor", "2", "gone", "monitor"});
   Drive({"close", "main"});
   ExpectLintrelEnds();
+}
+
+// Machine policies: the ports they set are connected at start even with "Reconnect at start"
+// off, their end character and truncation hold for them, and what the user connects or
+// selects is not stored over them.
+TEST_F(WineGuiTest, PoliciesConnectTheirPortsAndSetTheirValues) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kPolicyKey +
+                                          "]\r\n\"Connected ports\"=\"COM5\"\r\n\"Port\"=\"COM5\"\r\n"
+                                          "\"End char\"=dword:0000000a\r\n\"Truncate\"=dword:00000001\r\n[" +
+                                          kSettingsKey + "]\r\n\"Reconnect at start\"=dword:00000000\r\n",
+                                      &error))
+      << error;
+  StartLintrel();
+  ASSERT_TRUE(StatusBecomes("COM5 connected"));
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*device, "a\rb\n"));
+  ASSERT_TRUE(TypedBecomes(typed, "a\r\nb")) << ReadWhole(typed).value_or("(none)");
+
+  SelectPort("COM12");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt) << "the policy's port stays the one selected";
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Connected ports"), std::nullopt);
 }
 
 }  // namespace
