@@ -1,6 +1,7 @@
 #include "settings/layered_settings.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "common/port_number.h"
