@@ -26,6 +26,11 @@ OptionsLocks OptionsLocksFor(const LayeredSettings& settings, int port_number) {
           .suffix = locked(kSuffixEntry),
           .replacements = Locked(settings, port_number, std::string(kReplaceEntry) + " 1"),
           .control = locked(kControlEntry),
+          .pattern = locked(kPatternEntry),
+          .unmatched = locked(kUnmatchedEntry),
+          .gs1 = locked(kGs1Entry),
+          .template_text = locked(kTemplateEntry),
+          .repeat_window = locked(kRepeatWindowEntry),
           .reconnect_at_start = settings.SetByPolicy(kReconnectAtStartEntry),
           .follow_devices = settings.SetByPolicy(kFollowDevicesEntry)};
 }

@@ -19,6 +19,11 @@ struct OptionsLocks {
   bool suffix = false;
   bool replacements = false;
   bool control = false;
+  bool pattern = false;
+  bool unmatched = false;
+  bool gs1 = false;
+  bool template_text = false;
+  bool repeat_window = false;
   bool reconnect_at_start = false;
   bool follow_devices = false;
 

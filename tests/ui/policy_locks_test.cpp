@@ -15,11 +15,12 @@ TEST(PolicyLocksTest, AControlIsLockedWhereAPolicySetsItsValueForThePortOrForEve
   policy.WriteString("Ports\\COM5\\Replace 2", "a=b");
   policy.WriteInt("Ports\\COM6\\Baud rate", 4);
   policy.WriteInt("Follow devices", 0);
+  policy.WriteString("Ports\\COM5\\Template", "{line}");
   const LayeredSettings settings({{SettingSource::kUser, &user, ""},
                                   {SettingSource::kRecommended, &recommended, ""},
                                   {SettingSource::kPolicy, &policy, ""}});
   EXPECT_EQ(OptionsLocksFor(settings, 5),
-            (OptionsLocks{.end_character = true, .replacements = true, .follow_devices = true}));
+            (OptionsLocks{.end_character = true, .replacements = true, .template_text = true, .follow_devices = true}));
   EXPECT_EQ(OptionsLocksFor(settings, -1), (OptionsLocks{.end_character = true, .follow_devices = true}));
   EXPECT_EQ(LineLocksFor(settings, 6), (LineLocks{.baud = true}));
   EXPECT_FALSE(LineLocksFor(settings, 5).Any());
