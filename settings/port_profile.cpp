@@ -34,7 +34,6 @@ std::string ReplaceEntryName(std::size_t index) { return std::string(kReplaceEnt
 // Reads one profile's entries and says what is wrong with them.
 class ProfileReader {
  public:
-  // `port_number` -1: the values outside every section.
   ProfileReader(SettingsStore& store, int port_number, std::vector<std::string>* warnings)
       : store_(store), port_number_(port_number), warnings_(warnings) {}
 
@@ -63,14 +62,11 @@ class ProfileReader {
   }
 
  private:
-  std::string Entry(const std::string& name) const {
-    return IsPortNumber(port_number_) ? PortProfileEntry(port_number_, name) : name;
-  }
+  std::string Entry(const std::string& name) const { return PortProfileEntry(port_number_, name); }
 
   void Warn(const std::string& name, const std::string& problem) {
     if (warnings_ == nullptr) return;
-    const std::string whose = IsPortNumber(port_number_) ? PortName(port_number_) + " profile" : "Every port's value";
-    warnings_->push_back(whose + ": \"" + name + "\" " + problem +
+    warnings_->push_back(PortName(port_number_) + " profile: \"" + name + "\" " + problem +
                          "; the default is used, the stored value is kept.");
   }
 
@@ -251,10 +247,6 @@ std::optional<PortEntryName> SplitPortProfileEntry(std::string_view entry) {
 
 PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings) {
   return ProfileReader(store, port_number, warnings).Read();
-}
-
-PortProfile LoadSharedProfile(SettingsStore& store, std::vector<std::string>* warnings) {
-  return ProfileReader(store, -1, warnings).Read();
 }
 
 void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile) {

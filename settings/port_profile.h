@@ -83,10 +83,6 @@ bool IsPortProfileEntry(std::string_view name);
 // Line positions outside their lists are kept, as the shared ones are, and warned about.
 PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings);
 
-// The same values outside every section: in a machine's, recommended or policy settings
-// (see settings/layered_settings.h) they are every port's. Warnings name "Every port's value".
-PortProfile LoadSharedProfile(SettingsStore& store, std::vector<std::string>* warnings);
-
 // Writes the values the profile sets and removes the ones it leaves unset; the store is not
 // flushed. Texts are stored as FormatStoredText writes them (common/text_escapes.h): printable
 // ASCII, every other character an escape. They are read back by ParseStoredText with the

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -146,25 +145,6 @@ TEST(PortProfileTest, ValuesAPortSetsStandOverTheDefaults) {
                                          .prefix_text = "P", .suffix = "\r"}));
   const CaptureOptions options = rules.Over({.prefix = true, .truncate = true});
   EXPECT_EQ(options, (CaptureOptions{.prefix = true, .truncate = true, .end_character = 10}));
-}
-
-// Outside the sections (a machine's or a policy's values for every port) a profile's values
-// are read the same way, and their warnings say whose they are.
-TEST(PortProfileTest, TheValuesOutsideTheSectionsAreEveryPortsProfile) {
-  testing::FakeSettingsStore store;
-  WritePortProfile(store, 5, EveryValue());
-  for (const auto& [entry, value] : std::map<std::string, testing::FakeSettingsStore::Value>(store.values)) {
-    store.values[entry.substr(entry.rfind('\\') + 1)] = value;
-  }
-  store.values["Ports\\COM5\\Truncate"] = int32_t{0};
-  store.values["End char"] = int32_t{40};
-  std::vector<std::string> warnings;
-  PortProfile expected = EveryValue();
-  expected.end_character.reset();
-  EXPECT_EQ(LoadSharedProfile(store, &warnings), expected);
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0], "Every port's value: \"End char\" = 40 is not a character code from 1 to 31; the default is "
-                         "used, the stored value is kept.");
 }
 
 }  // namespace
