@@ -43,11 +43,6 @@ bool IsPartOfAValue(const std::string& entry) {
   return key != Normalized(entry) || entry == kPortsEntry;
 }
 
-bool IsLineSettingsEntry(std::string_view name) {
-  return std::any_of(kLineSettingsIntegerEntries.begin(), kLineSettingsIntegerEntries.end(),
-                     [name](const char* entry) { return name == entry; });
-}
-
 template <typename T>
 std::optional<T> ReadAs(SettingsStore& store, const std::string& entry) {
   if constexpr (std::is_same_v<T, std::string>) {
@@ -128,9 +123,9 @@ std::optional<LayeredSettings::Found> LayeredSettings::Find(const std::string& e
     if (layer->values.contains(own)) return Found{&*layer, entry};
     if (!shared || !layer->values.contains(MemberKey(*shared))) continue;
     if (source != SettingSource::kUser) return Found{&*layer, *shared};
-    // The user's shared line settings are no port's value, but the program's shared ones
-    // stand for a port that has none, over a lower layer's value for every port.
-    if (IsLineSettingsEntry(*shared)) return std::nullopt;
+    // The user's shared values are no port's own: the program applies them itself to a port
+    // that has none, over what a lower layer sets for the port.
+    return std::nullopt;
   }
   return std::nullopt;
 }

@@ -55,10 +55,10 @@ struct OverruledValue {
 // - A port's value ("Ports\\COM5\\End char") that a layer does not set for that port is the
 //   layer's value of the same name outside every section, where it has one: a machine's,
 //   recommended or policy "End char" is every port's. Not in the user's layer, whose entries
-//   outside sections have always been the shared line settings, which a port's own replace:
-//   there a shared line position ends the search (the port has no value of its own, and the
-//   program uses its shared line settings, which the user's value is), and other shared
-//   entries are not used.
+//   outside sections are the program's shared settings (the shared line settings, the
+//   options every port shares), which the program applies itself to a port that has none of
+//   its own: there such an entry ends the search, as a port's value no layer sets, so that a
+//   lower layer's value for the port does not stand over the user's for every port.
 // - Writes go to the user's layer. A value a policy sets is not stored over: a write of the
 //   policy's own value (a dialog that shows it) stores nothing, any other is refused and
 //   named by the next Flush(), and a removal leaves the user's own value for when the policy

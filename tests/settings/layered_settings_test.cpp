@@ -52,18 +52,36 @@ TEST_F(LayeredSettingsTest, TheLayerOfHighestPrecedenceThatHoldsAValueGivesIt) {
       EXPECT_EQ(settings.SourceOf(end_char), ranked[high].first) << pair;
       EXPECT_EQ(settings.SourceOf(PortProfileEntry(6, kEndCharEntry)), SettingSource::kDefault) << pair;
 
-      // The higher layer's value for every port, outside the sections, does the same, but
-      // for the user's layer, whose shared entries are the line settings' start.
+      // The higher layer's value for every port, outside the sections, does the same; the
+      // user's is the program's own shared value, which leaves the port with none of its own.
       ranked[high].second->values.clear();
       ranked[high].second->values[kEndCharEntry] = int32_t{3};
       LayeredSettings shared = Layers();
       const bool falls_back = ranked[high].first != SettingSource::kUser;
-      EXPECT_EQ(shared.ReadInt(end_char), falls_back ? 3 : 10) << pair;
+      EXPECT_EQ(shared.ReadInt(end_char), falls_back ? std::optional<int32_t>(3) : std::nullopt) << pair;
       EXPECT_EQ(shared.SourceOf(PortProfileEntry(6, kEndCharEntry)),
                 falls_back ? ranked[high].first : SettingSource::kDefault)
           << pair;
     }
   }
+}
+
+// The user's values outside the sections are the program's shared ones, every kind of them
+// (line settings, capture and record options): a port with none of its own takes them from
+// the program, never a lower layer's value for that port.
+TEST_F(LayeredSettingsTest, TheUsersSharedValuesStandOverALowerLayersValuesForAPort) {
+  machine_.values = {{"Ports\\COM5\\Suffix", std::string("M")}, {"Ports\\COM5\\Pattern", std::string("(?<a>.*)")}};
+  recommended_.values = {{"Ports\\COM5\\Truncate", int32_t{1}}, {"Suffix", std::string("R")}};
+  user_.values = {{"Suffix", std::string("U")}, {"Pattern", std::string("x")}, {"Truncate", int32_t{0}}};
+  LayeredSettings settings = Layers();
+  EXPECT_EQ(LoadPortProfile(settings, 5, nullptr), PortProfile{});
+  EXPECT_EQ(settings.SourceOf("Ports\\COM5\\Suffix"), SettingSource::kDefault);
+  EXPECT_EQ(settings.ReadString("Suffix"), "U");
+
+  user_.values.clear();
+  LayeredSettings without_users = Layers();
+  EXPECT_EQ(LoadPortProfile(without_users, 5, nullptr),
+            (PortProfile{.truncate = true, .suffix = "R", .pattern = "(?<a>.*)"}));
 }
 
 // "Port" and "Ports", and a port's replacements, are each one value: a layer's list is never
