@@ -817,5 +817,45 @@ TEST_F(WineGuiTest, PoliciesConnectTheirPortsAndSetTheirValues) {
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Connected ports"), std::nullopt);
 }
 
+// The controls a machine policy sets are disabled and named "Set by your administrator", in
+// the main window for the port the policy sets its line for, and in the Options dialog; OK
+// stores nothing over the policy and leaves the user's own value.
+TEST_F(WineGuiTest, ControlsAPolicySetsAreDisabledAndNamedAsSetByTheAdministrator) {
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kPolicyKey +
+                                          "]\r\n\"End char\"=dword:0000000a\r\n\"Truncate\"=dword:00000001\r\n[" +
+                                          kPolicyKey + "\\Ports\\COM5]\r\n\"Baud rate\"=dword:00000006\r\n[" +
+                                          kSettingsKey + "]\r\n\"End char\"=dword:0000000d\r\n",
+                                      &error))
+      << error;
+  StartLintrel();
+  SelectPort("COM12");
+  EXPECT_EQ(DriveOne({"enabled", "main", Id(IDC_BAUD_RATE)}), "1");
+  SelectPort("COM5");
+  EXPECT_EQ(DriveOne({"enabled", "main", Id(IDC_BAUD_RATE)}), "0");
+  EXPECT_EQ(DriveOne({"enabled", "main", Id(IDC_PARITY)}), "1");
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_BAUD_RATE)}), "19200");
+  EXPECT_NE(DriveOne({"controls", "main"}).find("|Set by your administrator: Baud rate|"), std::string::npos)
+      << Describe();
+
+  Drive({"click", "main", Id(IDC_OPTIONS)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_END_CHARACTER)}), "0");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_END_CHARACTER)}).substr(0, 2), "LF");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_TRUNCATE)}), "0");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "1");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_SUFFIX)}), "1");
+  const std::string options = DriveOne({"controls", "options"});
+  EXPECT_NE(options.find("|Set by your administrator: End Char, Truncate End Char|"), std::string::npos) << options;
+  Screenshot("options-set-by-administrator", "options");
+  EXPECT_EQ(Drive({"click", "options", "1", "gone", "options"}).back(), "ok");
+  EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "nothing refused: the policy's values are not stored";
+
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "End char"), "0xd") << "the user's own value stays";
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey + std::string("\\Ports\\COM5"), "Truncate"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace lintrel::testing

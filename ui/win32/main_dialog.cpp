@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "discovery/system_ports.h"
@@ -164,7 +165,10 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   OnCommand(ID_STATUS_CONNECT, [this] { RunTrayCommand(ID_STATUS_CONNECT); });
   OnCommand(ID_STATUS_PAUSE, [this] { RunTrayCommand(ID_STATUS_PAUSE); });
   OnCommand(ID_STATUS_ABOUT, [this] { RunTrayCommand(ID_STATUS_ABOUT); });
-  OnNotification(IDC_PORT, CBN_SELENDOK, [this] { window_.SelectPortFromCombo(SelectedPortText()); });
+  OnNotification(IDC_PORT, CBN_SELENDOK, [this] {
+    window_.SelectPortFromCombo(SelectedPortText());
+    ShowLineLocks();
+  });
 }
 
 MainDialog::~MainDialog() {
@@ -203,6 +207,7 @@ BOOL MainDialog::OnInitDialog() {
   tray_.Add(hwnd(), tray_message_, icon_normal_);
   FillPortList();
   ReconnectRemembered();
+  ShowLineLocks();
   window_.ShowPortStatus();
   RegisterForDeviceNotices();
   SetTimer(hwnd(), kSupervisionTimer, kSupervisionInterval, nullptr);
@@ -333,7 +338,19 @@ void MainDialog::SetConnectCaption(std::string_view caption) {
 }
 
 void MainDialog::EnableLineSettings(bool enabled) {
-  for (int id : {IDC_BAUD_RATE, IDC_PARITY, IDC_DATA_BIT, IDC_STOP_BIT}) EnableWindow(Item(id), enabled ? TRUE : FALSE);
+  line_settings_enabled_ = enabled;
+  ShowLineLocks();
+}
+
+void MainDialog::ShowLineLocks() {
+  const LineLocks locks = LineLocksFor(*settings_.store, window_.MonitoredPort());
+  std::vector<int> locked;
+  for (const auto& [is_locked, id] : {std::pair{locks.baud, IDC_BAUD_RATE}, std::pair{locks.parity, IDC_PARITY},
+                                      std::pair{locks.data_bit, IDC_DATA_BIT}, std::pair{locks.stop_bit, IDC_STOP_BIT}}) {
+    EnableWindow(Item(id), line_settings_enabled_ && !is_locked ? TRUE : FALSE);
+    if (is_locked) locked.push_back(id);
+  }
+  line_note_.Show(hwnd(), locked);
 }
 
 void MainDialog::SetStatusText(std::string_view text) { SetDlgItemTextA(hwnd(), IDC_STATUS, std::string(text).c_str()); }
@@ -523,6 +540,7 @@ void MainDialog::OpenOptions() {
   Pacing pacing = window_.pacing();
   OptionsDialog options(instance(), port_options, pacing, window_.EndCharacterEditable(), startup,
                         start_with_windows);
+  options.SetLocks(OptionsLocksFor(*settings_.store, port_options.port_number));
   if (options.RunModal(hwnd()) != IDOK) return;
   window_.SetPacing(pacing);
   std::string error;

@@ -14,6 +14,7 @@
 #include "settings/connection_memory.h"
 #include "settings/line_settings.h"
 #include "ui/main_window.h"
+#include "ui/win32/administrator_note.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/tray_icon.h"
 
@@ -99,6 +100,9 @@ class MainDialog : public Dialog, private MainWindowView {
   // The Monitor window for the selected port, until the user closes it.
   void OpenMonitor();
   void ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows);
+  // Disables the line-setting lists a policy sets for the selected port, and the others
+  // while a connection holds them.
+  void ShowLineLocks();
 
   platform::ProgramSettings settings_;
   UINT tray_message_;
@@ -117,6 +121,8 @@ class MainDialog : public Dialog, private MainWindowView {
   HICON icon_normal_ = nullptr;
   HICON icon_activity_ = nullptr;
   HICON icon_paused_ = nullptr;
+  bool line_settings_enabled_ = true;
+  AdministratorNote line_note_;
 };
 
 }  // namespace lintrel::ui::win32
