@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/keyboard.h"
+#include "settings/pacing.h"
 
 namespace lintrel {
 
@@ -17,15 +18,6 @@ namespace lintrel {
 // user holds are released first and pressed again at the end, so that the line does not
 // turn into shortcuts.
 std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line);
-
-// Delays for receiving programs that cannot take keys at full speed, and the longest each
-// may be set to.
-inline constexpr int kMaxKeyDelayMs = 1000;
-inline constexpr int kMaxLineDelayMs = 10000;
-struct Pacing {
-  std::chrono::milliseconds key_delay{0};   // between two key events of a line
-  std::chrono::milliseconds line_delay{0};  // after each line
-};
 
 // Waits for the time given unless a stop comes first; false when it was stopped.
 using PauseFunction = std::function<bool(std::chrono::milliseconds)>;

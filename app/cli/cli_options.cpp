@@ -8,11 +8,11 @@
 #include <optional>
 #include <string_view>
 
-#include "capture/keystroke_sender.h"
 #include "capture/line_parameters.h"
 #include "common/port_number.h"
 #include "common/text_escapes.h"
 #include "platform/keyboard_choice.h"
+#include "settings/pacing.h"
 
 namespace lintrel::cli {
 
