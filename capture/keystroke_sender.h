@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,12 @@ namespace lintrel {
 // turn into shortcuts.
 std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line);
 
+// The strokes of a line's key events, in order: each a run that starts with no key of the
+// line held and ends with none held (a character's modifiers down, its key down and up, the
+// modifiers up; a dead key and what follows it are two). The releases of the modifiers the
+// user holds, before a line, are one stroke, and pressing them again after it is another.
+std::vector<std::span<const platform::KeyEvent>> Strokes(std::span<const platform::KeyEvent> events);
+
 // Waits for the time given unless a stop comes first; false when it was stopped.
 using PauseFunction = std::function<bool(std::chrono::milliseconds)>;
 
@@ -30,8 +37,10 @@ struct LineOutcome {
 };
 
 // Types finished lines as key presses. An unpaced line's events are worked out first and
-// handed to the keyboard as one injection; a paced one goes event by event with the key
-// delay between them, and a stop ends it at once (what is held down is let go).
+// handed to the keyboard as one injection. A paced one goes out key by key: each key one
+// injection (its modifiers down, the key down and up, the modifiers up), the key delay
+// between two keys, so that no key is ever held while the line waits (a key held that long
+// would repeat). A stop ends a paced line between two keys.
 //
 // When the user holds a modifier key as a line comes, the sender waits for its release up
 // to kHeldModifierWait (looking every kHeldModifierPoll), then types the line with the
@@ -52,7 +61,7 @@ class KeystrokeSender {
 
  private:
   platform::KeyboardState StateWithModifiersLetGo();
-  LineOutcome TypePaced(const std::vector<platform::KeyEvent>& events, std::chrono::milliseconds key_delay);
+  LineOutcome TypePaced(std::span<const platform::KeyEvent> events, std::chrono::milliseconds key_delay);
   LineOutcome Send(std::span<const platform::KeyEvent> events);
 
   platform::Keyboard& keyboard_;
