@@ -75,24 +75,29 @@ LineOutcome KeystrokeSender::Send(std::span<const platform::KeyEvent> events) {
   return {};
 }
 
-LineOutcome KeystrokeSender::TypePaced(std::span<const platform::KeyEvent> events,
-                                       std::chrono::milliseconds key_delay) {
+LineOutcome KeystrokeSender::TypePaced(std::span<const platform::KeyEvent> events, std::chrono::milliseconds key_delay,
+                                       const StrokeCheck& check) {
   const std::vector<std::span<const platform::KeyEvent>> strokes = Strokes(events);
   for (std::size_t i = 0; i < strokes.size(); ++i) {
-    // Between two strokes no key of the line is held: a stop leaves nothing pressed.
+    // Between two strokes no key of the line is held: a stop or a check that says no
+    // leaves nothing pressed.
     if (i > 0 && !pause_(key_delay)) return {false, "stopped while the line was typed", false};
+    if (check) {
+      const std::string refusal = check();
+      if (!refusal.empty()) return {false, "cut short: " + refusal, false};
+    }
     LineOutcome outcome = Send(strokes[i]);
     if (!outcome.typed) return outcome;
   }
   return {};
 }
 
-LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing) {
+LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing, const StrokeCheck& check) {
   if (line.empty()) return {};
   const platform::KeyboardState state = StateWithModifiersLetGo();
   const std::vector<platform::KeyEvent> events = KeyEventsOfLine(state, line);
   if (events.empty()) return {};
-  if (pacing.key_delay.count() > 0 && pause_) return TypePaced(events, pacing.key_delay);
+  if (pacing.key_delay.count() > 0 && pause_) return TypePaced(events, pacing.key_delay, check);
   return Send(events);
 }
 

@@ -29,6 +29,11 @@ std::vector<std::span<const platform::KeyEvent>> Strokes(std::span<const platfor
 // Waits for the time given unless a stop comes first; false when it was stopped.
 using PauseFunction = std::function<bool(std::chrono::milliseconds)>;
 
+// Asked before each key of a paced line, the first included: an empty text lets the line go
+// on; any other text cuts it short there, nothing of it held, and the line is not typed for
+// "cut short: " and that text.
+using StrokeCheck = std::function<std::string()>;
+
 // What became of one line.
 struct LineOutcome {
   bool typed = true;
@@ -56,12 +61,14 @@ class KeystrokeSender {
   explicit KeystrokeSender(platform::Keyboard& keyboard, PauseFunction pause = {})
       : keyboard_(keyboard), pause_(std::move(pause)) {}
 
-  // An empty line sends nothing and counts as typed.
-  LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {});
+  // An empty line sends nothing and counts as typed. `check` is asked only when the line
+  // is paced.
+  LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {}, const StrokeCheck& check = {});
 
  private:
   platform::KeyboardState StateWithModifiersLetGo();
-  LineOutcome TypePaced(std::span<const platform::KeyEvent> events, std::chrono::milliseconds key_delay);
+  LineOutcome TypePaced(std::span<const platform::KeyEvent> events, std::chrono::milliseconds key_delay,
+                        const StrokeCheck& check);
   LineOutcome Send(std::span<const platform::KeyEvent> events);
 
   platform::Keyboard& keyboard_;

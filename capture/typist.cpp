@@ -57,7 +57,9 @@ struct Typist::State {
     lock.unlock();
     const bool allowed = !gate || gate(line.port_number);
     const Pacing pacing = CurrentPacing();
-    const LineOutcome outcome = allowed ? sender.TypeLine(line.text, pacing) : LineOutcome{};
+    const StrokeCheck check = allowed && pacing.key_delay.count() > 0 && check_maker ? check_maker(line.port_number)
+                                                                                  : StrokeCheck{};
+    const LineOutcome outcome = allowed ? sender.TypeLine(line.text, pacing, check) : LineOutcome{};
     if (allowed && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
     lock.lock();
     if (ending) return false;
@@ -82,6 +84,7 @@ struct Typist::State {
   KeystrokeSender sender;
   LineObserver observer;
   LineGate gate;
+  StrokeCheckMaker check_maker;
   std::function<void()> notice;
   std::atomic<int64_t> key_delay_ms{0};
   std::atomic<int64_t> line_delay_ms{0};
@@ -161,6 +164,8 @@ void Typist::SetPacing(Pacing pacing) {
 void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::move(observer); }
 
 void Typist::SetLineGate(LineGate gate) { state_->gate = std::move(gate); }
+
+void Typist::SetStrokeCheck(StrokeCheckMaker maker) { state_->check_maker = std::move(maker); }
 
 void Typist::SetReportNotice(std::function<void()> notice) { state_->notice = std::move(notice); }
 

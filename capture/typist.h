@@ -33,15 +33,21 @@ namespace lintrel {
 // which it owns, so that nothing is destroyed under it; what it did not type is counted.
 //
 // Thread contract: Start(), DeliverReports() and Finish() on the UI thread; Enqueue(),
-// WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate and the notice
-// are set before Start() and called on the typing thread. Once Finish() has left the thread behind
-// nothing is called any more, unless the observer itself was what held the thread.
+// WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate, the
+// stroke check and the notice are set before Start() and called on the typing thread. Once
+// Finish() has left the thread behind nothing is called any more, unless the observer itself
+// was what held the thread.
 class Typist {
  public:
   using LineObserver = std::function<void(int port_number, std::u32string_view line)>;
   // Asked just before a line is typed; false drops the line whole, nothing of it typed (the
   // front end keeps lines out of its own windows this way, and accounts for them itself).
   using LineGate = std::function<bool(int port_number)>;
+  // Hands out the check for one paced line as it begins, after the gate let it through: it is
+  // asked before each key of the line (see StrokeCheck), and a line it cuts short counts as
+  // not typed, for its reason. The front end keeps a paced line out of a window that came to
+  // the front after the line began this way. An empty check lets every key through.
+  using StrokeCheckMaker = std::function<StrokeCheck(int port_number)>;
 
   // How many characters may wait to be typed before readers wait for room.
   static constexpr std::size_t kQueueCapacity = 64 * 1024;
@@ -76,6 +82,7 @@ class Typist {
   // Told of every line after it was typed.
   void SetLineObserver(LineObserver observer);
   void SetLineGate(LineGate gate);
+  void SetStrokeCheck(StrokeCheckMaker maker);
   // Called whenever a report is waiting for DeliverReports(); must not block.
   void SetReportNotice(std::function<void()> notice);
 

@@ -105,6 +105,33 @@ TEST_F(TypistTest, AGateThatSaysNoDropsTheLineWhole) {
   EXPECT_EQ(TypedLines(), (Typed{{5, "A"}}));
 }
 
+// The check the front end hands out as a paced line begins is asked before each key; when
+// it says no, the line stops there (each key is whole, so nothing is held) and counts as
+// not typed for the front end's reason. The next line gets a check of its own.
+TEST_F(TypistTest, AStrokeCheckThatSaysNoCutsAPacedLineShortBetweenKeys) {
+  std::vector<int> lines_begun;
+  int keys_of_port_5 = 0;
+  typist_.SetStrokeCheck([&](int port) -> StrokeCheck {
+    lines_begun.push_back(port);
+    return [&keys_of_port_5, port] {
+      return port == 5 && ++keys_of_port_5 > 2 ? std::string("Lintrel came to the front") : std::string();
+    };
+  });
+  typist_.SetPacing({.key_delay = std::chrono::milliseconds(1)});
+  ASSERT_TRUE(Type(5, "abc"));
+  ASSERT_TRUE(Type(6, "d"));
+  typist_.Start();
+  ASSERT_TRUE(keyboard_->WaitForLines(3));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 1u);
+  EXPECT_EQ(lines_begun, (std::vector<int>{5, 6}));
+  EXPECT_EQ(keyboard_->Events(),
+            (Calls{"down 0x41", "up 0x41", "end", "down 0x42", "up 0x42", "end", "down 0x44", "up 0x44", "end"}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"not-typed COM5"}));
+  EXPECT_EQ(events_.failure_reasons, (Calls{"cut short: Lintrel came to the front"}));
+  EXPECT_EQ(TypedLines(), (Typed{{6, "d"}}));
+}
+
 TEST_F(TypistTest, FailuresAreReportedOncePerCauseAndATypedLineEndsOne) {
   const KeyOutputResult jammed{.accepted = 0, .error = "jammed"};
   const KeyOutputResult dropped{.accepted = 0, .error = "dropped"};
