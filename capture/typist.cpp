@@ -95,6 +95,7 @@ struct Typist::State {
   std::condition_variable idle;  // nothing queued and nothing being typed
   std::deque<QueuedLine> queue;
   std::size_t queued_bytes = 0;
+  std::size_t waiting_for_room = 0;  // Enqueue() calls waiting for room
   bool typing = false;
   bool finishing = false;  // Finish() began: no more lines are taken
   bool ending = false;     // the thread returns as soon as it looks
@@ -138,7 +139,9 @@ bool Typist::Enqueue(int port_number, std::u32string line, const std::atomic<boo
   const auto has_room = [&] {
     return state.queue.empty() || state.queued_bytes + line.size() <= kQueueCapacity;
   };
+  ++state.waiting_for_room;
   state.room.wait(lock, [&] { return has_room() || state.finishing || state.output_lost || cancel.load(); });
+  --state.waiting_for_room;
   if (state.finishing || state.output_lost || !has_room()) {
     ++state.lines_not_typed;
     return false;
@@ -178,6 +181,11 @@ void Typist::DeliverReports(CaptureEvents& events) {
   for (const Report& report : reports) events.LineNotTyped(report.port_number, report.reason, report.output_lost);
 }
 
+std::size_t Typist::readers_waiting() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->waiting_for_room;
+}
+
 bool Typist::output_lost() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->output_lost;
@@ -188,15 +196,16 @@ Typist::Finished Typist::Finish(std::chrono::milliseconds deadline) {
   std::unique_lock<std::mutex> lock(state.mutex);
   if (left_behind_) return {false, state.lines_not_typed};
   state.finishing = true;
+  // No line is begun from now on, paced or not: its keys would land in whatever window is
+  // in front by then, and paced ones would outlast any deadline. The lines waiting count as
+  // not typed.
+  state.lines_not_typed += state.queue.size();
+  state.queue.clear();
+  state.queued_bytes = 0;
   state.room.notify_all();
   state.work.notify_all();  // cuts a pause of a paced line short
-  const bool drained =
-      !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return state.queue.empty() && !state.typing; });
-  if (!drained || !thread_.joinable()) {
-    state.lines_not_typed += state.queue.size() + (state.typing ? 1 : 0);
-    state.queue.clear();
-    state.queued_bytes = 0;
-  }
+  const bool drained = !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return !state.typing; });
+  if (!drained) ++state.lines_not_typed;
   state.ending = true;
   state.work.notify_all();
   const std::size_t not_typed = state.lines_not_typed;

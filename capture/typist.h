@@ -27,16 +27,18 @@ namespace lintrel {
 // failure is reported when it begins or when its cause changes, not again for every line
 // it costs; a line typed in between ends it.
 //
-// At the stop, once the readers are joined, Finish() gives the queued lines a short while.
-// An output that takes nothing for that long (a stopped X server, a pipe nobody reads)
-// holds the thread inside the keyboard: it is then left there together with the keyboard,
-// which it owns, so that nothing is destroyed under it; what it did not type is counted.
+// At the stop, once the readers are joined, Finish() begins no more lines: the queued ones
+// count as not typed, a paced line being typed is cut short between two keys, and an
+// unpaced one gets a short while to finish. An output that takes nothing for that long (a
+// stopped X server, a pipe nobody reads) holds the thread inside the keyboard: it is then
+// left there together with the keyboard, which it owns, so that nothing is destroyed under
+// it; the line it did not type is counted.
 //
 // Thread contract: Start(), DeliverReports() and Finish() on the UI thread; Enqueue(),
-// WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate, the
-// stroke check and the notice are set before Start() and called on the typing thread. Once
-// Finish() has left the thread behind nothing is called any more, unless the observer itself
-// was what held the thread.
+// WakeWaiters(), SetPacing(), output_lost() and readers_waiting() from any thread. The
+// observer, the gate, the stroke check and the notice are set before Start() and called on
+// the typing thread. Once Finish() has left the thread behind nothing is called any more,
+// unless the observer itself was what held the thread.
 class Typist {
  public:
   using LineObserver = std::function<void(int port_number, std::u32string_view line)>;
@@ -90,9 +92,12 @@ class Typist {
   void DeliverReports(CaptureEvents& events);
   // Whether the keyboard's output is gone for good.
   bool output_lost() const;
+  // How many Enqueue() calls wait for room in the queue now.
+  std::size_t readers_waiting() const;
 
-  // Takes no more lines, types what is queued for at most `deadline`, and ends the thread,
-  // or leaves it behind when it is still inside the keyboard then.
+  // Takes no more lines and begins none of those queued, gives the line being typed at most
+  // `deadline` (a paced one stops at its next key), and ends the thread, or leaves it behind
+  // when it is still inside the keyboard then.
   Finished Finish(std::chrono::milliseconds deadline = kFinishDeadline);
 
  private:

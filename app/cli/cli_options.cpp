@@ -496,12 +496,13 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
          "link lost, an open that failed and why, a line not typed and why (once per cause).\n"
-         "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops the readers, releases every port, gives\n"
-         "the lines still waiting to be typed half a second, and exits with status 0, or 1\n"
-         "when a line was not typed (the count is shown). A key output that is gone (a trace\n"
-         "that cannot be written, the X server lost) stops the run the same way. A bad option\n"
-         "exits with status 2 before anything is opened; a port that cannot be opened at\n"
-         "start exits with 1 (unless it is a saved one).\n";
+         "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops the readers, releases every port, types\n"
+         "no line it has not begun (a paced one stops at its next key, an unpaced one gets\n"
+         "half a second), and exits with status 0, or 1 when a line was not typed (the count\n"
+         "is shown). A key output that is gone (a trace that cannot be written, the X server\n"
+         "lost) stops the run the same way. A bad option exits with status 2 before anything\n"
+         "is opened; a port that cannot be opened at start exits with 1 (unless it is a saved\n"
+         "one).\n";
 }
 
 }  // namespace lintrel::cli
