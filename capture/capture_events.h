@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "platform/serial_port.h"
@@ -31,8 +32,8 @@ class CaptureEvents {
   virtual void PortOpenFailed(int /*port_number*/, const std::string& /*device_path*/,
                               const platform::SerialError& /*error*/, bool /*reconnecting*/) {}
   // The supervisor found the port's link lost: it releases the port now and re-opens it
-  // after the reconnection delay.
-  virtual void LinkLost(int /*port_number*/) {}
+  // after `reconnect_delay` (the port's).
+  virtual void LinkLost(int /*port_number*/, std::chrono::milliseconds /*reconnect_delay*/) {}
   // A line of the port was not typed, for `reason`. Told once per cause: again only when
   // the cause changes or after a line was typed in between. `output_lost`: the key output
   // is gone for good, nothing more will be typed, and the front end should stop.

@@ -1,11 +1,14 @@
 #include "capture/typist.h"
 
+#include <array>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "capture/keystroke_sender.h"
+#include "common/port_number.h"
 
 namespace lintrel {
 
@@ -22,6 +25,18 @@ struct Report {
   bool output_lost = false;
 };
 
+// Delays in milliseconds, read and written whole; -1 where a port leaves a delay to the one
+// every port shares.
+struct alignas(8) DelaysMs {
+  int32_t key = -1;
+  int32_t line = -1;
+};
+static_assert(std::atomic<DelaysMs>::is_always_lock_free);
+
+int32_t Milliseconds(std::optional<std::chrono::milliseconds> delay) {
+  return delay ? static_cast<int32_t>(delay->count()) : -1;
+}
+
 }  // namespace
 
 struct Typist::State {
@@ -35,9 +50,15 @@ struct Typist::State {
     return !work.wait_for(lock, time, [&] { return finishing || ending; });
   }
 
-  Pacing CurrentPacing() const {
-    return {std::chrono::milliseconds(key_delay_ms.load()), std::chrono::milliseconds(line_delay_ms.load())};
+  // The delays of the port's lines now: its own, else the shared ones.
+  Pacing PacingFor(int port_number) const {
+    const DelaysMs shared = shared_pacing.load();
+    const DelaysMs own = IsPortNumber(port_number) ? port_pacing[Slot(port_number)].load() : DelaysMs{};
+    return {std::chrono::milliseconds(own.key >= 0 ? own.key : shared.key),
+            std::chrono::milliseconds(own.line >= 0 ? own.line : shared.line)};
   }
+
+  static std::size_t Slot(int port_number) { return static_cast<std::size_t>(port_number - kLowestPortNumber); }
 
   // Counts a line that was not typed and reports its cause unless that is the cause
   // already reported. Called with the mutex held.
@@ -56,7 +77,7 @@ struct Typist::State {
     typing = true;
     lock.unlock();
     const bool allowed = !gate || gate(line.port_number);
-    const Pacing pacing = CurrentPacing();
+    const Pacing pacing = PacingFor(line.port_number);
     const StrokeCheck check = allowed && pacing.key_delay.count() > 0 && check_maker ? check_maker(line.port_number)
                                                                                   : StrokeCheck{};
     const LineOutcome outcome = allowed ? sender.TypeLine(line.text, pacing, check) : LineOutcome{};
@@ -86,8 +107,8 @@ struct Typist::State {
   LineGate gate;
   StrokeCheckMaker check_maker;
   std::function<void()> notice;
-  std::atomic<int64_t> key_delay_ms{0};
-  std::atomic<int64_t> line_delay_ms{0};
+  std::atomic<DelaysMs> shared_pacing{DelaysMs{0, 0}};
+  std::array<std::atomic<DelaysMs>, kPortNumberCount> port_pacing{};
 
   std::mutex mutex;
   std::condition_variable work;  // a line was queued, or the thread should end
@@ -160,8 +181,12 @@ void Typist::WakeWaiters() {
 }
 
 void Typist::SetPacing(Pacing pacing) {
-  state_->key_delay_ms.store(pacing.key_delay.count());
-  state_->line_delay_ms.store(pacing.line_delay.count());
+  state_->shared_pacing.store({Milliseconds(pacing.key_delay), Milliseconds(pacing.line_delay)});
+}
+
+void Typist::SetPortPacing(int port_number, PortPacing own) {
+  if (!IsPortNumber(port_number)) return;
+  state_->port_pacing[State::Slot(port_number)].store({Milliseconds(own.key_delay), Milliseconds(own.line_delay)});
 }
 
 void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::move(observer); }

@@ -35,10 +35,10 @@ namespace lintrel {
 // it; the line it did not type is counted.
 //
 // Thread contract: Start(), DeliverReports() and Finish() on the UI thread; Enqueue(),
-// WakeWaiters(), SetPacing(), output_lost() and readers_waiting() from any thread. The
-// observer, the gate, the stroke check and the notice are set before Start() and called on
-// the typing thread. Once Finish() has left the thread behind nothing is called any more,
-// unless the observer itself was what held the thread.
+// WakeWaiters(), SetPacing(), SetPortPacing(), output_lost() and readers_waiting() from any
+// thread. The observer, the gate, the stroke check and the notice are set before Start() and
+// called on the typing thread. Once Finish() has left the thread behind nothing is called any
+// more, unless the observer itself was what held the thread.
 class Typist {
  public:
   using LineObserver = std::function<void(int port_number, std::u32string_view line)>;
@@ -77,9 +77,12 @@ class Typist {
   // Makes every Enqueue() that waits for room look at its `cancel` flag.
   void WakeWaiters();
 
-  // The delays of the lines typed from now on (none at first). A stop cuts a paced line or
-  // a line delay short at once. Any thread.
+  // The delays of the lines typed from now on (none at first), for every port that does not
+  // set its own. A stop cuts a paced line or a line delay short at once. Any thread.
   void SetPacing(Pacing pacing);
+  // The port's own delays, each in place of the shared one (PortPacing{}: none of its own).
+  // A port number outside the table is ignored. Any thread.
+  void SetPortPacing(int port_number, PortPacing own);
 
   // Told of every line after it was typed.
   void SetLineObserver(LineObserver observer);

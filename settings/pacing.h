@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 
 namespace lintrel {
 
@@ -14,6 +15,19 @@ struct Pacing {
   std::chrono::milliseconds line_delay{0};  // after each line
 
   bool operator==(const Pacing&) const = default;
+};
+
+// A port's own delays: each one it sets stands for that port in place of the one every port
+// shares.
+struct PortPacing {
+  std::optional<std::chrono::milliseconds> key_delay{};
+  std::optional<std::chrono::milliseconds> line_delay{};
+
+  Pacing Over(Pacing shared) const {
+    return {key_delay.value_or(shared.key_delay), line_delay.value_or(shared.line_delay)};
+  }
+
+  bool operator==(const PortPacing&) const = default;
 };
 
 }  // namespace lintrel

@@ -6,8 +6,10 @@
 
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
+#include "settings/pacing.h"
 #include "settings/settings_store.h"
 #include "settings/shaping_rules.h"
+#include "settings/text_encoding.h"
 
 namespace lintrel {
 
@@ -25,6 +27,12 @@ struct PortProfile {
   std::optional<std::string> suffix{};
   std::optional<std::vector<Replacement>> replacements{};
   std::optional<ControlMap> control{};
+  // How the port's bytes are read as characters, the delays its lines are typed with, and
+  // how long a lost link waits before the port is re-opened.
+  std::optional<TextEncoding> encoding{};
+  std::optional<int> key_delay_ms{};        // 0..kMaxKeyDelayMs
+  std::optional<int> line_delay_ms{};       // 0..kMaxLineDelayMs
+  std::optional<int> reconnect_delay_ms{};  // CaptureOptions' range
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -35,6 +43,8 @@ struct PortProfile {
   LineSettings LineOver(LineSettings line) const;
   // This port's capture rules, its unset shaping values taken from `defaults`.
   PortCaptureRules CaptureRules(const ShapingRules& defaults) const;
+  // The delays this port sets for itself.
+  PortPacing OwnPacing() const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -50,6 +60,10 @@ inline constexpr const char* kPrefixTextEntry = "Prefix text";
 inline constexpr const char* kSuffixEntry = "Suffix";
 inline constexpr const char* kReplaceEntry = "Replace";  // "Replace 1", "Replace 2", ...
 inline constexpr const char* kControlEntry = "Control characters";
+inline constexpr const char* kEncodingEntry = "Encoding";  // ansi, utf-8 or latin-1
+inline constexpr const char* kKeyDelayEntry = "Key delay";    // milliseconds
+inline constexpr const char* kLineDelayEntry = "Line delay";  // milliseconds
+inline constexpr const char* kReconnectionDelayEntry = "Reconnection delay";  // milliseconds
 
 // Reads the port's profile. A value that is damaged or out of range is left unset (the
 // default is used) and stays stored; each gets one line in *warnings naming the entry.

@@ -145,8 +145,12 @@ class Parser {
     if (name == "--replace") return Replace(*value);
     if (name == "--control") return Control(*value);
     if (name == "--encoding") return Encoding(*value);
-    if (name == "--key-delay") return Delay(name, *value, kMaxKeyDelayMs, options_.key_delay_ms);
-    if (name == "--line-delay") return Delay(name, *value, kMaxLineDelayMs, options_.line_delay_ms);
+    if (name == "--key-delay") {
+      return Delay(name, *value, kMaxKeyDelayMs, &PortProfile::key_delay_ms, options_.key_delay_ms);
+    }
+    if (name == "--line-delay") {
+      return Delay(name, *value, kMaxLineDelayMs, &PortProfile::line_delay_ms, options_.line_delay_ms);
+    }
     Keys(*value);
   }
 
@@ -309,21 +313,29 @@ class Parser {
       error_ = "--reconnect-delay: \"" + value + "\" is not a number of milliseconds from 500 to 5000";
       return;
     }
-    options_.reconnect_delay_ms = *delay;
+    Scope().reconnect_delay_ms = *delay;
+    if (ForAll()) options_.reconnect_delay_ms = *delay;
   }
 
   void Encoding(const std::string& value) {
-    options_.encoding = ParseTextEncoding(value);
-    if (!options_.encoding) error_ = "--encoding: \"" + value + "\" is not one of ansi, utf-8, latin-1";
+    const std::optional<TextEncoding> encoding = ParseTextEncoding(value);
+    if (!encoding) {
+      error_ = "--encoding: \"" + value + "\" is not one of ansi, utf-8, latin-1";
+      return;
+    }
+    Scope().encoding = *encoding;
+    if (ForAll()) options_.encoding = *encoding;
   }
 
-  void Delay(const std::string& name, const std::string& value, int highest, int& delay_ms) {
+  void Delay(const std::string& name, const std::string& value, int highest, std::optional<int> PortProfile::*field,
+             int& for_all) {
     const std::optional<int> delay = ParseNumber(value, 0, highest);
     if (!delay) {
       error_ = name + ": \"" + value + "\" is not a number of milliseconds from 0 to " + std::to_string(highest);
       return;
     }
-    delay_ms = *delay;
+    Scope().*field = *delay;
+    if (ForAll()) for_all = *delay;
   }
 
   void Keys(const std::string& value) {

@@ -180,7 +180,10 @@ TEST_F(LinkSupervisorTest, LostStateWithoutReaderOrConnectionIsLeftAlone) {
   EXPECT_FALSE(supervisor_.NextDue().has_value());
 }
 
+// Each port waits its own delay, the shared one unless it sets one of its own, and the
+// front end is told which.
 TEST_F(LinkSupervisorTest, TwoLostLinksInOneTickEachGetTheirOwnDelay) {
+  options_.PublishPortRules(200, std::make_shared<const PortCaptureRules>(PortCaptureRules{.reconnect_delay_ms = 3000}));
   ConnectAndSettle(1);
   ConnectAndSettle(200);
   LoseLink(1);
@@ -188,8 +191,11 @@ TEST_F(LinkSupervisorTest, TwoLostLinksInOneTickEachGetTheirOwnDelay) {
   supervisor_.Tick(start_);
   EXPECT_EQ(Slot(1).connected.load(), 0);
   EXPECT_EQ(Slot(200).connected.load(), 0);
+  EXPECT_EQ(events_.reconnect_delays, (std::vector<milliseconds>{milliseconds(1000), milliseconds(3000)}));
   supervisor_.RunDue(start_ + milliseconds(1000));
   EXPECT_EQ(Slot(1).connected.load(), 1);
+  EXPECT_EQ(Slot(200).connected.load(), 0);
+  supervisor_.RunDue(start_ + milliseconds(3000));
   EXPECT_EQ(Slot(200).connected.load(), 1);
 }
 

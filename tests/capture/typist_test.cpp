@@ -138,6 +138,20 @@ TEST_F(TypistTest, AStrokeCheckThatSaysNoCutsAPacedLineShortBetweenKeys) {
   EXPECT_EQ(TypedLines(), (Typed{{6, "d"}}));
 }
 
+// A paced line goes key by key, an unpaced one as one injection: a port's own key delay
+// stands over the shared one, and a port without one of its own takes the shared one.
+TEST_F(TypistTest, APortsOwnKeyDelayStandsOverTheSharedOne) {
+  typist_.SetPacing({.key_delay = std::chrono::milliseconds(1)});
+  typist_.SetPortPacing(5, {.key_delay = std::chrono::milliseconds(0), .line_delay = std::nullopt});
+  ASSERT_TRUE(Type(5, "ab"));
+  ASSERT_TRUE(Type(6, "ab"));
+  typist_.Start();
+  ASSERT_TRUE(keyboard_->WaitForLines(3));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 0u);
+  EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x41", "up 0x41", "down 0x42", "up 0x42", "end", "down 0x41", "up 0x41",
+                                        "end", "down 0x42", "up 0x42", "end"}));
+}
+
 TEST_F(TypistTest, FailuresAreReportedOncePerCauseAndATypedLineEndsOne) {
   const KeyOutputResult jammed{.accepted = 0, .error = "jammed"};
   const KeyOutputResult dropped{.accepted = 0, .error = "dropped"};

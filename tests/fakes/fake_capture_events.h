@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ class FakeCaptureEvents : public CaptureEvents {
   // "connected COM3", "failed COM3", "failed-silently COM3", "not-typed COM3", ...
   std::vector<std::string> calls;
   std::vector<std::string> failure_reasons;
+  std::vector<std::chrono::milliseconds> reconnect_delays;  // of each lost link
 
   LineSettings PullLineSettings() override {
     ++pulls;
@@ -26,7 +28,10 @@ class FakeCaptureEvents : public CaptureEvents {
     Call(reconnecting ? "failed-silently" : "failed", port);
     failure_reasons.push_back(error.message);
   }
-  void LinkLost(int port) override { Call("lost", port); }
+  void LinkLost(int port, std::chrono::milliseconds reconnect_delay) override {
+    Call("lost", port);
+    reconnect_delays.push_back(reconnect_delay);
+  }
   void LineNotTyped(int port, const std::string& reason, bool output_lost) override {
     Call(output_lost ? "output-lost" : "not-typed", port);
     failure_reasons.push_back(reason);
