@@ -8,6 +8,14 @@
 
 namespace lintrel {
 
+// A port's link found lost, as the supervisor tells it.
+struct LinkLoss {
+  std::chrono::milliseconds reconnect_delay{0};  // the port is re-opened after it
+  // Empty when the device went or its carrier dropped; else what failed in the port's reader
+  // ("reading failed: out of memory").
+  std::string cause;
+};
+
 // What the capture engine tells the front end that runs it (the main window, the command
 // line), and the one thing it asks of it. The engine only reports: a message box, a status
 // line or a tray icon is the front end's choice.
@@ -32,8 +40,8 @@ class CaptureEvents {
   virtual void PortOpenFailed(int /*port_number*/, const std::string& /*device_path*/,
                               const platform::SerialError& /*error*/, bool /*reconnecting*/) {}
   // The supervisor found the port's link lost: it releases the port now and re-opens it
-  // after `reconnect_delay` (the port's).
-  virtual void LinkLost(int /*port_number*/, std::chrono::milliseconds /*reconnect_delay*/) {}
+  // after the port's reconnection delay.
+  virtual void LinkLost(int /*port_number*/, const LinkLoss& /*loss*/) {}
   // A line of the port was not typed, for `reason`. Told once per cause: again only when
   // the cause changes or after a line was typed in between. `output_lost`: the key output
   // is gone for good, nothing more will be typed, and the front end should stop.

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "capture/reader_thread.h"
+
 namespace lintrel {
 
 namespace {
@@ -31,7 +33,7 @@ void LinkSupervisor::Tick(Clock::time_point now) {
     if (LinkLost(slot) && connected) {
       // Release, mark as waiting, and re-open once the port's reconnection delay has passed.
       const std::chrono::milliseconds delay(options_.LoadFor(port_number).options.reconnect_delay_ms);
-      events_.LinkLost(port_number, delay);
+      events_.LinkLost(port_number, {delay, slot.reader->failure()});
       paused_when_lost_[static_cast<std::size_t>(port_number)] = slot.paused.load();
       connection_.Disconnect(port_number);
       slot.link_state.store(LinkState::kAwaitingReconnect);

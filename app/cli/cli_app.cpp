@@ -63,9 +63,10 @@ void StatusLines::PortOpenFailed(int port_number, const std::string& device_path
   Print(PortName(port_number) + " reconnection failed: " + reason + " (retrying every second)");
 }
 
-void StatusLines::LinkLost(int port_number, std::chrono::milliseconds reconnect_delay) {
+void StatusLines::LinkLost(int port_number, const LinkLoss& loss) {
   lost_[port_number] = true;
-  Print(PortName(port_number) + " link lost; reconnecting in " + std::to_string(reconnect_delay.count()) + " ms");
+  Print(PortName(port_number) + " link lost" + (loss.cause.empty() ? "" : ": " + loss.cause) + "; reconnecting in " +
+        std::to_string(loss.reconnect_delay.count()) + " ms");
 }
 
 void StatusLines::LineNotTyped(int port_number, const std::string& reason, bool output_lost) {

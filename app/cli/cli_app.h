@@ -44,7 +44,7 @@ class StatusLines : public CaptureEvents {
   void PortDisconnected(int port_number) override;
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
                       bool reconnecting) override;
-  void LinkLost(int port_number, std::chrono::milliseconds reconnect_delay) override;
+  void LinkLost(int port_number, const LinkLoss& loss) override;
   void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
 
   // How many times any port has connected; readable from any thread.

@@ -191,12 +191,27 @@ TEST_F(LinkSupervisorTest, TwoLostLinksInOneTickEachGetTheirOwnDelay) {
   supervisor_.Tick(start_);
   EXPECT_EQ(Slot(1).connected.load(), 0);
   EXPECT_EQ(Slot(200).connected.load(), 0);
-  EXPECT_EQ(events_.reconnect_delays, (std::vector<milliseconds>{milliseconds(1000), milliseconds(3000)}));
+  ASSERT_EQ(events_.link_losses.size(), 2u);
+  EXPECT_EQ(events_.link_losses[0].reconnect_delay, milliseconds(1000));
+  EXPECT_EQ(events_.link_losses[1].reconnect_delay, milliseconds(3000));
   supervisor_.RunDue(start_ + milliseconds(1000));
   EXPECT_EQ(Slot(1).connected.load(), 1);
   EXPECT_EQ(Slot(200).connected.load(), 0);
   supervisor_.RunDue(start_ + milliseconds(3000));
   EXPECT_EQ(Slot(200).connected.load(), 1);
+}
+
+// A reader that failed is re-opened like a lost link, and the front end is told what failed.
+TEST_F(LinkSupervisorTest, AFailedReaderIsReopenedAndItsFailureReported) {
+  ConnectAndSettle(6);
+  Port(6)->Push({.outcome = WaitOutcome::kImmediate, .events = platform::kEventReceived, .bytes = {'x'},
+                 .read_throws = true});
+  ASSERT_TRUE(LinkStateBecomes(6, LinkState::kLost));
+  supervisor_.Tick(start_);
+  ASSERT_EQ(events_.link_losses.size(), 1u);
+  EXPECT_EQ(events_.link_losses[0].cause, "reading failed: out of memory");
+  supervisor_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(6).connected.load(), 1);
 }
 
 TEST_F(LinkSupervisorTest, MoreCarrierChangesBeforeATickStillReopenTheLink) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,7 @@ class FakeCaptureEvents : public CaptureEvents {
   // "connected COM3", "failed COM3", "failed-silently COM3", "not-typed COM3", ...
   std::vector<std::string> calls;
   std::vector<std::string> failure_reasons;
-  std::vector<std::chrono::milliseconds> reconnect_delays;  // of each lost link
+  std::vector<LinkLoss> link_losses;
 
   LineSettings PullLineSettings() override {
     ++pulls;
@@ -28,9 +27,9 @@ class FakeCaptureEvents : public CaptureEvents {
     Call(reconnecting ? "failed-silently" : "failed", port);
     failure_reasons.push_back(error.message);
   }
-  void LinkLost(int port, std::chrono::milliseconds reconnect_delay) override {
+  void LinkLost(int port, const LinkLoss& loss) override {
     Call("lost", port);
-    reconnect_delays.push_back(reconnect_delay);
+    link_losses.push_back(loss);
   }
   void LineNotTyped(int port, const std::string& reason, bool output_lost) override {
     Call(output_lost ? "output-lost" : "not-typed", port);
