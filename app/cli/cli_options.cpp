@@ -461,7 +461,7 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "\n"
          "The line settings and the capture, shaping, reconnection, encoding and delay options\n"
          "given before any --port apply to every port; given after a --port, to that port\n"
-         "alone (its profile). --keys and --layout apply to every port wherever given.\n"
+         "alone (its profile). The keyboard (--keys) is every port's wherever given.\n"
          "\n"
          "Line settings:\n"
          "  --baud RATE            " + BaudList() + " (default 1200)\n"
