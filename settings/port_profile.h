@@ -8,6 +8,7 @@
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
 #include "settings/pacing.h"
+#include "settings/record_rules.h"
 #include "settings/settings_store.h"
 #include "settings/shaping_rules.h"
 #include "settings/text_encoding.h"
@@ -28,6 +29,12 @@ struct PortProfile {
   std::optional<std::string> suffix{};
   std::optional<std::vector<Replacement>> replacements{};
   std::optional<ControlMap> control{};
+  // The record stage (see RecordRules): texts as the user wrote them.
+  std::optional<std::string> pattern{};
+  std::optional<UnmatchedLines> unmatched{};
+  std::optional<bool> gs1{};
+  std::optional<std::string> template_text{};
+  std::optional<int> repeat_window_ms{};
   // How the port's bytes are read as characters, the delays its lines are typed with, and
   // how long a lost link waits before the port is re-opened.
   std::optional<TextEncoding> encoding{};
@@ -42,8 +49,10 @@ struct PortProfile {
   void Overlay(const PortProfile& over);
   // `line` with this port's positions put in.
   LineSettings LineOver(LineSettings line) const;
-  // This port's capture rules, its unset shaping values taken from `defaults`.
-  PortCaptureRules CaptureRules(const ShapingRules& defaults) const;
+  // This port's capture rules, its unset shaping and record values taken from the defaults.
+  PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
+  // `defaults` with the record values this port sets put in.
+  RecordRules RecordsOver(RecordRules defaults) const;
   // The delays this port sets for itself.
   PortPacing OwnPacing() const;
 };
@@ -61,9 +70,14 @@ inline constexpr const char* kPrefixTextEntry = "Prefix text";
 inline constexpr const char* kSuffixEntry = "Suffix";
 inline constexpr const char* kReplaceEntry = "Replace";  // "Replace 1" to "Replace 100" (kMaxReplacements)
 inline constexpr const char* kControlEntry = "Control characters";
-inline constexpr const char* kEncodingEntry = "Encoding";                      // ansi, utf-8 or latin-1
-inline constexpr const char* kKeyDelayEntry = "Key delay";                     // milliseconds
-inline constexpr const char* kLineDelayEntry = "Line delay";                   // milliseconds
+inline constexpr const char* kPatternEntry = "Pattern";
+inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
+inline constexpr const char* kGs1Entry = "GS1";
+inline constexpr const char* kTemplateEntry = "Template";
+inline constexpr const char* kRepeatWindowEntry = "Repeat window";
+inline constexpr const char* kEncodingEntry = "Encoding";                    // ansi, utf-8 or latin-1
+inline constexpr const char* kKeyDelayEntry = "Key delay";                   // milliseconds
+inline constexpr const char* kLineDelayEntry = "Line delay";                 // milliseconds
 inline constexpr const char* kReconnectionDelayEntry = "Reconnection delay";  // milliseconds
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
@@ -79,7 +93,8 @@ PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<s
 // flushed. Texts are stored as FormatStoredText writes them (common/text_escapes.h): printable
 // ASCII, every other character an escape. They are read back by ParseStoredText with the
 // store's OlderVersionsCodePage(), so that texts older versions stored read as they were
-// written.
+// written. The pattern
+// and the template are stored as they are: printable ASCII (see RecordRules).
 void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile);
 
 }  // namespace lintrel

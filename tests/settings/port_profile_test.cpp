@@ -17,6 +17,8 @@ PortProfile EveryValue() {
   return {.baud_index = 10, .parity_index = 2, .data_bit_index = 0, .stop_bit_index = 1, .end_character = 10,
           .truncate = true, .prefix = false, .prefix_text = "[\\]", .suffix = "\t",
           .replacements = std::vector<Replacement>{{"\x1D", "|"}, {"a=b", "\r\n"}}, .control = ControlMap::kName,
+          .pattern = R"(^(?P<w>\d+)\x1D)", .unmatched = UnmatchedLines::kType, .gs1 = true,
+          .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000,
           .encoding = TextEncoding::kLatin1, .key_delay_ms = 0, .line_delay_ms = 10000};
 }
 
@@ -32,6 +34,9 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_EQ(store.ReadInt("Ports\\COM5\\End char"), 10);
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Encoding"), "latin-1");
   EXPECT_EQ(store.ReadInt("Ports\\COM5\\Key delay"), 0);
+  // The pattern and template as written: their escapes are their own.
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Pattern"), R"(^(?P<w>\d+)\x1D)");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Unmatched lines"), "type");
   // Another port has none of it.
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
 }
@@ -114,6 +119,9 @@ TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
       {"Key delay", 1001, "\"Key delay\" = 1001 is not a number of milliseconds from 0 to 1000"},
       {"Line delay", -1, "\"Line delay\" = -1 is not a number of milliseconds from 0 to 10000"},
       {"Line delay", std::string("slow"), "\"Line delay\" is not a number of milliseconds"},
+      {"Unmatched lines", std::string("keep"), "\"keep\" is not report, drop or type"},
+      {"GS1", 2, "\"GS1\" = 2 is not 0 or 1"},
+      {"Repeat window", 60001, "\"Repeat window\" = 60001 is not a number of milliseconds from 0 to 60000"},
   };
   for (const auto& c : cases) {
     testing::FakeSettingsStore store;
