@@ -61,6 +61,15 @@ VALUES = [
           "FROM written \\x3D), stored as Replace 1, Replace 2, ... " + PORTS, BOTH, "list"),
     Value("Control characters", "Control characters", "What is typed for a control character other than the end "
           "character. " + PORTS, BOTH, "choice", [("Keep", "keep"), ("Drop", "drop"), ("Name (<GS>)", "name")]),
+    Value("Encoding", "Encoding", "How the bytes a port receives are read as characters: the system's ANSI code "
+          "page, UTF-8 or Latin-1. " + PORTS, BOTH, "choice",
+          [("ANSI (system code page)", "ansi"), ("UTF-8", "utf-8"), ("Latin-1", "latin-1")]),
+    Value("Key delay", "Key delay (ms)", "The pause between two keys of a typed line, 0 to 1000 milliseconds (0: none). "
+          + PORTS, BOTH, "decimal", low=0, high=1000),
+    Value("Line delay", "Line delay (ms)", "The pause after each typed line, 0 to 10000 milliseconds (0: none). "
+          + PORTS, BOTH, "decimal", low=0, high=10000),
+    Value("Reconnection delay", "Reconnection delay (ms)", "How long a port whose link was lost waits before it is "
+          "opened again, 500 to 5000 milliseconds. " + PORTS, BOTH, "decimal", low=500, high=5000),
     Value("Pattern", "Record pattern", "A regular expression (RE2's syntax) a line must match; its named groups "
           "(?P<name>...) are fields. " + PORTS, BOTH, "text"),
     Value("Unmatched lines", "Lines the pattern does not match", "What becomes of a line the pattern does not "
