@@ -193,6 +193,7 @@ void MainWindow::PublishRules(int port_number) {
   if (!IsPortNumber(port_number)) return;
   const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
+  typist_.SetPortPacing(port_number, ProfileOf(port_number).OwnPacing());
 }
 
 PortOptions MainWindow::OptionsForDialog() {

@@ -253,7 +253,7 @@ class MainWindow : private CaptureEvents {
 
   // The port's profile, read from the store at its first use (warnings shown as notices).
   PortProfile& ProfileOf(int port_number);
-  // Readers of the port use its own rules from now on.
+  // Readers of the port use its own rules from now on, and the typist its own delays.
   void PublishRules(int port_number);
   // After the user connected the port: the line settings it was opened with are its own.
   void SaveProfileLine(int port_number);

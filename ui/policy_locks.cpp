@@ -1,5 +1,7 @@
 #include "ui/policy_locks.h"
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "common/port_number.h"
@@ -31,6 +33,10 @@ OptionsLocks OptionsLocksFor(const LayeredSettings& settings, int port_number) {
           .gs1 = locked(kGs1Entry),
           .template_text = locked(kTemplateEntry),
           .repeat_window = locked(kRepeatWindowEntry),
+          .encoding = locked(kEncodingEntry),
+          .key_delay = locked(kKeyDelayEntry),
+          .line_delay = locked(kLineDelayEntry),
+          .reconnect_delay = locked(kReconnectionDelayEntry),
           .reconnect_at_start = settings.SetByPolicy(kReconnectAtStartEntry),
           .follow_devices = settings.SetByPolicy(kFollowDevicesEntry)};
 }
@@ -41,6 +47,17 @@ LineLocks LineLocksFor(const LayeredSettings& settings, int port_number) {
           .parity = locked(kParityEntry),
           .data_bit = locked(kDataBitEntry),
           .stop_bit = locked(kStopBitEntry)};
+}
+
+Pacing WithPolicyDelays(LayeredSettings& settings, int port_number, Pacing pacing) {
+  const auto put = [&](const char* name, int most, std::chrono::milliseconds& delay) {
+    const std::optional<int32_t> set =
+        settings.Policies().ReadInt(IsPortNumber(port_number) ? PortProfileEntry(port_number, name) : name);
+    if (set && *set >= 0 && *set <= most) delay = std::chrono::milliseconds(*set);
+  };
+  put(kKeyDelayEntry, kMaxKeyDelayMs, pacing.key_delay);
+  put(kLineDelayEntry, kMaxLineDelayMs, pacing.line_delay);
+  return pacing;
 }
 
 bool ConnectedPortsLocked(const LayeredSettings& settings) { return settings.SetByPolicy(kConnectedPortsEntry); }

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "settings/layered_settings.h"
+#include "settings/pacing.h"
 
 namespace lintrel::ui {
 
@@ -24,6 +25,10 @@ struct OptionsLocks {
   bool gs1 = false;
   bool template_text = false;
   bool repeat_window = false;
+  bool encoding = false;
+  bool key_delay = false;
+  bool line_delay = false;
+  bool reconnect_delay = false;
   bool reconnect_at_start = false;
   bool follow_devices = false;
 
@@ -44,6 +49,9 @@ struct LineLocks {
 // `port_number` -1: the values every port shares.
 OptionsLocks OptionsLocksFor(const LayeredSettings& settings, int port_number);
 LineLocks LineLocksFor(const LayeredSettings& settings, int port_number);
+// `pacing` with the delays a policy sets for the port (-1: for every port) put in, as the
+// Options dialog shows them; a delay out of its range is left out, as a profile leaves it.
+Pacing WithPolicyDelays(LayeredSettings& settings, int port_number, Pacing pacing);
 // Whether a policy sets the ports connected at start ("Connected ports").
 bool ConnectedPortsLocked(const LayeredSettings& settings);
 

@@ -825,7 +825,8 @@ TEST_F(WineGuiTest, PoliciesConnectTheirPortsAndSetTheirValues) {
 TEST_F(WineGuiTest, ControlsAPolicySetsAreDisabledAndNamedAsSetByTheAdministrator) {
   std::string error;
   ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kPolicyKey +
-                                          "]\r\n\"End char\"=dword:0000000a\r\n\"Truncate\"=dword:00000001\r\n[" +
+                                          "]\r\n\"End char\"=dword:0000000a\r\n\"Truncate\"=dword:00000001\r\n"
+                                          "\"Key delay\"=dword:00000014\r\n[" +
                                           kPolicyKey + "\\Ports\\COM5]\r\n\"Baud rate\"=dword:00000006\r\n[" +
                                           kSettingsKey + "]\r\n\"End char\"=dword:0000000d\r\n",
                                       &error))
@@ -847,8 +848,11 @@ TEST_F(WineGuiTest, ControlsAPolicySetsAreDisabledAndNamedAsSetByTheAdministrato
   EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_TRUNCATE)}), "0");
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "1");
   EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_SUFFIX)}), "1");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_KEY_DELAY)}), "0");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_KEY_DELAY)}), "20");
   const std::string options = DriveOne({"controls", "options"});
-  EXPECT_NE(options.find("|Set by your administrator: End Char, Truncate End Char|"), std::string::npos) << options;
+  EXPECT_NE(options.find("|Set by your administrator: End Char, Truncate End Char, Key delay (ms)|"), std::string::npos)
+      << options;
   Screenshot("options-set-by-administrator", "options");
   EXPECT_EQ(Drive({"click", "options", "1", "gone", "options"}).back(), "ok");
   EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "nothing refused: the policy's values are not stored";

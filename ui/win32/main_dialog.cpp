@@ -537,11 +537,16 @@ void MainDialog::OpenOptions() {
   StartupOptions startup = startup_;
   bool start_with_windows = StartsAtLogin();
   PortOptions port_options = window_.OptionsForDialog();
-  Pacing pacing = window_.pacing();
+  // A delay a policy sets is shown as the port runs with it, and stays out of the shared ones.
+  const OptionsLocks locks = OptionsLocksFor(*settings_.store, port_options.port_number);
+  const Pacing shared = window_.pacing();
+  Pacing pacing = WithPolicyDelays(*settings_.store, port_options.port_number, shared);
   OptionsDialog options(instance(), port_options, pacing, window_.EndCharacterEditable(), startup,
                         start_with_windows);
-  options.SetLocks(OptionsLocksFor(*settings_.store, port_options.port_number));
+  options.SetLocks(locks);
   if (options.RunModal(hwnd()) != IDOK) return;
+  if (locks.key_delay) pacing.key_delay = shared.key_delay;
+  if (locks.line_delay) pacing.line_delay = shared.line_delay;
   window_.SetPacing(pacing);
   std::string error;
   if (!window_.ApplyOptions(port_options, &error)) {

@@ -48,7 +48,9 @@ std::vector<int> LockedControls(const OptionsLocks& locks) {
       {locks.control, IDC_CONTROL_MAP},      {locks.reconnect_at_start, IDC_RECONNECT_AT_START},
       {locks.follow_devices, IDC_FOLLOW_DEVICES}, {locks.pattern, IDC_PATTERN},
       {locks.unmatched, IDC_UNMATCHED},      {locks.gs1, IDC_GS1},
-      {locks.template_text, IDC_TEMPLATE},   {locks.repeat_window, IDC_REPEAT_WINDOW}};
+      {locks.template_text, IDC_TEMPLATE},   {locks.repeat_window, IDC_REPEAT_WINDOW},
+      {locks.encoding, IDC_ENCODING},        {locks.key_delay, IDC_KEY_DELAY},
+      {locks.line_delay, IDC_LINE_DELAY},    {locks.reconnect_delay, IDC_RECONNECT_DELAY}};
   std::vector<int> locked;
   for (const auto& [is_locked, id] : controls) {
     if (is_locked) locked.push_back(id);
