@@ -1,6 +1,7 @@
 #include "app/cli/cli_settings.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 #include "capture/records/record_stage.h"
@@ -51,19 +52,25 @@ void UsePolicyPorts(LayeredSettings& settings, CliOptions& options) {
 }
 
 // The values port `request` runs with, every one of them set.
-PortProfile ProfileInUse(const CliOptions& options, const PortRequest& request) {
+PortProfile ProfileInUse(const CliOptions& options, const PortRequest& request, TextEncoding default_encoding) {
   const LineSettings line = LineSettingsOf(options, request);
   const PortCaptureRules rules = CaptureRulesOf(options, request);
   const CaptureOptions capture = rules.Over(
       {.prefix = options.prefix, .truncate = options.truncate,
-       .end_character = static_cast<uint8_t>(options.end_character)});
+       .end_character = static_cast<uint8_t>(options.end_character),
+       .encoding = options.encoding.value_or(default_encoding), .reconnect_delay_ms = options.reconnect_delay_ms});
+  const Pacing pacing = request.profile.OwnPacing().Over(
+      {.key_delay = std::chrono::milliseconds(options.key_delay_ms),
+       .line_delay = std::chrono::milliseconds(options.line_delay_ms)});
   return {.baud_index = line.baud_index, .parity_index = line.parity_index, .data_bit_index = line.data_bit_index,
           .stop_bit_index = line.stop_bit_index, .end_character = capture.end_character,
           .truncate = capture.truncate, .prefix = capture.prefix, .prefix_text = rules.shaping.prefix_text,
           .suffix = rules.shaping.suffix, .replacements = rules.shaping.replacements,
           .control = rules.shaping.control, .pattern = rules.records.pattern,
           .unmatched = rules.records.unmatched, .gs1 = rules.records.gs1,
-          .template_text = rules.records.template_text, .repeat_window_ms = rules.records.repeat_window_ms};
+          .template_text = rules.records.template_text, .repeat_window_ms = rules.records.repeat_window_ms,
+          .encoding = capture.encoding, .key_delay_ms = static_cast<int>(pacing.key_delay.count()),
+          .line_delay_ms = static_cast<int>(pacing.line_delay.count()), .reconnect_delay_ms = capture.reconnect_delay_ms};
 }
 
 // Where a value in use comes from: a port's value no layer sets for it is the shared one's.
@@ -138,7 +145,7 @@ std::vector<int> PortsToShow(LayeredSettings& settings, const CliOptions& option
   return ports;
 }
 
-std::string EffectiveSettingsText(LayeredSettings& settings, const CliOptions& options) {
+std::string EffectiveSettingsText(LayeredSettings& settings, const CliOptions& options, TextEncoding default_encoding) {
   std::string text = "Settings in use, each with where it comes from, from the lowest precedence to the highest:\n";
   for (const SettingsLayer& layer : settings.layers()) {
     text += SourceColumn(layer.source) + EscapeControlCharacters(layer.location) + "\n";
@@ -150,7 +157,7 @@ std::string EffectiveSettingsText(LayeredSettings& settings, const CliOptions& o
   }
   for (const LinePosition& position : kLinePositions) in_use.WriteInt(position.entry, options.line.*position.line);
   for (const auto& [port, path] : ReadDevicePins(settings)) in_use.WriteString(DevicePinEntry(port), path);
-  for (const PortRequest& port : options.ports) WritePortProfile(in_use, port.port_number, ProfileInUse(options, port));
+  for (const PortRequest& port : options.ports) WritePortProfile(in_use, port.port_number, ProfileInUse(options, port, default_encoding));
 
   text += "\n";
   int section = -1;

@@ -31,7 +31,8 @@ std::vector<std::string> OverruledOptions(const LayeredSettings& settings);
 // ones and then each port's, one a line with where it comes from:
 //   "policy              End char=13"
 // `settings` holds the command line's layer; `options` are applied (ApplySettings).
-std::string EffectiveSettingsText(LayeredSettings& settings, const CliOptions& options);
+// `default_encoding`: the platform's, for a port no layer and no option sets one for.
+std::string EffectiveSettingsText(LayeredSettings& settings, const CliOptions& options, TextEncoding default_encoding);
 
 // The ports of `options` and every port some layer of `settings` holds a section for, in
 // that order: the ports --show-settings shows.

@@ -22,6 +22,7 @@
 #include "platform/standard_streams.h"
 #include "platform/stop_signal.h"
 #include "platform/system_settings.h"
+#include "platform/text_code_page.h"
 #include "settings/layered_settings.h"
 #include "settings/line_settings_store.h"
 #include "settings/memory_settings_store.h"
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
   ApplySettings(store, options, command_line);
   const std::vector<std::string> overruled = cli::OverruledOptions(store);
   if (options.show_settings) {
-    std::fputs(cli::EffectiveSettingsText(store, options).c_str(), stdout);
+    std::fputs(cli::EffectiveSettingsText(store, options, platform::DefaultTextEncoding()).c_str(), stdout);
     return 0;
   }
   if (options.save && !overruled.empty()) {

@@ -131,7 +131,7 @@ TEST_F(CliPolicyTest, TheLinesTypedFollowTheLayerInForce) {
 // --save stores nothing when an option given is one a policy sets otherwise, and says so; a
 // save that agrees with the policies stores the rest and leaves the policy's values to it.
 TEST_F(CliPolicyTest, SaveDoesNotStoreOverAPolicy) {
-  WriteFile(kPolicyFile, "End char=3\n[COM5]\nBaud rate=4\n");
+  WriteFile(kPolicyFile, "End char=3\nKey delay=20\n[COM5]\nBaud rate=4\n");
   WriteFile(UserFile(), "[COM5]\nSuffix=x\n");
   const CommandResult refused = Run({"--save", "--list-ports", "--port", "COM5", "--end-char", "10", "--suffix", "y"});
   EXPECT_EQ(Code(refused), 1);
@@ -150,6 +150,10 @@ TEST_F(CliPolicyTest, SaveDoesNotStoreOverAPolicy) {
   const CommandResult shown = ShowSettings({});
   EXPECT_NE(shown.out.find("policy              End char=3\n"), std::string::npos) << shown.out;
   EXPECT_NE(shown.out.find("user                Suffix=y\n"), std::string::npos) << shown.out;
+  // The delays and the encoding are among the values shown, as every profile value.
+  EXPECT_NE(shown.out.find("policy              Key delay=20\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("default             Line delay=0\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("default             Encoding="), std::string::npos) << shown.out;
 }
 
 }  // namespace
