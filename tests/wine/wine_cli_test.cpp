@@ -356,8 +356,11 @@ TEST_F(WineCliTest, APolicyStandsOverTheUsersValueAndARecommendedOneUnderIt) {
             std::string::npos)
       << cli->Describe();
   ASSERT_TRUE(Send(*device, "56\n"));
-  ASSERT_TRUE(cli->WaitForOutLines(6)) << cli->Describe();
-  EXPECT_EQ(WithoutCarriageReturns(cli->out()), Trace({ShiftPress('R'), Press('5'), Press('6')}));
+  // Every key of the line, Shift's too: the trace comes a stroke at a time.
+  const std::string typed = Trace({ShiftPress('R'), Press('5'), Press('6')});
+  const auto keys = static_cast<std::size_t>(std::count(typed.begin(), typed.end(), '\n'));
+  ASSERT_TRUE(cli->WaitForOutLines(keys)) << cli->Describe();
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()), typed);
   ExpectStopsCleanly(*cli, SIGINT);
 
   const CommandResult refused = RunCli({"--save", "--list-ports", "--port", "COM5", "--end-char", "3"});
