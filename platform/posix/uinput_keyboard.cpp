@@ -175,10 +175,14 @@ bool UinputKeyboard::AppendDeadKeyAccent(char32_t character, std::vector<KeyEven
   return true;
 }
 
-KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
-  // The keys of each event: a character event's strokes go with its down event.
+std::string UinputKeyboard::RefusalOfLine(std::span<const KeyEvent> events) {
   std::vector<KeyEvent> keys;
-  std::vector<std::size_t> keys_after;  // per event, how many keys are sent once it is
+  std::vector<std::size_t> keys_after;
+  return KeysOf(events, keys, keys_after);
+}
+
+std::string UinputKeyboard::KeysOf(std::span<const KeyEvent> events, std::vector<KeyEvent>& keys,
+                                   std::vector<std::size_t>& keys_after) const {
   std::u32string missing;
   for (const KeyEvent& event : events) {
     if (event.character == 0) {
@@ -189,9 +193,17 @@ KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
     }
     keys_after.push_back(keys.size());
   }
+  if (missing.empty()) return {};
+  return "no key for " + Quoted(missing) + " in layout " + layout_.Describe();
+}
+
+KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
+  // The keys of each event: a character event's strokes go with its down event.
+  std::vector<KeyEvent> keys;
+  std::vector<std::size_t> keys_after;  // per event, how many keys are sent once it is
   // A code with a character left out would be booked as a wrong one: nothing is typed.
-  if (!missing.empty()) {
-    return {.accepted = 0, .error = "no key for " + Quoted(missing) + " in layout " + layout_.Describe()};
+  if (std::string refusal = KeysOf(events, keys, keys_after); !refusal.empty()) {
+    return {.accepted = 0, .error = std::move(refusal)};
   }
   KeyOutputResult result = Send(keys);
   const std::size_t keys_sent = result.accepted;
