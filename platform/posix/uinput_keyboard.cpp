@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/printable_text.h"
 #include "common/utf8_text.h"
 #include "platform/posix/scoped_fd.h"
 #include "platform/posix/xkb_layout.h"
@@ -55,12 +56,6 @@ std::string OpenError(const char* path, int error) {
                     "\"sudo udevadm trigger --name-match=uinput\" and log in again";
   }
   return reason;
-}
-
-std::string Quoted(const std::u32string& characters) {
-  std::string text;
-  for (char32_t character : characters) text += (text.empty() ? "'" : ", '") + EncodeUtf8(character) + "'";
-  return text;
 }
 
 // An inotify watch on the folder of input device nodes for opens and closes, made before the
@@ -194,7 +189,9 @@ std::string UinputKeyboard::KeysOf(std::span<const KeyEvent> events, std::vector
     keys_after.push_back(keys.size());
   }
   if (missing.empty()) return {};
-  return "no key for " + Quoted(missing) + " in layout " + layout_.Describe();
+  std::string missing_text;
+  for (char32_t character : missing) missing_text += EncodeUtf8(character);
+  return "no key for " + Quoted(missing_text) + " in layout " + layout_.Describe();
 }
 
 KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
