@@ -155,6 +155,16 @@ TEST_F(WineCliTest, TypesTrueToTheGermanLayoutWithUnicodePackets) {
   ExpectStopsCleanly(*cli_, SIGINT);
 }
 
+// The German layout's dead keys: ^, ` and ´ arrive whole, also before a letter they would
+// otherwise combine with and before a space; so do characters made with them (ê).
+TEST_F(WineCliTest, TypesTheDeadKeyCharactersOfTheGermanLayout) {
+  ASSERT_NO_FATAL_FAILURE(StartTypingIntoTarget({"--port", "COM5", "--encoding", "utf-8"}));
+
+  ASSERT_TRUE(Send(*device_, "X^Y `a\xC2\xB4 b P^ Q \xC3\xAA^\r"));
+  EXPECT_TRUE(FileBecomes(*cli_, typed_, "X^Y `a\xB4 b P^ Q \xEA^\r\n")) << ReadWhole(typed_).value_or("(none)");
+  ExpectStopsCleanly(*cli_, SIGINT);
+}
+
 // Caps Lock switched on at the display, as by the user's key: the target's own keys then
 // type capitals, and the program compensates, so that the line arrives as it was sent
 // (with "@", AltGr+Q on the German layout).
