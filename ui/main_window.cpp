@@ -100,15 +100,25 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
 
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
   current_port_ = PortNumberOfEntry(entry_text);
-  // An idle port's own line settings come up in the lists, to be connected with or changed;
-  // an active port's lists are locked on what it was opened with.
-  if (IsPortNumber(current_port_) && ActivityOf(current_port_) == PortActivity::kIdle) {
-    const PortProfile& profile = ProfileOf(current_port_);
-    if (profile.baud_index || profile.parity_index || profile.data_bit_index || profile.stop_bit_index) {
-      view_.ShowLineControls(profile.LineOver(view_.ReadLineControls()));
-    }
-  }
+  ShowLineSettingsOf(current_port_);
   ShowCurrentPort();
+}
+
+void MainWindow::ShowLineSettingsOf(int port_number) {
+  if (!IsPortNumber(port_number)) return;
+  // An active port's lists show what it runs with, locked; a Disconnect and Connect from the
+  // window then opens it with the same settings.
+  if (ActivityOf(port_number) != PortActivity::kIdle) {
+    if (const std::optional<LineSettings>& opened = opened_with_[static_cast<std::size_t>(port_number)]) {
+      view_.ShowLineControls(*opened);
+    }
+    return;
+  }
+  // An idle port's own line settings come up in the lists, to be connected with or changed.
+  const PortProfile& profile = ProfileOf(port_number);
+  if (profile.baud_index || profile.parity_index || profile.data_bit_index || profile.stop_bit_index) {
+    view_.ShowLineControls(profile.LineOver(view_.ReadLineControls()));
+  }
 }
 
 void MainWindow::TogglePortConnection() {
@@ -299,7 +309,9 @@ void MainWindow::Reconnect(const std::vector<RememberedPort>& ports) {
   for (const RememberedPort& port : ports) {
     const int number = port.port_number;
     if (!IsPortNumber(number) || ActivityOf(number) != PortActivity::kIdle) continue;
-    opened_with_[static_cast<std::size_t>(number)] = port.line;
+    // The profile is the store of a port's line settings; what the remembered entry says is
+    // taken only where the profile says nothing (a profile that could not be written).
+    opened_with_[static_cast<std::size_t>(number)] = ProfileOf(number).LineOver(port.line);
     if (follower_ && follow_devices_ && !port.device_key.empty()) {
       if (std::optional<DeviceIdentity> identity = identities_->Restore(port.device_key)) {
         follower_->Note(number, std::move(*identity));

@@ -251,6 +251,9 @@ class MainWindow : private CaptureEvents {
   // After the user connected the port: the line settings it was opened with are its own.
   void SaveProfileLine(int port_number);
 
+  // Shows the port's line settings in the lists: what an active port runs with, an idle
+  // port's own (the lists stay as they are for a port that has none).
+  void ShowLineSettingsOf(int port_number);
   // The current port's slot, or null when no valid port is selected (COM300).
   const PortSlot* CurrentSlot() const;
   // The button's caption and the line settings' state follow the current port.

@@ -473,6 +473,25 @@ TEST_F(MainWindowTest, LineSettingsFollowTheCurrentPort) {
   EXPECT_EQ(view_.status(), "COM3 paused");
 }
 
+// A connected port's lists show the settings it runs with, not those of the port shown
+// before; a Disconnect and Connect from the window keeps them.
+TEST_F(MainWindowTest, AnActivePortShowsTheLineSettingsItRunsWith) {
+  view_.line_settings.baud_index = 1;
+  SelectAndConnect("COM3", 3);
+  view_.line_settings.baud_index = 4;
+  SelectAndConnect("COM4", 4);
+  window_.SelectPortFromCombo("COM3");
+  EXPECT_EQ(view_.line_settings.baud_index, 1);
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_EQ(view_.line_settings.baud_index, 4);
+
+  window_.TogglePortConnection();
+  EXPECT_TRUE(view_.line_settings_open());
+  EXPECT_EQ(view_.line_settings.baud_index, 4);
+  window_.TogglePortConnection();
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 9600u);
+}
+
 TEST(PortStatusTextTest, NamesEachActivityOnce) {
   using A = PortActivity;
   const struct {
@@ -775,6 +794,7 @@ class AllDayTest : public ::testing::Test {
     window_.reset();
     window_ = std::make_unique<MainWindow>(view_, driver_, keyboard_, [](int port) { return Path(port); },
                                            OwnWindowHooks{}, identities_.get());
+    window_->UseProfilesIn(&store_);
     window_->Reconnect(LoadRememberedPorts(store_));
     window_->RememberConnectionsIn(&store_);
   }
@@ -858,6 +878,31 @@ TEST_F(AllDayTest, RememberedPortsComeBackAtStartOnTheirDevicesWithTheirLines) {
   EXPECT_EQ(driver_.LastParameters().baud_rate, 115200u);
   EXPECT_EQ(view_.status(), "COM3, COM8 connected; COM3 is now COM6");
   EXPECT_EQ(store_.calls.size(), writes) << "nothing changed that the user did";
+}
+
+// A port's profile is the one store of its line settings: at the next start it runs, and is
+// shown, with those (the remembered entry, written for older versions, where the profile has
+// none); a Disconnect and Connect keeps them.
+TEST_F(AllDayTest, RememberedPortsRunWithTheirProfilesLineSettings) {
+  Start();
+  Connect("COM6", 6);
+  Connect("COM5", 1);
+  EXPECT_EQ(store_.ReadInt("Ports\\COM6\\Baud rate"), 6);
+  EXPECT_EQ(Stored("COM6 line settings"), "6,0,1,0");
+  store_.Remove("Ports\\COM5\\Baud rate");
+  store_.WriteString("COM5 line settings", "2,0,1,0");
+
+  view_.selected_port_text = "COM5";
+  view_.line_settings.baud_index = 0;
+  Start();
+  EXPECT_EQ(view_.line_settings.baud_index, 2) << "the selected port shows what it runs with";
+  window_->SelectPortFromCombo("COM6");
+  EXPECT_EQ(view_.line_settings.baud_index, 6);
+  EXPECT_FALSE(view_.line_settings_open());
+  window_->TogglePortConnection();
+  window_->TogglePortConnection();
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 19200u);
+  EXPECT_EQ(Stored("COM6 line settings"), "6,0,1,0");
 }
 
 TEST_F(AllDayTest, AnArrivalReopensAWaitingPortOnItsOwnDeviceUnlessFollowingIsOff) {
