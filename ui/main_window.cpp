@@ -78,6 +78,11 @@ std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped) {
                 "lines are for, then scan again.";
 }
 
+std::string WithOpenFailure(const std::string& status, const std::string& failure) {
+  if (failure.empty()) return status;
+  return status + (!status.empty() && status.back() == '.' ? " " : "; ") + failure;
+}
+
 std::string LineNotTypedNotice(int port_number, const std::string& reason) {
   return "A line from " + PortName(port_number) + " was not typed: " + reason;
 }
@@ -99,6 +104,11 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
 }
 
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
+  port_picked_ = true;
+  SelectEntry(entry_text);
+}
+
+void MainWindow::SelectEntry(std::string_view entry_text) {
   current_port_ = PortNumberOfEntry(entry_text);
   ShowLineSettingsOf(current_port_);
   ShowCurrentPort();
@@ -122,8 +132,10 @@ void MainWindow::ShowLineSettingsOf(int port_number) {
 }
 
 void MainWindow::TogglePortConnection() {
-  // The saved port is selected at start without the user picking it.
-  if (current_port_ == 0) SelectPortFromCombo(view_.SelectedPortText());
+  // The saved port is selected at start without the user picking it; connecting it picks it.
+  port_picked_ = true;
+  if (current_port_ == 0) SelectEntry(view_.SelectedPortText());
+  open_failure_.clear();
   // The user's connect starts afresh: the controls' settings, the device that has the name.
   if (ActivityOf(current_port_) == PortActivity::kIdle) ForgetPort(current_port_);
   if (supervisor_.AwaitsReconnect(current_port_)) {
@@ -143,6 +155,7 @@ void MainWindow::TogglePortConnection() {
 void MainWindow::TogglePause() {
   const bool paused = IsPortNumber(current_port_) && table_.TogglePause(current_port_);
   view_.SetTrayImage(paused ? TrayImage::kPaused : TrayImage::kNormal);
+  ShowCurrentPort();
   ShowPortStatus();
 }
 
@@ -178,7 +191,7 @@ std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const {
 }
 
 bool MainWindow::EndCharacterEditable() const {
-  if (current_port_ != 0 && IsPortNumber(current_port_)) return ActivityOf(current_port_) == PortActivity::kIdle;
+  if (port_picked_ && IsPortNumber(current_port_)) return ActivityOf(current_port_) == PortActivity::kIdle;
   return table_.OpenPortCount() == 0;
 }
 
@@ -199,15 +212,15 @@ PortProfile& MainWindow::ProfileOf(int port_number) {
 
 void MainWindow::PublishRules(int port_number) {
   if (!IsPortNumber(port_number)) return;
-  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
+  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules(shared_shaping_);
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
 }
 
 PortOptions MainWindow::OptionsForDialog() {
   // Until the user picks a port the shared options are edited, as before profiles.
-  const int port_number = current_port_ != 0 ? current_port_ : -1;
-  if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = {}};
-  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
+  const int port_number = port_picked_ ? current_port_ : -1;
+  if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = shared_shaping_};
+  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules(shared_shaping_);
   return {.port_number = port_number, .options = rules.Over(options_.Load()), .shaping = rules.shaping};
 }
 
@@ -217,6 +230,9 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   shared.encoding = edited.options.encoding;
   if (!IsPortNumber(edited.port_number)) {
     options_.Publish(edited.options);
+    shared_shaping_ = edited.shaping;
+    // Every port that reads now takes the new shared shaping where it has none of its own.
+    for (int port_number : ActivePorts()) PublishRules(port_number);
     return true;
   }
   options_.Publish(shared);
@@ -227,11 +243,10 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   profile.end_character = own(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
   profile.truncate = own(edited.options.truncate, shared.truncate);
   profile.prefix = own(edited.options.prefix, shared.prefix);
-  const ShapingRules none;
-  profile.prefix_text = own(edited.shaping.prefix_text, none.prefix_text);
-  profile.suffix = own(edited.shaping.suffix, none.suffix);
-  profile.replacements = own(edited.shaping.replacements, none.replacements);
-  profile.control = own(edited.shaping.control, none.control);
+  profile.prefix_text = own(edited.shaping.prefix_text, shared_shaping_.prefix_text);
+  profile.suffix = own(edited.shaping.suffix, shared_shaping_.suffix);
+  profile.replacements = own(edited.shaping.replacements, shared_shaping_.replacements);
+  profile.control = own(edited.shaping.control, shared_shaping_.control);
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);
@@ -275,15 +290,21 @@ void MainWindow::ShowPortStatus() {
     const bool shows_move = moved != device_ports_.end() && activity != PortActivity::kWaiting;
     ports.push_back({port_number, activity, shows_move ? moved->second : -1});
   }
-  std::string text = PortStatusText(ports);
+  std::string text = WithOpenFailure(PortStatusText(ports), open_failure_);
   if (status_shown_ == text) return;
   view_.SetStatusText(text);
   status_shown_ = std::move(text);
 }
 
-void MainWindow::ShowDroppedLines() {
+void MainWindow::ShowDroppedLines(Clock::time_point now) {
   const OwnWindowGuard::Dropped dropped = guard_.TakeDropped();
-  if (dropped.lines > 0) view_.ShowNotice(kLineNotTypedTitle, DroppedLinesNotice(dropped));
+  if (dropped.lines > 0) {
+    if (dropped_shown_.lines > 0 && now - last_drop_ > kDroppedLinesSpan) dropped_shown_ = {};
+    dropped_shown_.lines += dropped.lines;
+    dropped_shown_.last_port = dropped.last_port;
+    last_drop_ = now;
+    view_.ShowNotice(kLineNotTypedTitle, DroppedLinesNotice(dropped_shown_));
+  }
   typist_.DeliverReports(*this);
 }
 
@@ -321,7 +342,7 @@ void MainWindow::Reconnect(const std::vector<RememberedPort>& ports) {
   }
   remembered_ = RememberedPorts();
   // The selected entry is the current port now: its button shows what it would do.
-  if (!ports.empty() && current_port_ == 0) SelectPortFromCombo(view_.SelectedPortText());
+  if (!ports.empty() && current_port_ == 0) SelectEntry(view_.SelectedPortText());
   ShowPortStatus();
 }
 
@@ -412,10 +433,14 @@ void MainWindow::PortDisconnected(int port_number) {
   view_.SetTrayImage(TrayImage::kNormal);
 }
 
-void MainWindow::PortOpenFailed(int /*port_number*/, const std::string& /*device_path*/,
-                                const platform::SerialError& /*error*/, bool reconnecting) {
-  // A supervised re-open fails quietly and is tried again; the user's own connect is told.
-  if (!reconnecting) view_.ShowMessage(kPortOpenFailMessage);
+void MainWindow::PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
+                                bool reconnecting) {
+  // A supervised re-open fails quietly and is tried again; the user's own connect is told,
+  // with the port and the system's reason in the status line behind the message.
+  if (reconnecting) return;
+  open_failure_ = PortName(port_number) + " open failed: " + (error.message.empty() ? device_path : error.message);
+  ShowPortStatus();
+  view_.ShowMessage(kPortOpenFailMessage);
 }
 
 ResolvedDevice MainWindow::ResolveDevice(int port_number) {
@@ -462,6 +487,17 @@ void MainWindow::ShowCurrentPort() {
   if (line_settings_enabled_ != !active) {
     view_.EnableLineSettings(!active);
     line_settings_enabled_ = !active;
+  }
+  const PortActivity activity = ActivityOf(current_port_);
+  const std::string_view pause_caption = activity == PortActivity::kPaused ? kResumeCaption : kPauseCaption;
+  if (pause_caption_shown_ != pause_caption) {
+    view_.SetPauseCaption(pause_caption);
+    pause_caption_shown_ = pause_caption;
+  }
+  const bool pausable = activity == PortActivity::kConnected || activity == PortActivity::kPaused;
+  if (pause_enabled_ != pausable) {
+    view_.EnablePause(pausable);
+    pause_enabled_ = pausable;
   }
 }
 

@@ -217,12 +217,15 @@ TEST_F(MainWindowTest, FailedConnectTellsTheUserOnce) {
   EXPECT_TRUE(view_.tray_images.empty());
   EXPECT_EQ(Slot(7).connected.load(), 0);
   EXPECT_TRUE(window_.EndCharacterEditable());
+  // The message names neither port nor reason: the status line behind it does.
+  EXPECT_EQ(view_.status(), "No port connected. COM7 open failed: dev/COM7: cannot open");
 
   // The next press tries again, and succeeds once the device can be opened.
   driver_.ClearFailure(Device(7));
   window_.TogglePortConnection();
   EXPECT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(Slot(7).connected.load(), 1);
+  EXPECT_EQ(view_.status(), "COM7 connected");
 }
 
 TEST_F(MainWindowTest, DisconnectReturnsTheWindowToIdle) {
@@ -311,6 +314,8 @@ TEST_F(MainWindowTest, SupervisionOfAnotherPortLeavesTheCurrentCaptionAlone) {
 
 // --- Pausing and the tray menu -------------------------------------------------------
 
+// The tray menu's item and the window's Pause button say the same, and the button can be
+// pressed only while the current port is connected.
 TEST_F(MainWindowTest, OnlyAConnectedPortPauses) {
   window_.SelectPortFromCombo("COM3");
   window_.TogglePause();
@@ -318,21 +323,33 @@ TEST_F(MainWindowTest, OnlyAConnectedPortPauses) {
   EXPECT_EQ(view_.tray_images, Images{TrayImage::kNormal});
   EXPECT_EQ(window_.MenuTexts().connect, "Connect");
   EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  EXPECT_EQ(view_.pause_caption(), "Pause");
+  EXPECT_FALSE(view_.pause_open());
 
   window_.TogglePortConnection();
   EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
   EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  EXPECT_TRUE(view_.pause_open());
 
   window_.TogglePause();
   EXPECT_EQ(Slot(3).paused.load(), 1);
   EXPECT_EQ(view_.tray_images.back(), TrayImage::kPaused);
   EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
   EXPECT_EQ(window_.MenuTexts().pause, "Resume");
+  EXPECT_EQ(view_.pause_caption(), "Resume");
+  EXPECT_TRUE(view_.pause_open());
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_EQ(view_.pause_caption(), "Pause");
+  EXPECT_FALSE(view_.pause_open());
+  window_.SelectPortFromCombo("COM3");
 
   window_.TogglePause();
   EXPECT_EQ(Slot(3).paused.load(), 0);
   EXPECT_EQ(view_.tray_images, (Images{TrayImage::kNormal, TrayImage::kPaused, TrayImage::kNormal}));
   EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  EXPECT_EQ(view_.pause_caption(), "Pause");
+  window_.TogglePortConnection();
+  EXPECT_FALSE(view_.pause_open());
 }
 
 TEST_F(MainWindowTest, PauseAndMenuFollowTheCurrentPortOnly) {
@@ -515,7 +532,7 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
   auto keyboard = std::make_shared<FakeKeyboard>();
   // Whether a window of the program is in front, as each line is about to be typed: the
   // lines typed mark how far the typing thread has come.
-  const std::vector<bool> ours = {true, true, false, true, false};
+  const std::vector<bool> ours = {true, true, false, true, false, true, false};
   std::atomic<std::size_t> asked{0};
   std::atomic<int> wakes{0};
   MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
@@ -528,20 +545,29 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
   for (const char* line : {"ab\r", "cd\r", "g\r"}) port->PushImmediate(line);
   ASSERT_TRUE(keyboard->WaitForLines(1));
   EXPECT_EQ(wakes.load(), 1) << "the UI is told once until it takes the count";
-  window.ShowDroppedLines();
-  window.ShowDroppedLines();
+  const MainWindow::Clock::time_point start = MainWindow::Clock::now();
+  window.ShowDroppedLines(start);
+  window.ShowDroppedLines(start);
   EXPECT_EQ(view.notices, std::vector<std::string>{
                               "Line not typed: 2 lines (the last from COM3) were not typed, because a window of "
                               "Lintrel had the keyboard focus. Click into the window the lines are for, then scan "
                               "again."});
 
+  // Dropped soon after: the notice shown anew counts them all.
   for (const char* line : {"e\r", "f\r"}) port->PushImmediate(line);
   ASSERT_TRUE(keyboard->WaitForLines(2));
   EXPECT_EQ(wakes.load(), 2);
-  window.ShowDroppedLines();
+  window.ShowDroppedLines(start + MainWindow::kDroppedLinesSpan);
+  EXPECT_EQ(view.notices.back().substr(0, 38), "Line not typed: 3 lines (the last from");
+  // Long after the last: a count of its own.
+  for (const char* line : {"h\r", "i\r"}) port->PushImmediate(line);
+  ASSERT_TRUE(keyboard->WaitForLines(3));
+  window.ShowDroppedLines(start + 3 * MainWindow::kDroppedLinesSpan);
   EXPECT_EQ(view.notices.back().substr(0, 44), "Line not typed: A line from COM3 was not typ");
+  EXPECT_EQ(view.notices.size(), 3u);
   EXPECT_EQ(keyboard->Events(), (Events{"down 0x47", "up 0x47", "down 0x0D", "up 0x0D", "end", "down 0x46", "up 0x46",
-                                        "down 0x0D", "up 0x0D", "end"}));
+                                        "down 0x0D", "up 0x0D", "end", "down 0x49", "up 0x49", "down 0x0D", "up 0x0D",
+                                        "end"}));
 }
 
 // --- Saving the line settings --------------------------------------------------------
@@ -713,6 +739,38 @@ TEST_F(MainWindowTest, APortsLineSettingsComeBackWhenItIsSelected) {
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Control characters"), "loud");
 }
 
+// Options with no port picked are every port's, the shaping too: a port without a value of
+// its own takes the shared one, a port with its own keeps it.
+TEST_F(MainWindowTest, TheSharedShapingIsEveryPortsWithoutItsOwn) {
+  FakeSettingsStore store;
+  window_.UseProfilesIn(&store);
+  store.WriteString("Ports\\COM4\\Suffix", "#");
+  PortOptions shared = window_.OptionsForDialog();
+  ASSERT_EQ(shared.port_number, -1);
+  shared.shaping.suffix = "!";
+  shared.options.truncate = true;
+  std::string error;
+  ASSERT_TRUE(window_.ApplyOptions(shared, &error)) << error;
+  EXPECT_EQ(window_.OptionsForDialog().shaping.suffix, "!") << "kept for the next opening";
+
+  SelectAndConnect("COM3", 3);
+  SelectAndConnect("COM4", 4);
+  Port(3)->PushImmediate("a\r");
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  Port(4)->PushImmediate("b\r");
+  ASSERT_TRUE(keyboard_->WaitForLines(2));
+  EXPECT_EQ(keyboard_->Events(), (Events{"down 0x41", "up 0x41", "down 0x10", "down 0x31", "up 0x31", "up 0x10",
+                                        "end", "down 0x42", "up 0x42", "down 0x10", "down 0x33", "up 0x33",
+                                        "up 0x10", "end"}));
+
+  // COM3 shows the shared suffix; kept unchanged, it does not become COM3's own.
+  window_.SelectPortFromCombo("COM3");
+  PortOptions options = window_.OptionsForDialog();
+  EXPECT_EQ(options.shaping.suffix, "!");
+  ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Suffix"), std::nullopt);
+}
+
 TEST_F(MainWindowTest, LinesNotTypedAreShownOncePerCauseAtTheNextTick) {
   SelectAndConnect("COM3", 3);
   keyboard_->AnswerWith({{.accepted = 0, .error = "refused"}, {.accepted = 0, .error = "refused"}});
@@ -776,7 +834,7 @@ TEST(WithActivePortsTest, AnActivePortStaysListedWhenItsDeviceIsGone) {
   const PortList listed = WithActivePorts(system, {3, 5, 256});
   std::vector<std::string> names;
   for (const PortEntry& entry : listed.entries()) names.push_back(entry.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"COM10", "COM256", "COM3", "COM5"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"COM3", "COM5", "COM10", "COM256"}));
 }
 
 // lintrel.exe as it runs all day, over the device manager's list of ports (SetupAPI, faked)
@@ -896,6 +954,7 @@ TEST_F(AllDayTest, RememberedPortsRunWithTheirProfilesLineSettings) {
   view_.line_settings.baud_index = 0;
   Start();
   EXPECT_EQ(view_.line_settings.baud_index, 2) << "the selected port shows what it runs with";
+  EXPECT_EQ(window_->OptionsForDialog().port_number, -1) << "the saved port selected at start is not picked";
   window_->SelectPortFromCombo("COM6");
   EXPECT_EQ(view_.line_settings.baud_index, 6);
   EXPECT_FALSE(view_.line_settings_open());

@@ -45,8 +45,8 @@ constexpr char kTestPortsRegistry[] =
     "\"\\\\Device\\\\Serial5\"=\"COM5\"\r\n"
     "\"\\\\Device\\\\Serial12\"=\"COM12\"\r\n"
     "\"\\\\Device\\\\Serial9\"=\"COM9\"\r\n";
-// The list as the Port combo box sorts it.
-constexpr char kPortEntries[] = "COM1|COM10|COM12|COM2|COM5|COM7|COM9";
+// The Port list, by port number.
+constexpr char kPortEntries[] = "COM1|COM2|COM5|COM7|COM9|COM10|COM12";
 constexpr char kPortOpenFail[] = "Port open fail!!\\r\\nPlease check the status!!";
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);
@@ -257,9 +257,10 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
   }
   EXPECT_EQ(described, (std::vector<std::string>{"-1 Static Port:", "1000 ComboBox", "-1 Static Baud rate:",
                                                  "1001 ComboBox", "-1 Static Parity:", "1002 ComboBox",
-                                                 "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop Bit:",
-                                                 "1004 ComboBox", "1005 Button Connect", "1006 Button Options",
-                                                 "1007 Button About", "1013 Static No port connected."}));
+                                                 "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop bit:",
+                                                 "1004 ComboBox", "1005 Button Connect", "1008 Button Pause",
+                                                 "1006 Button Options", "1007 Button About",
+                                                 "1013 Static No port connected."}));
 
   // The line lists with their defaults selected: 1200 baud, no parity, 8 data bits, 1 stop bit.
   EXPECT_EQ(DriveOne({"list", "main", "1001"}), "1|600|1200|2400|4800|9600|14400|19200|38400|56000|57600|115200");

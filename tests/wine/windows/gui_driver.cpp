@@ -9,10 +9,10 @@
 //   gone WINDOW [ms]        until the window is no longer there: "ok" or "timeout"
 //   visible WINDOW          "1" or "0"
 //   controls WINDOW         every child: "id|class|text|enabled" joined with " ; "
-//   text WINDOW [ID]        window text of the window or of its control
+//   text WINDOW [ID]        window text of the window or of its control (UTF-8, as shown)
 //   list WINDOW ID          "selected|entry0|entry1|..." of a combo box
 //   select WINDOW ID INDEX  selects an entry as the user would (with CBN_SELENDOK)
-//   settext WINDOW ID TEXT  sets an edit control's text
+//   settext WINDOW ID TEXT  sets an edit control's text (%HH: a byte of its UTF-8)
 //   check WINDOW ID 0|1     sets a check box
 //   enabled WINDOW ID       "1" or "0"
 //   checked WINDOW ID       "1" or "0"
@@ -45,6 +45,13 @@
 namespace {
 
 constexpr DWORD kDefaultWaitMs = 5000;
+
+std::string Utf8(const wchar_t* wide) {
+  char text[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  return text;
+}
+
 
 bool IsMessageBox(HWND window) {
   char class_name[64] = {};
@@ -98,10 +105,8 @@ BOOL CALLBACK FindBalloon(HWND window, LPARAM text_pointer) {
   if (std::string(class_name) != "tooltips_class32" || !IsWindowVisible(window)) return TRUE;
   wchar_t wide[512] = {};
   SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(wide));
-  char text[1024] = {};
-  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-  *reinterpret_cast<std::string*>(text_pointer) = text;
-  return text[0] == '\0';
+  *reinterpret_cast<std::string*>(text_pointer) = Utf8(wide);
+  return wide[0] == L'\0';
 }
 
 HWND FindNamedWindow(const std::string& name) {
@@ -121,22 +126,48 @@ HWND FindNamedWindow(const std::string& name) {
   return nullptr;
 }
 
-// A window's text on one line: carriage returns and line feeds written as \r and \n.
+// A text given on the command line, with %HH for each byte of its UTF-8 that is not plain
+// ASCII (the command line of a Wine program passes through the locale's code page).
+std::wstring Unescaped(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      bytes.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      bytes.push_back(text[i]);
+    }
+  }
+  wchar_t wide[2048] = {};
+  MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, wide, 2048);
+  return wide;
+}
+
+// A window's text on one line, as UTF-8 and as the user sees it: carriage returns and line
+// feeds written as \r and \n; in a label or button, the & that underlines the next letter
+// left out (&& is one &).
 std::string Text(HWND window) {
   // WM_GETTEXT, not GetWindowText: for another process's control, GetWindowText returns
   // only the caption the system keeps, never an edit box's contents.
   wchar_t wide[1024] = {};
   SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(wide));
-  char text[2048] = {};
-  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  char class_name[64] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  const bool mnemonics = (std::string(class_name) == "Static" && (GetWindowLongW(window, GWL_STYLE) & SS_NOPREFIX) == 0) ||
+                         std::string(class_name) == "Button";
+  const std::string text = Utf8(wide);
   std::string escaped;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == '\r') {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r') {
       escaped += "\\r";
-    } else if (*c == '\n') {
+    } else if (c == '\n') {
       escaped += "\\n";
+    } else if (c == '&' && mnemonics) {
+      if (i + 1 < text.size() && text[i + 1] == '&') escaped += text[++i];
     } else {
-      escaped += *c;
+      escaped += c;
     }
   }
   return escaped;
@@ -149,10 +180,7 @@ std::string ComboEntries(HWND combo) {
   for (LRESULT i = 0; i < count; ++i) {
     wchar_t wide[256] = {};
     SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
-    char text[512] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    entries += "|";
-    entries += text;
+    entries.append("|").append(Utf8(wide));
   }
   return entries;
 }
@@ -356,8 +384,8 @@ class Verbs {
       return "ok";
     }
     if (verb == "settext") {
-      const std::string text = Take();
-      SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+      const std::wstring text = Unescaped(Take());
+      SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
       return "ok";
     }
     if (verb == "select") {
