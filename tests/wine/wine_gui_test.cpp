@@ -405,9 +405,9 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   Screenshot("options-dialog", "options");
 
   // Rejected delays: the message, and the dialog stays open.
-  const std::string range = "Please enter an integer between 500 and 5000.";
+  const std::string range = "Reconnection Delay(ms): Please enter an integer between 500 and 5000.";
   for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
-           {"499", range}, {"5001", range}, {"abc", "Please enter an integer."}, {"-1", range}}) {
+           {"499", range}, {"5001", range}, {"abc", "Reconnection Delay(ms): Please enter an integer."}, {"-1", range}}) {
     Drive({"settext", "options", Id(IDC_RECONNECT_DELAY), text, "click", "options", "1"});
     EXPECT_EQ(TakeMessage(), message) << text;
     EXPECT_EQ(DriveOne({"visible", "options"}), "1") << text;
