@@ -327,13 +327,13 @@ TEST_F(WineCliTest, PortListFromTheDeviceMapAndBluetoothWithTheSavedPortSelected
 
   const CommandResult list = RunCli({"--list-ports"});
   ASSERT_TRUE(list.Succeeded()) << list.err;
-  // Sorted as text; the Bluetooth modem entry of the device map left out; the saved
-  // "COM1" selects COM1 itself, not COM10, which also begins with it.
-  EXPECT_EQ(list.out, "* COM1\n  COM10\n  COM2\n  COM7\n");
+  // By port number; the Bluetooth modem entry of the device map left out; the saved "COM1"
+  // selects COM1 itself, not COM10, which also begins with it.
+  EXPECT_EQ(list.out, "* COM1\n  COM2\n  COM7\n  COM10\n");
 
   ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kSettingsKey + "]\r\n\"Port\"=\"com7\"\r\n", &error))
       << error;
-  EXPECT_EQ(RunCli({"--list-ports"}).out, "  COM1\n  COM10\n  COM2\n* COM7\n");
+  EXPECT_EQ(RunCli({"--list-ports"}).out, "  COM1\n  COM2\n* COM7\n  COM10\n");
 }
 
 }  // namespace
