@@ -80,7 +80,7 @@ class WineInstallerTest : public WineSuite<89, /*kVirtualDesktop=*/false> {
     command.insert(command.end(), options.begin(), options.end());
     const CommandResult started = prefix().Run(command, kNoDesktopMenus);
     EXPECT_TRUE(started.Succeeded()) << started.err;
-    const auto deadline = std::chrono::steady_clock::now() + kSafetyLimit;
+    const auto deadline = std::chrono::steady_clock::now() + kWinePatience * kSafetyLimit;
     while (std::filesystem::exists(Unix(kInstallFolder))) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -237,11 +237,9 @@ TEST_F(WineCliTest, ReopensAPortWhoseCarrierDropped) {
   ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
 
   // Two carrier changes seen by waits that had to block count the link down to lost.
-  cli->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, false);
-  cli->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, true);
-  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 link lost; reconnecting in 500 ms")) << cli->Describe();
+  ASSERT_TRUE(DropCarrierUntil(
+      5, *cli, [&] { return cli->err().find("lintrel: COM5 link lost; reconnecting in 500 ms") != std::string::npos; }))
+      << cli->Describe();
   ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 reconnected: connected")) << cli->Describe();
 
   ASSERT_TRUE(Send(*device, "9\r"));

@@ -66,6 +66,10 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
  protected:
+  // A German keymap: the typing cases show that keys follow the layout, and the dead keys
+  // (^, ` and ´) are there.
+  static void SetUpTestSuite() { StartSuite("de"); }
+
   void SetUp() override {
     SetUpSuite({kLintrel, kDriver, kKeyTarget});
     if (IsSkipped() || HasFatalFailure()) return;
@@ -285,6 +289,17 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
   Drive({"fg", "main", "key", "escape"});
   ExpectLintrelEnds();
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
+
+  // An option it does not know is said, and nothing starts.
+  app_ = prefix().Start({kLintrel, "--bogus"});
+  EXPECT_EQ(TakeMessage(),
+            "Unknown option \"--bogus\".\\n\\nlintrel.exe takes --tray (start hidden, with the icon in the "
+            "notification area only) and --version.");
+  const std::optional<ExitStatus> status = app_->WaitForExit();
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(status->exited && status->code == 2) << app_->Describe();
+  app_.reset();
+  EXPECT_EQ(DriveOne({"count", "main"}), "0");
 }
 
 TEST_F(WineGuiTest, TheSavedPortIsSelectedAndTheCloseBoxSavesTheFiveValues) {
@@ -327,6 +342,10 @@ TEST_F(WineGuiTest, ConnectedPortsTypeIntoTheFocusedWindowAndAFailedConnectSaysS
   EXPECT_EQ(DriveOne({"text", "message"}), "Lintrel");
   EXPECT_EQ(TakeMessage(), kPortOpenFail);
   EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Connect");
+  // The port and the system's reason, in the status line.
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}).rfind("COM5 connected; COM9 open failed: \\\\.\\COM9: ", 0),
+            0u)
+      << Describe();
   ConnectPort("COM12");
 
   // Each port's lines, whole, into the window that has the focus.
@@ -367,13 +386,9 @@ TEST_F(WineGuiTest, APortWhoseCarrierDroppedIsReopenedByTheTimer) {
   // Two carrier changes seen by waits that had to block count the link down to lost; the
   // next tick releases the port (the status line says it waits meanwhile) and re-opens it
   // after the reconnection delay.
-  app_->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, false);
-  app_->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, true);
-  ASSERT_TRUE(app_->WaitUntil(
-      [&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 waiting for its device"; }))
-      << "the lost link was not released";
+  ASSERT_TRUE(DropCarrierUntil(5, *app_, [&] {
+    return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 waiting for its device";
+  })) << "the lost link was not released";
   ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 connected"; }))
       << "the port was not re-opened";
   EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "a supervised re-open must not show a message";
@@ -484,6 +499,39 @@ TEST_F(WineGuiTest, APortsOwnOptionsChangeWhileAnotherPortIsConnected) {
   ExpectLintrelEnds();
 }
 
+// Texts outside ASCII entered in the dialog (a prefix text, a suffix with an escape) and the
+// German keymap's dead-key characters: typed as such, shown back as entered. The suffix is
+// entered before a port is picked: it is every port's that has none of its own.
+TEST_F(WineGuiTest, TextsOutsideAsciiAndDeadKeyCharactersArriveAsEntered) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of every port");
+  Drive({"settext", "options", Id(IDC_SUFFIX), "%C3%A9\\u{20AC}\\r", "check", "options", Id(IDC_TRUNCATE), "1",
+         "click", "options", "1", "gone", "options"});
+
+  SelectPort("COM5");
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of COM5");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SUFFIX)}), "\xC3\xA9\xE2\x82\xAC\\r") << "the shared suffix";
+  Drive({"settext", "options", Id(IDC_PREFIX_TEXT), "Gr%C3%BC%C3%9Fe:", "click", "options", "1", "gone", "options"});
+  const std::string profile_key = std::string(kSettingsKey) + "\\Ports\\COM5";
+  EXPECT_EQ(prefix().QueryValue(profile_key, "Suffix"), std::nullopt) << "the shared suffix is not COM5's own";
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_PREFIX_TEXT)}), "Gr\xC3\xBC\xC3\x9F" "e:");
+  Drive({"click", "options", "2", "gone", "options"});
+
+  ConnectPort("COM5");
+  const std::filesystem::path typed = StartTypingTarget();
+  // Windows-1252, the encoding every port starts with ("ANSI"), as the target keeps it.
+  ASSERT_TRUE(Send(*device, "X^Y `a\xB4 b P^ Q\r"));
+  EXPECT_TRUE(TypedBecomes(typed, "Gr\xFC\xDF" "e:X^Y `a\xB4 b P^ Q\xE9\x80\r\n"))
+      << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
 TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
   ASSERT_NE(device, nullptr);
@@ -565,6 +613,19 @@ TEST_F(WineGuiTest, LinesAreNeverTypedIntoLintrelsOwnWindows) {
   }
   ASSERT_TRUE(Send(*device, "typed\r"));
   ASSERT_TRUE(TypedBecomes(typed, "typed\r\n")) << ReadWhole(typed).value_or("(none)");
+
+  // A run of dropped lines is counted whole, however many notices it took to tell them: ten,
+  // or eleven while the line dropped above is less than MainWindow::kDroppedLinesSpan ago.
+  Drive({"fg", "main"});
+  std::string ten_lines;
+  for (int line = 0; line < 10; ++line) ten_lines += "scan" + std::to_string(line) + "\r";
+  ASSERT_TRUE(Send(*device, ten_lines));
+  const std::string counted = " lines (the last from COM5) were not typed";
+  std::string notice;
+  ASSERT_TRUE(app_->WaitUntil([&] {
+    notice = DriveOne({"balloon"});
+    return notice.find("10" + counted) != std::string::npos || notice.find("11" + counted) != std::string::npos;
+  })) << "the notice says: " << notice;
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
@@ -578,6 +639,15 @@ TEST_F(WineGuiTest, ExitWithTheOptionsDialogOpenEndsTheProgram) {
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts"}).back(),
             "Disconnect (grayed)|Pause (grayed)|About (grayed)|-|Exit");
+  // Closed without a choice, the menu leaves the dialog in front of its window, where it
+  // still takes Escape.
+  Drive({"key", "escape", "gone", "menu"});
+  EXPECT_EQ(DriveOne({"foreground"}), "options");
+  EXPECT_EQ(DriveOne({"above", "options", "main"}), "1");
+  Drive({"tray", "left"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"foreground"}) == "options"; }));
+  EXPECT_EQ(DriveOne({"above", "options", "main"}), "1");
+  Drive({"tray", "right", "wait", "menu"});
   Drive({"key", "up", "key", "enter"});
   ExpectLintrelEnds();
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
@@ -591,8 +661,10 @@ TEST_F(WineGuiTest, AnUnpluggedPausedPortWaitsForItsDeviceAndComesBackPaused) {
   const auto status_becomes = [&](const std::string& expected) {
     return app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == expected; });
   };
-  Drive({"command", "main", Id(ID_STATUS_PAUSE)});
+  // The window's own Pause button, as the tray menu's item.
+  Drive({"click", "main", Id(IDC_PAUSE)});
   ASSERT_TRUE(status_becomes("COM5 paused"));
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_PAUSE)}), "Resume");
 
   device->Unplug();
   ASSERT_TRUE(status_becomes("COM5 waiting for its device")) << "the unplugged port was not released";
@@ -663,10 +735,26 @@ TEST_F(WineGuiTest, ConnectedPortsAreConnectedAgainAtTheNextStart) {
   ASSERT_TRUE(TypedBecomes(typed, "back\r\n")) << ReadWhole(typed).value_or("(none)");
 
   Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  // The port selected at start is not picked: the options every port shares.
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of every port");
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_RECONNECT_AT_START)}), "1");
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_FOLLOW_DEVICES)}), "1");
   Drive({"check", "options", Id(IDC_RECONNECT_AT_START), "0", "click", "options", "1", "gone", "options"});
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Reconnect at start"), "0x0");
+
+  // Each port shows the line settings it runs with, also the one waiting for its device;
+  // a Disconnect and Connect keeps them.
+  const auto baud_shown = [&] { return Split(DriveOne({"list", "main", Id(IDC_BAUD_RATE)}), '|').front(); };
+  SelectPort("COM12");
+  EXPECT_EQ(baud_shown(), "10");
+  SelectPort("COM5");
+  EXPECT_EQ(baud_shown(), "4");
+  Drive({"click", "main", Id(IDC_CONNECT)});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Connect"; }));
+  EXPECT_EQ(baud_shown(), "4");
+  ConnectPort("COM5");
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "COM5 line settings"), "4,0,1,0");
+  EXPECT_EQ(prefix().QueryValue(std::string(kSettingsKey) + "\\Ports\\COM5", "Baud rate"), "0x4");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 

@@ -26,6 +26,7 @@
 //   fg WINDOW               gives the window the foreground
 //   rect WINDOW             "WIDTHxHEIGHT+LEFT+TOP" of the window on the screen
 //   foreground              which of the windows above is the foreground one ("other", "none")
+//   above WINDOW OTHER      "1" when WINDOW is in front of OTHER in the z-order, else "0"
 //   focus WINDOW            id of the control that has the keyboard focus in the window's thread
 //   count WINDOW            how many such windows there are
 //   balloon                 the text of the notification area's balloon, "" when none shows
@@ -44,7 +45,11 @@
 
 namespace {
 
-constexpr DWORD kDefaultWaitMs = 5000;
+// A net against hangs, never a measure: a busy machine slows Wine down many times over
+// (see kWinePatience in wine_prefix.h), and a wait ends as soon as what it waits for happens.
+constexpr DWORD kDefaultWaitMs = 30000;
+// The menu probe's two waits, which together stay within one driver run's limit.
+constexpr DWORD kProbeWaitMs = 10000;
 
 std::string Utf8(const wchar_t* wide) {
   char text[4096] = {};
@@ -246,12 +251,16 @@ std::string ProbeMenuTexts() {
     CloseHandle(process);
     return "error: CreateRemoteThread " + std::to_string(GetLastError());
   }
-  WaitForSingleObject(thread, kDefaultWaitMs);
+  const bool loaded = WaitForSingleObject(thread, kProbeWaitMs) == WAIT_OBJECT_0;
+  DWORD module = 0;  // the low half of the library's handle, 0 when it was not loaded
+  GetExitCodeThread(thread, &module);
   CloseHandle(thread);
-  VirtualFreeEx(process, remote_path, 0, MEM_RELEASE);
+  if (loaded) VirtualFreeEx(process, remote_path, 0, MEM_RELEASE);
   CloseHandle(process);
+  if (!loaded) return "error: the probe library did not load in time";
+  if (module == 0) return "error: the probe library could not be loaded";
 
-  for (DWORD waited = 0; waited < kDefaultWaitMs; waited += 20) {
+  for (DWORD waited = 0; waited < kProbeWaitMs; waited += 20) {
     const HANDLE file = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       char text[1024] = {};
@@ -346,6 +355,15 @@ class Verbs {
              "+" + std::to_string(r.top);
     }
     if (verb == "fg") return SetForegroundWindow(window) ? "ok" : "error: SetForegroundWindow";
+    if (verb == "above") {
+      const std::string other_name = Take();
+      const HWND other = FindNamedWindow(other_name);
+      if (other == nullptr) return "error: no window " + other_name;
+      for (HWND behind = GetWindow(window, GW_HWNDNEXT); behind != nullptr; behind = GetWindow(behind, GW_HWNDNEXT)) {
+        if (behind == other) return "1";
+      }
+      return "0";
+    }
     if (verb == "focus") {
       GUITHREADINFO info{};
       info.cbSize = sizeof info;
