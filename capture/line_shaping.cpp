@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -31,10 +30,6 @@ constexpr std::array<std::string_view, 32> kControlNames = {
 
 std::string_view ControlName(char32_t c) { return c == 0x7F ? "DEL" : kControlNames[c]; }
 
-std::u32string Characters(std::string_view utf8) {
-  return DecodeUtf8(std::span(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()));
-}
-
 bool MatchesAt(const ShapedText& text, std::size_t at, std::u32string_view from) {
   if (text.size() - at < from.size()) return false;
   for (std::size_t i = 0; i < from.size(); ++i) {
@@ -43,22 +38,29 @@ bool MatchesAt(const ShapedText& text, std::size_t at, std::u32string_view from)
   return true;
 }
 
+std::string TooLongReason() {
+  return "shaping makes it longer than " + std::to_string(kMaxShapedLineLength) + " characters";
+}
+
 // Every occurrence of the replacement's text, left to right, never overlapping; what was
-// put in is not searched again by the same replacement.
-ShapedText Replace(const ShapedText& text, const Replacement& replacement) {
-  const std::u32string from = Characters(replacement.from);
-  const std::u32string to = Characters(replacement.to);
+// put in is not searched again by the same replacement. False, with `text` left as it was,
+// when the result would be longer than kMaxShapedLineLength.
+bool Replace(ShapedText& text, const Replacement& replacement) {
+  const std::u32string from = DecodeUtf8(replacement.from);
+  const std::u32string to = DecodeUtf8(replacement.to);
   ShapedText out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     if (MatchesAt(text, at, from)) {
+      if (out.size() + to.size() > kMaxShapedLineLength) return false;
       for (const char32_t c : to) out.push_back({c, Origin::kReplacement});
       at += from.size();
     } else {
       out.push_back(text[at++]);
     }
   }
-  return out;
+  text = std::move(out);
+  return true;
 }
 
 void AppendMapped(const ShapedChar& c, ControlMap map, std::u32string& out) {
@@ -73,8 +75,8 @@ void AppendMapped(const ShapedChar& c, ControlMap map, std::u32string& out) {
 
 }  // namespace
 
-std::u32string ShapeLine(const FinishedLine& line, const CaptureOptions& options, const CodePage* ansi,
-                         const ShapingRules& rules) {
+ShapedLine ShapeLine(const FinishedLine& line, const CaptureOptions& options, const CodePage* ansi,
+                     const ShapingRules& rules) {
   // The port-name prefix is ASCII: as many characters as bytes in every encoding.
   const std::size_t prefix_bytes = std::min(line.prefix_length, line.text.size());
   const std::u32string prefix = DecodeText(line.text.first(prefix_bytes), options.encoding, ansi);
@@ -89,13 +91,15 @@ std::u32string ShapeLine(const FinishedLine& line, const CaptureOptions& options
     text.push_back({body[i], end ? Origin::kEndCharacter : Origin::kReceived});
   }
   for (const Replacement& replacement : rules.replacements) {
-    if (!replacement.from.empty()) text = Replace(text, replacement);
+    if (!replacement.from.empty() && !Replace(text, replacement)) return {.keys = {}, .refusal = TooLongReason()};
   }
   std::u32string shaped;
   shaped.reserve(text.size());
   for (const ShapedChar& c : text) AppendMapped(c, rules.control, shaped);
-  if (shaped.empty() && prefix.empty()) return {};
-  return prefix + Characters(rules.prefix_text) + shaped + Characters(rules.suffix);
+  if (shaped.empty()) return {.keys = prefix, .refusal = {}};
+  std::u32string keys = prefix + DecodeUtf8(rules.prefix_text) + shaped + DecodeUtf8(rules.suffix);
+  if (keys.size() > kMaxShapedLineLength) return {.keys = {}, .refusal = TooLongReason()};
+  return {.keys = std::move(keys), .refusal = {}};
 }
 
 }  // namespace lintrel

@@ -24,8 +24,23 @@ namespace lintrel {
 //    GS into Tab means a Tab).
 // 5. The prefix text before, the suffix after.
 // The port-name prefix stays first and is never replaced or mapped. A line that is empty
-// after step 4 (with no port-name prefix) types nothing: no prefix text, no suffix.
-std::u32string ShapeLine(const FinishedLine& line, const CaptureOptions& options, const CodePage* ansi = nullptr,
-                         const ShapingRules& rules = {});
+// after step 4 types no prefix text and no suffix: nothing at all, or the port name alone.
+//
+// The rules' texts are characters, matched against the decoded characters: a byte that is
+// no character of the encoding (U+FFFD) is matched only by a rule that names U+FFFD itself.
+//
+// Replacements can make a line grow without bound (a=aa, then aa=aaaa, ...): a line longer
+// than kMaxShapedLineLength characters is refused whole, with its reason, before it is
+// built further.
+struct ShapedLine {
+  std::u32string keys;  // what is typed; empty: nothing
+  std::string refusal;  // why nothing of the line is typed; empty when it is not refused
+};
+
+// The most characters a shaped line may have: the typist's whole queue.
+inline constexpr std::size_t kMaxShapedLineLength = 64 * 1024;
+
+ShapedLine ShapeLine(const FinishedLine& line, const CaptureOptions& options, const CodePage* ansi = nullptr,
+                     const ShapingRules& rules = {});
 
 }  // namespace lintrel

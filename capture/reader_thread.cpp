@@ -84,8 +84,12 @@ void ReaderThread::Run() {
     const PortCaptureSnapshot snapshot = options_.LoadFor(port_number_);
     const CaptureOptions& options = snapshot.options;
     line.Append(std::span<const uint8_t>(chunk.data(), read.count), options, [&](const FinishedLine& finished) {
-      std::u32string keys = ShapeLine(finished, options, options_.ansi_code_page(), snapshot.shaping());
-      if (!keys.empty()) typist_.Enqueue(port_number_, std::move(keys), stop_requested_);
+      ShapedLine shaped = ShapeLine(finished, options, options_.ansi_code_page(), snapshot.shaping());
+      if (!shaped.refusal.empty()) {
+        typist_.NotTyped(port_number_, shaped.refusal);
+      } else if (!shaped.keys.empty()) {
+        typist_.Enqueue(port_number_, std::move(shaped.keys), stop_requested_);
+      }
     });
     return true;
   };

@@ -1,26 +1,7 @@
 #include "capture/text_decoding.h"
 
-#include <cstddef>
-
 namespace lintrel {
 namespace {
-
-// Windows-1252's characters for 0x80..0x9F; U+FFFD for the unassigned bytes.
-constexpr char32_t kWindows1252High[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  //
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,  //
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  //
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
-};
-
-constexpr CodePage BuildWindows1252() {
-  CodePage table{};
-  for (std::size_t byte = 0; byte < table.size(); ++byte) table[byte] = static_cast<char32_t>(byte);
-  for (std::size_t i = 0; i < 32; ++i) table[0x80 + i] = kWindows1252High[i];
-  return table;
-}
-
-constexpr CodePage kWindows1252 = BuildWindows1252();
 
 std::u32string DecodeSingleByte(std::span<const uint8_t> bytes, const CodePage& code_page) {
   std::u32string text;
@@ -31,15 +12,13 @@ std::u32string DecodeSingleByte(std::span<const uint8_t> bytes, const CodePage& 
 
 }  // namespace
 
-const CodePage& Windows1252CodePage() { return kWindows1252; }
-
 std::u32string DecodeText(std::span<const uint8_t> bytes, TextEncoding encoding, const CodePage* ansi) {
   switch (encoding) {
     case TextEncoding::kUtf8: return DecodeUtf8(bytes);
     case TextEncoding::kLatin1: return {bytes.begin(), bytes.end()};
     case TextEncoding::kAnsi: break;
   }
-  return DecodeSingleByte(bytes, ansi != nullptr ? *ansi : kWindows1252);
+  return DecodeSingleByte(bytes, ansi != nullptr ? *ansi : Windows1252CodePage());
 }
 
 }  // namespace lintrel

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "common/code_page.h"
 #include "common/utf8_text.h"
 #include "settings/text_encoding.h"
 
@@ -14,9 +15,5 @@ namespace lintrel {
 // as the Unicode standard recommends. `ansi` is the system's code page for kAnsi (null:
 // Windows-1252).
 std::u32string DecodeText(std::span<const uint8_t> bytes, TextEncoding encoding, const CodePage* ansi);
-
-// Windows-1252: Latin-1 with printable characters in 0x80..0x9F (U+FFFD for the five bytes
-// it leaves out).
-const CodePage& Windows1252CodePage();
 
 }  // namespace lintrel

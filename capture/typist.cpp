@@ -146,6 +146,11 @@ bool Typist::Enqueue(int port_number, std::u32string line, const std::atomic<boo
   return true;
 }
 
+void Typist::NotTyped(int port_number, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->RecordNotTyped(port_number, {.typed = false, .reason = reason, .output_lost = false});
+}
+
 void Typist::WakeWaiters() {
   // Taking the mutex orders this after a waiter's last look at its flag: the notification
   // cannot fall between that look and its wait.

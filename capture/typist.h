@@ -33,7 +33,7 @@ namespace lintrel {
 // which it owns, so that nothing is destroyed under it; what it did not type is counted.
 //
 // Thread contract: Start(), DeliverReports() and Finish() on the UI thread; Enqueue(),
-// WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate and the notice
+// NotTyped(), WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate and the notice
 // are set before Start() and called on the typing thread. Once Finish() has left the thread behind
 // nothing is called any more, unless the observer itself was what held the thread.
 class Typist {
@@ -66,6 +66,9 @@ class Typist {
   // set (WakeWaiters() makes it look). False when the line was dropped (cancelled, after
   // Finish() began, or once the output is lost); it then counts as not typed.
   bool Enqueue(int port_number, std::u32string line, const std::atomic<bool>& cancel);
+  // Counts a line that is not typed for `reason` (a line its shaping refused), reported as a
+  // line that could not be typed is.
+  void NotTyped(int port_number, const std::string& reason);
   // Makes every Enqueue() that waits for room look at its `cancel` flag.
   void WakeWaiters();
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/utf8_text.h"
+
 namespace lintrel {
 
 namespace {
@@ -38,6 +40,25 @@ std::string EscapeControlCharacters(std::string_view text) {
     }
   }
   return out;
+}
+
+std::string Quoted(std::string_view text) {
+  // Built piece by piece: a chain of + here draws a false -Wrestrict from MinGW's GCC.
+  std::string quoted;
+  quoted.push_back('"');
+  std::size_t at = 0;
+  while (at < text.size() && at < kMaxQuotedBytes) {
+    const std::size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) {
+      AppendHex(quoted, static_cast<unsigned char>(text[at++]));
+    } else {
+      quoted.append(EscapeControlCharacters(text.substr(at, length)));
+      at += length;
+    }
+  }
+  if (at < text.size()) quoted.append("...");
+  quoted.push_back('"');
+  return quoted;
 }
 
 }  // namespace lintrel

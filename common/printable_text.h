@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,11 @@ namespace lintrel {
 // a C1 control in UTF-8 (U+0080..U+009F, the bytes C2 80..C2 9F) becomes \xC2\xHH. Every
 // other byte, UTF-8 text and backslashes included, stays as it is.
 std::string EscapeControlCharacters(std::string_view text);
+
+// `text` in double quotes for a message: control characters written out as above and each
+// byte that is no UTF-8 as \xHH, so that the message is UTF-8 text of one line; a text of
+// more than kMaxQuotedBytes is cut there (at a character's start) and "..." follows.
+std::string Quoted(std::string_view text);
+inline constexpr std::size_t kMaxQuotedBytes = 40;
 
 }  // namespace lintrel

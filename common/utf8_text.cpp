@@ -63,6 +63,29 @@ std::u32string DecodeUtf8(std::span<const uint8_t> bytes) {
   return text;
 }
 
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+  const LeadByte lead = ReadLead(static_cast<uint8_t>(text[at]));
+  if (lead.length == 0 || text.size() - at < static_cast<std::size_t>(lead.length)) return 0;
+  for (int i = 1; i < lead.length; ++i) {
+    const auto byte = static_cast<uint8_t>(text[at + i]);
+    if (byte < (i == 1 ? lead.low : 0x80) || byte > (i == 1 ? lead.high : 0xBF)) return 0;
+  }
+  return static_cast<std::size_t>(lead.length);
+}
+
+bool IsUtf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8SequenceLength(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+std::u32string DecodeUtf8(std::string_view text) {
+  return DecodeUtf8(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
 std::string EncodeUtf8(char32_t c) {
   std::string out;
   if (c < 0x80) {

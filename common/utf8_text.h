@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace lintrel {
 
@@ -10,6 +12,17 @@ namespace lintrel {
 // above U+10FFFF): each maximal piece that is no character becomes one U+FFFD, as the
 // Unicode standard recommends, so that nothing is read as another character.
 std::u32string DecodeUtf8(std::span<const uint8_t> text);
+
+// The length of the well-formed UTF-8 character that starts at text[at], by the same strict
+// rule; 0 when none starts there (a stray continuation byte, an overlong form, a surrogate,
+// a value beyond U+10FFFF, a sequence cut short).
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
+
+// Whether the whole text is well-formed UTF-8.
+bool IsUtf8(std::string_view text);
+
+// The characters of text that is UTF-8 (a piece that is not becomes U+FFFD, as above).
+std::u32string DecodeUtf8(std::string_view text);
 
 // One character as UTF-8.
 std::string EncodeUtf8(char32_t character);

@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // Read as Latin-1, every byte is the character of the same number.
     CaptureOptions latin1 = rules;
     latin1.encoding = TextEncoding::kLatin1;
-    const std::u32string keys = lintrel::ShapeLine(line, latin1);
+    const std::u32string keys = lintrel::ShapeLine(line, latin1).keys;
     std::string bytes;
     for (const char32_t character : keys) bytes.push_back(static_cast<char>(character));
     if (!bytes.empty()) typed.push_back(std::move(bytes));

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <sstream>
 
+#include "common/trim.h"
+
 namespace lintrel::platform {
 namespace {
 
@@ -21,13 +23,6 @@ std::optional<LayoutName> LayoutOf(std::string_view layout_list, std::string_vie
   const std::string_view variant = FirstOfList(variant_list);
   if (!IsName(layout) || (!variant.empty() && !IsName(variant))) return std::nullopt;
   return LayoutName{std::string(layout), std::string(variant)};
-}
-
-std::string_view Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
 }
 
 // A shell-style assignment's value, its quotes removed: XKBLAYOUT="de" or XKBLAYOUT=de.

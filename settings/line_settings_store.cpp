@@ -53,7 +53,6 @@ bool SaveLinePositions(SettingsStore& store, const LineSettings& settings, std::
 
 std::vector<std::string> LoadSavedPortNames(SettingsStore& store) {
   const std::optional<std::string> port = store.ReadString(kPortEntry);
-  if (!port || port->empty()) return {};
   std::vector<std::string> names;
   const std::string all = store.ReadString(kPortsEntry).value_or("");
   for (std::size_t start = 0; start <= all.size();) {
@@ -61,6 +60,9 @@ std::vector<std::string> LoadSavedPortNames(SettingsStore& store) {
     if (comma > start) names.push_back(all.substr(start, comma - start));
     start = comma + 1;
   }
+  // "Ports" alone (written by hand, or "Port" removed) names the ports as well.
+  if (!port) return names;
+  if (port->empty()) return {};
   if (names.empty() || names.front() != *port) return {*port};
   return names;
 }

@@ -37,7 +37,8 @@ bool SaveLinePositions(SettingsStore& store, const LineSettings& settings, std::
 
 // The names of the saved ports: the "Ports" entry when its first name is the "Port" entry,
 // else the "Port" entry alone (a file saved when only one port was kept, or whose "Port" was
-// changed since by a program that knows only that entry). Empty when no port was saved.
+// changed since by a program that knows only that entry); "Ports" alone when there is no
+// "Port" entry. Empty when no port was saved (or "Port" is empty).
 std::vector<std::string> LoadSavedPortNames(SettingsStore& store);
 
 // Writes `port_names` to "Ports" and the first of them to "Port"; the store is not flushed.

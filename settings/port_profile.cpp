@@ -1,5 +1,7 @@
 #include "settings/port_profile.h"
 
+#include <set>
+
 #include "common/port_number.h"
 #include "common/text_escapes.h"
 #include "settings/line_settings_store.h"
@@ -96,21 +98,24 @@ class ProfileReader {
     const std::optional<std::string> stored = store_.ReadString(Entry(name));
     if (!stored) return std::nullopt;
     std::string error;
-    std::optional<std::string> text = ParseEscapes(*stored, &error);
+    std::optional<std::string> text = ParseStoredText(*stored, store_.OlderVersionsCodePage(), &error);
     if (!text) Warn(name, "has a wrong escape: " + error);
     return text;
   }
 
+  // Every "Replace n" there is, in the order of n: a gap (a hand-edited file) skips no
+  // replacement after it.
   std::optional<std::vector<Replacement>> ReadReplacements() {
     std::vector<Replacement> replacements;
     bool any = false;
-    for (std::size_t index = 0;; ++index) {
+    for (std::size_t index = 0; index < kMaxReplacements; ++index) {
       const std::string name = ReplaceEntryName(index);
       const std::optional<std::string> stored = store_.ReadString(Entry(name));
-      if (!stored) break;
+      if (!stored) continue;
       any = true;
       std::string error;
-      if (std::optional<Replacement> replacement = ParseReplacement(*stored, &error)) {
+      if (std::optional<Replacement> replacement =
+              ParseStoredReplacement(*stored, store_.OlderVersionsCodePage(), &error)) {
         replacements.push_back(std::move(*replacement));
       } else {
         Warn(name, "is left out: " + error);
@@ -125,7 +130,40 @@ class ProfileReader {
   std::vector<std::string>* warnings_;
 };
 
+// A store that holds nothing and notes the name of every entry asked for.
+class NameRecorder : public SettingsStore {
+ public:
+  std::set<std::string, std::less<>> names;
+
+  std::optional<std::string> ReadString(const std::string& entry) override {
+    names.insert(entry);
+    return std::nullopt;
+  }
+  std::optional<int32_t> ReadInt(const std::string& entry) override {
+    names.insert(entry);
+    return std::nullopt;
+  }
+  void WriteString(const std::string&, const std::string&) override {}
+  void WriteInt(const std::string&, int32_t) override {}
+  void Remove(const std::string&) override {}
+  bool Flush(std::string*) override { return true; }
+};
+
 }  // namespace
+
+bool IsPortProfileEntry(std::string_view name) {
+  // The names LoadPortProfile asks for, so that a value added to the profile is known here
+  // without a second list to keep in step.
+  static const std::set<std::string, std::less<>> kNames = [] {
+    NameRecorder recorder;
+    LoadPortProfile(recorder, kLowestPortNumber, nullptr);
+    const std::string section = PortProfileEntry(kLowestPortNumber, "");
+    std::set<std::string, std::less<>> names;
+    for (const std::string& entry : recorder.names) names.insert(entry.substr(section.size()));
+    return names;
+  }();
+  return kNames.contains(name);
+}
 
 void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(baud_index, over.baud_index);
@@ -186,7 +224,7 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
     }
   };
   const auto escaped = [](const std::optional<std::string>& text) {
-    return text ? std::optional<std::string>(FormatEscapes(*text)) : std::nullopt;
+    return text ? std::optional<std::string>(FormatStoredText(*text)) : std::nullopt;
   };
   const auto flag = [](std::optional<bool> value) { return value ? std::optional<int>(*value ? 1 : 0) : std::nullopt; };
 
@@ -201,11 +239,11 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
 
   const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
   for (std::size_t index = 0; index < replacements.size(); ++index) {
-    store.WriteString(entry(ReplaceEntryName(index)), FormatReplacement(replacements[index]));
+    store.WriteString(entry(ReplaceEntryName(index)), FormatStoredReplacement(replacements[index]));
   }
-  // The replacements stored before beyond the new count go.
-  for (std::size_t index = replacements.size(); store.ReadString(entry(ReplaceEntryName(index))); ++index) {
-    store.Remove(entry(ReplaceEntryName(index)));
+  // The replacements stored before beyond the new count go, also those after a gap.
+  for (std::size_t index = replacements.size(); index < kMaxReplacements; ++index) {
+    if (store.ReadString(entry(ReplaceEntryName(index)))) store.Remove(entry(ReplaceEntryName(index)));
   }
 }
 

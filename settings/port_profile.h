@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings/capture_options.h"
@@ -48,8 +49,12 @@ inline constexpr const char* kTruncateEntry = "Truncate";
 inline constexpr const char* kPortNamePrefixEntry = "Port name prefix";
 inline constexpr const char* kPrefixTextEntry = "Prefix text";
 inline constexpr const char* kSuffixEntry = "Suffix";
-inline constexpr const char* kReplaceEntry = "Replace";  // "Replace 1", "Replace 2", ...
+inline constexpr const char* kReplaceEntry = "Replace";  // "Replace 1" to "Replace 100" (kMaxReplacements)
 inline constexpr const char* kControlEntry = "Control characters";
+
+// Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
+// it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".
+bool IsPortProfileEntry(std::string_view name);
 
 // Reads the port's profile. A value that is damaged or out of range is left unset (the
 // default is used) and stays stored; each gets one line in *warnings naming the entry.
@@ -57,8 +62,10 @@ inline constexpr const char* kControlEntry = "Control characters";
 PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings);
 
 // Writes the values the profile sets and removes the ones it leaves unset; the store is not
-// flushed. Texts are stored with escapes (see common/text_escapes.h), so that they hold no
-// control character.
+// flushed. Texts are stored as FormatStoredText writes them (common/text_escapes.h): printable
+// ASCII, every other character an escape. They are read back by ParseStoredText with the
+// store's OlderVersionsCodePage(), so that texts older versions stored read as they were
+// written.
 void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile);
 
 }  // namespace lintrel

@@ -8,7 +8,11 @@
 #include <utility>
 
 #include "common/port_number.h"
+#include "common/printable_text.h"
+#include "common/trim.h"
+#include "common/utf8_text.h"
 #include "settings/line_settings_store.h"
+#include "settings/port_profile.h"
 
 namespace lintrel {
 namespace {
@@ -20,43 +24,11 @@ namespace fs = std::filesystem;
 constexpr std::string_view kPinPrefix = "Device ";
 constexpr std::string_view kPinLookalike = "Device COM";
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::size_t kMaxQuotedBytes = 40;
 constexpr std::size_t kWarningsInSummary = 3;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsBlankText(std::string_view text) { return std::all_of(text.begin(), text.end(), IsBlank); }
-
-// Length of the well-formed UTF-8 sequence starting at text[at], or 0 when there is none
-// (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut short).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char min_second = 0x80;
-  unsigned char max_second = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) min_second = 0xA0;  // overlong
-    if (lead == 0xED) max_second = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) min_second = 0x90;  // overlong
-    if (lead == 0xF4) max_second = 0x8F;  // beyond U+10FFFF
-  } else {
-    return 0;
-  }
-  if (text.size() - at < length) return 0;
-  const auto second = static_cast<unsigned char>(text[at + 1]);
-  if (second < min_second || second > max_second) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[at + i]);
-    if (next < 0x80 || next > 0xBF) return 0;
-  }
-  return length;
-}
 
 // Why the bytes of a line cannot be settings text, or nullopt when they can.
 std::optional<std::string> LineBytesProblem(std::string_view line) {
@@ -70,26 +42,6 @@ std::optional<std::string> LineBytesProblem(std::string_view line) {
     at += length;
   }
   return std::nullopt;
-}
-
-// The text in quotes for a message: cut to a readable length at a character boundary, with
-// '?' for each byte that is a control character or not UTF-8.
-std::string Quoted(std::string_view text) {
-  std::string quoted = "\"";
-  std::size_t at = 0;
-  while (at < text.size() && at < kMaxQuotedBytes) {
-    const auto c = static_cast<unsigned char>(text[at]);
-    const std::size_t length = Utf8SequenceLength(text, at);
-    if (length == 0 || c < 0x20 || c == 0x7F) {
-      quoted += '?';
-      ++at;
-    } else {
-      quoted.append(text.substr(at, length));
-      at += length;
-    }
-  }
-  if (at < text.size()) quoted += "...";
-  return quoted + "\"";
 }
 
 bool IsIntegerEntry(std::string_view name) {
@@ -108,14 +60,14 @@ bool IsDevicePath(std::string_view value) { return !value.empty() && value.front
 // A port's section: "[COM5]" holds the entries a store names "Ports\COM5\<name>".
 constexpr std::string_view kSectionEntryPrefix = "Ports\\";
 
-// The port name of a "[COMn]" line (blanks around it allowed), or nullopt.
+// The port name of a "[COMn]" line (blanks around it allowed, "COM" in any case) as
+// PortName() writes it, or nullopt.
 std::optional<std::string> SectionHeader(std::string_view line) {
-  const std::size_t first = line.find_first_not_of(" \t");
-  const std::size_t last = line.find_last_not_of(" \t");
-  if (first == std::string_view::npos || line[first] != '[' || line[last] != ']') return std::nullopt;
-  const std::string_view name = line.substr(first + 1, last - first - 1);
-  if (!ParsePortName(name)) return std::nullopt;
-  return std::string(name);
+  line = Trim(line);
+  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return std::nullopt;
+  const std::optional<int> port = ParsePortName(line.substr(1, line.size() - 2));
+  if (!port) return std::nullopt;
+  return PortName(*port);
 }
 
 // The section and the name within it of a store's entry name; the section is empty for an
@@ -126,6 +78,30 @@ std::pair<std::string_view, std::string_view> SplitSection(std::string_view name
   const std::size_t separator = rest.find('\\');
   if (separator == std::string_view::npos || !ParsePortName(rest.substr(0, separator))) return {{}, name};
   return {rest.substr(0, separator), rest.substr(separator + 1)};
+}
+
+bool IsSharedEntry(std::string_view name) {
+  return name == kPortEntry || name == kPortsEntry || IsIntegerEntry(name) || PinnedPortNumber(name).has_value();
+}
+
+// Why nothing reads a well-formed entry where it stands (`section` empty: before the first
+// section), or nullopt when it is read.
+std::optional<std::string> UnusedEntryProblem(std::string_view name, std::string_view section) {
+  constexpr std::string_view kKept = "; it is kept, but not used";
+  if (section.empty()) {
+    if (IsSharedEntry(name)) return std::nullopt;
+    if (IsPortProfileEntry(name)) return Quoted(name) + " is a port's setting: it is used only in a [COMn] section";
+  } else {
+    if (IsPortProfileEntry(name)) return std::nullopt;
+    if (IsSharedEntry(name)) {
+      return Quoted(name) + " inside [" + std::string(section) + "] is not used: it belongs before the first section";
+    }
+  }
+  if (name.starts_with(kReplaceEntry)) {
+    return Quoted(name) + " names no replacement (" + kReplaceEntry + " 1 to " + kReplaceEntry + " " +
+           std::to_string(kMaxReplacements) + ")" + std::string(kKept);
+  }
+  return Quoted(name) + " names no setting" + std::string(kKept);
 }
 
 // What is wrong with a well-formed line's entry: reported, but the entry is kept.
@@ -148,6 +124,9 @@ std::optional<std::string> EntryProblem(std::string_view name, std::string_view 
 
 class Parser {
  public:
+  // `check_use`: also warn about entries that nothing reads where they stand.
+  explicit Parser(bool check_use) : check_use_(check_use) {}
+
   ParsedSettings Parse(std::string_view text) {
     if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
     std::size_t line_number = 0;
@@ -182,6 +161,8 @@ class Parser {
     if (IsBlankText(name)) return Warn(line_number, "has an empty name");
     if (std::optional<std::string> problem = EntryProblem(name, value)) {
       Warn(line_number, std::move(*problem));
+    } else if (std::optional<std::string> unused = check_use_ ? UnusedEntryProblem(name, section_) : std::nullopt) {
+      Warn(line_number, std::move(*unused), /*unused_entry=*/true);
     }
     if (section_.empty()) return Store(line_number, name, value);
     Store(line_number, std::string(kSectionEntryPrefix) + section_ + "\\" + std::string(name), value);
@@ -199,9 +180,9 @@ class Parser {
                           std::to_string(found->second.line) + "; this later value is used");
   }
 
-  void Warn(std::size_t line_number, std::string reason) {
+  void Warn(std::size_t line_number, std::string reason, bool unused_entry = false) {
     if (result_.warnings.size() < ParsedSettings::kMaxWarnings) {
-      result_.warnings.push_back({line_number, std::move(reason)});
+      result_.warnings.push_back({line_number, std::move(reason), unused_entry});
     } else {
       ++result_.warnings_left_off;
     }
@@ -212,6 +193,7 @@ class Parser {
     std::size_t line;
   };
 
+  bool check_use_;
   ParsedSettings result_;
   std::map<std::string, FirstLine, std::less<>> first_lines_;
   std::string section_;  // the port section the lines belong to; empty before the first
@@ -246,7 +228,7 @@ std::string EnvironmentFolderProblem(const char* variable) {
 
 }  // namespace
 
-ParsedSettings ParseSettingsText(std::string_view text) { return Parser().Parse(text); }
+ParsedSettings ParseSettingsText(std::string_view text) { return Parser(/*check_use=*/true).Parse(text); }
 
 std::string FormatSettingsText(const std::vector<SettingsEntry>& entries) {
   std::string text =
@@ -287,7 +269,8 @@ std::optional<std::string> UnstorableEntryReason(std::string_view name, std::str
   const std::size_t first = name.find_first_not_of(" \t");
   if (first != std::string_view::npos && name[first] == '#') return "the name starts with '#'";
   // Anything else the file cannot hold shows when the line is read back.
-  const ParsedSettings parsed = ParseSettingsText(FormatSettingsText({{std::string(name), std::string(value)}}));
+  const ParsedSettings parsed =
+      Parser(/*check_use=*/false).Parse(FormatSettingsText({{std::string(name), std::string(value)}}));
   if (!parsed.warnings.empty()) return parsed.warnings.front().reason;
   if (parsed.entries.size() != 1 ||
       parsed.entries.front() != SettingsEntry{std::string(name), std::string(value)}) {
@@ -312,23 +295,23 @@ std::string DevicePinEntry(int port_number) {
   return std::string(kPinPrefix) + PortName(port_number);
 }
 
-FileSettingsStore::FileSettingsStore(fs::path path, platform::SettingsFileAccess& access,
+FileSettingsStore::FileSettingsStore(fs::path path, SettingsFileAccess& access,
                                      std::vector<SettingsEntry> entries, std::string unread_problem)
     : path_(std::move(path)),
       access_(&access),
       entries_(std::move(entries)),
       unread_problem_(std::move(unread_problem)) {}
 
-FileSettingsStore FileSettingsStore::Open(fs::path path, platform::SettingsFileAccess& access,
+FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& access,
                                           std::string* warning) {
   if (warning != nullptr) warning->clear();
   std::string problem;
   ParsedSettings parsed;
   try {
-    platform::SettingsFileContent file;
+    SettingsFileContent file;
     if (!path.empty()) file = access.Read(path, kMaxFileBytes);
     problem = std::move(file.problem);
-    if (file.outcome == platform::SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text);
+    if (file.outcome == SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text);
   } catch (const std::exception& e) {
     problem = std::string("could not be read: ") + e.what();
   }

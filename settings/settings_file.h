@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/settings_file_access.h"
+#include "settings/settings_file_access.h"
 #include "settings/settings_store.h"
 
 namespace lintrel {
@@ -31,13 +31,17 @@ namespace lintrel {
 //   the number: "5 " or "99999999999" is not one, and the entry reads as missing.
 // - "Device COMn" (COMn a port name, see common/port_number.h) pins port n to the device
 //   file given by its absolute path.
-// - A line "[COMn]" (COMn a port name) starts the section of port n: the entries after it
-//   are the port's profile, named "Ports\COMn\<name>" in the store. A bracketed line that
+// - A line "[COMn]" (COMn a port name, "COM" in any case) starts the section of port n: the
+//   entries after it are the port's profile, named "Ports\COMn\<name>" in the store (COMn
+//   as PortName() writes it, so [com5] and [COM5] are one section). A bracketed line that
 //   names no port starts nothing (it has no '='). Entries before the first section are the
 //   shared ones, as in files written before sections existed.
 // - When a name appears more than once, the last line wins.
 // - Lines holding a NUL byte, another control character than tab, or bytes that are not
 //   UTF-8 are skipped, as are lines with no '=' or an empty name.
+// - Every line that is not used gets one warning: besides the damaged ones, an entry no
+//   reader uses where it stands (a name of no setting, "Replace 01", a pin inside a section,
+//   a port's setting before the first section). Such an entry is still kept.
 // - The file is rewritten whole when settings are saved: entries the program does not know
 //   are kept, comments are not.
 
@@ -52,6 +56,8 @@ struct SettingsEntry {
 struct SettingsWarning {
   std::size_t line = 0;
   std::string reason;  // e.g. "has no '=' sign"
+  // The line is well formed and its entry kept, but nothing reads the entry there.
+  bool unused_entry = false;
 };
 
 struct ParsedSettings {
@@ -76,7 +82,8 @@ std::string FormatSettingsText(const std::vector<SettingsEntry>& entries);
 std::optional<int32_t> ParseSettingsInt(std::string_view value);
 
 // Why the entry cannot be written to the file and read back unchanged and without a warning
-// (a line break in the value, '=' in the name, ...), or nullopt when it can.
+// other than its being unused (a line break in the value, '=' in the name, ...), or nullopt
+// when it can.
 std::optional<std::string> UnstorableEntryReason(std::string_view name, std::string_view value);
 
 // "Device COM3" for port 3.
@@ -94,7 +101,7 @@ class FileSettingsStore : public SettingsStore {
   // cannot be read, is not a regular file, is too large, or holds damaged lines gives a store
   // with whatever could be read, and *warning (cleared otherwise) gets one line of text
   // naming the file and what was wrong. Never throws.
-  static FileSettingsStore Open(std::filesystem::path path, platform::SettingsFileAccess& access,
+  static FileSettingsStore Open(std::filesystem::path path, SettingsFileAccess& access,
                                 std::string* warning);
 
   // A text file holds no kinds: ReadString returns any entry's text, and ReadInt is empty
@@ -120,7 +127,7 @@ class FileSettingsStore : public SettingsStore {
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  FileSettingsStore(std::filesystem::path path, platform::SettingsFileAccess& access,
+  FileSettingsStore(std::filesystem::path path, SettingsFileAccess& access,
                     std::vector<SettingsEntry> entries, std::string unread_problem);
 
   // Writes the file; returns "" or why it was not written.
@@ -130,7 +137,7 @@ class FileSettingsStore : public SettingsStore {
   void Write(const std::string& name, std::string value);
 
   std::filesystem::path path_;
-  platform::SettingsFileAccess* access_;
+  SettingsFileAccess* access_;
   std::vector<SettingsEntry> entries_;
   std::string unread_problem_;  // why the file at path_ was not read; "" when it was (or is missing)
   std::vector<std::string> rejected_writes_;  // reasons, reported by the next Flush()

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "common/code_page.h"
+
 namespace lintrel {
 
 // The per-user values one application keeps between runs: named entries, each a string or
@@ -24,6 +26,12 @@ class SettingsStore {
   virtual void WriteInt(const std::string& entry, int32_t value) = 0;
   // Removes the entry; an entry that is missing stays missing.
   virtual void Remove(const std::string& entry) = 0;
+
+  // The code page through which older versions' texts reached this store, for reading them
+  // back as they were written (see ParseStoredText in common/text_escapes.h): on Windows the
+  // registry's, whose ANSI calls they used (the system's ANSI code page); null for a store
+  // that kept their bytes (the settings file, UTF-8).
+  virtual const CodePage* OlderVersionsCodePage() const { return nullptr; }
 
   // Makes every write so far durable. On failure returns false and sets *error to a
   // reason a person can read.

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/printable_text.h"
 #include "common/text_escapes.h"
 
 namespace lintrel {
@@ -9,17 +10,6 @@ namespace {
 
 constexpr std::array<std::pair<ControlMap, const char*>, 3> kControlMapNames = {
     {{ControlMap::kKeep, "keep"}, {ControlMap::kDrop, "drop"}, {ControlMap::kName, "name"}}};
-
-// The text in double quotes, built piece by piece: a chain of + here draws a false
-// -Wrestrict from MinGW's GCC.
-std::string Quoted(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted.push_back('"');
-  quoted.append(text);
-  quoted.push_back('"');
-  return quoted;
-}
 
 }  // namespace
 
@@ -37,7 +27,11 @@ const char* ControlMapName(ControlMap map) {
   return "keep";
 }
 
-std::optional<Replacement> ParseReplacement(std::string_view text, std::string* error) {
+namespace {
+
+// FROM=TO, each half read by `parse`.
+template <typename ParseHalf>
+std::optional<Replacement> ParseHalves(std::string_view text, std::string* error, ParseHalf parse) {
   // An '=' inside an escape is impossible (escapes are letters and hex digits), so the
   // first '=' of the raw text is the split.
   const std::size_t equals = text.find('=');
@@ -45,9 +39,9 @@ std::optional<Replacement> ParseReplacement(std::string_view text, std::string* 
     if (error != nullptr) *error = Quoted(text).append(" is not FROM=TO");
     return std::nullopt;
   }
-  std::optional<std::string> from = ParseEscapes(text.substr(0, equals), error);
+  std::optional<std::string> from = parse(text.substr(0, equals), error);
   if (!from) return std::nullopt;
-  std::optional<std::string> to = ParseEscapes(text.substr(equals + 1), error);
+  std::optional<std::string> to = parse(text.substr(equals + 1), error);
   if (!to) return std::nullopt;
   if (from->empty()) {
     if (error != nullptr) *error = Quoted(text).append(" replaces nothing: FROM is empty");
@@ -56,17 +50,37 @@ std::optional<Replacement> ParseReplacement(std::string_view text, std::string* 
   return Replacement{std::move(*from), std::move(*to)};
 }
 
-std::string FormatReplacement(const Replacement& replacement) {
-  // '=' in FROM is written as an escape, so that the first '=' stays the split.
+// FROM=TO, each half written by `format`, with '=' in FROM written as an escape, so that the
+// first '=' stays the split.
+std::string FormatHalves(const Replacement& replacement, std::string (*format)(std::string_view)) {
   std::string text;
-  for (const char c : FormatEscapes(replacement.from)) {
+  for (const char c : format(replacement.from)) {
     if (c == '=') {
       text.append("\\x3D");
     } else {
       text.push_back(c);
     }
   }
-  return text.append("=").append(FormatEscapes(replacement.to));
+  return text.append("=").append(format(replacement.to));
+}
+
+}  // namespace
+
+std::optional<Replacement> ParseReplacement(std::string_view text, std::string* error) {
+  return ParseHalves(text, error, ParseEscapes);
+}
+
+std::string FormatReplacement(const Replacement& replacement) { return FormatHalves(replacement, FormatEscapes); }
+
+std::string FormatStoredReplacement(const Replacement& replacement) {
+  return FormatHalves(replacement, FormatStoredText);
+}
+
+std::optional<Replacement> ParseStoredReplacement(std::string_view stored, const CodePage* older_code_page,
+                                                  std::string* error) {
+  return ParseHalves(stored, error, [older_code_page](std::string_view half, std::string* half_error) {
+    return ParseStoredText(half, older_code_page, half_error);
+  });
 }
 
 }  // namespace lintrel

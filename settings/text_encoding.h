@@ -1,10 +1,11 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/code_page.h"
 
 namespace lintrel {
 
@@ -16,9 +17,6 @@ enum class TextEncoding : uint8_t {
   // ISO 8859-1: every byte the character of the same number.
   kLatin1,
 };
-
-// A single-byte code page: the character of each byte, U+FFFD for a byte it leaves out.
-using CodePage = std::array<char32_t, 256>;
 
 // "ansi", "utf-8", "latin-1".
 std::string_view TextEncodingName(TextEncoding encoding);

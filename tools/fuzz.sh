@@ -32,6 +32,9 @@ declare -A short_runs=(
   [line_buffer_fuzz]=30000
   [bluetooth_port_finder_fuzz]=100000
   [settings_file_fuzz]=60000
+  [utf8_text_fuzz]=200000
+  [text_escapes_fuzz]=40000
+  [line_shaping_fuzz]=20000
 )
 default_short_runs=50000
 # Longest input tried: a few reads of up to 1024 bytes each.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the packages of this version into build/packages/, then tests them:
-#   lintrel_<version>_<arch>.deb   the Debian package: lintrel-cli, its man page, the README
+#   lintrel_<version>_<arch>.deb   the Debian package: lintrel-cli, its man page, the README and guides
 #   lintrel-<version>-setup.exe    the Windows installer: lintrel.exe and lintrel-cli.exe
-#   lintrel-<version>-win64.zip    the same two programs with the README and licence, portable
+#   lintrel-<version>-win64.zip    the same two programs with the README, guides and licence, portable
 # each with a .sha256 file beside it. The version is project(VERSION) in CMakeLists.txt.
 # The package tests (ctest label "package": the man page, the .deb's fields, dependencies and
 # files, the zip's files, the installer installed and uninstalled under Wine) are also part of

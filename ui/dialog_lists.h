@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "common/trim.h"
+
 namespace lintrel::ui {
 
 // The fixed lists of the main window's line-setting combo boxes. A line setting is stored
@@ -29,16 +31,10 @@ struct EndCharacterColumns {
   std::string_view code;
 };
 
-constexpr std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 constexpr EndCharacterColumns SplitEndCharacterText(std::string_view text) {
   const std::size_t open = text.find('[');
-  if (open == std::string_view::npos) return {TrimBlanks(text), {}};
-  return {TrimBlanks(text.substr(0, open)), TrimBlanks(text.substr(open))};
+  if (open == std::string_view::npos) return {Trim(text), {}};
+  return {Trim(text.substr(0, open)), Trim(text.substr(open))};
 }
 
 // Between the list position in the Options dialog and the character code.

@@ -5,19 +5,12 @@
 #include <cstdint>
 
 #include "common/text_escapes.h"
+#include "common/trim.h"
 #include "ui/dialog_lists.h"
 
 namespace lintrel::ui {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -109,9 +102,13 @@ std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, Shapin
     const std::string_view line = lines.substr(0, end);
     lines.remove_prefix(end);
     while (!lines.empty() && (lines.front() == '\r' || lines.front() == '\n')) lines.remove_prefix(1);
-    if (Trimmed(line).empty()) continue;
+    if (Trim(line).empty()) continue;
     std::optional<Replacement> replacement = ParseReplacement(line, &problem);
     if (!replacement) return OptionsFormError{OptionsField::kReplacements, "Replace: " + problem};
+    if (replacements.size() == kMaxReplacements) {
+      return OptionsFormError{OptionsField::kReplacements,
+                              "Replace: at most " + std::to_string(kMaxReplacements) + " replacements"};
+    }
     replacements.push_back(std::move(*replacement));
   }
   const int control_count = static_cast<int>(kControlMapTexts.size());
@@ -151,7 +148,7 @@ std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, Captur
 }
 
 std::optional<int> ParseDialogInteger(std::string_view text) {
-  text = Trimmed(text);
+  text = Trim(text);
   if (!text.empty() && text.front() == '+') {
     text.remove_prefix(1);
     if (!text.empty() && text.front() == '-') return std::nullopt;

@@ -113,8 +113,11 @@ class Parser {
     if (name == "--help" || name == "-h") return Flag(name, inline_value, options_.help);
     if (name == "--version") return Flag(name, inline_value, options_.version);
     if (name == "--demo") return Flag(name, inline_value, options_.demo);
-    if (name == "--truncate") return PortFlag(name, inline_value, &PortProfile::truncate, options_.truncate);
-    if (name == "--prefix") return PortFlag(name, inline_value, &PortProfile::prefix, options_.prefix);
+    if (name == "--truncate") return PortFlag(name, inline_value, &PortProfile::truncate, options_.truncate, true);
+    if (name == "--no-truncate") return PortFlag(name, inline_value, &PortProfile::truncate, options_.truncate, false);
+    if (name == "--prefix") return PortFlag(name, inline_value, &PortProfile::prefix, options_.prefix, true);
+    if (name == "--no-prefix") return PortFlag(name, inline_value, &PortProfile::prefix, options_.prefix, false);
+    if (name == "--no-replace") return NoReplacements(name, inline_value);
     if (name == "--save") return Flag(name, inline_value, options_.save);
     if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
 
@@ -163,13 +166,14 @@ class Parser {
     options_.line = set.LineOver(options_.line);
   }
 
+  // --truncate and --no-truncate (and the like): the later one stands, also over a saved value.
   void PortFlag(const std::string& name, const std::optional<std::string>& inline_value,
-                std::optional<bool> PortProfile::*value, bool& for_all) {
+                std::optional<bool> PortProfile::*value, bool& for_all, bool on) {
     bool flag = false;
     Flag(name, inline_value, flag);
     if (!error_.empty()) return;
-    Scope().*value = true;
-    if (ForAll()) for_all = true;
+    Scope().*value = on;
+    if (ForAll()) for_all = on;
   }
 
   void Text(const std::string& name, const std::string& value, std::optional<std::string> PortProfile::*field,
@@ -194,8 +198,22 @@ class Parser {
     // A port's own replacements come after those given for every port.
     std::optional<std::vector<Replacement>>& list = Scope().replacements;
     if (!list) list = options_.shaping.replacements;
+    if (list->size() == kMaxReplacements) {
+      error_ = "--replace: at most " + std::to_string(kMaxReplacements) + " replacements";
+      return;
+    }
     list->push_back(*replacement);
     if (ForAll()) options_.shaping.replacements = *list;
+  }
+
+  // No replacements (none saved, none given before): the --replace options after it start
+  // a new list.
+  void NoReplacements(const std::string& name, const std::optional<std::string>& inline_value) {
+    bool flag = false;
+    Flag(name, inline_value, flag);
+    if (!error_.empty()) return;
+    Scope().replacements = std::vector<Replacement>{};
+    if (ForAll()) options_.shaping.replacements.clear();
   }
 
   void Control(const std::string& value) {
@@ -443,16 +461,23 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         (default 13, carriage return)\n"
          "  --truncate             do not type the end character\n"
          "  --prefix               begin each line with the port's name and a colon (COM3:)\n"
+         "  --no-truncate, --no-prefix\n"
+         "                         the opposite, also over a saved --truncate or --prefix\n"
          "\n"
          "Shaping (in this order: end character, replacements, control characters, prefix and\n"
-         "suffix; TEXT takes the escapes \\t \\r \\n \\\\ \\xHH \\u{HHHH}):\n"
-         "  --replace FROM=TO      type TO for every FROM (literal text); repeat for several, applied\n"
-         "                         in order; a port's own come after those for every port\n"
+         "suffix; TEXT takes the escapes \\t \\r \\n \\\\ \\xHH (the character U+00HH, whatever\n"
+         "the encoding) and \\u{HHHH}; texts are characters, matched against the characters\n"
+         "received, so a byte that is no character (U+FFFD) is never matched by them):\n"
+         "  --replace FROM=TO      type TO for every FROM (literal text); repeat for several (at most\n"
+         "                         100), applied in order; a port's own come after those for every\n"
+         "                         port; given, they stand for the saved list, not beside it\n"
+         "  --no-replace           no replacements: neither saved ones nor those given before\n"
          "  --control MAP          control characters other than the end character: keep (default),\n"
          "                         drop, or name (typed as <GS>, <RS>, <EOT>, ...)\n"
          "  --prefix-text TEXT     type TEXT before each line (after the port's name)\n"
          "  --suffix TEXT          type TEXT after each line (\\t: Tab to the next field)\n"
-         "                         A line left empty types nothing.\n"
+         "                         A line left empty types nothing (with --prefix, the port's\n"
+         "                         name alone).\n"
          "\n"
          "Other capture options:\n"
          "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"
@@ -491,7 +516,8 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "A port re-opens only the device it first opened, found by its identity (USB vendor,\n"
          "product, serial number and interface; the Bluetooth address of an rfcomm port; else\n"
          "its /dev/serial link or path), and follows it to a new name; a device that appears\n"
-         "is opened at once for the port waiting for it.\n"
+         "is opened at once for the port waiting for it. A pseudo-terminal has no identity but\n"
+         "its path: the pty that has that path next (numbers are reused at once) is opened.\n"
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
          "link lost, an open that failed and why, a line not typed and why (once per cause).\n"

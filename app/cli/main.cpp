@@ -88,6 +88,14 @@ bool Save(SettingsStore& store, const cli::CliOptions& options, const std::strin
   return true;
 }
 
+// The pins a save leaves: the saved ones, and each device given with a --port (see Save).
+DevicePins PinsAfterSave(DevicePins pins, const cli::CliOptions& options) {
+  for (const cli::PortRequest& port : options.ports) {
+    if (!port.device_path.empty()) pins[port.port_number] = port.device_path;
+  }
+  return pins;
+}
+
 // The dialog's Port list: one port per line, the saved port marked with "*", with its
 // device and, where it has one, the identity a connection follows it by.
 void ListPorts(const PortList& ports, const std::string& saved_port, DeviceIdentities& identities) {
@@ -176,8 +184,10 @@ int main(int argc, char** argv) {
   }
   if (options.save && !Save(store, options, location)) return 1;
   if (options.list_ports) {
-    ListPorts(ListSystemPorts(settings.device_pins), LoadLineSettings(store).port_name,
-              *MakeSystemDeviceIdentities());
+    // The ports as saved, the pins just saved among them.
+    const std::vector<std::string> saved = LoadSavedPortNames(store);
+    ListPorts(ListSystemPorts(options.save ? PinsAfterSave(settings.device_pins, options) : settings.device_pins),
+              saved.empty() ? "" : saved.front(), *MakeSystemDeviceIdentities());
     return 0;
   }
   if (options.save && options.ports.empty()) return 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/settings_file_access.h"
+#include "settings/settings_file_access.h"
 
 namespace lintrel::platform {
 

@@ -25,7 +25,7 @@ class LineCollector {
     buffer_.Append({reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size()}, rules_,
                    [this](const FinishedLine& line) {
                      EXPECT_LE(line.text.size(), LineBuffer::kCapacity);
-                     const std::u32string typed = ShapeLine(line, rules_);
+                     const std::u32string typed = ShapeLine(line, rules_).keys;
                      if (!typed.empty()) lines_.push_back(Latin1(typed));
                    });
     return *this;
@@ -184,7 +184,7 @@ TEST(ShapeLineTest, TruncationDropsOnlyAnEndCharacter) {
   for (const auto& c : cases) {
     const FinishedLine line{std::span(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size()),
                             c.ended_by_end_character};
-    EXPECT_EQ(Latin1(ShapeLine(line, Rules(false, c.truncate))), c.typed)
+    EXPECT_EQ(Latin1(ShapeLine(line, Rules(false, c.truncate)).keys), c.typed)
         << "\"" << c.text << "\" ended " << c.ended_by_end_character << " truncate " << c.truncate;
   }
 }

@@ -26,13 +26,28 @@ ShapingRules Rules(std::vector<Replacement> replacements, ControlMap control = C
   return {std::move(replacements), control, std::move(prefix_text), std::move(suffix)};
 }
 
-std::string Shape(const std::string& text, std::size_t prefix_length, bool ended, bool truncate,
-                  const ShapingRules& rules) {
+ShapedLine ShapeBytes(const std::string& text, std::size_t prefix_length, bool ended, bool truncate,
+                      const ShapingRules& rules, TextEncoding encoding = TextEncoding::kUtf8) {
   const FinishedLine line{std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), ended, prefix_length};
-  const CaptureOptions options{.prefix = prefix_length > 0, .truncate = truncate, .encoding = TextEncoding::kUtf8};
+  const CaptureOptions options{.prefix = prefix_length > 0, .truncate = truncate, .encoding = encoding};
+  return ShapeLine(line, options, nullptr, rules);
+}
+
+std::string Shape(const std::string& text, std::size_t prefix_length, bool ended, bool truncate,
+                  const ShapingRules& rules, TextEncoding encoding = TextEncoding::kUtf8) {
+  const ShapedLine shaped = ShapeBytes(text, prefix_length, ended, truncate, rules, encoding);
+  EXPECT_EQ(shaped.refusal, "") << text;
   std::string typed;
-  for (const char32_t character : ShapeLine(line, options, nullptr, rules)) typed += EncodeUtf8(character);
+  for (const char32_t character : shaped.keys) typed += EncodeUtf8(character);
   return typed;
+}
+
+// A rule's text as the user gives it, escapes and all.
+std::string Text(std::string_view escaped) {
+  std::string error;
+  const std::optional<std::string> text = ParseEscapes(escaped, &error);
+  EXPECT_TRUE(text.has_value()) << escaped << ": " << error;
+  return text.value_or("");
 }
 
 // Every rule alone, then the order in which they meet.
@@ -77,7 +92,8 @@ TEST(LineShapingTest, AnEmptyLineTypesNothing) {
       {"replaced away", "XX\r", 0, true, true, around, ""},
       {"controls dropped", "\x1D\x04", 0, false, false, around, ""},
       {"kept end character is content", "\r", 0, true, false, around, "[\r\t"},
-      {"port name stays", "COM3:\r", 5, true, true, around, "COM3:[\t"},
+      {"port name alone", "COM3:\r", 5, true, true, around, "COM3:"},
+      {"port name alone, the rest replaced away", "COM3:XX", 5, false, false, around, "COM3:"},
   };
   for (const ShapingCase& c : cases) {
     EXPECT_EQ(Shape(c.text, c.prefix_length, c.ended, c.truncate, c.rules), c.typed) << c.name;
@@ -92,6 +108,45 @@ TEST(LineShapingTest, AFullLineGetsItsWholeSuffix) {
   const ShapingRules rules = Rules({{"A", "BB"}}, ControlMap::kKeep, "", *ParseEscapes("\\t\\u{e9}", &error));
   const std::string typed = Shape(full, 0, false, true, rules);
   EXPECT_EQ(typed, std::string(2 * LineBuffer::kCapacity, 'B') + "\t\xC3\xA9");
+}
+
+// \xHH in a rule is the character U+00HH, matched against the characters the line's bytes
+// decode to: é whether it came as E9 (Latin-1, Windows-1252) or C3 A9 (UTF-8), and never a
+// byte that is no character (U+FFFD).
+TEST(LineShapingTest, EscapesAboveAsciiAreCharacters) {
+  const ShapingRules rules = Rules({{Text("\\xE9"), "e"}, {Text("\\x80"), "C1"}, {Text("\\u{20AC}"), "EUR"}},
+                                   ControlMap::kKeep, "", Text("\\xB0"));
+  const struct {
+    TextEncoding encoding;
+    std::string received;
+    std::string typed;
+  } cases[] = {
+      {TextEncoding::kLatin1, "caf\xE9 \x80", "cafe C1\u00B0"},
+      {TextEncoding::kAnsi, "caf\xE9 \x80", "cafe EUR\u00B0"},  // 80 is the Euro sign in Windows-1252
+      {TextEncoding::kUtf8, "caf\xC3\xA9 \xC2\x80 \xE2\x82\xAC", "cafe C1 EUR\u00B0"},
+      {TextEncoding::kUtf8, "caf\xE9 \x80", "caf\uFFFD \uFFFD\u00B0"},  // broken bytes stay broken
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Shape(c.received, 0, false, false, rules, c.encoding), c.typed) << TextEncodingName(c.encoding);
+  }
+  // Only a rule that names U+FFFD matches what could not be decoded.
+  EXPECT_EQ(Shape("caf\xE9", 0, false, false, Rules({{Text("\\u{FFFD}"), "?"}})), "caf?");
+}
+
+// A line that replacements grow beyond the limit is refused whole, with the reason; a line
+// at the limit is typed.
+TEST(LineShapingTest, ALineGrownPastTheLimitIsRefused) {
+  std::vector<Replacement> doubling;
+  for (int i = 0; i < 20; ++i) doubling.push_back({"a", "aa"});
+  const ShapedLine grown = ShapeBytes("a", 0, false, false, Rules(doubling));
+  EXPECT_TRUE(grown.keys.empty());
+  EXPECT_EQ(grown.refusal, "shaping makes it longer than 65536 characters");
+
+  const std::string at_limit(kMaxShapedLineLength / 2 - 1, 'b');
+  EXPECT_EQ(ShapeBytes(at_limit, 0, false, false, Rules({{"b", "cc"}}, ControlMap::kKeep, "", "dd")).keys.size(),
+            kMaxShapedLineLength);
+  EXPECT_EQ(ShapeBytes(at_limit, 0, false, false, Rules({{"b", "cc"}}, ControlMap::kKeep, "", "ddd")).refusal,
+            grown.refusal);
 }
 
 }  // namespace

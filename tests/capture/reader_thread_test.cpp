@@ -6,7 +6,9 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "fakes/fake_capture_events.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_serial.h"
 #include "support/link_state.h"
@@ -88,6 +90,22 @@ TEST_F(ReaderThreadTest, OptionsAreReadAfreshForEachChunk) {
   port_.PushImmediate("A\r\x03");
   ASSERT_TRUE(keyboard_->WaitForLines(1));
   EXPECT_EQ(Typed(), "0x410x0D|");
+}
+
+// A line its shaping would grow past the limit is counted and reported with the reason, not
+// thrown; the reader goes on with the next line.
+TEST_F(ReaderThreadTest, ALineShapingRefusesIsReportedAndTheNextTyped) {
+  auto rules = std::make_shared<PortCaptureRules>();
+  for (int i = 0; i < 20; ++i) rules->shaping.replacements.push_back({"a", "aa"});
+  options_.PublishPortRules(3, rules);
+  StartAndSettle();
+  port_.PushImmediate("a\rB\r");
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  EXPECT_EQ(Typed(), "0x420x0D|");
+  testing::FakeCaptureEvents events;
+  typist_.DeliverReports(events);
+  EXPECT_EQ(events.calls, std::vector<std::string>{"not-typed COM3"});
+  EXPECT_EQ(events.failure_reasons, std::vector<std::string>{"shaping makes it longer than 65536 characters"});
 }
 
 TEST_F(ReaderThreadTest, CarrierChangeAloneAtOnceMeansTheLinkIsLost) {

@@ -71,9 +71,9 @@ TEST(TextDecodingTest, ShapingDecodesThenDropsTheEndCharacter) {
   const std::string_view bytes = "\xE2\x82\xAC\r";
   const FinishedLine line{{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, true};
   CaptureOptions options{.prefix = false, .truncate = true, .end_character = '\r', .encoding = TextEncoding::kUtf8};
-  EXPECT_EQ(ShapeLine(line, options), U"€");
+  EXPECT_EQ(ShapeLine(line, options).keys, U"€");
   options.truncate = false;
-  EXPECT_EQ(ShapeLine(line, options), U"€\r");
+  EXPECT_EQ(ShapeLine(line, options).keys, U"€\r");
   EXPECT_EQ(ParseTextEncoding("UTF8"), TextEncoding::kUtf8);
   EXPECT_EQ(ParseTextEncoding("cp1252"), std::nullopt);
 }

@@ -243,10 +243,45 @@ TEST(CliOptionsTest, OptionsAfterAPortAreThatPortsProfile) {
   EXPECT_FALSE(options.truncate);
 }
 
+// A saved --truncate or --prefix can be turned off, for every port or for one; --replace
+// stands for the saved list, and --no-replace empties it.
+TEST(CliOptionsTest, SavedFlagsAndReplacementsCanBeUndone) {
+  const PortProfile saved{.truncate = true, .prefix = true, .replacements = std::vector<Replacement>{{"s", "t"}}};
+  const struct {
+    std::vector<std::string> args;
+    bool truncate;
+    bool prefix;
+    std::vector<Replacement> replacements;
+  } cases[] = {
+      {{"--port", "COM1"}, true, true, {{"s", "t"}}},
+      {{"--no-truncate", "--port", "COM1"}, false, true, {{"s", "t"}}},
+      {{"--port", "COM1", "--no-prefix", "--no-truncate"}, false, false, {{"s", "t"}}},
+      {{"--no-truncate", "--port", "COM1", "--truncate"}, true, true, {{"s", "t"}}},
+      {{"--port", "COM1", "--replace", "a=b"}, true, true, {{"a", "b"}}},
+      {{"--port", "COM1", "--no-replace"}, true, true, {}},
+      {{"--replace", "a=b", "--port", "COM1", "--no-replace", "--replace", "c=d"}, true, true, {{"c", "d"}}},
+  };
+  for (const auto& c : cases) {
+    ParseResult result = Parse(c.args);
+    ASSERT_EQ(result.error, "");
+    ApplyStoredProfiles(result.options, [&saved](int) { return saved; });
+    const PortCaptureRules rules = CaptureRulesOf(result.options, result.options.ports[0]);
+    const CaptureOptions options = rules.Over({});
+    EXPECT_EQ(options.truncate, c.truncate) << c.args.size();
+    EXPECT_EQ(options.prefix, c.prefix) << c.args.size();
+    EXPECT_EQ(rules.shaping.replacements, c.replacements) << c.args.size();
+  }
+  EXPECT_EQ(Parse({"--no-truncate=1"}).error, "--no-truncate takes no value");
+  std::vector<std::string> too_many = {"--port", "COM1"};
+  for (std::size_t i = 0; i <= kMaxReplacements; ++i) too_many.insert(too_many.end(), {"--replace", "a=b"});
+  EXPECT_EQ(Parse(too_many).error, "--replace: at most 100 replacements");
+}
+
 TEST(CliOptionsTest, UsageDocumentsEveryOption) {
   const std::string usage = CliUsage(kKeyboards, "/dev/ttyS(n-1)", "~/.config/lintrel/lintrel-cli.conf");
   for (const char* option : {"--port", "--baud", "--parity", "--data-bits", "--stop-bits", "--end-char",
                              "--truncate", "--prefix", "--prefix-text", "--suffix", "--replace", "--control",
+                             "--no-truncate", "--no-prefix", "--no-replace", "U+00HH",
                              "--reconnect-delay", "--keys", "--demo", "--help",
                              "--version", "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
                              "/dev/ttyS(n-1)", "x11", "trace"}) {

@@ -107,6 +107,8 @@ TEST_F(CliSettingsTest, SavedProfilesShapeTheLinesOfLaterRuns) {
   const Finished save = RunToEnd({"--save", "--list-ports", "--truncate", "--port", "COM200=" + link, "--baud",
                                   "9600", "--suffix", "\\t", "--replace", "g=", "--control", "name"});
   ASSERT_EQ(save.code, 0) << save.err;
+  // The list shows the ports as saved: COM200 at the device just pinned, and marked.
+  EXPECT_NE(save.out.find("* COM200  " + link + "\n"), std::string::npos) << save.out;
   std::string file = ReadFile(SettingsFile());
   EXPECT_NE(file.find("Baud rate=1\n"), std::string::npos) << "the shared rate stays:\n" << file;
   EXPECT_NE(file.find("\n[COM200]\nBaud rate=4\nTruncate=1\nSuffix=\\t\nControl characters=name\nReplace 1=g=\n"),

@@ -21,6 +21,7 @@ class FakeSettingsStore : public SettingsStore {
   std::map<std::string, Value> flushed_values;  // as of the last successful Flush()
   std::vector<std::string> calls;               // "string Port=COM3", "int Parity=0", "flush"
   std::optional<std::string> flush_failure;     // when set, Flush() fails with this reason
+  const CodePage* older_versions_code_page = nullptr;  // a registry's, in a test of one
 
   std::optional<std::string> ReadString(const std::string& entry) override {
     return Read<std::string>(entry);
@@ -40,6 +41,8 @@ class FakeSettingsStore : public SettingsStore {
     calls.push_back("remove " + entry);
     values.erase(entry);
   }
+
+  const CodePage* OlderVersionsCodePage() const override { return older_versions_code_page; }
 
   bool Flush(std::string* error) override {
     calls.push_back("flush");

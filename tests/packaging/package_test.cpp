@@ -182,6 +182,10 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocu
                                           "-rw-r--r-- root/root ./usr/lib/udev/rules.d/70-lintrel-uinput.rules",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/README.md",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/copyright",
+                                          "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/admin-guide.md",
+                                          "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/main-window.png",
+                                          "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/options-dialog.png",
+                                          "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/user-guide.md",
                                           "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1"}));
 }
 
@@ -194,7 +198,7 @@ TEST_F(DebPackageTest, ProgramAndManPageRunFromWhereItIsUnpacked) {
   EXPECT_TRUE(Contains(page, "lintrel-cli " LINTREL_VERSION)) << page;
 }
 
-TEST(PortableZipTest, HoldsBothProgramsTheReadmeAndTheLicence) {
+TEST(PortableZipTest, HoldsBothProgramsTheReadmeTheGuidesAndTheLicence) {
   TemporaryDirectory folder;
   const std::string name = "lintrel-" LINTREL_VERSION "-win64";
   std::string error;
@@ -208,6 +212,8 @@ TEST(PortableZipTest, HoldsBothProgramsTheReadmeAndTheLicence) {
     if (!entry.empty() && entry.back() != '/') files.insert(entry);
   }
   EXPECT_EQ(files, (std::set<std::string>{name + "/lintrel.exe", name + "/lintrel-cli.exe", name + "/README.md",
+                                          name + "/docs/user-guide.md", name + "/docs/admin-guide.md",
+                                          name + "/docs/main-window.png", name + "/docs/options-dialog.png",
                                           name + "/LICENSE.txt"}));
 }
 

@@ -133,7 +133,7 @@ TEST(OutOfListWarningTest, NamesEachEntryOutsideItsListWithTheDefaultUsedInstead
   }
 }
 
-TEST(SavedPortNamesTest, PortsIsReadOnlyWhenItBeginsWithThePort) {
+TEST(SavedPortNamesTest, PortsIsReadWhenItBeginsWithThePortOrStandsAlone) {
   const struct {
     std::optional<std::string> port;
     std::optional<std::string> ports;
@@ -143,7 +143,7 @@ TEST(SavedPortNamesTest, PortsIsReadOnlyWhenItBeginsWithThePort) {
       {"COM5", "COM5,COM7,COM200", {"COM5", "COM7", "COM200"}},
       {"COM6", "COM5,COM7", {"COM6"}},             // Port changed since by a one-port program
       {"COM5", "COM5,,COM7,", {"COM5", "COM7"}},   // empty names are no names
-      {std::nullopt, "COM5,COM7", {}},
+      {std::nullopt, "COM5,COM7", {"COM5", "COM7"}},  // "Port" removed by hand
       {"", "COM5", {}},
   };
   for (const auto& test_case : cases) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/code_page.h"
 #include "fakes/fake_settings_store.h"
 
 namespace lintrel {
@@ -31,6 +32,26 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
 }
 
+// Texts are stored as printable ASCII, so that every version reads them, through the
+// registry's ANSI calls too; what older versions stored reads as the user wrote it.
+TEST(PortProfileTest, TextsBeyondAsciiAreStoredAsEscapes) {
+  testing::FakeSettingsStore store;
+  const PortProfile written{.prefix_text = "Grüße:", .replacements = std::vector<Replacement>{{"kg", "Kilo°"}}};
+  WritePortProfile(store, 2, written);
+  EXPECT_EQ(store.ReadString("Ports\\COM2\\Prefix text"), "Gr\\u{FC}\\u{DF}e:");
+  EXPECT_EQ(store.ReadString("Ports\\COM2\\Replace 1"), "kg=Kilo\\u{B0}");
+  EXPECT_EQ(LoadPortProfile(store, 2, nullptr), written);
+
+  // As an older version left them in the registry: the dialog's ANSI bytes, and a \u{20AC}
+  // stored as its UTF-8 bytes, both turned into characters by the ANSI calls (Windows-1252).
+  store.older_versions_code_page = &Windows1252CodePage();
+  store.values["Ports\\COM2\\Prefix text"] = std::string("Gr\u00FC\u00DFe:");
+  store.values["Ports\\COM2\\Replace 1"] = std::string("EUR=\u00E2\u201A\u00AC");
+  const PortProfile older = LoadPortProfile(store, 2, nullptr);
+  EXPECT_EQ(older.prefix_text, "Grüße:");
+  EXPECT_EQ(older.replacements, (std::vector<Replacement>{{"EUR", "€"}}));
+}
+
 TEST(PortProfileTest, AValueLeftUnsetIsRemoved) {
   testing::FakeSettingsStore store;
   WritePortProfile(store, 5, EveryValue());
@@ -42,6 +63,30 @@ TEST(PortProfileTest, AValueLeftUnsetIsRemoved) {
   EXPECT_EQ(LoadPortProfile(store, 5, nullptr), fewer);
   EXPECT_FALSE(store.values.contains("Ports\\COM5\\Suffix"));
   EXPECT_FALSE(store.values.contains("Ports\\COM5\\Replace 2"));
+}
+
+// A gap in the numbers (a file edited by hand) loses no replacement after it; a save
+// leaves no stale one behind.
+TEST(PortProfileTest, AGapInTheReplacementsSkipsNone) {
+  testing::FakeSettingsStore store;
+  store.values["Ports\\COM3\\Replace 1"] = std::string("a=b");
+  store.values["Ports\\COM3\\Replace 3"] = std::string("c=d");
+  store.values["Ports\\COM3\\Replace 100"] = std::string("e=f");
+  EXPECT_EQ(LoadPortProfile(store, 3, nullptr).replacements,
+            (std::vector<Replacement>{{"a", "b"}, {"c", "d"}, {"e", "f"}}));
+  WritePortProfile(store, 3, {.replacements = std::vector<Replacement>{{"x", "y"}}});
+  EXPECT_EQ(store.values.size(), 1u);
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Replace 1"), "x=y");
+}
+
+TEST(PortProfileTest, KnowsTheNamesOfAPortsSection) {
+  for (const char* name : {"Baud rate", "End char", "Truncate", "Suffix", "Control characters", "Replace 1",
+                           "Replace 100"}) {
+    EXPECT_TRUE(IsPortProfileEntry(name)) << name;
+  }
+  for (const char* name : {"Port", "Device COM1", "Replace 0", "Replace 01", "Replace 101", "Replace", "suffix"}) {
+    EXPECT_FALSE(IsPortProfileEntry(name)) << name;
+  }
 }
 
 // Each damaged value: one warning naming it, the default used, the stored value kept.

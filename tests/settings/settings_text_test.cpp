@@ -34,7 +34,7 @@ TEST(ParseSettingsTextTest, ReadsEntriesAndReportsDamagedLines) {
       {"names with spaces, values verbatim",
        "Port=COM3\nBaud rate= 5 \nName=a=b\n",
        {{"Port", "COM3"}, {"Baud rate", " 5 "}, {"Name", "a=b"}},
-       {2},
+       {2, 3},
        "32-bit"},
       {"empty value", "Port=\n", {{"Port", ""}}, {}, ""},
       {"comments and blank lines",
@@ -116,6 +116,45 @@ TEST(ParseSettingsTextTest, ReadsEntriesAndReportsDamagedLines) {
           << parsed.warnings.front().reason;
     }
   }
+}
+
+// Every line that nothing reads where it stands gets one warning; its entry is still kept
+// (a later version's setting survives a save).
+TEST(ParseSettingsTextTest, EveryLineNotUsedIsWarnedOnce) {
+  const std::string text =
+      "Port=COM1\n"
+      "Ports=COM1,COM2\n"
+      "Device COM2=/dev/ttyUSB0\n"
+      "Suffix=\\t\n"                 // 4: a port's setting before the sections
+      "Colour=blue\n"                  // 5: no setting at all
+      "[com1]\n"                       // "COM" in any case
+      "Suffix=\\t\n"
+      "Replace 1=a=b\n"
+      "Replace 3=c=d\n"                // a gap: still read
+      "Replace 01=e=f\n"               // 10
+      "Replace x=g=h\n"                // 11
+      "Replace 101=i=j\n"              // 12: beyond the last
+      "Device COM2=/dev/ttyUSB1\n"     // 13: a pin inside a section
+      "Port=COM2\n"                    // 14: a shared setting inside a section
+      " [Com2] \n"
+      "Truncate=1\n";
+  const ParsedSettings parsed = ParseSettingsText(text);
+  EXPECT_EQ(WarningLines(parsed), (std::vector<std::size_t>{4, 5, 10, 11, 12, 13, 14}));
+  const std::vector<std::string> reason_parts = {"used only in a [COMn] section", "names no setting",
+                                                 "names no replacement (Replace 1 to Replace 100)",
+                                                 "names no replacement", "names no replacement",
+                                                 "inside [COM1] is not used", "belongs before the first section"};
+  for (std::size_t i = 0; i < parsed.warnings.size() && i < reason_parts.size(); ++i) {
+    EXPECT_TRUE(parsed.warnings[i].unused_entry) << parsed.warnings[i].reason;
+    EXPECT_NE(parsed.warnings[i].reason.find(reason_parts[i]), std::string::npos) << parsed.warnings[i].reason;
+  }
+  EXPECT_EQ(parsed.entries.size(), 14u) << "every entry kept";
+  const auto has = [&parsed](const std::string& name) {
+    return std::any_of(parsed.entries.begin(), parsed.entries.end(),
+                       [&name](const SettingsEntry& entry) { return entry.name == name; });
+  };
+  EXPECT_TRUE(has("Ports\\COM1\\Replace 3"));
+  EXPECT_TRUE(has("Ports\\COM2\\Truncate"));
 }
 
 TEST(ParseSettingsTextTest, KeepsTheFirstHundredWarningsAndCountsTheRest) {

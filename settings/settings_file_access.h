@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace lintrel::platform {
+namespace lintrel {
 
 // What reading the settings file found.
 struct SettingsFileContent {
@@ -19,7 +19,9 @@ struct SettingsFileContent {
   std::string problem;  // completes "the settings file <path> ...": "is not a regular file"
 };
 
-// The two file operations of the settings file, over the system's file calls.
+// The two file operations the settings file needs. The settings layer holds this interface
+// and platform/ implements it over the system's file calls (platform/posix/
+// settings_file_access_posix.h), so that the dependency runs one way, platform to settings.
 //
 // Thread contract: no state of its own; calls may come from any thread, one file at a time.
 class SettingsFileAccess {
@@ -39,4 +41,4 @@ class SettingsFileAccess {
   virtual std::string Replace(const std::filesystem::path& path, std::string_view text) = 0;
 };
 
-}  // namespace lintrel::platform
+}  // namespace lintrel
