@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "common/code_page.h"
 #include "platform/system_settings.h"
+#include "platform/text_code_page.h"
 #include "platform/win32/system_error_text.h"
 #include "platform/win32/wide_text.h"
 
@@ -74,6 +76,14 @@ class RegistrySettingsStore : public SettingsStore {
       RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) NoteFailure("remove", entry, status);
+  }
+
+  // Older versions wrote texts through the registry's ANSI calls, which turned their bytes
+  // into characters by the system's code page (see ParseStoredText); where it is no single-
+  // byte one, Windows-1252 is as near as a table of bytes comes.
+  const CodePage* OlderVersionsCodePage() const override {
+    const CodePage* system = SystemCodePage();
+    return system != nullptr ? system : &Windows1252CodePage();
   }
 
   bool Flush(std::string* error) override {

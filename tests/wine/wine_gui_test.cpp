@@ -22,6 +22,7 @@
 #include "platform/virtual_serial_device.h"
 #include "support/xvfb_server.h"
 #include "ui/win32/resource.h"
+#include "wine/gui_driver_client.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
 #include "wine/wine_suite.h"
@@ -51,18 +52,9 @@ constexpr char kPortOpenFail[] = "Port open fail!!\\r\\nPlease check the status!
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);
 
-// Ids the system gives: the OK button, and the text of a message box.
-constexpr int kOkButton = 1;
-constexpr int kMessageText = 0xFFFF;
+constexpr int kMessageText = GuiDriverClient::kMessageText;
 
 std::string Id(int id) { return std::to_string(id); }
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::stringstream stream(text);
-  for (std::string part; std::getline(stream, part, separator);) parts.push_back(part);
-  return parts;
-}
 
 class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
  protected:
@@ -98,17 +90,10 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
 
   static const char* CurrentTestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
-  // Runs the driver's verbs; one line for each.
-  std::vector<std::string> Drive(const std::vector<std::string>& verbs) {
-    std::vector<std::string> args = {kDriver};
-    args.insert(args.end(), verbs.begin(), verbs.end());
-    return Split(prefix().Run(args).out, '\n');
-  }
-  // The line of the last verb.
-  std::string DriveOne(const std::vector<std::string>& verbs) {
-    const std::vector<std::string> lines = Drive(verbs);
-    return lines.empty() ? "(no output)" : lines.back();
-  }
+  // The driver of lintrel.exe's windows (see gui_driver_client.h).
+  static GuiDriverClient Driver() { return GuiDriverClient(prefix(), kDriver); }
+  std::vector<std::string> Drive(const std::vector<std::string>& verbs) { return Driver().Drive(verbs); }
+  std::string DriveOne(const std::vector<std::string>& verbs) { return Driver().DriveOne(verbs); }
 
   // Starts lintrel.exe (with the shim that gives ptys modem lines) and waits for its window.
   void StartLintrel(const std::vector<std::string>& options = {}) {
@@ -216,12 +201,7 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
   }
 
   // The message box's text, which is then closed with its OK button.
-  std::string TakeMessage() {
-    if (DriveOne({"wait", "message"}) != "ok") return "(no message box)";
-    const std::string text = DriveOne({"text", "message", Id(kMessageText)});
-    Drive({"click", "message", Id(kOkButton), "gone", "message"});
-    return text;
-  }
+  std::string TakeMessage() { return Driver().TakeMessage(); }
 
   // A picture of one window (or, without one, of the whole Wine desktop) for a person to
   // look at. The Wine desktop covers the display, so the window's screen rectangle is its
@@ -516,11 +496,25 @@ TEST_F(WineGuiTest, TextsOutsideAsciiAndDeadKeyCharactersArriveAsEntered) {
   EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of COM5");
   EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SUFFIX)}), "\xC3\xA9\xE2\x82\xAC\\r") << "the shared suffix";
   Drive({"settext", "options", Id(IDC_PREFIX_TEXT), "Gr%C3%BC%C3%9Fe:", "click", "options", "1", "gone", "options"});
+  // Stored with escapes, printable ASCII that reads the same through any code page.
   const std::string profile_key = std::string(kSettingsKey) + "\\Ports\\COM5";
+  EXPECT_EQ(prefix().QueryValue(profile_key, "Prefix text"), "Gr\\u{FC}\\u{DF}e:");
   EXPECT_EQ(prefix().QueryValue(profile_key, "Suffix"), std::nullopt) << "the shared suffix is not COM5's own";
   Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
   EXPECT_EQ(DriveOne({"text", "options", Id(IDC_PREFIX_TEXT)}), "Gr\xC3\xBC\xC3\x9F" "e:");
   Drive({"click", "options", "2", "gone", "options"});
+
+  // A suffix as an older version stored it through the registry's ANSI calls: the UTF-8 bytes
+  // of \u{20AC}, then an é typed in its dialog (Windows-1252 0xE9). It reads as written.
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(
+      "[" + std::string(kSettingsKey) + "\\Ports\\COM12]\r\n\"Suffix\"=\"\xE2\x82\xAC\xE9\"\r\n", &error))
+      << error;
+  SelectPort("COM12");
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SUFFIX)}), "\xE2\x82\xAC\xC3\xA9");
+  Drive({"click", "options", "2", "gone", "options"});
+  SelectPort("COM5");
 
   ConnectPort("COM5");
   const std::filesystem::path typed = StartTypingTarget();

@@ -3,7 +3,8 @@
 // prints one line; a verb that cannot be carried out prints "error: ...".
 //
 // Windows: main (the main window, "Lintrel"), options ("Options"), about ("About Lintrel"),
-// message (a message box), menu (an open popup menu), target (the typing target).
+// message (a message box), menu (an open popup menu), target (the typing target), and
+// caption=TEXT (a dialog with that caption, such as an installer's).
 //
 //   wait WINDOW [ms]        until the window is visible: "ok" or "timeout"
 //   gone WINDOW [ms]        until the window is no longer there: "ok" or "timeout"
@@ -115,6 +116,7 @@ BOOL CALLBACK FindBalloon(HWND window, LPARAM text_pointer) {
 }
 
 HWND FindNamedWindow(const std::string& name) {
+  if (name.rfind("caption=", 0) == 0) return FindByCaption(name.substr(8).c_str());
   if (name == "main") return SearchByCaption("Lintrel", kPortList).found;
   if (name == "options") return FindByCaption("Options");
   if (name == "about") return FindByCaption("About Lintrel");
