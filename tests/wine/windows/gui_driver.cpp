@@ -4,7 +4,7 @@
 //
 // Windows: main (the main window, "Lintrel"), options ("Options"), about ("About Lintrel"),
 // message (a message box), menu (an open popup menu), target (the typing target), and
-// caption=TEXT (a dialog with that caption, such as an installer's).
+// caption=TEXT (a dialog whose caption begins with TEXT, such as an installer's).
 //
 //   wait WINDOW [ms]        until the window is visible: "ok" or "timeout"
 //   gone WINDOW [ms]        until the window is no longer there: "ok" or "timeout"
@@ -32,6 +32,7 @@
 //   count WINDOW            how many such windows there are
 //   balloon                 the text of the notification area's balloon, "" when none shows
 //   menutexts               the open popup menu's items "a|b|c|-|d" (probed inside lintrel)
+//   windows                 the visible top-level windows, "class:caption" joined with " ; "
 //   sleep MS
 #include <windows.h>
 #include <dbt.h>
@@ -79,6 +80,7 @@ struct CaptionSearch {
   int required_control;  // 0: none
   HWND found;
   int count;
+  bool prefix_only = false;  // the caption begins with the text
 };
 
 BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
@@ -87,7 +89,9 @@ BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
   GetClassNameA(window, class_name, sizeof class_name);
   char caption[256] = {};
   GetWindowTextA(window, caption, sizeof caption);
-  if (std::string(class_name) == "#32770" && std::string(caption) == search->caption &&
+  const std::string text = caption;
+  const bool matches = search->prefix_only ? text.rfind(search->caption, 0) == 0 : text == search->caption;
+  if (std::string(class_name) == "#32770" && matches &&
       (search->required_control == 0 || GetDlgItem(window, search->required_control) != nullptr)) {
     if (search->found == nullptr) search->found = window;
     ++search->count;
@@ -116,7 +120,12 @@ BOOL CALLBACK FindBalloon(HWND window, LPARAM text_pointer) {
 }
 
 HWND FindNamedWindow(const std::string& name) {
-  if (name.rfind("caption=", 0) == 0) return FindByCaption(name.substr(8).c_str());
+  if (name.rfind("caption=", 0) == 0) {
+    const std::string caption = name.substr(8);
+    CaptionSearch search{caption.c_str(), 0, nullptr, 0, true};
+    EnumWindows(FindDialogByCaption, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
   if (name == "main") return SearchByCaption("Lintrel", kPortList).found;
   if (name == "options") return FindByCaption("Options");
   if (name == "about") return FindByCaption("About Lintrel");
@@ -190,6 +199,18 @@ std::string ComboEntries(HWND combo) {
     entries.append("|").append(Utf8(wide));
   }
   return entries;
+}
+
+BOOL CALLBACK DescribeTopLevel(HWND window, LPARAM out) {
+  if (!IsWindowVisible(window)) return TRUE;
+  auto* description = reinterpret_cast<std::string*>(out);
+  char class_name[64] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  wchar_t caption[256] = {};
+  GetWindowTextW(window, caption, 256);
+  if (!description->empty()) *description += " ; ";
+  *description += std::string(class_name) + ":" + Utf8(caption);
+  return TRUE;
 }
 
 BOOL CALLBACK DescribeChild(HWND child, LPARAM out) {
@@ -315,6 +336,11 @@ class Verbs {
     }
     if (verb == "tray") return Tray(Take());
     if (verb == "menutexts") return ProbeMenuTexts();
+    if (verb == "windows") {
+      std::string description;
+      EnumWindows(DescribeTopLevel, reinterpret_cast<LPARAM>(&description));
+      return description;
+    }
     if (verb == "foreground") return Foreground();
     if (verb == "balloon") {
       std::string text;
