@@ -75,6 +75,9 @@ struct Options {
   Plan plan;
   std::string json_path = "build/linux/bench/results.json";
   Programs programs{LINTREL_BENCH_CLI_PATH, LINTREL_BENCH_FLOOR_PATH};
+  // --compare: the lintrel-cli to compare this one with, throughput alone
+  std::string compared_cli;
+  int compare_rounds = 0;  // 0: the plan's
   bool help = false;
   std::string error;
 };
@@ -96,6 +99,10 @@ Options ParseOptions(int argc, char** argv) {
       options.programs.lintrel_cli = value();
     } else if (arg == "--floor") {
       options.programs.floor_typer = value();
+    } else if (arg == "--compare") {
+      options.compared_cli = value();
+    } else if (arg == "--rounds") {
+      options.compare_rounds = std::atoi(value().c_str());
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
@@ -106,10 +113,13 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 constexpr char kUsage[] =
-    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH]\n"
-    "  --quick       fewer lines and a 3 s idle period (about a minute in all)\n"
-    "  --json PATH   where to write every figure (default build/linux/bench/results.json)\n"
-    "  --cli PATH    the lintrel-cli to measure; --floor PATH the floor typer\n";
+    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH] [--compare PATH [--rounds N]]\n"
+    "  --quick         fewer lines and a 3 s idle period (about a minute in all)\n"
+    "  --json PATH     where to write every figure (default build/linux/bench/results.json)\n"
+    "  --cli PATH      the lintrel-cli to measure; --floor PATH the floor typer\n"
+    "  --compare PATH  only the throughput of ASCII and Unicode-heavy lines, in rounds that\n"
+    "                  alternate the lintrel-cli measured with the one at PATH (another build)\n"
+    "  --rounds N      with --compare: N rounds (default 16, 6 with --quick)\n";
 
 void Progress(const std::string& text) {
   std::fprintf(stderr, "bench: %s\n", text.c_str());
@@ -599,6 +609,61 @@ std::string NotesText(const Results& results) {
   return notes;
 }
 
+// The median of a figure over rounds.
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Two builds of lintrel-cli on the same workloads, in rounds that alternate them (which goes
+// first alternates too), so that the machine's noise hits both alike. A failed round counts 0.
+void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& compared_cli, int rounds) {
+  if (rounds <= 0) rounds = plan.quick ? 6 : 16;
+  const Stage compared{{compared_cli, stage.programs.floor_typer}, stage.x_server, stage.receiver};
+  std::array<std::vector<double>, 2> ascii;
+  std::array<std::vector<double>, 2> ascii_cpu;  // lintrel-cli's own, scheduler clock
+  std::array<std::vector<double>, 2> unicode;
+  for (int round = 0; round < rounds; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const std::size_t which = static_cast<std::size_t>((round + turn) % 2);
+      const Stage& subject = which == 0 ? stage : compared;
+      const std::string name = which == 0 ? "measured" : "compared";
+      Progress("compare, round " + std::to_string(round + 1) + ": " + name);
+      const ThroughputResult plain =
+          MeasureThroughput(subject, SubjectKind::kLintrel, plan.throughput_lines, seconds(60));
+      ReportError("throughput " + name, SubjectKind::kLintrel, plain.error);
+      ascii[which].push_back(plain.error.empty() ? plain.lines_per_second : 0);
+      ascii_cpu[which].push_back(plain.run_seconds_per_1000_lines * 1000);
+      const LineRateResult heavy =
+          MeasureLineRate(subject, {"--encoding", "utf-8"}, kUnicodeLine, plan.throughput_lines, seconds(60));
+      ReportError("unicode " + name, SubjectKind::kLintrel, heavy.error);
+      unicode[which].push_back(heavy.error.empty() && heavy.lines_arrived == heavy.lines_sent ? heavy.lines_per_second
+                                                                                              : 0);
+    }
+  }
+  // The two measurements of a round ran one after the other, on the machine as it was then:
+  // the median of the rounds' ratios is steadier than the ratio of the medians.
+  const auto row = [](const char* what, const std::array<std::vector<double>, 2>& rates) {
+    std::vector<double> ratios;
+    std::string each;
+    for (std::size_t round = 0; round < rates[0].size(); ++round) {
+      if (rates[1][round] > 0) ratios.push_back(rates[0][round] / rates[1][round]);
+      each += " " + FormatNumber(rates[0][round]) + "/" + FormatNumber(rates[1][round]);
+    }
+    std::printf("%-40s %10.0f %10.0f %8.3fx\n", what, Median(rates[0]), Median(rates[1]), Median(ratios));
+    std::printf("  rounds (measured/compared):%s\n", each.c_str());
+  };
+  std::printf("Machine: %s. %d rounds of %d lines, alternating.\n\n", MachineText().c_str(), rounds,
+              plan.throughput_lines);
+  std::printf("%-40s %10s %10s %9s\n", "lines/s (medians; ratio: median of rounds)", "measured", "compared",
+              "ratio");
+  row("throughput, x11, ASCII lines", ascii);
+  row("CPU ms per 1000 ASCII lines", ascii_cpu);
+  row("throughput, x11, Unicode-heavy lines", unicode);
+  std::printf("measured: %s\ncompared: %s\n", stage.programs.lintrel_cli.c_str(), compared_cli.c_str());
+}
+
 int Run(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   if (!options.error.empty()) {
@@ -625,6 +690,10 @@ int Run(int argc, char** argv) {
   Progress("Xvfb on " + x_server->display_name() +
            (options.plan.quick ? ", quick run" : ", full run"));
   const Stage stage{options.programs, x_server.get(), receiver.get()};
+  if (!options.compared_cli.empty()) {
+    CompareBuilds(stage, options.plan, options.compared_cli, options.compare_rounds);
+    return 0;
+  }
   const Results results = RunAll(stage, options.plan);
   receiver.reset();
   x_server.reset();

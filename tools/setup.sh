@@ -3,11 +3,11 @@
 # compilers (g++, MinGW-w64 for Windows, clang for the fuzz targets), GoogleTest, the X11
 # libraries, Xvfb for the keyboard tests, Wine for the Windows build's tests and ImageMagick
 # for the screenshots they take; help2man for the man page, and what the package tests use:
-# dpkg-dev and file (dependencies of the Debian package), NSIS (the Windows installer) and
-# man-db (to show the man page); libudev for device arrivals, libevdev and libxkbcommon for
-# the uinput keyboard (xkb-data holds the layouts, also copied into its test's guest), and
-# QEMU with busybox to test both against a real kernel (the kernel image itself is fetched
-# by that test).
+# dpkg-dev and file (dependencies of the Debian package), lintian (its checks), NSIS (the
+# Windows installer) and man-db (to show the man page); libudev for device arrivals,
+# libevdev and libxkbcommon for the uinput keyboard (xkb-data holds the layouts, also copied
+# into its test's guest), and QEMU with busybox to test both against a real kernel (the
+# kernel image itself is fetched by that test).
 set -euo pipefail
 
 packages=(
@@ -21,6 +21,7 @@ packages=(
   imagemagick
   help2man dpkg-dev file nsis man-db
   qemu-system-x86 busybox-static
+  lintian
 )
 
 missing=()
