@@ -32,6 +32,12 @@ std::string PortNames(const std::vector<PortStatus>& ports, PortActivity activit
   return names;
 }
 
+// A value that stands for itself where it differs from the one it would otherwise follow.
+template <typename T>
+std::optional<T> OwnValue(const T& value, const T& followed) {
+  return value == followed ? std::nullopt : std::optional<T>(value);
+}
+
 // The port whose name a device path ends in ("\\.\COM7", "dev/COM7"); -1 for none.
 int PortNumberOfDevice(std::string_view device_path) {
   const std::size_t separator = device_path.find_last_of("\\/");
@@ -198,6 +204,31 @@ bool MainWindow::EndCharacterEditable() const {
 void MainWindow::UseProfilesIn(SettingsStore* store) {
   profile_store_ = store;
   profiles_.clear();
+  if (store == nullptr) return;
+  std::vector<std::string> warnings;
+  const PortProfile shared = LoadSharedProfile(*store, &warnings);
+  for (const std::string& warning : warnings) view_.ShowNotice(kProfileWarningTitle, warning);
+  const PortCaptureRules rules = shared.CaptureRules({});
+  options_.Publish(rules.Over(options_.Load()));
+  shared_shaping_ = rules.shaping;
+}
+
+bool MainWindow::StoreSharedOptions(std::string* error) {
+  if (profile_store_ == nullptr) return true;
+  // What differs from the defaults is stored; a value set back to its default is removed.
+  const CaptureOptions options = options_.Load();
+  const CaptureOptions defaults;
+  const ShapingRules none;
+  PortProfile shared;
+  shared.end_character = OwnValue(static_cast<int>(options.end_character), static_cast<int>(defaults.end_character));
+  shared.truncate = OwnValue(options.truncate, defaults.truncate);
+  shared.prefix = OwnValue(options.prefix, defaults.prefix);
+  shared.prefix_text = OwnValue(shared_shaping_.prefix_text, none.prefix_text);
+  shared.suffix = OwnValue(shared_shaping_.suffix, none.suffix);
+  shared.replacements = OwnValue(shared_shaping_.replacements, none.replacements);
+  shared.control = OwnValue(shared_shaping_.control, none.control);
+  WriteSharedProfile(*profile_store_, shared);
+  return profile_store_->Flush(error);
 }
 
 PortProfile& MainWindow::ProfileOf(int port_number) {
@@ -233,20 +264,18 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
     shared_shaping_ = edited.shaping;
     // Every port that reads now takes the new shared shaping where it has none of its own.
     for (int port_number : ActivePorts()) PublishRules(port_number);
-    return true;
+    return StoreSharedOptions(error);
   }
   options_.Publish(shared);
   PortProfile& profile = ProfileOf(edited.port_number);
-  const auto own = [](auto value, auto shared_value) {
-    return value == shared_value ? std::nullopt : std::optional<decltype(value)>(value);
-  };
-  profile.end_character = own(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
-  profile.truncate = own(edited.options.truncate, shared.truncate);
-  profile.prefix = own(edited.options.prefix, shared.prefix);
-  profile.prefix_text = own(edited.shaping.prefix_text, shared_shaping_.prefix_text);
-  profile.suffix = own(edited.shaping.suffix, shared_shaping_.suffix);
-  profile.replacements = own(edited.shaping.replacements, shared_shaping_.replacements);
-  profile.control = own(edited.shaping.control, shared_shaping_.control);
+  profile.end_character =
+      OwnValue(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
+  profile.truncate = OwnValue(edited.options.truncate, shared.truncate);
+  profile.prefix = OwnValue(edited.options.prefix, shared.prefix);
+  profile.prefix_text = OwnValue(edited.shaping.prefix_text, shared_shaping_.prefix_text);
+  profile.suffix = OwnValue(edited.shaping.suffix, shared_shaping_.suffix);
+  profile.replacements = OwnValue(edited.shaping.replacements, shared_shaping_.replacements);
+  profile.control = OwnValue(edited.shaping.control, shared_shaping_.control);
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);

@@ -176,9 +176,11 @@ class MainWindow : private CaptureEvents {
   // picked a port, the shared one while no port is open.
   bool EndCharacterEditable() const;
 
-  // Where the ports' profiles are kept (see port_profile.h): a port's is read when it is
-  // first selected or opened; its line settings are written when the user connects it, its
-  // options on the Options dialog's OK. Null: nowhere (every port uses the shared values).
+  // Where the ports' profiles and the shared options are kept (see port_profile.h): the
+  // shared options are read now; a port's profile when it is first selected or opened; its
+  // line settings are written when the user connects it, its options (or the shared ones) on
+  // the Options dialog's OK. Null: nowhere (every port uses the shared values, which start
+  // from their defaults).
   void UseProfilesIn(SettingsStore* store);
   // What the Options dialog shows: the current port's options (its own over the shared
   // ones); the shared ones until the user picks a port (the saved port selected at start is
@@ -264,6 +266,8 @@ class MainWindow : private CaptureEvents {
   void PublishRules(int port_number);
   // After the user connected the port: the line settings it was opened with are its own.
   void SaveProfileLine(int port_number);
+  // Writes the shared options where the profiles are kept; false with *error on failure.
+  bool StoreSharedOptions(std::string* error);
 
   // Makes the entry the current port (SelectPortFromCombo without the user's pick).
   void SelectEntry(std::string_view entry_text);

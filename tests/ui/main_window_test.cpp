@@ -752,6 +752,18 @@ TEST_F(MainWindowTest, TheSharedShapingIsEveryPortsWithoutItsOwn) {
   std::string error;
   ASSERT_TRUE(window_.ApplyOptions(shared, &error)) << error;
   EXPECT_EQ(window_.OptionsForDialog().shaping.suffix, "!") << "kept for the next opening";
+  // Stored beside the shared line settings, read again at the next start.
+  EXPECT_EQ(store.ReadString("Suffix"), "!");
+  EXPECT_EQ(store.ReadInt("Truncate"), 1);
+  EXPECT_EQ(store.ReadInt("End char"), std::nullopt) << "a default is not stored";
+  {
+    FakeMainWindowView view;
+    MainWindow next_start(view, driver_, keyboard_, Resolver());
+    next_start.UseProfilesIn(&store);
+    const PortOptions read = next_start.OptionsForDialog();
+    EXPECT_EQ(read.shaping.suffix, "!");
+    EXPECT_TRUE(read.options.truncate);
+  }
 
   SelectAndConnect("COM3", 3);
   SelectAndConnect("COM4", 4);
