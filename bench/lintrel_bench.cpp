@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/bench_stages.h"
 #include "bench/bench_uinput.h"
 #include "bench/bench_workloads.h"
 
@@ -143,6 +144,7 @@ struct Results {
   UinputGuestResult uinput_guest;
   LineRateResult unicode;    // lintrel-cli, lines of characters outside the keymap
   LineRateResult key_delay;  // lintrel-cli --key-delay 1
+  std::vector<StageCost> stage_costs;  // shaping and the record stage, in process
 };
 
 // 13 characters, most of which the US keymap lacks (typed on spare keycodes) or types with
@@ -212,6 +214,9 @@ Results RunAll(const Stage& stage, const Plan& plan) {
   Progress("throughput, x11: lintrel, Unicode-heavy lines, " + std::to_string(plan.throughput_lines) + " lines");
   results.unicode = MeasureLineRate(stage, {"--encoding", "utf-8"}, kUnicodeLine, plan.throughput_lines, seconds(60));
   ReportError("unicode", SubjectKind::kLintrel, results.unicode.error);
+  const int stage_lines = plan.quick ? 200000 : 1000000;
+  Progress("line stages in process: shaping and records, " + std::to_string(stage_lines) + " lines each");
+  results.stage_costs = MeasureStageCosts(stage_lines);
   const int paced_lines = plan.quick ? 50 : 200;
   Progress("throughput, x11: lintrel --key-delay 1, " + std::to_string(paced_lines) + " lines");
   results.key_delay = MeasureLineRate(stage, {"--key-delay", "1"}, "1234567890123", paced_lines, seconds(60));
@@ -510,6 +515,9 @@ Json ResultsJson(const Results& results, const Plan& plan, const std::vector<Row
     entry.Set("lines_per_second", Json::Number(rate->lines_per_second));
     json.Set(name, entry);
   }
+  Json stages = Json::Object();
+  for (const StageCost& cost : results.stage_costs) stages.Set(cost.name, Json::Number(cost.microseconds_per_line));
+  json.Set("line_stage_microseconds_per_line", stages);
   Json trace = LatencyJson(results.trace_latency.summary);
   if (!results.trace_latency.error.empty())
     trace.Set("error", Json::Text(results.trace_latency.error));
@@ -715,6 +723,10 @@ int Run(int argc, char** argv) {
               "Unicode-heavy lines (%d of %d arrived): %.0f lines/s; --key-delay 1 (%d of %d): %.1f lines/s\n",
               results.unicode.lines_arrived, results.unicode.lines_sent, results.unicode.lines_per_second,
               results.key_delay.lines_arrived, results.key_delay.lines_sent, results.key_delay.lines_per_second);
+  std::printf("\nLine stages, in process (shaping, then the record stage; µs a line):\n");
+  for (const StageCost& cost : results.stage_costs) {
+    std::printf("  %-66s %.3f\n", cost.name.c_str(), cost.microseconds_per_line);
+  }
   std::printf("All figures: %s\n", options.json_path.c_str());
   return 0;
 }

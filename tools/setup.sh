@@ -7,13 +7,17 @@
 # Windows installer) and man-db (to show the man page); libudev for device arrivals,
 # libevdev and libxkbcommon for the uinput keyboard (xkb-data holds the layouts, also copied
 # into its test's guest), and QEMU with busybox to test both against a real kernel (the
-# kernel image itself is fetched by that test).
+# kernel image itself is fetched by that test). RE2 is the record stage's pattern
+# engine; the Windows cross-build builds it from Debian's source of the same version, which
+# it fetches once (tools/fetch_re2_source.sh) and whose Unicode tables it makes from
+# unicode-data with Python (six).
 set -euo pipefail
 
 packages=(
   g++ cmake make
   libgtest-dev libgmock-dev
   libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev pkg-config
+  libre2-dev unicode-data python3 python3-six perl
   xvfb x11-xkb-utils xkb-data xdotool
   g++-mingw-w64-x86-64
   wine wine64
@@ -29,10 +33,12 @@ for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  echo "setup: installing ${missing[*]}"
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-echo "setup: installing ${missing[*]}"
-sudo=()
-[[ $(id -u) -eq 0 ]] || sudo=(sudo)
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+bash "$(dirname "$0")/fetch_re2_source.sh" "$(dirname "$0")/../build/third_party"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "capture/records/record_stage.h"
 #include "common/port_number.h"
 #include "settings/line_settings_store.h"
 
@@ -236,6 +237,7 @@ PortProfile& MainWindow::ProfileOf(int port_number) {
   if (added && profile_store_ != nullptr) {
     std::vector<std::string> warnings;
     found->second = LoadPortProfile(*profile_store_, port_number, &warnings);
+    records::LeaveOutWrongRecordValues(found->second, port_number, &warnings);
     for (const std::string& warning : warnings) view_.ShowNotice(kProfileWarningTitle, warning);
   }
   return found->second;
@@ -250,9 +252,18 @@ void MainWindow::PublishRules(int port_number) {
 PortOptions MainWindow::OptionsForDialog() {
   // Until the user picks a port the shared options are edited, as before profiles.
   const int port_number = port_picked_ ? current_port_ : -1;
-  if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = shared_shaping_};
+  if (!IsPortNumber(port_number)) {
+    return {.port_number = -1, .options = options_.Load(), .shaping = shared_shaping_, .records = {}};
+  }
   const PortCaptureRules rules = ProfileOf(port_number).CaptureRules(shared_shaping_);
-  return {.port_number = port_number, .options = rules.Over(options_.Load()), .shaping = rules.shaping};
+  return {.port_number = port_number,
+          .options = rules.Over(options_.Load()),
+          .shaping = rules.shaping,
+          .records = rules.records};
+}
+
+int MainWindow::MonitoredPort() {
+  return current_port_ != 0 ? current_port_ : PortNumberOfEntry(view_.SelectedPortText());
 }
 
 bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
@@ -276,6 +287,13 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   profile.suffix = OwnValue(edited.shaping.suffix, shared_shaping_.suffix);
   profile.replacements = OwnValue(edited.shaping.replacements, shared_shaping_.replacements);
   profile.control = OwnValue(edited.shaping.control, shared_shaping_.control);
+  // Records are a port's alone.
+  const RecordRules no_records;
+  profile.pattern = OwnValue(edited.records.pattern, no_records.pattern);
+  profile.unmatched = OwnValue(edited.records.unmatched, no_records.unmatched);
+  profile.gs1 = OwnValue(edited.records.gs1, no_records.gs1);
+  profile.template_text = OwnValue(edited.records.template_text, no_records.template_text);
+  profile.repeat_window_ms = OwnValue(edited.records.repeat_window_ms, no_records.repeat_window_ms);
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);
