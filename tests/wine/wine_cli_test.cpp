@@ -206,6 +206,21 @@ TEST_F(WineCliTest, CompensatesCapsLockSwitchedOnAtTheDisplay) {
   ExpectStopsCleanly(*cli_, SIGINT);
 }
 
+// Options reach the program as the characters they are, not as the ANSI code page's bytes:
+// a suffix "é" (UTF-8 on the command line of a UTF-8 locale) is typed as é.
+TEST_F(WineCliTest, OptionsOutsideAsciiArriveAsCharacters) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = prefix().Start(
+      {kWindowsCli, "--keys", "trace", "--port", "COM5", "--suffix", "\xC3\xA9"},
+      {"LC_ALL=C.UTF-8", "LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix().root().string()});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+  ASSERT_TRUE(Send(*device, "a\r"));
+  ASSERT_TRUE(cli->WaitForOutLines(6)) << cli->Describe();
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()), ExpectedTrace("a\r\xE9"));
+  ExpectStopsCleanly(*cli, SIGINT);
+}
+
 TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
   std::unique_ptr<platform::VirtualSerialDevice> first = MakeComPort(5);
   std::unique_ptr<platform::VirtualSerialDevice> second = MakeComPort(12);
