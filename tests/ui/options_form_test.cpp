@@ -233,9 +233,8 @@ TEST_F(ApplyOptionsFormTest, TypingDelaysAndEncoding) {
     if (c.rejected) {
       ASSERT_TRUE(error.has_value());
       EXPECT_EQ(error->field, *c.rejected);
-      EXPECT_EQ(error->message.rfind(*c.rejected == OptionsField::kKeyDelay ? "Key delay (ms): " : "Line delay (ms): ", 0),
-                0u)
-          << error->message;
+      const char* label = *c.rejected == OptionsField::kKeyDelay ? "Key delay (ms): " : "Line delay (ms): ";
+      EXPECT_EQ(error->message.rfind(label, 0), 0u) << error->message;
       EXPECT_EQ(options.encoding, options_.encoding);
       EXPECT_EQ(pacing.key_delay.count(), 3);
     } else {

@@ -174,8 +174,9 @@ std::string Text(HWND window) {
   SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(wide));
   char class_name[64] = {};
   GetClassNameA(window, class_name, sizeof class_name);
-  const bool mnemonics = (std::string(class_name) == "Static" && (GetWindowLongW(window, GWL_STYLE) & SS_NOPREFIX) == 0) ||
-                         std::string(class_name) == "Button";
+  const bool prefixed_static =
+      std::string(class_name) == "Static" && (GetWindowLongW(window, GWL_STYLE) & SS_NOPREFIX) == 0;
+  const bool mnemonics = prefixed_static || std::string(class_name) == "Button";
   const std::string text = Utf8(wide);
   std::string escaped;
   for (std::size_t i = 0; i < text.size(); ++i) {
