@@ -98,7 +98,7 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
                        std::shared_ptr<platform::Keyboard> keyboard, DevicePathResolver device_path,
                        OwnWindowHooks own_window, DeviceIdentities* identities)
     : view_(view),
-      guard_(std::move(own_window.foreground_is_ours), own_window.wake_ui),
+      guard_(std::move(own_window.foreground_is_ours), std::move(own_window.foreground_window), own_window.wake_ui),
       typist_(std::move(keyboard)),
       connection_(table_, options_, driver, typist_, *this,
                   [this](int port_number) { return ResolveDevice(port_number); }),

@@ -100,9 +100,12 @@ std::string WithOpenFailure(const std::string& status, const std::string& failur
 // The notice for a line the key output did not take (once per cause).
 std::string LineNotTypedNotice(int port_number, const std::string& reason);
 
-// How the window keeps lines out of its own windows (both may be called on any thread).
+// How the window keeps lines out of its own windows (each may be called on any thread).
 struct OwnWindowHooks {
   std::function<bool()> foreground_is_ours;
+  // The window in front now, as an opaque handle (0 for none): a paced line stops when another
+  // window than the one it began in comes to the front.
+  std::function<std::uintptr_t()> foreground_window;
   // Asks the UI thread to call MainWindow::ShowDroppedLines(); also when the typist has a
   // line not typed to report. Must not block.
   std::function<void()> wake_ui;

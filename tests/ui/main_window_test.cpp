@@ -536,7 +536,9 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
   std::atomic<std::size_t> asked{0};
   std::atomic<int> wakes{0};
   MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
-                    {.foreground_is_ours = [&] { return ours.at(asked++); }, .wake_ui = [&] { ++wakes; }});
+                    {.foreground_is_ours = [&] { return ours.at(asked++); },
+                     .foreground_window = {},
+                     .wake_ui = [&] { ++wakes; }});
   window.SelectPortFromCombo("COM3");
   window.TogglePortConnection();
   FakeSerialPort* port = driver.LastPort("dev/COM3");
@@ -568,6 +570,41 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
   EXPECT_EQ(keyboard->Events(), (Events{"down 0x47", "up 0x47", "down 0x0D", "up 0x0D", "end", "down 0x46", "up 0x46",
                                         "down 0x0D", "up 0x0D", "end", "down 0x49", "up 0x49", "down 0x0D", "up 0x0D",
                                         "end"}));
+}
+
+// Each check begins with the window in front as it is handed out, and is then asked before
+// each key with the foreground as it is by then.
+TEST(OwnWindowGuardTest, APacedLineStopsWhenItsWindowIsNoLongerInFront) {
+  struct Front {
+    bool ours;
+    std::uintptr_t window;
+  };
+  const struct {
+    const char* name;
+    bool windows_told_apart;
+    Front later;
+    std::string_view reason;
+  } cases[] = {
+      {"the same window", true, {false, 7}, ""},
+      {"Lintrel's window", true, {true, 9}, kOwnWindowInFront},
+      {"another window", true, {false, 9}, kOtherWindowInFront},
+      {"no window", true, {false, 0}, kOtherWindowInFront},
+      {"another window, windows not told apart", false, {false, 9}, ""},
+      {"Lintrel's window, windows not told apart", false, {true, 9}, kOwnWindowInFront},
+  };
+  for (const auto& test_case : cases) {
+    Front front{false, 7};
+    std::function<std::uintptr_t()> foreground_window;
+    if (test_case.windows_told_apart) foreground_window = [&] { return front.window; };
+    OwnWindowGuard guard([&] { return front.ours; }, foreground_window, {});
+    const std::function<std::string()> check = guard.PacedLineCheck();
+    EXPECT_EQ(check(), "") << test_case.name;
+    front = test_case.later;
+    EXPECT_EQ(check(), test_case.reason) << test_case.name;
+    EXPECT_EQ(check(), test_case.reason) << test_case.name << ", asked again";
+    // A line that begins in the window now in front goes on there, unless it is Lintrel's.
+    EXPECT_EQ(guard.PacedLineCheck()(), front.ours ? kOwnWindowInFront : "") << test_case.name << ", next line";
+  }
 }
 
 // --- Saving the line settings --------------------------------------------------------

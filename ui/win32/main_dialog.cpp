@@ -107,6 +107,7 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
       window_(*this, driver, std::move(keyboard),
               [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
               {.foreground_is_ours = ForegroundIsThisProcess,
+               .foreground_window = [] { return reinterpret_cast<std::uintptr_t>(GetForegroundWindow()); },
                .wake_ui =
                    [this] {
                      const HWND window = notice_window_.load();
