@@ -107,6 +107,7 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
       identities_(identities) {
   if (identities_ != nullptr) follower_.emplace(*identities_);
   typist_.SetLineGate([this](int port_number) { return guard_.MayType(port_number); });
+  typist_.SetStrokeCheck([this](int /*port_number*/) { return guard_.PacedLineCheck(); });
   typist_.SetReportNotice(std::move(own_window.wake_ui));
 }
 
@@ -212,6 +213,8 @@ void MainWindow::UseProfilesIn(SettingsStore* store) {
   const PortCaptureRules rules = shared.CaptureRules({});
   options_.Publish(rules.Over(options_.Load()));
   shared_shaping_ = rules.shaping;
+  pacing_ = shared.OwnPacing().Over(Pacing{});
+  typist_.SetPacing(pacing_);
 }
 
 bool MainWindow::StoreSharedOptions(std::string* error) {
@@ -228,6 +231,10 @@ bool MainWindow::StoreSharedOptions(std::string* error) {
   shared.suffix = OwnValue(shared_shaping_.suffix, none.suffix);
   shared.replacements = OwnValue(shared_shaping_.replacements, none.replacements);
   shared.control = OwnValue(shared_shaping_.control, none.control);
+  shared.encoding = OwnValue(options.encoding, defaults.encoding);
+  shared.reconnect_delay_ms = OwnValue(options.reconnect_delay_ms, defaults.reconnect_delay_ms);
+  shared.key_delay_ms = OwnValue(static_cast<int>(pacing_.key_delay.count()), 0);
+  shared.line_delay_ms = OwnValue(static_cast<int>(pacing_.line_delay.count()), 0);
   WriteSharedProfile(*profile_store_, shared);
   return profile_store_->Flush(error);
 }
@@ -245,21 +252,25 @@ PortProfile& MainWindow::ProfileOf(int port_number) {
 
 void MainWindow::PublishRules(int port_number) {
   if (!IsPortNumber(port_number)) return;
-  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules(shared_shaping_);
+  const PortProfile& profile = ProfileOf(port_number);
+  const PortCaptureRules rules = profile.CaptureRules(shared_shaping_);
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
+  typist_.SetPortPacing(port_number, profile.OwnPacing());
 }
 
 PortOptions MainWindow::OptionsForDialog() {
   // Until the user picks a port the shared options are edited, as before profiles.
   const int port_number = port_picked_ ? current_port_ : -1;
   if (!IsPortNumber(port_number)) {
-    return {.port_number = -1, .options = options_.Load(), .shaping = shared_shaping_, .records = {}};
+    return {.port_number = -1, .options = options_.Load(), .shaping = shared_shaping_, .records = {}, .pacing = pacing_};
   }
-  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules(shared_shaping_);
+  const PortProfile& profile = ProfileOf(port_number);
+  const PortCaptureRules rules = profile.CaptureRules(shared_shaping_);
   return {.port_number = port_number,
           .options = rules.Over(options_.Load()),
           .shaping = rules.shaping,
-          .records = rules.records};
+          .records = rules.records,
+          .pacing = profile.OwnPacing().Over(pacing_)};
 }
 
 int MainWindow::MonitoredPort() {
@@ -267,17 +278,20 @@ int MainWindow::MonitoredPort() {
 }
 
 bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
-  CaptureOptions shared = options_.Load();
-  shared.reconnect_delay_ms = edited.options.reconnect_delay_ms;
-  shared.encoding = edited.options.encoding;
   if (!IsPortNumber(edited.port_number)) {
     options_.Publish(edited.options);
     shared_shaping_ = edited.shaping;
+    pacing_ = edited.pacing;
+    typist_.SetPacing(pacing_);
     // Every port that reads now takes the new shared shaping where it has none of its own.
     for (int port_number : ActivePorts()) PublishRules(port_number);
     return StoreSharedOptions(error);
   }
+  // The reconnection delay is every port's, also when a port is picked.
+  CaptureOptions shared = options_.Load();
+  shared.reconnect_delay_ms = edited.options.reconnect_delay_ms;
   options_.Publish(shared);
+  if (!StoreSharedOptions(error)) return false;
   PortProfile& profile = ProfileOf(edited.port_number);
   profile.end_character =
       OwnValue(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
@@ -287,6 +301,11 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   profile.suffix = OwnValue(edited.shaping.suffix, shared_shaping_.suffix);
   profile.replacements = OwnValue(edited.shaping.replacements, shared_shaping_.replacements);
   profile.control = OwnValue(edited.shaping.control, shared_shaping_.control);
+  profile.encoding = OwnValue(edited.options.encoding, shared.encoding);
+  profile.key_delay_ms = OwnValue(static_cast<int>(edited.pacing.key_delay.count()),
+                                  static_cast<int>(pacing_.key_delay.count()));
+  profile.line_delay_ms = OwnValue(static_cast<int>(edited.pacing.line_delay.count()),
+                                   static_cast<int>(pacing_.line_delay.count()));
   // Records are a port's alone.
   const RecordRules no_records;
   profile.pattern = OwnValue(edited.records.pattern, no_records.pattern);

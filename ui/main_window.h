@@ -124,6 +124,7 @@ struct PortOptions {
   CaptureOptions options{};
   ShapingRules shaping{};
   RecordRules records{};
+  Pacing pacing{};
 };
 
 // The main window's logic: the port table, the capture options, connecting, pausing, the
@@ -241,12 +242,6 @@ class MainWindow : private CaptureEvents {
   void ReleaseAllPorts();
 
   SharedCaptureOptions& capture_options() { return options_; }
-  // The typing delays (none at first), in force for the lines typed from now on.
-  Pacing pacing() const { return pacing_; }
-  void SetPacing(Pacing pacing) {
-    pacing_ = pacing;
-    typist_.SetPacing(pacing);
-  }
   const PortTable& port_table() const { return table_; }
   int current_port() const { return current_port_; }
 

@@ -572,6 +572,38 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
                                         "end"}));
 }
 
+// A paced line whose window leaves the front stops at its next key and is reported cut
+// short; the next line begins in the window now in front and is typed whole.
+TEST(MainWindowOwnWindowTest, APacedLineStopsWhereAnotherWindowCameToTheFront) {
+  FakeMainWindowView view;
+  FakeSerialDriver driver;
+  auto keyboard = std::make_shared<FakeKeyboard>();
+  // Asked as the first line begins and before each of its keys: window 9 comes to the front
+  // after two of them.
+  std::atomic<int> asked{0};
+  MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
+                    {.foreground_is_ours = [] { return false; },
+                     .foreground_window = [&]() -> std::uintptr_t { return ++asked <= 3 ? 7 : 9; },
+                     .wake_ui = [] {}});
+  PortOptions options = window.OptionsForDialog();
+  options.pacing.key_delay = milliseconds(1);
+  std::string error;
+  ASSERT_TRUE(window.ApplyOptions(options, &error)) << error;
+  window.SelectPortFromCombo("COM3");
+  window.TogglePortConnection();
+  FakeSerialPort* port = driver.LastPort("dev/COM3");
+  ASSERT_NE(port, nullptr);
+
+  port->PushImmediate("abcd\r");
+  port->PushImmediate("x\r");
+  ASSERT_TRUE(keyboard->WaitForLines(4));
+  EXPECT_EQ(keyboard->Events(), (Events{"down 0x41", "up 0x41", "end", "down 0x42", "up 0x42", "end", "down 0x58",
+                                        "up 0x58", "end", "down 0x0D", "up 0x0D", "end"}));
+  window.Tick(MainWindow::Clock::now());
+  EXPECT_EQ(view.notices, std::vector<std::string>{"Line not typed: A line from COM3 was not typed: cut short: "
+                                                   "another window came to the front"});
+}
+
 // Each check begins with the window in front as it is handed out, and is then asked before
 // each key with the foreground as it is by then.
 TEST(OwnWindowGuardTest, APacedLineStopsWhenItsWindowIsNoLongerInFront) {
@@ -818,6 +850,51 @@ TEST_F(MainWindowTest, TheSharedShapingIsEveryPortsWithoutItsOwn) {
   EXPECT_EQ(options.shaping.suffix, "!");
   ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
   EXPECT_EQ(store.ReadString("Ports\\COM3\\Suffix"), std::nullopt);
+}
+
+// The Typing options and the reconnection delay are kept like the others: with no port
+// picked as every port's, with a port picked as that port's own where they differ (the
+// reconnection delay stays every port's).
+TEST_F(MainWindowTest, TypingOptionsAreKeptForTheNextStartSharedAndPerPort) {
+  FakeSettingsStore store;
+  window_.UseProfilesIn(&store);
+  PortOptions shared = window_.OptionsForDialog();
+  shared.options.encoding = TextEncoding::kUtf8;
+  shared.options.reconnect_delay_ms = 700;
+  shared.pacing = {.key_delay = milliseconds(5), .line_delay = milliseconds(20)};
+  std::string error;
+  ASSERT_TRUE(window_.ApplyOptions(shared, &error)) << error;
+  EXPECT_EQ(store.ReadString("Encoding"), "utf-8");
+  EXPECT_EQ(store.ReadInt("Key delay"), 5);
+  EXPECT_EQ(store.ReadInt("Line delay"), 20);
+  EXPECT_EQ(store.ReadInt("Reconnection delay"), 700);
+
+  window_.SelectPortFromCombo("COM3");
+  PortOptions own = window_.OptionsForDialog();
+  EXPECT_EQ(own.pacing, shared.pacing) << "a port without its own follows the shared ones";
+  EXPECT_EQ(own.options.encoding, TextEncoding::kUtf8);
+  own.options.encoding = TextEncoding::kLatin1;
+  own.options.reconnect_delay_ms = 900;
+  own.pacing.key_delay = milliseconds(9);
+  ASSERT_TRUE(window_.ApplyOptions(own, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Encoding"), "latin-1");
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Key delay"), 9);
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Line delay"), std::nullopt) << "the shared one, not COM3's own";
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Reconnection delay"), std::nullopt);
+  EXPECT_EQ(store.ReadInt("Reconnection delay"), 900);
+  EXPECT_EQ(store.ReadString("Encoding"), "utf-8");
+
+  FakeMainWindowView view;
+  MainWindow next_start(view, driver_, keyboard_, Resolver());
+  next_start.UseProfilesIn(&store);
+  const PortOptions read_shared = next_start.OptionsForDialog();
+  EXPECT_EQ(read_shared.options.encoding, TextEncoding::kUtf8);
+  EXPECT_EQ(read_shared.options.reconnect_delay_ms, 900);
+  EXPECT_EQ(read_shared.pacing, shared.pacing);
+  next_start.SelectPortFromCombo("COM3");
+  const PortOptions read_own = next_start.OptionsForDialog();
+  EXPECT_EQ(read_own.options.encoding, TextEncoding::kLatin1);
+  EXPECT_EQ(read_own.pacing, (Pacing{.key_delay = milliseconds(9), .line_delay = milliseconds(20)}));
 }
 
 TEST_F(MainWindowTest, LinesNotTypedAreShownOncePerCauseAtTheNextTick) {

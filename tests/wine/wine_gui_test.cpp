@@ -427,9 +427,10 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "0");
   EXPECT_EQ(Split(DriveOne({"list", "options", Id(IDC_END_CHARACTER)}), '|').front(), "12");
 
-  // OK: line feed ends lines now, and is not typed.
+  // OK: line feed ends lines now, and is not typed; lines are read as UTF-8.
   Drive({"select", "options", Id(IDC_END_CHARACTER), "9", "check", "options", Id(IDC_TRUNCATE), "1", "settext",
-         "options", Id(IDC_RECONNECT_DELAY), "500", "click", "options", "1"});
+         "options", Id(IDC_RECONNECT_DELAY), "500", "select", "options", Id(IDC_ENCODING), "1", "settext", "options",
+         Id(IDC_KEY_DELAY), "3", "settext", "options", Id(IDC_LINE_DELAY), "20", "click", "options", "1"});
   ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
 
   ConnectPort("COM5");
@@ -446,7 +447,25 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   // A carriage return is now an ordinary character of the line.
   ASSERT_TRUE(Send(*device, "C\rD\n"));
   ASSERT_TRUE(TypedBecomes(typed, "ABC\r\nD")) << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
 
+  // Every option set before a port was picked is kept for the next start, the Typing ones
+  // too: a UTF-8 device's line arrives as sent (the target keeps Windows-1252).
+  StartLintrel();
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(Split(DriveOne({"list", "options", Id(IDC_END_CHARACTER)}), '|').front(), "9");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "1");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_RECONNECT_DELAY)}), "500");
+  EXPECT_EQ(Split(DriveOne({"list", "options", Id(IDC_ENCODING)}), '|').front(), "1");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_KEY_DELAY)}), "3");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_LINE_DELAY)}), "20");
+  Drive({"click", "options", "2", "gone", "options"});
+  // Connected again at start, as it was at the end.
+  ASSERT_TRUE(StatusBecomes("COM5 connected"));
+  Drive({"fg", "target"});
+  ASSERT_TRUE(Send(*device, "Gr\xC3\xBC\xC3\x9F" "e\n"));
+  ASSERT_TRUE(TypedBecomes(typed, "ABC\r\nDGr\xFC\xDF" "e")) << ReadWhole(typed).value_or("(none)");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
@@ -626,6 +645,43 @@ TEST_F(WineGuiTest, LinesAreNeverTypedIntoLintrelsOwnWindows) {
     notice = DriveOne({"balloon"});
     return notice.find("10" + counted) != std::string::npos || notice.find("11" + counted) != std::string::npos;
   })) << "the notice says: " << notice;
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// A paced line stops at the key where Lintrel's window comes to the front: the rest of it
+// (its carriage return would press Disconnect, which has the focus there) goes nowhere, and
+// the line is reported cut short. The next line is typed whole into the window in front.
+TEST_F(WineGuiTest, APacedLineStopsWhenLintrelsWindowComesToTheFront) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedTo(5);
+  ASSERT_NE(device, nullptr);
+  // Slow enough that the line is still being typed when the window has come up, however
+  // slow the machine.
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options", "settext", "options", Id(IDC_KEY_DELAY), "400", "click",
+         "options", "1", "gone", "options"});
+  const std::filesystem::path typed = StartTypingTarget();
+  const std::string line = "abcdefghijklmnopqrstu";
+  ASSERT_TRUE(Send(*device, line + "\r"));
+  ASSERT_TRUE(app_->WaitUntil([&] { return ReadWhole(typed).value_or("").size() >= 2; }))
+      << ReadWhole(typed).value_or("(none)");
+  Drive({"fg", "main"});
+  std::string notice;
+  ASSERT_TRUE(app_->WaitUntil([&] {
+    notice = DriveOne({"balloon"});
+    return notice.find("cut short") != std::string::npos;
+  })) << "the notice says: " << notice;
+  EXPECT_NE(notice.find("A line from COM5 was not typed: cut short: a window of Lintrel came to the front"),
+            std::string::npos)
+      << notice;
+  const std::string cut = ReadWhole(typed).value_or("(none)");
+  EXPECT_LT(cut.size(), line.size()) << cut;
+  EXPECT_EQ(line.rfind(cut, 0), 0u) << cut;
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Disconnect");
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}), "COM5 connected");
+
+  Drive({"fg", "target"});
+  ASSERT_TRUE(Send(*device, "next\r"));
+  ASSERT_TRUE(TypedBecomes(typed, cut + "next\r\n")) << ReadWhole(typed).value_or("(none)");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }

@@ -548,11 +548,9 @@ void MainDialog::OpenOptions() {
   StartupOptions startup = startup_;
   bool start_with_windows = StartsAtLogin();
   PortOptions port_options = window_.OptionsForDialog();
-  Pacing pacing = window_.pacing();
-  OptionsDialog options(instance(), port_options, pacing, window_.EndCharacterEditable(), startup,
+  OptionsDialog options(instance(), port_options, port_options.pacing, window_.EndCharacterEditable(), startup,
                         start_with_windows);
   if (options.RunModal(hwnd()) != IDOK) return;
-  window_.SetPacing(pacing);
   std::string error;
   if (!window_.ApplyOptions(port_options, &error)) {
     ShowMessageBox(hwnd(), std::string(kActionFailedMessage) + error, MB_ICONEXCLAMATION);
