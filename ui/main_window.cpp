@@ -291,7 +291,6 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   CaptureOptions shared = options_.Load();
   shared.reconnect_delay_ms = edited.options.reconnect_delay_ms;
   options_.Publish(shared);
-  if (!StoreSharedOptions(error)) return false;
   PortProfile& profile = ProfileOf(edited.port_number);
   profile.end_character =
       OwnValue(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
@@ -316,7 +315,7 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);
-  return profile_store_->Flush(error);
+  return StoreSharedOptions(error);  // the shared reconnection delay, and one flush for both
 }
 
 void MainWindow::SaveProfileLine(int port_number) {
