@@ -1,7 +1,5 @@
 #include "ui/policy_locks.h"
 
-#include <chrono>
-#include <optional>
 #include <string>
 
 #include "common/port_number.h"
@@ -47,17 +45,6 @@ LineLocks LineLocksFor(const LayeredSettings& settings, int port_number) {
           .parity = locked(kParityEntry),
           .data_bit = locked(kDataBitEntry),
           .stop_bit = locked(kStopBitEntry)};
-}
-
-Pacing WithPolicyDelays(LayeredSettings& settings, int port_number, Pacing pacing) {
-  const auto put = [&](const char* name, int most, std::chrono::milliseconds& delay) {
-    const std::optional<int32_t> set =
-        settings.Policies().ReadInt(IsPortNumber(port_number) ? PortProfileEntry(port_number, name) : name);
-    if (set && *set >= 0 && *set <= most) delay = std::chrono::milliseconds(*set);
-  };
-  put(kKeyDelayEntry, kMaxKeyDelayMs, pacing.key_delay);
-  put(kLineDelayEntry, kMaxLineDelayMs, pacing.line_delay);
-  return pacing;
 }
 
 bool ConnectedPortsLocked(const LayeredSettings& settings) { return settings.SetByPolicy(kConnectedPortsEntry); }

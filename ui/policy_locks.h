@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "settings/layered_settings.h"
-#include "settings/pacing.h"
 
 namespace lintrel::ui {
 
@@ -49,9 +48,6 @@ struct LineLocks {
 // `port_number` -1: the values every port shares.
 OptionsLocks OptionsLocksFor(const LayeredSettings& settings, int port_number);
 LineLocks LineLocksFor(const LayeredSettings& settings, int port_number);
-// `pacing` with the delays a policy sets for the port (-1: for every port) put in, as the
-// Options dialog shows them; a delay out of its range is left out, as a profile leaves it.
-Pacing WithPolicyDelays(LayeredSettings& settings, int port_number, Pacing pacing);
 // Whether a policy sets the ports connected at start ("Connected ports").
 bool ConnectedPortsLocked(const LayeredSettings& settings);
 

@@ -61,6 +61,7 @@ Described ReadBy(const std::string& program) {
   LoadLineSettings(recorder);
   LoadPortProfile(recorder, kPort, nullptr);
   if (program == "lintrel") {
+    LoadSharedProfile(recorder, nullptr);
     LoadStartupOptions(recorder);
     LoadRememberedPorts(recorder);
   } else {
