@@ -120,7 +120,7 @@ std::optional<LayeredSettings::Found> LayeredSettings::Find(const std::string& e
   for (auto layer = stack_.rbegin(); layer != stack_.rend(); ++layer) {
     const SettingSource source = layer->layer.source;
     if (source < lowest || source > highest) continue;
-    if (layer->values.contains(own)) return Found{&*layer, entry};
+    if (layer->values.contains(own) || HeldSinceIndexed(*layer, entry)) return Found{&*layer, entry};
     if (!shared || !layer->values.contains(MemberKey(*shared))) continue;
     if (source != SettingSource::kUser) return Found{&*layer, *shared};
     // The user's shared values are no port's own: the program applies them itself to a port
@@ -128,6 +128,11 @@ std::optional<LayeredSettings::Found> LayeredSettings::Find(const std::string& e
     return std::nullopt;
   }
   return std::nullopt;
+}
+
+bool LayeredSettings::HeldSinceIndexed(const Layer& layer, const std::string& entry) {
+  if (layer.layer.source != SettingSource::kUser || IsPartOfAValue(entry)) return false;
+  return StoredText(*layer.layer.store, entry).has_value();
 }
 
 std::optional<std::string> LayeredSettings::ReadString(const std::string& entry) {

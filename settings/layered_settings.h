@@ -118,6 +118,10 @@ class LayeredSettings : public SettingsStore {
   };
 
   static Layer Indexed(SettingsLayer layer);
+  // Whether the user's store holds a value of one entry that was written there by someone
+  // else after it was indexed (another program, an older version's settings put back): the
+  // user's own values are read as they are now, as before there were layers.
+  static bool HeldSinceIndexed(const Layer& layer, const std::string& entry);
   std::optional<Found> Find(const std::string& entry, SettingSource lowest, SettingSource highest) const;
   std::optional<Found> Find(const std::string& entry) const {
     return Find(entry, SettingSource::kMachine, SettingSource::kPolicy);

@@ -84,6 +84,17 @@ TEST_F(LayeredSettingsTest, TheUsersSharedValuesStandOverALowerLayersValuesForAP
             (PortProfile{.truncate = true, .suffix = "R", .pattern = "(?<a>.*)"}));
 }
 
+// A value put into the user's store by someone else while the program runs is read, over a
+// shared one, as it was before there were layers.
+TEST_F(LayeredSettingsTest, AValueStoredByAnotherProgramSinceTheStartIsTheUsers) {
+  user_.values = {{"Suffix", std::string("S")}};
+  machine_.values = {{"Ports\\COM12\\Suffix", std::string("M")}};
+  LayeredSettings settings = Layers();
+  user_.values["Ports\\COM12\\Suffix"] = std::string("U");
+  EXPECT_EQ(LoadPortProfile(settings, 12, nullptr).suffix, "U");
+  EXPECT_EQ(settings.SourceOf("Ports\\COM12\\Suffix"), SettingSource::kUser);
+}
+
 // "Port" and "Ports", and a port's replacements, are each one value: a layer's list is never
 // merged with a lower one's.
 TEST_F(LayeredSettingsTest, AValueOfSeveralEntriesComesWholeFromOneLayer) {
