@@ -33,6 +33,11 @@ struct PortProfile {
   std::optional<bool> gs1{};
   std::optional<std::string> template_text{};
   std::optional<int> repeat_window_ms{};
+  // What the port sends to its device (see PortRequests): texts as characters.
+  std::optional<std::string> send_on_connect{};
+  std::optional<std::string> poll{};
+  std::optional<int> poll_every_ms{};
+  std::optional<int> reply_timeout_ms{};
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -45,6 +50,8 @@ struct PortProfile {
   PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
   // `defaults` with the record values this port sets put in.
   RecordRules RecordsOver(RecordRules defaults) const;
+  // The port's requests; what it leaves unset is not sent.
+  PortRequests Requests() const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -65,6 +72,10 @@ inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
 inline constexpr const char* kGs1Entry = "GS1";
 inline constexpr const char* kTemplateEntry = "Template";
 inline constexpr const char* kRepeatWindowEntry = "Repeat window";
+inline constexpr const char* kSendOnConnectEntry = "Send on connect";
+inline constexpr const char* kPollEntry = "Poll";
+inline constexpr const char* kPollEveryEntry = "Poll every";
+inline constexpr const char* kReplyTimeoutEntry = "Reply timeout";
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
 // it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".
