@@ -62,6 +62,9 @@ bool SplitHostAndPort(std::string_view whole, std::string_view rest, std::string
   } else {
     colon = rest.find(':');
     if (colon == std::string_view::npos) return Fail(error, whole, "no port number after the host (HOST:PORT)");
+    if (rest.find(':', colon + 1) != std::string_view::npos) {
+      return Fail(error, whole, "an IPv6 address goes in brackets ([fe80::1]:4001)");
+    }
     *host = rest.substr(0, colon);
     if (host->empty()) return Fail(error, whole, "no host before the port number (HOST:PORT)");
     if (!std::all_of(host->begin(), host->end(), IsHostNameCharacter)) {
