@@ -40,6 +40,8 @@ void Requester::RunPort(int port_number, Clock::time_point now) {
     state.opens_seen = slot.opens;
     state.lines_seen = slot.lines_finished.load();
     state.last_poll.reset();
+    state.next_poll.reset();  // a re-opened port's polls count from its open
+    state.reply_due.reset();
     if (!requests.send_on_connect.empty()) Send(port_number, requests.send_on_connect, "text to send on connect");
   }
   TakeReplies(port_number, state, now);

@@ -13,10 +13,10 @@ struct PortRequests {
   static constexpr int kMinReplyTimeoutMs = 100;
   static constexpr int kMaxReplyTimeoutMs = 3'600'000;
 
-  std::string send_on_connect;  // empty: nothing is sent on connect
-  std::string poll;             // empty: the port is not polled
-  int poll_every_ms = 0;        // 0: no polls on a timer ("Send now" still sends `poll`)
-  int reply_timeout_ms = 0;     // 0: a poll without a reply is not reported
+  std::string send_on_connect{};  // empty: nothing is sent on connect
+  std::string poll{};             // empty: the port is not polled
+  int poll_every_ms = 0;          // 0: no polls on a timer ("Send now" still sends `poll`)
+  int reply_timeout_ms = 0;       // 0: a poll without a reply is not reported
 
   // Whether anything is ever sent, which is what opens the port for writing.
   bool SendsAnything() const { return !send_on_connect.empty() || !poll.empty(); }

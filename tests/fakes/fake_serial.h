@@ -20,7 +20,7 @@ class FakeSerialPort : public platform::SerialPort {
   struct Event {
     platform::WaitOutcome outcome = platform::WaitOutcome::kImmediate;
     uint32_t events = platform::kEventReceived;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes{};
     bool device_gone = false;  // the read after this wait finds the device gone
     std::optional<bool> carrier_present = std::nullopt;
   };
