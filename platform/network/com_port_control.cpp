@@ -33,7 +33,7 @@ std::optional<CarrierNotice> CarrierOf(std::span<const uint8_t> payload) {
 }
 
 std::optional<bool> CarrierTracker::Take(const CarrierNotice& notice) {
-  const bool changed = notice.changed || (level_ && *level_ != notice.present);
+  const bool changed = level_ && *level_ != notice.present;
   level_ = notice.present;
   if (!changed) return std::nullopt;
   return notice.present;

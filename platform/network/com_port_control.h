@@ -48,9 +48,12 @@ struct CarrierNotice {
 // notice.
 std::optional<CarrierNotice> CarrierOf(std::span<const uint8_t> payload);
 
-// Follows the carrier through the server's notices and says when it changed: a notice that
-// marks a change, or whose level differs from the one before. The first notice without a
-// change mark only tells the level.
+// Follows the carrier through the server's notices and says when it changed: when a notice's
+// level differs from the one before; the first notice only tells the level. The change mark
+// is not trusted: servers (ser2net among them) mark every line as changed in the notices
+// that answer a new mask, which would make each connection a lost link at once. A drop and
+// return that one notice reports as a mark alone is thus missed, as a local port misses a
+// blip shorter than its wait.
 class CarrierTracker {
  public:
   // The new level when the notice is a change; nullopt otherwise.
