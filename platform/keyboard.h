@@ -68,8 +68,10 @@ class Keyboard {
   // a line is typed: a layout changed since the last line is in force for this one.
   virtual KeyboardState ReadState() = 0;
   // Sends the key events of one whole line as one injection, in order, so that nothing else
-  // lands between them where the system allows it, and says what became of them. May block
-  // for as long as the output takes nothing.
+  // lands between them where the system allows it, and says what became of them; a paced
+  // line comes one stroke a call (a key with its modifiers, pressed and released), each
+  // beginning and ending with none of its keys held. May block for as long as the output
+  // takes nothing.
   virtual KeyOutputResult TypeKeys(std::span<const KeyEvent> events) = 0;
 };
 

@@ -7,9 +7,11 @@
 
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
+#include "settings/pacing.h"
 #include "settings/record_rules.h"
 #include "settings/settings_store.h"
 #include "settings/shaping_rules.h"
+#include "settings/text_encoding.h"
 
 namespace lintrel {
 
@@ -38,6 +40,12 @@ struct PortProfile {
   std::optional<std::string> poll{};
   std::optional<int> poll_every_ms{};
   std::optional<int> reply_timeout_ms{};
+  // How the port's bytes are read as characters, the delays its lines are typed with, and
+  // how long a lost link waits before the port is re-opened.
+  std::optional<TextEncoding> encoding{};
+  std::optional<int> key_delay_ms{};        // 0..kMaxKeyDelayMs
+  std::optional<int> line_delay_ms{};       // 0..kMaxLineDelayMs
+  std::optional<int> reconnect_delay_ms{};  // CaptureOptions' range
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -52,6 +60,8 @@ struct PortProfile {
   RecordRules RecordsOver(RecordRules defaults) const;
   // The port's requests; what it leaves unset is not sent.
   PortRequests Requests() const;
+  // The delays this port sets for itself.
+  PortPacing OwnPacing() const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -76,6 +86,10 @@ inline constexpr const char* kSendOnConnectEntry = "Send on connect";
 inline constexpr const char* kPollEntry = "Poll";
 inline constexpr const char* kPollEveryEntry = "Poll every";
 inline constexpr const char* kReplyTimeoutEntry = "Reply timeout";
+inline constexpr const char* kEncodingEntry = "Encoding";                    // ansi, utf-8 or latin-1
+inline constexpr const char* kKeyDelayEntry = "Key delay";                   // milliseconds
+inline constexpr const char* kLineDelayEntry = "Line delay";                 // milliseconds
+inline constexpr const char* kReconnectionDelayEntry = "Reconnection delay";  // milliseconds
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
 // it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".
