@@ -42,7 +42,11 @@ void LinkSupervisor::Tick(Clock::time_point now) {
     } else if (LinkLost(slot) && connected) {
       // Release, mark as waiting, and re-open once the port's reconnection delay has passed.
       const std::chrono::milliseconds delay(options_.LoadFor(port_number).options.reconnect_delay_ms);
-      events_.LinkLost(port_number, {delay, slot.reader->failure()});
+      // A network port's reader ends on a dropped connection like any lost link; the port
+      // itself knows why ("connection to HOST:PORT lost: ...").
+      std::string cause = slot.reader->failure();
+      if (cause.empty()) cause = slot.port->LinkFailure();
+      events_.LinkLost(port_number, {delay, cause});
       paused_when_lost_[static_cast<std::size_t>(port_number)] = slot.paused.load();
       connection_.Disconnect(port_number);
       slot.link_state.store(LinkState::kAwaitingReconnect);

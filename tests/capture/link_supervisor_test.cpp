@@ -257,11 +257,15 @@ TEST_F(LinkSupervisorTest, PortThatConnectsLaterIsReportedOnceUpAndRetriedWhileI
   supervisor_.Tick(start_ + milliseconds(2000));
   EXPECT_EQ(events_.calls, (std::vector<std::string>{"failed-silently COM6", "connected COM6"}));
 
-  // Once up, a drop is a lost link like a local port's.
-  LoseLink(6);
+  // Once up, a drop is a lost link like a local port's, told with the port's reason.
+  Port(6)->SetLinkFailure("connection to scale:4001 lost: Connection reset by peer");
+  Port(6)->PushDeviceGone();
+  ASSERT_TRUE(LinkStateBecomes(6, LinkState::kLost));
   supervisor_.Tick(start_ + milliseconds(3000));
   EXPECT_EQ(events_.calls.back(), "disconnected COM6");
   EXPECT_EQ(events_.calls.at(2), "lost COM6");
+  ASSERT_EQ(events_.link_losses.size(), 1u);
+  EXPECT_EQ(events_.link_losses[0].cause, "connection to scale:4001 lost: Connection reset by peer");
 }
 
 }  // namespace

@@ -137,7 +137,8 @@ std::unique_ptr<ChildProcess> StartSer2net(const std::string& device_path, int p
 }
 
 std::unique_ptr<ChildProcess> StartTcpPeer(int port, const std::string& shell_command) {
-  // linger=0 makes the close a reset, as a device server that drops a client does.
+  // linger=0: a close without socat's own shutdown (socat killed) is a reset, as a device
+  // server that drops a client sends.
   std::unique_ptr<ChildProcess> socat = StartPeer(
       "/usr/bin/socat",
       {"TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,linger=0", "SYSTEM:" + shell_command});

@@ -46,8 +46,8 @@ std::unique_ptr<ChildProcess> StartSer2net(const std::string& device_path, int p
                                            const std::vector<std::string>& environment = {});
 
 // socat accepting one connection on 127.0.0.1:port and running `shell_command` with its
-// standard output sent to the peer; the connection is reset (not closed) when it ends. Null
-// unless it listens.
+// standard output sent to the peer. The connection is closed when the command ends, and reset
+// when socat is killed (SIGKILL). Null unless it listens.
 std::unique_ptr<ChildProcess> StartTcpPeer(int port, const std::string& shell_command);
 
 }  // namespace lintrel::testing
