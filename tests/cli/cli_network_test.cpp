@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -165,11 +166,14 @@ TEST_F(CliNetworkTest, PeerThatAcceptsAndNeverSendsIsWaitedOnQuietlyAndReleasedA
   ExpectStopsCleanly(cli);
 }
 
-// A scale on the pseudo-terminal: answers each "P\r" with a weight line while `answering`,
-// and notes when each poll came.
+// A scale on the pseudo-terminal: answers each `request` with `answer(n)` for the n-th one
+// (the first is 0) while `answering`, and notes when each came.
 class Scale {
  public:
-  explicit Scale(const PtyPair& pair) : pair_(pair), thread_([this] { Run(); }) {}
+  using Answer = std::function<std::string(std::size_t)>;
+  explicit Scale(const PtyPair& pair, std::string request = "P\r",
+                 Answer answer = [](std::size_t) { return "  12.50 kg\r"; })
+      : pair_(pair), request_(std::move(request)), answer_(std::move(answer)), thread_([this] { Run(); }) {}
   ~Scale() {
     stop_ = true;
     thread_.join();
@@ -191,18 +195,22 @@ class Scale {
       const ssize_t count = read(pair_.device_fd(), buffer, sizeof buffer);
       if (count <= 0) return;
       received.append(buffer, static_cast<std::size_t>(count));
-      for (std::size_t end = received.find("P\r"); end != std::string::npos; end = received.find("P\r")) {
-        received.erase(0, end + 2);
+      for (std::size_t end = received.find(request_); end != std::string::npos; end = received.find(request_)) {
+        received.erase(0, end + request_.size());
+        std::size_t index = 0;
         {
           std::lock_guard lock(mutex_);
+          index = polls_.size();
           polls_.push_back(Clock::now());
         }
-        if (answering_) pair_.Write("  12.50 kg\r");
+        if (answering_) pair_.Write(answer_(index));
       }
     }
   }
 
   const PtyPair& pair_;
+  const std::string request_;
+  const Answer answer_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> answering_{true};
   mutable std::mutex mutex_;
@@ -252,6 +260,21 @@ TEST_F(CliNetworkTest, Sigusr1SendsThePollAtOnceToAPortWithoutATimer) {
   ASSERT_TRUE(cli.WaitUntil([&] { return cli.out() == ExpectedTrace("  12.50 kg\r"); })) << cli.Describe();
   ASSERT_TRUE(cli.Signal(SIGUSR1));
   ASSERT_TRUE(cli.WaitUntil([&] { return scale.PollCount() == 2; })) << cli.Describe();
+  ExpectStopsCleanly(cli);
+}
+
+// The ready MT-SICS profile against a balance that settles: only the stable weight is
+// typed, and only once however often it is asked for.
+TEST_F(CliNetworkTest, MtSicsProfileTypesTheStableWeightOnce) {
+  Scale balance(pair_, "SI\r\n", [](std::size_t poll) {
+    return std::string(poll < 2 ? "S D      3.10 g\r\n" : poll == 2 ? "S I\r\n" : "S S     12.50 g\r\n");
+  });
+  ChildProcess cli(kCliPath, CliArgs({"--port", "COM4=" + pair_.port_path(), "--profile",
+                                      std::string(LINTREL_PROFILES_DIR) + "/mt-sics.txt"}));
+  ASSERT_TRUE(cli.WaitForErr(StatusLine("COM4 connected (" + pair_.port_path() + ")"))) << cli.Describe();
+  ASSERT_TRUE(cli.WaitUntil([&] { return balance.PollCount() >= 7; })) << cli.Describe();
+  EXPECT_EQ(cli.out(), ExpectedTrace("12.50\r"));
+  EXPECT_EQ(cli.ErrLines().size(), 1u) << cli.Describe();
   ExpectStopsCleanly(cli);
 }
 

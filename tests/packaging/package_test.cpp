@@ -188,6 +188,9 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocu
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/main-window.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/options-dialog.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/user-guide.md",
+                                          "-rw-r--r-- root/root ./usr/share/lintrel/profiles/mt-sics.txt",
+                                          "-rw-r--r-- root/root ./usr/share/lintrel/profiles/print-command.txt",
+                                          "-rw-r--r-- root/root ./usr/share/lintrel/profiles/sma-scale.txt",
                                           "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1.gz"}));
 }
 
