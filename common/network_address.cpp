@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "common/printable_text.h"
+
 namespace lintrel {
 namespace {
 
@@ -40,7 +42,8 @@ std::optional<uint16_t> ParsePort(std::string_view text) {
 }
 
 bool Fail(std::string* error, std::string_view text, const std::string& problem) {
-  if (error != nullptr) *error = std::string(text) + ": " + problem;
+  // The text is the user's: a line break in it must not start a line of its own.
+  if (error != nullptr) *error = EscapeControlCharacters(text) + ": " + problem;
   return false;
 }
 
@@ -53,7 +56,7 @@ bool SplitHostAndPort(std::string_view whole, std::string_view rest, std::string
     if (close == std::string_view::npos) return Fail(error, whole, "an IPv6 address lacks its closing ']'");
     *host = rest.substr(1, close - 1);
     if (host->empty() || !std::all_of(host->begin(), host->end(), IsIpv6Character)) {
-      return Fail(error, whole, "\"" + std::string(*host) + "\" is not an IPv6 address");
+      return Fail(error, whole, Quoted(*host) + " is not an IPv6 address");
     }
     if (close + 1 >= rest.size() || rest[close + 1] != ':') {
       return Fail(error, whole, "no port number after the host (HOST:PORT)");
@@ -69,7 +72,7 @@ bool SplitHostAndPort(std::string_view whole, std::string_view rest, std::string
     if (host->empty()) return Fail(error, whole, "no host before the port number (HOST:PORT)");
     if (!std::all_of(host->begin(), host->end(), IsHostNameCharacter)) {
       return Fail(error, whole,
-                  "\"" + std::string(*host) + "\" is not a host name or address (an IPv6 address goes in brackets)");
+                  Quoted(*host) + " is not a host name or address (an IPv6 address goes in brackets)");
     }
   }
   *port = rest.substr(colon + 1);
@@ -104,7 +107,7 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
   const std::string scheme = Lower(text.substr(0, scheme_end));
   const auto known = std::find_if(kSchemes.begin(), kSchemes.end(), [&](const Scheme& s) { return s.name == scheme; });
   if (known == kSchemes.end()) {
-    Fail(error, text, "\"" + scheme + "\" is not a kind of network port (rfc2217 or tcp)");
+    Fail(error, text, Quoted(scheme) + " is not a kind of network port (rfc2217 or tcp)");
     return std::nullopt;
   }
   std::string_view host;
@@ -114,7 +117,7 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view text, std::st
   }
   const std::optional<uint16_t> port = ParsePort(port_text);
   if (!port) {
-    Fail(error, text, "\"" + std::string(port_text) + "\" is not a port number from 1 to 65535");
+    Fail(error, text, Quoted(port_text) + " is not a port number from 1 to 65535");
     return std::nullopt;
   }
   return NetworkAddress{.protocol = known->protocol, .host = std::string(host), .port = *port};

@@ -29,6 +29,9 @@ TEST(NetworkAddressTest, ParsesWhatUsersWriteAndRefusesTheRestWithTheReason) {
       {"tcp://sc ale:1", std::nullopt,
        "tcp://sc ale:1: \"sc ale\" is not a host name or address (an IPv6 address goes in brackets)"},
       {"tcp://[fe80::1:4001", std::nullopt, "tcp://[fe80::1:4001: an IPv6 address lacks its closing ']'"},
+      {"tcp://a\nlintrel COM1 connected:1", std::nullopt,  // a line break forges no status line
+       "tcp://a\\nlintrel COM1 connected:1: \"a\\nlintrel COM1 connected\" is not a host name or address (an IPv6 "
+       "address goes in brackets)"},
       {"telnet://scale:23", std::nullopt, "telnet://scale:23: \"telnet\" is not a kind of network port (rfc2217 or tcp)"},
   };
   for (const AddressCase& c : cases) {
