@@ -125,7 +125,8 @@ std::optional<Requester::Clock::time_point> Requester::NextDue() const {
     const PortSlot& slot = table_[port_number];
     const PortState& state = states_[static_cast<std::size_t>(port_number)];
     // A port opened since the last run has its text on connect to send, and its timer to set.
-    if (slot.connected.load() && !slot.awaiting_link_up && slot.opens != state.opens_seen) {
+    if (slot.connected.load() && !slot.awaiting_link_up && slot.opens != state.opens_seen &&
+        RequestsOf(port_number).SendsAnything()) {
       take(Clock::time_point::min());
     }
     take(state.next_poll);
