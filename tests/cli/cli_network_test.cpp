@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <termios.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -42,16 +40,6 @@ std::string StatusLine(const std::string& text) { return "lintrel: " + text + "\
 std::size_t ErrCount(const ChildProcess& cli, const std::string& text) {
   const std::vector<std::string> lines = cli.ErrLines();
   return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), "lintrel: " + text));
-}
-
-// The line settings on the port side of a pseudo-terminal, as whoever opened it last set them.
-std::optional<termios> PortSettings(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  termios settings{};
-  const bool read = tcgetattr(fd, &settings) == 0;
-  close(fd);
-  return read ? std::optional<termios>(settings) : std::nullopt;
 }
 
 class CliNetworkTest : public ::testing::Test {
@@ -91,7 +79,7 @@ TEST_F(CliNetworkTest, Rfc2217SetsTheLineOnTheServerTypesItsLinesAndSurvivesItsR
   // The line settings arrive through ser2net on the pseudo-terminal. Linux refuses 7 data bits
   // and parity on a pty, so those two are checked where they are encoded (Rfc2217SessionTest).
   ASSERT_TRUE(cli.WaitUntil([&] {
-    const std::optional<termios> settings = PortSettings(pair_.port_path());
+    const std::optional<termios> settings = pair_.PortSettings();
     return settings && cfgetospeed(&*settings) == B19200 && (settings->c_cflag & CSTOPB);
   })) << "the port side is not at 19200 baud with 2 stop bits";
 

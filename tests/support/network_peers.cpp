@@ -109,6 +109,15 @@ bool PtyPair::Write(std::string_view bytes) const {
   return true;
 }
 
+std::optional<termios> PtyPair::PortSettings() const {
+  const int fd = open(port_path_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  termios settings{};
+  const bool read = tcgetattr(fd, &settings) == 0;
+  close(fd);
+  return read ? std::optional<termios>(settings) : std::nullopt;
+}
+
 std::string PtyPair::ReadFor(std::chrono::milliseconds duration) const {
   std::string text;
   const auto end = std::chrono::steady_clock::now() + duration;

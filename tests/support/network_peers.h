@@ -1,7 +1,10 @@
 #pragma once
 
+#include <termios.h>
+
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +33,8 @@ class PtyPair {
   // The pseudo-terminal's number behind port_path() ("/dev/pts/N"), for the carrier shim.
   int PortPtyNumber() const;
   bool Write(std::string_view bytes) const;
+  // The line settings of the port side, as whoever opened it last set them.
+  std::optional<termios> PortSettings() const;
   // What the program wrote to its port within `duration` (reads until it ends).
   std::string ReadFor(std::chrono::milliseconds duration) const;
   ~PtyPair();
