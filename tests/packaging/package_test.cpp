@@ -250,6 +250,8 @@ TEST(PortableZipTest, HoldsBothProgramsTheReadmeTheGuidesAndTheLicence) {
   EXPECT_EQ(files, (std::set<std::string>{name + "/lintrel.exe", name + "/lintrel-cli.exe", name + "/README.md",
                                           name + "/docs/user-guide.md", name + "/docs/admin-guide.md",
                                           name + "/docs/main-window.png", name + "/docs/options-dialog.png",
+                                          name + "/profiles/mt-sics.txt", name + "/profiles/print-command.txt",
+                                          name + "/profiles/sma-scale.txt",
                                           name + "/LICENSE.txt"}));
 }
 
