@@ -77,6 +77,7 @@ LineOutcome KeystrokeSender::Send(std::span<const platform::KeyEvent> events) {
 
 LineOutcome KeystrokeSender::TypePaced(std::span<const platform::KeyEvent> events, std::chrono::milliseconds key_delay,
                                        const StrokeCheck& check) {
+  if (std::string refusal = keyboard_.RefusalOfLine(events); !refusal.empty()) return {false, refusal, false};
   const std::vector<std::span<const platform::KeyEvent>> strokes = Strokes(events);
   for (std::size_t i = 0; i < strokes.size(); ++i) {
     // Between two strokes no key of the line is held: a stop or a check that says no

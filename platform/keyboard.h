@@ -73,6 +73,11 @@ class Keyboard {
   // beginning and ending with none of its keys held. May block for as long as the output
   // takes nothing.
   virtual KeyOutputResult TypeKeys(std::span<const KeyEvent> events) = 0;
+  // Why this keyboard would refuse the key events of a whole line, empty when it would not.
+  // Asked before the first stroke of a paced line, which reaches TypeKeys() a stroke at a
+  // time, so that a line the keyboard cannot type whole is refused before any key of it goes
+  // out, as an unpaced line is.
+  virtual std::string RefusalOfLine(std::span<const KeyEvent> /*events*/) { return {}; }
 };
 
 // Which system keyboard to open, and how.

@@ -141,6 +141,20 @@ TEST(KeystrokeSenderTest, APacedLineGoesKeyByKeyAndAStopComesOnlyBetweenKeys) {
                                                "up 0x42", "end"}));
 }
 
+// A paced line reaches the keyboard a stroke at a time: a line it cannot type whole is
+// refused before its first stroke, as an unpaced line is, not after the keys before the
+// character it lacks.
+TEST(KeystrokeSenderTest, APacedLineTheKeyboardRefusesSendsNoKey) {
+  FakeKeyboard keyboard;
+  keyboard.Refuse(U'丁');
+  RecordedPauses pauses;
+  const LineOutcome outcome = KeystrokeSender(keyboard, pauses.Function()).TypeLine(U"ab丁", {.key_delay = 7ms});
+  EXPECT_FALSE(outcome.typed);
+  EXPECT_EQ(outcome.reason, "cannot type it");
+  EXPECT_TRUE(keyboard.Events().empty());
+  EXPECT_TRUE(pauses.asked.empty());
+}
+
 TEST(KeystrokeSenderTest, EmptyLineSendsNothing) {
   FakeKeyboard keyboard;
   EXPECT_TRUE(KeystrokeSender(keyboard).TypeLine(U"").typed);
