@@ -1,7 +1,14 @@
 #include "bench/bench_workloads.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdio>
@@ -32,12 +39,60 @@ double Seconds(Clock::duration duration) { return std::chrono::duration<double>(
 std::string Digits(const std::string& line) { return line.substr(0, kCodeDigits); }
 
 // The ports, the subject on them, and the receiver emptied once every port is connected.
+// A device server on the loopback interface standing in for a network port's: the subject
+// connects to it (tcp://127.0.0.1:PORT) and the benchmark writes to the connection it
+// accepted, as it writes to a pseudo-terminal's master.
+class TcpDevice {
+ public:
+  static std::unique_ptr<TcpDevice> Listen(std::string* error) {
+    auto device = std::unique_ptr<TcpDevice>(new TcpDevice);
+    device->listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (device->listener_ < 0 || bind(device->listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(device->listener_, 1) != 0 ||
+        getsockname(device->listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      *error = "cannot listen on the loopback interface";
+      return nullptr;
+    }
+    device->port_ = ntohs(address.sin_port);
+    return device;
+  }
+  ~TcpDevice() {
+    if (connection_ >= 0) close(connection_);
+    if (listener_ >= 0) close(listener_);
+  }
+
+  std::string Address() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+  // The subject's connection, written to without blocking and without Nagle's delay.
+  bool Accept(std::string* error) {
+    pollfd waiting = {.fd = listener_, .events = POLLIN, .revents = 0};
+    if (poll(&waiting, 1, 5000) == 1) connection_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int on = 1;
+    if (connection_ < 0 || setsockopt(connection_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
+      *error = "the subject did not connect to its network port";
+      return false;
+    }
+    return true;
+  }
+  int fd() const { return connection_; }
+
+ private:
+  TcpDevice() = default;
+  int listener_ = -1;
+  int connection_ = -1;
+  int port_ = 0;
+};
+
 class Session {
  public:
   ~Session() {
     if (!subject_) return;
     subject_.reset();  // stops the subject before its devices go away
     ptys_.clear();
+    tcp_.reset();
     if (const int held = stage_->x_server->ReleaseHeldKeys(); held > 0) {
       std::fprintf(stderr, "bench: %s left %d key(s) held down; released\n", SubjectName(kind_),
                    held);
@@ -45,12 +100,18 @@ class Session {
     stage_->receiver->Clear();
   }
 
+  // On `device` kNetwork, one port: a TCP connection instead of a pseudo-terminal.
   bool Open(const Stage& stage, SubjectKind kind, int ports, bool trace, std::string* error,
-            const std::vector<std::string>& lintrel_options = {}) {
+            const std::vector<std::string>& lintrel_options = {}, PortDevice device = PortDevice::kPty) {
     stage_ = &stage;
     kind_ = kind;
     std::vector<std::string> devices;
-    for (int i = 0; i < ports; ++i) {
+    if (device == PortDevice::kNetwork) {
+      tcp_ = TcpDevice::Listen(error);
+      if (!tcp_) return false;
+      devices.push_back(tcp_->Address());
+    }
+    for (int i = 0; i < ports && device == PortDevice::kPty; ++i) {
       ptys_.push_back(PtyPair::Open(error));
       if (!ptys_.back()) return false;
       devices.push_back(ptys_.back()->slave_path());
@@ -59,28 +120,37 @@ class Session {
     if (!subject_) return false;
     const auto limit = std::chrono::seconds(20) + milliseconds(100) * ports;
     if (!subject_->WaitConnected(limit, error)) return false;
+    if (tcp_ && !tcp_->Accept(error)) return false;
     stage.receiver->Clear();
     return true;
   }
 
   PtyPair& pty(std::size_t index) { return *ptys_[index]; }
+  // Where the first port's device bytes are written: the pseudo-terminal's master or the
+  // network connection.
+  int device_fd() const { return tcp_ ? tcp_->fd() : ptys_.front()->master_fd(); }
   Subject& subject() { return *subject_; }
 
  private:
   const Stage* stage_ = nullptr;
   SubjectKind kind_ = SubjectKind::kLintrel;
   std::vector<std::unique_ptr<PtyPair>> ptys_;
+  std::unique_ptr<TcpDevice> tcp_;
   std::unique_ptr<Subject> subject_;
 };
 
-// Writes all of `bytes`, waiting for room while the pseudo-terminal is full.
-bool WriteAll(PtyPair& pty, std::string_view bytes, Clock::time_point deadline) {
+// Writes all of `bytes` to a device's descriptor (non-blocking), waiting for room while the
+// pseudo-terminal or the connection is full.
+bool WriteAll(int fd, std::string_view bytes, Clock::time_point deadline) {
   while (!bytes.empty()) {
-    const std::size_t written = pty.WriteSome(bytes);
-    bytes.remove_prefix(written);
-    if (written > 0) continue;
+    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+      continue;
+    }
+    if (written < 0 && errno != EAGAIN && errno != EINTR) return false;
     if (Clock::now() > deadline) return false;
-    pollfd room = {.fd = pty.master_fd(), .events = POLLOUT, .revents = 0};
+    pollfd room = {.fd = fd, .events = POLLOUT, .revents = 0};
     poll(&room, 1, 10);
   }
   return true;
@@ -140,10 +210,10 @@ std::optional<std::pair<std::string, Clock::time_point>> NextTypedLine(KeyReceiv
 }  // namespace
 
 LatencyResult MeasureIsolatedLatency(const Stage& stage, SubjectKind kind, bool trace, int lines,
-                                     Clock::duration per_line_limit) {
+                                     Clock::duration per_line_limit, PortDevice device) {
   LatencyResult result;
   Session session;
-  if (!session.Open(stage, kind, 1, trace, &result.error)) return result;
+  if (!session.Open(stage, kind, 1, trace, &result.error, {}, device)) return result;
   std::optional<TraceReader> trace_reader;
   if (trace) trace_reader.emplace(session.subject().trace_fd());
   std::mt19937 random(12345);
@@ -153,8 +223,8 @@ LatencyResult MeasureIsolatedLatency(const Stage& stage, SubjectKind kind, bool 
     const std::string line = MakeLine(1, sequence);
     const Clock::time_point written_at = Clock::now();
     const Clock::time_point deadline = written_at + per_line_limit;
-    if (!WriteAll(session.pty(0), line, deadline)) {
-      result.error = "the pseudo-terminal stayed full";
+    if (!WriteAll(session.device_fd(), line, deadline)) {
+      result.error = "the device stayed full";
       return result;
     }
     const auto typed =
@@ -174,11 +244,11 @@ LatencyResult MeasureIsolatedLatency(const Stage& stage, SubjectKind kind, bool 
 }
 
 ThroughputResult MeasureThroughput(const Stage& stage, SubjectKind kind, int lines,
-                                   Clock::duration limit) {
+                                   Clock::duration limit, PortDevice device) {
   ThroughputResult result;
   result.lines_sent = lines;
   Session session;
-  if (!session.Open(stage, kind, 1, false, &result.error)) return result;
+  if (!session.Open(stage, kind, 1, false, &result.error, {}, device)) return result;
   std::string all;
   for (int sequence = 0; sequence < lines; ++sequence) all += MakeLine(1, sequence);
 
@@ -187,7 +257,7 @@ ThroughputResult MeasureThroughput(const Stage& stage, SubjectKind kind, int lin
   ReadProcessFigures(stage.x_server->pid(), &x_before);
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline = start + limit;
-  WriteAll(session.pty(0), all, deadline);
+  WriteAll(session.device_fd(), all, deadline);
   stage.receiver->WaitForReturns(static_cast<std::size_t>(lines), kQuietLimit, deadline);
   const std::vector<TypedKey> presses = stage.receiver->TakeAll();
   const ProcessFigures subject_after = session.subject().Figures();
@@ -224,7 +294,7 @@ LineRateResult MeasureLineRate(const Stage& stage, const std::vector<std::string
   for (int i = 0; i < lines; ++i) (all += line) += '\r';
   const Clock::time_point start = Clock::now();
   const Clock::time_point deadline = start + limit;
-  WriteAll(session.pty(0), all, deadline);
+  WriteAll(session.device_fd(), all, deadline);
   stage.receiver->WaitForReturns(static_cast<std::size_t>(lines), kQuietLimit, deadline);
   const std::vector<TypedKey> presses = stage.receiver->TakeAll();
   const auto returns = std::count_if(presses.begin(), presses.end(), [](const TypedKey& p) { return p.key == '\r'; });

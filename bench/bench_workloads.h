@@ -79,11 +79,15 @@ struct IdleResult {
 // Lines sent one at a time, each after the previous one's last key arrived; latency from
 // the write of the line (its CR included) to its Return key press (x11) or to its last
 // trace line ("up 0x0D") on lintrel-cli's standard output (trace).
+// What a measured port reads from: a pseudo-terminal, or a TCP connection from the
+// benchmark (a network port, tcp://127.0.0.1:PORT; lintrel-cli only).
+enum class PortDevice { kPty, kNetwork };
+
 LatencyResult MeasureIsolatedLatency(const Stage& stage, SubjectKind kind, bool trace, int lines,
-                                     Clock::duration per_line_limit);
-// Lines written as fast as the pseudo-terminal takes them, to one port.
+                                     Clock::duration per_line_limit, PortDevice device = PortDevice::kPty);
+// Lines written as fast as the pseudo-terminal (or the connection) takes them, to one port.
 ThroughputResult MeasureThroughput(const Stage& stage, SubjectKind kind, int lines,
-                                   Clock::duration limit);
+                                   Clock::duration limit, PortDevice device = PortDevice::kPty);
 // `lines` copies of `line` (and a CR) written to one port of lintrel-cli started with
 // `lintrel_options`, as fast as the pseudo-terminal takes them.
 LineRateResult MeasureLineRate(const Stage& stage, const std::vector<std::string>& lintrel_options,

@@ -135,6 +135,9 @@ using PerSubject = std::array<Result, 3>;
 // Every figure measured, for the table and the JSON file.
 struct Results {
   LatencyResult trace_latency;
+  // lintrel-cli on a network port (tcp://) instead of a pseudo-terminal.
+  LatencyResult tcp_trace_latency;
+  ThroughputResult tcp_throughput;
   PerSubject<LatencyResult> x11_latency;
   PerSubject<ThroughputResult> throughput;
   ThroughputResult shaped_throughput;  // lintrel with a suffix and two replacements
@@ -174,6 +177,10 @@ Results RunAll(const Stage& stage, const Plan& plan) {
   results.trace_latency =
       MeasureIsolatedLatency(stage, SubjectKind::kLintrel, true, plan.latency_lines, seconds(1));
   ReportError("latency trace", SubjectKind::kLintrel, results.trace_latency.error);
+  Progress("latency, trace sink, TCP port: lintrel, " + std::to_string(plan.latency_lines) + " lines");
+  results.tcp_trace_latency = MeasureIsolatedLatency(stage, SubjectKind::kLintrel, true, plan.latency_lines,
+                                                     seconds(1), PortDevice::kNetwork);
+  ReportError("latency trace, TCP port", SubjectKind::kLintrel, results.tcp_trace_latency.error);
 
   for (SubjectKind kind : kSubjects) {
     const int lines = shell(kind) ? plan.shell_latency_lines : plan.latency_lines;
@@ -208,6 +215,10 @@ Results RunAll(const Stage& stage, const Plan& plan) {
       if (kind == SubjectKind::kLintrel && !shaped_first) measure_shaped(round, lines);
     }
   }
+  Progress("throughput, x11, TCP port: lintrel, " + std::to_string(plan.throughput_lines) + " lines");
+  results.tcp_throughput =
+      MeasureThroughput(stage, SubjectKind::kLintrel, plan.throughput_lines, seconds(60), PortDevice::kNetwork);
+  ReportError("throughput, TCP port", SubjectKind::kLintrel, results.tcp_throughput.error);
   results.shaped_throughput = MedianRound(shaped_rounds);
   for (SubjectKind kind : kSubjects)
     results.throughput[Index(kind)] = MedianRound(rounds[Index(kind)]);
@@ -335,6 +346,15 @@ std::vector<Row> BuildRows(const Results& results) {
                           : Verdict::kFail;
   rows.push_back(trace_p99);
   rows.push_back(trace_row("max", trace.summary.max_ms));
+  // The same lines from a TCP port beside the pseudo-terminal's (one run, no target).
+  const LatencyResult& tcp = results.tcp_trace_latency;
+  for (const auto& [name, value] : {std::pair{"p50", tcp.summary.p50_ms}, std::pair{"p99", tcp.summary.p99_ms}}) {
+    Row row;
+    row.figure = std::string("latency, trace sink, TCP port, ") + name + " (ms)";
+    row.lintrel = tcp.error.empty() && tcp.summary.lost == 0 ? Cell{value, ""} : Cell{std::nullopt, kFailed};
+    row.with_ratios = false;
+    rows.push_back(row);
+  }
 
   AddLatencyRows("latency, x11,", results.x11_latency, &rows);
 
@@ -357,6 +377,13 @@ std::vector<Row> BuildRows(const Results& results) {
                        : Verdict::kFail;
   shaped.with_ratios = false;
   rows.push_back(shaped);
+  Row tcp_lines;
+  tcp_lines.figure = "throughput, x11, TCP port (lines/s)";
+  const ThroughputResult& tcp_result = results.tcp_throughput;
+  tcp_lines.lintrel = tcp_result.error.empty() && tcp_result.delivery.Clean() ? Cell{tcp_result.lines_per_second, ""}
+                                                                             : Cell{std::nullopt, kFailed};
+  tcp_lines.with_ratios = false;
+  rows.push_back(tcp_lines);
   rows.push_back(RowOf<ThroughputResult>("throughput, x11 (key events/s)", results.throughput,
                                          [](auto& r) { return r.keys_per_second; }));
   // Another machine (an emulated guest): beside the host's figures, compared with nothing.
@@ -522,6 +549,13 @@ Json ResultsJson(const Results& results, const Plan& plan, const std::vector<Row
   if (!results.trace_latency.error.empty())
     trace.Set("error", Json::Text(results.trace_latency.error));
   json.Set("latency_trace_lintrel", trace);
+  Json tcp_trace = LatencyJson(results.tcp_trace_latency.summary);
+  if (!results.tcp_trace_latency.error.empty()) tcp_trace.Set("error", Json::Text(results.tcp_trace_latency.error));
+  json.Set("latency_trace_lintrel_tcp_port", tcp_trace);
+  Json tcp_throughput = Json::Object();
+  tcp_throughput.Set("lines_per_second", Json::Number(results.tcp_throughput.lines_per_second));
+  if (!results.tcp_throughput.error.empty()) tcp_throughput.Set("error", Json::Text(results.tcp_throughput.error));
+  json.Set("throughput_x11_lintrel_tcp_port", tcp_throughput);
   json.Set("latency_x11", PerSubjectJson<LatencyResult>(results.x11_latency, [](auto& r, Json& j) {
              j.Set("latency", LatencyJson(r.summary));
            }));

@@ -42,6 +42,12 @@ class CaptureEvents {
   // The supervisor found the port's link lost: it releases the port now and re-opens it
   // after the port's reconnection delay.
   virtual void LinkLost(int /*port_number*/, const LinkLoss& /*loss*/) {}
+  // A request to the port's device went wrong: "no reply to the poll", or "poll not sent: "
+  // and why. Told once per cause: again only when the cause changes or after a line came
+  // back in between (then RequestsAnswered() comes first).
+  virtual void RequestProblem(int /*port_number*/, const std::string& /*problem*/) {}
+  // A line came back from a port whose request problem was told.
+  virtual void RequestsAnswered(int /*port_number*/) {}
   // A line of the port was not typed, for `reason`. Told once per cause: again only when
   // the cause changes or after a line was typed in between. `output_lost`: the key output
   // is gone for good, nothing more will be typed, and the front end should stop.

@@ -8,6 +8,9 @@ namespace lintrel {
 
 namespace {
 
+// A port that connects later has connected since the last look.
+bool LinkCameUp(const PortSlot& slot) { return slot.awaiting_link_up && slot.link_up.load(); }
+
 // A reader found its link lost: the port is to be released and re-opened.
 bool LinkLost(const PortSlot& slot) {
   return slot.link_state.load() == LinkState::kLost && slot.reader != nullptr;
@@ -30,10 +33,20 @@ void LinkSupervisor::Tick(Clock::time_point now) {
     const bool connected = slot.connected.load();
     auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
 
-    if (LinkLost(slot) && connected) {
+    if (LinkCameUp(slot)) {
+      slot.awaiting_link_up = false;
+      events_.PortConnected(port_number, slot.device);
+    }
+    if (LinkLost(slot) && connected && slot.awaiting_link_up) {
+      ConnectionFailed(port_number);
+    } else if (LinkLost(slot) && connected) {
       // Release, mark as waiting, and re-open once the port's reconnection delay has passed.
       const std::chrono::milliseconds delay(options_.LoadFor(port_number).options.reconnect_delay_ms);
-      events_.LinkLost(port_number, {delay, slot.reader->failure()});
+      // A network port's reader ends on a dropped connection like any lost link; the port
+      // itself knows why ("connection to HOST:PORT lost: ...").
+      std::string cause = slot.reader->failure();
+      if (cause.empty()) cause = slot.port->LinkFailure();
+      events_.LinkLost(port_number, {delay, cause});
       paused_when_lost_[static_cast<std::size_t>(port_number)] = slot.paused.load();
       connection_.Disconnect(port_number);
       slot.link_state.store(LinkState::kAwaitingReconnect);
@@ -43,6 +56,18 @@ void LinkSupervisor::Tick(Clock::time_point now) {
       Reconnect(port_number);
     }
   }
+}
+
+void LinkSupervisor::ConnectionFailed(int port_number) {
+  PortSlot& slot = table_[port_number];
+  const std::string failure = slot.port->LinkFailure();
+  const std::string device = slot.device;
+  connection_.ReleaseUnconnected(port_number);
+  // Retried on every tick, each new reason reported once, as a port whose device is missing.
+  slot.link_state.store(LinkState::kAwaitingReconnect);
+  events_.PortOpenFailed(port_number, device,
+                         {platform::SerialErrorKind::kDeviceGone, 0, failure.empty() ? device + ": cannot connect" : failure},
+                         true);
 }
 
 void LinkSupervisor::RunDue(Clock::time_point now) {
@@ -84,7 +109,8 @@ std::optional<LinkSupervisor::Clock::time_point> LinkSupervisor::NextDue() const
 
 bool LinkSupervisor::HasLinkWork() const {
   for (int port_number = kLowestPortNumber; port_number <= kHighestPortNumber; ++port_number) {
-    if (LinkLost(table_[port_number]) || AwaitsReopen(table_[port_number])) return true;
+    const PortSlot& slot = table_[port_number];
+    if (LinkLost(slot) || AwaitsReopen(slot) || LinkCameUp(slot)) return true;
   }
   return false;
 }

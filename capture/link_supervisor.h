@@ -12,7 +12,9 @@
 namespace lintrel {
 
 // Once a second: closes every port whose link was lost and re-opens it after the
-// reconnection delay, and retries a failed re-open on each later tick; a device's arrival
+// reconnection delay, and retries a failed re-open on each later tick; reports a network
+// port connected once its link is up, and one that could not connect as a failed open,
+// retried on each later tick like a missing device; a device's arrival
 // re-opens the waiting ports at once (the ticks stay as the fallback). Nothing here sleeps:
 // the reconnection delays are deadlines that the UI thread's loop or timer serves through
 // RunDue().
@@ -40,8 +42,8 @@ class LinkSupervisor {
   void ConnectOrAwait(int port_number);
   // The earliest pending re-open, if any.
   std::optional<Clock::time_point> NextDue() const;
-  // Whether the next tick has anything to do: a link that is lost, or a re-open to try
-  // again. A loop may skip ticks until a reader reports a lost link.
+  // Whether the next tick has anything to do: a link that is lost, a re-open to try again,
+  // or a network port's connection to report. A loop may skip ticks until a reader reports a lost link.
   bool HasLinkWork() const;
 
   // Whether the port was released after a lost link and waits to be re-opened, during the
@@ -53,6 +55,8 @@ class LinkSupervisor {
 
  private:
   bool Reconnect(int port_number);
+  // A port that connects later lost its link before it was ever up.
+  void ConnectionFailed(int port_number);
 
   PortTable& table_;
   PortConnection& connection_;

@@ -46,9 +46,23 @@ bool PortConnection::Connect(int port_number) {
   }
   const std::string& device = resolved.path;
   if (!OpenPort(port_number, device, reconnecting)) return false;
+  slot.link_up.store(false);
+  slot.line_under_way.store(false);
   if (!StartReader(port_number, device, reconnecting)) return false;
-  events_.PortConnected(port_number, device);
+  ++slot.opens;
+  slot.device = device;
+  // A port that connects later is reported connected once it has (LinkSupervisor::Tick).
+  slot.awaiting_link_up = slot.port->ConnectsLater();
+  if (!slot.awaiting_link_up) events_.PortConnected(port_number, device);
   return true;
+}
+
+void PortConnection::ReleaseUnconnected(int port_number) {
+  if (!IsPortNumber(port_number)) return;
+  PortSlot& slot = table_[port_number];
+  ClosePort(port_number);
+  slot.connected.store(false);
+  slot.awaiting_link_up = false;
 }
 
 void PortConnection::Disconnect(int port_number) {
@@ -58,15 +72,20 @@ void PortConnection::Disconnect(int port_number) {
   ClosePort(port_number);
   slot.connected.store(false);
   slot.paused.store(false);
+  slot.awaiting_link_up = false;
   events_.PortDisconnected(port_number);
 }
 
 bool PortConnection::OpenPort(int port_number, const std::string& device, bool reconnecting) {
   PortSlot& slot = table_[port_number];
   const LineSettings settings = events_.LineSettingsFor(port_number);
+  // Read-only unless the port has something to send.
+  const std::shared_ptr<const PortCaptureRules> rules = options_.PortRules(port_number);
+  const bool sends = rules && rules->requests.SendsAnything();
   platform::OpenResult opened;
   try {
-    opened = driver_.Open(device, LineParametersFromSettings(settings));
+    opened = driver_.Open(device, LineParametersFromSettings(settings),
+                          sends ? platform::PortAccess::kReadWrite : platform::PortAccess::kRead);
   } catch (const std::exception& e) {
     // A driver that cannot get what it needs to run the port (a thread of its own, memory)
     // fails the open like any other reason.
@@ -135,6 +154,7 @@ void PortConnection::ReleaseAllPorts() {
     ClosePort(port_number);
     slot.connected.store(false);
     slot.paused.store(false);
+    slot.awaiting_link_up = false;
   }
 }
 

@@ -38,11 +38,16 @@ class PortConnection {
 
   // Opens and configures the port's device with the user's current line settings and starts
   // its reader; a port that is connected already stays as it is. False on failure, which
-  // leaves the port disconnected with nothing held.
+  // leaves the port disconnected with nothing held. The port is opened for writing only when
+  // its rules have requests to send. A port that connects later (a network port) is
+  // reported connected by the supervisor once its link is up.
   bool Connect(int port_number);
   // Stops the port's reader, releases its device and clears its flags; a port that is not
   // connected stays as it is.
   void Disconnect(int port_number);
+  // Releases a port whose connection never came up (a network port that could not connect),
+  // without a report: the supervisor reports it as a failed open.
+  void ReleaseUnconnected(int port_number);
   // Stops every reader and releases every port (on the way out).
   void ReleaseAllPorts();
 

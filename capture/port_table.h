@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "common/port_number.h"
 #include "platform/serial_port.h"
@@ -33,6 +34,19 @@ struct PortSlot {
   std::unique_ptr<platform::SerialPort> port;
   std::unique_ptr<ReaderThread> reader;
   std::atomic<int> link_state{LinkState::kFresh};
+  // The reader's account of what came back, for the requests' replies: the lines it has
+  // finished since the port opened, and whether it holds part of the next one.
+  std::atomic<uint64_t> lines_finished{0};
+  std::atomic<bool> line_under_way{false};
+  // Set by the reader once a port that connects later (a network port) has connected.
+  std::atomic<bool> link_up{false};
+
+  // The UI thread's alone. How many times the port has been opened, so that what is sent on
+  // connect goes once per open; the device it opened; whether its "connected" report waits
+  // for link_up.
+  int opens = 0;
+  std::string device;
+  bool awaiting_link_up = false;
 
   PortSlot();
   ~PortSlot();

@@ -48,6 +48,12 @@ void ReaderThread::MarkLinkLost() {
   if (link_lost_notice_) link_lost_notice_();
 }
 
+void ReaderThread::ReportLinkUp() {
+  slot_.link_up.store(true);
+  // The same wake-up as a lost link's: the supervisor reports the connection.
+  if (link_lost_notice_) link_lost_notice_();
+}
+
 void ReaderThread::CountCarrierChange() {
   // The count stops at "lost": below it the value would read as "awaiting reconnection",
   // which the supervisor leaves alone while the reader runs, and the link would never be
@@ -73,6 +79,7 @@ void ReaderThread::TakeCarrierChangeAtOnce(std::optional<bool> carrier_present) 
 
 void ReaderThread::Deliver(const FinishedLine& finished, const PortCaptureSnapshot& snapshot,
                            std::chrono::system_clock::time_point arrival, LineMonitor* monitor) {
+  slot_.lines_finished.fetch_add(1);
   LineResult result = records_.Process(finished, snapshot, options_.ansi_code_page(), arrival,
                                        std::chrono::steady_clock::now());
   if (monitor != nullptr) {
@@ -108,12 +115,14 @@ void ReaderThread::Run() {
     if (monitor) monitor->ChunkReceived(port_number_, arrival, bytes);
     line.Append(bytes, snapshot.options,
                 [&](const FinishedLine& finished) { Deliver(finished, snapshot, arrival, monitor.get()); });
+    slot_.line_under_way.store(line.Length() > 0);
     return true;
   };
 
   try {
     do {
       const platform::WaitResult wait = port_.WaitForEvent();
+      if (wait.events & platform::kEventLinkUp) ReportLinkUp();
       bool device_present = true;
       if (wait.outcome == platform::WaitOutcome::kImmediate) {
         if (wait.events & platform::kEventReceived) device_present = read_and_append(wait.events);

@@ -17,14 +17,17 @@
 namespace lintrel {
 
 // One thread per connected port: waits for serial events, reads what arrived, assembles
-// lines and hands each finished line to the typist. It reports carrier changes and a vanished device
-// through its slot's link_state, and ends once its slot is no longer connected, Stop() is
-// called, or the device has gone or a wait failed (both reported as a lost link).
+// lines and hands each finished line to the typist. It reports carrier changes and a
+// vanished device through its slot's link_state, a network port's connection through
+// link_up, and the lines it finishes (lines_finished, line_under_way) for the requests'
+// replies; it ends once its slot is no longer connected, Stop() is called, or the device has
+// gone or a wait failed (both reported as a lost link).
 //
 // Thread contract: constructed, started and stopped on the UI thread. While it runs it
 // reads its slot's connected and paused flags afresh on every event and takes one snapshot
-// of the capture options per chunk; it writes only its slot's link_state. Whenever it
-// leaves link_state at "lost" it calls `link_lost_notice` (on the reader thread), so that
+// of the capture options per chunk; of its slot it writes only link_state, link_up,
+// lines_finished and line_under_way. Whenever it leaves link_state at "lost", and when a
+// network port has connected, it calls `link_lost_notice` (on the reader thread), so that
 // a supervisor need not poll.
 class ReaderThread {
  public:
@@ -51,6 +54,8 @@ class ReaderThread {
  private:
   void Run();
   void MarkLinkLost();
+  // A port that connects later has connected.
+  void ReportLinkUp();
   // Ends the reader on an error of its own: recorded, then reported as a lost link so that
   // the supervisor re-opens the port.
   void Fail(const std::string& what);

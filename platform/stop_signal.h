@@ -6,7 +6,8 @@
 namespace lintrel::platform {
 
 // The request to stop the process (SIGINT, SIGTERM, SIGHUP or SIGQUIT on POSIX, the
-// console's Ctrl+C, Ctrl+Break or close on Windows), and a nudge that ends a wait early.
+// console's Ctrl+C, Ctrl+Break or close on Windows), the request to send the polls now
+// (SIGUSR1 on POSIX), and a nudge that ends a wait early.
 //
 // Thread contract: Install() must run on the main thread before any other thread starts,
 // so that the request is delivered to WaitFor() and not to a reader thread. WaitFor() runs
@@ -22,6 +23,9 @@ class StopSignal {
   // the process as soon as the request has been handled (a Windows console being closed),
   // the request is held until then, for a few seconds at most.
   virtual void PortsReleased() {}
+  // Whether the user has asked, since the last call, for every port's poll to be sent at
+  // once (SIGUSR1 on POSIX; WaitFor() returns early for it). Never on Windows.
+  virtual bool TakeSendRequest() { return false; }
 
   static std::unique_ptr<StopSignal> Install();
 };

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/port_number.h"
+#include "settings/port_requests.h"
 #include "settings/record_rules.h"
 #include "settings/shaping_rules.h"
 #include "settings/text_encoding.h"
@@ -39,6 +40,7 @@ struct PortCaptureRules {
   std::optional<bool> prefix{};
   ShapingRules shaping{};
   RecordRules records{};
+  PortRequests requests{};
   std::optional<TextEncoding> encoding{};
   std::optional<int32_t> reconnect_delay_ms{};
 

@@ -86,6 +86,7 @@ class ProfileReader {
         ReadBounded(kReconnectionDelayEntry, CaptureOptions::kMinReconnectDelayMs, CaptureOptions::kMaxReconnectDelayMs,
                     DelayMeaning(CaptureOptions::kMinReconnectDelayMs, CaptureOptions::kMaxReconnectDelayMs));
     ReadRecordValues(profile);
+    ReadRequests(profile);
     return profile;
   }
 
@@ -153,6 +154,16 @@ class ProfileReader {
     profile.template_text = store_.ReadString(Entry(kTemplateEntry));
     profile.repeat_window_ms = ReadBounded(kRepeatWindowEntry, 0, RecordRules::kMaxRepeatWindowMs,
                                            "a number of milliseconds from 0 to 60000");
+  }
+
+  void ReadRequests(PortProfile& profile) {
+    profile.send_on_connect = ReadText(kSendOnConnectEntry);
+    profile.poll = ReadText(kPollEntry);
+    profile.poll_every_ms = ReadBounded(kPollEveryEntry, PortRequests::kMinPollEveryMs, PortRequests::kMaxPollEveryMs,
+                                        "a number of milliseconds from 100 to 3600000");
+    profile.reply_timeout_ms = ReadBounded(kReplyTimeoutEntry, PortRequests::kMinReplyTimeoutMs,
+                                           PortRequests::kMaxReplyTimeoutMs,
+                                           "a number of milliseconds from 100 to 3600000");
   }
 
   // Every "Replace n" there is, in the order of n: a gap (a hand-edited file) skips no
@@ -239,6 +250,10 @@ void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(gs1, over.gs1);
   OverlayValue(template_text, over.template_text);
   OverlayValue(repeat_window_ms, over.repeat_window_ms);
+  OverlayValue(send_on_connect, over.send_on_connect);
+  OverlayValue(poll, over.poll);
+  OverlayValue(poll_every_ms, over.poll_every_ms);
+  OverlayValue(reply_timeout_ms, over.reply_timeout_ms);
 }
 
 LineSettings PortProfile::LineOver(LineSettings line) const {
@@ -270,7 +285,15 @@ PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults, const R
   rules.encoding = encoding;
   rules.reconnect_delay_ms = reconnect_delay_ms;
   rules.records = RecordsOver(record_defaults);
+  rules.requests = Requests();
   return rules;
+}
+
+PortRequests PortProfile::Requests() const {
+  return {.send_on_connect = send_on_connect.value_or(""),
+          .poll = poll.value_or(""),
+          .poll_every_ms = poll_every_ms.value_or(0),
+          .reply_timeout_ms = reply_timeout_ms.value_or(0)};
 }
 
 PortPacing PortProfile::OwnPacing() const {
@@ -355,6 +378,10 @@ void WriteProfile(SettingsStore& store, const ProfileSection& section, const Por
   write_int(kGs1Entry, flag(profile.gs1));
   write_text(kTemplateEntry, profile.template_text);
   write_int(kRepeatWindowEntry, profile.repeat_window_ms);
+  write_text(kSendOnConnectEntry, escaped(profile.send_on_connect));
+  write_text(kPollEntry, escaped(profile.poll));
+  write_int(kPollEveryEntry, profile.poll_every_ms);
+  write_int(kReplyTimeoutEntry, profile.reply_timeout_ms);
 
   const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
   for (std::size_t index = 0; index < replacements.size(); ++index) {

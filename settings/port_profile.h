@@ -35,6 +35,11 @@ struct PortProfile {
   std::optional<bool> gs1{};
   std::optional<std::string> template_text{};
   std::optional<int> repeat_window_ms{};
+  // What the port sends to its device (see PortRequests): texts as characters.
+  std::optional<std::string> send_on_connect{};
+  std::optional<std::string> poll{};
+  std::optional<int> poll_every_ms{};
+  std::optional<int> reply_timeout_ms{};
   // How the port's bytes are read as characters, the delays its lines are typed with, and
   // how long a lost link waits before the port is re-opened.
   std::optional<TextEncoding> encoding{};
@@ -53,6 +58,8 @@ struct PortProfile {
   PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
   // `defaults` with the record values this port sets put in.
   RecordRules RecordsOver(RecordRules defaults) const;
+  // The port's requests; what it leaves unset is not sent.
+  PortRequests Requests() const;
   // The delays this port sets for itself.
   PortPacing OwnPacing() const;
 };
@@ -83,6 +90,10 @@ inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
 inline constexpr const char* kGs1Entry = "GS1";
 inline constexpr const char* kTemplateEntry = "Template";
 inline constexpr const char* kRepeatWindowEntry = "Repeat window";
+inline constexpr const char* kSendOnConnectEntry = "Send on connect";
+inline constexpr const char* kPollEntry = "Poll";
+inline constexpr const char* kPollEveryEntry = "Poll every";
+inline constexpr const char* kReplyTimeoutEntry = "Reply timeout";
 inline constexpr const char* kEncodingEntry = "Encoding";                    // ansi, utf-8 or latin-1
 inline constexpr const char* kKeyDelayEntry = "Key delay";                   // milliseconds
 inline constexpr const char* kLineDelayEntry = "Line delay";                 // milliseconds

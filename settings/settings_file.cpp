@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/network_address.h"
 #include "common/port_number.h"
 #include "common/printable_text.h"
 #include "common/trim.h"
@@ -55,7 +56,10 @@ std::optional<int> PinnedPortNumber(std::string_view name) {
   return ParsePortName(name.substr(kPinPrefix.size()));
 }
 
-bool IsDevicePath(std::string_view value) { return !value.empty() && value.front() == '/'; }
+// An absolute device path, or a network port's address ("rfc2217://scale:4001").
+bool IsDevicePath(std::string_view value) {
+  return (!value.empty() && value.front() == '/') || ParseNetworkAddress(value, nullptr).has_value();
+}
 
 // A port's section: "[COM5]" holds the entries a store names "Ports\COM5\<name>".
 constexpr std::string_view kSectionEntryPrefix = "Ports\\";
@@ -118,7 +122,7 @@ std::optional<std::string> EntryProblem(std::string_view name, std::string_view 
       return Quoted(name) + " names no port from " + PortName(kLowestPortNumber) + " to " +
              PortName(kHighestPortNumber);
     }
-    if (!IsDevicePath(value)) return Quoted(name) + " is not an absolute device path";
+    if (!IsDevicePath(value)) return Quoted(name) + " is not an absolute device path or a network address";
   }
   return std::nullopt;
 }

@@ -30,7 +30,7 @@ namespace lintrel {
 // - Integers are decimal 32-bit numbers, optionally preceded by '-'. The whole value must be
 //   the number: "5 " or "99999999999" is not one, and the entry reads as missing.
 // - "Device COMn" (COMn a port name, see common/port_number.h) pins port n to the device
-//   file given by its absolute path.
+//   file given by its absolute path, or to a network port's address ("rfc2217://scale:4001").
 // - A line "[COMn]" (COMn a port name, "COM" in any case) starts the section of port n: the
 //   entries after it are the port's profile, named "Ports\COMn\<name>" in the store (COMn
 //   as PortName() writes it, so [com5] and [COM5] are one section). A bracketed line that

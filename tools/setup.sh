@@ -8,7 +8,8 @@
 # (signing the Windows files) and xmllint (the policy templates); libudev for device arrivals,
 # libevdev and libxkbcommon for the uinput keyboard (xkb-data holds the layouts, also copied
 # into its test's guest), and QEMU with busybox to test both against a real kernel (the
-# kernel image itself is fetched by that test). RE2 is the record stage's pattern
+# kernel image itself is fetched by that test); ser2net and socat play the device servers
+# and network peers of the network-port tests. RE2 is the record stage's pattern
 # engine; the Windows cross-build builds it from Debian's source of the same version, which
 # it fetches once (tools/fetch_re2_source.sh) and whose Unicode tables it makes from
 # unicode-data with Python (six).
@@ -28,6 +29,7 @@ packages=(
   wixl msitools osslsigncode libxml2-utils
   qemu-system-x86 busybox-static
   lintian
+  ser2net socat
 )
 
 missing=()

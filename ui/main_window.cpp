@@ -103,6 +103,7 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
       connection_(table_, options_, driver, typist_, *this,
                   [this](int port_number) { return ResolveDevice(port_number); }),
       supervisor_(table_, connection_, options_, *this),
+      requester_(table_, options_, *this),
       device_path_(std::move(device_path)),
       identities_(identities) {
   if (identities_ != nullptr) follower_.emplace(*identities_);
@@ -177,6 +178,7 @@ void MainWindow::Tick(Clock::time_point now) {
   RefreshTrayIcon(now);
   typist_.DeliverReports(*this);
   supervisor_.Tick(now);
+  requester_.RunDue(now);
   // A lost link of the current port is released above and then waits for its device.
   ShowCurrentPort();
   ShowPortStatus();
@@ -189,12 +191,15 @@ void MainWindow::RunDue(Clock::time_point now) {
     if (current == nullptr || !current->paused.load()) view_.SetTrayImage(TrayImage::kNormal);
   }
   supervisor_.RunDue(now);
+  requester_.RunDue(now);
   ShowPortStatus();
 }
 
 std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const {
   std::optional<Clock::time_point> next = supervisor_.NextDue();
-  if (flash_ends_ && (!next || *flash_ends_ < *next)) next = flash_ends_;
+  for (const std::optional<Clock::time_point>& due : {flash_ends_, requester_.NextDue()}) {
+    if (due && (!next || *due < *next)) next = due;
+  }
   return next;
 }
 
@@ -535,6 +540,12 @@ void MainWindow::RememberConnections() {
 void MainWindow::LineNotTyped(int port_number, const std::string& reason, bool /*output_lost*/) {
   view_.ShowNotice(kLineNotTypedTitle, LineNotTypedNotice(port_number, reason));
 }
+
+void MainWindow::RequestProblem(int port_number, const std::string& problem) {
+  view_.ShowNotice(kRequestProblemTitle, PortName(port_number) + ": " + problem);
+}
+
+bool MainWindow::SendNow(Clock::time_point now) { return requester_.SendNow(current_port_, now); }
 
 const PortSlot* MainWindow::CurrentSlot() const {
   return IsPortNumber(current_port_) ? &table_[current_port_] : nullptr;

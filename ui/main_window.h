@@ -14,6 +14,7 @@
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
+#include "capture/requester.h"
 #include "discovery/device_identity.h"
 #include "discovery/port_list.h"
 #include "capture/typist.h"
@@ -168,10 +169,14 @@ class MainWindow : private CaptureEvents {
   // The tray menu's Pause/Resume: only a connected port pauses.
   void TogglePause();
   TrayMenuTexts MenuTexts() const;
+  // The tray menu's "Send now": sends the current port's poll text at once. False when the
+  // port has no poll, or is not connected, or is paused.
+  bool SendNow(Clock::time_point now);
 
   // The once-a-second timer: the tray icon shows the current port's state (flashing while it
-  // is connected), lines that were not typed are told, then lost links are supervised. Between ticks, the deadlines: the end of
-  // the flash and the reconnection delays.
+  // is connected), lines that were not typed are told, then lost links are supervised. Between
+  // ticks, the deadlines: the end of the flash, the reconnection delays and the ports'
+  // requests (text on connect, polls, reply timeouts).
   void Tick(Clock::time_point now);
   void RunDue(Clock::time_point now);
   std::optional<Clock::time_point> NextDue() const;
@@ -257,6 +262,7 @@ class MainWindow : private CaptureEvents {
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
                       bool reconnecting) override;
   void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
+  void RequestProblem(int port_number, const std::string& problem) override;
 
   ResolvedDevice ResolveDevice(int port_number);
   // After the user's connect or disconnect left the port idle: its settings, device and
@@ -296,6 +302,8 @@ class MainWindow : private CaptureEvents {
   Typist typist_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
+  // Sends each port's requests (text on connect, polls) from the UI thread's timers.
+  Requester requester_;
   // What the view shows now, so that it is told only of changes.
   std::string caption_shown_;
   std::string pause_caption_shown_;

@@ -27,6 +27,10 @@ inline constexpr std::string_view kSharedLinesGroup = "Lines of every port";
 // The title of the notice about lines that were kept out of Lintrel's own windows.
 inline constexpr std::string_view kLineNotTypedTitle = "Line not typed";
 
+// The title of the notice that a request to a port's device went wrong ("COM5: no reply to
+// the poll"), told once per cause.
+inline constexpr std::string_view kRequestProblemTitle = "Device not answering";
+
 // The title of the notice that a port followed its device to another name, and the text.
 inline constexpr std::string_view kPortMovedTitle = "Device found again";
 inline std::string PortMovedText(int port_number, int device_port) {

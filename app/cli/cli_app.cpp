@@ -68,6 +68,10 @@ void StatusLines::LinkLost(int port_number, const LinkLoss& loss) {
         std::to_string(loss.reconnect_delay.count()) + " ms");
 }
 
+void StatusLines::RequestProblem(int port_number, const std::string& problem) {
+  Print(PortName(port_number) + ": " + problem);
+}
+
 void StatusLines::LineNotTyped(int port_number, const std::string& reason, bool output_lost) {
   if (output_lost) output_lost_ = true;
   Print(PortName(port_number) + ": line not typed: " + reason);
@@ -84,7 +88,8 @@ CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> ke
       typist_(std::move(keyboard)),
       connection_(table_, capture_, driver, typist_, status_,
                   [this](int port_number) { return DevicePath(port_number); }),
-      supervisor_(table_, connection_, capture_, status_) {
+      supervisor_(table_, connection_, capture_, status_),
+      requester_(table_, capture_, status_) {
   // A reader that finds its link lost, and the typist with a line it could not type, wake
   // the supervision loop, which otherwise sleeps for as long as every link is up.
   const auto wake = [this] {
@@ -141,8 +146,9 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
     if (!link_work) next_tick = before;
     Clock::time_point wake = link_work ? next_tick : before + kIdleWait;
     if (const auto due = supervisor_.NextDue()) wake = std::min(wake, *due);
+    if (const auto due = requester_.NextDue()) wake = std::min(wake, *due);
     if (finished) wake = std::min(wake, before + kFinishedPoll);
-    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(wake - before);
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(std::max(wake, before) - before);
     if (stop.WaitFor(std::max(timeout, std::chrono::milliseconds(0)))) break;
 
     const Clock::time_point now = Clock::now();
@@ -152,6 +158,9 @@ void CliApp::Serve(platform::StopSignal& stop, const std::function<bool()>& fini
       next_tick = now + LinkSupervisor::kTickInterval;
     }
     supervisor_.RunDue(now);
+    // After the supervisor, so that a port it has just re-opened sends its text on connect.
+    if (stop.TakeSendRequest()) requester_.SendNowToAll(now);
+    requester_.RunDue(now);
   }
   waker_.store(nullptr);
 }

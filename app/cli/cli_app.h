@@ -15,6 +15,7 @@
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
+#include "capture/requester.h"
 #include "capture/typist.h"
 #include "discovery/device_identity.h"
 #include "platform/keyboard.h"
@@ -49,6 +50,7 @@ class StatusLines : public CaptureEvents {
                       bool reconnecting) override;
   void LinkLost(int port_number, const LinkLoss& loss) override;
   void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
+  void RequestProblem(int port_number, const std::string& problem) override;
 
   // How many times any port has connected; readable from any thread.
   int connections() const { return connections_.load(); }
@@ -109,6 +111,7 @@ class CliApp {
   PortTable table_;
   PortConnection connection_;
   LinkSupervisor supervisor_;
+  Requester requester_;
   std::atomic<platform::StopSignal*> waker_{nullptr};  // the loop's wait, while Serve() runs
   std::atomic<bool> device_arrived_{false};
 };

@@ -4,12 +4,15 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <fstream>
 #include <limits>
+#include <sstream>
 #include <optional>
 #include <string_view>
 
 #include "capture/line_parameters.h"
 #include "capture/records/record_stage.h"
+#include "common/network_address.h"
 #include "common/port_number.h"
 #include "common/text_escapes.h"
 #include "platform/keyboard_choice.h"
@@ -73,6 +76,44 @@ std::optional<PortRequest> ParsePortRequest(std::string_view text) {
   return request;
 }
 
+// The options a profile file may hold: a port's own.
+constexpr std::array<std::string_view, 28> kProfileFileOptions = {
+    "--baud",        "--parity",       "--data-bits",     "--stop-bits",   "--end-char",     "--truncate",
+    "--no-truncate", "--prefix",       "--no-prefix",     "--prefix-text", "--suffix",       "--replace",
+    "--no-replace",  "--control",      "--pattern",       "--unmatched",   "--gs1",          "--no-gs1",
+    "--template",    "--repeat-window", "--send-on-connect", "--poll",     "--poll-every",   "--reply-timeout",
+    "--encoding",    "--key-delay",    "--line-delay",    "--reconnect-delay"};
+
+}  // namespace
+
+std::optional<std::vector<std::string>> ProfileFileOptions(std::string_view text, std::string* problem) {
+  std::vector<std::string> arguments;
+  std::size_t line_number = 0;
+  while (!text.empty()) {
+    ++line_number;
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '#') continue;
+    line.remove_prefix(first);
+    // "--name value" or "--name=value": the value is the rest of the line, kept as it is.
+    const std::size_t split = line.find_first_of(" =");
+    const std::string_view name = line.substr(0, split);
+    if (std::find(kProfileFileOptions.begin(), kProfileFileOptions.end(), name) == kProfileFileOptions.end()) {
+      *problem = "line " + std::to_string(line_number) + ": \"" + std::string(name) +
+                 "\" is not an option of a port's profile";
+      return std::nullopt;
+    }
+    arguments.push_back(split == std::string_view::npos ? std::string(name)
+                                                        : std::string(name) + "=" + std::string(line.substr(split + 1)));
+  }
+  return arguments;
+}
+
+namespace {
+
 class Parser {
  public:
   Parser(std::span<const std::string> args, const std::vector<std::string>& keyboards, const LineSettings& stored,
@@ -130,11 +171,12 @@ class Parser {
     if (name == "--monitor") return Flag(name, inline_value, options_.monitor);
     if (name == "--preview") return Flag(name, inline_value, options_.preview);
 
-    static constexpr std::array<std::string_view, 20> kValueOptions = {
+    static constexpr std::array<std::string_view, 25> kValueOptions = {
         "--port",     "--baud",       "--parity",    "--data-bits", "--stop-bits", "--end-char",
         "--reconnect-delay", "--keys", "--layout",   "--prefix-text", "--suffix", "--replace",
         "--control",  "--encoding",   "--key-delay", "--line-delay", "--pattern", "--unmatched",
-        "--template", "--repeat-window"};
+        "--template", "--repeat-window", "--send-on-connect", "--poll", "--poll-every",
+        "--reply-timeout", "--profile"};
     if (name.rfind("--", 0) != 0) {
       error_ = "unexpected argument " + name + " (see --help)";
       return;
@@ -169,7 +211,65 @@ class Parser {
                                                   RuleSyntax::kTemplate);
     if (name == "--unmatched") return Unmatched(*value);
     if (name == "--repeat-window") return RepeatWindow(*value);
+    if (name == "--send-on-connect") return RequestText(name, *value, &PortProfile::send_on_connect);
+    if (name == "--poll") return RequestText(name, *value, &PortProfile::poll);
+    if (name == "--poll-every") {
+      return RequestTime(name, *value, PortRequests::kMinPollEveryMs, PortRequests::kMaxPollEveryMs,
+                         &PortProfile::poll_every_ms);
+    }
+    if (name == "--reply-timeout") {
+      return RequestTime(name, *value, PortRequests::kMinReplyTimeoutMs, PortRequests::kMaxReplyTimeoutMs,
+                         &PortProfile::reply_timeout_ms);
+    }
+    if (name == "--profile") return Profile(*value);
     Keys(*value);
+  }
+
+  // A text sent to the device; empty sends nothing (and turns a saved one off).
+  void RequestText(const std::string& name, const std::string& value, std::optional<std::string> PortProfile::*field) {
+    std::string problem;
+    const std::optional<std::string> text = ParseEscapes(value, &problem);
+    if (!text) {
+      error_ = name + ": " + problem;
+      return;
+    }
+    Scope().*field = *text;
+  }
+
+  void RequestTime(const std::string& name, const std::string& value, int low, int high,
+                   std::optional<int> PortProfile::*field) {
+    const std::optional<int> time = ParseNumber(value, low, high);
+    if (!time) {
+      error_ = name + ": \"" + value + "\" is not a number of milliseconds from " + std::to_string(low) + " to " +
+               std::to_string(high);
+      return;
+    }
+    Scope().*field = *time;
+  }
+
+  // The options of a profile file, each taken as if given here: before any --port for every
+  // port, after one for that port. See ProfileFileOptions().
+  void Profile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!file || text.bad()) {
+      error_ = "--profile: cannot read \"" + path + "\"";
+      return;
+    }
+    std::string problem;
+    const std::optional<std::vector<std::string>> arguments = ProfileFileOptions(text.str(), &problem);
+    if (!arguments) {
+      error_ = "--profile " + path + ": " + problem;
+      return;
+    }
+    for (const std::string& argument : *arguments) {
+      ParseOne(argument);
+      if (!error_.empty()) {
+        error_ = "--profile " + path + ": " + error_;
+        return;
+      }
+    }
   }
 
   // Options given after a --port are that port's; before any, they are every port's.
@@ -327,6 +427,13 @@ class Parser {
                std::to_string(kLowestPortNumber) + " to " + std::to_string(kHighestPortNumber) +
                " (no leading zeros)";
       return;
+    }
+    if (IsNetworkAddressText(request->device_path)) {
+      std::string problem;
+      if (!ParseNetworkAddress(request->device_path, &problem)) {
+        error_ = "--port: " + problem;
+        return;
+      }
     }
     for (const PortRequest& earlier : options_.ports) {
       if (earlier.port_number == request->port_number) {
@@ -516,7 +623,14 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "Ports:\n"
          "  --port COMn[=DEVICE]   capture port n (0 to 256, no leading zeros); repeat for several\n"
          "                         ports at once.\n"
-         "                         DEVICE is the OS device path (default " + default_device + ")\n"
+         "                         DEVICE is the OS device path (default " + default_device + "),\n"
+         "                         or a device server on the network: rfc2217://HOST:PORT (Telnet\n"
+         "                         with COM Port Control: the line settings are set on the server,\n"
+         "                         its carrier notices count as a local port's) or tcp://HOST:PORT\n"
+         "                         (raw TCP); a connection that fails or drops is a lost link\n"
+         "  --profile FILE         take the options in FILE as if given here (one a line; only a\n"
+         "                         port's own options); ready ones for scales come in the\n"
+         "                         program's folder profiles (/usr/share/lintrel/profiles)\n"
          "\n"
          "The line settings and the capture, shaping, reconnection, encoding and delay options\n"
          "given before any --port apply to every port; given after a --port, to that port\n"
@@ -576,6 +690,16 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --monitor              open the ports but type nothing: show every chunk received (time,\n"
          "                         port, hex, text), each line and what it would type\n"
          "\n"
+         "Requests to the device (TEXT takes the escapes of shaping; a port with none is opened\n"
+         "read-only, one with a request for reading and writing):\n"
+         "  --send-on-connect TEXT send TEXT each time the port is opened (also after a re-open)\n"
+         "  --poll TEXT            the poll: sent every --poll-every MS while the port is connected\n"
+         "                         and not paused, and on SIGUSR1; not sent while the line of the\n"
+         "                         reply to the previous poll is incomplete, for at most 2 s\n"
+         "  --poll-every MS        100 to 3600000 ms\n"
+         "  --reply-timeout MS     report a poll with no line back within MS ms, once until a line\n"
+         "                         comes (100 to 3600000; default: not reported)\n"
+         "\n"
          "Other capture options:\n"
          "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"
          "                         500 to 5000 ms (default 1000); retries come every second\n"
@@ -624,7 +748,9 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "its path: the pty that has that path next (numbers are reused at once) is opened.\n"
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
-         "link lost, an open that failed and why, a line not typed and why (once per cause).\n"
+         "link lost, an open that failed and why, a line not typed and why, a poll with no\n"
+         "reply or a request not sent (each once per cause).\n"
+         "SIGUSR1 sends every port's poll at once.\n"
          "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops the readers, releases every port, types\n"
          "no line it has not begun (a paced one stops at its next key, an unpaced one gets\n"
          "half a second), and exits with status 0, or 1 when a line was not typed (the count\n"

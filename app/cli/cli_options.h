@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings/capture_options.h"
@@ -67,6 +68,12 @@ struct ParseResult {
 ParseResult ParseCliOptions(std::span<const std::string> args, const std::vector<std::string>& keyboards,
                             const LineSettings& stored = LineSettings{.port_name = ""},
                             const std::vector<std::string>& saved_ports = {});
+
+// The options of a profile file (--profile FILE), as arguments ("--poll=P\\r"): one option a
+// line, "--name value" or "--name=value" with the value the rest of the line as it stands
+// (a trailing CR dropped), blank lines and lines starting with '#' skipped. Only a port's own
+// options may appear; nullopt and *problem ("line 3: ...") otherwise.
+std::optional<std::vector<std::string>> ProfileFileOptions(std::string_view text, std::string* problem);
 
 // Each port's profile as it runs: its stored profile (`stored`, by port number), then the
 // options given for every port, then the port's own.

@@ -81,6 +81,14 @@ VALUES = [
           "line, {port} the port's name, {time:FORMAT} the time the line arrived. " + PORTS, BOTH, "text"),
     Value("Repeat window", "Repeat window (ms)", "A line equal to the one before it within this many milliseconds "
           "is not typed, 0 to 60000 (0: repeats are typed). " + PORTS, BOTH, "decimal", low=0, high=60000),
+    Value("Send on connect", "Text sent on connect", "Text sent to the device each time the port is opened, with "
+          "the escapes of the prefix text. " + PORTS, BOTH, "text"),
+    Value("Poll", "Poll text", "Text sent to the device to ask it for a reading, with the escapes of the prefix "
+          "text. " + PORTS, BOTH, "text"),
+    Value("Poll every", "Poll every (ms)", "How often the poll text is sent while the port is connected, 100 to "
+          "3600000 milliseconds. " + PORTS, BOTH, "decimal", low=100, high=3600000),
+    Value("Reply timeout", "Reply timeout (ms)", "A poll with no line back within this many milliseconds is "
+          "reported, 100 to 3600000. " + PORTS, BOTH, "decimal", low=100, high=3600000),
 ]
 
 PROGRAMS = {"lintrel": ("Lintrel", "Lintrel"), "lintrel-cli": ("LintrelCli", "lintrel-cli (command line)")}

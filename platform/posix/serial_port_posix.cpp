@@ -279,8 +279,14 @@ std::optional<bool> CarrierPresent(int fd) {
 
 class PosixSerialPort final : public SerialPort {
  public:
-  PosixSerialPort(int fd, int wake_fd, std::unique_ptr<ModemLineWatcher> carrier_watcher, TerminalClaim claim)
-      : fd_(fd), wake_fd_(wake_fd), carrier_watcher_(std::move(carrier_watcher)), claim_(std::move(claim)) {}
+  PosixSerialPort(int fd, int wake_fd, std::unique_ptr<ModemLineWatcher> carrier_watcher, TerminalClaim claim,
+                  std::string path, PortAccess access)
+      : fd_(fd),
+        wake_fd_(wake_fd),
+        carrier_watcher_(std::move(carrier_watcher)),
+        claim_(std::move(claim)),
+        path_(std::move(path)),
+        access_(access) {}
   ~PosixSerialPort() override {
     Close();
     close(wake_fd_);
@@ -290,6 +296,7 @@ class PosixSerialPort final : public SerialPort {
   ReadResult Read(std::span<uint8_t> buffer) override;
   void Wake() override;
   void Close() override;
+  WriteResult Write(std::span<const uint8_t> bytes) override;
 
  private:
   int fd_;
@@ -299,6 +306,8 @@ class PosixSerialPort final : public SerialPort {
   const int wake_fd_;
   std::unique_ptr<ModemLineWatcher> carrier_watcher_;  // null when there are no modem lines
   TerminalClaim claim_;
+  const std::string path_;
+  const PortAccess access_;
 };
 
 WaitResult PosixSerialPort::WaitForEvent() {
@@ -354,6 +363,30 @@ void PosixSerialPort::Wake() {
   [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
 }
 
+WriteResult PosixSerialPort::Write(std::span<const uint8_t> bytes) {
+  if (access_ != PortAccess::kReadWrite) {
+    return {.count = 0, .error = MakeError(SerialErrorKind::kUnsupported, EBADF, Describe(path_) + " is open for reading only")};
+  }
+  if (fd_ < 0) return {.count = 0, .error = ErrorFromErrno(path_, EBADF)};
+  std::size_t written = 0;
+  // The descriptor does not block: a device whose output buffer is full takes the rest
+  // never rather than holding up the caller.
+  while (written < bytes.size()) {
+    const ssize_t count = write(fd_, bytes.data() + written, bytes.size() - written);
+    if (count > 0) {
+      written += static_cast<std::size_t>(count);
+    } else if (count < 0 && errno == EINTR) {
+      continue;
+    } else if (count < 0 && errno == EAGAIN) {
+      return {.count = written,
+              .error = MakeError(SerialErrorKind::kIo, EAGAIN, Describe(path_) + ": the device takes no more output now")};
+    } else {
+      return {.count = written, .error = ErrorFromErrno(path_, count < 0 ? errno : EIO)};
+    }
+  }
+  return {.count = written, .error = {}};
+}
+
 void PosixSerialPort::Close() {
   carrier_watcher_.reset();
   if (fd_ >= 0) {
@@ -394,11 +427,11 @@ std::optional<SerialError> RefuseMasterNode(const std::string& path) {
 
 class PosixSerialDriver final : public SerialDriver {
  public:
-  OpenResult Open(const std::string& device_path, const LineParameters& parameters) override;
+  OpenResult Open(const std::string& device_path, const LineParameters& parameters, PortAccess access) override;
 };
 
-OpenResult PosixSerialDriver::Open(const std::string& device_path,
-                                   const LineParameters& parameters) {
+OpenResult PosixSerialDriver::Open(const std::string& device_path, const LineParameters& parameters,
+                                   PortAccess access) {
   std::optional<SerialError> refused = ValidateParameters(device_path, parameters);
   if (!refused) refused = RefuseMasterNode(device_path);
   if (refused) return {.port = nullptr, .error = std::move(*refused)};
@@ -406,7 +439,9 @@ OpenResult PosixSerialDriver::Open(const std::string& device_path,
   if (wake_fd.get() < 0) return {.port = nullptr, .error = ErrorFromErrno(device_path, errno)};
   // O_NOCTTY: a terminal opened by a process without one would otherwise become its
   // controlling terminal.
-  ScopedFd fd(open(device_path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  // Read-only unless something is to be sent: a port that only listens never needs more.
+  const int mode = access == PortAccess::kReadWrite ? O_RDWR : O_RDONLY;
+  ScopedFd fd(open(device_path.c_str(), mode | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return {.port = nullptr, .error = ErrorFromErrno(device_path, errno)};
   TerminalClaim claim;
   if (auto failure = CheckTerminal(fd.get(), device_path, &claim)) {
@@ -416,14 +451,14 @@ OpenResult PosixSerialDriver::Open(const std::string& device_path,
     return {.port = nullptr, .error = std::move(*failure)};
   }
   auto carrier_watcher = ModemLineWatcher::StartForCarrier(fd.get());
-  return {.port = std::make_unique<PosixSerialPort>(fd.Release(), wake_fd.Release(),
-                                                    std::move(carrier_watcher), std::move(claim)),
+  return {.port = std::make_unique<PosixSerialPort>(fd.Release(), wake_fd.Release(), std::move(carrier_watcher),
+                                                    std::move(claim), device_path, access),
           .error = {}};
 }
 
 }  // namespace
 
-std::unique_ptr<SerialDriver> MakeSystemSerialDriver() {
+std::unique_ptr<SerialDriver> MakeLocalSerialDriver() {
   return std::make_unique<PosixSerialDriver>();
 }
 

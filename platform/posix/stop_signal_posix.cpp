@@ -6,6 +6,7 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include "platform/stop_signal.h"
 
@@ -14,7 +15,9 @@ namespace {
 
 // Sent to the process by Notify(). Not a real-time signal: several notifications that
 // arrive before the wait takes one are merged into one.
-constexpr int kNotifySignal = SIGUSR1;
+constexpr int kNotifySignal = SIGUSR2;
+// The user's request to send the polls now.
+constexpr int kSendSignal = SIGUSR1;
 
 // Interrupt, terminate, the terminal hanging up (its window closed, the login ended) and
 // quit each ask for the clean stop. Every other signal keeps its default action.
@@ -37,6 +40,7 @@ sigset_t WaitedSignals(sigset_t* ignored) {
     sigaddset(KeepsInheritedIgnore(signal_number) ? ignored : &signals, signal_number);
   }
   sigaddset(&signals, kNotifySignal);
+  sigaddset(&signals, kSendSignal);
   return signals;
 }
 
@@ -53,10 +57,12 @@ class PosixStopSignal final : public StopSignal {
   explicit PosixStopSignal(sigset_t signals) : signals_(signals) {}
   bool WaitFor(std::chrono::milliseconds timeout) override;
   void Notify() override { kill(getpid(), kNotifySignal); }
+  bool TakeSendRequest() override { return std::exchange(send_requested_, false); }
 
  private:
   const sigset_t signals_;
   bool requested_ = false;
+  bool send_requested_ = false;
 };
 
 bool PosixStopSignal::WaitFor(std::chrono::milliseconds timeout) {
@@ -68,6 +74,10 @@ bool PosixStopSignal::WaitFor(std::chrono::milliseconds timeout) {
     timespec wait = ToTimespec(remaining);
     const int taken = sigtimedwait(&signals_, nullptr, &wait);
     if (taken == kNotifySignal) return false;
+    if (taken == kSendSignal) {
+      send_requested_ = true;
+      return false;
+    }
     if (taken > 0) {
       requested_ = true;
       return true;

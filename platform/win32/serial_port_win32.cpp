@@ -62,8 +62,8 @@ uint32_t EventsFromMask(DWORD mask) {
 // thread: the system may complete a wait after the thread that started it has moved on.
 class Win32SerialPort final : public SerialPort {
  public:
-  Win32SerialPort(HANDLE handle, HANDLE io_event, HANDLE wake_event)
-      : handle_(handle), wake_event_(wake_event) {
+  Win32SerialPort(HANDLE handle, HANDLE io_event, HANDLE wake_event, std::string path)
+      : handle_(handle), wake_event_(wake_event), path_(std::move(path)) {
     overlapped_.hEvent = io_event;
   }
   ~Win32SerialPort() override { Close(); }
@@ -72,6 +72,7 @@ class Win32SerialPort final : public SerialPort {
   ReadResult Read(std::span<uint8_t> buffer) override;
   void Wake() override;
   void Close() override;
+  WriteResult Write(std::span<const uint8_t> bytes) override;
 
  private:
   enum class Completion { kDone, kWoken, kFailed };
@@ -93,6 +94,7 @@ class Win32SerialPort final : public SerialPort {
 
   HANDLE handle_;
   HANDLE wake_event_;
+  const std::string path_;
   OVERLAPPED overlapped_ = {};
   DWORD event_mask_ = 0;
   std::atomic<bool> woken_{false};
@@ -237,6 +239,32 @@ ReadResult Win32SerialPort::Read(std::span<uint8_t> buffer) {
   return {.count = 0, .device_gone = true};
 }
 
+// The longest a write waits for the driver to take a request's few bytes: a device that holds
+// its output back (a flow control line down) must not hold up the window that sends.
+constexpr DWORD kWriteWaitMs = 200;
+
+WriteResult Win32SerialPort::Write(std::span<const uint8_t> bytes) {
+  if (handle_ == INVALID_HANDLE_VALUE) return {.count = 0, .error = ErrorFromCode(path_, ERROR_INVALID_HANDLE)};
+  // A record of its own: the reader's may be in use by a pending wait or read.
+  OVERLAPPED write = {};
+  write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (write.hEvent == nullptr) return {.count = 0, .error = ErrorFromCode(path_, GetLastError())};
+  DWORD count = 0;
+  DWORD error = ERROR_SUCCESS;
+  if (!WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &count, &write)) {
+    error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      if (WaitForSingleObject(write.hEvent, kWriteWaitMs) != WAIT_OBJECT_0) CancelIoEx(handle_, &write);
+      // Waited for even when cancelled: the system writes into `write` until it completes.
+      error = GetOverlappedResult(handle_, &write, &count, TRUE) ? ERROR_SUCCESS : GetLastError();
+    }
+  }
+  CloseHandle(write.hEvent);
+  if (error == ERROR_SUCCESS && count == bytes.size()) return {.count = count, .error = {}};
+  if (error == ERROR_SUCCESS || error == ERROR_OPERATION_ABORTED) error = ERROR_TIMEOUT;
+  return {.count = count, .error = ErrorFromCode(path_, error)};
+}
+
 void Win32SerialPort::Wake() {
   std::lock_guard<std::mutex> lock(lifetime_mutex_);
   woken_.store(true);
@@ -294,7 +322,7 @@ HANDLE CreateManualResetEvent(DWORD* error) {
 
 class Win32SerialDriver : public SerialDriver {
  public:
-  OpenResult Open(const std::string& device_path, const LineParameters& parameters) override {
+  OpenResult Open(const std::string& device_path, const LineParameters& parameters, PortAccess) override {
     // Read and write access, although nothing is ever written: Wine completes every
     // WaitCommEvent on a read-only handle at once as cancelled, so such a port would never
     // report data there. Windows accepts either.
@@ -308,7 +336,7 @@ class Win32SerialDriver : public SerialDriver {
     DWORD error = ERROR_SUCCESS;
     HANDLE io_event = CreateManualResetEvent(&error);
     HANDLE wake_event = io_event != nullptr ? CreateManualResetEvent(&error) : nullptr;
-    auto port = std::make_unique<Win32SerialPort>(handle, io_event, wake_event);
+    auto port = std::make_unique<Win32SerialPort>(handle, io_event, wake_event, device_path);
     if (error != ERROR_SUCCESS) return Fail(*port, device_path, error);
 
     DCB dcb = {};
@@ -333,6 +361,6 @@ class Win32SerialDriver : public SerialDriver {
 
 }  // namespace
 
-std::unique_ptr<SerialDriver> MakeSystemSerialDriver() { return std::make_unique<Win32SerialDriver>(); }
+std::unique_ptr<SerialDriver> MakeLocalSerialDriver() { return std::make_unique<Win32SerialDriver>(); }
 
 }  // namespace lintrel::platform

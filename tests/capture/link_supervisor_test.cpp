@@ -232,5 +232,41 @@ TEST_F(LinkSupervisorTest, MoreCarrierChangesBeforeATickStillReopenTheLink) {
   EXPECT_FALSE(supervisor_.HasLinkWork());
 }
 
+// A network port: connected only once its link is up; one that cannot connect is a failed
+// open, retried on every tick and reported once per reason.
+TEST_F(LinkSupervisorTest, PortThatConnectsLaterIsReportedOnceUpAndRetriedWhileItCannotConnect) {
+  driver_.SetConnectsLater(Device(6));
+  ConnectAndSettle(6);
+  EXPECT_TRUE(events_.calls.empty()) << "not connected before its link is up";
+  EXPECT_FALSE(supervisor_.HasLinkWork());
+
+  Port(6)->SetLinkFailure("cannot connect to scale:4001: Connection refused");
+  Port(6)->PushDeviceGone();
+  ASSERT_TRUE(LinkStateBecomes(6, LinkState::kLost));
+  supervisor_.Tick(start_);
+  EXPECT_EQ(events_.calls, (std::vector<std::string>{"failed-silently COM6"}));
+  EXPECT_EQ(events_.failure_reasons, (std::vector<std::string>{"cannot connect to scale:4001: Connection refused"}));
+  EXPECT_FALSE(Slot(6).connected.load());
+
+  supervisor_.Tick(start_ + milliseconds(1000));  // the retry opens it again at once
+  EXPECT_EQ(driver_.OpenCount(Device(6)), 2);
+  ASSERT_TRUE(Port(6)->WaitUntilDrained());
+  Port(6)->Push({.outcome = WaitOutcome::kDeferred, .events = platform::kEventLinkUp});
+  ASSERT_TRUE(testing::PollUntil([&] { return Slot(6).link_up.load(); }));
+  EXPECT_TRUE(supervisor_.HasLinkWork());
+  supervisor_.Tick(start_ + milliseconds(2000));
+  EXPECT_EQ(events_.calls, (std::vector<std::string>{"failed-silently COM6", "connected COM6"}));
+
+  // Once up, a drop is a lost link like a local port's, told with the port's reason.
+  Port(6)->SetLinkFailure("connection to scale:4001 lost: Connection reset by peer");
+  Port(6)->PushDeviceGone();
+  ASSERT_TRUE(LinkStateBecomes(6, LinkState::kLost));
+  supervisor_.Tick(start_ + milliseconds(3000));
+  EXPECT_EQ(events_.calls.back(), "disconnected COM6");
+  EXPECT_EQ(events_.calls.at(2), "lost COM6");
+  ASSERT_EQ(events_.link_losses.size(), 1u);
+  EXPECT_EQ(events_.link_losses[0].cause, "connection to scale:4001 lost: Connection reset by peer");
+}
+
 }  // namespace
 }  // namespace lintrel

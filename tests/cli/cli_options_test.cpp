@@ -339,4 +339,53 @@ TEST(CliOptionsTest, UsageDocumentsEveryOption) {
 }
 
 }  // namespace
+// Requests are a port's own options: their texts take the escapes, their times their ranges.
+TEST(CliOptionsTest, RequestsTakeEscapesAndRefuseTimesOutOfRange) {
+  const ParseResult result = Parse({"--port", "COM3", "--send-on-connect", "@\\r\\n", "--poll", "SI\\r\\n",
+                                    "--poll-every", "500", "--reply-timeout=2000", "--port", "COM4"});
+  ASSERT_EQ(result.error, "");
+  EXPECT_EQ(CaptureRulesOf(result.options, result.options.ports[0]).requests,
+            (PortRequests{.send_on_connect = "@\r\n", .poll = "SI\r\n", .poll_every_ms = 500, .reply_timeout_ms = 2000}));
+  EXPECT_FALSE(CaptureRulesOf(result.options, result.options.ports[1]).requests.SendsAnything());
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--poll-every", "99"}, "--poll-every: \"99\" is not a number of milliseconds from 100 to 3600000"},
+      {{"--poll-every", "3600001"}, "--poll-every: \"3600001\" is not a number of milliseconds from 100 to 3600000"},
+      {{"--reply-timeout", "99"}, "--reply-timeout: \"99\" is not a number of milliseconds from 100 to 3600000"},
+      {{"--poll", "\\xZZ"}, "--poll: \\xZZ is not an escape (\\t, \\r, \\n, \\\\, \\xHH, \\u{HHHH})"},
+  };
+  for (const auto& [args, error] : refused) {
+    std::vector<std::string> all = {"--port", "COM3"};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(Parse(all).error, error);
+  }
+}
+
+// The ready profiles in profiles/ parse, and ask their device as their comments say.
+TEST(CliOptionsTest, ReadyScaleProfilesPollTheirDevice) {
+  struct ProfileCase {
+    const char* file;
+    PortRequests requests;
+    int end_character;
+    bool records;
+  };
+  const ProfileCase cases[] = {
+      {"print-command.txt", {.poll = "P\r", .reply_timeout_ms = 2000}, 13, false},
+      {"mt-sics.txt", {.poll = "SI\r\n", .poll_every_ms = 500, .reply_timeout_ms = 2000}, 10, true},
+      {"sma-scale.txt", {.poll = "\nW\r", .poll_every_ms = 500, .reply_timeout_ms = 2000}, 13, true},
+  };
+  for (const ProfileCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    const ParseResult result = Parse({"--port", "COM3", "--profile", std::string(LINTREL_PROFILES_DIR) + "/" + c.file});
+    ASSERT_EQ(result.error, "");
+    const PortRequest& port = result.options.ports[0];
+    const PortCaptureRules rules = CaptureRulesOf(result.options, port);
+    EXPECT_EQ(rules.requests, c.requests);
+    EXPECT_EQ(rules.Over(CaptureOptions{}).end_character, c.end_character);
+    EXPECT_EQ(rules.records.Active(), c.records);
+    EXPECT_EQ(LineSettingsOf(result.options, port).baud_index, 4) << "9600 baud";
+  }
+  EXPECT_EQ(Parse({"--profile", "/nonexistent/profile.txt"}).error, "--profile: cannot read \"/nonexistent/profile.txt\"");
+}
+
 }  // namespace lintrel::cli

@@ -36,6 +36,12 @@ class FakeCaptureEvents : public CaptureEvents {
     failure_reasons.push_back(reason);
   }
 
+  void RequestProblem(int port, const std::string& problem) override {
+    Call("request-problem", port);
+    failure_reasons.push_back(problem);
+  }
+  void RequestsAnswered(int port) override { Call("answered", port); }
+
   int pulls = 0;
 
  private:

@@ -91,6 +91,49 @@ void FakeSerialPort::Wake() {
   changed_.notify_all();
 }
 
+platform::WriteResult FakeSerialPort::Write(std::span<const uint8_t> bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (access_ != platform::PortAccess::kReadWrite) {
+    return {0, {platform::SerialErrorKind::kUnsupported, 0, "open for reading only"}};
+  }
+  if (!write_failure_.empty()) return {0, {platform::SerialErrorKind::kIo, 0, write_failure_}};
+  writes_.emplace_back(bytes.begin(), bytes.end());
+  changed_.notify_all();
+  return {bytes.size(), {}};
+}
+
+std::string FakeSerialPort::written() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string all;
+  for (const std::string& write : writes_) all += write;
+  return all;
+}
+
+std::vector<std::string> FakeSerialPort::writes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writes_;
+}
+
+bool FakeSerialPort::WaitForWrites(std::size_t count) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return writes_.size() >= count; });
+}
+
+void FakeSerialPort::SetWriteFailure(std::string message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  write_failure_ = std::move(message);
+}
+
+void FakeSerialPort::SetLinkFailure(std::string failure) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  link_failure_ = std::move(failure);
+}
+
+std::string FakeSerialPort::LinkFailure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return link_failure_;
+}
+
 void FakeSerialPort::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
   closed_ = true;
@@ -104,18 +147,23 @@ class FakeSerialDriver::PortHandle : public platform::SerialPort {
   platform::ReadResult Read(std::span<uint8_t> buffer) override { return port_->Read(buffer); }
   void Wake() override { port_->Wake(); }
   void Close() override { port_->Close(); }
+  platform::WriteResult Write(std::span<const uint8_t> bytes) override { return port_->Write(bytes); }
+  bool ConnectsLater() const override { return port_->ConnectsLater(); }
+  std::string LinkFailure() const override { return port_->LinkFailure(); }
 
  private:
   std::shared_ptr<FakeSerialPort> port_;
 };
 
-platform::OpenResult FakeSerialDriver::Open(const std::string& device_path,
-                                            const platform::LineParameters& parameters) {
+platform::OpenResult FakeSerialDriver::Open(const std::string& device_path, const platform::LineParameters& parameters,
+                                            platform::PortAccess access) {
   last_parameters_ = parameters;
   if (auto failure = failures_.find(device_path); failure != failures_.end()) {
     return {nullptr, {failure->second, 2, device_path + ": cannot open"}};
   }
   auto port = std::make_shared<FakeSerialPort>();
+  port->set_access(access);
+  port->SetConnectsLater(connects_later_.count(device_path) > 0);
   opened_[device_path].push_back(port);
   return {std::make_unique<PortHandle>(port), {}};
 }

@@ -20,7 +20,7 @@ class FakeSerialPort : public platform::SerialPort {
   struct Event {
     platform::WaitOutcome outcome = platform::WaitOutcome::kImmediate;
     uint32_t events = platform::kEventReceived;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes{};
     bool device_gone = false;  // the read after this wait finds the device gone
     std::optional<bool> carrier_present = std::nullopt;
     bool read_throws = false;  // the read after this wait throws std::bad_alloc
@@ -43,10 +43,27 @@ class FakeSerialPort : public platform::SerialPort {
   bool woken() const;
   int waits() const;
 
+  // What was written, all writes run together; each write's bytes are also one entry of
+  // writes().
+  std::string written() const;
+  std::vector<std::string> writes() const;
+  // Blocks (bounded) until `count` writes have come.
+  bool WaitForWrites(std::size_t count);
+  // Every later write fails with `message` (empty: writes succeed again).
+  void SetWriteFailure(std::string message);
+  platform::PortAccess access() const { return access_; }
+  void set_access(platform::PortAccess access) { access_ = access; }
+  // A port that connects after its open, as a network port does, and what it says failed.
+  void SetConnectsLater(bool later) { connects_later_ = later; }
+  void SetLinkFailure(std::string failure);
+
   platform::WaitResult WaitForEvent() override;
   platform::ReadResult Read(std::span<uint8_t> buffer) override;
   void Wake() override;
   void Close() override;
+  platform::WriteResult Write(std::span<const uint8_t> bytes) override;
+  bool ConnectsLater() const override { return connects_later_; }
+  std::string LinkFailure() const override;
 
  private:
   mutable std::mutex mutex_;
@@ -59,13 +76,20 @@ class FakeSerialPort : public platform::SerialPort {
   bool closed_ = false;
   bool waiting_ = false;
   int waits_ = 0;
+  std::vector<std::string> writes_;
+  std::string write_failure_;
+  platform::PortAccess access_ = platform::PortAccess::kRead;
+  bool connects_later_ = false;
+  std::string link_failure_;
 };
 
 // Opens FakeSerialPorts; a device path can be made to fail.
 class FakeSerialDriver : public platform::SerialDriver {
  public:
-  platform::OpenResult Open(const std::string& device_path,
-                            const platform::LineParameters& parameters) override;
+  platform::OpenResult Open(const std::string& device_path, const platform::LineParameters& parameters,
+                            platform::PortAccess access) override;
+  // Ports opened at the path from now on connect after their open, as network ports do.
+  void SetConnectsLater(const std::string& device_path) { connects_later_[device_path] = true; }
 
   void SetFailure(const std::string& device_path, platform::SerialErrorKind kind);
   void ClearFailure(const std::string& device_path);
@@ -79,6 +103,7 @@ class FakeSerialDriver : public platform::SerialDriver {
   // Ports stay alive here after the engine releases them so tests can inspect them.
   class PortHandle;
   std::map<std::string, platform::SerialErrorKind> failures_;
+  std::map<std::string, bool> connects_later_;
   std::map<std::string, std::vector<std::shared_ptr<FakeSerialPort>>> opened_;
   platform::LineParameters last_parameters_;
 };

@@ -190,6 +190,9 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleItsSetting
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/main-window.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/options-dialog.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/user-guide.md",
+                                          "-rw-r--r-- root/root ./usr/share/lintrel/profiles/mt-sics.txt",
+                                          "-rw-r--r-- root/root ./usr/share/lintrel/profiles/print-command.txt",
+                                          "-rw-r--r-- root/root ./usr/share/lintrel/profiles/sma-scale.txt",
                                           "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1.gz"}));
 }
 
@@ -272,6 +275,8 @@ TEST(WindowsPackagesTest, TheZipAndTheInstallerHoldSignedProgramsAndAreSigned) {
   EXPECT_EQ(files, (std::set<std::string>{name + "/lintrel.exe", name + "/lintrel-cli.exe", name + "/README.md",
                                           name + "/docs/user-guide.md", name + "/docs/admin-guide.md",
                                           name + "/docs/main-window.png", name + "/docs/options-dialog.png",
+                                          name + "/profiles/mt-sics.txt", name + "/profiles/print-command.txt",
+                                          name + "/profiles/sma-scale.txt",
                                           name + "/LICENSE.txt", name + "/policy/lintrel.admx",
                                           name + "/policy/en-US/lintrel.adml"}));
   const CommandResult unpacked = RunToEnd({"sh", "-c", "cd \"$0\" && \"$1\" -E tar xf \"$2\"", folder.File(""),

@@ -118,7 +118,7 @@ class WineInstallerTest : public WineSuite<89, /*kVirtualDesktop=*/false> {
 TEST_F(WineInstallerTest, SilentInstallPutsBothProgramsAShortcutAndTheUninstallEntry) {
   Install();
   for (const char* file : {"lintrel.exe", "lintrel-cli.exe", "Uninstall.exe", "README.md", "LICENSE.txt",
-                           "docs\\user-guide.md", "docs\\admin-guide.md"}) {
+                           "docs\\user-guide.md", "docs\\admin-guide.md", "profiles\\mt-sics.txt"}) {
     EXPECT_TRUE(std::filesystem::exists(Installed(file))) << file;
   }
   // Wine writes the shortcut's target path as plain text inside the link.

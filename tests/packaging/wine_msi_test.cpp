@@ -134,7 +134,8 @@ TEST_F(WineMsiTest, SilentInstallPutsTheProgramsAShortcutAndTheUninstallEntry) {
   EXPECT_EQ(signature_error_, "") << "the MSI installed is signed";
   Install(current_);
   for (const char* file : {"lintrel.exe", "lintrel-cli.exe", "README.md", "LICENSE.txt", "docs\\user-guide.md",
-                           "docs\\admin-guide.md", "policy\\lintrel.admx", "policy\\en-US\\lintrel.adml"}) {
+                           "docs\\admin-guide.md", "profiles\\mt-sics.txt", "policy\\lintrel.admx",
+                           "policy\\en-US\\lintrel.adml"}) {
     EXPECT_TRUE(std::filesystem::exists(Installed(file))) << file;
   }
   const std::optional<std::filesystem::path> shortcut = Shortcut();

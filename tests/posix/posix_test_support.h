@@ -168,6 +168,7 @@ class TemporaryDirectory {
   }
 
   bool ok() const { return !path_.empty(); }
+  std::string path() const { return path_.string(); }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:

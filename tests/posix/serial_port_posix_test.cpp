@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -30,6 +31,7 @@
 #include "platform/posix/modem_line_watcher.h"
 #include "platform/serial_port.h"
 #include "posix/posix_test_support.h"
+#include "support/safety_limit.h"
 
 namespace {
 
@@ -127,6 +129,22 @@ class PseudoTerminal {
   }
   bool Send(const std::string& text) {
     return Send(std::vector<uint8_t>(text.begin(), text.end()));
+  }
+
+  // What the port wrote to its device: `count` bytes, or fewer when they do not come within
+  // the safety limit.
+  std::vector<uint8_t> ReceiveOnDeviceSide(std::size_t count) {
+    std::vector<uint8_t> received;
+    const auto deadline = std::chrono::steady_clock::now() + testing::kSafetyLimit;
+    while (received.size() < count && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready = {.fd = device_fd_, .events = POLLIN, .revents = 0};
+      if (poll(&ready, 1, 50) != 1) continue;
+      uint8_t buffer[256];
+      const ssize_t got = read(device_fd_, buffer, sizeof buffer);
+      if (got <= 0) break;
+      received.insert(received.end(), buffer, buffer + got);
+    }
+    return received;
   }
 
   // Hangs up the port side, as unplugging a device does.
@@ -330,6 +348,26 @@ TEST_F(SerialPortTest, EveryByteValueArrivesUnchanged) {
   sent.insert(sent.end(), {'\r', '\n', 0x00, 0xFF, 0x03, 0x04, 0x11, 0x13, 0x7F});
   ASSERT_TRUE(terminal_.Send(sent));
   EXPECT_EQ(ReceiveBytes(*port, sent.size()), sent);
+}
+
+// A port opened for reading refuses to write, with the reason; one opened for writing sends
+// every byte as it is (requests to the device).
+TEST_F(SerialPortTest, WritesOnlyWhenOpenedForWriting) {
+  OpenResult read_only = driver_->Open(terminal_.path(), {});
+  ASSERT_NE(read_only.port, nullptr) << read_only.error.message;
+  const std::vector<uint8_t> request = {'P', '\r', 0xFF, 0x00};
+  const WriteResult refused = read_only.port->Write(request);
+  EXPECT_EQ(refused.count, 0u);
+  EXPECT_EQ(refused.error.kind, SerialErrorKind::kUnsupported);
+  EXPECT_NE(refused.error.message.find("is open for reading only"), std::string::npos) << refused.error.message;
+  read_only.port.reset();
+
+  OpenResult read_write = driver_->Open(terminal_.path(), {}, PortAccess::kReadWrite);
+  ASSERT_NE(read_write.port, nullptr) << read_write.error.message;
+  const WriteResult sent = read_write.port->Write(request);
+  EXPECT_EQ(sent.error.kind, SerialErrorKind::kNone) << sent.error.message;
+  EXPECT_EQ(sent.count, request.size());
+  EXPECT_EQ(terminal_.ReceiveOnDeviceSide(request.size()), request);
 }
 
 TEST_F(SerialPortTest, BytesFromBeforeTheOpenAreDropped) {

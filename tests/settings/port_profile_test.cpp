@@ -19,6 +19,7 @@ PortProfile EveryValue() {
           .replacements = std::vector<Replacement>{{"\x1D", "|"}, {"a=b", "\r\n"}}, .control = ControlMap::kName,
           .pattern = R"(^(?P<w>\d+)\x1D)", .unmatched = UnmatchedLines::kType, .gs1 = true,
           .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000,
+          .send_on_connect = "@\r\n", .poll = "SI\r\n", .poll_every_ms = 500, .reply_timeout_ms = 3'600'000,
           .encoding = TextEncoding::kLatin1, .key_delay_ms = 0, .line_delay_ms = 10000};
 }
 
@@ -37,6 +38,8 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   // The pattern and template as written: their escapes are their own.
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Pattern"), R"(^(?P<w>\d+)\x1D)");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Unmatched lines"), "type");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Poll"), "SI\\r\\n");
+  EXPECT_EQ(store.ReadInt("Ports\\COM5\\Poll every"), 500);
   // Another port has none of it.
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
 }
@@ -112,7 +115,7 @@ TEST(PortProfileTest, AGapInTheReplacementsSkipsNone) {
 
 TEST(PortProfileTest, KnowsTheNamesOfAPortsSection) {
   for (const char* name : {"Baud rate", "End char", "Truncate", "Suffix", "Control characters", "Replace 1",
-                           "Replace 100"}) {
+                           "Replace 100", "Send on connect", "Poll", "Poll every", "Reply timeout"}) {
     EXPECT_TRUE(IsPortProfileEntry(name)) << name;
   }
   for (const char* name : {"Port", "Device COM1", "Replace 0", "Replace 01", "Replace 101", "Replace", "suffix"}) {
@@ -144,6 +147,9 @@ TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
       {"Unmatched lines", std::string("keep"), "\"keep\" is not report, drop or type"},
       {"GS1", 2, "\"GS1\" = 2 is not 0 or 1"},
       {"Repeat window", 60001, "\"Repeat window\" = 60001 is not a number of milliseconds from 0 to 60000"},
+      {"Poll", std::string("P\\q"), "\"Poll\" has a wrong escape: \\q is not an escape"},
+      {"Poll every", 99, "\"Poll every\" = 99 is not a number of milliseconds from 100 to 3600000"},
+      {"Reply timeout", 3'600'001, "\"Reply timeout\" = 3600001 is not a number of milliseconds from 100 to 3600000"},
   };
   for (const auto& c : cases) {
     testing::FakeSettingsStore store;

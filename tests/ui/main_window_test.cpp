@@ -766,6 +766,35 @@ TEST_F(MainWindowTest, ReceivedLinesAreTypedWithTheCurrentEndCharacter) {
                             "up 0x0D", "end"}));
 }
 
+// --- Requests to the device ----------------------------------------------------------------
+
+// A port's stored requests: the text on connect and the polls go out from the window's
+// deadlines; "Send now" sends the current port's poll; a missing reply is one notice.
+TEST_F(MainWindowTest, StoredRequestsAreSentAndSendNowPollsTheCurrentPort) {
+  FakeSettingsStore store;
+  store.WriteString("Ports\\COM3\\Send on connect", "ID\\r");
+  store.WriteString("Ports\\COM3\\Poll", "P\\r");
+  store.WriteInt("Ports\\COM3\\Poll every", 500);
+  store.WriteInt("Ports\\COM3\\Reply timeout", 300);
+  window_.UseProfilesIn(&store);
+  EXPECT_FALSE(window_.SendNow(start_)) << "not connected";
+  SelectAndConnect("COM3", 3);
+  ASSERT_TRUE(window_.NextDue().has_value()) << "the text on connect is due";
+  window_.RunDue(start_);
+  EXPECT_EQ(Port(3)->writes(), (std::vector<std::string>{"ID\r"}));
+  EXPECT_EQ(window_.NextDue(), start_ + milliseconds(500));
+
+  ASSERT_TRUE(window_.SendNow(start_ + milliseconds(100)));
+  window_.RunDue(start_ + milliseconds(400));  // the reply timeout of the poll sent now
+  window_.RunDue(start_ + milliseconds(500));
+  window_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(Port(3)->writes(), (std::vector<std::string>{"ID\r", "P\r", "P\r", "P\r"}));
+  EXPECT_EQ(view_.notices, (std::vector<std::string>{"Device not answering: COM3: no reply to the poll"}));
+
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_FALSE(window_.SendNow(start_ + milliseconds(1100))) << "COM4 has no poll";
+}
+
 // --- Profiles -------------------------------------------------------------------------
 
 // The Options dialog edits the selected port's profile: stored, and in force for that port

@@ -22,6 +22,7 @@
 
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
+#include "support/network_peers.h"
 #include "support/xvfb_server.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
@@ -277,6 +278,31 @@ TEST_F(WineCliTest, ReopensAPortWhoseDeviceWasUnplugged) {
   ASSERT_TRUE(Send(*device, "8\r"));
   ASSERT_TRUE(cli->WaitForOutLines(4)) << cli->Describe();
   EXPECT_EQ(WithoutCarriageReturns(cli->out()), Trace({Press('8'), Press(0x0D)}));
+  ExpectStopsCleanly(*cli, SIGINT);
+}
+
+// The Windows build's network port against ser2net serving a pty pair with RFC 2217: the
+// line settings set through the server, lines typed, Winsock through Asio under Wine.
+TEST_F(WineCliTest, Rfc2217PortThroughSer2net) {
+  const std::filesystem::path directory = prefix().root() / "network";
+  std::filesystem::create_directories(directory);
+  PtyPair pair(directory.string());
+  ASSERT_TRUE(pair.ok());
+  const int port = FreeLoopbackPort();
+  ASSERT_NE(port, 0);
+  std::unique_ptr<ChildProcess> ser2net = StartSer2net(pair.port_path(), port);
+  ASSERT_NE(ser2net, nullptr);
+  const std::string address = "rfc2217://127.0.0.1:" + std::to_string(port);
+  std::unique_ptr<ChildProcess> cli =
+      prefix().Start({kWindowsCli, "--keys", "trace", "--port", "COM20=" + address, "--baud", "19200"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM20 connected (" + address + ")")) << cli->Describe();
+  ASSERT_TRUE(cli->WaitUntil([&] {
+    const std::optional<termios> settings = pair.PortSettings();
+    return settings && cfgetospeed(&*settings) == B19200;
+  })) << "the port side is not at 19200 baud";
+  ASSERT_TRUE(pair.Write("Ab1\r"));
+  ASSERT_TRUE(cli->WaitForOutLines(10)) << cli->Describe();
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()), Trace({ShiftPress('A'), Press('B'), Press('1'), Press(0x0D)}));
   ExpectStopsCleanly(*cli, SIGINT);
 }
 

@@ -560,14 +560,14 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
 
   // Not connected: "Connect" and "Pause".
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"}),
-            (std::vector<std::string>{"ok", "ok", "Connect|Pause|About|-|Exit", "ok", "ok"}));
+            (std::vector<std::string>{"ok", "ok", "Connect|Pause|Send now|About|-|Exit", "ok", "ok"}));
 
   // The menu's first item connects the selected port.
   SelectPort("COM5");
   Drive({"tray", "right", "wait", "menu", "key", "down", "key", "enter", "gone", "menu"});
   ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Disconnect"; }));
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
-            "Disconnect|Pause|About|-|Exit");
+            "Disconnect|Pause|Send now|About|-|Exit");
 
   // Connected, the icon flashes its activity image for half of each second.
   std::set<std::string> seen;
@@ -583,7 +583,7 @@ TEST_F(WineGuiTest, TrayIconMenuHidesShowsPausesAndExitsWithoutSaving) {
   ASSERT_TRUE(app_->WaitUntil([&] { return TrayImageShown() == "paused"; })) << "the paused image never showed";
   EXPECT_EQ(TrayImagesSeen(12), std::set<std::string>{"paused"});
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts", "key", "escape", "gone", "menu"})[2],
-            "Disconnect|Resume|About|-|Exit");
+            "Disconnect|Resume|Send now|About|-|Exit");
   const std::filesystem::path typed = StartTypingTarget();
   ASSERT_TRUE(Send(*device, "dropped\r"));
   app_->DrainFor(milliseconds(500));
@@ -626,7 +626,7 @@ TEST_F(WineGuiTest, LinesAreNeverTypedIntoLintrelsOwnWindows) {
 
   // Paused and resumed from the tray menu while the typing target has the foreground.
   const std::filesystem::path typed = StartTypingTarget();
-  for (const char* expected_texts : {"Disconnect|Pause|About|-|Exit", "Disconnect|Resume|About|-|Exit"}) {
+  for (const char* expected_texts : {"Disconnect|Pause|Send now|About|-|Exit", "Disconnect|Resume|Send now|About|-|Exit"}) {
     EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts"}).back(), expected_texts);
     Drive({"key", "down", "key", "down", "key", "enter", "gone", "menu"});
     ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"foreground"}) == "target"; }))
@@ -696,7 +696,7 @@ TEST_F(WineGuiTest, ExitWithTheOptionsDialogOpenEndsTheProgram) {
   Drive({"click", "main", Id(IDC_OPTIONS)});
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts"}).back(),
-            "Disconnect (grayed)|Pause (grayed)|About (grayed)|-|Exit");
+            "Disconnect (grayed)|Pause (grayed)|Send now (grayed)|About (grayed)|-|Exit");
   // Closed without a choice, the menu leaves the dialog in front of its window, where it
   // still takes Escape.
   Drive({"key", "escape", "gone", "menu"});

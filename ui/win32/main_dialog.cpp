@@ -195,6 +195,7 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   // The tray menu's commands, also when they come as WM_COMMAND.
   OnCommand(ID_STATUS_CONNECT, [this] { RunTrayCommand(ID_STATUS_CONNECT); });
   OnCommand(ID_STATUS_PAUSE, [this] { RunTrayCommand(ID_STATUS_PAUSE); });
+  OnCommand(ID_STATUS_SEND_NOW, [this] { RunTrayCommand(ID_STATUS_SEND_NOW); });
   OnCommand(ID_STATUS_ABOUT, [this] { RunTrayCommand(ID_STATUS_ABOUT); });
   OnNotification(IDC_PORT, CBN_SELENDOK, [this] {
     window_.SelectPortFromCombo(SelectedPortText());
@@ -494,7 +495,7 @@ void MainDialog::ShowTrayMenu() {
   // While a dialog of this program is open (its owner, this window, is then disabled), only
   // Exit is offered: a port connected meanwhile would escape the dialog's checks.
   if (!IsWindowEnabled(hwnd())) {
-    for (UINT command : {ID_STATUS_CONNECT, ID_STATUS_PAUSE, ID_STATUS_ABOUT}) {
+    for (UINT command : {ID_STATUS_CONNECT, ID_STATUS_PAUSE, ID_STATUS_SEND_NOW, ID_STATUS_ABOUT}) {
       EnableMenuItem(menu, command, MF_BYCOMMAND | MF_GRAYED);
     }
   }
@@ -521,6 +522,11 @@ void MainDialog::RunTrayCommand(UINT command) {
       break;
     case ID_STATUS_PAUSE:
       window_.TogglePause();
+      break;
+    case ID_STATUS_SEND_NOW:
+      // The current port's poll; its reply timeout becomes a deadline.
+      window_.SendNow(MainWindow::Clock::now());
+      ScheduleDeadline();
       break;
     case ID_STATUS_ABOUT:
       ShowAbout();

@@ -66,6 +66,7 @@
 #define ID_STATUS_CONNECT 32771
 #define ID_STATUS_PAUSE 32772
 #define ID_STATUS_ABOUT 32773
+#define ID_STATUS_SEND_NOW 32774
 
 // The system menu's About item.
 #define IDM_ABOUTBOX 0x0010
