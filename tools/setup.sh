@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Lintrel needs to build, run and test, when missing: the
-# compilers (g++, MinGW-w64 for Windows, clang for the fuzz targets), GoogleTest, the X11
-# libraries, Xvfb for the keyboard tests, Wine for the Windows build's tests and ImageMagick
-# for the screenshots they take; help2man for the man page, and what the package tests use:
-# dpkg-dev and file (dependencies of the Debian package), NSIS (the Windows installer) and
-# man-db (to show the man page); libudev for device arrivals, libevdev and libxkbcommon for
-# the uinput keyboard (xkb-data holds the layouts, also copied into its test's guest), and
-# QEMU with busybox to test both against a real kernel (the kernel image itself is fetched
-# by that test).
+# Installs the Debian 12 packages of the set asked for, when missing:
+#
+#   tools/setup.sh run    what building and running lintrel-cli needs (tools/run.sh): the
+#                         compiler, CMake, and the development packages of the X libraries
+#                         (XTest), libudev (device arrivals), libevdev and libxkbcommon (the
+#                         uinput keyboard; xkb-data holds the layouts it types for)
+#   tools/setup.sh test   that and everything the tests need (tools/test.sh, tools/package.sh);
+#                         the default
+#
+# The test set adds GoogleTest; Xvfb, setxkbmap and xdotool for the keyboard tests; MinGW-w64
+# for the Windows build and Wine to test it, with ImageMagick for the screenshots its tests
+# take; clang for the fuzz targets; help2man for the man page, and what the package tests
+# use: dpkg-dev and file (dependencies of the Debian package), NSIS (the Windows installer)
+# and man-db (to show the man page); QEMU with busybox to test the uinput keyboard and the
+# USB-serial ports against a real kernel (the kernel image itself is fetched by that test).
 set -euo pipefail
 
-packages=(
-  g++ cmake make
+run_packages=(
+  g++ cmake make pkg-config
+  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev xkb-data
+)
+
+test_packages=(
   libgtest-dev libgmock-dev
-  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev pkg-config
-  xvfb x11-xkb-utils xkb-data xdotool
+  xvfb x11-xkb-utils xdotool
   g++-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev
@@ -22,6 +31,12 @@ packages=(
   help2man dpkg-dev file nsis man-db
   qemu-system-x86 busybox-static
 )
+
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "setup.sh: unknown set '$1': run or test" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
