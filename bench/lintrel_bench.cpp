@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_report.h"
+#include "bench/bench_stages.h"
 #include "bench/bench_uinput.h"
 #include "bench/bench_workloads.h"
 
@@ -75,6 +76,9 @@ struct Options {
   Plan plan;
   std::string json_path = "build/linux/bench/results.json";
   Programs programs{LINTREL_BENCH_CLI_PATH, LINTREL_BENCH_FLOOR_PATH};
+  // --compare: the lintrel-cli to compare this one with, throughput alone
+  std::string compared_cli;
+  int compare_rounds = 0;  // 0: the plan's
   bool help = false;
   std::string error;
 };
@@ -96,6 +100,10 @@ Options ParseOptions(int argc, char** argv) {
       options.programs.lintrel_cli = value();
     } else if (arg == "--floor") {
       options.programs.floor_typer = value();
+    } else if (arg == "--compare") {
+      options.compared_cli = value();
+    } else if (arg == "--rounds") {
+      options.compare_rounds = std::atoi(value().c_str());
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
@@ -106,10 +114,13 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 constexpr char kUsage[] =
-    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH]\n"
-    "  --quick       fewer lines and a 3 s idle period (about a minute in all)\n"
-    "  --json PATH   where to write every figure (default build/linux/bench/results.json)\n"
-    "  --cli PATH    the lintrel-cli to measure; --floor PATH the floor typer\n";
+    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH] [--compare PATH [--rounds N]]\n"
+    "  --quick         fewer lines and a 3 s idle period (about a minute in all)\n"
+    "  --json PATH     where to write every figure (default build/linux/bench/results.json)\n"
+    "  --cli PATH      the lintrel-cli to measure; --floor PATH the floor typer\n"
+    "  --compare PATH  only the throughput of ASCII and Unicode-heavy lines, in rounds that\n"
+    "                  alternate the lintrel-cli measured with the one at PATH (another build)\n"
+    "  --rounds N      with --compare: N rounds (default 16, 6 with --quick)\n";
 
 void Progress(const std::string& text) {
   std::fprintf(stderr, "bench: %s\n", text.c_str());
@@ -133,6 +144,7 @@ struct Results {
   UinputGuestResult uinput_guest;
   LineRateResult unicode;    // lintrel-cli, lines of characters outside the keymap
   LineRateResult key_delay;  // lintrel-cli --key-delay 1
+  std::vector<StageCost> stage_costs;  // shaping and the record stage, in process
 };
 
 // 13 characters, most of which the US keymap lacks (typed on spare keycodes) or types with
@@ -202,6 +214,9 @@ Results RunAll(const Stage& stage, const Plan& plan) {
   Progress("throughput, x11: lintrel, Unicode-heavy lines, " + std::to_string(plan.throughput_lines) + " lines");
   results.unicode = MeasureLineRate(stage, {"--encoding", "utf-8"}, kUnicodeLine, plan.throughput_lines, seconds(60));
   ReportError("unicode", SubjectKind::kLintrel, results.unicode.error);
+  const int stage_lines = plan.quick ? 200000 : 1000000;
+  Progress("line stages in process: shaping and records, " + std::to_string(stage_lines) + " lines each");
+  results.stage_costs = MeasureStageCosts(stage_lines);
   const int paced_lines = plan.quick ? 50 : 200;
   Progress("throughput, x11: lintrel --key-delay 1, " + std::to_string(paced_lines) + " lines");
   results.key_delay = MeasureLineRate(stage, {"--key-delay", "1"}, "1234567890123", paced_lines, seconds(60));
@@ -500,6 +515,9 @@ Json ResultsJson(const Results& results, const Plan& plan, const std::vector<Row
     entry.Set("lines_per_second", Json::Number(rate->lines_per_second));
     json.Set(name, entry);
   }
+  Json stages = Json::Object();
+  for (const StageCost& cost : results.stage_costs) stages.Set(cost.name, Json::Number(cost.microseconds_per_line));
+  json.Set("line_stage_microseconds_per_line", stages);
   Json trace = LatencyJson(results.trace_latency.summary);
   if (!results.trace_latency.error.empty())
     trace.Set("error", Json::Text(results.trace_latency.error));
@@ -599,6 +617,61 @@ std::string NotesText(const Results& results) {
   return notes;
 }
 
+// The median of a figure over rounds.
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Two builds of lintrel-cli on the same workloads, in rounds that alternate them (which goes
+// first alternates too), so that the machine's noise hits both alike. A failed round counts 0.
+void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& compared_cli, int rounds) {
+  if (rounds <= 0) rounds = plan.quick ? 6 : 16;
+  const Stage compared{{compared_cli, stage.programs.floor_typer}, stage.x_server, stage.receiver};
+  std::array<std::vector<double>, 2> ascii;
+  std::array<std::vector<double>, 2> ascii_cpu;  // lintrel-cli's own, scheduler clock
+  std::array<std::vector<double>, 2> unicode;
+  for (int round = 0; round < rounds; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const std::size_t which = static_cast<std::size_t>((round + turn) % 2);
+      const Stage& subject = which == 0 ? stage : compared;
+      const std::string name = which == 0 ? "measured" : "compared";
+      Progress("compare, round " + std::to_string(round + 1) + ": " + name);
+      const ThroughputResult plain =
+          MeasureThroughput(subject, SubjectKind::kLintrel, plan.throughput_lines, seconds(60));
+      ReportError("throughput " + name, SubjectKind::kLintrel, plain.error);
+      ascii[which].push_back(plain.error.empty() ? plain.lines_per_second : 0);
+      ascii_cpu[which].push_back(plain.run_seconds_per_1000_lines * 1000);
+      const LineRateResult heavy =
+          MeasureLineRate(subject, {"--encoding", "utf-8"}, kUnicodeLine, plan.throughput_lines, seconds(60));
+      ReportError("unicode " + name, SubjectKind::kLintrel, heavy.error);
+      unicode[which].push_back(heavy.error.empty() && heavy.lines_arrived == heavy.lines_sent ? heavy.lines_per_second
+                                                                                              : 0);
+    }
+  }
+  // The two measurements of a round ran one after the other, on the machine as it was then:
+  // the median of the rounds' ratios is steadier than the ratio of the medians.
+  const auto row = [](const char* what, const std::array<std::vector<double>, 2>& rates) {
+    std::vector<double> ratios;
+    std::string each;
+    for (std::size_t round = 0; round < rates[0].size(); ++round) {
+      if (rates[1][round] > 0) ratios.push_back(rates[0][round] / rates[1][round]);
+      each += " " + FormatNumber(rates[0][round]) + "/" + FormatNumber(rates[1][round]);
+    }
+    std::printf("%-40s %10.0f %10.0f %8.3fx\n", what, Median(rates[0]), Median(rates[1]), Median(ratios));
+    std::printf("  rounds (measured/compared):%s\n", each.c_str());
+  };
+  std::printf("Machine: %s. %d rounds of %d lines, alternating.\n\n", MachineText().c_str(), rounds,
+              plan.throughput_lines);
+  std::printf("%-40s %10s %10s %9s\n", "lines/s (medians; ratio: median of rounds)", "measured", "compared",
+              "ratio");
+  row("throughput, x11, ASCII lines", ascii);
+  row("CPU ms per 1000 ASCII lines", ascii_cpu);
+  row("throughput, x11, Unicode-heavy lines", unicode);
+  std::printf("measured: %s\ncompared: %s\n", stage.programs.lintrel_cli.c_str(), compared_cli.c_str());
+}
+
 int Run(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   if (!options.error.empty()) {
@@ -625,6 +698,10 @@ int Run(int argc, char** argv) {
   Progress("Xvfb on " + x_server->display_name() +
            (options.plan.quick ? ", quick run" : ", full run"));
   const Stage stage{options.programs, x_server.get(), receiver.get()};
+  if (!options.compared_cli.empty()) {
+    CompareBuilds(stage, options.plan, options.compared_cli, options.compare_rounds);
+    return 0;
+  }
   const Results results = RunAll(stage, options.plan);
   receiver.reset();
   x_server.reset();
@@ -646,6 +723,10 @@ int Run(int argc, char** argv) {
               "Unicode-heavy lines (%d of %d arrived): %.0f lines/s; --key-delay 1 (%d of %d): %.1f lines/s\n",
               results.unicode.lines_arrived, results.unicode.lines_sent, results.unicode.lines_per_second,
               results.key_delay.lines_arrived, results.key_delay.lines_sent, results.key_delay.lines_per_second);
+  std::printf("\nLine stages, in process (shaping, then the record stage; µs a line):\n");
+  for (const StageCost& cost : results.stage_costs) {
+    std::printf("  %-66s %.3f\n", cost.name.c_str(), cost.microseconds_per_line);
+  }
   std::printf("All figures: %s\n", options.json_path.c_str());
   return 0;
 }

@@ -23,13 +23,6 @@ struct ShapedChar {
 
 using ShapedText = std::vector<ShapedChar>;
 
-constexpr std::array<std::string_view, 32> kControlNames = {
-    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
-    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-
-std::string_view ControlName(char32_t c) { return c == 0x7F ? "DEL" : kControlNames[c]; }
-
 bool MatchesAt(const ShapedText& text, std::size_t at, std::u32string_view from) {
   if (text.size() - at < from.size()) return false;
   for (std::size_t i = 0; i < from.size(); ++i) {
@@ -68,7 +61,7 @@ void AppendMapped(const ShapedChar& c, ControlMap map, std::u32string& out) {
     out.push_back(c.character);
   } else if (map == ControlMap::kName) {
     out.push_back('<');
-    for (const char letter : ControlName(c.character)) out.push_back(static_cast<char32_t>(letter));
+    for (const char letter : AsciiControlName(c.character)) out.push_back(static_cast<char32_t>(letter));
     out.push_back('>');
   }
 }

@@ -84,7 +84,8 @@ bool PortConnection::StartReader(int port_number, const std::string& device, boo
   PortSlot& slot = table_[port_number];
   // Connected before the reader runs: its loop ends once it finds the flag clear.
   slot.connected.store(true);
-  slot.reader = std::make_unique<ReaderThread>(port_number, slot, *slot.port, options_, typist_, link_lost_notice_);
+  slot.reader = std::make_unique<ReaderThread>(port_number, slot, *slot.port, options_, typist_, link_lost_notice_,
+                                                &monitor_);
   try {
     // The typist runs before the first reader that hands it lines.
     typist_.Start(start_thread_);

@@ -49,6 +49,9 @@ class PortConnection {
   // Called on a reader thread whenever a reader finds its link lost. Set it before the
   // first port is connected; it must be safe to call from any thread.
   void SetLinkLostNotice(std::function<void()> notice) { link_lost_notice_ = std::move(notice); }
+  // Shows every reader's chunks and lines to `monitor` (null: to none) from now on. Any
+  // thread.
+  void SetLineMonitor(std::shared_ptr<LineMonitor> monitor) { monitor_.store(std::move(monitor)); }
 
  private:
   bool OpenPort(int port_number, const std::string& device, bool reconnecting);
@@ -65,6 +68,7 @@ class PortConnection {
   DevicePathResolver device_path_;
   ThreadStarter start_thread_;
   std::function<void()> link_lost_notice_;
+  LineMonitorSlot monitor_;
 };
 
 }  // namespace lintrel

@@ -1,11 +1,11 @@
 #include "capture/reader_thread.h"
 
 #include <array>
+#include <chrono>
 #include <utility>
 #include <vector>
 
 #include "capture/line_buffer.h"
-#include "capture/line_shaping.h"
 #include "common/port_number.h"
 
 namespace lintrel {
@@ -14,13 +14,15 @@ std::thread StartSystemThread(std::function<void()> body) { return std::thread(s
 
 ReaderThread::ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
                            const SharedCaptureOptions& options, Typist& typist,
-                           std::function<void()> link_lost_notice)
+                           std::function<void()> link_lost_notice, const LineMonitorSlot* monitor)
     : port_number_(port_number),
       slot_(slot),
       port_(port),
       options_(options),
       typist_(typist),
-      link_lost_notice_(std::move(link_lost_notice)) {}
+      link_lost_notice_(std::move(link_lost_notice)),
+      monitor_(monitor),
+      records_(PortName(port_number)) {}
 
 ReaderThread::~ReaderThread() { Stop(); }
 
@@ -67,6 +69,22 @@ void ReaderThread::TakeCarrierChangeAtOnce(std::optional<bool> carrier_present) 
   }
 }
 
+void ReaderThread::Deliver(const FinishedLine& finished, const PortCaptureSnapshot& snapshot,
+                           std::chrono::system_clock::time_point arrival, LineMonitor* monitor) {
+  LineResult result = records_.Process(finished, snapshot, options_.ansi_code_page(), arrival,
+                                       std::chrono::steady_clock::now());
+  if (monitor != nullptr) {
+    monitor->LineFinished(port_number_, arrival, finished, result);
+    if (!monitor->LinesAreTyped()) return;
+  }
+  records::RecordOutcome& outcome = result.outcome;
+  if (outcome.verdict == records::RecordVerdict::kNotTyped) {
+    typist_.EnqueueNotTyped(port_number_, std::move(outcome.reason), stop_requested_);
+  } else if (outcome.verdict == records::RecordVerdict::kType && !outcome.text.empty()) {
+    typist_.Enqueue(port_number_, std::move(outcome.text), stop_requested_);
+  }
+}
+
 void ReaderThread::Run() {
   slot_.link_state.store(LinkState::kFresh);
   LineBuffer line(PortName(port_number_) + ":");
@@ -80,17 +98,14 @@ void ReaderThread::Run() {
     if (slot_.paused.load()) return true;
     // A carrier change seen by a wait that had to block counts down the link state.
     if (events == platform::kEventCarrierChanged) CountCarrierChange();
-    // One snapshot of the options for the whole chunk.
+    // One snapshot of the options for the whole chunk, and one time of arrival.
     const PortCaptureSnapshot snapshot = options_.LoadFor(port_number_);
-    const CaptureOptions& options = snapshot.options;
-    line.Append(std::span<const uint8_t>(chunk.data(), read.count), options, [&](const FinishedLine& finished) {
-      ShapedLine shaped = ShapeLine(finished, options, options_.ansi_code_page(), snapshot.shaping());
-      if (!shaped.refusal.empty()) {
-        typist_.NotTyped(port_number_, shaped.refusal);
-      } else if (!shaped.keys.empty()) {
-        typist_.Enqueue(port_number_, std::move(shaped.keys), stop_requested_);
-      }
-    });
+    const auto arrival = std::chrono::system_clock::now();
+    const std::span<const uint8_t> bytes(chunk.data(), read.count);
+    const std::shared_ptr<LineMonitor> monitor = monitor_ != nullptr ? monitor_->load() : nullptr;
+    if (monitor) monitor->ChunkReceived(port_number_, arrival, bytes);
+    line.Append(bytes, snapshot.options,
+                [&](const FinishedLine& finished) { Deliver(finished, snapshot, arrival, monitor.get()); });
     return true;
   };
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "capture/line_monitor.h"
 #include "capture/port_table.h"
 #include "capture/thread_starter.h"
 #include "capture/typist.h"
@@ -27,7 +28,7 @@ class ReaderThread {
  public:
   ReaderThread(int port_number, PortSlot& slot, platform::SerialPort& port,
                const SharedCaptureOptions& options, Typist& typist,
-               std::function<void()> link_lost_notice = {});
+               std::function<void()> link_lost_notice = {}, const LineMonitorSlot* monitor = nullptr);
   ~ReaderThread();  // stops and joins
   ReaderThread(const ReaderThread&) = delete;
   ReaderThread& operator=(const ReaderThread&) = delete;
@@ -48,6 +49,10 @@ class ReaderThread {
   void CountCarrierChange();
   // A carrier change, with no data, reported by a wait that completed at once.
   void TakeCarrierChangeAtOnce(std::optional<bool> carrier_present);
+  // Hands a finished line, as shaping and the record stage make it, to the typist and the
+  // monitor.
+  void Deliver(const FinishedLine& finished, const PortCaptureSnapshot& snapshot,
+               std::chrono::system_clock::time_point arrival, LineMonitor* monitor);
 
   const int port_number_;
   PortSlot& slot_;
@@ -55,6 +60,8 @@ class ReaderThread {
   const SharedCaptureOptions& options_;
   Typist& typist_;
   const std::function<void()> link_lost_notice_;
+  const LineMonitorSlot* const monitor_;
+  PortLineRecords records_;
   std::atomic<bool> stop_requested_{false};
   std::thread thread_;
 };

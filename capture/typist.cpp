@@ -14,6 +14,7 @@ namespace {
 struct QueuedLine {
   int port_number = 0;
   std::u32string text;
+  std::string refusal;  // not empty: a line not to be typed, and why
 };
 
 struct Report {
@@ -122,6 +123,8 @@ void Typist::Run(State& state) {
     if (state.output_lost) {
       // Lines queued before the output went away: counted, their cause reported already.
       ++state.lines_not_typed;
+    } else if (!line.refusal.empty()) {
+      state.RecordNotTyped(line.port_number, {false, line.refusal, false});
     } else if (!state.Type(lock, line)) {
       return;
     }
@@ -130,6 +133,14 @@ void Typist::Run(State& state) {
 }
 
 bool Typist::Enqueue(int port_number, std::u32string line, const std::atomic<bool>& cancel) {
+  return Queue(port_number, std::move(line), {}, cancel);
+}
+
+bool Typist::EnqueueNotTyped(int port_number, std::string reason, const std::atomic<bool>& cancel) {
+  return Queue(port_number, {}, std::move(reason), cancel);
+}
+
+bool Typist::Queue(int port_number, std::u32string line, std::string refusal, const std::atomic<bool>& cancel) {
   State& state = *state_;
   std::unique_lock<std::mutex> lock(state.mutex);
   const auto has_room = [&] {
@@ -141,14 +152,9 @@ bool Typist::Enqueue(int port_number, std::u32string line, const std::atomic<boo
     return false;
   }
   state.queued_bytes += line.size();
-  state.queue.push_back({port_number, std::move(line)});
+  state.queue.push_back({port_number, std::move(line), std::move(refusal)});
   state.work.notify_one();
   return true;
-}
-
-void Typist::NotTyped(int port_number, const std::string& reason) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  state_->RecordNotTyped(port_number, {.typed = false, .reason = reason, .output_lost = false});
 }
 
 void Typist::WakeWaiters() {

@@ -33,7 +33,7 @@ namespace lintrel {
 // which it owns, so that nothing is destroyed under it; what it did not type is counted.
 //
 // Thread contract: Start(), DeliverReports() and Finish() on the UI thread; Enqueue(),
-// NotTyped(), WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate and the notice
+// EnqueueNotTyped(), WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate and the notice
 // are set before Start() and called on the typing thread. Once Finish() has left the thread behind
 // nothing is called any more, unless the observer itself was what held the thread.
 class Typist {
@@ -66,9 +66,11 @@ class Typist {
   // set (WakeWaiters() makes it look). False when the line was dropped (cancelled, after
   // Finish() began, or once the output is lost); it then counts as not typed.
   bool Enqueue(int port_number, std::u32string line, const std::atomic<bool>& cancel);
-  // Counts a line that is not typed for `reason` (a line its shaping refused), reported as a
-  // line that could not be typed is.
-  void NotTyped(int port_number, const std::string& reason);
+  // Queues a line that is not to be typed, for `reason` (its shaping or the record stage
+  // refused it): in its place among the lines, it counts as not typed and is reported as the
+  // others are.
+  // False when it could not be queued (as Enqueue()); it counts as not typed all the same.
+  bool EnqueueNotTyped(int port_number, std::string reason, const std::atomic<bool>& cancel);
   // Makes every Enqueue() that waits for room look at its `cancel` flag.
   void WakeWaiters();
 
@@ -94,6 +96,7 @@ class Typist {
  private:
   struct State;
   static void Run(State& state);
+  bool Queue(int port_number, std::u32string line, std::string refusal, const std::atomic<bool>& cancel);
 
   // Shared with the thread, which keeps it (and the keyboard) alive if it is left behind.
   std::shared_ptr<State> state_;

@@ -15,7 +15,8 @@ namespace lintrel::platform {
 class DeviceMonitor {
  public:
   virtual ~DeviceMonitor() = default;
-  // False, with the reason in *error, when the system's notices cannot be had.
+  // False, with the reason in *error, when the system's notices cannot be had. A monitor
+  // can be started again after Stop(); Start() on a started one stops it first.
   virtual bool Start(std::function<void()> arrived, std::string* error) = 0;
   // Idempotent; after it, `arrived` is not called any more.
   virtual void Stop() = 0;

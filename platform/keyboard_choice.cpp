@@ -80,7 +80,7 @@ std::string ChooseAutoKeyboard(const DisplaySession& session, std::string* reaso
     return "uinput";
   }
   if (!session.x_display_reachable) {
-    *reason = "no X display";
+    *reason = session.x_display_error.empty() ? "no X display" : "x11: " + session.x_display_error;
     return "uinput";
   }
   *reason = "an X display";

@@ -38,11 +38,13 @@ LayoutName ChooseLayout(const std::optional<LayoutName>& given, const LayoutSour
 struct DisplaySession {
   bool wayland = false;             // WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland
   bool x_display_reachable = false;  // an X server answered on DISPLAY
+  // Why the X keyboard could not be opened, when it was tried and could not.
+  std::string x_display_error;
 };
 
 // The keyboard `--keys auto` takes: "x11" when an X display answers and the session is not
 // Wayland (there XTest reaches only the programs that run under Xwayland), else "uinput".
-// `reason` says why, for the status line.
+// `reason` says why, for the status line: with the X keyboard's error when it was tried.
 std::string ChooseAutoKeyboard(const DisplaySession& session, std::string* reason);
 
 }  // namespace lintrel::platform

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 
+#include "common/control_characters.h"
+
 namespace lintrel::platform {
 namespace {
 
@@ -66,6 +68,15 @@ std::optional<KeyStroke> LayoutKeymap::Choose(char32_t character, bool caps_lock
   return std::nullopt;
 }
 
+std::optional<uint8_t> LayoutKeymap::BareKey(char32_t character) const {
+  const auto found = caps_off_.find(character);
+  if (found == caps_off_.end()) return std::nullopt;
+  for (const KeyStroke& stroke : found->second) {
+    if (stroke.modifiers == 0) return stroke.key_code;
+  }
+  return std::nullopt;
+}
+
 void LayoutKeymap::AppendKeyEvents(KeyStroke stroke, std::vector<KeyEvent>& events) const {
   for (std::size_t bit = 0; bit < kModifierCount; ++bit) {
     if ((stroke.modifiers & (1u << bit)) != 0) events.push_back({modifier_keys_[bit], true});
@@ -74,6 +85,35 @@ void LayoutKeymap::AppendKeyEvents(KeyStroke stroke, std::vector<KeyEvent>& even
   events.push_back({stroke.key_code, false});
   for (std::size_t bit = kModifierCount; bit-- > 0;) {
     if ((stroke.modifiers & (1u << bit)) != 0) events.push_back({modifier_keys_[bit], false});
+  }
+}
+
+char32_t ControlCharacterStandIn(char32_t character) {
+  switch (character) {
+    case 0x00: return U'2';
+    case 0x1C: return U'\\';
+    case 0x1D: return U']';
+    case 0x1E: return U'6';
+    case 0x1F: return U'-';
+    case U'\b': case U'\t': case U'\n': case U'\r': return 0;
+    default: break;
+  }
+  if (character >= 0x01 && character <= 0x1A) return U'a' + character - 1;
+  return 0;
+}
+
+void AddControlCharacterKeys(LayoutKeymap& keymap, const NamedControlKeys& keys) {
+  for (char32_t character = 0; character < 0x80; ++character) {
+    if (!IsAsciiControl(character)) continue;
+    uint8_t key = kNoKey;
+    switch (character) {
+      case U'\r': case U'\n': key = keys.enter; break;
+      case U'\t': key = keys.tab; break;
+      case U'\b': case 0x7F: key = keys.backspace; break;
+      case 0x1B: key = keys.escape; break;
+      default: key = keymap.BareKey(ControlCharacterStandIn(character)).value_or(kNoKey); break;
+    }
+    keymap.Add(key, 0, character, character);
   }
 }
 

@@ -56,6 +56,8 @@ class LayoutKeymap {
   void SetModifierKey(uint8_t modifier, uint8_t key_code);
 
   std::optional<KeyStroke> Choose(char32_t character, bool caps_lock_on) const;
+  // The key that types `character` with no modifier while Caps Lock is off.
+  std::optional<uint8_t> BareKey(char32_t character) const;
 
   // Appends the events that type the stroke: its modifiers down (Shift first), the key
   // down and up, the modifiers up in the reverse order.
@@ -74,5 +76,30 @@ class LayoutKeymap {
   // Per modifier bit (index = bit number): its key, or kNoKey.
   std::array<uint8_t, kModifierCount> modifier_keys_{kNoKey, kNoKey, kNoKey, kNoKey};
 };
+
+// The keys of a layout that control characters name: Enter, Tab, Backspace and Escape
+// (kNoKey for one the layout lacks).
+struct NamedControlKeys {
+  uint8_t enter = kNoKey;
+  uint8_t tab = kNoKey;
+  uint8_t backspace = kNoKey;
+  uint8_t escape = kNoKey;
+};
+
+// Adds the keys of the C0 control characters and DEL to a layout already filled with its
+// characters; every keyboard's layout takes them from here. A control character is typed as
+// a bare key, Ctrl never being pressed (Ctrl+W would close a browser tab): CR and LF as
+// Enter, Tab as Tab, BS and DEL as Backspace, ESC as Escape, and every other one as the key
+// that types, bare, the character of the key a US keyboard combines with Ctrl for it
+// (ControlCharacterStandIn), where the layout has such a key. So such a control character
+// arrives as that character or not at all, never as another one: on a German keyboard GS
+// has no key rather than the 9 key, which carries ] only with AltGr.
+void AddControlCharacterKeys(LayoutKeymap& keymap, const NamedControlKeys& keys);
+
+// The character on the key a US keyboard combines with Ctrl for a control character that
+// names no key of its own: a..z for SOH..SUB (ETX is c, although the US layout also types
+// it with Ctrl+Break), 2 for NUL, \ for FS, ] for GS, 6 for RS, - for US. 0 for every other
+// character (CR, LF, Tab, BS, ESC and DEL have their own keys).
+char32_t ControlCharacterStandIn(char32_t character);
 
 }  // namespace lintrel::platform

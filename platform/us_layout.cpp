@@ -215,21 +215,13 @@ KeyMapping UsLayoutMap(uint8_t character) {
   return {static_cast<uint8_t>(scan & 0xFF), static_cast<uint8_t>(scan >> 8)};
 }
 
-uint8_t ControlCharacterVirtualKey(char32_t character) {
-  if (!IsAsciiControl(character)) return kNoKey;
-  return UsLayoutMap(static_cast<uint8_t>(character)).key_code;
-}
-
 void FillUsLayout(LayoutKeymap& keymap) {
   keymap.Clear();
   keymap.SetModifierKey(kModifierShift, kVirtualKeyShift);
   keymap.SetModifierKey(kModifierCtrl, kVirtualKeyControl);
   keymap.SetModifierKey(kModifierAlt, kVirtualKeyAlt);
   for (char32_t character = 0; character < 0x80; ++character) {
-    if (IsAsciiControl(character)) {
-      keymap.Add(ControlCharacterVirtualKey(character), 0, character, character);
-      continue;
-    }
+    if (IsAsciiControl(character)) continue;
     const KeyMapping key = UsLayoutMap(static_cast<uint8_t>(character));
     if (key.key_code == kNoKey || key.shift_state > kShiftStateShift) continue;
     // Caps Lock turns the letter keys' two cases round and leaves every other key alone.
@@ -238,6 +230,7 @@ void FillUsLayout(LayoutKeymap& keymap) {
     if (character >= 'A' && character <= 'Z') with_caps_lock = character - 'A' + 'a';
     keymap.Add(key.key_code, key.shift_state, character, with_caps_lock);
   }
+  AddControlCharacterKeys(keymap, kVirtualKeyControlKeys);
 }
 
 }  // namespace lintrel::platform

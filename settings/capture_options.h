@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "common/port_number.h"
+#include "settings/record_rules.h"
 #include "settings/shaping_rules.h"
 #include "settings/text_encoding.h"
 
@@ -37,6 +38,7 @@ struct PortCaptureRules {
   std::optional<bool> truncate{};
   std::optional<bool> prefix{};
   ShapingRules shaping{};
+  RecordRules records{};
 
   // `options` with what this port sets put in.
   CaptureOptions Over(CaptureOptions options) const {

@@ -57,6 +57,7 @@ class ProfileReader {
       profile.control = ParseControlMap(*control);
       if (!profile.control) Warn(kControlEntry, "\"" + *control + "\" is not keep, drop or name");
     }
+    ReadRecordValues(profile);
     return profile;
   }
 
@@ -101,6 +102,20 @@ class ProfileReader {
     std::optional<std::string> text = ParseStoredText(*stored, store_.OlderVersionsCodePage(), &error);
     if (!text) Warn(name, "has a wrong escape: " + error);
     return text;
+  }
+
+  // The record stage's values; whether the pattern and the template can be used is the
+  // record stage's to say (CheckRecordValues()).
+  void ReadRecordValues(PortProfile& profile) {
+    profile.pattern = store_.ReadString(Entry(kPatternEntry));
+    if (const std::optional<std::string> unmatched = store_.ReadString(Entry(kUnmatchedEntry))) {
+      profile.unmatched = ParseUnmatchedLines(*unmatched);
+      if (!profile.unmatched) Warn(kUnmatchedEntry, "\"" + *unmatched + "\" is not report, drop or type");
+    }
+    profile.gs1 = ReadFlag(kGs1Entry);
+    profile.template_text = store_.ReadString(Entry(kTemplateEntry));
+    profile.repeat_window_ms = ReadBounded(kRepeatWindowEntry, 0, RecordRules::kMaxRepeatWindowMs,
+                                           "a number of milliseconds from 0 to 60000");
   }
 
   // Every "Replace n" there is, in the order of n: a gap (a hand-edited file) skips no
@@ -177,6 +192,11 @@ void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(suffix, over.suffix);
   OverlayValue(replacements, over.replacements);
   OverlayValue(control, over.control);
+  OverlayValue(pattern, over.pattern);
+  OverlayValue(unmatched, over.unmatched);
+  OverlayValue(gs1, over.gs1);
+  OverlayValue(template_text, over.template_text);
+  OverlayValue(repeat_window_ms, over.repeat_window_ms);
 }
 
 LineSettings PortProfile::LineOver(LineSettings line) const {
@@ -186,7 +206,16 @@ LineSettings PortProfile::LineOver(LineSettings line) const {
   return line;
 }
 
-PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults) const {
+RecordRules PortProfile::RecordsOver(RecordRules defaults) const {
+  if (pattern) defaults.pattern = *pattern;
+  if (unmatched) defaults.unmatched = *unmatched;
+  if (gs1) defaults.gs1 = *gs1;
+  if (template_text) defaults.template_text = *template_text;
+  if (repeat_window_ms) defaults.repeat_window_ms = *repeat_window_ms;
+  return defaults;
+}
+
+PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults) const {
   PortCaptureRules rules;
   if (end_character) rules.end_character = static_cast<uint8_t>(*end_character);
   rules.truncate = truncate;
@@ -196,6 +225,7 @@ PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults) const {
   if (suffix) rules.shaping.suffix = *suffix;
   if (replacements) rules.shaping.replacements = *replacements;
   if (control) rules.shaping.control = *control;
+  rules.records = RecordsOver(record_defaults);
   return rules;
 }
 
@@ -236,6 +266,12 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
   write_text(kSuffixEntry, escaped(profile.suffix));
   write_text(kControlEntry,
              profile.control ? std::optional<std::string>(ControlMapName(*profile.control)) : std::nullopt);
+  write_text(kPatternEntry, profile.pattern);
+  write_text(kUnmatchedEntry,
+             profile.unmatched ? std::optional<std::string>(UnmatchedLinesName(*profile.unmatched)) : std::nullopt);
+  write_int(kGs1Entry, flag(profile.gs1));
+  write_text(kTemplateEntry, profile.template_text);
+  write_int(kRepeatWindowEntry, profile.repeat_window_ms);
 
   const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
   for (std::size_t index = 0; index < replacements.size(); ++index) {

@@ -7,6 +7,7 @@
 
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
+#include "settings/record_rules.h"
 #include "settings/settings_store.h"
 #include "settings/shaping_rules.h"
 
@@ -26,6 +27,12 @@ struct PortProfile {
   std::optional<std::string> suffix{};
   std::optional<std::vector<Replacement>> replacements{};
   std::optional<ControlMap> control{};
+  // The record stage (see RecordRules): texts as the user wrote them.
+  std::optional<std::string> pattern{};
+  std::optional<UnmatchedLines> unmatched{};
+  std::optional<bool> gs1{};
+  std::optional<std::string> template_text{};
+  std::optional<int> repeat_window_ms{};
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -34,8 +41,10 @@ struct PortProfile {
   void Overlay(const PortProfile& over);
   // `line` with this port's positions put in.
   LineSettings LineOver(LineSettings line) const;
-  // This port's capture rules, its unset shaping values taken from `defaults`.
-  PortCaptureRules CaptureRules(const ShapingRules& defaults) const;
+  // This port's capture rules, its unset shaping and record values taken from the defaults.
+  PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
+  // `defaults` with the record values this port sets put in.
+  RecordRules RecordsOver(RecordRules defaults) const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -51,6 +60,11 @@ inline constexpr const char* kPrefixTextEntry = "Prefix text";
 inline constexpr const char* kSuffixEntry = "Suffix";
 inline constexpr const char* kReplaceEntry = "Replace";  // "Replace 1" to "Replace 100" (kMaxReplacements)
 inline constexpr const char* kControlEntry = "Control characters";
+inline constexpr const char* kPatternEntry = "Pattern";
+inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
+inline constexpr const char* kGs1Entry = "GS1";
+inline constexpr const char* kTemplateEntry = "Template";
+inline constexpr const char* kRepeatWindowEntry = "Repeat window";
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
 // it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".
@@ -65,7 +79,8 @@ PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<s
 // flushed. Texts are stored as FormatStoredText writes them (common/text_escapes.h): printable
 // ASCII, every other character an escape. They are read back by ParseStoredText with the
 // store's OlderVersionsCodePage(), so that texts older versions stored read as they were
-// written.
+// written. The pattern
+// and the template are stored as they are: printable ASCII (see RecordRules).
 void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile);
 
 }  // namespace lintrel

@@ -37,6 +37,8 @@ declare -A short_runs=(
   [utf8_text_fuzz]=200000
   [text_escapes_fuzz]=40000
   [line_shaping_fuzz]=20000
+  [gs1_element_string_fuzz]=100000
+  [record_template_fuzz]=60000
 )
 default_short_runs=50000
 # Longest input tried: a few reads of up to 1024 bytes each.

@@ -4,32 +4,38 @@
 #   tools/setup.sh run    what building and running lintrel-cli needs (tools/run.sh): the
 #                         compiler, CMake, and the development packages of the X libraries
 #                         (XTest), libudev (device arrivals), libevdev and libxkbcommon (the
-#                         uinput keyboard; xkb-data holds the layouts it types for)
+#                         uinput keyboard; xkb-data holds the layouts it types for) and RE2
+#                         (the record stage's pattern engine)
 #   tools/setup.sh test   that and everything the tests need (tools/test.sh, tools/package.sh);
 #                         the default
 #
 # The test set adds GoogleTest; Xvfb, setxkbmap and xdotool for the keyboard tests; MinGW-w64
 # for the Windows build and Wine to test it, with ImageMagick for the screenshots its tests
-# take; clang for the fuzz targets; help2man for the man page, and what the package tests
-# use: dpkg-dev and file (dependencies of the Debian package), NSIS (the Windows installer)
-# and man-db (to show the man page); QEMU with busybox to test the uinput keyboard and the
-# USB-serial ports against a real kernel (the kernel image itself is fetched by that test).
+# take; what the Windows build needs to build RE2 from Debian's source of the same version,
+# which it fetches once (tools/fetch_re2_source.sh) and whose Unicode tables it makes from
+# unicode-data with Python (six) and Perl; clang for the fuzz targets; help2man for the man
+# page, and what the package tests use: dpkg-dev and file (dependencies of the Debian
+# package), lintian (its checks), NSIS (the Windows installer) and man-db (to show the man
+# page); QEMU with busybox to test the uinput keyboard and the USB-serial ports against a
+# real kernel (the kernel image itself is fetched by that test).
 set -euo pipefail
 
 run_packages=(
   g++ cmake make pkg-config
-  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev xkb-data
+  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev xkb-data libre2-dev
 )
 
 test_packages=(
   libgtest-dev libgmock-dev
   xvfb x11-xkb-utils xdotool
+  unicode-data python3 python3-six perl
   g++-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev
   imagemagick
   help2man dpkg-dev file nsis man-db
   qemu-system-x86 busybox-static
+  lintian
 )
 
 case "${1:-test}" in
@@ -43,10 +49,12 @@ for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  echo "setup: installing ${missing[*]}"
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-echo "setup: installing ${missing[*]}"
-sudo=()
-[[ $(id -u) -eq 0 ]] || sudo=(sudo)
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+bash "$(dirname "$0")/fetch_re2_source.sh" "$(dirname "$0")/../build/third_party"

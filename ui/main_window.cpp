@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "capture/records/record_stage.h"
 #include "common/port_number.h"
 #include "settings/line_settings_store.h"
 
@@ -182,6 +183,7 @@ PortProfile& MainWindow::ProfileOf(int port_number) {
   if (added && profile_store_ != nullptr) {
     std::vector<std::string> warnings;
     found->second = LoadPortProfile(*profile_store_, port_number, &warnings);
+    records::LeaveOutWrongRecordValues(found->second, port_number, &warnings);
     for (const std::string& warning : warnings) view_.ShowNotice(kProfileWarningTitle, warning);
   }
   return found->second;
@@ -196,9 +198,16 @@ void MainWindow::PublishRules(int port_number) {
 PortOptions MainWindow::OptionsForDialog() {
   // Until the user picks a port the shared options are edited, as before profiles.
   const int port_number = current_port_ != 0 ? current_port_ : -1;
-  if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = {}};
+  if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = {}, .records = {}};
   const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
-  return {.port_number = port_number, .options = rules.Over(options_.Load()), .shaping = rules.shaping};
+  return {.port_number = port_number,
+          .options = rules.Over(options_.Load()),
+          .shaping = rules.shaping,
+          .records = rules.records};
+}
+
+int MainWindow::MonitoredPort() {
+  return current_port_ != 0 ? current_port_ : PortNumberOfEntry(view_.SelectedPortText());
 }
 
 bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
@@ -222,6 +231,12 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   profile.suffix = own(edited.shaping.suffix, none.suffix);
   profile.replacements = own(edited.shaping.replacements, none.replacements);
   profile.control = own(edited.shaping.control, none.control);
+  const RecordRules no_records;
+  profile.pattern = own(edited.records.pattern, no_records.pattern);
+  profile.unmatched = own(edited.records.unmatched, no_records.unmatched);
+  profile.gs1 = own(edited.records.gs1, no_records.gs1);
+  profile.template_text = own(edited.records.template_text, no_records.template_text);
+  profile.repeat_window_ms = own(edited.records.repeat_window_ms, no_records.repeat_window_ms);
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);

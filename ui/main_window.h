@@ -114,6 +114,7 @@ struct PortOptions {
   int port_number = -1;  // -1: no port, the shared options
   CaptureOptions options{};
   ShapingRules shaping{};
+  RecordRules records{};
 };
 
 // The main window's logic: the port table, the capture options, connecting, pausing, the
@@ -176,6 +177,11 @@ class MainWindow : private CaptureEvents {
   // its own; without a port, the shared options change. False, with *error, when the profile
   // could not be stored (the options are in force all the same).
   bool ApplyOptions(const PortOptions& edited, std::string* error);
+  // The port whose lines the Monitor window shows: the current one (0 before the user
+  // picked one: then the Port list's selected entry, if it names a port).
+  int MonitoredPort();
+  // Shows every reader's chunks and lines to `monitor` from now on (null: to none).
+  void SetLineMonitor(std::shared_ptr<LineMonitor> monitor) { connection_.SetLineMonitor(std::move(monitor)); }
   // Whether any port is connected or waiting for its device: then Enter and Escape do not
   // end the program, which would stop the capture without a word.
   bool HasActivePorts() const;

@@ -38,4 +38,7 @@ inline constexpr std::string_view kNotRememberedTitle = "Connections not remembe
 inline constexpr std::string_view kProfileWarningTitle = "Port settings damaged";
 inline constexpr std::string_view kProfileNotSavedTitle = "Port settings not saved";
 
+// The Monitor button with no port picked in the Port list.
+inline constexpr std::string_view kMonitorNoPortMessage = "Pick the port to monitor in the Port list first.";
+
 }  // namespace lintrel::ui

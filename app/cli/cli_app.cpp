@@ -18,9 +18,6 @@ void PrintMessage(std::FILE* out, std::string_view prefix, std::string_view text
 
 void StatusLines::Print(std::string_view text) { PrintMessage(out_, "lintrel: ", text); }
 
-namespace {
-
-// The capture options as the command line gives them.
 CaptureOptions CaptureOptionsOf(const CliOptions& options) {
   return {.prefix = options.prefix,
           .truncate = options.truncate,
@@ -28,6 +25,8 @@ CaptureOptions CaptureOptionsOf(const CliOptions& options) {
           .encoding = options.encoding.value_or(platform::DefaultTextEncoding()),
           .reconnect_delay_ms = options.reconnect_delay_ms};
 }
+
+namespace {
 
 std::string LinesText(std::size_t count) { return std::to_string(count) + (count == 1 ? " line" : " lines"); }
 

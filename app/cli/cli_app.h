@@ -31,6 +31,9 @@ inline constexpr std::chrono::milliseconds kMessageWriteLimit{100};
 // stream takes nothing for kMessageWriteLimit.
 void PrintMessage(std::FILE* out, std::string_view prefix, std::string_view text);
 
+// The capture options as the command line gives them (every port's).
+CaptureOptions CaptureOptionsOf(const CliOptions& options);
+
 // The user interface of the command line: status lines on a stream.
 class StatusLines : public CaptureEvents {
  public:
@@ -87,6 +90,9 @@ class CliApp {
   // Stops every reader and releases every port, then gives the typist what time is left
   // to type the lines it holds. Says how many lines were not typed in all.
   Typist::Finished Release();
+
+  // Shows what every reader receives and makes of it (see LineMonitor). Before ConnectAll().
+  void SetLineMonitor(std::shared_ptr<LineMonitor> monitor) { connection_.SetLineMonitor(std::move(monitor)); }
 
   Typist& typist() { return typist_; }
   StatusLines& status() { return status_; }

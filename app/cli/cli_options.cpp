@@ -10,6 +10,7 @@
 
 #include "capture/keystroke_sender.h"
 #include "capture/line_parameters.h"
+#include "capture/records/record_stage.h"
 #include "common/port_number.h"
 #include "common/text_escapes.h"
 #include "platform/keyboard_choice.h"
@@ -87,7 +88,8 @@ class Parser {
     while (error_.empty() && next_ < args_.size()) ParseOne(args_[next_++]);
     const bool runs_ports =
         !options_.help && !options_.version && !options_.demo && !options_.list_ports && !options_.save;
-    if (error_.empty() && options_.ports.empty() && runs_ports) UseSavedPorts();
+    if (error_.empty() && options_.ports.empty() && (runs_ports || options_.preview)) UseSavedPorts();
+    if (error_.empty() && options_.preview) CheckPreview();
     if (error_.empty() && options_.demo && !options_.ports.empty()) {
       error_ = "--demo brings its own virtual ports: leave out --port";
     }
@@ -120,11 +122,16 @@ class Parser {
     if (name == "--no-replace") return NoReplacements(name, inline_value);
     if (name == "--save") return Flag(name, inline_value, options_.save);
     if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
+    if (name == "--gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, true);
+    if (name == "--no-gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, false);
+    if (name == "--monitor") return Flag(name, inline_value, options_.monitor);
+    if (name == "--preview") return Flag(name, inline_value, options_.preview);
 
-    static constexpr std::array<std::string_view, 16> kValueOptions = {
+    static constexpr std::array<std::string_view, 20> kValueOptions = {
         "--port",     "--baud",       "--parity",    "--data-bits", "--stop-bits", "--end-char",
         "--reconnect-delay", "--keys", "--layout",   "--prefix-text", "--suffix", "--replace",
-        "--control",  "--encoding",   "--key-delay", "--line-delay"};
+        "--control",  "--encoding",   "--key-delay", "--line-delay", "--pattern", "--unmatched",
+        "--template", "--repeat-window"};
     if (name.rfind("--", 0) != 0) {
       error_ = "unexpected argument " + name + " (see --help)";
       return;
@@ -150,6 +157,11 @@ class Parser {
     if (name == "--encoding") return Encoding(*value);
     if (name == "--key-delay") return Delay(name, *value, kMaxKeyDelayMs, options_.key_delay_ms);
     if (name == "--line-delay") return Delay(name, *value, kMaxLineDelayMs, options_.line_delay_ms);
+    if (name == "--pattern") return RecordText(*value, &PortProfile::pattern, &RecordRules::pattern, RuleSyntax::kPattern);
+    if (name == "--template") return RecordText(*value, &PortProfile::template_text, &RecordRules::template_text,
+                                                  RuleSyntax::kTemplate);
+    if (name == "--unmatched") return Unmatched(*value);
+    if (name == "--repeat-window") return RepeatWindow(*value);
     Keys(*value);
   }
 
@@ -224,6 +236,49 @@ class Parser {
     }
     Scope().control = *map;
     if (ForAll()) options_.shaping.control = *map;
+  }
+
+  // A pattern or template, checked by the record stage; a Tab or a character beyond ASCII
+  // given as it is keeps its meaning, written as its escape.
+  void RecordText(const std::string& value, std::optional<std::string> PortProfile::*field,
+                  std::string RecordRules::*for_all, RuleSyntax syntax) {
+    RecordRules rules;
+    rules.*for_all = RuleInAscii(value, syntax);
+    if (const std::string problem = records::RecordRulesError(rules); !problem.empty()) {
+      error_ = problem;
+      return;
+    }
+    Scope().*field = rules.*for_all;
+    if (ForAll()) options_.records.*for_all = rules.*for_all;
+  }
+
+  void Unmatched(const std::string& value) {
+    const std::optional<UnmatchedLines> unmatched = ParseUnmatchedLines(value);
+    if (!unmatched) {
+      error_ = "--unmatched: \"" + value + "\" is not report, drop or type";
+      return;
+    }
+    Scope().unmatched = *unmatched;
+    if (ForAll()) options_.records.unmatched = *unmatched;
+  }
+
+  void RepeatWindow(const std::string& value) {
+    const std::optional<int> window = ParseNumber(value, 0, RecordRules::kMaxRepeatWindowMs);
+    if (!window) {
+      error_ = "--repeat-window: \"" + value + "\" is not a number of milliseconds from 0 to 60000";
+      return;
+    }
+    Scope().repeat_window_ms = *window;
+    if (ForAll()) options_.records.repeat_window_ms = *window;
+  }
+
+  // A preview tries one port's rules on lines typed in, and opens nothing.
+  void CheckPreview() {
+    if (options_.monitor || options_.demo || options_.save || options_.list_ports) {
+      error_ = "--preview opens no port: leave out --monitor, --demo, --save and --list-ports";
+    } else if (options_.ports.size() != 1) {
+      error_ = "--preview tries one port's options: give it with --port COMn";
+    }
   }
 
   // The saved ports are the default; a saved name that is not a port is ignored.
@@ -397,7 +452,7 @@ LineSettings LineSettingsOf(const CliOptions& options, const PortRequest& reques
 }
 
 PortCaptureRules CaptureRulesOf(const CliOptions& options, const PortRequest& request) {
-  return request.profile.CaptureRules(options.shaping);
+  return request.profile.CaptureRules(options.shaping, options.records);
 }
 
 std::string SavedPortName(const CliOptions& options) {
@@ -478,6 +533,31 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --suffix TEXT          type TEXT after each line (\\t: Tab to the next field)\n"
          "                         A line left empty types nothing (with --prefix, the port's\n"
          "                         name alone).\n"
+         "\n"
+         "Records (after shaping; the pattern and GS1 see the line decoded, without its end\n"
+         "character, before replacements and the control map):\n"
+         "  --pattern REGEX        the line must match REGEX (RE2 syntax, searched anywhere in the\n"
+         "                         line: anchor it with ^ and $); its named groups (?P<name>...)\n"
+         "                         are fields\n"
+         "  --unmatched WHAT       a line the pattern does not match is not typed and reported\n"
+         "                         (report, the default), not typed (drop), or typed (type)\n"
+         "  --gs1                  read the line as a GS1 element string (]C1, ]d2, ]Q3, ]e0 ...\n"
+         "                         and GS separators): each AI is a field ({01}, {17}, {10});\n"
+         "                         a line that is none (a wrong check digit, an unknown AI,\n"
+         "                         a missing separator) is not typed, with the reason;\n"
+         "                         --no-gs1 turns a saved --gs1 off\n"
+         "  --template TEXT        type TEXT instead of the line: {name} a field, {name?} a field\n"
+         "                         the line may lack, {line} the shaped line, {port}, {time:%H:%M}\n"
+         "                         (strftime, the local time of arrival), {17:%Y-%m-%d} a GS1 date;\n"
+         "                         the escapes of shaping; {{ and }} for braces. The prefix text and\n"
+         "                         suffix are not added around it ({line} has them); a saved\n"
+         "                         --pattern or --template is turned off with an empty one ('')\n"
+         "  --repeat-window MS     a line equal to the line before it on its port, at most MS ms\n"
+         "                         after it, is not typed (0 to 60000; default 0: typed)\n"
+         "  --preview              read lines from standard input (escapes allowed) and show the\n"
+         "                         fields and keys the port's options make of each; opens nothing\n"
+         "  --monitor              open the ports but type nothing: show every chunk received (time,\n"
+         "                         port, hex, text), each line and what it would type\n"
          "\n"
          "Other capture options:\n"
          "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"

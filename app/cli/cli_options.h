@@ -32,6 +32,7 @@ struct CliOptions {
   bool truncate = false;
   bool prefix = false;
   ShapingRules shaping;
+  RecordRules records;  // the record options given for every port
   // The port options given before any --port, which apply to every port (also set in the
   // values above).
   PortProfile given_for_all;
@@ -46,6 +47,8 @@ struct CliOptions {
   bool version = false;
   bool save = false;        // store the line settings as the defaults of later runs
   bool list_ports = false;  // print the serial ports and end
+  bool monitor = false;     // show what arrives and what it would type; type nothing
+  bool preview = false;     // run lines from standard input through a port's rules
 };
 
 struct ParseResult {

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,8 +8,10 @@
 #include "app/cli/cli_app.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/demo.h"
+#include "app/cli/records_cli.h"
 #include "app/version.h"
 #include "common/port_number.h"
+#include "capture/records/record_stage.h"
 #include "common/printable_text.h"
 #include "discovery/system_ports.h"
 #include "platform/device_monitor.h"
@@ -56,6 +59,7 @@ void ApplyStoredProfiles(SettingsStore& store, cli::CliOptions& options) {
   cli::ApplyStoredProfiles(options, [&store](int port_number) {
     std::vector<std::string> warnings;
     PortProfile stored = LoadPortProfile(store, port_number, &warnings);
+    records::LeaveOutWrongRecordValues(stored, port_number, &warnings);
     for (const std::string& warning : warnings) cli::PrintMessage(stderr, "lintrel-cli: ", warning);
     return stored;
   });
@@ -109,8 +113,14 @@ void ListPorts(const PortList& ports, const std::string& saved_port, DeviceIdent
 
 int Run(const cli::CliOptions& options, platform::StopSignal& stop, const DevicePins& pins) {
   std::string error;
-  std::string chosen;
-  std::shared_ptr<platform::Keyboard> keyboard = cli::OpenKeyboard(options, stdout, &error, &chosen);
+  std::string chosen = "none";
+  // --monitor opens no keyboard at all: whatever happens, it types nothing.
+  std::shared_ptr<platform::Keyboard> keyboard;
+  if (options.monitor) {
+    keyboard = std::make_shared<cli::NoKeyboard>();
+  } else {
+    keyboard = cli::OpenKeyboard(options, stdout, &error, &chosen);
+  }
   if (!keyboard) {
     cli::PrintMessage(stderr, "lintrel-cli: ", "--keys " + chosen + ": " + error);
     return 1;
@@ -123,7 +133,12 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   };
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
   cli::CliApp app(options, std::move(keyboard), *driver, stderr, system_paths, identities.get());
-  if (const std::string choice = cli::KeyboardChoiceText(options, chosen); !choice.empty()) app.status().Print(choice);
+  if (options.monitor) {
+    app.SetLineMonitor(std::make_shared<cli::MonitorPrinter>(stdout));
+    app.status().Print("monitor: lines are shown, not typed");
+  } else if (const std::string choice = cli::KeyboardChoiceText(options, chosen); !choice.empty()) {
+    app.status().Print(choice);
+  }
   // Without the system's notices, a device that comes back is found by the retry each second.
   // The watch starts before the first open, so that the program is whole once a port reports
   // itself connected.
@@ -186,6 +201,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.save && options.ports.empty()) return 0;
+  if (options.preview) return cli::RunPreview(options, std::cin, stdout);
 
   // Before any thread starts, so that the stop signals reach this thread's wait.
   const std::unique_ptr<platform::StopSignal> stop = platform::StopSignal::Install();

@@ -38,6 +38,7 @@ class UdevDeviceMonitor final : public DeviceMonitor {
   ~UdevDeviceMonitor() override { Stop(); }
 
   bool Start(std::function<void()> arrived, std::string* error) override {
+    Stop();
     if (!Open(error)) return false;
     arrived_ = std::move(arrived);
     thread_ = std::thread([this] { Run(); });
@@ -51,6 +52,10 @@ class UdevDeviceMonitor final : public DeviceMonitor {
     while (write(wake_.get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
     thread_.join();
+    // The wake is taken back, or a later Start() would find it pending and end at once.
+    uint64_t count = 0;
+    while (read(wake_.get(), &count, sizeof count) < 0 && errno == EINTR) {
+    }
   }
 
  private:

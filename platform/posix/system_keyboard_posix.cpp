@@ -45,11 +45,10 @@ std::unique_ptr<Keyboard> OpenUinput(const KeyboardRequest& request, std::string
 }
 
 std::unique_ptr<Keyboard> OpenAuto(const KeyboardRequest& request, std::string* error, std::string* chosen) {
-  DisplaySession session{.wayland = IsWaylandSession()};
+  DisplaySession session{.wayland = IsWaylandSession(), .x_display_reachable = false, .x_display_error = {}};
   std::unique_ptr<Keyboard> x11;
   if (!session.wayland) {
-    std::string x11_error;
-    x11 = X11Keyboard::Open(nullptr, &x11_error);
+    x11 = X11Keyboard::Open(nullptr, &session.x_display_error);
     session.x_display_reachable = x11 != nullptr;
   }
   std::string reason;

@@ -4,6 +4,8 @@
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,9 +24,25 @@ namespace {
 // are kept in a byte, and 255 stands for no key.
 constexpr unsigned int kHighestKey = 254;
 
-// Each key event takes two entries (the key and its SYN_REPORT) of a reader's buffer of 64.
+// The kernel keeps a device's events for each reader in a buffer of 64 entries and drops
+// them when it overflows. Each key event takes two (the key and its SYN_REPORT): a burst of
+// 24 takes 48, and leaves room for the LED changes a compositor sends to every keyboard.
 constexpr std::size_t kEventsPerBurst = 24;
-constexpr std::chrono::milliseconds kPauseBetweenBursts{1};
+// A reader that reads every 10 ms, and is up to 2 ms late, still reads each burst before
+// the next begins. About 2,000 key events a second (1,000 characters, 500 with Shift).
+constexpr std::chrono::milliseconds kPauseBetweenBursts{12};
+
+// Compositors and X servers learn of a new keyboard from udev and open it within tens of
+// milliseconds; the same notice reaches several of them (and systemd-logind), and an X
+// server may open, probe, close and open it again. Typing begins once their opens have
+// settled for this long.
+constexpr std::chrono::milliseconds kQuietAfterOpen{200};
+// When no one opens the device (a text console reads it inside the kernel), typing begins
+// after this long; on small single-board computers readers were reported to need half a
+// second.
+constexpr std::chrono::seconds kReaderPatience{2};
+// Where the device nodes of input devices appear, and their opens and closes are seen.
+constexpr char kInputDeviceFolder[] = "/dev/input";
 
 std::string OpenError(const char* path, int error) {
   const std::string reason = std::string("cannot open ") + path + ": " + std::strerror(error);
@@ -43,6 +61,48 @@ std::string Quoted(const std::u32string& characters) {
   std::string text;
   for (char32_t character : characters) text += (text.empty() ? "'" : ", '") + EncodeUtf8(character) + "'";
   return text;
+}
+
+// An inotify watch on the folder of input device nodes for opens and closes, made before the
+// device so that no open of it is missed; -1 when it cannot be had (no such folder yet).
+int WatchInputDeviceOpens() {
+  ScopedFd watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  if (watch.get() < 0 || inotify_add_watch(watch.get(), kInputDeviceFolder, IN_OPEN | IN_CLOSE) < 0) return -1;
+  return watch.Release();
+}
+
+// Takes the watch's pending notices about the node `name` into `readers`.
+void TakeOpenNotices(int watch, const std::string& name, NewDeviceReaders& readers) {
+  alignas(inotify_event) char buffer[4096];
+  ssize_t got;
+  while ((got = read(watch, buffer, sizeof buffer)) > 0) {
+    const PacingClock::time_point now = PacingClock::now();
+    for (ssize_t at = 0; at < got;) {
+      const auto* notice = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + notice->len);
+      if (notice->mask & IN_Q_OVERFLOW) {
+        readers.Lost(now);
+      } else if (notice->len > 0 && name == notice->name) {
+        if (notice->mask & IN_OPEN) readers.Opened(now);
+        if (notice->mask & IN_CLOSE) readers.Closed(now);
+      }
+    }
+  }
+}
+
+// Waits until the readers of the device just made can have its events (NewDeviceReaders).
+void WaitForReaders(const ScopedFd& watch, const std::string& device_node, PacingClock::time_point made) {
+  NewDeviceReaders readers(made, kQuietAfterOpen, kReaderPatience);
+  const std::string name = device_node.substr(device_node.rfind('/') + 1);
+  for (PacingClock::time_point now = PacingClock::now(); readers.ReadyAt() > now; now = PacingClock::now()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(readers.ReadyAt() - now);
+    if (watch.get() < 0) {
+      std::this_thread::sleep_for(left);
+      continue;
+    }
+    pollfd ready{watch.get(), POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(left.count())) > 0) TakeOpenNotices(watch.get(), name, readers);
+  }
 }
 
 }  // namespace
@@ -68,6 +128,7 @@ std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const LayoutName& layout, s
   for (unsigned int key = KEY_ESC; key <= kHighestKey; ++key) {
     libevdev_enable_event_code(description, EV_KEY, key, nullptr);
   }
+  const ScopedFd watch(WatchInputDeviceOpens());
   libevdev_uinput* device = nullptr;
   const int result = libevdev_uinput_create_from_device(description, fd.get(), &device);
   libevdev_free(description);
@@ -75,13 +136,22 @@ std::unique_ptr<UinputKeyboard> UinputKeyboard::Open(const LayoutName& layout, s
     *error = std::string("cannot create a virtual keyboard through ") + uinput_path + ": " + std::strerror(-result);
     return nullptr;
   }
+  const PacingClock::time_point made = PacingClock::now();
   // The device keeps the descriptor; it is closed after the device is destroyed.
   fd.Release();
-  return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(device, layout, std::move(keymap), std::move(dead_keys)));
+  std::unique_ptr<UinputKeyboard> keyboard(new UinputKeyboard(device, layout, std::move(keymap), std::move(dead_keys)));
+  // Keys sent before a reader has the device open are lost to it, and a line waiting on a
+  // port at start would be typed at once.
+  WaitForReaders(watch, keyboard->device_node(), made);
+  return keyboard;
 }
 
 UinputKeyboard::UinputKeyboard(libevdev_uinput* device, LayoutName layout, LayoutKeymap keymap, DeadKeys dead_keys)
-    : device_(device), layout_(std::move(layout)), keymap_(std::move(keymap)), dead_keys_(std::move(dead_keys)) {
+    : device_(device),
+      layout_(std::move(layout)),
+      keymap_(std::move(keymap)),
+      dead_keys_(std::move(dead_keys)),
+      pacer_(kEventsPerBurst, kPauseBetweenBursts) {
   const char* node = libevdev_uinput_get_devnode(device_);
   if (node != nullptr) device_node_ = node;
 }
@@ -133,13 +203,12 @@ KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
 KeyOutputResult UinputKeyboard::Send(std::span<const KeyEvent> keys) {
   std::size_t accepted = 0;
   for (const KeyEvent& key : keys) {
-    // The kernel queues a device's events for each reader (the compositor, the console) in
-    // a buffer of 64; on overflow it drops them and only tells the reader it did. uinput
-    // gives no sign of what was read, so a long line goes out in bursts that fit, with a
-    // moment between them for the readers to catch up.
-    if (accepted > 0 && accepted % kEventsPerBurst == 0) std::this_thread::sleep_for(kPauseBetweenBursts);
+    // uinput gives no sign of what its readers took: the events go out at a pace that a
+    // reader's buffer holds (kEventsPerBurst).
+    std::this_thread::sleep_for(pacer_.WaitBeforeNext(PacingClock::now()));
     int result = libevdev_uinput_write_event(device_, EV_KEY, key.key_code, key.pressed ? 1 : 0);
     if (result == 0) result = libevdev_uinput_write_event(device_, EV_SYN, SYN_REPORT, 0);
+    pacer_.Sent(PacingClock::now());
     if (result != 0) {
       lost_ = lost_ || result == -ENODEV;
       return {.accepted = accepted,

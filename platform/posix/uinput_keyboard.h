@@ -8,6 +8,7 @@
 #include "platform/keyboard_choice.h"
 #include "platform/layout_keymap.h"
 #include "platform/posix/xkb_layout.h"
+#include "platform/reader_pacing.h"
 
 struct libevdev_uinput;
 
@@ -24,8 +25,11 @@ namespace lintrel::platform {
 // to a virtual keyboard: keys are chosen for Caps Lock off.
 //
 // The device is made when the keyboard is opened and removed when it is destroyed: events
-// sent to a new device are lost until the compositor or the console has opened it, so it
-// is made once, at start, not per line. Key codes are the kernel's (KEY_A is 30).
+// sent to a new device are lost to a reader (the compositor, the X server) until it has
+// opened it, so it is made once, at start, not per line, and Open() returns once its
+// readers have it open (NewDeviceReaders; at most two seconds when none opens it). Key
+// events go out paced for a reader that reads every 10 ms (BurstPacer), about 2,000 a
+// second. Key codes are the kernel's (KEY_A is 30).
 class UinputKeyboard : public Keyboard {
  public:
   static constexpr char kDeviceName[] = "Lintrel virtual keyboard";
@@ -41,9 +45,11 @@ class UinputKeyboard : public Keyboard {
 
   // The layout given at the start, Caps Lock taken as off, no modifier held.
   KeyboardState ReadState() override;
-  // Each key event goes out with its own SYN_REPORT, in order. A character event (one the
-  // layout has no plain key for) is typed as its dead key and a space where the layout has
-  // such an accent; a line with any other is refused whole, before a key is sent.
+  // Each key event goes out with its own SYN_REPORT, in order, paced for the device's
+  // readers (a long line takes a while: 1,000 plain characters a second). A character
+  // event (one the layout has no plain key for) is typed as its dead key and a space where
+  // the layout has such an accent; a line with any other is refused whole, before a key is
+  // sent.
   KeyOutputResult TypeKeys(std::span<const KeyEvent> events) override;
 
   // The event device the kernel made for it (/dev/input/eventN), where it can be read back.
@@ -64,6 +70,7 @@ class UinputKeyboard : public Keyboard {
   LayoutKeymap keymap_;
   DeadKeys dead_keys_;
   std::string device_node_;
+  BurstPacer pacer_;
   bool lost_ = false;
   std::size_t key_events_sent_ = 0;
 };

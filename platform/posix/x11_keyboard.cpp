@@ -1,99 +1,38 @@
 #include "platform/posix/x11_keyboard.h"
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <xkbcommon/xkbcommon.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "common/control_characters.h"
-#include "platform/posix/virtual_key_keysym.h"
-#include "platform/layout_keymap.h"
-#include "platform/us_layout.h"
+#include "common/printable_text.h"
+#include "common/utf8_text.h"
+#include "platform/posix/x11_keymap.h"
 
 namespace lintrel::platform {
 namespace {
 
-// X keycodes run 8..255; 255 would be indistinguishable from kNoKey.
-constexpr int kHighestUsableKeycode = 254;
+using x11::KeysymOf;
 
 // The modifiers a user may hold that would turn typed keys into shortcuts or other levels:
 // Shift, Control, Mod1 (Alt), Mod4 (the logo key) and Mod5 (usually AltGr). Not Lock or
 // Mod2 (Num Lock), which are states, not keys held.
 constexpr unsigned int kHeldModifierMask = ShiftMask | ControlMask | Mod1Mask | Mod4Mask | Mod5Mask;
 
-// The character a keysym types (libxkbcommon knows the legacy keysyms as well as the
-// Unicode ones); kNoCharacter for none and for control characters, which are typed by the
-// US rule only.
-char32_t CharacterOfKeysym(KeySym keysym) {
-  if (keysym == NoSymbol) return kNoCharacter;
-  const char32_t character = xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(keysym));
-  if (character == 0 || IsControlCharacter(character)) return kNoCharacter;
-  return character;
-}
-
-// The shift level a key type gives for the modifiers held (those the type does not look
-// at do not count; level index 0 when no entry matches), and whether Caps Lock is left
-// unused by it (not in the type, or preserved by the entry).
-struct Level {
-  int index = 0;
-  bool lock_unused = true;
-};
-
-Level LevelOf(const XkbKeyTypeRec& type, unsigned int modifiers) {
-  const unsigned int relevant = modifiers & type.mods.mask;
-  unsigned int consumed = type.mods.mask;
-  for (int entry = 0; entry < type.map_count; ++entry) {
-    const XkbKTMapEntryRec& map = type.map[entry];
-    if (!map.active || map.mods.mask != relevant) continue;
-    if (type.preserve != nullptr) consumed &= ~type.preserve[entry].mask;
-    return {map.level, (consumed & LockMask) == 0};
-  }
-  return {0, (consumed & LockMask) == 0};
-}
-
-// The keysym a key gives with Caps Lock on: Xlib capitalises the symbol of a key whose type
-// leaves Caps Lock unused, as a receiving program's XLookupString then does.
-KeySym WithCapsLock(KeySym keysym, const Level& level) {
-  if (!level.lock_unused || keysym == NoSymbol) return keysym;
-  KeySym lower = NoSymbol;
-  KeySym upper = NoSymbol;
-  XConvertCase(keysym, &lower, &upper);
-  return upper;
-}
-
-// The group of a key that the active group selects: out of range groups wrap, as the
-// server does by default.
-int EffectiveGroup(XkbDescPtr map, int keycode, int group) {
-  const int groups = XkbKeyNumGroups(map, keycode);
-  if (groups == 0) return -1;
-  return group < groups ? group : group % groups;
-}
-
-KeySym SymbolAt(XkbDescPtr map, int keycode, int group, int level) {
-  if (group < 0 || level >= XkbKeyGroupWidth(map, keycode, group)) return NoSymbol;
-  return XkbKeySymEntry(map, keycode, level, group);
-}
-
-// Whether a keycode carries no symbol at all: a spare one.
-bool IsSpare(XkbDescPtr map, int keycode) {
-  const int groups = XkbKeyNumGroups(map, keycode);
-  for (int group = 0; group < groups; ++group) {
-    for (int level = 0; level < XkbKeyGroupWidth(map, keycode, group); ++level) {
-      if (XkbKeySymEntry(map, keycode, level, group) != NoSymbol) return false;
-    }
-  }
-  return true;
-}
-
-// The keyboard is used from several reader threads, one at a time, and Xlib wants
-// XInitThreads() before any other call of the process.
+// The keyboard is opened on one thread and types on another (the typist's), while other
+// threads of the process may use Xlib with connections of their own (a test's window):
+// Xlib wants XInitThreads() before any other call of the process.
 bool EnableXlibThreads() {
   static const bool enabled = XInitThreads() != 0;
   return enabled;
@@ -133,7 +72,7 @@ std::string DescribeError(Display* display, const XErrorEvent& error) {
 // goes on. It may not make requests itself, and makes none.
 int OnProtocolError(Display* display, XErrorEvent* error) {
   if (X11Keyboard* keyboard = Routing().Find(display)) {
-    keyboard->NoteProtocolError(DescribeError(display, *error));
+    keyboard->NoteProtocolError(DescribeError(display, *error), error->serial);
     return 0;
   }
   XErrorHandler previous = Routing().previous_protocol_handler;
@@ -168,7 +107,38 @@ std::string DisplayOpenError(const char* display_name) {
   return "cannot open X display \"" + name + "\" (is an X server running and DISPLAY set?)";
 }
 
+std::string CodePoint(char32_t character) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(character));
+  return text;
+}
+
 }  // namespace
+
+// The server's keymap as this keyboard last read it.
+struct X11Keyboard::ServerKeymap {
+  explicit ServerKeymap(Display* display)
+      : map(XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd)) {}
+  ~ServerKeymap() {
+    if (map != nullptr) XkbFreeKeyboard(map, XkbAllComponentsMask, True);
+  }
+  ServerKeymap(const ServerKeymap&) = delete;
+  ServerKeymap& operator=(const ServerKeymap&) = delete;
+
+  int LastKeycode() const { return std::min<int>(map->max_key_code, x11::kHighestUsableKeycode); }
+  bool HasModmap() const { return map != nullptr && map->map != nullptr && map->map->modmap != nullptr; }
+
+  XkbDescPtr map;
+};
+
+struct X11Keyboard::Atoms {
+  Atom wm_protocols = None;
+  Atom net_wm_ping = None;
+  // Owned by the keyboard that was first on the display among those alive.
+  Atom keyboard_selection = None;
+  // On the root window: what that keyboard has bound, [keycode, level count, keysyms...]...
+  Atom spare_keys = None;
+};
 
 std::unique_ptr<X11Keyboard> X11Keyboard::Open(const char* display_name, std::string* error) {
   if (!EnableXlibThreads()) {
@@ -203,23 +173,11 @@ std::unique_ptr<X11Keyboard> X11Keyboard::Open(const char* display_name, std::st
   return std::unique_ptr<X11Keyboard>(new X11Keyboard(display, xkb_event_base));
 }
 
-// The server's keymap as this keyboard last read it.
-struct X11Keyboard::ServerKeymap {
-  explicit ServerKeymap(Display* display)
-      : map(XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd)) {}
-  ~ServerKeymap() {
-    if (map != nullptr) XkbFreeKeyboard(map, XkbAllComponentsMask, True);
-  }
-  ServerKeymap(const ServerKeymap&) = delete;
-  ServerKeymap& operator=(const ServerKeymap&) = delete;
-
-  int LastKeycode() const { return std::min<int>(map->max_key_code, kHighestUsableKeycode); }
-
-  XkbDescPtr map;
-};
-
 X11Keyboard::X11Keyboard(_XDisplay* display, int xkb_event_base)
-    : display_(display), display_name_(DisplayString(display)), xkb_event_base_(xkb_event_base) {
+    : display_(display),
+      display_name_(DisplayString(display)),
+      xkb_event_base_(xkb_event_base),
+      atoms_(std::make_unique<Atoms>()) {
   {
     std::lock_guard<std::mutex> lock(Routing().mutex);
     Routing().keyboards.emplace_back(display_, this);
@@ -227,18 +185,21 @@ X11Keyboard::X11Keyboard(_XDisplay* display, int xkb_event_base)
   XSetIOErrorExitHandler(display_, OnConnectionLostExit, this);
   // Xlib turns XKEYBOARD on for every connection, and the server then sends such a client
   // a core MappingNotify only for the changes it asked about; a new keymap (setxkbmap)
-  // never comes as one. Asking for the XKEYBOARD notifications catches every change, and
-  // the state notices keep the group, Caps Lock and the held modifiers without asking.
-  constexpr unsigned int kKeymapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
-  XkbSelectEvents(display_, XkbUseCoreKbd, kKeymapChanges | XkbStateNotifyMask, kKeymapChanges | XkbStateNotifyMask);
-  constexpr unsigned long kStateDetails = XkbGroupStateMask | XkbModifierBaseMask | XkbModifierLockMask;
-  XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, kStateDetails, kStateDetails);
-  XkbStateRec state{};
-  if (XkbGetState(display_, XkbUseCoreKbd, &state) == Success) {
-    group_ = state.group;
-    base_modifiers_ = state.base_mods;
-    locked_modifiers_ = state.locked_mods;
-  }
+  // never comes as one. Asking for the XKEYBOARD notifications catches every change. Of
+  // the state, the group and the locks (Caps Lock) come as notices, which are rare; the
+  // modifiers held are asked for (ReadServerState), since a notice for every modifier the
+  // user presses would pile up unread while no line comes.
+  constexpr unsigned int kNotices = XkbNewKeyboardNotifyMask | XkbMapNotifyMask | XkbStateNotifyMask;
+  XkbSelectEvents(display_, XkbUseCoreKbd, XkbAllEventsMask, kNotices);
+  constexpr unsigned long kStateDetails = XkbGroupStateMask | XkbModifierLockMask;
+  XkbSelectEventDetails(display_, XkbUseCoreKbd, XkbStateNotify, XkbAllStateComponentsMask, kStateDetails);
+  char names[][24] = {"WM_PROTOCOLS", "_NET_WM_PING", "_LINTREL_KEYBOARD", "_LINTREL_SPARE_KEYS"};
+  char* name_list[] = {names[0], names[1], names[2], names[3]};
+  Atom atoms[4] = {};
+  XInternAtoms(display_, name_list, 4, False, atoms);
+  *atoms_ = {.wm_protocols = atoms[0], .net_wm_ping = atoms[1], .keyboard_selection = atoms[2], .spare_keys = atoms[3]};
+  ClaimDisplay();
+  ReadServerState();
   FetchKeymap();
 }
 
@@ -254,21 +215,46 @@ X11Keyboard::~X11Keyboard() {
   std::erase_if(Routing().keyboards, [this](const auto& entry) { return entry.second == this; });
 }
 
+void X11Keyboard::NoteProtocolError(std::string description, unsigned long serial) {
+  // The ping's requests name windows of other programs, which may be gone by then.
+  if (serial >= harmless_serials_begin_ && serial < harmless_serials_end_) return;
+  protocol_error_ = std::move(description);
+  protocol_error_serial_ = serial;
+}
+
+// --- The keymap and the state -----------------------------------------------------------
+
 KeyboardState X11Keyboard::ReadState() {
-  if (!connection_lost_) HandlePendingEvents();
+  if (!connection_lost_) {
+    if (Clock::now() - state_read_at_ >= kStateReuse) ReadServerState();
+    HandlePendingEvents();
+    if (keymap_stale_) {
+      FetchKeymap();
+    } else if (layout_group_ != group_ && keymap_ != nullptr) {
+      RebuildLayout();
+      OfferSpareKeys(binder_.Keycodes());
+    }
+  }
   KeyboardState state{.layout = &layout_, .caps_lock = (locked_modifiers_ & LockMask) != 0, .held_modifier_keys = {}};
-  // The notices may still tell of this keyboard's own Shift of the line before: only the
-  // server's answer says what is down now.
   if (!connection_lost_ && (base_modifiers_ & kHeldModifierMask) != 0) state.held_modifier_keys = ModifierKeysDown();
   return state;
+}
+
+void X11Keyboard::ReadServerState() {
+  XkbStateRec state{};
+  if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success) return;
+  group_ = state.group;
+  base_modifiers_ = state.base_mods;
+  locked_modifiers_ = state.locked_mods;
+  state_read_at_ = Clock::now();
 }
 
 std::vector<uint8_t> X11Keyboard::ModifierKeysDown() {
   char keys[32] = {};
   XQueryKeymap(display_, keys);
   std::vector<uint8_t> down;
+  if (!keymap_->HasModmap()) return down;
   XkbDescPtr map = keymap_->map;
-  if (map == nullptr || map->map == nullptr || map->map->modmap == nullptr) return down;
   for (int keycode = map->min_key_code; keycode <= keymap_->LastKeycode(); ++keycode) {
     const bool pressed = (keys[keycode / 8] & (1 << (keycode % 8))) != 0;
     if (pressed && (map->map->modmap[keycode] & kHeldModifierMask) != 0) down.push_back(static_cast<uint8_t>(keycode));
@@ -276,186 +262,375 @@ std::vector<uint8_t> X11Keyboard::ModifierKeysDown() {
   return down;
 }
 
-KeyOutputResult X11Keyboard::TypeKeys(std::span<const KeyEvent> events) {
-  if (!connection_lost_) {
-    ++line_count_;
-    for (const KeyEvent& event : events) {
-      if (event.character == 0) {
-        XTestFakeKeyEvent(display_, event.key_code, event.pressed ? True : False, CurrentTime);
-        continue;
-      }
-      // A character without a key: typed on a spare keycode.
-      const uint8_t keycode = KeycodeForCharacter(event.character, events);
-      if (keycode == kNoKey) continue;
-      // Xlib would capitalise it under Caps Lock (a spare key's type leaves Caps Lock
-      // unused): Caps Lock is let go of around it.
-      const bool unlock = CapsLockChanges(event.character);
-      if (unlock && event.pressed) XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, 0);
-      XTestFakeKeyEvent(display_, keycode, event.pressed ? True : False, CurrentTime);
-      if (unlock && !event.pressed) XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, LockMask);
-    }
-    XFlush(display_);
-    HandlePendingEvents();
-  }
-  if (connection_lost_) {
-    return {.accepted = 0, .error = "lost the connection to the X server on \"" + display_name_ + "\"",
-            .output_lost = true};
-  }
-  // Errors come back after their requests: one seen now may be about the line before.
-  if (!protocol_error_.empty()) {
-    // The bindings may be what failed; what is bound is given back now rather than at the end.
-    ReleaseBoundKeycodes();
-    return {.accepted = 0, .error = std::exchange(protocol_error_, {})};
-  }
-  return {.accepted = events.size(), .error = {}};
-}
-
-bool X11Keyboard::CapsLockChanges(char32_t character) const {
-  if ((locked_modifiers_ & LockMask) == 0) return false;
-  const KeySym keysym = xkb_utf32_to_keysym(static_cast<uint32_t>(character));
-  KeySym lower = NoSymbol;
-  KeySym upper = NoSymbol;
-  XConvertCase(keysym, &lower, &upper);
-  return upper != keysym;
-}
-
-uint8_t X11Keyboard::KeycodeForCharacter(char32_t character, std::span<const KeyEvent> line) {
-  for (Binding& binding : bindings_) {
-    if (binding.character == character) {
-      binding.last_used = line_count_;
-      return binding.keycode;
-    }
-  }
-  XkbDescPtr map = keymap_->map;
-  if (map == nullptr) return kNoKey;
-  const auto bound = [&](int keycode) {
-    return std::any_of(bindings_.begin(), bindings_.end(), [&](const Binding& b) { return b.keycode == keycode; });
-  };
-  int keycode = -1;
-  for (int candidate = map->min_key_code; candidate <= keymap_->LastKeycode() && keycode < 0; ++candidate) {
-    if (IsSpare(map, candidate) && !bound(candidate)) keycode = candidate;
-  }
-  if (keycode < 0) {
-    // Every spare keycode is bound: the one used longest ago, and not in this line, is
-    // bound again.
-    const auto in_line = [&](const Binding& b) {
-      return std::any_of(line.begin(), line.end(), [&](const KeyEvent& e) { return e.character == b.character; });
-    };
-    Binding* oldest = nullptr;
-    for (Binding& binding : bindings_) {
-      if (!in_line(binding) && (oldest == nullptr || binding.last_used < oldest->last_used)) oldest = &binding;
-    }
-    if (oldest == nullptr) return kNoKey;
-    keycode = oldest->keycode;
-    std::erase_if(bindings_, [&](const Binding& b) { return b.keycode == keycode; });
-  }
-  // Two columns of the same symbol: a two-level key that Caps Lock and Shift leave alone.
-  KeySym symbols[2];
-  symbols[0] = symbols[1] = xkb_utf32_to_keysym(static_cast<uint32_t>(character));
-  if (symbols[0] == NoSymbol) return kNoKey;
-  XChangeKeyboardMapping(display_, keycode, 2, symbols, 1);
-  bindings_.push_back({static_cast<uint8_t>(keycode), character, line_count_});
-  return static_cast<uint8_t>(keycode);
-}
-
-void X11Keyboard::ReleaseBoundKeycodes() {
-  if (bindings_.empty()) return;
-  KeySym no_symbol = NoSymbol;
-  for (const Binding& binding : bindings_) XChangeKeyboardMapping(display_, binding.keycode, 1, &no_symbol, 1);
-  bindings_.clear();
-  XSync(display_, False);
-}
-
 void X11Keyboard::HandlePendingEvents() {
-  bool keymap_changed = false;
-  bool group_changed = false;
-  while (XPending(display_) > 0) {
+  while (!connection_lost_ && XPending(display_) > 0) {
     XEvent event;
     XNextEvent(display_, &event);
-    if (event.type == MappingNotify) {
-      XRefreshKeyboardMapping(&event.xmapping);
-      keymap_changed = true;
-    } else if (event.type == xkb_event_base_) {
-      const auto& any = reinterpret_cast<const XkbAnyEvent&>(event);
-      if (any.xkb_type == XkbStateNotify) {
-        const auto& state = reinterpret_cast<const XkbStateNotifyEvent&>(event);
-        group_changed |= state.group != group_;
-        group_ = state.group;
-        base_modifiers_ = state.base_mods;
-        locked_modifiers_ = state.locked_mods;
-      } else {
-        keymap_changed = true;
-      }
-    }
+    HandleEvent(event);
   }
-  if (keymap_changed) {
-    FetchKeymap();
-  } else if (group_changed) {
-    RebuildLayout();
+}
+
+void X11Keyboard::HandleEvent(const XEvent& event) {
+  if (event.type == MappingNotify) {
+    XMappingEvent mapping = event.xmapping;
+    XRefreshKeyboardMapping(&mapping);
+    keymap_stale_ = true;
+  } else if (event.type == xkb_event_base_) {
+    const auto& xkb = reinterpret_cast<const XkbEvent&>(event);
+    if (xkb.any.xkb_type == XkbStateNotify) {
+      group_ = xkb.state.group;
+      locked_modifiers_ = xkb.state.locked_mods;
+    } else {
+      // Xlib's own copy, which XkbKeysymToModifiers reads, follows too.
+      XkbMapNotifyEvent map = xkb.map;
+      XkbRefreshKeyboardMapping(&map);
+      keymap_stale_ = true;
+    }
+  } else if (event.type == SelectionClear && event.xselectionclear.selection == atoms_->keyboard_selection) {
+    display_claimed_ = false;
   }
 }
 
 void X11Keyboard::FetchKeymap() {
-  keymap_ = std::make_unique<ServerKeymap>(display_);
-  // A binding someone else changed (a new keymap loaded, say) is no longer this keyboard's
-  // to undo.
-  if (keymap_->map != nullptr) {
-    std::erase_if(bindings_, [&](const Binding& binding) {
-      const KeySym expected = xkb_utf32_to_keysym(static_cast<uint32_t>(binding.character));
-      return SymbolAt(keymap_->map, binding.keycode, 0, 0) != expected;
-    });
+  keymap_stale_ = false;
+  auto keymap = std::make_unique<ServerKeymap>(display_);
+  if (!keymap->HasModmap()) return;
+  keymap_ = std::move(keymap);
+  // The spare keys: the empty ones, and those that still hold what this keyboard bound. A
+  // key that someone else changed since is theirs.
+  XkbDescPtr map = keymap_->map;
+  std::vector<uint8_t> spare;
+  for (int keycode = map->min_key_code; keycode <= keymap_->LastKeycode(); ++keycode) {
+    if (map->map->modmap[keycode] != 0) continue;
+    const std::vector<char32_t> bound = binder_.CharactersOn(static_cast<uint8_t>(keycode));
+    if (!bound.empty() && !x11::Holds(map, keycode, bound)) binder_.Forget(static_cast<uint8_t>(keycode));
+    if (x11::IsEmpty(map, keycode) || (!bound.empty() && x11::Holds(map, keycode, bound))) {
+      spare.push_back(static_cast<uint8_t>(keycode));
+    }
   }
+  spare_keys_.reset();
+  for (uint8_t keycode : spare) spare_keys_.set(keycode);
   RebuildLayout();
+  OfferSpareKeys(spare);
 }
 
 void X11Keyboard::RebuildLayout() {
-  layout_.Clear();
+  if (keymap_ == nullptr) return;
+  level3_ = XkbKeysymToModifiers(display_, XK_ISO_Level3_Shift);
+  layout_group_ = group_;
+  x11::FillLayout(keymap_->map, group_, level3_, spare_keys_, layout_);
+}
+
+void X11Keyboard::OfferSpareKeys(const std::vector<uint8_t>& keycodes) {
+  const x11::SpareKeyType type = x11::ChooseSpareKeyType(keymap_->map, level3_, layout_);
+  if (type.level_modifiers != binder_.LevelModifiers()) ReleaseBoundKeycodes();
+  spare_type_ = type.index;
+  binder_.Offer(keycodes, type.level_modifiers);
+}
+
+// --- Typing -------------------------------------------------------------------------------
+
+KeyOutputResult X11Keyboard::TypeKeys(std::span<const KeyEvent> events) {
+  if (connection_lost_) return Lost();
+  if (keymap_ == nullptr) {
+    return {.accepted = 0, .error = "cannot read the keymap of the X server on \"" + display_name_ + "\""};
+  }
+  // The characters typed on spare keys, in order.
+  std::u32string characters;
+  for (const KeyEvent& event : events) {
+    if (event.character != 0 && event.pressed) characters += event.character;
+  }
+  if (std::string refusal = RefusalOf(characters); !refusal.empty()) return {.accepted = 0, .error = refusal};
+  if (Clock::now() >= SettledAt()) {
+    binder_.ConfirmRead();
+    key_events_since_fence_ = 0;
+  }
+  const std::vector<SpareKeyBinder::Part> parts = binder_.Plan(characters);
+  // As the line's keys were chosen, whatever notices a wait within the line takes in.
+  line_caps_lock_ = (locked_modifiers_ & LockMask) != 0;
+  const unsigned long first_serial = NextRequest(display_);
+  // Errors come back after their requests: a line the server may refuse waits for its
+  // verdict, the others (keys of the server's own keymap) go out with a flush.
+  if (SendLine(events, parts)) {
+    XSync(display_, False);
+  } else {
+    XFlush(display_);
+  }
+  last_key_sent_at_ = Clock::now();
+  if (connection_lost_) return Lost();
+  if (!protocol_error_.empty()) {
+    std::string error = std::exchange(protocol_error_, {});
+    if (protocol_error_serial_ < first_serial) error += ", from a request made before this line";
+    // The bindings may be what failed: what is bound is given back now rather than at the end.
+    ReleaseBoundKeycodes();
+    return {.accepted = 0, .error = error};
+  }
+  return {.accepted = events.size(), .error = {}};
+}
+
+KeyOutputResult X11Keyboard::Lost() const {
+  return {.accepted = 0, .error = "lost the connection to the X server on \"" + display_name_ + "\"",
+          .output_lost = true};
+}
+
+std::string X11Keyboard::RefusalOf(const std::u32string& characters) const {
+  for (char32_t character : characters) {
+    if (KeysymOf(character) == NoSymbol) return "no X keysym for " + CodePoint(character);
+  }
+  if (!characters.empty() && binder_.Capacity() == 0) {
+    std::string distinct;
+    for (char32_t character : characters) {
+      const std::string utf8 = EncodeUtf8(character);
+      if (distinct.find(utf8) == std::string::npos) distinct += utf8;
+    }
+    return "no key for " + Quoted(distinct) + " in the X keymap, and no spare key to bind one to";
+  }
+  return {};
+}
+
+bool X11Keyboard::SendLine(std::span<const KeyEvent> events, const std::vector<SpareKeyBinder::Part>& parts) {
+  bool may_be_refused = false;
+  std::size_t planned = 0;  // characters typed on spare keys so far
+  std::size_t part = 0;
+  std::size_t part_begin = 0;
+  for (const KeyEvent& event : events) {
+    if (event.character == 0) {
+      may_be_refused |= event.key_code < keymap_->map->min_key_code || event.key_code > keymap_->map->max_key_code;
+      SendKey(event.key_code, event.pressed);
+      continue;
+    }
+    // A character's whole stroke goes with its press.
+    if (!event.pressed) continue;
+    while (planned >= parts[part].end) part_begin = parts[part++].end;
+    const SpareKeyBinder::Part& current = parts[part];
+    if (planned == part_begin) {
+      if (current.fence_first) Fence();
+      for (const SpareKeyBinder::Binding& binding : current.bindings) Bind(binding);
+      if (!current.bindings.empty()) {
+        RecordBindings();
+        may_be_refused = true;
+      }
+    }
+    SendSpareStroke(event.character, current.slots[planned - part_begin]);
+    ++planned;
+  }
+  return may_be_refused;
+}
+
+void X11Keyboard::SendKey(uint8_t keycode, bool pressed) {
+  XTestFakeKeyEvent(display_, keycode, pressed ? True : False, CurrentTime);
+  ++key_events_since_fence_;
+}
+
+void X11Keyboard::SendSpareStroke(char32_t character, SpareSlot slot) {
+  std::vector<KeyEvent> stroke;
+  layout_.AppendKeyEvents({slot.keycode, slot.modifiers}, stroke);
+  // Xlib would capitalise it under Caps Lock (the spare keys' type leaves Caps Lock unused):
+  // Caps Lock is let go of around the key.
+  KeySym lower = NoSymbol;
+  KeySym upper = NoSymbol;
+  XConvertCase(KeysymOf(character), &lower, &upper);
+  const bool unlock = line_caps_lock_ && upper != KeysymOf(character);
+  for (const KeyEvent& key : stroke) {
+    const bool spare_key = key.key_code == slot.keycode;
+    if (spare_key && key.pressed && unlock) XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, 0);
+    SendKey(key.key_code, key.pressed);
+    if (spare_key && !key.pressed && unlock) XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, LockMask);
+  }
+}
+
+void X11Keyboard::Bind(const SpareKeyBinder::Binding& binding) {
   XkbDescPtr map = keymap_->map;
-  if (map == nullptr) return;
-  const unsigned int level3 = XkbKeysymToModifiers(display_, XK_ISO_Level3_Shift);
-  struct Combination {
-    uint8_t modifiers;
-    unsigned int mask;
-  };
-  const Combination combinations[] = {
-      {0, 0},
-      {kModifierShift, ShiftMask},
-      {kModifierLevel3, level3},
-      {kModifierShift | kModifierLevel3, ShiftMask | level3},
-  };
-  // Where the keysyms a control character or a modifier needs sit: the lowest keycode.
-  std::vector<std::pair<KeySym, int>> first_keycode;
-  const auto keycode_of = [&](KeySym keysym) {
-    for (const auto& [symbol, keycode] : first_keycode) {
-      if (symbol == keysym) return keycode;
+  XkbMapChangesRec changes{};
+  int type = spare_type_;
+  if (XkbChangeTypesOfKey(map, binding.keycode, 1, XkbGroup1Mask, &type, &changes) != Success) {
+    protocol_error_ = "cannot give key " + std::to_string(binding.keycode) + " the levels of a spare key";
+    protocol_error_serial_ = NextRequest(display_);
+    return;
+  }
+  for (std::size_t level = 0; level < binding.levels.size(); ++level) {
+    const char32_t character = binding.levels[level];
+    XkbKeySymEntry(map, binding.keycode, static_cast<int>(level), 0) = character == 0 ? NoSymbol : KeysymOf(character);
+  }
+  changes.changed |= XkbKeySymsMask;
+  changes.first_key_sym = binding.keycode;
+  changes.num_key_syms = 1;
+  XkbChangeMap(display_, map, &changes);
+}
+
+// --- Waiting for the receiving program ------------------------------------------------------
+
+X11Keyboard::Clock::time_point X11Keyboard::SettledAt() const {
+  return last_key_sent_at_ + kSettleTime + key_events_since_fence_ * kSettlePerKeyEvent;
+}
+
+void X11Keyboard::Fence() {
+  // Every key event sent so far reaches the receiving program's connection before the ping.
+  XSync(display_, False);
+  if (connection_lost_) return;
+  if (PingReceiver() == PingAnswer::kNoOneToAsk) {
+    std::this_thread::sleep_for(kSettleTime + key_events_since_fence_ * kSettlePerKeyEvent);
+  }
+  key_events_since_fence_ = 0;
+}
+
+X11Keyboard::PingAnswer X11Keyboard::PingReceiver() {
+  harmless_serials_begin_ = NextRequest(display_);
+  harmless_serials_end_ = ULONG_MAX;
+  const Window target = PingTarget();
+  PingAnswer answer = PingAnswer::kNoOneToAsk;
+  if (target != None) {
+    const Window root = DefaultRootWindow(display_);
+    // The answer goes to the root window, for whoever listens there (the window manager).
+    XSelectInput(display_, root, SubstructureNotifyMask);
+    const long token = ++ping_count_;
+    XEvent ping{};
+    ping.xclient.type = ClientMessage;
+    ping.xclient.window = target;
+    ping.xclient.message_type = atoms_->wm_protocols;
+    ping.xclient.format = 32;
+    ping.xclient.data.l[0] = static_cast<long>(atoms_->net_wm_ping);
+    ping.xclient.data.l[1] = token;
+    ping.xclient.data.l[2] = static_cast<long>(target);
+    XSendEvent(display_, target, False, NoEventMask, &ping);
+    XFlush(display_);
+    answer = AwaitPong(token, target) ? PingAnswer::kAnswered : PingAnswer::kNoAnswer;
+    XSelectInput(display_, root, NoEventMask);
+  }
+  harmless_serials_end_ = NextRequest(display_);
+  return answer;
+}
+
+bool X11Keyboard::AwaitPong(long token, unsigned long target) {
+  const Clock::time_point deadline = Clock::now() + kPingPatience;
+  while (!connection_lost_) {
+    while (!connection_lost_ && XPending(display_) > 0) {
+      XEvent event;
+      XNextEvent(display_, &event);
+      const XClientMessageEvent& message = event.xclient;
+      if (event.type == ClientMessage && message.message_type == atoms_->wm_protocols && message.format == 32 &&
+          static_cast<Atom>(message.data.l[0]) == atoms_->net_wm_ping && message.data.l[1] == token &&
+          static_cast<Window>(message.data.l[2]) == target) {
+        return true;
+      }
+      HandleEvent(event);
     }
-    return static_cast<int>(kNoKey);
-  };
-  for (int keycode = map->min_key_code; keycode <= keymap_->LastKeycode(); ++keycode) {
-    const int group = EffectiveGroup(map, keycode, group_);
-    if (group < 0) continue;
-    const XkbKeyTypeRec& type = *XkbKeyKeyType(map, keycode, group);
-    for (const Combination& combination : combinations) {
-      if (combination.modifiers & kModifierLevel3 && level3 == 0) continue;
-      const char32_t plain = CharacterOfKeysym(SymbolAt(map, keycode, group, LevelOf(type, combination.mask).index));
-      const Level caps_level = LevelOf(type, combination.mask | LockMask);
-      const char32_t caps = CharacterOfKeysym(WithCapsLock(SymbolAt(map, keycode, group, caps_level.index), caps_level));
-      layout_.Add(static_cast<uint8_t>(keycode), combination.modifiers, plain, caps);
+    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (remaining.count() <= 0) return false;
+    pollfd connection{ConnectionNumber(display_), POLLIN, 0};
+    poll(&connection, 1, static_cast<int>(remaining.count()) + 1);
+  }
+  return false;
+}
+
+unsigned long X11Keyboard::PingTarget() {
+  Window focus = None;
+  int revert_to = 0;
+  XGetInputFocus(display_, &focus, &revert_to);
+  if (focus == None || focus == PointerRoot) return None;
+  // The focus may be on a window inside the program's top-level one.
+  constexpr int kDeepest = 16;
+  Window window = focus;
+  for (int depth = 0; depth < kDeepest && window != None; ++depth) {
+    Atom* protocols = nullptr;
+    int count = 0;
+    if (XGetWMProtocols(display_, window, &protocols, &count) != 0) {
+      const bool pings = std::find(protocols, protocols + count, atoms_->net_wm_ping) != protocols + count;
+      XFree(protocols);
+      if (pings) return window;
     }
-    for (int level = 0; level < XkbKeyGroupWidth(map, keycode, group); ++level) {
-      const KeySym keysym = XkbKeySymEntry(map, keycode, level, group);
-      if (keysym != NoSymbol && keycode_of(keysym) == kNoKey) first_keycode.emplace_back(keysym, keycode);
+    Window root = None;
+    Window parent = None;
+    Window* children = nullptr;
+    unsigned int child_count = 0;
+    if (XQueryTree(display_, window, &root, &parent, &children, &child_count) == 0) break;
+    if (children != nullptr) XFree(children);
+    window = parent == root ? None : parent;
+  }
+  return None;
+}
+
+// --- The display, from start to end -------------------------------------------------------
+
+void X11Keyboard::ClaimDisplay() {
+  if (XGetSelectionOwner(display_, atoms_->keyboard_selection) != None) return;
+  const Window root = DefaultRootWindow(display_);
+  claim_window_ = XCreateSimpleWindow(display_, root, 0, 0, 1, 1, 0, 0, 0);
+  XSetSelectionOwner(display_, atoms_->keyboard_selection, claim_window_, CurrentTime);
+  display_claimed_ = XGetSelectionOwner(display_, atoms_->keyboard_selection) == claim_window_;
+  if (display_claimed_) ReleaseLeftovers();
+}
+
+void X11Keyboard::ReleaseLeftovers() {
+  // A key the XTest device holds: the server takes the release of a key from the device
+  // that pressed it only, so a key the user holds stays down.
+  char keys[32] = {};
+  XQueryKeymap(display_, keys);
+  for (int keycode = 8; keycode < 256; ++keycode) {
+    if ((keys[keycode / 8] & (1 << (keycode % 8))) != 0) SendKey(static_cast<uint8_t>(keycode), false);
+  }
+  const Window root = DefaultRootWindow(display_);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  constexpr long kLongest = 4096;
+  if (XGetWindowProperty(display_, root, atoms_->spare_keys, 0, kLongest, False, XA_INTEGER, &type, &format, &count,
+                         &remaining, &data) == Success &&
+      data != nullptr) {
+    if (format == 32) EmptyRecordedKeys({reinterpret_cast<const long*>(data), count});
+    XFree(data);
+  }
+  XDeleteProperty(display_, root, atoms_->spare_keys);
+  XSync(display_, False);
+}
+
+void X11Keyboard::EmptyRecordedKeys(std::span<const long> record) {
+  const ServerKeymap keymap(display_);
+  if (!keymap.HasModmap()) return;
+  KeySym no_symbol = NoSymbol;
+  for (std::size_t at = 0; at + 2 <= record.size();) {
+    const long keycode = record[at];
+    const auto levels = static_cast<std::size_t>(std::max(0L, record[at + 1]));
+    if (at + 2 + levels > record.size()) break;
+    bool holds = keycode >= keymap.map->min_key_code && keycode <= keymap.LastKeycode() &&
+                 XkbKeyNumGroups(keymap.map, keycode) == 1 &&
+                 XkbKeyGroupWidth(keymap.map, keycode, 0) == static_cast<int>(levels);
+    for (std::size_t level = 0; holds && level < levels; ++level) {
+      holds = XkbKeySymEntry(keymap.map, keycode, static_cast<int>(level), 0) ==
+              static_cast<KeySym>(record[at + 2 + level]);
+    }
+    if (holds) XChangeKeyboardMapping(display_, static_cast<int>(keycode), 1, &no_symbol, 1);
+    at += 2 + levels;
+  }
+}
+
+void X11Keyboard::RecordBindings() {
+  if (!display_claimed_) return;
+  std::vector<long> record;
+  for (uint8_t keycode : binder_.BoundKeycodes()) {
+    const std::vector<char32_t> levels = binder_.CharactersOn(keycode);
+    record.push_back(keycode);
+    record.push_back(static_cast<long>(levels.size()));
+    for (char32_t character : levels) {
+      record.push_back(character == 0 ? NoSymbol : static_cast<long>(KeysymOf(character)));
     }
   }
-  for (char32_t character = 0; character < 0x80; ++character) {
-    if (!IsControlCharacter(character)) continue;
-    const int keycode = keycode_of(KeysymOfVirtualKey(ControlCharacterVirtualKey(character)));
-    if (keycode != kNoKey) layout_.Add(static_cast<uint8_t>(keycode), 0, character, character);
-  }
-  int shift = keycode_of(XK_Shift_L);
-  if (shift == kNoKey) shift = keycode_of(XK_Shift_R);
-  layout_.SetModifierKey(kModifierShift, static_cast<uint8_t>(shift));
-  layout_.SetModifierKey(kModifierLevel3, static_cast<uint8_t>(keycode_of(XK_ISO_Level3_Shift)));
+  XChangeProperty(display_, DefaultRootWindow(display_), atoms_->spare_keys, XA_INTEGER, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(record.data()), static_cast<int>(record.size()));
+}
+
+void X11Keyboard::ReleaseBoundKeycodes() {
+  const std::vector<uint8_t> bound = binder_.BoundKeycodes();
+  if (bound.empty()) return;
+  // The receiving program may not have read the last keys yet, and would find them empty.
+  if (Clock::now() < SettledAt()) Fence();
+  KeySym no_symbol = NoSymbol;
+  for (uint8_t keycode : bound) XChangeKeyboardMapping(display_, keycode, 1, &no_symbol, 1);
+  binder_.ForgetAll();
+  if (display_claimed_) XDeleteProperty(display_, DefaultRootWindow(display_), atoms_->spare_keys);
+  XSync(display_, False);
 }
 
 }  // namespace lintrel::platform

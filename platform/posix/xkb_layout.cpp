@@ -10,8 +10,6 @@
 #include <optional>
 
 #include "common/control_characters.h"
-#include "platform/posix/virtual_key_keysym.h"
-#include "platform/us_layout.h"
 
 namespace lintrel::platform {
 namespace {
@@ -107,7 +105,7 @@ void AddLevels(xkb_keymap* keymap, xkb_state* state, const Masks& masks, LayoutK
         NoteDeadKey(syms[0], {static_cast<uint8_t>(keycode - kXkbEvdevOffset), ModifiersOf(*mask, masks)}, dead_keys);
       }
       const char32_t character = CharacterOf(state, keycode, *mask);
-      // Control characters come from the US-English table below.
+      // Control characters are added by the rule every layout shares.
       if (character == kNoCharacter || IsAsciiControl(character)) continue;
       out.Add(static_cast<uint8_t>(keycode - kXkbEvdevOffset), ModifiersOf(*mask, masks), character,
               CharacterOf(state, keycode, *mask | masks.lock));
@@ -134,17 +132,6 @@ std::optional<uint8_t> KeyOfKeysym(xkb_keymap* keymap, xkb_keysym_t keysym, uint
     }
   }
   return std::nullopt;
-}
-
-// Control characters are typed as the bare key a US-English keyboard names for them (Return
-// for CR and LF, the letter key of Ctrl+letter), found here by its keysym.
-void AddControlCharacters(xkb_keymap* keymap, LayoutKeymap& out) {
-  for (char32_t character = 0; character < 0x80; ++character) {
-    if (!IsAsciiControl(character)) continue;
-    const uint32_t keysym = KeysymOfVirtualKey(ControlCharacterVirtualKey(character));
-    const std::optional<uint8_t> key = keysym != 0 ? KeyOfKeysym(keymap, keysym) : std::nullopt;
-    if (key) out.Add(*key, 0, character, character);
-  }
 }
 
 }  // namespace
@@ -175,7 +162,9 @@ bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, DeadKeys& dead_
   keymap.Clear();
   dead_keys.clear();
   AddLevels(xkb_map.get(), state.get(), masks, keymap, dead_keys);
-  AddControlCharacters(xkb_map.get(), keymap);
+  const auto key_of = [&](xkb_keysym_t keysym) { return KeyOfKeysym(xkb_map.get(), keysym).value_or(kNoKey); };
+  AddControlCharacterKeys(keymap, {.enter = key_of(XKB_KEY_Return), .tab = key_of(XKB_KEY_Tab),
+                                   .backspace = key_of(XKB_KEY_BackSpace), .escape = key_of(XKB_KEY_Escape)});
   // The keymaps also give the level-three shift to a key no keyboard has (<LVL3>); the
   // right Alt key is the one a person presses, and the console's keymap knows.
   const std::optional<uint8_t> shift = KeyOfKeysym(xkb_map.get(), XKB_KEY_Shift_L, KEY_LEFTSHIFT);

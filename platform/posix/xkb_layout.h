@@ -17,8 +17,8 @@ inline constexpr int kXkbEvdevOffset = 8;
 // build it for a pc105 keyboard, the rules Wayland compositors and the console's keymap
 // tools use. Key codes are evdev codes. Every level of the first group that types a
 // character is added, with its Shift and AltGr (level-three) modifiers and its character
-// with Caps Lock on; control characters take the bare keys the US-English table names
-// for them. Only keys of the main block are used: a keypad key can mean something else to
+// with Caps Lock on; control characters take their keys by the rule every layout
+// shares (AddControlCharacterKeys; Enter, Tab, Backspace and Escape on their plain level). Only keys of the main block are used: a keypad key can mean something else to
 // the program in front (a terminal in application keypad mode), and the console's keymap
 // may not have the rarer ones. On failure (no such layout or variant, no XKB data) returns
 // false and sets *error.

@@ -146,10 +146,7 @@ void Win32Keyboard::ReadLayout(void* layout_handle) {
       layout_.Add(static_cast<uint8_t>(key), modifiers, plain, with_caps_lock);
     }
   }
-  for (char32_t character = 0; character < 0x80; ++character) {
-    const uint8_t key = ControlCharacterVirtualKey(character);
-    if (key != kNoKey) layout_.Add(key, 0, character, character);
-  }
+  AddControlCharacterKeys(layout_, kVirtualKeyControlKeys);
 }
 
 KeyOutputResult Win32Keyboard::TypeKeys(std::span<const KeyEvent> events) { return InjectKeys(*this, events); }

@@ -105,6 +105,14 @@ TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
       {{"--port", "COM1", "--control", "Drop"}, "--control: \"Drop\" is not keep, drop or name"},
       {{}, "no port given"},
       {{"--demo", "--port", "COM1"}, "--demo"},
+      {{"--port", "COM1", "--pattern", "(ab"}, "--pattern: missing ): (ab"},
+      {{"--port", "COM1", "--template", "{lot"}, "--template: a { without its }"},
+      {{"--port", "COM1", "--unmatched", "keep"}, "--unmatched: \"keep\" is not report, drop or type"},
+      {{"--port", "COM1", "--repeat-window", "60001"}, "--repeat-window: \"60001\" is not a number of "
+                                                      "milliseconds from 0 to 60000"},
+      {{"--port", "COM1", "--gs1=yes"}, "--gs1 takes no value"},
+      {{"--port", "COM1", "--port", "COM2", "--preview"}, "--preview tries one port's options"},
+      {{"--port", "COM1", "--preview", "--monitor"}, "--preview opens no port"},
   };
   for (const auto& [args, expected] : cases) {
     const std::string error = Parse(args).error;
@@ -243,6 +251,33 @@ TEST(CliOptionsTest, OptionsAfterAPortAreThatPortsProfile) {
   EXPECT_FALSE(options.truncate);
 }
 
+TEST(CliOptionsTest, RecordOptionsGoToEveryPortOrToOne) {
+  ParseResult result = Parse({"--template", "{weight}\t", "--repeat-window", "300", "--port", "COM5", "--pattern",
+                              "^ST\t(?P<weight>\\d+)", "--unmatched", "drop", "--port", "COM6", "--gs1",
+                              "--template", "{01}"});
+  ASSERT_EQ(result.error, "");
+  CliOptions& options = result.options;
+  ApplyStoredProfiles(options, [](int port_number) {
+    return port_number == 6 ? PortProfile{.repeat_window_ms = 0} : PortProfile{.gs1 = true};
+  });
+  // A real Tab in a pattern or template is kept as its escape, which means the same.
+  EXPECT_EQ(CaptureRulesOf(options, options.ports[0]).records,
+            (RecordRules{.pattern = "^ST\\t(?P<weight>\\d+)", .unmatched = UnmatchedLines::kDrop, .gs1 = true,
+                         .template_text = "{weight}\\t", .repeat_window_ms = 300}));
+  EXPECT_EQ(CaptureRulesOf(options, options.ports[1]).records,
+            (RecordRules{.gs1 = true, .template_text = "{01}", .repeat_window_ms = 300}));
+  // A saved GS1 reading, pattern or template turned off for one run.
+  result = Parse({"--port", "COM5", "--no-gs1", "--pattern", "", "--template", ""});
+  ASSERT_EQ(result.error, "");
+  ApplyStoredProfiles(result.options, [](int) { return PortProfile{.pattern = "x", .gs1 = true, .template_text = "y"}; });
+  EXPECT_EQ(CaptureRulesOf(result.options, result.options.ports[0]).records, RecordRules{});
+  // Characters beyond ASCII are kept as escapes that mean the same.
+  result = Parse({"--port", "COM5", "--pattern", "^€(?P<x>é)", "--template", "{x}€"});
+  ASSERT_EQ(result.error, "");
+  EXPECT_EQ(CaptureRulesOf(result.options, result.options.ports[0]).records,
+            (RecordRules{.pattern = "^\\x{20AC}(?P<x>\\x{00E9})", .template_text = "{x}\\u{20AC}"}));
+}
+
 // A saved --truncate or --prefix can be turned off, for every port or for one; --replace
 // stands for the saved list, and --no-replace empties it.
 TEST(CliOptionsTest, SavedFlagsAndReplacementsCanBeUndone) {
@@ -284,6 +319,8 @@ TEST(CliOptionsTest, UsageDocumentsEveryOption) {
                              "--no-truncate", "--no-prefix", "--no-replace", "U+00HH",
                              "--reconnect-delay", "--keys", "--demo", "--help",
                              "--version", "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
+                             "--pattern", "--unmatched", "--gs1", "--template", "--repeat-window", "--preview",
+                             "--monitor",
                              "/dev/ttyS(n-1)", "x11", "trace"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -96,6 +97,29 @@ TEST_F(KeyOutputTest, StopEndsTheRunWhileTheTraceIsBlockedAndSaysWhatWasNotTyped
   EXPECT_NE(cli.err().find("lintrel: stopping\n"), std::string::npos) << cli.err();
   EXPECT_NE(cli.err().find("lintrel: key output blocked at the stop: "), std::string::npos) << cli.err();
   EXPECT_NE(cli.err().find(" lines not typed\n"), std::string::npos) << cli.err();
+  ExpectPortReleased();
+}
+
+// --monitor writes from the readers: an output that takes nothing loses reports, and never
+// holds a reader that the stop must join.
+TEST_F(KeyOutputTest, MonitorOutputThatTakesNothingHoldsUpNeitherTheReadersNorTheStop) {
+  int pipe_fds[2];
+  ASSERT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
+  Fd unread(pipe_fds[0]);
+  Fd output(pipe_fds[1]);
+  SpawnOptions options;
+  options.stdout_from = output.get();
+  ChildProcess cli(options, kCliPath, {"--port", PortArg(1, link_), "--monitor", "--reconnect-delay", "500"});
+  ASSERT_TRUE(cli.started());
+  output.Close();
+  ASSERT_TRUE(cli.WaitForErr(Connected(1, link_))) << cli.Describe();
+  // Reports of some 100 KB: more than the pipe holds.
+  ASSERT_TRUE(Send(*device_, ManyLines()));
+  cli.DrainFor(std::chrono::milliseconds(500));
+  ASSERT_TRUE(cli.Signal(SIGTERM));
+  const std::optional<ExitStatus> status = cli.WaitForExit();
+  ASSERT_TRUE(status.has_value()) << "the stop waited for a reader held by the monitor" << cli.Describe();
+  EXPECT_TRUE(status->exited && status->code == 0) << cli.Describe();
   ExpectPortReleased();
 }
 

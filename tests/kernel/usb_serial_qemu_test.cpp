@@ -32,8 +32,12 @@ using std::chrono::milliseconds;
 // The serial number of the scanner the port follows, and of the one that takes its name.
 constexpr char kScannerDevice[] = "usb-serial,id=scanner1,chardev=c1,serial=SCAN0001";
 constexpr char kOtherDevice[] = "usb-serial,id=scanner2,chardev=c2,serial=SCAN0002";
-// Booting under emulation and the USB enumeration can take several safety limits.
-constexpr int kBootPatience = 6;
+// Emulated without KVM, the guest runs only as fast as the host's spare CPU allows: with
+// both cores busy elsewhere its boot took 47 s to reach /init, and the whole test up to
+// 200 s at a load of 14; each step (a USB enumeration, a re-open) takes several times as long
+// as on an idle host. Nets against a hang, about twice that.
+constexpr int kBootPatience = 30;
+constexpr int kStepPatience = 3;
 
 // A connected Unix socket, or -1. QEMU makes its sockets just after it starts.
 int ConnectUnix(const fs::path& path) {
@@ -83,7 +87,7 @@ class Guest {
   }
 
   // Waits for `text` to appear after what earlier waits found; the time it was seen.
-  std::optional<Clock::time_point> WaitFor(const std::string& text, int patience = 1) {
+  std::optional<Clock::time_point> WaitFor(const std::string& text, int patience = kStepPatience) {
     for (int round = 0; round < patience; ++round) {
       std::size_t found = std::string::npos;
       if (qemu_.WaitUntil([&] { return (found = Console().find(text, seen_)) != std::string::npos; })) {

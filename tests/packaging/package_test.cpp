@@ -1,12 +1,13 @@
 // The packages as a user gets them: the man page against what lintrel-cli --help and
-// --version print; the Debian package's control fields, dependencies and files, and
-// lintrel-cli and its man page run from a scratch root it was unpacked into; the files of the
-// portable Windows zip. Each package is made with cpack from its build tree.
+// --version print; the Debian package's control fields, dependencies and files, what lintian
+// says of it, its user unit against how the program ends, and lintrel-cli and its man page
+// run from a scratch root it was unpacked into; the files of the portable Windows zip. Each package is made with cpack from its build tree.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -181,21 +182,53 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocu
                                           "-rw-r--r-- root/root ./usr/lib/systemd/user/lintrel.service",
                                           "-rw-r--r-- root/root ./usr/lib/udev/rules.d/70-lintrel-uinput.rules",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/README.md",
+                                          "-rw-r--r-- root/root ./usr/share/doc/lintrel/changelog.gz",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/copyright",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/admin-guide.md",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/main-window.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/options-dialog.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/user-guide.md",
-                                          "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1"}));
+                                          "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1.gz"}));
 }
 
 TEST_F(DebPackageTest, ProgramAndManPageRunFromWhereItIsUnpacked) {
   const CommandResult version = RunToEnd({Root() + "/usr/bin/lintrel-cli", "--version"});
   ASSERT_TRUE(version.Succeeded()) << version.err;
   EXPECT_EQ(FirstLine(version.out), "lintrel-cli " LINTREL_VERSION);
-  const std::string page = ShownManPage(Root() + "/usr/share/man/man1/lintrel-cli.1");
+  const std::string page = ShownManPage(Root() + "/usr/share/man/man1/lintrel-cli.1.gz");
   EXPECT_TRUE(Contains(page, "NAME lintrel-cli - type lines from serial devices as key presses")) << page;
   EXPECT_TRUE(Contains(page, "lintrel-cli " LINTREL_VERSION)) << page;
+}
+
+TEST_F(DebPackageTest, LintianFindsNothingWrong) {
+  if (!RunToEnd({"sh", "-c", "command -v lintian"}).Succeeded()) {
+    GTEST_SKIP() << "lintian is not installed (tools/setup.sh installs it)";
+  }
+  // Lintian reads the whole package: several safety limits on a busy machine.
+  const CommandResult lint = RunToEnd({"lintian", "--fail-on", "error,warning", package_.string()}, 6);
+  EXPECT_TRUE(lint.Succeeded()) << lint.out << lint.err;
+}
+
+// The user unit restarts lintrel-cli when it fails, except when what failed is the settings:
+// no port saved is not mended by starting again every few seconds for ever.
+TEST_F(DebPackageTest, UserUnitDoesNotRestartAProgramThatHasNoPortToCapture) {
+  TemporaryDirectory home;
+  const CommandResult run = RunToEnd({"-u", "XDG_CONFIG_HOME", "HOME=" + home.File(""),
+                                      Root() + "/usr/bin/lintrel-cli", "--keys", "trace"});
+  ASSERT_TRUE(run.status && run.status->exited) << run.err;
+  ASSERT_NE(run.status->code, 0);
+  EXPECT_TRUE(Contains(run.err, "no port given")) << run.err;
+
+  std::ifstream unit(Root() + "/usr/lib/systemd/user/lintrel.service");
+  std::set<std::string> not_restarted;
+  for (std::string line; std::getline(unit, line);) {
+    const std::string key = "RestartPreventExitStatus=";
+    if (line.rfind(key, 0) != 0) continue;
+    std::istringstream statuses(line.substr(key.size()));
+    for (std::string status; statuses >> status;) not_restarted.insert(status);
+  }
+  EXPECT_TRUE(not_restarted.contains(std::to_string(run.status->code)))
+      << "lintrel-cli ends with status " << run.status->code << " when no port is saved";
 }
 
 TEST(PortableZipTest, HoldsBothProgramsTheReadmeTheGuidesAndTheLicence) {

@@ -67,10 +67,13 @@ TEST(ChooseAutoKeyboardTest, X11OnlyOnAnXDisplayOutsideWayland) {
     const char* reason;
   };
   const Case cases[] = {
-      {{.wayland = false, .x_display_reachable = true}, "x11", "an X display"},
-      {{.wayland = true, .x_display_reachable = true}, "uinput", "a Wayland session"},
-      {{.wayland = true, .x_display_reachable = false}, "uinput", "a Wayland session"},
-      {{.wayland = false, .x_display_reachable = false}, "uinput", "no X display"},
+      {{.wayland = false, .x_display_reachable = true, .x_display_error = {}}, "x11", "an X display"},
+      {{.wayland = true, .x_display_reachable = true, .x_display_error = {}}, "uinput", "a Wayland session"},
+      {{.wayland = true, .x_display_reachable = false, .x_display_error = {}}, "uinput", "a Wayland session"},
+      {{.wayland = false, .x_display_reachable = false, .x_display_error = {}}, "uinput", "no X display"},
+      // The X keyboard was tried: its error is the reason, not lost.
+      {{.wayland = false, .x_display_reachable = false, .x_display_error = "cannot open X display \":5\""},
+       "uinput", "x11: cannot open X display \":5\""},
   };
   for (const Case& c : cases) {
     std::string reason;

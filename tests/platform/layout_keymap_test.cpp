@@ -113,22 +113,56 @@ TEST(LayoutKeymapTest, ALevelWhoseModifierHasNoKeyIsNotChosen) {
   EXPECT_EQ(events, expected);
 }
 
-TEST(LayoutKeymapTest, TheUsLayoutTypesAsciiAndControlCharactersAsBareKeys) {
+TEST(LayoutKeymapTest, TheUsLayoutTypesAsciiAsTheTableSays) {
   LayoutKeymap keymap;
   FillUsLayout(keymap);
-  for (char32_t character = 0; character < 0x80; ++character) {
+  for (char32_t character = 0x20; character < 0x7F; ++character) {
     const std::optional<KeyStroke> stroke = keymap.Choose(character, false);
     ASSERT_TRUE(stroke.has_value()) << static_cast<int>(character);
     const KeyMapping us = UsLayoutMap(static_cast<uint8_t>(character));
     EXPECT_EQ(stroke->key_code, us.key_code) << static_cast<int>(character);
-    // Exactly today's modifiers: Shift where the table says Shift, else none.
     EXPECT_EQ(stroke->modifiers, us.shift_state == kShiftStateShift ? kModifierShift : 0)
         << static_cast<int>(character);
   }
   EXPECT_EQ(keymap.Choose(U'a', true), (KeyStroke{'A', kModifierShift}));
   EXPECT_EQ(keymap.Choose(U'!', true), (KeyStroke{'1', kModifierShift}));
-  EXPECT_EQ(keymap.Choose(0x1D, false), (KeyStroke{0xDD, 0}));
   EXPECT_EQ(keymap.Choose(U'é', false), std::nullopt);
+}
+
+// Every control character is a bare key, Ctrl never held; the same rule fills the layouts
+// of every keyboard, here the US one by its virtual keys.
+TEST(ControlCharacterKeysTest, TheUsLayoutTypesEachControlCharacterAsABareKey) {
+  LayoutKeymap keymap;
+  FillUsLayout(keymap);
+  const std::pair<char32_t, uint8_t> cases[] = {
+      {U'\r', 0x0D}, {U'\n', 0x0D}, {U'\t', 0x09}, {U'\b', 0x08}, {0x7F, 0x08}, {0x1B, 0x1B},
+      {0x01, 'A'}, {0x1A, 'Z'},
+      {0x03, 'C'},  // the C key of Ctrl+C, not Ctrl+Break's Cancel key, which types nothing on X
+      {0x00, '2'}, {0x1C, 0xDC}, {0x1D, 0xDD}, {0x1E, '6'}, {0x1F, 0xBD},
+  };
+  for (const auto& [character, key] : cases) {
+    SCOPED_TRACE(static_cast<int>(character));
+    EXPECT_EQ(keymap.Choose(character, false), (KeyStroke{key, 0}));
+    EXPECT_EQ(keymap.Choose(character, true), (KeyStroke{key, 0}));
+  }
+  for (char32_t c1 = 0x80; c1 < 0xA0; ++c1) EXPECT_EQ(keymap.Choose(c1, false), std::nullopt);
+}
+
+// A control character types the character its US key types, or nothing: never the other
+// character of a key that has its stand-in only on another level.
+TEST(ControlCharacterKeysTest, AStandInOnlyOnAnotherLevelGivesNoKey) {
+  LayoutKeymap keymap = GermanKeys();
+  keymap.Add(38, 0, U'a', U'A');
+  keymap.Add(17, 0, U'9', U'9');
+  keymap.Add(17, kAltGr, U']', U']');  // GS's stand-in, with AltGr only
+  keymap.Add(11, kModifierShift, U'2', U'2');  // NUL's, with Shift only
+  AddControlCharacterKeys(keymap, {.enter = 36, .tab = 23, .backspace = kNoKey, .escape = 9});
+  EXPECT_EQ(keymap.Choose(0x01, false), (KeyStroke{38, 0}));
+  EXPECT_EQ(keymap.Choose(U'\n', false), (KeyStroke{36, 0}));
+  EXPECT_EQ(keymap.Choose(0x1B, false), (KeyStroke{9, 0}));
+  for (char32_t none : {char32_t{0x1D}, char32_t{0x00}, char32_t{U'\b'}, char32_t{0x7F}, char32_t{0x03}}) {
+    EXPECT_EQ(keymap.Choose(none, false), std::nullopt) << static_cast<int>(none);
+  }
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ TEST(XkbLayoutTest, UsKeysAndNoAltGr) {
       {U'(', KeyStroke{KEY_9, kShift}}, {U'*', KeyStroke{KEY_8, kShift}}, {U'+', KeyStroke{KEY_EQUAL, kShift}},
       {U'\r', KeyStroke{KEY_ENTER, 0}}, {U'\n', KeyStroke{KEY_ENTER, 0}}, {U'\t', KeyStroke{KEY_TAB, 0}},
       {U'\x01', KeyStroke{KEY_A, 0}},  // Ctrl+A's key, bare
+      {U'\x03', KeyStroke{KEY_C, 0}}, {U'\x1d', KeyStroke{KEY_RIGHTBRACE, 0}}, {U'\x7f', KeyStroke{KEY_BACKSPACE, 0}},
       {U'é', std::nullopt}, {U'€', std::nullopt}, {U'Ω', std::nullopt},
   });
 }
@@ -58,6 +59,8 @@ TEST(XkbLayoutTest, GermanQwertzWithAltGr) {
       {U'~', KeyStroke{KEY_RIGHTBRACE, kAltGr}}, {U'|', KeyStroke{KEY_102ND, kAltGr}},
       {U'€', KeyStroke{KEY_E, kAltGr}}, {U'"', KeyStroke{KEY_2, kShift}}, {U'Ω', KeyStroke{KEY_Q, kShift | kAltGr}},
       {U'Ж', std::nullopt},
+      // Control characters: the key that types their US stand-in bare, or none.
+      {U'\x1a', KeyStroke{KEY_Y, 0}}, {U'\x1d', std::nullopt}, {U'\x1b', KeyStroke{KEY_ESC, 0}},
   });
 }
 
@@ -67,6 +70,7 @@ TEST(XkbLayoutTest, FrenchAzertyDigitsWithShift) {
       {U'&', KeyStroke{KEY_1, 0}}, {U'é', KeyStroke{KEY_2, 0}}, {U'@', KeyStroke{KEY_0, kAltGr}},
       {U'#', KeyStroke{KEY_3, kAltGr}}, {U'€', KeyStroke{KEY_E, kAltGr}}, {U'Ω', KeyStroke{KEY_A, kShift | kAltGr}},
       {U'Ж', std::nullopt},
+      {U'\x01', KeyStroke{KEY_Q, 0}}, {U'\x00', std::nullopt}, {U'\x1e', std::nullopt}, {U'\r', KeyStroke{KEY_ENTER, 0}},
   });
 }
 

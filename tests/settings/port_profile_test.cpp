@@ -15,7 +15,9 @@ namespace {
 PortProfile EveryValue() {
   return {.baud_index = 10, .parity_index = 2, .data_bit_index = 0, .stop_bit_index = 1, .end_character = 10,
           .truncate = true, .prefix = false, .prefix_text = "[\\]", .suffix = "\t",
-          .replacements = std::vector<Replacement>{{"\x1D", "|"}, {"a=b", "\r\n"}}, .control = ControlMap::kName};
+          .replacements = std::vector<Replacement>{{"\x1D", "|"}, {"a=b", "\r\n"}}, .control = ControlMap::kName,
+          .pattern = R"(^(?P<w>\d+)\x1D)", .unmatched = UnmatchedLines::kType, .gs1 = true,
+          .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000};
 }
 
 TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
@@ -28,6 +30,9 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Suffix"), "\\t");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Replace 2"), "a\\x3Db=\\r\\n");
   EXPECT_EQ(store.ReadInt("Ports\\COM5\\End char"), 10);
+  // The pattern and template as written: their escapes are their own.
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Pattern"), R"(^(?P<w>\d+)\x1D)");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Unmatched lines"), "type");
   // Another port has none of it.
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
 }
@@ -105,6 +110,9 @@ TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
       {"Replace 1", std::string("=x"), "FROM is empty"},
       {"Baud rate", 11, "\"Baud rate\" 11 is outside its list"},
       {"Parity", std::string("odd"), "\"Parity\" is not a number"},
+      {"Unmatched lines", std::string("keep"), "\"keep\" is not report, drop or type"},
+      {"GS1", 2, "\"GS1\" = 2 is not 0 or 1"},
+      {"Repeat window", 60001, "\"Repeat window\" = 60001 is not a number of milliseconds from 0 to 60000"},
   };
   for (const auto& c : cases) {
     testing::FakeSettingsStore store;

@@ -20,8 +20,8 @@ std::vector<std::string> QemuCommand(const std::filesystem::path& work, const st
 }
 
 std::optional<std::string> BootUntil(const std::filesystem::path& work, const std::string& end, int patience,
-                                     std::string* console_so_far) {
-  ChildProcess qemu("/usr/bin/env", QemuCommand(work));
+                                     std::string* console_so_far, const std::vector<std::string>& extra) {
+  ChildProcess qemu("/usr/bin/env", QemuCommand(work, extra));
   bool ended = false;
   for (int round = 0; round < patience && !ended; ++round) {
     ended = qemu.WaitUntil([&] { return qemu.out().find(end) != std::string::npos; });

@@ -25,11 +25,20 @@ inline bool GuestCannotBeHad(const CommandResult& prepared) {
 // standard output, with `extra` QEMU arguments.
 std::vector<std::string> QemuCommand(const std::filesystem::path& work, const std::vector<std::string>& extra = {});
 
-// Boots the guest and waits, for `patience` safety limits at most, until its console
-// shows `end`; the console without the carriage returns the guest's terminal adds, or
-// nothing (and *console_so_far) when it did not come.
+// QEMU arguments that give the guest a clock of its own: its time advances with the
+// instructions it runs (1 ns each) and jumps ahead while it idles, whatever the host's clock
+// does (under plain emulation the guest's clock is the host's, and a host busy elsewhere
+// stops the guest for tens of milliseconds while its time runs on). A guest that only talks
+// to itself then times the same however busy the host is; one that waits for the host (a
+// socket, the monitor) must not use it, as its waits would pass at once. The emulation takes
+// about half as long again with it.
+inline const std::vector<std::string> kInstructionClock = {"-icount", "shift=0,sleep=off"};
+
+// Boots the guest (with `extra` QEMU arguments) and waits, for `patience` safety limits at
+// most, until its console shows `end`; the console without the carriage returns the guest's
+// terminal adds, or nothing (and *console_so_far) when it did not come.
 std::optional<std::string> BootUntil(const std::filesystem::path& work, const std::string& end, int patience,
-                                     std::string* console_so_far);
+                                     std::string* console_so_far, const std::vector<std::string>& extra = {});
 
 // What the uinput guest holds besides its /init: evdev and uinput, the program that types
 // and reads back, the XKB data it needs, and `texts` as /texts.

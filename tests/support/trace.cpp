@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/keyboard.h"
+#include "platform/layout_keymap.h"
 #include "platform/us_layout.h"
 
 namespace lintrel::testing {
@@ -51,9 +52,16 @@ std::string ExpectedTrace(std::string_view bytes) {
       continue;
     }
     if (code >= 0x80) continue;  // a C1 control character, which has no key
-    const platform::KeyMapping key = platform::UsLayoutMap(code);
-    const bool with_shift = key.shift_state == platform::kShiftStateShift;
-    for (const std::string& event : with_shift ? ShiftPress(key.key_code) : Press(key.key_code)) {
+    // The trace keyboard's own layout, control characters included.
+    static const platform::LayoutKeymap us_layout = [] {
+      platform::LayoutKeymap layout;
+      platform::FillUsLayout(layout);
+      return layout;
+    }();
+    const std::optional<platform::KeyStroke> stroke = us_layout.Choose(code, false);
+    if (!stroke) continue;
+    const bool with_shift = stroke->modifiers == platform::kModifierShift;
+    for (const std::string& event : with_shift ? ShiftPress(stroke->key_code) : Press(stroke->key_code)) {
       trace += event + "\n";
     }
   }

@@ -259,7 +259,8 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
                                                  "1001 ComboBox", "-1 Static Parity:", "1002 ComboBox",
                                                  "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop Bit:",
                                                  "1004 ComboBox", "1005 Button Connect", "1006 Button Options",
-                                                 "1007 Button About", "1013 Static No port connected."}));
+                                                 "1008 Button Monitor", "1007 Button About",
+                                                 "1013 Static No port connected."}));
 
   // The line lists with their defaults selected: 1200 baud, no parity, 8 data bits, 1 stop bit.
   EXPECT_EQ(DriveOne({"list", "main", "1001"}), "1|600|1200|2400|4800|9600|14400|19200|38400|56000|57600|115200");
@@ -722,6 +723,68 @@ TEST_F(WineGuiTest, ADeviceArrivalReopensAWaitingPortAtOnce) {
   // The notice is handled before the driver's message returns: the port is open by then.
   EXPECT_EQ(Drive({"text", "main", Id(IDC_STATUS), "arrived", "main", "COM5", "text", "main", Id(IDC_STATUS)}),
             (std::vector<std::string>{"COM5 waiting for its device", "ok", "COM5 connected"}));
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// The Options dialog's Records group: its Test field shows what a sample line would type as
+// the values are typed in, a wrong pattern keeps the dialog open naming it, and OK stores
+// the port's record values, which its next lines are typed with.
+TEST_F(WineGuiTest, TheRecordsGroupsTestFieldShowsWhatASampleLineTypesAndOkKeepsTheRules) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+  SelectPort("COM5");
+  Drive({"click", "main", Id(IDC_OPTIONS)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_RECORDS_GROUP)}), "Records of COM5");
+  EXPECT_EQ(DriveOne({"list", "options", Id(IDC_UNMATCHED)}), "0|Report|Drop|Type");
+  Drive({"check", "options", Id(IDC_GS1), "1", "check", "options", Id(IDC_TRUNCATE), "1", "settext", "options",
+         Id(IDC_TEMPLATE), "{01}\\t{17:%Y-%m-%d}\\t{10}", "settext", "options", Id(IDC_TEST_LINE),
+         "]d20109501101530003172512311" "0AB12"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TEST_RESULT)}),
+            "field 01 = \"09501101530003\"\\r\\nfield 17 = \"251231\"\\r\\nfield 10 = \"AB12\"\\r\\n"
+            "types: 09501101530003<Tab>2025-12-31<Tab>AB12");
+  Screenshot("options-dialog-records", "options");
+  Drive({"settext", "options", Id(IDC_TEST_LINE), "0109501101530004"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TEST_RESULT)}),
+            "not typed: GS1: AI 01: wrong check digit in 09501101530004");
+  Drive({"settext", "options", Id(IDC_PATTERN), "(x"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TEST_RESULT)}), "Pattern: missing ): (x");
+  Drive({"click", "options", "1"});
+  EXPECT_EQ(TakeMessage(), "Pattern: missing ): (x");
+  Drive({"settext", "options", Id(IDC_PATTERN), "", "click", "options", "1", "gone", "options"});
+  const std::string profile_key = std::string(kSettingsKey) + "\\Ports\\COM5";
+  EXPECT_EQ(prefix().QueryValue(profile_key, "GS1"), "0x1");
+  EXPECT_EQ(prefix().QueryValue(profile_key, "Template"), "{01}\\t{17:%Y-%m-%d}\\t{10}");
+
+  ConnectPort("COM5");
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*device, "]d20109501101530003172512311" "0AB12\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "09501101530003\t2025-12-31\tAB12")) << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// The Monitor window shows what the selected port receives and what each line types, live.
+TEST_F(WineGuiTest, TheMonitorWindowShowsAReceivedLineAndWhatItTypes) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedTo(5);
+  ASSERT_NE(device, nullptr);
+  Drive({"click", "main", Id(IDC_MONITOR)});
+  ASSERT_EQ(DriveOne({"wait", "monitor"}), "ok");
+  EXPECT_EQ(DriveOne({"text", "monitor"}), "Monitor COM5");
+  ASSERT_TRUE(Send(*device, "AB\r"));
+  std::string shown;
+  ASSERT_TRUE(app_->WaitUntil([&] {
+    shown = DriveOne({"text", "monitor", Id(IDC_MONITOR_TEXT)});
+    return shown.find("types:") != std::string::npos;
+  })) << shown;
+  EXPECT_NE(shown.find(" COM5 received 3 bytes: 41 42 0D  \"AB\\r\"\\r\\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" COM5 line: \"AB\\r\" (ended by its end character)\\r\\n  types: AB<Enter>"),
+            std::string::npos)
+      << shown;
+  Screenshot("monitor-window", "monitor");
+  Drive({"click", "monitor", "2", "gone", "monitor"});
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }

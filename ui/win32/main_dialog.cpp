@@ -15,6 +15,7 @@
 #include "ui/win32/about_dialog.h"
 #include "ui/win32/foreground.h"
 #include "ui/win32/login_start.h"
+#include "ui/win32/monitor_dialog.h"
 #include "ui/win32/options_dialog.h"
 #include "ui/win32/resource.h"
 
@@ -149,6 +150,10 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
   OnCommand(IDC_OPTIONS, [this] {
     OpenOptions();
     FocusButton(IDC_OPTIONS);
+  });
+  OnCommand(IDC_MONITOR, [this] {
+    OpenMonitor();
+    FocusButton(IDC_MONITOR);
   });
   OnCommand(IDC_ABOUT, [this] {
     ShowAbout();
@@ -493,6 +498,16 @@ void MainDialog::FocusButton(int id) {
 void MainDialog::ShowAbout() {
   AboutDialog about(instance());
   about.RunModal(hwnd());
+}
+
+void MainDialog::OpenMonitor() {
+  const int port_number = window_.MonitoredPort();
+  if (!IsPortNumber(port_number)) {
+    ShowMessageBox(hwnd(), std::string(kMonitorNoPortMessage), MB_ICONINFORMATION);
+    return;
+  }
+  MonitorDialog monitor(instance(), window_, port_number);
+  monitor.RunModal(hwnd());
 }
 
 void MainDialog::OpenOptions() {

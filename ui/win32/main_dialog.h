@@ -96,6 +96,8 @@ class MainDialog : public Dialog, private MainWindowView {
   void FocusButton(int id);
   void ShowAbout();
   void OpenOptions();
+  // The Monitor window for the selected port, until the user closes it.
+  void OpenMonitor();
   void ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows);
 
   platform::UserSettings settings_;

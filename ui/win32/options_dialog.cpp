@@ -28,6 +28,25 @@ int ControlOf(OptionsField field) {
   return IDC_RECONNECT_DELAY;
 }
 
+int ControlOf(RecordField field) {
+  switch (field) {
+    case RecordField::kPattern: return IDC_PATTERN;
+    case RecordField::kTemplate: return IDC_TEMPLATE;
+    case RecordField::kRepeatWindow: break;
+  }
+  return IDC_REPEAT_WINDOW;
+}
+
+constexpr int kRecordControls[] = {IDC_PATTERN, IDC_UNMATCHED, IDC_GS1, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE};
+
+// UTF-8 text shown as it is, whatever the system's code page.
+void SetUtf8Text(HWND control, const std::string& text) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  SetWindowTextW(control, wide.c_str());
+}
+
 }  // namespace
 
 OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& pacing,
@@ -42,6 +61,12 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& p
       startup_shown_(startup),
       start_with_windows_shown_(start_with_windows) {
   ShapingToForm(options.shaping, form_);
+  record_form_ = RecordFormFromRules(options.records);
+  for (int id : {IDC_PATTERN, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE}) {
+    OnNotification(id, EN_CHANGE, [this] { UpdateTest(); });
+  }
+  OnNotification(IDC_UNMATCHED, CBN_SELCHANGE, [this] { UpdateTest(); });
+  OnCommand(IDC_GS1, [this] { UpdateTest(); });
   OnMessage(WM_DRAWITEM, [this](WPARAM, LPARAM item) { return OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(item)); });
 }
 
@@ -49,6 +74,7 @@ void OptionsDialog::FillInitialLists() {
   AddListEntries(Item(IDC_END_CHARACTER), kEndCharacterTexts);
   AddListEntries(Item(IDC_CONTROL_MAP), kControlMapTexts);
   AddListEntries(Item(IDC_ENCODING), kEncodingTexts);
+  AddListEntries(Item(IDC_UNMATCHED), kUnmatchedTexts);
 }
 
 bool OptionsDialog::Exchange(DataExchange& exchange) {
@@ -66,6 +92,11 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Check(IDC_START_WITH_WINDOWS, start_with_windows_shown_);
   exchange.Check(IDC_RECONNECT_AT_START, startup_shown_.reconnect_at_start);
   exchange.Check(IDC_FOLLOW_DEVICES, startup_shown_.follow_devices);
+  exchange.Text(IDC_PATTERN, record_form_.pattern);
+  exchange.ListIndex(IDC_UNMATCHED, record_form_.unmatched_index);
+  exchange.Check(IDC_GS1, record_form_.gs1);
+  exchange.Text(IDC_TEMPLATE, record_form_.template_text);
+  exchange.Text(IDC_REPEAT_WINDOW, record_form_.repeat_window_text);
   return true;
 }
 
@@ -79,6 +110,11 @@ BOOL OptionsDialog::OnInitDialog() {
   for (int id : {IDC_PREFIX_TEXT, IDC_SUFFIX, IDC_REPLACEMENTS, IDC_CONTROL_MAP}) {
     EnableWindow(Item(id), has_port ? TRUE : FALSE);
   }
+  const std::string records = has_port ? "Records of " + PortName(options_.port_number) : "Records (no port selected)";
+  SetDlgItemTextA(hwnd(), IDC_RECORDS_GROUP, records.c_str());
+  for (int id : kRecordControls) EnableWindow(Item(id), has_port ? TRUE : FALSE);
+  initialized_ = true;
+  UpdateTest();
   return TRUE;
 }
 
@@ -93,12 +129,32 @@ void OptionsDialog::OnOK() {
     exchange.Fail(ControlOf(error->field), error->message);
     return;
   }
+  if (const std::optional<RecordFormError> record_error = ApplyRecordForm(record_form_, updated.records)) {
+    DataExchange exchange(hwnd(), true);
+    exchange.Fail(ControlOf(record_error->field), record_error->message);
+    return;
+  }
   // All at once, by the caller: a reader sees the old options or the new ones, never a mix.
   options_ = updated;
   pacing_ = pacing;
   startup_ = startup_shown_;
   start_with_windows_ = start_with_windows_shown_;
   EndDialog(IDOK);
+}
+
+void OptionsDialog::UpdateTest() {
+  if (!initialized_ || options_.port_number < 0) return;
+  UpdateData(true);
+  // The dialog's values as they stand; one not yet acceptable keeps the value it had.
+  PortOptions shown = options_;
+  Pacing pacing = pacing_;
+  ApplyOptionsForm(form_, shown.options, pacing);
+  ApplyShapingForm(form_, shown.shaping);
+  const std::string sample = WindowText(Item(IDC_TEST_LINE));
+  const std::string result =
+      sample.empty() ? "" : TestRecordForm(record_form_, sample, shown.options, {.shaping = shown.shaping},
+                                           options_.port_number);
+  SetUtf8Text(Item(IDC_TEST_RESULT), result);
 }
 
 std::optional<LRESULT> OptionsDialog::OnDrawItem(const DRAWITEMSTRUCT& item) {

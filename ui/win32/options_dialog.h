@@ -6,13 +6,15 @@
 #include "settings/connection_memory.h"
 #include "ui/main_window.h"
 #include "ui/options_form.h"
+#include "ui/record_form.h"
 #include "ui/win32/dialog.h"
 
 namespace lintrel::ui::win32 {
 
-// The Options dialog: edits the capture options and the shaping of the selected port (or
-// the shared capture options when no port is selected), the typing delays, and the options
-// of running all day. Nothing changes until OK has checked every value; OK then writes the
+// The Options dialog: edits the capture options, the shaping and the records of the
+// selected port (or the shared capture options when no port is selected), the typing
+// delays, and the options of running all day. Its Test field shows, as it is typed, what a
+// sample line would type under the dialog's values as they stand. Nothing changes until OK has checked every value; OK then writes the
 // dialog's choices to `options`, `pacing`, `startup` and `start_with_windows`, which the
 // caller applies. Cancel leaves everything untouched.
 class OptionsDialog : public Dialog {
@@ -29,11 +31,15 @@ class OptionsDialog : public Dialog {
   void OnOK() override;
   // The end-character list draws each entry as two columns, so that the codes line up.
   std::optional<LRESULT> OnDrawItem(const DRAWITEMSTRUCT& item);
+  // Shows in the Test field's result what its sample line would type now.
+  void UpdateTest();
 
   PortOptions& options_;
   Pacing& pacing_;
   bool end_character_editable_;
   OptionsForm form_;
+  RecordForm record_form_;
+  bool initialized_ = false;  // the controls show the values (their changes are the user's)
   StartupOptions& startup_;
   bool& start_with_windows_;
   // What the three check boxes show, until OK.

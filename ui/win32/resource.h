@@ -5,6 +5,7 @@
 #define IDD_ABOUTBOX 100
 #define IDD_MAIN 102
 #define IDD_OPTIONS 142
+#define IDD_MONITOR 143
 
 // Strings.
 #define IDS_ABOUTBOX 101
@@ -28,6 +29,7 @@
 #define IDC_OPTIONS 1006
 #define IDC_ABOUT 1007
 #define IDC_STATUS 1013
+#define IDC_MONITOR 1008
 
 // Controls of the Options dialog.
 #define IDC_PORT_PREFIX 1009
@@ -45,6 +47,19 @@
 #define IDC_ENCODING 1040
 #define IDC_KEY_DELAY 1041
 #define IDC_LINE_DELAY 1042
+#define IDC_RECORDS_GROUP 1050
+#define IDC_PATTERN 1051
+#define IDC_UNMATCHED 1052
+#define IDC_GS1 1053
+#define IDC_TEMPLATE 1054
+#define IDC_REPEAT_WINDOW 1055
+#define IDC_TEST_LINE 1056
+#define IDC_TEST_RESULT 1057
+
+// Controls of the Monitor window.
+#define IDC_MONITOR_PORT 1060
+#define IDC_MONITOR_TEXT 1061
+#define IDC_MONITOR_CLEAR 1062
 
 // Commands of the tray menu (Exit is IDOK).
 #define ID_STATUS_CONNECT 32771

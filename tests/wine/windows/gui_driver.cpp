@@ -3,7 +3,8 @@
 // prints one line; a verb that cannot be carried out prints "error: ...".
 //
 // Windows: main (the main window, "Lintrel"), options ("Options"), about ("About Lintrel"),
-// message (a message box), menu (an open popup menu), target (the typing target).
+// monitor (the Monitor window, "Monitor COMn"), message (a message box), menu (an open popup
+// menu), target (the typing target).
 //
 //   wait WINDOW [ms]        until the window is visible: "ok" or "timeout"
 //   gone WINDOW [ms]        until the window is no longer there: "ok" or "timeout"
@@ -62,7 +63,7 @@ BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
 // case), and for the main window with its Port list (message boxes are captioned "Lintrel"
 // too).
 struct CaptionSearch {
-  const char* caption;
+  const char* caption;  // null: any
   int required_control;  // 0: none
   HWND found;
   int count;
@@ -74,7 +75,7 @@ BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
   GetClassNameA(window, class_name, sizeof class_name);
   char caption[256] = {};
   GetWindowTextA(window, caption, sizeof caption);
-  if (std::string(class_name) == "#32770" && std::string(caption) == search->caption &&
+  if (std::string(class_name) == "#32770" && (search->caption == nullptr || std::string(caption) == search->caption) &&
       (search->required_control == 0 || GetDlgItem(window, search->required_control) != nullptr)) {
     if (search->found == nullptr) search->found = window;
     ++search->count;
@@ -91,6 +92,7 @@ CaptionSearch SearchByCaption(const char* caption, int required_control = 0) {
 HWND FindByCaption(const char* caption) { return SearchByCaption(caption).found; }
 
 constexpr int kPortList = 1000;
+constexpr int kMonitorText = 1061;
 
 BOOL CALLBACK FindBalloon(HWND window, LPARAM text_pointer) {
   char class_name[64] = {};
@@ -108,6 +110,7 @@ HWND FindNamedWindow(const std::string& name) {
   if (name == "main") return SearchByCaption("Lintrel", kPortList).found;
   if (name == "options") return FindByCaption("Options");
   if (name == "about") return FindByCaption("About Lintrel");
+  if (name == "monitor") return SearchByCaption(nullptr, kMonitorText).found;
   if (name == "target") return FindWindowA(nullptr, "Lintrel key target");
   if (name == "message") {
     HWND found = nullptr;
@@ -371,7 +374,7 @@ class Verbs {
   static std::string Foreground() {
     const HWND foreground = GetForegroundWindow();
     if (foreground == nullptr) return "none";
-    for (const char* name : {"main", "options", "about", "message", "menu", "target"}) {
+    for (const char* name : {"main", "options", "about", "monitor", "message", "menu", "target"}) {
       if (FindNamedWindow(name) == foreground) return name;
     }
     return "other";

@@ -1,0 +1,155 @@
+#include "support/x_key_window.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <clocale>
+
+#include "support/safety_limit.h"
+
+namespace lintrel::testing {
+
+std::unique_ptr<XKeyWindow> XKeyWindow::Open(const std::string& display_name, const XKeyWindowOptions& options,
+                                             std::string* error) {
+  // The window's thread and the test's (or a keyboard's) each use Xlib.
+  XInitThreads();
+  // Xutf8LookupString needs a UTF-8 locale and an input context; no input method runs.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
+  XSetLocaleModifiers("@im=none");
+  Display* display = XOpenDisplay(display_name.c_str());
+  if (display == nullptr) {
+    *error = "cannot open " + display_name + " for the test window";
+    return nullptr;
+  }
+  std::unique_ptr<XKeyWindow> window(new XKeyWindow(display, options));
+  if (!window->Create(error)) return nullptr;
+  window->reader_ = std::thread([raw = window.get()] { raw->Read(); });
+  return window;
+}
+
+bool XKeyWindow::Create(std::string* error) {
+  if (pipe2(stop_pipe_, O_CLOEXEC) != 0) {
+    *error = "no pipe";
+    return false;
+  }
+  window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 320, 200, 0, 0, 0);
+  XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
+  wm_protocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
+  net_wm_ping_ = XInternAtom(display_, "_NET_WM_PING", False);
+  if (options_.answers_pings) {
+    Atom ping = net_wm_ping_;
+    XSetWMProtocols(display_, window_, &ping, 1);
+  }
+  // As a toolkit does: a new keymap reaches Xlib's lookups through these notices.
+  constexpr unsigned int kKeymapNotices = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+  int opcode = 0;
+  int error_base = 0;
+  int major = XkbMajorVersion;
+  int minor = XkbMinorVersion;
+  if (!XkbQueryExtension(display_, &opcode, &xkb_event_base_, &error_base, &major, &minor)) {
+    *error = "no XKEYBOARD extension";
+    return false;
+  }
+  XkbSelectEvents(display_, XkbUseCoreKbd, kKeymapNotices, kKeymapNotices);
+  input_method_ = XOpenIM(display_, nullptr, nullptr, nullptr);
+  if (input_method_ == nullptr) {
+    *error = "no input method for the C.UTF-8 locale";
+    return false;
+  }
+  input_context_ = XCreateIC(input_method_, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow,
+                             window_, nullptr);
+  if (input_context_ == nullptr) {
+    *error = "no input context";
+    return false;
+  }
+  XMapWindow(display_, window_);
+  XEvent event;
+  do {
+    XWindowEvent(display_, window_, StructureNotifyMask, &event);
+  } while (event.type != MapNotify);
+  XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+  XSync(display_, False);
+  return true;
+}
+
+XKeyWindow::~XKeyWindow() {
+  if (reader_.joinable()) {
+    const char stop = 0;
+    [[maybe_unused]] const ssize_t written = write(stop_pipe_[1], &stop, 1);
+    reader_.join();
+  }
+  if (input_context_ != nullptr) XDestroyIC(input_context_);
+  if (input_method_ != nullptr) XCloseIM(input_method_);
+  XCloseDisplay(display_);
+  for (int fd : stop_pipe_) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void XKeyWindow::Read() {
+  for (;;) {
+    while (XPending(display_) > 0) {
+      if (options_.pause_per_event.count() > 0) std::this_thread::sleep_for(options_.pause_per_event);
+      XEvent event;
+      XNextEvent(display_, &event);
+      HandleEvent(event);
+    }
+    pollfd waits[2] = {{ConnectionNumber(display_), POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+    poll(waits, 2, -1);
+    if (waits[1].revents != 0) return;
+  }
+}
+
+void XKeyWindow::HandleEvent(XEvent& event) {
+  if (event.type == MappingNotify) {
+    XRefreshKeyboardMapping(&event.xmapping);
+    return;
+  }
+  if (event.type == xkb_event_base_) {
+    XkbRefreshKeyboardMapping(reinterpret_cast<XkbMapNotifyEvent*>(&event));
+    return;
+  }
+  if (event.type == ClientMessage && event.xclient.message_type == wm_protocols_ &&
+      static_cast<Atom>(event.xclient.data.l[0]) == net_wm_ping_) {
+    // The answer: the same message, to the root window.
+    event.xclient.window = DefaultRootWindow(display_);
+    XSendEvent(display_, event.xclient.window, False, SubstructureNotifyMask | SubstructureRedirectMask, &event);
+    XFlush(display_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++pings_answered_;
+    return;
+  }
+  if (XFilterEvent(&event, None) || event.type != KeyPress) return;
+  char buffer[32];
+  KeySym keysym = NoSymbol;
+  Status status = 0;
+  const int length = Xutf8LookupString(input_context_, &event.xkey, buffer, sizeof buffer, &keysym, &status);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (keysym == XK_Escape) {
+    finished_.push_back(std::move(text_));
+    text_.clear();
+    changed_.notify_all();
+  } else if (status == XLookupChars || status == XLookupBoth) {
+    text_.append(buffer, static_cast<std::size_t>(length));
+  }
+}
+
+std::optional<std::string> XKeyWindow::TextUntilEscape() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!changed_.wait_for(lock, kSafetyLimit, [this] { return !finished_.empty(); })) return std::nullopt;
+  std::string text = std::move(finished_.front());
+  finished_.pop_front();
+  return text;
+}
+
+int XKeyWindow::PingsAnswered() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pings_answered_;
+}
+
+}  // namespace lintrel::testing

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// Xlib's types, declared here so that users of this header do not inherit Xlib's macros.
+struct _XDisplay;
+struct _XIM;
+struct _XIC;
+union _XEvent;
+
+namespace lintrel::testing {
+
+struct XKeyWindowOptions {
+  // Answers the window manager's ping (_NET_WM_PING), as toolkit programs do.
+  bool answers_pings = true;
+  // A slow program: a pause before each event it reads.
+  std::chrono::microseconds pause_per_event{0};
+};
+
+// A window on an X display that takes the input focus and reads what is typed into it on a
+// thread and connection of its own, as a toolkit program does: each key press is looked up
+// with Xutf8LookupString (an input context of the C.UTF-8 locale, no input method), in the
+// keymap as it is when the event is read, because a keymap change (MappingNotify, the
+// XKEYBOARD map notices) is taken in when its notice is read.
+//
+// Thread contract: one test thread calls it; its own thread only reads events.
+class XKeyWindow {
+ public:
+  static std::unique_ptr<XKeyWindow> Open(const std::string& display_name, const XKeyWindowOptions& options,
+                                          std::string* error);
+  ~XKeyWindow();
+  XKeyWindow(const XKeyWindow&) = delete;
+  XKeyWindow& operator=(const XKeyWindow&) = delete;
+
+  // The text typed before the next Escape key press, which it takes with it; nothing if no
+  // Escape comes within the safety limit.
+  std::optional<std::string> TextUntilEscape();
+  // Pings answered so far.
+  int PingsAnswered();
+
+ private:
+  XKeyWindow(_XDisplay* display, const XKeyWindowOptions& options) : display_(display), options_(options) {}
+  bool Create(std::string* error);
+  void Read();
+  void HandleEvent(_XEvent& event);
+
+  _XDisplay* display_;
+  XKeyWindowOptions options_;
+  unsigned long window_ = 0;
+  _XIM* input_method_ = nullptr;
+  _XIC* input_context_ = nullptr;
+  int xkb_event_base_ = 0;
+  unsigned long wm_protocols_ = 0;
+  unsigned long net_wm_ping_ = 0;
+  // Woken by the destructor.
+  int stop_pipe_[2] = {-1, -1};
+  std::thread reader_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string text_;                  // typed since the last Escape
+  std::deque<std::string> finished_;  // texts each ended by an Escape
+  int pings_answered_ = 0;
+};
+
+}  // namespace lintrel::testing
