@@ -27,6 +27,9 @@ std::u32string DecodeUtf8(std::string_view text);
 // One character as UTF-8.
 std::string EncodeUtf8(char32_t character);
 
+// Characters as UTF-8.
+std::string EncodeUtf8(std::u32string_view text);
+
 // U+FFFD, typed in place of bytes that are no character of the encoding, so that a
 // damaged code shows as damaged instead of arriving shortened.
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
