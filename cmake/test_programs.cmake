@@ -33,32 +33,55 @@ option(LINTREL_UNITY_TESTS "Compile the test files of a program together, a few 
 #   namespace with its neighbours': a helper two files need lives in a header of
 #   tests/ (one shared copy), never twice. LINTREL_UNITY_TESTS=OFF compiles each alone;
 # - GoogleTest's headers (and the standard headers the tests use most) are parsed once for
-#   all programs: a precompiled header made with the first program and reused by the
-#   others. The ThreadSanitizer programs are compiled with other flags and share one of
-#   their own. GCC takes a precompiled header only when it was made with the same flags, and
+#   all programs: one precompiled header, made by a target of its own and reused by all of
+#   them (the ThreadSanitizer programs, compiled with other flags, share one of their own).
+#   GCC takes a precompiled header only when it was made with the same flags, and
 #   -Winvalid-pch (with -Werror) makes one it refuses an error, never a silent slow path.
+#   It also refuses one made with a macro the program lacks, but takes one made without a
+#   macro the program adds: the header's own target has no definitions, so a program's
+#   definitions (LINTREL_CLI_PATH and the like) never break another's build.
 function(lintrel_finish_test_programs)
   lintrel_test_programs_in(${CMAKE_CURRENT_SOURCE_DIR} programs)
   foreach(program IN LISTS programs)
-    # After the build type's flags on the command line, so this one counts.
-    target_compile_options(${program} PRIVATE -O0)
+    lintrel_test_program_flags(${program})
     if(LINTREL_UNITY_TESTS)
       set_target_properties(${program} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
     endif()
     get_target_property(options ${program} COMPILE_OPTIONS)
     if("-fsanitize=thread" IN_LIST options)
-      set(kind thread_sanitized)
+      lintrel_test_header_owner(lintrel_test_headers_tsan)
+      target_precompile_headers(${program} REUSE_FROM lintrel_test_headers_tsan)
     else()
-      set(kind plain)
-    endif()
-    if(DEFINED header_owner_${kind})
-      target_precompile_headers(${program} REUSE_FROM ${header_owner_${kind}})
-    else()
-      target_precompile_headers(${program} PRIVATE <gtest/gtest.h> <gmock/gmock.h> <atomic> <chrono> <filesystem>
-        <functional> <map> <memory> <optional> <string> <string_view> <thread> <vector>)
-      set(header_owner_${kind} ${program})
+      lintrel_test_header_owner(lintrel_test_headers)
+      target_precompile_headers(${program} REUSE_FROM lintrel_test_headers)
     endif()
   endforeach()
+endfunction()
+
+# The test programs' own code is compiled without optimization: after the build type's
+# flags on the command line, so this one counts.
+function(lintrel_test_program_flags program)
+  target_compile_options(${program} PRIVATE -O0)
+endfunction()
+
+# The target that makes the precompiled header: `lintrel_test_headers`, with the flags of
+# a plain test program, or `lintrel_test_headers_tsan`, with a ThreadSanitizer one's.
+function(lintrel_test_header_owner owner)
+  if(TARGET ${owner})
+    return()
+  endif()
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${owner}.cpp)
+  file(CONFIGURE OUTPUT ${source} CONTENT "// Only the precompiled header of the test programs.\n")
+  add_library(${owner} STATIC ${source})
+  target_link_libraries(${owner} PRIVATE GTest::gtest GTest::gmock)
+  if(owner MATCHES "_tsan$")
+    lintrel_thread_sanitized(${owner})
+  else()
+    lintrel_target_defaults(${owner})
+  endif()
+  lintrel_test_program_flags(${owner})
+  target_precompile_headers(${owner} PRIVATE <gtest/gtest.h> <gmock/gmock.h> <atomic> <chrono> <filesystem>
+    <functional> <map> <memory> <optional> <string> <string_view> <thread> <vector>)
 endfunction()
 
 # A ThreadSanitizer copy of a project library, `<library>_tsan`: the same sources, include
