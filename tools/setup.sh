@@ -38,7 +38,8 @@ test_packages=(
   lintian
 )
 
-case "${1:-test}" in
+set=${1:-test}
+case "$set" in
   run) packages=("${run_packages[@]}") ;;
   test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
   *) echo "setup.sh: unknown set '$1': run or test" >&2; exit 2 ;;
@@ -57,4 +58,7 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-bash "$(dirname "$0")/fetch_re2_source.sh" "$(dirname "$0")/../build/third_party"
+# The source of RE2 for the Windows cross-build.
+if [[ "$set" == "test" ]]; then
+  bash "$(dirname "$0")/fetch_re2_source.sh" "$(dirname "$0")/../build/third_party"
+fi
