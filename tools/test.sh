@@ -20,20 +20,29 @@ phase_file=$logs/phases
 retried=()
 background_pid=""
 
-# Runs a command as one timed phase: `timed NAME COMMAND...`. Its time goes to the phase
-# file (also from the background), and a phase that fails is named there.
+# The CPU seconds used so far by the finished children (and theirs) of the shell whose
+# process id is given: what a phase costs whatever else the machine runs, where its wall
+# time depends on the load.
+children_cpu() {
+  local -a stat
+  read -r -a stat <"/proc/$1/stat"
+  # Fields 16 and 17 (after the name in parentheses, which has no blank here): cutime, cstime.
+  echo $(((stat[15] + stat[16]) / $(getconf CLK_TCK)))
+}
+
+# Runs a command as one timed phase: `timed NAME COMMAND...`. Its wall time and CPU time go
+# to the phase file (also from the background), and a phase that fails is named there.
 timed() {
   local name=$1
   shift
   echo "== $name"
-  local start=$SECONDS
-  if "$@"; then
-    printf '  %-44s %5d s\n' "$name" $((SECONDS - start)) >>"$phase_file"
-  else
-    local status=$?
-    printf '  %-44s %5d s  FAILED\n' "$name" $((SECONDS - start)) >>"$phase_file"
-    return $status
-  fi
+  local start=$SECONDS shell=$BASHPID cpu_start
+  cpu_start=$(children_cpu "$shell")
+  local status=0
+  "$@" || status=$?
+  printf '  %-44s %5d s %6d s%s\n' "$name" $((SECONDS - start)) $(($(children_cpu "$shell") - cpu_start)) \
+    "$([[ $status -eq 0 ]] || echo '  FAILED')" >>"$phase_file"
+  return $status
 }
 
 # At the end, also after a failure: no background work left running, the times of the
@@ -46,8 +55,9 @@ report() {
   fi
   echo
   echo "== time of each phase (the ones marked * ran beside the ones before them)"
+  printf '  %-44s %7s %8s\n' "phase" "wall" "CPU"
   cat "$phase_file"
-  printf '  %-44s %5d s\n' "all" "$SECONDS"
+  printf '  %-44s %5d s %6d s\n' "all" "$SECONDS" "$(children_cpu $$)"
   [[ $status -eq 0 ]] || echo "test.sh: FAILED (status $status)"
   if [[ ${#retried[@]} -eq 0 ]]; then
     echo "== tests that needed a second run: none"
