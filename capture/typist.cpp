@@ -1,11 +1,14 @@
 #include "capture/typist.h"
 
+#include <array>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "capture/keystroke_sender.h"
+#include "common/port_number.h"
 
 namespace lintrel {
 
@@ -23,6 +26,18 @@ struct Report {
   bool output_lost = false;
 };
 
+// Delays in milliseconds, read and written whole; -1 where a port leaves a delay to the one
+// every port shares.
+struct alignas(8) DelaysMs {
+  int32_t key = -1;
+  int32_t line = -1;
+};
+static_assert(std::atomic<DelaysMs>::is_always_lock_free);
+
+int32_t Milliseconds(std::optional<std::chrono::milliseconds> delay) {
+  return delay ? static_cast<int32_t>(delay->count()) : -1;
+}
+
 }  // namespace
 
 struct Typist::State {
@@ -36,9 +51,15 @@ struct Typist::State {
     return !work.wait_for(lock, time, [&] { return finishing || ending; });
   }
 
-  Pacing CurrentPacing() const {
-    return {std::chrono::milliseconds(key_delay_ms.load()), std::chrono::milliseconds(line_delay_ms.load())};
+  // The delays of the port's lines now: its own, else the shared ones.
+  Pacing PacingFor(int port_number) const {
+    const DelaysMs shared = shared_pacing.load();
+    const DelaysMs own = IsPortNumber(port_number) ? port_pacing[Slot(port_number)].load() : DelaysMs{};
+    return {std::chrono::milliseconds(own.key >= 0 ? own.key : shared.key),
+            std::chrono::milliseconds(own.line >= 0 ? own.line : shared.line)};
   }
+
+  static std::size_t Slot(int port_number) { return static_cast<std::size_t>(port_number - kLowestPortNumber); }
 
   // Counts a line that was not typed and reports its cause unless that is the cause
   // already reported. Called with the mutex held.
@@ -57,8 +78,10 @@ struct Typist::State {
     typing = true;
     lock.unlock();
     const bool allowed = !gate || gate(line.port_number);
-    const Pacing pacing = CurrentPacing();
-    const LineOutcome outcome = allowed ? sender.TypeLine(line.text, pacing) : LineOutcome{};
+    const Pacing pacing = PacingFor(line.port_number);
+    const StrokeCheck check = allowed && pacing.key_delay.count() > 0 && check_maker ? check_maker(line.port_number)
+                                                                                  : StrokeCheck{};
+    const LineOutcome outcome = allowed ? sender.TypeLine(line.text, pacing, check) : LineOutcome{};
     if (allowed && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
     lock.lock();
     if (ending) return false;
@@ -83,9 +106,10 @@ struct Typist::State {
   KeystrokeSender sender;
   LineObserver observer;
   LineGate gate;
+  StrokeCheckMaker check_maker;
   std::function<void()> notice;
-  std::atomic<int64_t> key_delay_ms{0};
-  std::atomic<int64_t> line_delay_ms{0};
+  std::atomic<DelaysMs> shared_pacing{DelaysMs{0, 0}};
+  std::array<std::atomic<DelaysMs>, kPortNumberCount> port_pacing{};
 
   std::mutex mutex;
   std::condition_variable work;  // a line was queued, or the thread should end
@@ -93,6 +117,7 @@ struct Typist::State {
   std::condition_variable idle;  // nothing queued and nothing being typed
   std::deque<QueuedLine> queue;
   std::size_t queued_bytes = 0;
+  std::size_t waiting_for_room = 0;  // Enqueue() calls waiting for room
   bool typing = false;
   bool finishing = false;  // Finish() began: no more lines are taken
   bool ending = false;     // the thread returns as soon as it looks
@@ -146,7 +171,9 @@ bool Typist::Queue(int port_number, std::u32string line, std::string refusal, co
   const auto has_room = [&] {
     return state.queue.empty() || state.queued_bytes + line.size() <= kQueueCapacity;
   };
+  ++state.waiting_for_room;
   state.room.wait(lock, [&] { return has_room() || state.finishing || state.output_lost || cancel.load(); });
+  --state.waiting_for_room;
   if (state.finishing || state.output_lost || !has_room()) {
     ++state.lines_not_typed;
     return false;
@@ -165,13 +192,19 @@ void Typist::WakeWaiters() {
 }
 
 void Typist::SetPacing(Pacing pacing) {
-  state_->key_delay_ms.store(pacing.key_delay.count());
-  state_->line_delay_ms.store(pacing.line_delay.count());
+  state_->shared_pacing.store({Milliseconds(pacing.key_delay), Milliseconds(pacing.line_delay)});
+}
+
+void Typist::SetPortPacing(int port_number, PortPacing own) {
+  if (!IsPortNumber(port_number)) return;
+  state_->port_pacing[State::Slot(port_number)].store({Milliseconds(own.key_delay), Milliseconds(own.line_delay)});
 }
 
 void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::move(observer); }
 
 void Typist::SetLineGate(LineGate gate) { state_->gate = std::move(gate); }
+
+void Typist::SetStrokeCheck(StrokeCheckMaker maker) { state_->check_maker = std::move(maker); }
 
 void Typist::SetReportNotice(std::function<void()> notice) { state_->notice = std::move(notice); }
 
@@ -184,6 +217,11 @@ void Typist::DeliverReports(CaptureEvents& events) {
   for (const Report& report : reports) events.LineNotTyped(report.port_number, report.reason, report.output_lost);
 }
 
+std::size_t Typist::readers_waiting() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->waiting_for_room;
+}
+
 bool Typist::output_lost() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->output_lost;
@@ -194,15 +232,16 @@ Typist::Finished Typist::Finish(std::chrono::milliseconds deadline) {
   std::unique_lock<std::mutex> lock(state.mutex);
   if (left_behind_) return {false, state.lines_not_typed};
   state.finishing = true;
+  // No line is begun from now on, paced or not: its keys would land in whatever window is
+  // in front by then, and paced ones would outlast any deadline. The lines waiting count as
+  // not typed.
+  state.lines_not_typed += state.queue.size();
+  state.queue.clear();
+  state.queued_bytes = 0;
   state.room.notify_all();
   state.work.notify_all();  // cuts a pause of a paced line short
-  const bool drained =
-      !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return state.queue.empty() && !state.typing; });
-  if (!drained || !thread_.joinable()) {
-    state.lines_not_typed += state.queue.size() + (state.typing ? 1 : 0);
-    state.queue.clear();
-    state.queued_bytes = 0;
-  }
+  const bool drained = !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return !state.typing; });
+  if (!drained) ++state.lines_not_typed;
   state.ending = true;
   state.work.notify_all();
   const std::size_t not_typed = state.lines_not_typed;

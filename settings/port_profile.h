@@ -7,9 +7,11 @@
 
 #include "settings/capture_options.h"
 #include "settings/line_settings.h"
+#include "settings/pacing.h"
 #include "settings/record_rules.h"
 #include "settings/settings_store.h"
 #include "settings/shaping_rules.h"
+#include "settings/text_encoding.h"
 
 namespace lintrel {
 
@@ -33,6 +35,12 @@ struct PortProfile {
   std::optional<bool> gs1{};
   std::optional<std::string> template_text{};
   std::optional<int> repeat_window_ms{};
+  // How the port's bytes are read as characters, the delays its lines are typed with, and
+  // how long a lost link waits before the port is re-opened.
+  std::optional<TextEncoding> encoding{};
+  std::optional<int> key_delay_ms{};        // 0..kMaxKeyDelayMs
+  std::optional<int> line_delay_ms{};       // 0..kMaxLineDelayMs
+  std::optional<int> reconnect_delay_ms{};  // CaptureOptions' range
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -45,6 +53,8 @@ struct PortProfile {
   PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
   // `defaults` with the record values this port sets put in.
   RecordRules RecordsOver(RecordRules defaults) const;
+  // The delays this port sets for itself.
+  PortPacing OwnPacing() const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -65,6 +75,10 @@ inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
 inline constexpr const char* kGs1Entry = "GS1";
 inline constexpr const char* kTemplateEntry = "Template";
 inline constexpr const char* kRepeatWindowEntry = "Repeat window";
+inline constexpr const char* kEncodingEntry = "Encoding";                    // ansi, utf-8 or latin-1
+inline constexpr const char* kKeyDelayEntry = "Key delay";                   // milliseconds
+inline constexpr const char* kLineDelayEntry = "Line delay";                 // milliseconds
+inline constexpr const char* kReconnectionDelayEntry = "Reconnection delay";  // milliseconds
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
 // it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".
