@@ -124,6 +124,9 @@ timed "linux: tests" ctest --preset linux -LE 'wine|kernel'
 timed "linux: Wine and QEMU tests" emulated_suites
 
 echo "== waiting for the sanitizer build and the fuzz runs"
+# Nothing left to give way to: back to the normal priority, where this is allowed (root), so
+# that on a machine shared with other work the background is not left with its crumbs.
+renice -n 0 -g "$background_pid" >/dev/null 2>&1 || true
 background_status=0
 wait "$background_pid" || background_status=$?
 background_pid=""
