@@ -75,6 +75,9 @@ function(lintrel_test_header_owner owner)
   add_library(${owner} STATIC ${source})
   target_link_libraries(${owner} PRIVATE GTest::gtest GTest::gmock)
   if(owner MATCHES "_tsan$")
+    # The thread-sanitized copies of the libraries pass on their threads' -pthread, which
+    # defines _REENTRANT for the programs that link them: the header must be made with it.
+    target_link_libraries(${owner} PRIVATE Threads::Threads)
     lintrel_thread_sanitized(${owner})
   else()
     lintrel_target_defaults(${owner})
