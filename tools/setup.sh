@@ -15,8 +15,9 @@
 # which it fetches once (tools/fetch_re2_source.sh) and whose Unicode tables it makes from
 # unicode-data with Python (six) and Perl; clang for the fuzz targets; help2man for the man
 # page, and what the package tests use: dpkg-dev and file (dependencies of the Debian
-# package), lintian (its checks), NSIS (the Windows installer) and man-db (to show the man
-# page); QEMU with busybox to test the uinput keyboard and the USB-serial ports against a
+# package), lintian (its checks), NSIS (the Windows installer), wixl and msitools (the MSI),
+# osslsigncode (signing the Windows files), xmllint (the policy templates) and man-db (to
+# show the man page); QEMU with busybox to test the uinput keyboard and the USB-serial ports against a
 # real kernel (the kernel image itself is fetched by that test).
 set -euo pipefail
 
@@ -34,6 +35,7 @@ test_packages=(
   clang libclang-rt-14-dev
   imagemagick
   help2man dpkg-dev file nsis man-db
+  wixl msitools osslsigncode libxml2-utils
   qemu-system-x86 busybox-static
   lintian
 )
