@@ -125,4 +125,11 @@ std::string EncodeUtf8(char32_t c) {
   return out;
 }
 
+std::string EncodeUtf8(std::u32string_view text) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (const char32_t c : text) utf8 += EncodeUtf8(c);
+  return utf8;
+}
+
 }  // namespace lintrel

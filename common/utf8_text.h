@@ -32,6 +32,9 @@ std::size_t IncompleteUtf8Tail(std::span<const uint8_t> text);
 // One character as UTF-8.
 std::string EncodeUtf8(char32_t character);
 
+// Characters as UTF-8.
+std::string EncodeUtf8(std::u32string_view text);
+
 // U+FFFD, typed in place of bytes that are no character of the encoding, so that a
 // damaged code shows as damaged instead of arriving shortened.
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;

@@ -19,7 +19,12 @@ codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-echo "deb-src http://deb.debian.org/debian $codename main" > "$work/sources.list"
+# The installed version may come from a point release, an update or a security update.
+cat > "$work/sources.list" <<EOF
+deb-src http://deb.debian.org/debian $codename main
+deb-src http://deb.debian.org/debian $codename-updates main
+deb-src http://deb.debian.org/debian-security $codename-security main
+EOF
 apt_options=(-o "Dir::Etc::SourceList=$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
              -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache" -o APT::Sandbox::User=root -qq)
 apt-get "${apt_options[@]}" update

@@ -8,6 +8,8 @@
 #                           search worth leaving alone for a while
 #   tools/fuzz.sh TARGET..  only the targets named (with or without --long)
 #
+# The targets run side by side, one a core (LINTREL_FUZZ_JOBS=N for another number).
+#
 # Exits non-zero when a target crashes or fails to build. A crashing input is kept as
 # build/fuzz/artifacts/<target>/crash-<hash>; replay it with
 #   build/fuzz/<target> build/fuzz/artifacts/<target>/crash-<hash>
@@ -21,13 +23,13 @@ targets=()
 for arg in "$@"; do
   case "$arg" in
     --long) long=true ;;
-    -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $arg (see --help)" >&2; exit 2 ;;
     *) targets+=("$arg") ;;
   esac
 done
 
-# Inputs per target in the short run, sized for well under 20 s each on two cores.
+# Inputs per target in the short run, sized for well under 20 s each on one core.
 declare -A short_runs=(
   [line_buffer_fuzz]=10000
   [bluetooth_port_finder_fuzz]=100000
@@ -56,33 +58,57 @@ fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-failed=()
-for target in "${targets[@]}"; do
-  binary="$build_dir/$target"
-  seeds="fuzz/corpus/$target"
+# Runs one target; its output goes to $scratch/<target>.out, and a file
+# $scratch/<target>.failed says it failed.
+fuzz_one() {
+  local target=$1
+  local binary="$build_dir/$target"
+  local seeds="fuzz/corpus/$target"
+  local out="$scratch/$target.out"
   if [[ ! -x "$binary" || ! -d "$seeds" ]]; then
-    echo "fuzz.sh: $target: no such target, or no seed corpus in $seeds" >&2
-    failed+=("$target")
-    continue
+    echo "fuzz.sh: $target: no such target, or no seed corpus in $seeds" >"$out"
+    touch "$scratch/$target.failed"
+    return
   fi
-  artifacts="$build_dir/artifacts/$target"
+  local artifacts="$build_dir/artifacts/$target"
   mkdir -p "$artifacts" "$scratch/$target"
+  local budget
   if $long; then
     budget=(-max_total_time=600)
   else
     budget=(-seed=1 "-runs=${short_runs[$target]:-$default_short_runs}")
   fi
-  echo "== $target ${budget[*]}"
-  start=$SECONDS
+  echo "== $target ${budget[*]}" >"$out"
+  local start=$SECONDS
   # The scratch folder comes first: libFuzzer writes new inputs into the first folder.
   # -timeout: an input that runs over 10 s is a hang, and fails the target.
   if "$binary" "${budget[@]}" -max_len=$max_len -timeout=10 -print_final_stats=0 \
        -artifact_prefix="$artifacts/" "$scratch/$target" "$seeds" >"$scratch/$target.log" 2>&1; then
-    echo "   ok, $((SECONDS - start)) s: $(grep -E '^Done' "$scratch/$target.log" | tail -n1)"
+    echo "   ok, $((SECONDS - start)) s: $(grep -E '^Done' "$scratch/$target.log" | tail -n1)" >>"$out"
   else
-    tail -n 40 "$scratch/$target.log" >&2
-    echo "fuzz.sh: $target FAILED; the input that failed is in $artifacts/" >&2
+    tail -n 40 "$scratch/$target.log" >>"$out"
+    echo "fuzz.sh: $target FAILED; the input that failed is in $artifacts/" >>"$out"
+    touch "$scratch/$target.failed"
+  fi
+}
+
+# Each target runs on one core: as many at once as there are cores (LINTREL_FUZZ_JOBS).
+parallel=${LINTREL_FUZZ_JOBS:-$(nproc)}
+for target in "${targets[@]}"; do
+  while [[ $(jobs -rp | wc -l) -ge $parallel ]]; do
+    wait -n || true
+  done
+  fuzz_one "$target" &
+done
+wait
+
+failed=()
+for target in "${targets[@]}"; do
+  if [[ -e "$scratch/$target.failed" ]]; then
+    cat "$scratch/$target.out" >&2
     failed+=("$target")
+  else
+    cat "$scratch/$target.out"
   fi
 done
 

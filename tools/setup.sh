@@ -1,26 +1,37 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Lintrel needs to build, run and test, when missing: the
-# compilers (g++, MinGW-w64 for Windows, clang for the fuzz targets), GoogleTest, the X11
-# libraries, Xvfb for the keyboard tests, Wine for the Windows build's tests and ImageMagick
-# for the screenshots they take; help2man for the man page, and what the package tests use:
-# dpkg-dev and file (dependencies of the Debian package), lintian (its checks), NSIS (the
-# Windows installer) and man-db (to show the man page); wixl (the MSI), osslsigncode
-# (signing the Windows files) and xmllint (the policy templates); libudev for device arrivals,
-# libevdev and libxkbcommon for the uinput keyboard (xkb-data holds the layouts, also copied
-# into its test's guest), and QEMU with busybox to test both against a real kernel (the
-# kernel image itself is fetched by that test); ser2net and socat play the device servers
-# and network peers of the network-port tests. RE2 is the record stage's pattern
-# engine; the Windows cross-build builds it from Debian's source of the same version, which
-# it fetches once (tools/fetch_re2_source.sh) and whose Unicode tables it makes from
-# unicode-data with Python (six).
+# Installs the Debian 12 packages of the set asked for, when missing:
+#
+#   tools/setup.sh run    what building and running lintrel-cli needs (tools/run.sh): the
+#                         compiler, CMake, and the development packages of the X libraries
+#                         (XTest), libudev (device arrivals), libevdev and libxkbcommon (the
+#                         uinput keyboard; xkb-data holds the layouts it types for), RE2
+#                         (the record stage's pattern engine) and standalone Asio (the
+#                         sockets of network ports)
+#   tools/setup.sh test   that and everything the tests need (tools/test.sh, tools/package.sh);
+#                         the default
+#
+# The test set adds GoogleTest; Xvfb, setxkbmap and xdotool for the keyboard tests; MinGW-w64
+# for the Windows build and Wine to test it, with ImageMagick for the screenshots its tests
+# take; what the Windows build needs to build RE2 from Debian's source of the same version,
+# which it fetches once (tools/fetch_re2_source.sh) and whose Unicode tables it makes from
+# unicode-data with Python (six) and Perl; clang for the fuzz targets; help2man for the man
+# page, and what the package tests use: dpkg-dev and file (dependencies of the Debian
+# package), lintian (its checks), NSIS (the Windows installer), wixl and msitools (the MSI),
+# osslsigncode (signing the Windows files), xmllint (the policy templates) and man-db (to
+# show the man page); QEMU with busybox to test the uinput keyboard and the USB-serial ports against a
+# real kernel (the kernel image itself is fetched by that test); ser2net and socat play the
+# device servers and network peers of the network-port tests.
 set -euo pipefail
 
-packages=(
-  g++ cmake make
+run_packages=(
+  g++ cmake make pkg-config
+  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev xkb-data libre2-dev libasio-dev
+)
+
+test_packages=(
   libgtest-dev libgmock-dev
-  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev pkg-config
-  libre2-dev unicode-data python3 python3-six perl
-  xvfb x11-xkb-utils xkb-data xdotool
+  xvfb x11-xkb-utils xdotool
+  unicode-data python3 python3-six perl
   g++-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev
@@ -31,6 +42,13 @@ packages=(
   lintian
   ser2net socat
 )
+
+set=${1:-test}
+case "$set" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "setup.sh: unknown set '$1': run or test" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -45,4 +63,7 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-bash "$(dirname "$0")/fetch_re2_source.sh" "$(dirname "$0")/../build/third_party"
+# The source of RE2 for the Windows cross-build.
+if [[ "$set" == "test" ]]; then
+  bash "$(dirname "$0")/fetch_re2_source.sh" "$(dirname "$0")/../build/third_party"
+fi

@@ -11,13 +11,6 @@
 namespace lintrel::records {
 namespace {
 
-std::string Utf8Of(std::u32string_view text) {
-  std::string utf8;
-  utf8.reserve(text.size());
-  for (const char32_t c : text) utf8 += EncodeUtf8(c);
-  return utf8;
-}
-
 std::u32string CharactersOf(re2::StringPiece utf8) {
   return DecodeUtf8(std::span(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()));
 }
@@ -52,7 +45,7 @@ std::shared_ptr<const RecordPattern> RecordPattern::Compile(std::string_view pat
 }
 
 std::optional<RecordFields> RecordPattern::Match(std::u32string_view line) const {
-  const std::string text = Utf8Of(line);
+  const std::string text = EncodeUtf8(line);
   const int groups = compiled_->NumberOfCapturingGroups();
   std::vector<re2::StringPiece> found(static_cast<std::size_t>(groups) + 1);
   if (!compiled_->Match(text, 0, text.size(), re2::RE2::UNANCHORED, found.data(), groups + 1)) return std::nullopt;

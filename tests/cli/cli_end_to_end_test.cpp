@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_path.h"
 #include "cli/cli_process.h"
 #include "platform/serial_port.h"
 #include "platform/virtual_serial_device.h"
@@ -32,7 +33,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr char kCliPath[] = LINTREL_CLI_PATH;
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(150);
 

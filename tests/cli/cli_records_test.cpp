@@ -13,14 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_path.h"
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
 #include "posix/posix_test_support.h"
 
 namespace lintrel::testing {
 namespace {
-
-constexpr char kCliPath[] = LINTREL_CLI_PATH;
 
 std::size_t LineCount(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 

@@ -18,14 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_path.h"
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
 #include "posix/posix_test_support.h"
 
 namespace lintrel::testing {
 namespace {
-
-constexpr char kCliPath[] = LINTREL_CLI_PATH;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

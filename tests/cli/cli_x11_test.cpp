@@ -7,14 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "cli/cli_path.h"
 #include "cli/cli_process.h"
 #include "support/x_key_window.h"
 #include "support/xvfb_server.h"
 
 namespace lintrel::testing {
 namespace {
-
-constexpr char kCliPath[] = LINTREL_CLI_PATH;
 
 // Xvfb repeats a key held down longer than 660 ms (its default). With a key delay above
 // that, each key must still arrive once: the delay comes between keys, never with one held

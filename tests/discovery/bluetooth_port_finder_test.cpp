@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/port_names.h"
 #include "discovery/registry_scenarios.h"
 #include "fakes/fake_registry.h"
 
@@ -24,6 +25,7 @@ using testing::kInstanceId;
 using testing::kSerialServiceKey;
 using testing::LocalServiceKey;
 using testing::ModemEntryText;
+using testing::Names;
 
 // ---- Parsing an instance path ----
 
@@ -94,9 +96,7 @@ class BluetoothPortFinderTest : public ::testing::Test {
   std::vector<std::string> FoundNames() {
     PortList list;
     AddBluetoothPorts(registry_, list);
-    std::vector<std::string> names;
-    for (const PortEntry& entry : list.entries()) names.push_back(entry.name);
-    return names;
+    return Names(list);
   }
 
   void TearDown() override {

@@ -7,17 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "discovery/port_names.h"
+
 namespace lintrel {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-
-std::vector<std::string> Names(const PortList& list) {
-  std::vector<std::string> names;
-  for (const PortEntry& entry : list.entries()) names.push_back(entry.name);
-  return names;
-}
+using testing::Names;
 
 PortList ListOf(const std::vector<std::string>& names) {
   PortList list;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/port_names.h"
 #include "discovery/registry_scenarios.h"
 #include "fakes/fake_registry.h"
 
@@ -15,12 +16,7 @@ namespace {
 using ::testing::ElementsAre;
 using testing::FakeRegistry;
 using ::testing::IsEmpty;
-
-std::vector<std::string> Names(const PortList& list) {
-  std::vector<std::string> names;
-  for (const PortEntry& entry : list.entries()) names.push_back(entry.name);
-  return names;
-}
+using testing::Names;
 
 class SerialPortListerTest : public ::testing::Test {
  protected:

@@ -19,14 +19,13 @@
 #include <vector>
 
 #include "capture/line_buffer.h"
+#include "cli/cli_path.h"
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
 #include "posix/posix_test_support.h"
 #include "support/trace.h"
 
 namespace lintrel::testing {
-
-inline constexpr char kCliPath[] = LINTREL_CLI_PATH;
 
 // A test with one simulated device, reached at `link_` in a folder of the test's own.
 class OneDeviceTest : public ::testing::Test {

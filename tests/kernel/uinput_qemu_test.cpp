@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 // Emulated without KVM, on its instruction clock, the guest runs only as fast as the host's
 // spare CPU allows: 60 s with both cores busy elsewhere, up to 330 s at a load of 14 (of
 // which nine tenths is the kernel's boot). A net against a hang, twice that.
-constexpr int kBootPatience = 60;
+constexpr int kUinputGuestPatience = 60;
 
 // The lines typed for each layout, and which of them cannot be typed there.
 struct LayoutText {
@@ -136,7 +136,7 @@ const std::string& GuestConsole() {
     if (!prepared.Succeeded()) return "the guest could not be prepared: " + prepared.out + prepared.err;
     std::string so_far;
     const std::optional<std::string> ended =
-        BootUntil(work, "GUEST EXIT", kBootPatience, &so_far, kInstructionClock);
+        BootUntil(work, "GUEST EXIT", kUinputGuestPatience, &so_far, kInstructionClock);
     return ended ? *ended : "the guest did not finish: " + so_far;
   }();
   return console;

@@ -36,7 +36,7 @@ constexpr char kOtherDevice[] = "usb-serial,id=scanner2,chardev=c2,serial=SCAN00
 // both cores busy elsewhere its boot took 47 s to reach /init, and the whole test up to
 // 200 s at a load of 14; each step (a USB enumeration, a re-open) takes several times as long
 // as on an idle host. Nets against a hang, about twice that.
-constexpr int kBootPatience = 30;
+constexpr int kUsbGuestBootPatience = 30;
 constexpr int kStepPatience = 3;
 
 // A connected Unix socket, or -1. QEMU makes its sockets just after it starts.
@@ -140,10 +140,10 @@ TEST(UsbSerialQemuTest, APortFollowsItsAdapterByIdentityAndIsReopenedOnItsArriva
   ASSERT_TRUE(guest.connected()) << guest.Describe();
 
   // The port list shows the adapter with its identity; COM33 opens it.
-  ASSERT_TRUE(guest.WaitFor("GUEST LIST BEGIN", kBootPatience)) << guest.Describe();
+  ASSERT_TRUE(guest.WaitFor("GUEST LIST BEGIN", kUsbGuestBootPatience)) << guest.Describe();
   ASSERT_TRUE(guest.WaitFor("  COM33  /dev/ttyUSB0  (USB 0403:6001 serial SCAN0001, interface 0)\n"))
       << guest.Describe();
-  ASSERT_TRUE(guest.WaitFor("lintrel: COM33 connected (/dev/ttyUSB0)\n", kBootPatience)) << guest.Describe();
+  ASSERT_TRUE(guest.WaitFor("lintrel: COM33 connected (/dev/ttyUSB0)\n", kUsbGuestBootPatience)) << guest.Describe();
   ASSERT_TRUE(Send(guest.scanner(), "HELLO1\r"));
   ASSERT_TRUE(guest.WaitFor(ExpectedTrace("HELLO1\r"))) << guest.Describe();
 

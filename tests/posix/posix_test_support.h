@@ -133,6 +133,11 @@ inline bool WaitReadable(int fd) {
   return poll(&entry, 1, static_cast<int>(limit.count())) == 1;
 }
 
+// The bytes of `text`, as a port reads and writes them.
+inline std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
 // Waits for and reads from `port` until `count` bytes have arrived, the port reports
 // something else, or the safety limit passes (which wakes the port for good).
 inline std::vector<uint8_t> ReceiveBytes(platform::SerialPort& port, std::size_t count) {

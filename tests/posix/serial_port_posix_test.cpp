@@ -69,6 +69,7 @@ namespace {
 
 using testing::BackgroundCall;
 using testing::BlockingCall;
+using testing::Bytes;
 using testing::ReceiveBytes;
 using testing::WaitReadable;
 
@@ -164,10 +165,6 @@ class PseudoTerminal {
   int port_fd_ = -1;
   std::string path_;
 };
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
 
 bool IsDataEvent(const WaitResult& result, WaitOutcome outcome) {
   return result.outcome == outcome && (result.events & kEventReceived) != 0;

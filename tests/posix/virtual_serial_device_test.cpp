@@ -18,11 +18,8 @@ namespace {
 
 using testing::BackgroundCall;
 using testing::BlockingCall;
+using testing::Bytes;
 using testing::ReceiveBytes;
-
-std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
 
 class VirtualSerialDeviceTest : public ::testing::Test {
  protected:

@@ -49,12 +49,6 @@ std::u32string Utf32(std::string_view utf8) {
   return DecodeUtf8({reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()});
 }
 
-std::string Utf8(std::u32string_view text) {
-  std::string utf8;
-  for (char32_t character : text) utf8 += EncodeUtf8(character);
-  return utf8;
-}
-
 // `count` CJK characters from `first` on, none of which a European keymap has.
 std::u32string Ideographs(char32_t first, int count) {
   std::u32string text;
@@ -116,7 +110,7 @@ class X11KeyboardTest : public ::testing::Test {
   void Type(std::string_view line) { TypeLine(Utf32(line)); }
   void TypeLine(std::u32string_view line) {
     const LineOutcome outcome = sender_->TypeLine(line);
-    EXPECT_TRUE(outcome.typed) << Utf8(line) << ": " << outcome.reason;
+    EXPECT_TRUE(outcome.typed) << EncodeUtf8(line) << ": " << outcome.reason;
   }
 
   // Everything the window received since the last call. Escape marks the end: it is typed
@@ -270,7 +264,7 @@ TEST_F(X11KeyboardTest, TwoHundredCharactersOutsideTheKeymapArriveWholeAtASlowRe
   const bool key_255_empty = std::ranges::count(KeycodesOf(0), 255) == 1;
   const std::u32string line = Ideographs(U'一', 200) + U"ab";
   TypeLine(line);
-  EXPECT_EQ(TypedText(), Utf8(line));
+  EXPECT_EQ(TypedText(), EncodeUtf8(line));
   EXPECT_GE(window_->PingsAnswered(), 2) << "more than one part";
   EXPECT_EQ(KeycodesOf(U'一' + 199).size(), 1u);
   EXPECT_EQ(std::ranges::count(KeycodesOf(0), 255) == 1, key_255_empty) << "keycode 255 is never bound";
@@ -289,16 +283,16 @@ TEST_F(X11KeyboardTest, SpareKeysAreReusedAcrossLinesAndTheOldestGiveWay) {
   }
   const std::u32string reversed(twenty.rbegin(), twenty.rend());
   TypeLine(reversed);
-  EXPECT_EQ(TypedText(), Utf8(reversed));
+  EXPECT_EQ(TypedText(), EncodeUtf8(reversed));
 
   for (int line = 0; line < 4; ++line) {
     const std::u32string fresh = Ideographs(U'乀' + static_cast<char32_t>(30 * line), 30);
     TypeLine(fresh);
-    EXPECT_EQ(TypedText(), Utf8(fresh));
+    EXPECT_EQ(TypedText(), EncodeUtf8(fresh));
   }
   const std::u32string again = twenty.substr(0, 5) + Ideographs(U'乀' + 119, 1) + U"z";
   TypeLine(again);
-  EXPECT_EQ(TypedText(), Utf8(again));
+  EXPECT_EQ(TypedText(), EncodeUtf8(again));
 }
 
 // With the second group of a us,ru keymap active, Cyrillic comes from its keys and the
@@ -386,7 +380,7 @@ TEST_F(X11KeyboardTest, APacedLineUnderCapsLockLeavesCapsLockOn) {
   });
   const std::u32string line = U"aé丁Éb";
   EXPECT_TRUE(paced.TypeLine(line, {.key_delay = 1ms, .line_delay = 0ms}).typed);
-  EXPECT_EQ(TypedText(), Utf8(line));
+  EXPECT_EQ(TypedText(), EncodeUtf8(line));
   XkbStateRec state{};
   XkbGetState(control_, XkbUseCoreKbd, &state);
   EXPECT_NE(state.locked_mods & LockMask, 0);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "support/safety_limit.h"
@@ -22,6 +23,15 @@ bool PathExists(const std::string& path) {
 }
 
 std::string SocketPath(int display_number) { return "/tmp/.X11-unix/X" + std::to_string(display_number); }
+std::string LockPath(int display_number) { return "/tmp/.X" + std::to_string(display_number) + "-lock"; }
+
+// The process id the server holding a display wrote into its lock file; 0 when none.
+pid_t LockHolder(int display_number) {
+  std::ifstream lock(LockPath(display_number));
+  pid_t holder = 0;
+  lock >> holder;
+  return holder;
+}
 
 bool AcceptsConnections(const std::string& socket_path) {
   sockaddr_un address{};
@@ -37,8 +47,7 @@ bool AcceptsConnections(const std::string& socket_path) {
 }  // namespace
 
 bool DisplayIsFree(int display_number) {
-  return !PathExists(SocketPath(display_number)) &&
-         !PathExists("/tmp/.X" + std::to_string(display_number) + "-lock");
+  return !PathExists(SocketPath(display_number)) && !PathExists(LockPath(display_number));
 }
 
 XvfbServer::XvfbServer(int first_display, std::string screen)
@@ -81,11 +90,13 @@ void XvfbServer::Stop() {
 }
 
 // The socket file appears before the server listens on it: wait until it takes a
-// connection.
+// connection. Two test programs that start at once may both find a number free and start a
+// server on it: the one that lost exits at once, but a connection to the winner's socket
+// may come first, so the lock file's process id says whose server listens.
 bool XvfbServer::WaitUntilListening(int display_number) {
   const auto deadline = std::chrono::steady_clock::now() + kSafetyLimit;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (AcceptsConnections(SocketPath(display_number))) return true;
+    if (AcceptsConnections(SocketPath(display_number))) return LockHolder(display_number) == process_->pid();
     if (!process_->Running()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "discovery/pnp_device_identity.h"
+#include "discovery/port_names.h"
 #include "fake_main_window_view.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_pnp_devices.h"
@@ -999,9 +1000,7 @@ TEST(WithActivePortsTest, AnActivePortStaysListedWhenItsDeviceIsGone) {
   system.Add("COM3");
   system.Add("COM10");
   const PortList listed = WithActivePorts(system, {3, 5, 256});
-  std::vector<std::string> names;
-  for (const PortEntry& entry : listed.entries()) names.push_back(entry.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"COM3", "COM5", "COM10", "COM256"}));
+  EXPECT_EQ(testing::Names(listed), (std::vector<std::string>{"COM3", "COM5", "COM10", "COM256"}));
 }
 
 // lintrel.exe as it runs all day, over the device manager's list of ports (SetupAPI, faked)

@@ -10,12 +10,6 @@
 namespace lintrel {
 namespace {
 
-std::string Utf8(std::u32string_view text) {
-  std::string utf8;
-  for (const char32_t c : text) utf8 += EncodeUtf8(c);
-  return utf8;
-}
-
 // A port's lines through shaping and the record stage, as its reader hands them on.
 class PortLineRecordsTest : public ::testing::Test {
  protected:
@@ -28,7 +22,7 @@ class PortLineRecordsTest : public ::testing::Test {
     last_ = records_.Process({bytes, true, prefix.size()}, snapshot_, nullptr, std::chrono::system_clock::now(),
                              steady_);
     switch (last_.outcome.verdict) {
-      case records::RecordVerdict::kType: return "type: " + Utf8(last_.outcome.text);
+      case records::RecordVerdict::kType: return "type: " + EncodeUtf8(last_.outcome.text);
       case records::RecordVerdict::kNotTyped: return "not typed: " + last_.outcome.reason;
       case records::RecordVerdict::kDropped: break;
     }

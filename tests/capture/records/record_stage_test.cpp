@@ -12,12 +12,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-std::string Utf8(std::u32string_view text) {
-  std::string utf8;
-  for (const char32_t c : text) utf8 += EncodeUtf8(c);
-  return utf8;
-}
-
 // Mid-June: the same year in every time zone.
 const std::chrono::system_clock::time_point kArrival = std::chrono::sys_days{std::chrono::year(2026) / 6 / 15};
 
@@ -30,7 +24,7 @@ std::string Outcome(const RecordRules& rules, std::u32string_view received) {
   const std::u32string shaped = U"<" + std::u32string(received) + U">";
   const RecordOutcome outcome = stage->Apply({received, shaped, "COM5", kArrival});
   switch (outcome.verdict) {
-    case RecordVerdict::kType: return "type: " + Utf8(outcome.text);
+    case RecordVerdict::kType: return "type: " + EncodeUtf8(outcome.text);
     case RecordVerdict::kNotTyped: return "not typed: " + outcome.reason;
     case RecordVerdict::kDropped: return "dropped: " + outcome.reason;
   }

@@ -9,12 +9,6 @@
 namespace lintrel::records {
 namespace {
 
-std::string Utf8(std::u32string_view text) {
-  std::string utf8;
-  for (const char32_t c : text) utf8 += EncodeUtf8(c);
-  return utf8;
-}
-
 const RecordFields kFields = {
     {"weight", U"1.250"},
     {"01", U"09501101530003"},
@@ -31,7 +25,7 @@ std::string Expanded(std::string_view text) {
   const TemplateValues values{kFields, U"L", "COM5", CivilTime{2026, 3, 4, 5, 6, 7}};
   std::string reason;
   const std::optional<std::u32string> typed = parsed->Expand(values, &reason);
-  return typed ? Utf8(*typed) : "not typed: " + reason;
+  return typed ? EncodeUtf8(*typed) : "not typed: " + reason;
 }
 
 TEST(RecordTemplate, ExpandsEachKindOfField) {
