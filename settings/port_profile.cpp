@@ -58,6 +58,7 @@ class ProfileReader {
       if (!profile.control) Warn(kControlEntry, "\"" + *control + "\" is not keep, drop or name");
     }
     ReadRecordValues(profile);
+    ReadDeliveryValues(profile);
     return profile;
   }
 
@@ -116,6 +117,24 @@ class ProfileReader {
     profile.template_text = store_.ReadString(Entry(kTemplateEntry));
     profile.repeat_window_ms = ReadBounded(kRepeatWindowEntry, 0, RecordRules::kMaxRepeatWindowMs,
                                            "a number of milliseconds from 0 to 60000");
+  }
+
+  void ReadDeliveryValues(PortProfile& profile) {
+    if (std::optional<std::string> target = store_.ReadString(Entry(kTargetEntry))) {
+      if (target->empty() || ParseDeliveryTarget(*target)) {
+        profile.target = std::move(target);
+      } else {
+        Warn(kTargetEntry, "\"" + *target + "\" names no program (APP or APP:TITLE-PART)");
+      }
+    }
+    if (const std::optional<std::string> elsewhere = store_.ReadString(Entry(kElsewhereEntry))) {
+      profile.elsewhere = ParseElsewhere(*elsewhere);
+      if (!profile.elsewhere) Warn(kElsewhereEntry, "\"" + *elsewhere + "\" is not hold, activate or drop");
+    }
+    if (const std::optional<std::string> delivery = store_.ReadString(Entry(kDeliveryEntry))) {
+      profile.delivery = ParseDeliveryMethod(*delivery);
+      if (!profile.delivery) Warn(kDeliveryEntry, "\"" + *delivery + "\" is not keys, unicode or paste");
+    }
   }
 
   // Every "Replace n" there is, in the order of n: a gap (a hand-edited file) skips no
@@ -197,6 +216,9 @@ void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(gs1, over.gs1);
   OverlayValue(template_text, over.template_text);
   OverlayValue(repeat_window_ms, over.repeat_window_ms);
+  OverlayValue(target, over.target);
+  OverlayValue(elsewhere, over.elsewhere);
+  OverlayValue(delivery, over.delivery);
 }
 
 LineSettings PortProfile::LineOver(LineSettings line) const {
@@ -213,6 +235,14 @@ RecordRules PortProfile::RecordsOver(RecordRules defaults) const {
   if (template_text) defaults.template_text = *template_text;
   if (repeat_window_ms) defaults.repeat_window_ms = *repeat_window_ms;
   return defaults;
+}
+
+DeliveryRules PortProfile::Delivery() const {
+  DeliveryRules rules;
+  if (target) rules.target = ParseDeliveryTarget(*target);
+  if (elsewhere) rules.elsewhere = *elsewhere;
+  if (delivery) rules.method = *delivery;
+  return rules;
 }
 
 PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults) const {
@@ -272,6 +302,12 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
   write_int(kGs1Entry, flag(profile.gs1));
   write_text(kTemplateEntry, profile.template_text);
   write_int(kRepeatWindowEntry, profile.repeat_window_ms);
+  // No target (an empty one given for the run) is stored as none.
+  write_text(kTargetEntry, profile.target && !profile.target->empty() ? profile.target : std::nullopt);
+  write_text(kElsewhereEntry,
+             profile.elsewhere ? std::optional<std::string>(ElsewhereName(*profile.elsewhere)) : std::nullopt);
+  write_text(kDeliveryEntry,
+             profile.delivery ? std::optional<std::string>(DeliveryMethodName(*profile.delivery)) : std::nullopt);
 
   const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
   for (std::size_t index = 0; index < replacements.size(); ++index) {

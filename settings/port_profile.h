@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "settings/capture_options.h"
+#include "settings/delivery_rules.h"
 #include "settings/line_settings.h"
 #include "settings/record_rules.h"
 #include "settings/settings_store.h"
@@ -33,6 +34,11 @@ struct PortProfile {
   std::optional<bool> gs1{};
   std::optional<std::string> template_text{};
   std::optional<int> repeat_window_ms{};
+  // Where and how its lines are typed (see DeliveryRules): the target as APP[:TITLE-PART],
+  // an empty text for none (given to stand for a saved one).
+  std::optional<std::string> target{};
+  std::optional<Elsewhere> elsewhere{};
+  std::optional<DeliveryMethod> delivery{};
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -45,6 +51,8 @@ struct PortProfile {
   PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
   // `defaults` with the record values this port sets put in.
   RecordRules RecordsOver(RecordRules defaults) const;
+  // Where and how this port's lines are typed; what it leaves unset is the default.
+  DeliveryRules Delivery() const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -65,6 +73,9 @@ inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
 inline constexpr const char* kGs1Entry = "GS1";
 inline constexpr const char* kTemplateEntry = "Template";
 inline constexpr const char* kRepeatWindowEntry = "Repeat window";
+inline constexpr const char* kTargetEntry = "Target";
+inline constexpr const char* kElsewhereEntry = "Elsewhere";
+inline constexpr const char* kDeliveryEntry = "Delivery";
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
 // it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".

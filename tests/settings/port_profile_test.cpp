@@ -17,7 +17,8 @@ PortProfile EveryValue() {
           .truncate = true, .prefix = false, .prefix_text = "[\\]", .suffix = "\t",
           .replacements = std::vector<Replacement>{{"\x1D", "|"}, {"a=b", "\r\n"}}, .control = ControlMap::kName,
           .pattern = R"(^(?P<w>\d+)\x1D)", .unmatched = UnmatchedLines::kType, .gs1 = true,
-          .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000};
+          .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000, .target = "Excel.exe:Book 1: Stock",
+          .elsewhere = Elsewhere::kActivate, .delivery = DeliveryMethod::kPaste};
 }
 
 TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
@@ -33,6 +34,9 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   // The pattern and template as written: their escapes are their own.
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Pattern"), R"(^(?P<w>\d+)\x1D)");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Unmatched lines"), "type");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Target"), "Excel.exe:Book 1: Stock");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Elsewhere"), "activate");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Delivery"), "paste");
   // Another port has none of it.
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
 }
@@ -112,6 +116,9 @@ TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
       {"Parity", std::string("odd"), "\"Parity\" is not a number"},
       {"Unmatched lines", std::string("keep"), "\"keep\" is not report, drop or type"},
       {"GS1", 2, "\"GS1\" = 2 is not 0 or 1"},
+      {"Target", std::string(":Title"), "\":Title\" names no program"},
+      {"Elsewhere", std::string("wait"), "\"wait\" is not hold, activate or drop"},
+      {"Delivery", std::string("type"), "\"type\" is not keys, unicode or paste"},
       {"Repeat window", 60001, "\"Repeat window\" = 60001 is not a number of milliseconds from 0 to 60000"},
   };
   for (const auto& c : cases) {
@@ -145,6 +152,28 @@ TEST(PortProfileTest, ValuesAPortSetsStandOverTheDefaults) {
                                          .prefix_text = "P", .suffix = "\r"}));
   const CaptureOptions options = rules.Over({.prefix = true, .truncate = true});
   EXPECT_EQ(options, (CaptureOptions{.prefix = true, .truncate = true, .end_character = 10}));
+}
+
+// The target splits at its first colon; an empty one given for a run means none, and is
+// stored as none.
+TEST(PortProfileTest, TheDeliveryValuesMakeTheRules) {
+  EXPECT_EQ(PortProfile{}.Delivery(), DeliveryRules{});
+  const PortProfile profile{.target = "xterm:build: log", .elsewhere = Elsewhere::kDrop,
+                            .delivery = DeliveryMethod::kUnicode};
+  const DeliveryRules rules = profile.Delivery();
+  ASSERT_TRUE(rules.target.has_value());
+  EXPECT_EQ(*rules.target, (DeliveryTarget{"xterm", "build: log"}));
+  EXPECT_EQ(rules.elsewhere, Elsewhere::kDrop);
+  EXPECT_EQ(rules.method, DeliveryMethod::kUnicode);
+  EXPECT_EQ(ParseElsewhere("HOLD"), Elsewhere::kHold);
+  EXPECT_EQ(ParseDeliveryMethod("Paste"), DeliveryMethod::kPaste);
+
+  testing::FakeSettingsStore store;
+  WritePortProfile(store, 4, {.target = "gedit"});
+  PortProfile none{.target = ""};
+  EXPECT_FALSE(none.Delivery().target.has_value());
+  WritePortProfile(store, 4, none);
+  EXPECT_FALSE(store.values.contains("Ports\\COM4\\Target"));
 }
 
 }  // namespace
