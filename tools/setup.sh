@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Lintrel needs to build, run and test, when missing: the
 # compilers (g++, MinGW-w64 for Windows, clang for the fuzz targets), GoogleTest, the X11
-# libraries, Xvfb for the keyboard tests, Wine for the Windows build's tests and ImageMagick
-# for the screenshots they take; help2man for the man page, and what the package tests use:
+# libraries, Xvfb for the keyboard tests, openbox (a window manager that keeps
+# _NET_ACTIVE_WINDOW) for the tests of delivery to a target, Wine for the Windows build's
+# tests and ImageMagick for the screenshots they take; help2man for the man page, and what the package tests use:
 # dpkg-dev and file (dependencies of the Debian package), lintian (its checks), NSIS (the
 # Windows installer) and man-db (to show the man page); libudev for device arrivals,
 # libevdev and libxkbcommon for the uinput keyboard (xkb-data holds the layouts, also copied
@@ -18,7 +19,7 @@ packages=(
   libgtest-dev libgmock-dev
   libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev pkg-config
   libre2-dev unicode-data python3 python3-six perl
-  xvfb x11-xkb-utils xkb-data xdotool
+  xvfb x11-xkb-utils xkb-data xdotool openbox
   g++-mingw-w64-x86-64
   wine wine64
   clang libclang-rt-14-dev
