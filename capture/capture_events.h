@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "capture/delivery.h"
@@ -7,6 +8,14 @@
 #include "settings/line_settings.h"
 
 namespace lintrel {
+
+// A port's link found lost, as the supervisor tells it.
+struct LinkLoss {
+  std::chrono::milliseconds reconnect_delay{0};  // the port is re-opened after it
+  // Empty when the device went or its carrier dropped; else what failed in the port's reader
+  // ("reading failed: out of memory").
+  std::string cause;
+};
 
 // What the capture engine tells the front end that runs it (the main window, the command
 // line), and the one thing it asks of it. The engine only reports: a message box, a status
@@ -32,8 +41,8 @@ class CaptureEvents {
   virtual void PortOpenFailed(int /*port_number*/, const std::string& /*device_path*/,
                               const platform::SerialError& /*error*/, bool /*reconnecting*/) {}
   // The supervisor found the port's link lost: it releases the port now and re-opens it
-  // after the reconnection delay.
-  virtual void LinkLost(int /*port_number*/) {}
+  // after the port's reconnection delay.
+  virtual void LinkLost(int /*port_number*/, const LinkLoss& /*loss*/) {}
   // A line of the port was not typed, for `reason`. Told once per cause: again only when
   // the cause changes or after a line was typed in between. `output_lost`: the key output
   // is gone for good, nothing more will be typed, and the front end should stop.

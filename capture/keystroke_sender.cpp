@@ -27,6 +27,30 @@ std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& s
   return events;
 }
 
+std::vector<std::span<const platform::KeyEvent>> Strokes(std::span<const platform::KeyEvent> events) {
+  std::vector<std::span<const platform::KeyEvent>> strokes;
+  // The keys pressed within the stroke so far and not yet released.
+  std::vector<platform::KeyEvent> held;
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    const platform::KeyEvent& event = events[i];
+    if (event.pressed) {
+      if (held.empty() && i > begin) {
+        strokes.push_back(events.subspan(begin, i - begin));
+        begin = i;
+      }
+      held.push_back(event);
+      continue;
+    }
+    const auto pressed = std::find_if(held.begin(), held.end(), [&](const platform::KeyEvent& down) {
+      return down.key_code == event.key_code && down.character == event.character;
+    });
+    if (pressed != held.end()) held.erase(pressed);
+  }
+  if (begin < events.size()) strokes.push_back(events.subspan(begin));
+  return strokes;
+}
+
 platform::KeyboardState KeystrokeSender::StateWithModifiersLetGo() {
   platform::KeyboardState state = keyboard_.ReadState();
   if (!pause_) return state;
@@ -53,37 +77,31 @@ LineOutcome KeystrokeSender::Send(std::span<const platform::KeyEvent> events) {
   return {};
 }
 
-LineOutcome KeystrokeSender::TypePaced(const std::vector<platform::KeyEvent>& events,
-                                       std::chrono::milliseconds key_delay) {
-  // The keys this line holds down, to let go of should it end early.
-  std::vector<platform::KeyEvent> down;
-  for (std::size_t i = 0; i < events.size(); ++i) {
-    if (i > 0 && !pause_(key_delay)) {
-      std::vector<platform::KeyEvent> release;
-      for (auto key = down.rbegin(); key != down.rend(); ++key) release.push_back({key->key_code, false, key->character});
-      if (!release.empty()) keyboard_.TypeKeys(release);
-      return {false, "stopped while the line was typed", false};
+LineOutcome KeystrokeSender::TypePaced(std::span<const platform::KeyEvent> events, std::chrono::milliseconds key_delay,
+                                       const StrokeCheck& check) {
+  if (std::string refusal = keyboard_.RefusalOfLine(events); !refusal.empty()) return {false, refusal, false};
+  const std::vector<std::span<const platform::KeyEvent>> strokes = Strokes(events);
+  for (std::size_t i = 0; i < strokes.size(); ++i) {
+    // Between two strokes no key of the line is held: a stop or a check that says no
+    // leaves nothing pressed.
+    if (i > 0 && !pause_(key_delay)) return {false, "stopped while the line was typed", false};
+    if (check) {
+      const std::string refusal = check();
+      if (!refusal.empty()) return {false, "cut short: " + refusal, false};
     }
-    LineOutcome outcome = Send(std::span(&events[i], 1));
+    LineOutcome outcome = Send(strokes[i]);
     if (!outcome.typed) return outcome;
-    const platform::KeyEvent& event = events[i];
-    if (event.pressed) {
-      down.push_back(event);
-    } else {
-      std::erase_if(down, [&](const platform::KeyEvent& held) {
-        return held.key_code == event.key_code && held.character == event.character;
-      });
-    }
   }
   return {};
 }
 
-LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing, bool as_characters) {
+LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing, const StrokeCheck& check,
+                                      bool as_characters) {
   if (line.empty()) return {};
   const platform::KeyboardState state = StateWithModifiersLetGo();
   const std::vector<platform::KeyEvent> events = KeyEventsOfLine(state, line, as_characters);
   if (events.empty()) return {};
-  if (pacing.key_delay.count() > 0 && pause_) return TypePaced(events, pacing.key_delay);
+  if (pacing.key_delay.count() > 0 && pause_) return TypePaced(events, pacing.key_delay, check);
   return Send(events);
 }
 

@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/keyboard.h"
+#include "settings/pacing.h"
 
 namespace lintrel {
 
@@ -22,17 +24,19 @@ namespace lintrel {
 std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line,
                                                 bool as_characters = false);
 
-// Delays for receiving programs that cannot take keys at full speed, and the longest each
-// may be set to.
-inline constexpr int kMaxKeyDelayMs = 1000;
-inline constexpr int kMaxLineDelayMs = 10000;
-struct Pacing {
-  std::chrono::milliseconds key_delay{0};   // between two key events of a line
-  std::chrono::milliseconds line_delay{0};  // after each line
-};
+// The strokes of a line's key events, in order: each a run that starts with no key of the
+// line held and ends with none held (a character's modifiers down, its key down and up, the
+// modifiers up; a dead key and what follows it are two). The releases of the modifiers the
+// user holds, before a line, are one stroke, and pressing them again after it is another.
+std::vector<std::span<const platform::KeyEvent>> Strokes(std::span<const platform::KeyEvent> events);
 
 // Waits for the time given unless a stop comes first; false when it was stopped.
 using PauseFunction = std::function<bool(std::chrono::milliseconds)>;
+
+// Asked before each key of a paced line, the first included: an empty text lets the line go
+// on; any other text cuts it short there, nothing of it held, and the line is not typed for
+// "cut short: " and that text.
+using StrokeCheck = std::function<std::string()>;
 
 // What became of one line.
 struct LineOutcome {
@@ -42,8 +46,10 @@ struct LineOutcome {
 };
 
 // Types finished lines as key presses. An unpaced line's events are worked out first and
-// handed to the keyboard as one injection; a paced one goes event by event with the key
-// delay between them, and a stop ends it at once (what is held down is let go).
+// handed to the keyboard as one injection. A paced one goes out key by key: each key one
+// injection (its modifiers down, the key down and up, the modifiers up), the key delay
+// between two keys, so that no key is ever held while the line waits (a key held that long
+// would repeat). A stop ends a paced line between two keys.
 //
 // When the user holds a modifier key as a line comes, the sender waits for its release up
 // to kHeldModifierWait (looking every kHeldModifierPoll), then types the line with the
@@ -59,13 +65,15 @@ class KeystrokeSender {
   explicit KeystrokeSender(platform::Keyboard& keyboard, PauseFunction pause = {})
       : keyboard_(keyboard), pause_(std::move(pause)) {}
 
-  // An empty line sends nothing and counts as typed.
-  // `as_characters`: see KeyEventsOfLine.
-  LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {}, bool as_characters = false);
+  // An empty line sends nothing and counts as typed. `check` is asked only when the line
+  // is paced. `as_characters`: see KeyEventsOfLine.
+  LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {}, const StrokeCheck& check = {},
+                       bool as_characters = false);
 
  private:
   platform::KeyboardState StateWithModifiersLetGo();
-  LineOutcome TypePaced(const std::vector<platform::KeyEvent>& events, std::chrono::milliseconds key_delay);
+  LineOutcome TypePaced(std::span<const platform::KeyEvent> events, std::chrono::milliseconds key_delay,
+                        const StrokeCheck& check);
   LineOutcome Send(std::span<const platform::KeyEvent> events);
 
   platform::Keyboard& keyboard_;

@@ -1,6 +1,10 @@
 #include "capture/line_buffer.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+
+#include "common/utf8_text.h"
 
 namespace lintrel {
 
@@ -19,9 +23,31 @@ void LineBuffer::Append(std::span<const uint8_t> chunk, const CaptureOptions& op
     // Every end character finishes its line, wherever it falls in the chunk: a read that
     // holds the end of one code and the start of the next must not type half a code, which
     // another port's line could then follow.
-    const bool ended_by_end_character = byte == options.end_character;
-    if (ended_by_end_character || length_ == kCapacity) Finish(ended_by_end_character, finished);
+    if (byte == options.end_character) {
+      Finish(true, finished);
+    } else if (length_ == kCapacity) {
+      FinishFull(options, finished);
+    }
   }
+}
+
+void LineBuffer::FinishFull(const CaptureOptions& options, const LineSink& finished) {
+  // Under UTF-8, a character whose first bytes end the full line goes whole to the next
+  // line: cut in two, each part would be typed as U+FFFD. The next line must still have
+  // room for it after its prefix.
+  std::size_t carried = 0;
+  if (options.encoding == TextEncoding::kUtf8) {
+    carried = IncompleteUtf8Tail(Contents().subspan(prefix_length_));
+    if (prefix_.size() + carried >= kCapacity) carried = 0;
+  }
+  std::array<uint8_t, 3> carry{};
+  const std::span<const uint8_t> tail = Contents().last(carried);
+  std::copy(tail.begin(), tail.end(), carry.begin());
+  length_ -= carried;
+  Finish(false, finished);
+  if (carried == 0) return;
+  StartLineWithPrefixIfEmpty(options);
+  for (std::size_t i = 0; i < carried; ++i) line_[length_++] = carry[i];
 }
 
 void LineBuffer::StartLineWithPrefixIfEmpty(const CaptureOptions& options) {

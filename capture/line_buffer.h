@@ -23,8 +23,10 @@ struct FinishedLine {
 //
 // A line is finished by each end character, wherever it falls in a chunk, or when the line
 // is full. A line never holds more than kCapacity characters: the bytes that do not fit
-// start the next line, so nothing is lost or reordered. What follows an end character in
-// the same chunk starts the next line.
+// start the next line, so nothing is lost or reordered. Under UTF-8 a full line is cut
+// before a character whose first bytes would end it (up to three bytes short), and the
+// character starts the next line whole. What follows an end character in the same chunk
+// starts the next line.
 class LineBuffer {
  public:
   static constexpr std::size_t kCapacity = 1023;
@@ -45,6 +47,7 @@ class LineBuffer {
  private:
   void StartLineWithPrefixIfEmpty(const CaptureOptions& options);
   void Finish(bool ended_by_end_character, const LineSink& finished);
+  void FinishFull(const CaptureOptions& options, const LineSink& finished);
 
   std::string prefix_;
   std::array<uint8_t, kCapacity> line_{};

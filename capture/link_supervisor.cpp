@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "capture/reader_thread.h"
+
 namespace lintrel {
 
 namespace {
@@ -29,12 +31,13 @@ void LinkSupervisor::Tick(Clock::time_point now) {
     auto& due = reconnect_due_[static_cast<std::size_t>(port_number)];
 
     if (LinkLost(slot) && connected) {
-      // Release, mark as waiting, and re-open once the reconnection delay has passed.
-      events_.LinkLost(port_number);
+      // Release, mark as waiting, and re-open once the port's reconnection delay has passed.
+      const std::chrono::milliseconds delay(options_.LoadFor(port_number).options.reconnect_delay_ms);
+      events_.LinkLost(port_number, {delay, slot.reader->failure()});
       paused_when_lost_[static_cast<std::size_t>(port_number)] = slot.paused.load();
       connection_.Disconnect(port_number);
       slot.link_state.store(LinkState::kAwaitingReconnect);
-      due = now + std::chrono::milliseconds(options_.Load().reconnect_delay_ms);
+      due = now + delay;
     } else if (AwaitsReopen(slot) && !connected && !due.has_value()) {
       // A re-open that failed earlier is tried again on every tick.
       Reconnect(port_number);

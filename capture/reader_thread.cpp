@@ -2,6 +2,8 @@
 
 #include <array>
 #include <chrono>
+#include <exception>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -131,10 +133,27 @@ void ReaderThread::Run() {
         return;
       }
     } while (slot_.connected.load() && !stop_requested_.load());
+  } catch (const std::bad_alloc&) {
+    // Nothing may escape a reader thread; the supervisor re-opens the port, and says why.
+    Fail("out of memory");
+  } catch (const std::exception& e) {
+    Fail(e.what());
   } catch (...) {
-    // Nothing may escape a reader thread; let the supervisor restart the port.
-    MarkLinkLost();
+    Fail("an unknown error");
   }
+}
+
+void ReaderThread::Fail(const std::string& what) {
+  {
+    std::lock_guard<std::mutex> lock(failure_mutex_);
+    failure_ = "reading failed: " + what;
+  }
+  MarkLinkLost();
+}
+
+std::string ReaderThread::failure() const {
+  std::lock_guard<std::mutex> lock(failure_mutex_);
+  return failure_;
 }
 
 }  // namespace lintrel

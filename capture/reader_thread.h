@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "capture/line_monitor.h"
@@ -42,9 +44,16 @@ class ReaderThread {
   // RequestStop(), then joins the thread. Safe to call more than once.
   void Stop();
 
+  // What failed in the reader, when it ended on an error of its own (an exception: out of
+  // memory, say) rather than on a lost link; empty otherwise. Any thread.
+  std::string failure() const;
+
  private:
   void Run();
   void MarkLinkLost();
+  // Ends the reader on an error of its own: recorded, then reported as a lost link so that
+  // the supervisor re-opens the port.
+  void Fail(const std::string& what);
   // One carrier change seen by a wait that had to block.
   void CountCarrierChange();
   // A carrier change, with no data, reported by a wait that completed at once.
@@ -63,6 +72,8 @@ class ReaderThread {
   const LineMonitorSlot* const monitor_;
   PortLineRecords records_;
   std::atomic<bool> stop_requested_{false};
+  mutable std::mutex failure_mutex_;
+  std::string failure_;
   std::thread thread_;
 };
 

@@ -1,5 +1,6 @@
 #include "capture/typist.h"
 
+#include <array>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -7,6 +8,7 @@
 #include <utility>
 
 #include "capture/keystroke_sender.h"
+#include "common/port_number.h"
 
 namespace lintrel {
 
@@ -25,6 +27,18 @@ struct Report {
   std::optional<DeliveryNotice> notice;  // set: a notice of delivery instead
 };
 
+// Delays in milliseconds, read and written whole; -1 where a port leaves a delay to the one
+// every port shares.
+struct alignas(8) DelaysMs {
+  int32_t key = -1;
+  int32_t line = -1;
+};
+static_assert(std::atomic<DelaysMs>::is_always_lock_free);
+
+int32_t Milliseconds(std::optional<std::chrono::milliseconds> delay) {
+  return delay ? static_cast<int32_t>(delay->count()) : -1;
+}
+
 }  // namespace
 
 struct Typist::State {
@@ -38,9 +52,15 @@ struct Typist::State {
     return !work.wait_for(lock, time, [&] { return finishing || ending; });
   }
 
-  Pacing CurrentPacing() const {
-    return {std::chrono::milliseconds(key_delay_ms.load()), std::chrono::milliseconds(line_delay_ms.load())};
+  // The delays of the port's lines now: its own, else the shared ones.
+  Pacing PacingFor(int port_number) const {
+    const DelaysMs shared = shared_pacing.load();
+    const DelaysMs own = IsPortNumber(port_number) ? port_pacing[Slot(port_number)].load() : DelaysMs{};
+    return {std::chrono::milliseconds(own.key >= 0 ? own.key : shared.key),
+            std::chrono::milliseconds(own.line >= 0 ? own.line : shared.line)};
   }
+
+  static std::size_t Slot(int port_number) { return static_cast<std::size_t>(port_number - kLowestPortNumber); }
 
   // Counts a line that was not typed and reports its cause unless that is the cause
   // already reported. Called with the mutex held.
@@ -68,6 +88,19 @@ struct Typist::State {
 
   std::vector<DeliveryNotice> TakeNotices() { return delivery ? delivery->TakeNotices() : std::vector<DeliveryNotice>{}; }
 
+  // The check of one paced line: the front end's, then whether the line's target is still
+  // in front.
+  StrokeCheck CheckFor(int port_number) {
+    StrokeCheck front_end = check_maker ? check_maker(port_number) : StrokeCheck{};
+    if (!delivery) return front_end;
+    return [this, port_number, front_end] {
+      if (front_end) {
+        if (std::string why = front_end(); !why.empty()) return why;
+      }
+      return delivery->StrokeCheck(port_number);
+    };
+  }
+
   // Types the oldest held line whose target is in front now, if any. As Type().
   bool TypeHeld(std::unique_lock<std::mutex>& lock) {
     if (finishing) return true;
@@ -91,10 +124,12 @@ struct Typist::State {
     DeliveryStep step = decided.value_or(DeliveryStep{});
     if (allowed && delivery && !decided) step = delivery->Route(line.port_number, line.text);
     std::vector<DeliveryNotice> notices = TakeNotices();
-    const Pacing pacing = CurrentPacing();
+    const Pacing pacing = PacingFor(line.port_number);
+    const bool types = allowed && step.kind == DeliveryStep::Kind::kType;
+    const StrokeCheck check = types && pacing.key_delay.count() > 0 ? CheckFor(line.port_number) : StrokeCheck{};
     LineOutcome outcome;
-    if (allowed && step.kind == DeliveryStep::Kind::kType) {
-      outcome = sender.TypeLine(line.text, pacing, step.method == DeliveryMethod::kUnicode);
+    if (types) {
+      outcome = sender.TypeLine(line.text, pacing, check, step.method == DeliveryMethod::kUnicode);
     } else if (step.kind == DeliveryStep::Kind::kNotTyped) {
       outcome = {false, step.reason, false};
     }
@@ -129,9 +164,10 @@ struct Typist::State {
   LineObserver observer;
   LineGate gate;
   std::shared_ptr<Delivery> delivery;
+  StrokeCheckMaker check_maker;
   std::function<void()> notice;
-  std::atomic<int64_t> key_delay_ms{0};
-  std::atomic<int64_t> line_delay_ms{0};
+  std::atomic<DelaysMs> shared_pacing{DelaysMs{0, 0}};
+  std::array<std::atomic<DelaysMs>, kPortNumberCount> port_pacing{};
 
   std::mutex mutex;
   std::condition_variable work;  // a line was queued, or the thread should end
@@ -139,6 +175,7 @@ struct Typist::State {
   std::condition_variable idle;  // nothing queued and nothing being typed
   std::deque<QueuedLine> queue;
   std::size_t queued_bytes = 0;
+  std::size_t waiting_for_room = 0;  // Enqueue() calls waiting for room
   bool typing = false;
   bool finishing = false;  // Finish() began: no more lines are taken
   bool ending = false;     // the thread returns as soon as it looks
@@ -202,7 +239,9 @@ bool Typist::Queue(int port_number, std::u32string line, std::string refusal, co
   const auto has_room = [&] {
     return state.queue.empty() || state.queued_bytes + line.size() <= kQueueCapacity;
   };
+  ++state.waiting_for_room;
   state.room.wait(lock, [&] { return has_room() || state.finishing || state.output_lost || cancel.load(); });
+  --state.waiting_for_room;
   if (state.finishing || state.output_lost || !has_room()) {
     ++state.lines_not_typed;
     return false;
@@ -221,8 +260,12 @@ void Typist::WakeWaiters() {
 }
 
 void Typist::SetPacing(Pacing pacing) {
-  state_->key_delay_ms.store(pacing.key_delay.count());
-  state_->line_delay_ms.store(pacing.line_delay.count());
+  state_->shared_pacing.store({Milliseconds(pacing.key_delay), Milliseconds(pacing.line_delay)});
+}
+
+void Typist::SetPortPacing(int port_number, PortPacing own) {
+  if (!IsPortNumber(port_number)) return;
+  state_->port_pacing[State::Slot(port_number)].store({Milliseconds(own.key_delay), Milliseconds(own.line_delay)});
 }
 
 void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::move(observer); }
@@ -230,6 +273,8 @@ void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::mo
 void Typist::SetLineGate(LineGate gate) { state_->gate = std::move(gate); }
 
 void Typist::SetDelivery(std::shared_ptr<Delivery> delivery) { state_->delivery = std::move(delivery); }
+
+void Typist::SetStrokeCheck(StrokeCheckMaker maker) { state_->check_maker = std::move(maker); }
 
 void Typist::SetReportNotice(std::function<void()> notice) { state_->notice = std::move(notice); }
 
@@ -248,6 +293,11 @@ void Typist::DeliverReports(CaptureEvents& events) {
   }
 }
 
+std::size_t Typist::readers_waiting() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->waiting_for_room;
+}
+
 bool Typist::output_lost() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->output_lost;
@@ -258,15 +308,16 @@ Typist::Finished Typist::Finish(std::chrono::milliseconds deadline) {
   std::unique_lock<std::mutex> lock(state.mutex);
   if (left_behind_) return {false, state.lines_not_typed};
   state.finishing = true;
+  // No line is begun from now on, paced or not: its keys would land in whatever window is
+  // in front by then, and paced ones would outlast any deadline. The lines waiting count as
+  // not typed.
+  state.lines_not_typed += state.queue.size();
+  state.queue.clear();
+  state.queued_bytes = 0;
   state.room.notify_all();
   state.work.notify_all();  // cuts a pause of a paced line short
-  const bool drained =
-      !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return state.queue.empty() && !state.typing; });
-  if (!drained || !thread_.joinable()) {
-    state.lines_not_typed += state.queue.size() + (state.typing ? 1 : 0);
-    state.queue.clear();
-    state.queued_bytes = 0;
-  }
+  const bool drained = !thread_.joinable() || state.idle.wait_for(lock, deadline, [&] { return !state.typing; });
+  if (!drained) ++state.lines_not_typed;
   state.ending = true;
   state.work.notify_all();
   std::size_t not_typed = state.lines_not_typed;

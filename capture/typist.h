@@ -28,21 +28,29 @@ namespace lintrel {
 // failure is reported when it begins or when its cause changes, not again for every line
 // it costs; a line typed in between ends it.
 //
-// At the stop, once the readers are joined, Finish() gives the queued lines a short while.
-// An output that takes nothing for that long (a stopped X server, a pipe nobody reads)
-// holds the thread inside the keyboard: it is then left there together with the keyboard,
-// which it owns, so that nothing is destroyed under it; what it did not type is counted.
+// At the stop, once the readers are joined, Finish() begins no more lines: the queued ones
+// count as not typed, a paced line being typed is cut short between two keys, and an
+// unpaced one gets a short while to finish. An output that takes nothing for that long (a
+// stopped X server, a pipe nobody reads) holds the thread inside the keyboard: it is then
+// left there together with the keyboard, which it owns, so that nothing is destroyed under
+// it; the line it did not type is counted.
 //
 // Thread contract: Start(), DeliverReports() and Finish() on the UI thread; Enqueue(),
-// EnqueueNotTyped(), WakeWaiters(), SetPacing() and output_lost() from any thread. The observer, the gate and the notice
-// are set before Start() and called on the typing thread. Once Finish() has left the thread behind
-// nothing is called any more, unless the observer itself was what held the thread.
+// EnqueueNotTyped(), WakeWaiters(), SetPacing(), SetPortPacing(), output_lost() and
+// readers_waiting() from any thread. The observer, the gate, the stroke check and the notice
+// are set before Start() and called on the typing thread. Once Finish() has left the thread
+// behind nothing is called any more, unless the observer itself was what held the thread.
 class Typist {
  public:
   using LineObserver = std::function<void(int port_number, std::u32string_view line)>;
   // Asked just before a line is typed; false drops the line whole, nothing of it typed (the
   // front end keeps lines out of its own windows this way, and accounts for them itself).
   using LineGate = std::function<bool(int port_number)>;
+  // Hands out the check for one paced line as it begins, after the gate let it through: it is
+  // asked before each key of the line (see StrokeCheck), and a line it cuts short counts as
+  // not typed, for its reason. The front end keeps a paced line out of a window that came to
+  // the front after the line began this way. An empty check lets every key through.
+  using StrokeCheckMaker = std::function<StrokeCheck(int port_number)>;
 
   // How many characters may wait to be typed before readers wait for room.
   static constexpr std::size_t kQueueCapacity = 64 * 1024;
@@ -75,13 +83,17 @@ class Typist {
   // Makes every Enqueue() that waits for room look at its `cancel` flag.
   void WakeWaiters();
 
-  // The delays of the lines typed from now on (none at first). A stop cuts a paced line or
-  // a line delay short at once. Any thread.
+  // The delays of the lines typed from now on (none at first), for every port that does not
+  // set its own. A stop cuts a paced line or a line delay short at once. Any thread.
   void SetPacing(Pacing pacing);
+  // The port's own delays, each in place of the shared one (PortPacing{}: none of its own).
+  // A port number outside the table is ignored. Any thread.
+  void SetPortPacing(int port_number, PortPacing own);
 
   // Told of every line after it was typed.
   void SetLineObserver(LineObserver observer);
   void SetLineGate(LineGate gate);
+  void SetStrokeCheck(StrokeCheckMaker maker);
   // Where and how each port's lines are typed (see Delivery): asked right before a line's
   // keys go out; held lines are typed once their target is in front, looked at every
   // Delivery::kPollInterval while any wait. Lines still held at the end count as not typed.
@@ -94,9 +106,12 @@ class Typist {
   void DeliverReports(CaptureEvents& events);
   // Whether the keyboard's output is gone for good.
   bool output_lost() const;
+  // How many Enqueue() calls wait for room in the queue now.
+  std::size_t readers_waiting() const;
 
-  // Takes no more lines, types what is queued for at most `deadline`, and ends the thread,
-  // or leaves it behind when it is still inside the keyboard then.
+  // Takes no more lines and begins none of those queued, gives the line being typed at most
+  // `deadline` (a paced one stops at its next key), and ends the thread, or leaves it behind
+  // when it is still inside the keyboard then.
   Finished Finish(std::chrono::milliseconds deadline = kFinishDeadline);
 
  private:

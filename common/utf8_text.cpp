@@ -86,6 +86,25 @@ std::u32string DecodeUtf8(std::string_view text) {
   return DecodeUtf8(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+std::size_t IncompleteUtf8Tail(std::span<const uint8_t> text) {
+  // The beginning of a character of at most 4 bytes, cut short, is at most 3 bytes long.
+  for (std::size_t length = 1; length <= 3 && length <= text.size(); ++length) {
+    const std::size_t start = text.size() - length;
+    const LeadByte lead = ReadLead(text[start]);
+    const bool continuation = text[start] >= 0x80 && text[start] <= 0xBF;
+    if (continuation) continue;
+    if (lead.length <= static_cast<int>(length)) return 0;
+    // The bytes after the lead must be the ones it allows.
+    for (std::size_t i = 1; i < length; ++i) {
+      const uint8_t low = i == 1 ? lead.low : 0x80;
+      const uint8_t high = i == 1 ? lead.high : 0xBF;
+      if (text[start + i] < low || text[start + i] > high) return 0;
+    }
+    return length;
+  }
+  return 0;
+}
+
 std::string EncodeUtf8(char32_t c) {
   std::string out;
   if (c < 0x80) {

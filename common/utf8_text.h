@@ -24,6 +24,11 @@ bool IsUtf8(std::string_view text);
 // The characters of text that is UTF-8 (a piece that is not becomes U+FFFD, as above).
 std::u32string DecodeUtf8(std::string_view text);
 
+// How many bytes at the end of `text` are the beginning of a character that more bytes
+// would complete (1 to 3); 0 when it ends with a whole character or with bytes that no
+// further byte turns into one.
+std::size_t IncompleteUtf8Tail(std::span<const uint8_t> text);
+
 // One character as UTF-8.
 std::string EncodeUtf8(char32_t character);
 

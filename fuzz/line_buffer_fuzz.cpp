@@ -5,7 +5,8 @@
 //   bytes 1, 2     padding (little-endian, modulo 2049): that many '#' follow "COM<n>:", so
 //                  that prefixes near and past the line's capacity are tried too
 //   per read       flags (bit 0 prefix, bit 1 truncate, bit 2 end the chunk with the end
-//                  character), end character (1 + byte % 31), chunk length (two bytes,
+//                  character, bit 3 UTF-8, else Latin-1), end character (1 + byte % 31),
+//                  chunk length (two bytes,
 //                  little-endian, modulo 1025), then that many bytes (fewer at the end)
 // Every read runs through a LineBuffer, the line shaping and the model; any difference in
 // the lines typed, in the line pending, or a line longer than the capacity, traps.
@@ -18,6 +19,7 @@
 
 #include "capture/line_buffer.h"
 #include "capture/line_shaping.h"
+#include "common/utf8_text.h"
 #include "fuzz/fuzz_input.h"
 
 namespace {
@@ -49,6 +51,7 @@ Read DecodeRead(InputReader& input) {
   const uint8_t flags = input.Byte();
   read.rules.prefix = (flags & 1) != 0;
   read.rules.truncate = (flags & 2) != 0;
+  read.rules.encoding = (flags & 8) != 0 ? TextEncoding::kUtf8 : TextEncoding::kLatin1;
   read.rules.end_character = static_cast<uint8_t>(1 + input.Byte() % 31);
   const std::size_t low = input.Byte();
   const std::size_t length = (low | static_cast<std::size_t>(input.Byte()) << 8) % (kMaxChunk + 1);
@@ -65,7 +68,8 @@ Read DecodeRead(InputReader& input) {
 // The line rules one byte at a time: the prefix (no longer than leaves room for one byte)
 // goes in whenever a read, or the next byte of a read, finds the line empty; a line ends
 // when it is full, or at each end character (dropped when truncating); an empty line is
-// not typed.
+// not typed. Under UTF-8 a full line gives the beginning of a character it ends with to the
+// next line.
 class LineModel {
  public:
   explicit LineModel(const std::string& prefix) : prefix_(prefix.substr(0, LineBuffer::kCapacity - 1)) {}
@@ -79,7 +83,7 @@ class LineModel {
         if (read.rules.truncate) line_.pop_back();
         Finish();
       } else if (line_.size() == LineBuffer::kCapacity) {
-        Finish();
+        FinishFull(read.rules);
       }
     }
   }
@@ -89,7 +93,25 @@ class LineModel {
 
  private:
   void StartWithPrefixIfEmpty(const CaptureOptions& rules) {
-    if (rules.prefix && line_.empty()) line_ = prefix_;
+    if (!line_.empty()) return;
+    prefixed_ = rules.prefix;
+    if (prefixed_) line_ = prefix_;
+  }
+
+  void FinishFull(const CaptureOptions& rules) {
+    std::size_t carried = 0;
+    if (rules.encoding == TextEncoding::kUtf8) {
+      const std::size_t data_start = prefixed_ ? prefix_.size() : 0;
+      const auto* data = reinterpret_cast<const uint8_t*>(line_.data()) + data_start;
+      carried = lintrel::IncompleteUtf8Tail(std::span<const uint8_t>(data, line_.size() - data_start));
+      if (prefix_.size() + carried >= LineBuffer::kCapacity) carried = 0;
+    }
+    const std::string carry = line_.substr(line_.size() - carried);
+    line_.resize(line_.size() - carried);
+    Finish();
+    if (carry.empty()) return;
+    StartWithPrefixIfEmpty(rules);
+    line_ += carry;
   }
 
   void Finish() {
@@ -99,6 +121,7 @@ class LineModel {
 
   std::string prefix_;
   std::string line_;
+  bool prefixed_ = false;  // the line began with the prefix
   std::vector<std::string> lines_;
 };
 

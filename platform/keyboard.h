@@ -68,9 +68,16 @@ class Keyboard {
   // a line is typed: a layout changed since the last line is in force for this one.
   virtual KeyboardState ReadState() = 0;
   // Sends the key events of one whole line as one injection, in order, so that nothing else
-  // lands between them where the system allows it, and says what became of them. May block
-  // for as long as the output takes nothing.
+  // lands between them where the system allows it, and says what became of them; a paced
+  // line comes one stroke a call (a key with its modifiers, pressed and released), each
+  // beginning and ending with none of its keys held. May block for as long as the output
+  // takes nothing.
   virtual KeyOutputResult TypeKeys(std::span<const KeyEvent> events) = 0;
+  // Why this keyboard would refuse the key events of a whole line, empty when it would not.
+  // Asked before the first stroke of a paced line, which reaches TypeKeys() a stroke at a
+  // time, so that a line the keyboard cannot type whole is refused before any key of it goes
+  // out, as an unpaced line is.
+  virtual std::string RefusalOfLine(std::span<const KeyEvent> /*events*/) { return {}; }
 };
 
 // Which system keyboard to open, and how.

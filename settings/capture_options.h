@@ -39,12 +39,16 @@ struct PortCaptureRules {
   std::optional<bool> prefix{};
   ShapingRules shaping{};
   RecordRules records{};
+  std::optional<TextEncoding> encoding{};
+  std::optional<int32_t> reconnect_delay_ms{};
 
   // `options` with what this port sets put in.
   CaptureOptions Over(CaptureOptions options) const {
     if (end_character) options.end_character = *end_character;
     if (truncate) options.truncate = *truncate;
     if (prefix) options.prefix = *prefix;
+    if (encoding) options.encoding = *encoding;
+    if (reconnect_delay_ms) options.reconnect_delay_ms = *reconnect_delay_ms;
     return options;
   }
 

@@ -29,6 +29,10 @@ void OverlayValue(std::optional<T>& mine, const std::optional<T>& theirs) {
   if (theirs) mine = theirs;
 }
 
+std::string DelayMeaning(int lowest, int highest) {
+  return "a number of milliseconds from " + std::to_string(lowest) + " to " + std::to_string(highest);
+}
+
 std::string ReplaceEntryName(std::size_t index) { return std::string(kReplaceEntry) + " " + std::to_string(index + 1); }
 
 // Reads one profile's entries and says what is wrong with them.
@@ -57,6 +61,12 @@ class ProfileReader {
       profile.control = ParseControlMap(*control);
       if (!profile.control) Warn(kControlEntry, "\"" + *control + "\" is not keep, drop or name");
     }
+    profile.encoding = ReadEncoding();
+    profile.key_delay_ms = ReadBounded(kKeyDelayEntry, 0, kMaxKeyDelayMs, DelayMeaning(0, kMaxKeyDelayMs));
+    profile.line_delay_ms = ReadBounded(kLineDelayEntry, 0, kMaxLineDelayMs, DelayMeaning(0, kMaxLineDelayMs));
+    profile.reconnect_delay_ms =
+        ReadBounded(kReconnectionDelayEntry, CaptureOptions::kMinReconnectDelayMs, CaptureOptions::kMaxReconnectDelayMs,
+                    DelayMeaning(CaptureOptions::kMinReconnectDelayMs, CaptureOptions::kMaxReconnectDelayMs));
     ReadRecordValues(profile);
     ReadDeliveryValues(profile);
     return profile;
@@ -94,6 +104,15 @@ class ProfileReader {
     const std::optional<int> value = ReadBounded(name, 0, 1, "0 or 1");
     if (!value) return std::nullopt;
     return *value == 1;
+  }
+
+  std::optional<TextEncoding> ReadEncoding() {
+    const std::optional<std::string> stored = store_.ReadString(Entry(kEncodingEntry));
+    const std::optional<TextEncoding> encoding = stored ? ParseTextEncoding(*stored) : std::nullopt;
+    if (!encoding && (stored || store_.ReadInt(Entry(kEncodingEntry)))) {
+      Warn(kEncodingEntry, (stored ? "\"" + *stored + "\" " : std::string()) + "is not ansi, utf-8 or latin-1");
+    }
+    return encoding;
   }
 
   std::optional<std::string> ReadText(const std::string& name) {
@@ -211,6 +230,10 @@ void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(suffix, over.suffix);
   OverlayValue(replacements, over.replacements);
   OverlayValue(control, over.control);
+  OverlayValue(encoding, over.encoding);
+  OverlayValue(key_delay_ms, over.key_delay_ms);
+  OverlayValue(line_delay_ms, over.line_delay_ms);
+  OverlayValue(reconnect_delay_ms, over.reconnect_delay_ms);
   OverlayValue(pattern, over.pattern);
   OverlayValue(unmatched, over.unmatched);
   OverlayValue(gs1, over.gs1);
@@ -255,8 +278,17 @@ PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults, const R
   if (suffix) rules.shaping.suffix = *suffix;
   if (replacements) rules.shaping.replacements = *replacements;
   if (control) rules.shaping.control = *control;
+  rules.encoding = encoding;
+  rules.reconnect_delay_ms = reconnect_delay_ms;
   rules.records = RecordsOver(record_defaults);
   return rules;
+}
+
+PortPacing PortProfile::OwnPacing() const {
+  const auto delay = [](std::optional<int> ms) {
+    return ms ? std::optional<std::chrono::milliseconds>(*ms) : std::nullopt;
+  };
+  return {delay(key_delay_ms), delay(line_delay_ms)};
 }
 
 std::string PortProfileEntry(int port_number, const std::string& name) {
@@ -296,6 +328,11 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
   write_text(kSuffixEntry, escaped(profile.suffix));
   write_text(kControlEntry,
              profile.control ? std::optional<std::string>(ControlMapName(*profile.control)) : std::nullopt);
+  write_text(kEncodingEntry,
+             profile.encoding ? std::optional<std::string>(TextEncodingName(*profile.encoding)) : std::nullopt);
+  write_int(kKeyDelayEntry, profile.key_delay_ms);
+  write_int(kLineDelayEntry, profile.line_delay_ms);
+  write_int(kReconnectionDelayEntry, profile.reconnect_delay_ms);
   write_text(kPatternEntry, profile.pattern);
   write_text(kUnmatchedEntry,
              profile.unmatched ? std::optional<std::string>(UnmatchedLinesName(*profile.unmatched)) : std::nullopt);

@@ -8,9 +8,11 @@
 #include "settings/capture_options.h"
 #include "settings/delivery_rules.h"
 #include "settings/line_settings.h"
+#include "settings/pacing.h"
 #include "settings/record_rules.h"
 #include "settings/settings_store.h"
 #include "settings/shaping_rules.h"
+#include "settings/text_encoding.h"
 
 namespace lintrel {
 
@@ -34,6 +36,12 @@ struct PortProfile {
   std::optional<bool> gs1{};
   std::optional<std::string> template_text{};
   std::optional<int> repeat_window_ms{};
+  // How the port's bytes are read as characters, the delays its lines are typed with, and
+  // how long a lost link waits before the port is re-opened.
+  std::optional<TextEncoding> encoding{};
+  std::optional<int> key_delay_ms{};        // 0..kMaxKeyDelayMs
+  std::optional<int> line_delay_ms{};       // 0..kMaxLineDelayMs
+  std::optional<int> reconnect_delay_ms{};  // CaptureOptions' range
   // Where and how its lines are typed (see DeliveryRules): the target as APP[:TITLE-PART],
   // an empty text for none (given to stand for a saved one).
   std::optional<std::string> target{};
@@ -51,6 +59,8 @@ struct PortProfile {
   PortCaptureRules CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults = {}) const;
   // `defaults` with the record values this port sets put in.
   RecordRules RecordsOver(RecordRules defaults) const;
+  // The delays this port sets for itself.
+  PortPacing OwnPacing() const;
   // Where and how this port's lines are typed; what it leaves unset is the default.
   DeliveryRules Delivery() const;
 };
@@ -73,6 +83,10 @@ inline constexpr const char* kUnmatchedEntry = "Unmatched lines";
 inline constexpr const char* kGs1Entry = "GS1";
 inline constexpr const char* kTemplateEntry = "Template";
 inline constexpr const char* kRepeatWindowEntry = "Repeat window";
+inline constexpr const char* kEncodingEntry = "Encoding";                    // ansi, utf-8 or latin-1
+inline constexpr const char* kKeyDelayEntry = "Key delay";                   // milliseconds
+inline constexpr const char* kLineDelayEntry = "Line delay";                 // milliseconds
+inline constexpr const char* kReconnectionDelayEntry = "Reconnection delay";  // milliseconds
 inline constexpr const char* kTargetEntry = "Target";
 inline constexpr const char* kElsewhereEntry = "Elsewhere";
 inline constexpr const char* kDeliveryEntry = "Delivery";

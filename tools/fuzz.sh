@@ -29,7 +29,7 @@ done
 
 # Inputs per target in the short run, sized for well under 20 s each on two cores.
 declare -A short_runs=(
-  [line_buffer_fuzz]=30000
+  [line_buffer_fuzz]=10000
   [bluetooth_port_finder_fuzz]=100000
   [settings_file_fuzz]=60000
   [utf8_text_fuzz]=200000

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "capture/keystroke_sender.h"
 #include "settings/capture_options.h"
+#include "settings/pacing.h"
 #include "settings/shaping_rules.h"
 
 namespace lintrel::ui {

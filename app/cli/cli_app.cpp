@@ -62,9 +62,10 @@ void StatusLines::PortOpenFailed(int port_number, const std::string& device_path
   Print(PortName(port_number) + " reconnection failed: " + reason + " (retrying every second)");
 }
 
-void StatusLines::LinkLost(int port_number) {
+void StatusLines::LinkLost(int port_number, const LinkLoss& loss) {
   lost_[port_number] = true;
-  Print(PortName(port_number) + " link lost; reconnecting in " + std::to_string(reconnect_delay_ms_) + " ms");
+  Print(PortName(port_number) + " link lost" + (loss.cause.empty() ? "" : ": " + loss.cause) + "; reconnecting in " +
+        std::to_string(loss.reconnect_delay.count()) + " ms");
 }
 
 void StatusLines::LineNotTyped(int port_number, const std::string& reason, bool output_lost) {
@@ -97,7 +98,7 @@ CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> ke
       system_paths_(std::move(system_paths)),
       follower_(identities != nullptr ? std::optional<DeviceFollower>(std::in_place, *identities) : std::nullopt),
       capture_(CaptureOptionsOf(options)),
-      status_(status, options.line, options.reconnect_delay_ms),
+      status_(status, options.line),
       typist_(std::move(keyboard)),
       connection_(table_, capture_, driver, typist_, status_,
                   [this](int port_number) { return DevicePath(port_number); }),
@@ -116,6 +117,7 @@ CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> ke
     status_.SetPortLineSettings(request.port_number, LineSettingsOf(options_, request));
     capture_.PublishPortRules(request.port_number,
                               std::make_shared<const PortCaptureRules>(CaptureRulesOf(options_, request)));
+    typist_.SetPortPacing(request.port_number, request.profile.OwnPacing());
   }
 }
 

@@ -38,8 +38,7 @@ CaptureOptions CaptureOptionsOf(const CliOptions& options);
 // The user interface of the command line: status lines on a stream.
 class StatusLines : public CaptureEvents {
  public:
-  StatusLines(std::FILE* out, LineSettings line, int reconnect_delay_ms)
-      : out_(out), line_(std::move(line)), reconnect_delay_ms_(reconnect_delay_ms) {}
+  StatusLines(std::FILE* out, LineSettings line) : out_(out), line_(std::move(line)) {}
 
   LineSettings PullLineSettings() override { return line_; }
   // A port with line settings of its own opens with those.
@@ -49,7 +48,7 @@ class StatusLines : public CaptureEvents {
   void PortDisconnected(int port_number) override;
   void PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
                       bool reconnecting) override;
-  void LinkLost(int port_number) override;
+  void LinkLost(int port_number, const LinkLoss& loss) override;
   void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
   void DeliveryChanged(const DeliveryNotice& notice) override;
 
@@ -64,7 +63,6 @@ class StatusLines : public CaptureEvents {
   std::FILE* out_;
   LineSettings line_;
   std::map<int, LineSettings> port_lines_;
-  int reconnect_delay_ms_;
   std::atomic<int> connections_{0};
   bool output_lost_ = false;
   std::map<int, bool> lost_;                       // ports between a lost link and its re-open

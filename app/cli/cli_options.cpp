@@ -8,12 +8,12 @@
 #include <optional>
 #include <string_view>
 
-#include "capture/keystroke_sender.h"
 #include "capture/line_parameters.h"
 #include "capture/records/record_stage.h"
 #include "common/port_number.h"
 #include "common/text_escapes.h"
 #include "platform/keyboard_choice.h"
+#include "settings/pacing.h"
 
 namespace lintrel::cli {
 
@@ -156,8 +156,12 @@ class Parser {
     if (name == "--replace") return Replace(*value);
     if (name == "--control") return Control(*value);
     if (name == "--encoding") return Encoding(*value);
-    if (name == "--key-delay") return Delay(name, *value, kMaxKeyDelayMs, options_.key_delay_ms);
-    if (name == "--line-delay") return Delay(name, *value, kMaxLineDelayMs, options_.line_delay_ms);
+    if (name == "--key-delay") {
+      return Delay(name, *value, kMaxKeyDelayMs, &PortProfile::key_delay_ms, options_.key_delay_ms);
+    }
+    if (name == "--line-delay") {
+      return Delay(name, *value, kMaxLineDelayMs, &PortProfile::line_delay_ms, options_.line_delay_ms);
+    }
     if (name == "--pattern") return RecordText(*value, &PortProfile::pattern, &RecordRules::pattern, RuleSyntax::kPattern);
     if (name == "--template") return RecordText(*value, &PortProfile::template_text, &RecordRules::template_text,
                                                   RuleSyntax::kTemplate);
@@ -405,21 +409,29 @@ class Parser {
       error_ = "--reconnect-delay: \"" + value + "\" is not a number of milliseconds from 500 to 5000";
       return;
     }
-    options_.reconnect_delay_ms = *delay;
+    Scope().reconnect_delay_ms = *delay;
+    if (ForAll()) options_.reconnect_delay_ms = *delay;
   }
 
   void Encoding(const std::string& value) {
-    options_.encoding = ParseTextEncoding(value);
-    if (!options_.encoding) error_ = "--encoding: \"" + value + "\" is not one of ansi, utf-8, latin-1";
+    const std::optional<TextEncoding> encoding = ParseTextEncoding(value);
+    if (!encoding) {
+      error_ = "--encoding: \"" + value + "\" is not one of ansi, utf-8, latin-1";
+      return;
+    }
+    Scope().encoding = *encoding;
+    if (ForAll()) options_.encoding = *encoding;
   }
 
-  void Delay(const std::string& name, const std::string& value, int highest, int& delay_ms) {
+  void Delay(const std::string& name, const std::string& value, int highest, std::optional<int> PortProfile::*field,
+             int& for_all) {
     const std::optional<int> delay = ParseNumber(value, 0, highest);
     if (!delay) {
       error_ = name + ": \"" + value + "\" is not a number of milliseconds from 0 to " + std::to_string(highest);
       return;
     }
-    delay_ms = *delay;
+    Scope().*field = *delay;
+    if (ForAll()) for_all = *delay;
   }
 
   void Keys(const std::string& value) {
@@ -525,8 +537,9 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         ports at once.\n"
          "                         DEVICE is the OS device path (default " + default_device + ")\n"
          "\n"
-         "The line settings, capture and shaping options given before any --port apply to\n"
-         "every port; given after a --port, to that port alone (its profile).\n"
+         "The line settings and the capture, shaping, reconnection, encoding and delay options\n"
+         "given before any --port apply to every port; given after a --port, to that port\n"
+         "alone (its profile). The keyboard (--keys) is every port's wherever given.\n"
          "\n"
          "Line settings:\n"
          "  --baud RATE            " + BaudList() + " (default 1200)\n"
@@ -604,7 +617,8 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         code page; Windows-1252 where there is none), utf-8 or latin-1\n"
          "                         (default ansi on Windows, utf-8 elsewhere); bytes that are no\n"
          "                         character are typed as U+FFFD\n"
-         "  --key-delay MS         wait between key events, 0 to 1000 ms (default 0)\n"
+         "  --key-delay MS         wait between the keys of a line, 0 to 1000 ms (default 0);\n"
+         "                         each key is pressed and released at once, never held\n"
          "  --line-delay MS        wait after each line, 0 to 10000 ms (default 0)\n"
          "  --keys NAME            " + Join(keys, ", ") + " (default " + default_keys + ").\n"
          "                         trace types nothing and writes each key event to standard\n"
@@ -639,12 +653,13 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "\n"
          "Status lines go to standard error: a port connected (also after a reconnection), a\n"
          "link lost, an open that failed and why, a line not typed and why (once per cause).\n"
-         "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops the readers, releases every port, gives\n"
-         "the lines still waiting to be typed half a second, and exits with status 0, or 1\n"
-         "when a line was not typed (the count is shown). A key output that is gone (a trace\n"
-         "that cannot be written, the X server lost) stops the run the same way. A bad option\n"
-         "exits with status 2 before anything is opened; a port that cannot be opened at\n"
-         "start exits with 1 (unless it is a saved one).\n";
+         "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops the readers, releases every port, types\n"
+         "no line it has not begun (a paced one stops at its next key, an unpaced one gets\n"
+         "half a second), and exits with status 0, or 1 when a line was not typed (the count\n"
+         "is shown). A key output that is gone (a trace that cannot be written, the X server\n"
+         "lost) stops the run the same way. A bad option exits with status 2 before anything\n"
+         "is opened; a port that cannot be opened at start exits with 1 (unless it is a saved\n"
+         "one).\n";
 }
 
 }  // namespace lintrel::cli

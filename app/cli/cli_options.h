@@ -39,7 +39,9 @@ struct CliOptions {
   int reconnect_delay_ms = CaptureOptions::kDefaultReconnectDelayMs;
   std::string keys;  // "trace" or one of the platform's keyboards
   std::string layout;  // --layout LAYOUT[:VARIANT] for the uinput keyboard; empty: the system's
-  std::optional<TextEncoding> encoding;  // unset: the platform's default
+  // Given for every port (as the values above; each port's own are in its profile); unset:
+  // the platform's default.
+  std::optional<TextEncoding> encoding;
   int key_delay_ms = 0;
   int line_delay_ms = 0;
   bool demo = false;

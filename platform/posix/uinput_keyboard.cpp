@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/printable_text.h"
 #include "common/utf8_text.h"
 #include "platform/posix/scoped_fd.h"
 #include "platform/posix/xkb_layout.h"
@@ -55,12 +56,6 @@ std::string OpenError(const char* path, int error) {
                     "\"sudo udevadm trigger --name-match=uinput\" and log in again";
   }
   return reason;
-}
-
-std::string Quoted(const std::u32string& characters) {
-  std::string text;
-  for (char32_t character : characters) text += (text.empty() ? "'" : ", '") + EncodeUtf8(character) + "'";
-  return text;
 }
 
 // An inotify watch on the folder of input device nodes for opens and closes, made before the
@@ -175,10 +170,14 @@ bool UinputKeyboard::AppendDeadKeyAccent(char32_t character, std::vector<KeyEven
   return true;
 }
 
-KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
-  // The keys of each event: a character event's strokes go with its down event.
+std::string UinputKeyboard::RefusalOfLine(std::span<const KeyEvent> events) {
   std::vector<KeyEvent> keys;
-  std::vector<std::size_t> keys_after;  // per event, how many keys are sent once it is
+  std::vector<std::size_t> keys_after;
+  return KeysOf(events, keys, keys_after);
+}
+
+std::string UinputKeyboard::KeysOf(std::span<const KeyEvent> events, std::vector<KeyEvent>& keys,
+                                   std::vector<std::size_t>& keys_after) const {
   std::u32string missing;
   for (const KeyEvent& event : events) {
     if (event.character == 0) {
@@ -189,9 +188,19 @@ KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
     }
     keys_after.push_back(keys.size());
   }
+  if (missing.empty()) return {};
+  std::string missing_text;
+  for (char32_t character : missing) missing_text += EncodeUtf8(character);
+  return "no key for " + Quoted(missing_text) + " in layout " + layout_.Describe();
+}
+
+KeyOutputResult UinputKeyboard::TypeKeys(std::span<const KeyEvent> events) {
+  // The keys of each event: a character event's strokes go with its down event.
+  std::vector<KeyEvent> keys;
+  std::vector<std::size_t> keys_after;  // per event, how many keys are sent once it is
   // A code with a character left out would be booked as a wrong one: nothing is typed.
-  if (!missing.empty()) {
-    return {.accepted = 0, .error = "no key for " + Quoted(missing) + " in layout " + layout_.Describe()};
+  if (std::string refusal = KeysOf(events, keys, keys_after); !refusal.empty()) {
+    return {.accepted = 0, .error = std::move(refusal)};
   }
   KeyOutputResult result = Send(keys);
   const std::size_t keys_sent = result.accepted;

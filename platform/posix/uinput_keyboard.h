@@ -51,6 +51,7 @@ class UinputKeyboard : public Keyboard {
   // the layout has such an accent; a line with any other is refused whole, before a key is
   // sent.
   KeyOutputResult TypeKeys(std::span<const KeyEvent> events) override;
+  std::string RefusalOfLine(std::span<const KeyEvent> events) override;
 
   // The event device the kernel made for it (/dev/input/eventN), where it can be read back.
   const std::string& device_node() const { return device_node_; }
@@ -63,6 +64,10 @@ class UinputKeyboard : public Keyboard {
   // Appends the strokes that type an accent the layout has only as a dead key; false when
   // it has none.
   bool AppendDeadKeyAccent(char32_t character, std::vector<KeyEvent>& events) const;
+  // The keys that type `events` (appended to `keys`; per event, how many keys are sent once
+  // it is, to `keys_after`), or why the line cannot be typed whole.
+  std::string KeysOf(std::span<const KeyEvent> events, std::vector<KeyEvent>& keys,
+                     std::vector<std::size_t>& keys_after) const;
   KeyOutputResult Send(std::span<const KeyEvent> keys);
 
   libevdev_uinput* device_;

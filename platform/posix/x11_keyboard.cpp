@@ -113,6 +113,15 @@ std::string CodePoint(char32_t character) {
   return text;
 }
 
+// The characters a line types on spare keys, in order.
+std::u32string SpareKeyCharacters(std::span<const KeyEvent> events) {
+  std::u32string characters;
+  for (const KeyEvent& event : events) {
+    if (event.character != 0 && event.pressed) characters += event.character;
+  }
+  return characters;
+}
+
 }  // namespace
 
 // The server's keymap as this keyboard last read it.
@@ -335,11 +344,7 @@ KeyOutputResult X11Keyboard::TypeKeys(std::span<const KeyEvent> events) {
   if (keymap_ == nullptr) {
     return {.accepted = 0, .error = "cannot read the keymap of the X server on \"" + display_name_ + "\""};
   }
-  // The characters typed on spare keys, in order.
-  std::u32string characters;
-  for (const KeyEvent& event : events) {
-    if (event.character != 0 && event.pressed) characters += event.character;
-  }
+  const std::u32string characters = SpareKeyCharacters(events);
   if (std::string refusal = RefusalOf(characters); !refusal.empty()) return {.accepted = 0, .error = refusal};
   if (Clock::now() >= SettledAt()) {
     binder_.ConfirmRead();
@@ -366,6 +371,11 @@ KeyOutputResult X11Keyboard::TypeKeys(std::span<const KeyEvent> events) {
     return {.accepted = 0, .error = error};
   }
   return {.accepted = events.size(), .error = {}};
+}
+
+std::string X11Keyboard::RefusalOfLine(std::span<const KeyEvent> events) {
+  if (connection_lost_ || keymap_ == nullptr) return {};  // TypeKeys() says why
+  return RefusalOf(SpareKeyCharacters(events));
 }
 
 KeyOutputResult X11Keyboard::Lost() const {

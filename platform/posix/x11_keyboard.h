@@ -78,6 +78,7 @@ class X11Keyboard : public Keyboard {
 
   KeyboardState ReadState() override;
   KeyOutputResult TypeKeys(std::span<const KeyEvent> events) override;
+  std::string RefusalOfLine(std::span<const KeyEvent> events) override;
 
   // Called by the process's Xlib error handlers, on the thread that is inside Xlib with
   // this keyboard's connection: the one typing.

@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 TEST(KeystrokeSenderTest, ShiftWrapsOnlyCharactersThatNeedShiftAndTheLineIsOneInjection) {
   FakeKeyboard keyboard;
   KeystrokeSender sender(keyboard);
-  EXPECT_TRUE(sender.TypeLine(U"A\t\u00E9\r", {}, /*as_characters=*/true).typed);
+  EXPECT_TRUE(sender.TypeLine(U"A\t\u00E9\r", {}, {}, /*as_characters=*/true).typed);
   EXPECT_EQ(keyboard.Events(), (Events{"down U+0041", "up U+0041", "down 0x09", "up 0x09", "down U+00E9",
                                        "up U+00E9", "down 0x0D", "up 0x0D", "end"}));
 }
@@ -57,18 +57,74 @@ TEST(KeystrokeSenderTest, HeldModifiersAreWaitedForThenReleasedAroundTheLine) {
                                        "down 0x11", "down 0x10", "end"}));
 }
 
-TEST(KeystrokeSenderTest, APacedLineGoesEventByEventAndAStopLetsGoOfWhatItHolds) {
+TEST(KeystrokeSenderTest, StrokesBeginAndEndWithNoKeyOfTheLineHeld) {
+  using platform::KeyEvent;
+  const KeyEvent shift_down{0x10, true};
+  const KeyEvent shift_up{0x10, false};
+  const KeyEvent a_down{0x41, true};
+  const KeyEvent a_up{0x41, false};
+  const KeyEvent ctrl_down{0x11, true};
+  const KeyEvent ctrl_up{0x11, false};
+  struct Case {
+    const char* name;
+    std::vector<KeyEvent> events;
+    std::vector<std::size_t> stroke_sizes;
+  };
+  const Case cases[] = {
+      {"nothing", {}, {}},
+      {"a key with its modifier, then a bare key", {shift_down, a_down, a_up, shift_up, a_down, a_up}, {4, 2}},
+      {"a character without a key", {{0, true, U'é'}, {0, false, U'é'}, a_down, a_up}, {2, 2}},
+      {"the user's modifier let go before and pressed after",
+       {ctrl_up, shift_up, a_down, a_up, shift_down, ctrl_down}, {2, 2, 2}},
+      {"a key released out of order", {ctrl_down, shift_down, a_down, ctrl_up, a_up, shift_up, a_down, a_up}, {6, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::size_t> sizes;
+    std::size_t total = 0;
+    for (std::span<const KeyEvent> stroke : Strokes(c.events)) {
+      EXPECT_EQ(stroke.data(), c.events.data() + total) << "strokes follow one another";
+      sizes.push_back(stroke.size());
+      total += stroke.size();
+    }
+    EXPECT_EQ(sizes, c.stroke_sizes);
+  }
+}
+
+// Each stroke is one injection and the delay comes only between them, so no key is held
+// while the line waits; a stop between two strokes leaves nothing pressed.
+TEST(KeystrokeSenderTest, APacedLineGoesKeyByKeyAndAStopComesOnlyBetweenKeys) {
   FakeKeyboard keyboard;
   RecordedPauses pauses;
   KeystrokeSender sender(keyboard, pauses.Function());
-  EXPECT_TRUE(sender.TypeLine(U"b", {.key_delay = 7ms}).typed);
-  EXPECT_EQ(pauses.asked, (std::vector<std::chrono::milliseconds>{7ms}));
+  EXPECT_TRUE(sender.TypeLine(U"Ab\r", {.key_delay = 7ms}).typed);
+  EXPECT_EQ(pauses.asked, (std::vector<std::chrono::milliseconds>{7ms, 7ms}));
+  EXPECT_EQ(keyboard.Events(), (Events{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "end", "down 0x42", "up 0x42",
+                                       "end", "down 0x0D", "up 0x0D", "end"}));
 
-  pauses.stop_at = 3;  // the stop comes after "Shift down, A down"
-  const LineOutcome outcome = sender.TypeLine(U"A", {.key_delay = 7ms});
+  FakeKeyboard stopped_keyboard;
+  pauses.asked.clear();
+  pauses.stop_at = 2;  // the stop comes before "c"
+  const LineOutcome outcome =
+      KeystrokeSender(stopped_keyboard, pauses.Function()).TypeLine(U"Abc", {.key_delay = 7ms});
   EXPECT_FALSE(outcome.typed);
-  EXPECT_EQ(keyboard.Events(), (Events{"down 0x42", "end", "up 0x42", "end", "down 0x10", "end", "down 0x41", "end",
-                                       "up 0x41", "up 0x10", "end"}));
+  EXPECT_EQ(outcome.reason, "stopped while the line was typed");
+  EXPECT_EQ(stopped_keyboard.Events(), (Events{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "end", "down 0x42",
+                                               "up 0x42", "end"}));
+}
+
+// A paced line reaches the keyboard a stroke at a time: a line it cannot type whole is
+// refused before its first stroke, as an unpaced line is, not after the keys before the
+// character it lacks.
+TEST(KeystrokeSenderTest, APacedLineTheKeyboardRefusesSendsNoKey) {
+  FakeKeyboard keyboard;
+  keyboard.Refuse(U'丁');
+  RecordedPauses pauses;
+  const LineOutcome outcome = KeystrokeSender(keyboard, pauses.Function()).TypeLine(U"ab丁", {.key_delay = 7ms});
+  EXPECT_FALSE(outcome.typed);
+  EXPECT_EQ(outcome.reason, "cannot type it");
+  EXPECT_TRUE(keyboard.Events().empty());
+  EXPECT_TRUE(pauses.asked.empty());
 }
 
 TEST(KeystrokeSenderTest, EmptyLineSendsNothing) {

@@ -152,6 +152,48 @@ TEST(LineBufferTest, ChunkPastCapacityWithPrefixAndTruncate) {
   EXPECT_EQ(collector.lines()[2], "COM3:" + std::string(64, 'q'));
 }
 
+// Under UTF-8 a full line is cut before a character it would split, which starts the next
+// line whole; under other encodings, or where the bytes begin no character, at 1023.
+TEST(LineBufferTest, UnderUtf8AFullLineIsCutBeforeACharacterItWouldSplit) {
+  const std::string euro = "\xE2\x82\xAC";
+  const std::string smile = "\xF0\x9F\x98\x80";
+  const struct {
+    const char* name;
+    std::string sent;
+    TextEncoding encoding;
+    bool prefix;
+    std::size_t first_length;  // received bytes in the first line
+    bool broken = false;       // bytes that are no character were sent
+  } cases[] = {
+      {"one byte of three", std::string(1022, 'a') + euro, TextEncoding::kUtf8, false, 1022},
+      {"two bytes of three", std::string(1021, 'a') + euro, TextEncoding::kUtf8, false, 1021},
+      {"three bytes of four", std::string(1020, 'a') + smile, TextEncoding::kUtf8, false, 1020},
+      {"after the port name", std::string(1015, 'a') + smile, TextEncoding::kUtf8, true, 1015},
+      {"a whole character at the end", std::string(1020, 'a') + euro + "b", TextEncoding::kUtf8, false, 1023},
+      {"bytes that begin no character", std::string(1021, 'a') + "\xE0\x80" + "b", TextEncoding::kUtf8, false, 1023,
+       true},
+      {"Latin-1", std::string(1022, 'a') + euro, TextEncoding::kLatin1, false, 1023},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CaptureOptions options{.prefix = c.prefix, .end_character = '\r', .encoding = c.encoding};
+    LineBuffer buffer("COM3:");
+    std::vector<std::string> lines;
+    const std::string sent = c.sent + "\r";
+    buffer.Append({reinterpret_cast<const uint8_t*>(sent.data()), sent.size()}, options, [&](const FinishedLine& line) {
+      EXPECT_LE(line.text.size(), LineBuffer::kCapacity);
+      if (!c.broken) {
+        const std::u32string typed = ShapeLine(line, options).keys;
+        EXPECT_EQ(typed.find(U'\xFFFD'), std::u32string::npos);
+      }
+      lines.emplace_back(line.text.begin() + static_cast<std::ptrdiff_t>(line.prefix_length), line.text.end());
+    });
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], sent.substr(0, c.first_length));
+    EXPECT_EQ(lines[1], sent.substr(c.first_length)) << "nothing lost or added";
+  }
+}
+
 // A prefix as long as a line, or longer, still leaves room for one received character, so
 // that every line ends up finished at the capacity with data in it.
 TEST(LineBufferTest, PrefixIsCutToLeaveRoomForOneCharacter) {

@@ -180,7 +180,10 @@ TEST_F(LinkSupervisorTest, LostStateWithoutReaderOrConnectionIsLeftAlone) {
   EXPECT_FALSE(supervisor_.NextDue().has_value());
 }
 
+// Each port waits its own delay, the shared one unless it sets one of its own, and the
+// front end is told which.
 TEST_F(LinkSupervisorTest, TwoLostLinksInOneTickEachGetTheirOwnDelay) {
+  options_.PublishPortRules(200, std::make_shared<const PortCaptureRules>(PortCaptureRules{.reconnect_delay_ms = 3000}));
   ConnectAndSettle(1);
   ConnectAndSettle(200);
   LoseLink(1);
@@ -188,9 +191,27 @@ TEST_F(LinkSupervisorTest, TwoLostLinksInOneTickEachGetTheirOwnDelay) {
   supervisor_.Tick(start_);
   EXPECT_EQ(Slot(1).connected.load(), 0);
   EXPECT_EQ(Slot(200).connected.load(), 0);
+  ASSERT_EQ(events_.link_losses.size(), 2u);
+  EXPECT_EQ(events_.link_losses[0].reconnect_delay, milliseconds(1000));
+  EXPECT_EQ(events_.link_losses[1].reconnect_delay, milliseconds(3000));
   supervisor_.RunDue(start_ + milliseconds(1000));
   EXPECT_EQ(Slot(1).connected.load(), 1);
+  EXPECT_EQ(Slot(200).connected.load(), 0);
+  supervisor_.RunDue(start_ + milliseconds(3000));
   EXPECT_EQ(Slot(200).connected.load(), 1);
+}
+
+// A reader that failed is re-opened like a lost link, and the front end is told what failed.
+TEST_F(LinkSupervisorTest, AFailedReaderIsReopenedAndItsFailureReported) {
+  ConnectAndSettle(6);
+  Port(6)->Push({.outcome = WaitOutcome::kImmediate, .events = platform::kEventReceived, .bytes = {'x'},
+                 .read_throws = true});
+  ASSERT_TRUE(LinkStateBecomes(6, LinkState::kLost));
+  supervisor_.Tick(start_);
+  ASSERT_EQ(events_.link_losses.size(), 1u);
+  EXPECT_EQ(events_.link_losses[0].cause, "reading failed: out of memory");
+  supervisor_.RunDue(start_ + milliseconds(1000));
+  EXPECT_EQ(Slot(6).connected.load(), 1);
 }
 
 TEST_F(LinkSupervisorTest, MoreCarrierChangesBeforeATickStillReopenTheLink) {

@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fakes/fake_capture_events.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_serial.h"
 #include "support/link_state.h"
+#include "support/safety_limit.h"
 
 namespace lintrel {
 namespace {
@@ -31,10 +34,20 @@ class ReaderThreadTest : public ::testing::Test {
     slot_.link_state.store(LinkState::kAwaitingReconnect);
   }
 
+  // Starts the reader on a thread that tells when the reader's loop has returned.
   void StartAndSettle() {
-    reader_.Start();
+    reader_.Start([this](std::function<void()> body) {
+      return std::thread([this, body = std::move(body)] {
+        body();
+        ended_.set_value();
+      });
+    });
     ASSERT_TRUE(port_.WaitUntilDrained());
   }
+
+  // Whether the reader's loop returned (waiting for it within the safety limit): after
+  // that it reads, waits and types nothing more.
+  bool ReaderEnded() { return reader_ended_.wait_for(testing::kSafetyLimit) == std::future_status::ready; }
 
   // The text typed so far, one character per key-down that is not Shift.
   std::string Typed() const {
@@ -52,6 +65,8 @@ class ReaderThreadTest : public ::testing::Test {
   PortSlot slot_;
   FakeSerialPort port_;
   std::atomic<int> link_lost_notices_{0};
+  std::promise<void> ended_;
+  std::future<void> reader_ended_ = ended_.get_future();
   ReaderThread reader_;
 };
 
@@ -163,12 +178,11 @@ TEST_F(ReaderThreadTest, VanishedDeviceIsALostLinkAndTheReaderStopsReading) {
   port_.PushImmediate("half a li");
   port_.PushDeviceGone();
   ASSERT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
-  const int waits = port_.waits();
   // It does not go on waiting on (and failing against) the dead device.
-  port_.PushImmediate("more\r");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(port_.waits(), waits);
+  EXPECT_TRUE(ReaderEnded());
+  EXPECT_EQ(port_.waits(), 2);
   EXPECT_TRUE(Typed().empty());
+  EXPECT_EQ(reader_.failure(), "") << "a lost link, not a failure of the reader";
   reader_.Stop();
   EXPECT_EQ(link_lost_notices_.load(), 1);
 }
@@ -178,12 +192,22 @@ TEST_F(ReaderThreadTest, WaitThatFindsTheDeviceGoneEndsTheReaderWithoutReading) 
   port_.PushImmediate("AB");
   port_.Push({.outcome = WaitOutcome::kDeviceGone, .events = 0, .bytes = {'C', '\r'}});
   ASSERT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
-  const int waits = port_.waits();
-  port_.PushImmediate("D\r");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(port_.waits(), waits);
+  EXPECT_TRUE(ReaderEnded());
+  EXPECT_EQ(port_.waits(), 2);
   EXPECT_TRUE(Typed().empty());
   reader_.Stop();
+}
+
+// Nothing escapes a reader: one that fails ends as a lost link, so that the port is
+// re-opened, and keeps what failed for the report.
+TEST_F(ReaderThreadTest, AReaderThatFailsEndsAsALostLinkAndSaysWhatFailed) {
+  StartAndSettle();
+  port_.Push({.outcome = WaitOutcome::kImmediate, .events = platform::kEventReceived, .bytes = {'A'},
+              .read_throws = true});
+  ASSERT_TRUE(LinkStateBecomes(slot_, LinkState::kLost));
+  EXPECT_TRUE(ReaderEnded());
+  EXPECT_EQ(reader_.failure(), "reading failed: out of memory");
+  EXPECT_EQ(link_lost_notices_.load(), 1);
 }
 
 // A failed wait ends the reader as a lost link whether the port is paused or not: waiting
@@ -213,10 +237,9 @@ TEST_F(ReaderThreadTest, EndsOnceTheSlotIsNoLongerConnected) {
   StartAndSettle();
   slot_.connected.store(0);
   port_.PushImmediate("x");
-  ASSERT_TRUE(port_.WaitUntilConsumed());
   // The loop test after that iteration ends the thread without any stop request: it
   // never waits again.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(ReaderEnded());
   EXPECT_EQ(port_.waits(), 1);
 }
 

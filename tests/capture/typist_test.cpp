@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "fakes/fake_capture_events.h"
 #include "fakes/fake_foreground_windows.h"
 #include "fakes/fake_keyboard.h"
+#include "support/link_state.h"
 
 namespace lintrel {
 namespace {
@@ -22,6 +24,7 @@ namespace {
 using platform::KeyOutputResult;
 using testing::FakeCaptureEvents;
 using testing::FakeKeyboard;
+using testing::PollUntil;
 using Typed = std::vector<std::pair<int, std::string>>;
 using Calls = std::vector<std::string>;
 
@@ -60,10 +63,11 @@ TEST_F(TypistTest, LinesAreTypedInTheOrderTheyArrivedWhateverTheirPort) {
   const Typed sent = {{1, "a1"}, {2, "b1"}, {2, "b2"}, {1, "a2"}, {7, "c1"}};
   for (const auto& [port, text] : sent) ASSERT_TRUE(Type(port, text));
   typist_.Start();
+  ASSERT_TRUE(keyboard_->WaitForLines(sent.size()));
   const Typist::Finished finished = typist_.Finish(kDrainLimit);
   EXPECT_TRUE(finished.joined);
   EXPECT_EQ(finished.lines_not_typed, 0u);
-  EXPECT_EQ(TypedLines(), sent) << "Finish() types what was queued before it";
+  EXPECT_EQ(TypedLines(), sent);
 }
 
 // Readers on several threads: each line is one injection, and each port's lines keep
@@ -78,6 +82,7 @@ TEST_F(TypistTest, LinesFromSeveralThreadsArriveWholeAndInOrderPerPort) {
   std::thread second(send, 2);
   first.join();
   second.join();
+  ASSERT_TRUE(keyboard_->WaitForLines(2 * kLinesPerThread));
   ASSERT_TRUE(typist_.Finish(kDrainLimit).joined);
 
   std::vector<int> next(3, 0);
@@ -100,10 +105,52 @@ TEST_F(TypistTest, AGateThatSaysNoDropsTheLineWhole) {
   ASSERT_TRUE(Type(4, "no\r"));
   ASSERT_TRUE(Type(5, "A"));
   typist_.Start();
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
   EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 0u);
   EXPECT_EQ(asked, (std::vector<int>{4, 5}));
   EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x10", "down 0x41", "up 0x41", "up 0x10", "end"}));
   EXPECT_EQ(TypedLines(), (Typed{{5, "A"}}));
+}
+
+// The check the front end hands out as a paced line begins is asked before each key; when
+// it says no, the line stops there (each key is whole, so nothing is held) and counts as
+// not typed for the front end's reason. The next line gets a check of its own.
+TEST_F(TypistTest, AStrokeCheckThatSaysNoCutsAPacedLineShortBetweenKeys) {
+  std::vector<int> lines_begun;
+  int keys_of_port_5 = 0;
+  typist_.SetStrokeCheck([&](int port) -> StrokeCheck {
+    lines_begun.push_back(port);
+    return [&keys_of_port_5, port] {
+      return port == 5 && ++keys_of_port_5 > 2 ? std::string("Lintrel came to the front") : std::string();
+    };
+  });
+  typist_.SetPacing({.key_delay = std::chrono::milliseconds(1)});
+  ASSERT_TRUE(Type(5, "abc"));
+  ASSERT_TRUE(Type(6, "d"));
+  typist_.Start();
+  ASSERT_TRUE(keyboard_->WaitForLines(3));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 1u);
+  EXPECT_EQ(lines_begun, (std::vector<int>{5, 6}));
+  EXPECT_EQ(keyboard_->Events(),
+            (Calls{"down 0x41", "up 0x41", "end", "down 0x42", "up 0x42", "end", "down 0x44", "up 0x44", "end"}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"not-typed COM5"}));
+  EXPECT_EQ(events_.failure_reasons, (Calls{"cut short: Lintrel came to the front"}));
+  EXPECT_EQ(TypedLines(), (Typed{{6, "d"}}));
+}
+
+// A paced line goes key by key, an unpaced one as one injection: a port's own key delay
+// stands over the shared one, and a port without one of its own takes the shared one.
+TEST_F(TypistTest, APortsOwnKeyDelayStandsOverTheSharedOne) {
+  typist_.SetPacing({.key_delay = std::chrono::milliseconds(1)});
+  typist_.SetPortPacing(5, {.key_delay = std::chrono::milliseconds(0), .line_delay = std::nullopt});
+  ASSERT_TRUE(Type(5, "ab"));
+  ASSERT_TRUE(Type(6, "ab"));
+  typist_.Start();
+  ASSERT_TRUE(keyboard_->WaitForLines(3));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 0u);
+  EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x41", "up 0x41", "down 0x42", "up 0x42", "end", "down 0x41", "up 0x41",
+                                        "end", "down 0x42", "up 0x42", "end"}));
 }
 
 TEST_F(TypistTest, FailuresAreReportedOncePerCauseAndATypedLineEndsOne) {
@@ -150,24 +197,57 @@ TEST_F(TypistTest, AFullQueueHoldsAReaderOnlyUntilItIsStopped) {
   for (; (queued + 1) * line.size() <= Typist::kQueueCapacity; ++queued) ASSERT_TRUE(Type(1, line));
 
   std::atomic<bool> cancel{false};
-  std::atomic<bool> returned{false};
   bool taken = true;
-  std::thread reader([&] {
-    taken = Type(2, line, cancel);
-    returned = true;
-  });
-  EXPECT_FALSE(returned.load()) << "a full queue took one more line";
+  std::thread reader([&] { taken = Type(2, line, cancel); });
+  const bool waited = PollUntil([&] { return typist_.readers_waiting() == 1; });
   cancel = true;
   typist_.WakeWaiters();
   reader.join();
+  EXPECT_TRUE(waited) << "a full queue did not hold the reader";
   EXPECT_FALSE(taken);
+  EXPECT_EQ(typist_.readers_waiting(), 0u);
 
   keyboard_->Unblock();
+  ASSERT_TRUE(keyboard_->WaitForLines(queued + 1));
   const Typist::Finished finished = typist_.Finish(kDrainLimit);
   EXPECT_TRUE(finished.joined);
   EXPECT_EQ(finished.lines_not_typed, 1u);
   EXPECT_EQ(TypedLines().size(), queued + 1);
 }
+
+// A stop begins no line, paced or not: the line being typed is finished (unpaced) or cut
+// short at its next key (paced), and not one key of the lines queued behind it is sent.
+class TypistStopTest : public TypistTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TypistStopTest, NoKeyOfALineNotBegunIsSent) {
+  const bool paced = GetParam();
+  std::promise<void> first_line_begun;
+  typist_.SetLineGate([&, asked = 0](int) mutable {
+    if (++asked == 1) first_line_begun.set_value();
+    return true;
+  });
+  if (paced) {
+    typist_.SetPacing({.key_delay = std::chrono::milliseconds(1000)});
+  } else {
+    // The unpaced line waits for a held Shift, a wait that the stop cuts short too.
+    keyboard_->HoldModifiers({0x10}, 1000);
+  }
+  for (const char* line : {"abc", "def", "ghi", "jkl"}) ASSERT_TRUE(Type(1, line));
+  typist_.Start();
+  first_line_begun.get_future().wait();
+  const Typist::Finished finished = typist_.Finish(kDrainLimit);
+  EXPECT_TRUE(finished.joined);
+  if (paced) {
+    EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x41", "up 0x41", "end"}));
+    EXPECT_EQ(finished.lines_not_typed, 4u);
+  } else {
+    EXPECT_EQ(keyboard_->Events(), (Calls{"up 0x10", "down 0x41", "up 0x41", "down 0x42", "up 0x42", "down 0x43",
+                                          "up 0x43", "down 0x10", "end"}));
+    EXPECT_EQ(finished.lines_not_typed, 3u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PacedOrNot, TypistStopTest, ::testing::Bool());
 
 TEST_F(TypistTest, FinishLeavesAKeyboardThatTakesNothingBehindAndCountsWhatWasNotTyped) {
   keyboard_->Block();
@@ -221,8 +301,10 @@ TEST_F(TypistTest, ALineForATargetNotInFrontWithDropIsReportedNotTyped) {
   typist_.Start();
   ASSERT_TRUE(Type(1, "a"));
   ASSERT_TRUE(Type(1, "b"));
+  ASSERT_TRUE(Type(2, "m"));  // a port without a target, into the window in front
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
   EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 2u);
-  EXPECT_TRUE(keyboard_->Events().empty());
+  EXPECT_EQ(TypedLines(), (Typed{{2, "m"}}));
   typist_.DeliverReports(events_);
   EXPECT_EQ(events_.calls, (Calls{"not-typed COM1"}));
   EXPECT_EQ(events_.failure_reasons, (Calls{"stock is not in front (mail is in front)"}));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +36,8 @@ TEST(CliOptionsTest, EveryOptionInBothSpellings) {
   const ParseResult result =
       Parse({"--baud", "115200", "--parity=Mark", "--data-bits", "7", "--stop-bits=2", "--end-char", "0x0a",
              "--truncate", "--prefix", "--suffix=\\t", "--prefix-text", "x", "--replace", "a=b", "--control=name",
-             "--encoding", "Latin-1", "--key-delay=1000", "--line-delay", "10000",
-             "--port", "COM1=/dev/ttyUSB0", "--port=com256=/tmp/a=b", "--reconnect-delay=5000", "--keys", "trace"});
+             "--encoding", "Latin-1", "--key-delay=1000", "--line-delay", "10000", "--reconnect-delay=5000",
+             "--port", "COM1=/dev/ttyUSB0", "--port=com256=/tmp/a=b", "--keys", "trace"});
   ASSERT_EQ(result.error, "");
   const CliOptions& options = result.options;
   ASSERT_EQ(options.ports.size(), 2u);
@@ -79,14 +81,14 @@ TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
       {{"--port", "COM1", "--end-char", "0x10000000D"}, "--end-char"},
       {{"--port", "COM1", "--end-char", "4294967309"}, "--end-char"},
       {{"--port", "COM1", "--end-char", "0x-D"}, "--end-char"},
-      {{"--port", "COM1", "--reconnect-delay", "4294968296"}, "--reconnect-delay"},
+      {{"--reconnect-delay", "4294968296", "--port", "COM1"}, "--reconnect-delay"},
       {{"--port", "COM1", "--parity", "bad"}, "--parity: \"bad\" is not one of none, odd, even, mark, space"},
       {{"--port", "COM1", "--data-bits", "9"}, "--data-bits: \"9\" is not 7 or 8"},
       {{"--port", "COM1", "--stop-bits", "1.5"}, "--stop-bits: \"1.5\" is not 1 or 2"},
       {{"--port", "COM1", "--end-char", "0"}, "--end-char"},
       {{"--port", "COM1", "--end-char", "32"}, "--end-char"},
       {{"--port", "COM1", "--end-char", "0x"}, "--end-char"},
-      {{"--port", "COM1", "--reconnect-delay", "499"}, "--reconnect-delay: \"499\" is not a number of "
+      {{"--reconnect-delay", "499", "--port", "COM1"}, "--reconnect-delay: \"499\" is not a number of "
                                                        "milliseconds from 500 to 5000"},
       {{"--port", "COM1", "--reconnect-delay", "5001"}, "--reconnect-delay"},
       {{"--port", "COM1", "--encoding", "utf-16"}, "--encoding: \"utf-16\" is not one of ansi, utf-8, latin-1"},
@@ -227,9 +229,10 @@ TEST(CliOptionsTest, LayoutIsAnXkbNameForTheUinputKeyboard) {
 // Options before any --port are every port's; after one, that port's alone, over its stored
 // profile and over what is given for every port.
 TEST(CliOptionsTest, OptionsAfterAPortAreThatPortsProfile) {
-  ParseResult result = Parse({"--baud", "9600", "--suffix", "\\t", "--replace", "a=b", "--port", "COM5", "--end-char",
-                              "10", "--replace", "c=d", "--port", "COM6", "--baud", "115200", "--control", "drop",
-                              "--truncate"});
+  ParseResult result = Parse({"--baud", "9600", "--suffix", "\\t", "--replace", "a=b", "--encoding", "latin-1",
+                              "--key-delay", "20", "--port", "COM5", "--end-char", "10", "--replace", "c=d",
+                              "--line-delay", "300", "--port", "COM6", "--baud", "115200", "--control", "drop",
+                              "--truncate", "--encoding", "utf-8", "--key-delay", "0", "--reconnect-delay", "2000"});
   ASSERT_EQ(result.error, "");
   CliOptions& options = result.options;
   // Stored: COM5 at 19200 with a suffix, COM6 with 7 data bits and a prefix text.
@@ -248,10 +251,19 @@ TEST(CliOptionsTest, OptionsAfterAPortAreThatPortsProfile) {
   EXPECT_EQ(five.shaping, (ShapingRules{{{"a", "b"}, {"c", "d"}}, ControlMap::kKeep, "", "\t"}));
   EXPECT_EQ(six.shaping, (ShapingRules{{{"a", "b"}}, ControlMap::kDrop, "P", "\t"}));
   const CaptureOptions shared{};
-  EXPECT_EQ(five.Over(shared), (CaptureOptions{.truncate = false, .end_character = 10}));
-  EXPECT_EQ(six.Over(shared), (CaptureOptions{.truncate = true, .end_character = 13}));
+  EXPECT_EQ(five.Over(shared),
+            (CaptureOptions{.truncate = false, .end_character = 10, .encoding = TextEncoding::kLatin1}));
+  EXPECT_EQ(six.Over(shared), (CaptureOptions{.truncate = true, .end_character = 13, .encoding = TextEncoding::kUtf8,
+                                               .reconnect_delay_ms = 2000}));
   EXPECT_EQ(options.line.baud_index, 4) << "the shared line settings take only what is given for all";
   EXPECT_FALSE(options.truncate);
+  using std::chrono::milliseconds;
+  EXPECT_EQ(com5.profile.OwnPacing(), (PortPacing{milliseconds(20), milliseconds(300)}));
+  EXPECT_EQ(com6.profile.OwnPacing(), (PortPacing{milliseconds(0), std::nullopt}));
+  EXPECT_EQ(options.encoding, TextEncoding::kLatin1);
+  EXPECT_EQ(options.key_delay_ms, 20) << "the shared delays take only what is given for all";
+  EXPECT_EQ(options.line_delay_ms, 0);
+  EXPECT_EQ(options.reconnect_delay_ms, 1000);
 }
 
 TEST(CliOptionsTest, RecordOptionsGoToEveryPortOrToOne) {

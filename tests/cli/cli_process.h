@@ -60,4 +60,11 @@ inline void ExpectStopsCleanly(ChildProcess& cli, int stop_signal = SIGTERM) {
   EXPECT_TRUE(said_stopping) << cli.Describe();
 }
 
+// A stop while lines wait to be typed: those lines are not begun, and the program says how
+// many and exits with status 1; with none waiting it exits with 0.
+inline void ExpectStatusCountsTheLinesNotTyped(const ChildProcess& cli, const ExitStatus& status) {
+  const bool some_not_typed = cli.err().find(" not typed\n") != std::string::npos;
+  EXPECT_TRUE(status.exited && status.code == (some_not_typed ? 1 : 0)) << cli.Describe();
+}
+
 }  // namespace lintrel::testing

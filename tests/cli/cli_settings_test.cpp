@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -132,6 +133,45 @@ TEST_F(CliSettingsTest, SavedProfilesShapeTheLinesOfLaterRuns) {
   EXPECT_NE(cli.out().find("down 0x09\nup 0x09\n"), std::string::npos) << cli.out();
   ExpectStopsCleanly(cli);
   EXPECT_NE(ReadFile(SettingsFile()).find("End char=99\n"), std::string::npos);
+}
+
+// Encoding and delays are each port's: --save keeps them in the port's section, and a later
+// run with no options reads a Latin-1 scale and a UTF-8 scanner each as saved, the scale's
+// line paced, the scanner's lost link re-opened after its own delay.
+TEST_F(CliSettingsTest, SavedEncodingAndDelaysOfEachPortAreThoseOfLaterRuns) {
+  const std::string scale_link = directory_.File("scale");
+  const std::string scanner_link = directory_.File("scanner");
+  std::unique_ptr<platform::VirtualSerialDevice> scale = MakeDevice(scale_link);
+  std::unique_ptr<platform::VirtualSerialDevice> scanner = MakeDevice(scanner_link);
+  ASSERT_TRUE(scale && scanner);
+  constexpr int kKeyDelayMs = 200;
+  const Finished save =
+      RunToEnd({"--save", "--list-ports", "--encoding", "utf-8", "--port", "COM1=" + scale_link, "--encoding",
+                "latin-1", "--key-delay", std::to_string(kKeyDelayMs), "--port", "COM2=" + scanner_link,
+                "--reconnect-delay", "700"});
+  ASSERT_EQ(save.code, 0) << save.err;
+  const std::string file = ReadFile(SettingsFile());
+  for (const char* saved :
+       {"\n[COM1]\nEncoding=latin-1\nKey delay=200\n\n", "\n[COM2]\nEncoding=utf-8\nReconnection delay=700\n"}) {
+    EXPECT_NE(file.find(saved), std::string::npos) << saved << " in:\n" << file;
+  }
+
+  ChildProcess cli(kCliPath, {"--keys", "trace"});
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM1 connected (" + scale_link + ")\n")) << cli.Describe();
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM2 connected (" + scanner_link + ")\n")) << cli.Describe();
+  ASSERT_TRUE(Send(*scanner, "\xE9\r"));
+  ASSERT_TRUE(cli.WaitForOutLines(4)) << cli.Describe();
+  EXPECT_EQ(cli.out(), "down U+FFFD\nup U+FFFD\ndown 0x0D\nup 0x0D\n") << "a lone byte E9 is no UTF-8";
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Send(*scale, "\xE9" "5\r"));
+  ASSERT_TRUE(cli.WaitForOutLines(4 + 6)) << cli.Describe();
+  // Three keys, the delay between each two: never sooner than that.
+  EXPECT_GE(std::chrono::steady_clock::now() - sent, 2 * std::chrono::milliseconds(kKeyDelayMs));
+  EXPECT_EQ(cli.out().substr(cli.out().find("up 0x0D\n") + 8),
+            "down U+00E9\nup U+00E9\ndown 0x35\nup 0x35\ndown 0x0D\nup 0x0D\n");
+  scanner.reset();
+  EXPECT_TRUE(cli.WaitForErr("lintrel: COM2 link lost; reconnecting in 700 ms\n")) << cli.Describe();
+  ExpectStopsCleanly(cli);
 }
 
 // Every --port is remembered, a device given with it as its pin; a later run without --port

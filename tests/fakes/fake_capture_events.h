@@ -14,6 +14,7 @@ class FakeCaptureEvents : public CaptureEvents {
   // "connected COM3", "failed COM3", "failed-silently COM3", "not-typed COM3", ...
   std::vector<std::string> calls;
   std::vector<std::string> failure_reasons;
+  std::vector<LinkLoss> link_losses;
 
   LineSettings PullLineSettings() override {
     ++pulls;
@@ -26,7 +27,10 @@ class FakeCaptureEvents : public CaptureEvents {
     Call(reconnecting ? "failed-silently" : "failed", port);
     failure_reasons.push_back(error.message);
   }
-  void LinkLost(int port) override { Call("lost", port); }
+  void LinkLost(int port, const LinkLoss& loss) override {
+    Call("lost", port);
+    link_losses.push_back(loss);
+  }
   void LineNotTyped(int port, const std::string& reason, bool output_lost) override {
     Call(output_lost ? "output-lost" : "not-typed", port);
     failure_reasons.push_back(reason);

@@ -59,7 +59,20 @@ class FakeKeyboard : public platform::Keyboard {
     return result;
   }
 
+  std::string RefusalOfLine(std::span<const platform::KeyEvent> events) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const platform::KeyEvent& event : events) {
+      if (event.character != 0 && event.character == refused_character_) return "cannot type it";
+    }
+    return {};
+  }
+
   platform::LayoutKeymap& layout() { return layout_; }
+  // A line with `character` as a character event is refused whole before its first key.
+  void Refuse(char32_t character) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    refused_character_ = character;
+  }
   void SetCapsLock(bool on) {
     std::lock_guard<std::mutex> lock(mutex_);
     caps_lock_ = on;
@@ -118,6 +131,7 @@ class FakeKeyboard : public platform::Keyboard {
   bool blocked_ = false;
   platform::LayoutKeymap layout_;
   bool caps_lock_ = false;
+  char32_t refused_character_ = 0;
   std::vector<uint8_t> held_;
   int held_reads_ = 0;
   int state_reads_ = 0;

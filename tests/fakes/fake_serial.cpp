@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
+#include <utility>
 
 namespace lintrel::testing {
 
@@ -68,6 +70,7 @@ platform::WaitResult FakeSerialPort::WaitForEvent() {
   events_.pop_front();
   staged_ = std::move(event.bytes);
   staged_gone_ = event.device_gone;
+  staged_throws_ = event.read_throws;
   changed_.notify_all();
   return {event.outcome, event.events, event.carrier_present};
 }
@@ -75,6 +78,7 @@ platform::WaitResult FakeSerialPort::WaitForEvent() {
 platform::ReadResult FakeSerialPort::Read(std::span<uint8_t> buffer) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (staged_gone_) return {0, true};
+  if (std::exchange(staged_throws_, false)) throw std::bad_alloc();
   const std::size_t count = std::min(buffer.size(), staged_.size());
   std::copy_n(staged_.begin(), count, buffer.begin());
   staged_.erase(staged_.begin(), staged_.begin() + static_cast<std::ptrdiff_t>(count));

@@ -23,6 +23,7 @@ class FakeSerialPort : public platform::SerialPort {
     std::vector<uint8_t> bytes;
     bool device_gone = false;  // the read after this wait finds the device gone
     std::optional<bool> carrier_present = std::nullopt;
+    bool read_throws = false;  // the read after this wait throws std::bad_alloc
   };
 
   // Queues bytes as a wait that completes at once.
@@ -53,6 +54,7 @@ class FakeSerialPort : public platform::SerialPort {
   std::deque<Event> events_;
   std::vector<uint8_t> staged_;
   bool staged_gone_ = false;
+  bool staged_throws_ = false;
   bool woken_ = false;
   bool closed_ = false;
   bool waiting_ = false;

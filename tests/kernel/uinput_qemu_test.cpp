@@ -46,8 +46,8 @@ std::vector<std::string> SlowReaderLines() {
 std::map<std::string, LayoutText> Texts() {
   return {
       {"us", {{std::string(kPrintableAscii), "user@example.com {a} [b] \\ ~ |"}, {}}},
-      {"de", {{std::string(kPrintableAscii), "Grüße €, Ω und µ", "Ж"}, {{2, "no key for 'Ж' in layout de"}}}},
-      {"fr", {{std::string(kPrintableAscii), "déjà ça où € @ #", "ß ä"}, {{2, "no key for 'ä' in layout fr"}}}},
+      {"de", {{std::string(kPrintableAscii), "Grüße €, Ω und µ", "Ж"}, {{2, "no key for \"Ж\" in layout de"}}}},
+      {"fr", {{std::string(kPrintableAscii), "déjà ça où € @ #", "ß ä"}, {{2, "no key for \"ä\" in layout fr"}}}},
   };
 }
 

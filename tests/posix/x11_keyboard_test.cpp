@@ -334,6 +334,11 @@ TEST_F(X11KeyboardTest, ALineThatCannotBeTypedWholeIsRefusedBeforeAKeyIsSent) {
   const LineOutcome noncharacter = sender_->TypeLine(U"ab\uFFFE");
   EXPECT_FALSE(noncharacter.typed);
   EXPECT_EQ(noncharacter.reason, "no X keysym for U+FFFE");
+  // Paced, the line reaches the keyboard a key at a time, and is refused before its first.
+  KeystrokeSender paced(*keyboard_, [](std::chrono::milliseconds) { return true; });
+  const LineOutcome paced_noncharacter = paced.TypeLine(U"ab\uFFFE", {.key_delay = std::chrono::milliseconds(1)});
+  EXPECT_FALSE(paced_noncharacter.typed);
+  EXPECT_EQ(paced_noncharacter.reason, "no X keysym for U+FFFE");
 
   std::vector<int> empty = KeycodesOf(0);
   std::erase(empty, 255);

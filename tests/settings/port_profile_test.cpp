@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,9 @@ PortProfile EveryValue() {
           .truncate = true, .prefix = false, .prefix_text = "[\\]", .suffix = "\t",
           .replacements = std::vector<Replacement>{{"\x1D", "|"}, {"a=b", "\r\n"}}, .control = ControlMap::kName,
           .pattern = R"(^(?P<w>\d+)\x1D)", .unmatched = UnmatchedLines::kType, .gs1 = true,
-          .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000, .target = "Excel.exe:Book 1: Stock",
-          .elsewhere = Elsewhere::kActivate, .delivery = DeliveryMethod::kPaste};
+          .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000,
+          .encoding = TextEncoding::kLatin1, .key_delay_ms = 0, .line_delay_ms = 10000,
+          .target = "Excel.exe:Book 1: Stock", .elsewhere = Elsewhere::kActivate, .delivery = DeliveryMethod::kPaste};
 }
 
 TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
@@ -31,6 +33,8 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Suffix"), "\\t");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Replace 2"), "a\\x3Db=\\r\\n");
   EXPECT_EQ(store.ReadInt("Ports\\COM5\\End char"), 10);
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Encoding"), "latin-1");
+  EXPECT_EQ(store.ReadInt("Ports\\COM5\\Key delay"), 0);
   // The pattern and template as written: their escapes are their own.
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Pattern"), R"(^(?P<w>\d+)\x1D)");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Unmatched lines"), "type");
@@ -114,6 +118,11 @@ TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
       {"Replace 1", std::string("=x"), "FROM is empty"},
       {"Baud rate", 11, "\"Baud rate\" 11 is outside its list"},
       {"Parity", std::string("odd"), "\"Parity\" is not a number"},
+      {"Encoding", std::string("utf-16"), "\"utf-16\" is not ansi, utf-8 or latin-1"},
+      {"Encoding", 1, "\"Encoding\" is not"},
+      {"Key delay", 1001, "\"Key delay\" = 1001 is not a number of milliseconds from 0 to 1000"},
+      {"Line delay", -1, "\"Line delay\" = -1 is not a number of milliseconds from 0 to 10000"},
+      {"Line delay", std::string("slow"), "\"Line delay\" is not a number of milliseconds"},
       {"Unmatched lines", std::string("keep"), "\"keep\" is not report, drop or type"},
       {"GS1", 2, "\"GS1\" = 2 is not 0 or 1"},
       {"Target", std::string(":Title"), "\":Title\" names no program"},
@@ -152,6 +161,13 @@ TEST(PortProfileTest, ValuesAPortSetsStandOverTheDefaults) {
                                          .prefix_text = "P", .suffix = "\r"}));
   const CaptureOptions options = rules.Over({.prefix = true, .truncate = true});
   EXPECT_EQ(options, (CaptureOptions{.prefix = true, .truncate = true, .end_character = 10}));
+
+  // The encoding and the delays, each on its own.
+  profile.Overlay({.encoding = TextEncoding::kUtf8, .line_delay_ms = 50});
+  EXPECT_EQ(profile.CaptureRules({}).Over({.encoding = TextEncoding::kAnsi}).encoding, TextEncoding::kUtf8);
+  using std::chrono::milliseconds;
+  EXPECT_EQ(profile.OwnPacing().Over({.key_delay = milliseconds(7), .line_delay = milliseconds(8)}),
+            (Pacing{.key_delay = milliseconds(7), .line_delay = milliseconds(50)}));
 }
 
 // The target splits at its first colon; an empty one given for a run means none, and is

@@ -666,7 +666,8 @@ TEST_F(WineGuiTest, ConnectedPortsAreConnectedAgainAtTheNextStart) {
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_RECONNECT_AT_START)}), "1");
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_FOLLOW_DEVICES)}), "1");
   Drive({"check", "options", Id(IDC_RECONNECT_AT_START), "0", "click", "options", "1", "gone", "options"});
-  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Reconnect at start"), "0x0");
+  // Saved once the dialog has closed: looked for until it is there.
+  EXPECT_TRUE(app_->WaitUntil([&] { return prefix().QueryValue(kSettingsKey, "Reconnect at start") == "0x0"; }));
   Drive({"close", "main"});
   ExpectLintrelEnds();
 
@@ -685,7 +686,8 @@ TEST_F(WineGuiTest, StartWithWindowsStartsHiddenInTheNotificationArea) {
   Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_START_WITH_WINDOWS)}), "0");
   Drive({"check", "options", Id(IDC_START_WITH_WINDOWS), "1", "click", "options", "1", "gone", "options"});
-  EXPECT_EQ(prefix().QueryValue(kRunKey, "Lintrel"), "\"" + WinePrefix::WindowsPath(kLintrel) + "\" --tray");
+  const std::string run = "\"" + WinePrefix::WindowsPath(kLintrel) + "\" --tray";
+  EXPECT_TRUE(app_->WaitUntil([&] { return prefix().QueryValue(kRunKey, "Lintrel") == run; }));
   Drive({"close", "main"});
   ExpectLintrelEnds();
 
@@ -702,7 +704,7 @@ TEST_F(WineGuiTest, StartWithWindowsStartsHiddenInTheNotificationArea) {
   Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_START_WITH_WINDOWS)}), "1");
   Drive({"check", "options", Id(IDC_START_WITH_WINDOWS), "0", "click", "options", "1", "gone", "options"});
-  EXPECT_EQ(prefix().QueryValue(kRunKey, "Lintrel"), std::nullopt);
+  EXPECT_TRUE(app_->WaitUntil([&] { return prefix().QueryValue(kRunKey, "Lintrel") == std::nullopt; }));
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
