@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <future>
 #include <mutex>
@@ -308,6 +309,30 @@ TEST_F(TypistTest, ALineForATargetNotInFrontWithDropIsReportedNotTyped) {
   typist_.DeliverReports(events_);
   EXPECT_EQ(events_.calls, (Calls{"not-typed COM1"}));
   EXPECT_EQ(events_.failure_reasons, (Calls{"stock is not in front (mail is in front)"}));
+}
+
+// A paced line stops at the first key after its target left the front: nothing more of it
+// goes into the window that came up.
+TEST_F(TypistTest, APacedLineStopsWhenItsTargetLeavesTheFront) {
+  auto* windows = new testing::FakeForegroundWindows;
+  windows->Open(testing::FakeForegroundWindows::Window(1, {"stock"}));
+  windows->Open(testing::FakeForegroundWindows::Window(2, {"mail"}));
+  windows->Front(1);
+  // Read as the line begins and before its first key; the mailbox is up before the second.
+  windows->FrontAfterReads(2, 3);
+  auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
+  typist_.SetDelivery(delivery);
+  typist_.SetPacing({.key_delay = std::chrono::milliseconds(1)});
+  std::promise<void> reported;
+  typist_.SetReportNotice([&] { reported.set_value(); });
+  typist_.Start();
+  ASSERT_TRUE(Type(1, "abc"));
+  ASSERT_EQ(reported.get_future().wait_for(kDrainLimit), std::future_status::ready);
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 1u);
+  EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x41", "up 0x41", "end"}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.failure_reasons, (Calls{"cut short: stock is no longer in front (mail is in front)"}));
 }
 
 }  // namespace

@@ -28,9 +28,17 @@ class FakeForegroundWindows : public platform::ForegroundWindows {
     front_ = id;
   }
 
+  // The window of that id comes in front once Foreground() has been asked `reads` more times.
+  void FrontAfterReads(uint64_t id, int reads) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    next_front_ = id;
+    reads_until_next_ = reads;
+  }
+
   std::optional<platform::WindowInfo> Foreground() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++foreground_reads_;
+    if (reads_until_next_ > 0 && --reads_until_next_ == 0) front_ = next_front_;
     for (const platform::WindowInfo& window : windows_) {
       if (window.id == front_) return window;
     }
@@ -74,6 +82,8 @@ class FakeForegroundWindows : public platform::ForegroundWindows {
   std::mutex mutex_;
   std::vector<platform::WindowInfo> windows_;
   uint64_t front_ = 0;
+  uint64_t next_front_ = 0;
+  int reads_until_next_ = 0;
   int foreground_reads_ = 0;
   std::vector<uint64_t> activated_;
   int bells_ = 0;
