@@ -20,6 +20,16 @@ bool LessIgnoringCase(std::string_view a, std::string_view b) {
   });
 }
 
+// The list's order: ports by number, as the status line names them (COM2 before COM10);
+// entries that name no port after them, in case-insensitive text order.
+bool ComesBefore(std::string_view a, std::string_view b) {
+  const std::optional<int> a_number = ParsePortName(a);
+  const std::optional<int> b_number = ParsePortName(b);
+  if (a_number && b_number) return *a_number < *b_number;
+  if (a_number || b_number) return a_number.has_value();
+  return LessIgnoringCase(a, b);
+}
+
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   if (prefix.size() > text.size()) return false;
   return std::equal(prefix.begin(), prefix.end(), text.begin(),
@@ -32,7 +42,7 @@ void PortList::Add(std::string name, std::string device_path) {
   // upper_bound: the new entry goes after every entry that compares equal to it.
   const auto place = std::upper_bound(entries_.begin(), entries_.end(), name,
                                       [](const std::string& new_name, const PortEntry& entry) {
-                                        return LessIgnoringCase(new_name, entry.name);
+                                        return ComesBefore(new_name, entry.name);
                                       });
   entries_.insert(place, PortEntry{std::move(name), std::move(device_path)});
 }

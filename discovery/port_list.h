@@ -15,8 +15,9 @@ struct PortEntry {
   std::string device_path;
 };
 
-// The ports offered in the Port list, kept in the list's own order: case-insensitive text
-// order, so "COM10" stands before "COM2". Duplicates are kept.
+// The ports offered in the Port list, kept in the list's own order: by port number, so
+// "COM2" stands before "COM10"; entries that name no port come last, in case-insensitive text
+// order. Duplicates are kept.
 class PortList {
  public:
   // Inserts at the place the sorted list gives it, after any entries that compare equal.

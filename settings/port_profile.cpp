@@ -35,15 +35,33 @@ std::string DelayMeaning(int lowest, int highest) {
 
 std::string ReplaceEntryName(std::size_t index) { return std::string(kReplaceEntry) + " " + std::to_string(index + 1); }
 
+// Where a profile's entries stand: a port's section, or the top level for the shared options
+// (whose line positions are the shared line settings, kept apart).
+struct ProfileSection {
+  std::string prefix;  // "Ports\COM5\" or ""
+  std::string owner;   // "COM5 profile", for warnings
+  bool line_positions;
+};
+
+ProfileSection PortSection(int port_number) {
+  return {PortProfileEntry(port_number, ""), PortName(port_number) + " profile", true};
+}
+
+const ProfileSection kSharedSection{"", "Shared options", false};
+
+// Writes the values the profile sets and removes the ones it leaves unset.
+void WriteProfile(SettingsStore& store, const ProfileSection& section, const PortProfile& profile);
+
 // Reads one profile's entries and says what is wrong with them.
 class ProfileReader {
  public:
-  ProfileReader(SettingsStore& store, int port_number, std::vector<std::string>* warnings)
-      : store_(store), port_number_(port_number), warnings_(warnings) {}
+  ProfileReader(SettingsStore& store, ProfileSection section, std::vector<std::string>* warnings)
+      : store_(store), section_(std::move(section)), warnings_(warnings) {}
 
   PortProfile Read() {
     PortProfile profile;
     for (const PositionValue& value : kPositionValues) {
+      if (!section_.line_positions) break;
       profile.*value.value = store_.ReadInt(Entry(value.name));
       const std::optional<int>& read = profile.*value.value;
       if (read && !IsListPosition(*read, value.list_size)) {
@@ -73,11 +91,11 @@ class ProfileReader {
   }
 
  private:
-  std::string Entry(const std::string& name) const { return PortProfileEntry(port_number_, name); }
+  std::string Entry(const std::string& name) const { return section_.prefix + name; }
 
   void Warn(const std::string& name, const std::string& problem) {
     if (warnings_ == nullptr) return;
-    warnings_->push_back(PortName(port_number_) + " profile: \"" + name + "\" " + problem +
+    warnings_->push_back(section_.owner + ": \"" + name + "\" " + problem +
                          "; the default is used, the stored value is kept.");
   }
 
@@ -179,7 +197,7 @@ class ProfileReader {
   }
 
   SettingsStore& store_;
-  int port_number_;
+  ProfileSection section_;
   std::vector<std::string>* warnings_;
 };
 
@@ -296,11 +314,25 @@ std::string PortProfileEntry(int port_number, const std::string& name) {
 }
 
 PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings) {
-  return ProfileReader(store, port_number, warnings).Read();
+  return ProfileReader(store, PortSection(port_number), warnings).Read();
+}
+
+PortProfile LoadSharedProfile(SettingsStore& store, std::vector<std::string>* warnings) {
+  return ProfileReader(store, kSharedSection, warnings).Read();
 }
 
 void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& profile) {
-  const auto entry = [port_number](const std::string& name) { return PortProfileEntry(port_number, name); };
+  WriteProfile(store, PortSection(port_number), profile);
+}
+
+void WriteSharedProfile(SettingsStore& store, const PortProfile& profile) {
+  WriteProfile(store, kSharedSection, profile);
+}
+
+namespace {
+
+void WriteProfile(SettingsStore& store, const ProfileSection& section, const PortProfile& profile) {
+  const auto entry = [&section](const std::string& name) { return section.prefix + name; };
   const auto write_int = [&](const std::string& name, std::optional<int> value) {
     if (value) {
       store.WriteInt(entry(name), *value);
@@ -320,7 +352,9 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
   };
   const auto flag = [](std::optional<bool> value) { return value ? std::optional<int>(*value ? 1 : 0) : std::nullopt; };
 
-  for (const PositionValue& value : kPositionValues) write_int(value.name, profile.*value.value);
+  for (const PositionValue& value : kPositionValues) {
+    if (section.line_positions) write_int(value.name, profile.*value.value);
+  }
   write_int(kEndCharEntry, profile.end_character);
   write_int(kTruncateEntry, flag(profile.truncate));
   write_int(kPortNamePrefixEntry, flag(profile.prefix));
@@ -355,5 +389,7 @@ void WritePortProfile(SettingsStore& store, int port_number, const PortProfile& 
     if (store.ReadString(entry(ReplaceEntryName(index)))) store.Remove(entry(ReplaceEntryName(index)));
   }
 }
+
+}  // namespace
 
 }  // namespace lintrel

@@ -100,6 +100,14 @@ bool IsPortProfileEntry(std::string_view name);
 // Line positions outside their lists are kept, as the shared ones are, and warned about.
 PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings);
 
+// The options every port shares, for a front end that keeps them (lintrel.exe): the values of
+// a profile as entries of the store's top level, beside the shared line settings, under the
+// names of a port's section ("Suffix", "End char"). The line positions are not among them:
+// they are the shared line settings (see line_settings_store.h). Damaged values are warned
+// about as a port's are, as "Shared options".
+PortProfile LoadSharedProfile(SettingsStore& store, std::vector<std::string>* warnings);
+void WriteSharedProfile(SettingsStore& store, const PortProfile& profile);
+
 // Writes the values the profile sets and removes the ones it leaves unset; the store is not
 // flushed. Texts are stored as FormatStoredText writes them (common/text_escapes.h): printable
 // ASCII, every other character an escape. They are read back by ParseStoredText with the

@@ -33,6 +33,12 @@ std::string PortNames(const std::vector<PortStatus>& ports, PortActivity activit
   return names;
 }
 
+// A value that stands for itself where it differs from the one it would otherwise follow.
+template <typename T>
+std::optional<T> OwnValue(const T& value, const T& followed) {
+  return value == followed ? std::nullopt : std::optional<T>(value);
+}
+
 // The port whose name a device path ends in ("\\.\COM7", "dev/COM7"); -1 for none.
 int PortNumberOfDevice(std::string_view device_path) {
   const std::size_t separator = device_path.find_last_of("\\/");
@@ -79,6 +85,11 @@ std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped) {
                 "lines are for, then scan again.";
 }
 
+std::string WithOpenFailure(const std::string& status, const std::string& failure) {
+  if (failure.empty()) return status;
+  return status + (!status.empty() && status.back() == '.' ? " " : "; ") + failure;
+}
+
 std::string LineNotTypedNotice(int port_number, const std::string& reason) {
   return "A line from " + PortName(port_number) + " was not typed: " + reason;
 }
@@ -87,7 +98,7 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
                        std::shared_ptr<platform::Keyboard> keyboard, DevicePathResolver device_path,
                        OwnWindowHooks own_window, DeviceIdentities* identities)
     : view_(view),
-      guard_(std::move(own_window.foreground_is_ours), own_window.wake_ui),
+      guard_(std::move(own_window.foreground_is_ours), std::move(own_window.foreground_window), own_window.wake_ui),
       typist_(std::move(keyboard)),
       connection_(table_, options_, driver, typist_, *this,
                   [this](int port_number) { return ResolveDevice(port_number); }),
@@ -96,25 +107,43 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
       identities_(identities) {
   if (identities_ != nullptr) follower_.emplace(*identities_);
   typist_.SetLineGate([this](int port_number) { return guard_.MayType(port_number); });
+  typist_.SetStrokeCheck([this](int /*port_number*/) { return guard_.PacedLineCheck(); });
   typist_.SetReportNotice(std::move(own_window.wake_ui));
 }
 
 void MainWindow::SelectPortFromCombo(std::string_view entry_text) {
+  port_picked_ = true;
+  SelectEntry(entry_text);
+}
+
+void MainWindow::SelectEntry(std::string_view entry_text) {
   current_port_ = PortNumberOfEntry(entry_text);
-  // An idle port's own line settings come up in the lists, to be connected with or changed;
-  // an active port's lists are locked on what it was opened with.
-  if (IsPortNumber(current_port_) && ActivityOf(current_port_) == PortActivity::kIdle) {
-    const PortProfile& profile = ProfileOf(current_port_);
-    if (profile.baud_index || profile.parity_index || profile.data_bit_index || profile.stop_bit_index) {
-      view_.ShowLineControls(profile.LineOver(view_.ReadLineControls()));
-    }
-  }
+  ShowLineSettingsOf(current_port_);
   ShowCurrentPort();
 }
 
+void MainWindow::ShowLineSettingsOf(int port_number) {
+  if (!IsPortNumber(port_number)) return;
+  // An active port's lists show what it runs with, locked; a Disconnect and Connect from the
+  // window then opens it with the same settings.
+  if (ActivityOf(port_number) != PortActivity::kIdle) {
+    if (const std::optional<LineSettings>& opened = opened_with_[static_cast<std::size_t>(port_number)]) {
+      view_.ShowLineControls(*opened);
+    }
+    return;
+  }
+  // An idle port's own line settings come up in the lists, to be connected with or changed.
+  const PortProfile& profile = ProfileOf(port_number);
+  if (profile.baud_index || profile.parity_index || profile.data_bit_index || profile.stop_bit_index) {
+    view_.ShowLineControls(profile.LineOver(view_.ReadLineControls()));
+  }
+}
+
 void MainWindow::TogglePortConnection() {
-  // The saved port is selected at start without the user picking it.
-  if (current_port_ == 0) SelectPortFromCombo(view_.SelectedPortText());
+  // The saved port is selected at start without the user picking it; connecting it picks it.
+  port_picked_ = true;
+  if (current_port_ == 0) SelectEntry(view_.SelectedPortText());
+  open_failure_.clear();
   // The user's connect starts afresh: the controls' settings, the device that has the name.
   if (ActivityOf(current_port_) == PortActivity::kIdle) ForgetPort(current_port_);
   if (supervisor_.AwaitsReconnect(current_port_)) {
@@ -134,6 +163,7 @@ void MainWindow::TogglePortConnection() {
 void MainWindow::TogglePause() {
   const bool paused = IsPortNumber(current_port_) && table_.TogglePause(current_port_);
   view_.SetTrayImage(paused ? TrayImage::kPaused : TrayImage::kNormal);
+  ShowCurrentPort();
   ShowPortStatus();
 }
 
@@ -169,13 +199,44 @@ std::optional<MainWindow::Clock::time_point> MainWindow::NextDue() const {
 }
 
 bool MainWindow::EndCharacterEditable() const {
-  if (current_port_ != 0 && IsPortNumber(current_port_)) return ActivityOf(current_port_) == PortActivity::kIdle;
+  if (port_picked_ && IsPortNumber(current_port_)) return ActivityOf(current_port_) == PortActivity::kIdle;
   return table_.OpenPortCount() == 0;
 }
 
 void MainWindow::UseProfilesIn(SettingsStore* store) {
   profile_store_ = store;
   profiles_.clear();
+  if (store == nullptr) return;
+  std::vector<std::string> warnings;
+  const PortProfile shared = LoadSharedProfile(*store, &warnings);
+  for (const std::string& warning : warnings) view_.ShowNotice(kProfileWarningTitle, warning);
+  const PortCaptureRules rules = shared.CaptureRules({});
+  options_.Publish(rules.Over(options_.Load()));
+  shared_shaping_ = rules.shaping;
+  pacing_ = shared.OwnPacing().Over(Pacing{});
+  typist_.SetPacing(pacing_);
+}
+
+bool MainWindow::StoreSharedOptions(std::string* error) {
+  if (profile_store_ == nullptr) return true;
+  // What differs from the defaults is stored; a value set back to its default is removed.
+  const CaptureOptions options = options_.Load();
+  const CaptureOptions defaults;
+  const ShapingRules none;
+  PortProfile shared;
+  shared.end_character = OwnValue(static_cast<int>(options.end_character), static_cast<int>(defaults.end_character));
+  shared.truncate = OwnValue(options.truncate, defaults.truncate);
+  shared.prefix = OwnValue(options.prefix, defaults.prefix);
+  shared.prefix_text = OwnValue(shared_shaping_.prefix_text, none.prefix_text);
+  shared.suffix = OwnValue(shared_shaping_.suffix, none.suffix);
+  shared.replacements = OwnValue(shared_shaping_.replacements, none.replacements);
+  shared.control = OwnValue(shared_shaping_.control, none.control);
+  shared.encoding = OwnValue(options.encoding, defaults.encoding);
+  shared.reconnect_delay_ms = OwnValue(options.reconnect_delay_ms, defaults.reconnect_delay_ms);
+  shared.key_delay_ms = OwnValue(static_cast<int>(pacing_.key_delay.count()), 0);
+  shared.line_delay_ms = OwnValue(static_cast<int>(pacing_.line_delay.count()), 0);
+  WriteSharedProfile(*profile_store_, shared);
+  return profile_store_->Flush(error);
 }
 
 PortProfile& MainWindow::ProfileOf(int port_number) {
@@ -191,19 +252,25 @@ PortProfile& MainWindow::ProfileOf(int port_number) {
 
 void MainWindow::PublishRules(int port_number) {
   if (!IsPortNumber(port_number)) return;
-  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
+  const PortProfile& profile = ProfileOf(port_number);
+  const PortCaptureRules rules = profile.CaptureRules(shared_shaping_);
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
+  typist_.SetPortPacing(port_number, profile.OwnPacing());
 }
 
 PortOptions MainWindow::OptionsForDialog() {
   // Until the user picks a port the shared options are edited, as before profiles.
-  const int port_number = current_port_ != 0 ? current_port_ : -1;
-  if (!IsPortNumber(port_number)) return {.port_number = -1, .options = options_.Load(), .shaping = {}, .records = {}};
-  const PortCaptureRules rules = ProfileOf(port_number).CaptureRules({});
+  const int port_number = port_picked_ ? current_port_ : -1;
+  if (!IsPortNumber(port_number)) {
+    return {.port_number = -1, .options = options_.Load(), .shaping = shared_shaping_, .records = {}, .pacing = pacing_};
+  }
+  const PortProfile& profile = ProfileOf(port_number);
+  const PortCaptureRules rules = profile.CaptureRules(shared_shaping_);
   return {.port_number = port_number,
           .options = rules.Over(options_.Load()),
           .shaping = rules.shaping,
-          .records = rules.records};
+          .records = rules.records,
+          .pacing = profile.OwnPacing().Over(pacing_)};
 }
 
 int MainWindow::MonitoredPort() {
@@ -211,36 +278,44 @@ int MainWindow::MonitoredPort() {
 }
 
 bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
-  CaptureOptions shared = options_.Load();
-  shared.reconnect_delay_ms = edited.options.reconnect_delay_ms;
-  shared.encoding = edited.options.encoding;
   if (!IsPortNumber(edited.port_number)) {
     options_.Publish(edited.options);
-    return true;
+    shared_shaping_ = edited.shaping;
+    pacing_ = edited.pacing;
+    typist_.SetPacing(pacing_);
+    // Every port that reads now takes the new shared shaping where it has none of its own.
+    for (int port_number : ActivePorts()) PublishRules(port_number);
+    return StoreSharedOptions(error);
   }
+  // The reconnection delay is every port's, also when a port is picked.
+  CaptureOptions shared = options_.Load();
+  shared.reconnect_delay_ms = edited.options.reconnect_delay_ms;
   options_.Publish(shared);
   PortProfile& profile = ProfileOf(edited.port_number);
-  const auto own = [](auto value, auto shared_value) {
-    return value == shared_value ? std::nullopt : std::optional<decltype(value)>(value);
-  };
-  profile.end_character = own(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
-  profile.truncate = own(edited.options.truncate, shared.truncate);
-  profile.prefix = own(edited.options.prefix, shared.prefix);
-  const ShapingRules none;
-  profile.prefix_text = own(edited.shaping.prefix_text, none.prefix_text);
-  profile.suffix = own(edited.shaping.suffix, none.suffix);
-  profile.replacements = own(edited.shaping.replacements, none.replacements);
-  profile.control = own(edited.shaping.control, none.control);
+  profile.end_character =
+      OwnValue(static_cast<int>(edited.options.end_character), static_cast<int>(shared.end_character));
+  profile.truncate = OwnValue(edited.options.truncate, shared.truncate);
+  profile.prefix = OwnValue(edited.options.prefix, shared.prefix);
+  profile.prefix_text = OwnValue(edited.shaping.prefix_text, shared_shaping_.prefix_text);
+  profile.suffix = OwnValue(edited.shaping.suffix, shared_shaping_.suffix);
+  profile.replacements = OwnValue(edited.shaping.replacements, shared_shaping_.replacements);
+  profile.control = OwnValue(edited.shaping.control, shared_shaping_.control);
+  profile.encoding = OwnValue(edited.options.encoding, shared.encoding);
+  profile.key_delay_ms = OwnValue(static_cast<int>(edited.pacing.key_delay.count()),
+                                  static_cast<int>(pacing_.key_delay.count()));
+  profile.line_delay_ms = OwnValue(static_cast<int>(edited.pacing.line_delay.count()),
+                                   static_cast<int>(pacing_.line_delay.count()));
+  // Records are a port's alone.
   const RecordRules no_records;
-  profile.pattern = own(edited.records.pattern, no_records.pattern);
-  profile.unmatched = own(edited.records.unmatched, no_records.unmatched);
-  profile.gs1 = own(edited.records.gs1, no_records.gs1);
-  profile.template_text = own(edited.records.template_text, no_records.template_text);
-  profile.repeat_window_ms = own(edited.records.repeat_window_ms, no_records.repeat_window_ms);
+  profile.pattern = OwnValue(edited.records.pattern, no_records.pattern);
+  profile.unmatched = OwnValue(edited.records.unmatched, no_records.unmatched);
+  profile.gs1 = OwnValue(edited.records.gs1, no_records.gs1);
+  profile.template_text = OwnValue(edited.records.template_text, no_records.template_text);
+  profile.repeat_window_ms = OwnValue(edited.records.repeat_window_ms, no_records.repeat_window_ms);
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);
-  return profile_store_->Flush(error);
+  return StoreSharedOptions(error);  // the shared reconnection delay, and one flush for both
 }
 
 void MainWindow::SaveProfileLine(int port_number) {
@@ -280,15 +355,21 @@ void MainWindow::ShowPortStatus() {
     const bool shows_move = moved != device_ports_.end() && activity != PortActivity::kWaiting;
     ports.push_back({port_number, activity, shows_move ? moved->second : -1});
   }
-  std::string text = PortStatusText(ports);
+  std::string text = WithOpenFailure(PortStatusText(ports), open_failure_);
   if (status_shown_ == text) return;
   view_.SetStatusText(text);
   status_shown_ = std::move(text);
 }
 
-void MainWindow::ShowDroppedLines() {
+void MainWindow::ShowDroppedLines(Clock::time_point now) {
   const OwnWindowGuard::Dropped dropped = guard_.TakeDropped();
-  if (dropped.lines > 0) view_.ShowNotice(kLineNotTypedTitle, DroppedLinesNotice(dropped));
+  if (dropped.lines > 0) {
+    if (dropped_shown_.lines > 0 && now - last_drop_ > kDroppedLinesSpan) dropped_shown_ = {};
+    dropped_shown_.lines += dropped.lines;
+    dropped_shown_.last_port = dropped.last_port;
+    last_drop_ = now;
+    view_.ShowNotice(kLineNotTypedTitle, DroppedLinesNotice(dropped_shown_));
+  }
   typist_.DeliverReports(*this);
 }
 
@@ -314,7 +395,9 @@ void MainWindow::Reconnect(const std::vector<RememberedPort>& ports) {
   for (const RememberedPort& port : ports) {
     const int number = port.port_number;
     if (!IsPortNumber(number) || ActivityOf(number) != PortActivity::kIdle) continue;
-    opened_with_[static_cast<std::size_t>(number)] = port.line;
+    // The profile is the store of a port's line settings; what the remembered entry says is
+    // taken only where the profile says nothing (a profile that could not be written).
+    opened_with_[static_cast<std::size_t>(number)] = ProfileOf(number).LineOver(port.line);
     if (follower_ && follow_devices_ && !port.device_key.empty()) {
       if (std::optional<DeviceIdentity> identity = identities_->Restore(port.device_key)) {
         follower_->Note(number, std::move(*identity));
@@ -324,7 +407,7 @@ void MainWindow::Reconnect(const std::vector<RememberedPort>& ports) {
   }
   remembered_ = RememberedPorts();
   // The selected entry is the current port now: its button shows what it would do.
-  if (!ports.empty() && current_port_ == 0) SelectPortFromCombo(view_.SelectedPortText());
+  if (!ports.empty() && current_port_ == 0) SelectEntry(view_.SelectedPortText());
   ShowPortStatus();
 }
 
@@ -415,10 +498,14 @@ void MainWindow::PortDisconnected(int port_number) {
   view_.SetTrayImage(TrayImage::kNormal);
 }
 
-void MainWindow::PortOpenFailed(int /*port_number*/, const std::string& /*device_path*/,
-                                const platform::SerialError& /*error*/, bool reconnecting) {
-  // A supervised re-open fails quietly and is tried again; the user's own connect is told.
-  if (!reconnecting) view_.ShowMessage(kPortOpenFailMessage);
+void MainWindow::PortOpenFailed(int port_number, const std::string& device_path, const platform::SerialError& error,
+                                bool reconnecting) {
+  // A supervised re-open fails quietly and is tried again; the user's own connect is told,
+  // with the port and the system's reason in the status line behind the message.
+  if (reconnecting) return;
+  open_failure_ = PortName(port_number) + " open failed: " + (error.message.empty() ? device_path : error.message);
+  ShowPortStatus();
+  view_.ShowMessage(kPortOpenFailMessage);
 }
 
 ResolvedDevice MainWindow::ResolveDevice(int port_number) {
@@ -465,6 +552,17 @@ void MainWindow::ShowCurrentPort() {
   if (line_settings_enabled_ != !active) {
     view_.EnableLineSettings(!active);
     line_settings_enabled_ = !active;
+  }
+  const PortActivity activity = ActivityOf(current_port_);
+  const std::string_view pause_caption = activity == PortActivity::kPaused ? kResumeCaption : kPauseCaption;
+  if (pause_caption_shown_ != pause_caption) {
+    view_.SetPauseCaption(pause_caption);
+    pause_caption_shown_ = pause_caption;
+  }
+  const bool pausable = activity == PortActivity::kConnected || activity == PortActivity::kPaused;
+  if (pause_enabled_ != pausable) {
+    view_.EnablePause(pausable);
+    pause_enabled_ = pausable;
   }
 }
 

@@ -51,6 +51,9 @@ class MainWindowView {
   // Selects the four positions in those lists (a port's own line settings).
   virtual void ShowLineControls(const LineSettings& line) = 0;
   virtual void SetConnectCaption(std::string_view caption) = 0;
+  // The Pause button: "Pause" or "Resume", usable while the current port is connected.
+  virtual void SetPauseCaption(std::string_view caption) = 0;
+  virtual void EnablePause(bool enabled) = 0;
   // Enables or disables the four line-setting lists (the Port list stays enabled).
   virtual void EnableLineSettings(bool enabled) = 0;
   // The line that says what the ports are doing.
@@ -91,12 +94,18 @@ PortList WithActivePorts(PortList system_ports, const std::vector<int>& active_p
 
 // The notice for lines kept out of this program's own windows.
 std::string DroppedLinesNotice(const OwnWindowGuard::Dropped& dropped);
+// The status line with the reason the user's last connect failed after it: "No port
+// connected. COM9 open failed: ...", "COM3 connected; COM9 open failed: ...".
+std::string WithOpenFailure(const std::string& status, const std::string& failure);
 // The notice for a line the key output did not take (once per cause).
 std::string LineNotTypedNotice(int port_number, const std::string& reason);
 
-// How the window keeps lines out of its own windows (both may be called on any thread).
+// How the window keeps lines out of its own windows (each may be called on any thread).
 struct OwnWindowHooks {
   std::function<bool()> foreground_is_ours;
+  // The window in front now, as an opaque handle (0 for none): a paced line stops when another
+  // window than the one it began in comes to the front.
+  std::function<std::uintptr_t()> foreground_window;
   // Asks the UI thread to call MainWindow::ShowDroppedLines(); also when the typist has a
   // line not typed to report. Must not block.
   std::function<void()> wake_ui;
@@ -115,6 +124,7 @@ struct PortOptions {
   CaptureOptions options{};
   ShapingRules shaping{};
   RecordRules records{};
+  Pacing pacing{};
 };
 
 // The main window's logic: the port table, the capture options, connecting, pausing, the
@@ -129,6 +139,10 @@ class MainWindow : private CaptureEvents {
   using Clock = LinkSupervisor::Clock;
   // How long the tray icon shows its activity image each second.
   static constexpr std::chrono::milliseconds kFlashDuration{500};
+  // While lines keep being dropped this close after each other, the notice about them is
+  // one, its count the total: a notice shown anew replaces the one before, which would
+  // otherwise say only how many came since.
+  static constexpr std::chrono::seconds kDroppedLinesSpan{10};
 
   // `device_path` names the device of a port by its name. With `identities` (which must
   // outlive the window), a port follows the device it was connected to (see
@@ -144,6 +158,9 @@ class MainWindow : private CaptureEvents {
   // The user picked an entry of the Port list: it becomes the current port, and the
   // Connect button shows what it would do to that port.
   void SelectPortFromCombo(std::string_view entry_text);
+  // Whether the user has picked a port since the start (the saved port selected at start
+  // does not count): until then the Options dialog edits the options every port shares.
+  bool port_picked() const { return port_picked_; }
   // The Connect button and the tray menu's first item. Before any port was picked, the
   // Port list's selected entry is taken. A port waiting for its device counts as
   // connected: the button offers Disconnect, which stops the waiting.
@@ -164,18 +181,21 @@ class MainWindow : private CaptureEvents {
   // picked a port, the shared one while no port is open.
   bool EndCharacterEditable() const;
 
-  // Where the ports' profiles are kept (see port_profile.h): a port's is read when it is
-  // first selected or opened; its line settings are written when the user connects it, its
-  // options on the Options dialog's OK. Null: nowhere (every port uses the shared values).
+  // Where the ports' profiles and the shared options are kept (see port_profile.h): the
+  // shared options are read now; a port's profile when it is first selected or opened; its
+  // line settings are written when the user connects it, its options (or the shared ones) on
+  // the Options dialog's OK. Null: nowhere (every port uses the shared values, which start
+  // from their defaults).
   void UseProfilesIn(SettingsStore* store);
-  // What the Options dialog shows: the current port's options; the shared ones until the
-  // user picks a port (the saved port selected at start is not picked yet), or for an entry
-  // that names no port.
+  // What the Options dialog shows: the current port's options (its own over the shared
+  // ones); the shared ones until the user picks a port (the saved port selected at start is
+  // not picked yet), or for an entry that names no port.
   PortOptions OptionsForDialog();
-  // The Options dialog's OK: the reconnection delay and the encoding are every port's; for a port, the values
-  // that differ from the shared ones become its own and are stored, the others are no longer
-  // its own; without a port, the shared options change. False, with *error, when the profile
-  // could not be stored (the options are in force all the same).
+  // The Options dialog's OK: the reconnection delay and the encoding are every port's; for a
+  // port, the values that differ from the shared ones become its own and are stored, the
+  // others are no longer its own; without a port, the shared options change, the shaping
+  // included, for every port that has no value of its own. False, with *error, when the
+  // profile could not be stored (the options are in force all the same).
   bool ApplyOptions(const PortOptions& edited, std::string* error);
   // The port whose lines the Monitor window shows: the current one (0 before the user
   // picked one: then the Port list's selected entry, if it names a port).
@@ -190,9 +210,9 @@ class MainWindow : private CaptureEvents {
   // Shows the status line (at start, and after anything that may have changed it).
   void ShowPortStatus();
   // On the UI thread, after OwnWindowHooks::wake_ui: tells the user of the lines dropped
-  // because a window of this program had the focus, and of lines the key output did not
-  // take.
-  void ShowDroppedLines();
+  // because a window of this program had the focus (counted together while they come
+  // within kDroppedLinesSpan of each other), and of lines the key output did not take.
+  void ShowDroppedLines(Clock::time_point now);
 
   // On (the default, with identities): a port re-opens the device it was connected to, also
   // under another name ("COM5 is now COM7"), and never another device that took its name.
@@ -222,12 +242,6 @@ class MainWindow : private CaptureEvents {
   void ReleaseAllPorts();
 
   SharedCaptureOptions& capture_options() { return options_; }
-  // The typing delays (none at first), in force for the lines typed from now on.
-  Pacing pacing() const { return pacing_; }
-  void SetPacing(Pacing pacing) {
-    pacing_ = pacing;
-    typist_.SetPacing(pacing);
-  }
   const PortTable& port_table() const { return table_; }
   int current_port() const { return current_port_; }
 
@@ -252,11 +266,18 @@ class MainWindow : private CaptureEvents {
 
   // The port's profile, read from the store at its first use (warnings shown as notices).
   PortProfile& ProfileOf(int port_number);
-  // Readers of the port use its own rules from now on.
+  // Readers of the port use its own rules (over the shared shaping) from now on.
   void PublishRules(int port_number);
   // After the user connected the port: the line settings it was opened with are its own.
   void SaveProfileLine(int port_number);
+  // Writes the shared options where the profiles are kept; false with *error on failure.
+  bool StoreSharedOptions(std::string* error);
 
+  // Makes the entry the current port (SelectPortFromCombo without the user's pick).
+  void SelectEntry(std::string_view entry_text);
+  // Shows the port's line settings in the lists: what an active port runs with, an idle
+  // port's own (the lists stay as they are for a port that has none).
+  void ShowLineSettingsOf(int port_number);
   // The current port's slot, or null when no valid port is selected (COM300).
   const PortSlot* CurrentSlot() const;
   // The button's caption and the line settings' state follow the current port.
@@ -275,12 +296,22 @@ class MainWindow : private CaptureEvents {
   LinkSupervisor supervisor_;
   // What the view shows now, so that it is told only of changes.
   std::string caption_shown_;
+  std::string pause_caption_shown_;
+  std::optional<bool> pause_enabled_;
   std::optional<bool> line_settings_enabled_;
   std::optional<std::string> status_shown_;
   // The port the button, the tray menu and the icon act on; 0 until the user picks one.
   // It may name no port (-1), which then fails to connect and shows the normal icon.
   int current_port_ = 0;
+  bool port_picked_ = false;
   std::optional<Clock::time_point> flash_ends_;
+  // Why the user's last connect failed, for the status line until the next one.
+  std::string open_failure_;
+  // The lines dropped so far in the run of drops the notice shows, and the last drop's time.
+  OwnWindowGuard::Dropped dropped_shown_;
+  Clock::time_point last_drop_{};
+  // The shaping of every port that sets none of its own.
+  ShapingRules shared_shaping_;
 
   DevicePathResolver device_path_;
   DeviceIdentities* identities_;

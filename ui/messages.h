@@ -21,6 +21,9 @@ inline constexpr std::string_view kActionFailedMessage = "This could not be done
 // The status line while no port is connected or waiting.
 inline constexpr std::string_view kNoPortConnectedStatus = "No port connected.";
 
+// The Options dialog's group of line shaping while no port is picked.
+inline constexpr std::string_view kSharedLinesGroup = "Lines of every port";
+
 // The title of the notice about lines that were kept out of Lintrel's own windows.
 inline constexpr std::string_view kLineNotTypedTitle = "Line not typed";
 

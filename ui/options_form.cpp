@@ -26,6 +26,23 @@ bool DelayInRange(int delay) {
          value <= static_cast<uint32_t>(CaptureOptions::kMaxReconnectDelayMs);
 }
 
+// A number field's error, named by its label as the shaping fields' errors are.
+OptionsFormError NumberError(OptionsField field, std::string message) {
+  std::string_view label;
+  switch (field) {
+    case OptionsField::kKeyDelay:
+      label = "Key delay (ms)";
+      break;
+    case OptionsField::kLineDelay:
+      label = "Line delay (ms)";
+      break;
+    default:
+      label = "Reconnection Delay(ms)";
+      break;
+  }
+  return {field, std::string(label).append(": ").append(message)};
+}
+
 bool IsEndCharacterIndex(int index) {
   return index >= 0 && index < static_cast<int>(kEndCharacterTexts.size());
 }
@@ -47,10 +64,10 @@ OptionsForm FormFromOptions(const CaptureOptions& options, const Pacing& pacing)
 
 std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options) {
   const std::optional<int> delay = ParseDialogInteger(form.delay_text);
-  if (!delay) return OptionsFormError{OptionsField::kDelay, std::string(kNotAnIntegerMessage)};
+  if (!delay) return NumberError(OptionsField::kDelay, std::string(kNotAnIntegerMessage));
   if (!DelayInRange(*delay)) {
-    return OptionsFormError{OptionsField::kDelay, IntegerRangeMessage(CaptureOptions::kMinReconnectDelayMs,
-                                                                      CaptureOptions::kMaxReconnectDelayMs)};
+    return NumberError(OptionsField::kDelay,
+                       IntegerRangeMessage(CaptureOptions::kMinReconnectDelayMs, CaptureOptions::kMaxReconnectDelayMs));
   }
   options.prefix = form.prefix;
   options.reconnect_delay_ms = *delay;
@@ -114,9 +131,9 @@ std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, Captur
   int values[2] = {};
   for (std::size_t i = 0; i < 2; ++i) {
     const std::optional<int> value = ParseDialogInteger(delays[i].text);
-    if (!value) return OptionsFormError{delays[i].field, std::string(kNotAnIntegerMessage)};
+    if (!value) return NumberError(delays[i].field, std::string(kNotAnIntegerMessage));
     if (*value < 0 || *value > delays[i].highest) {
-      return OptionsFormError{delays[i].field, IntegerRangeMessage(0, delays[i].highest)};
+      return NumberError(delays[i].field, IntegerRangeMessage(0, delays[i].highest));
     }
     values[i] = *value;
   }

@@ -39,6 +39,7 @@ inline constexpr std::array<std::string_view, 3> kEncodingTexts = {"ANSI (system
 // Which control a rejected form is about.
 enum class OptionsField { kDelay, kPrefixText, kSuffix, kReplacements, kKeyDelay, kLineDelay };
 
+// The message begins with the field's label ("Key delay (ms): Please enter an integer.").
 struct OptionsFormError {
   OptionsField field;
   std::string message;

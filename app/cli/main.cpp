@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -14,6 +13,7 @@
 #include "capture/records/record_stage.h"
 #include "common/printable_text.h"
 #include "discovery/system_ports.h"
+#include "platform/command_line.h"
 #include "platform/device_monitor.h"
 #include "platform/foreground_window.h"
 #include "platform/keyboard.h"
@@ -29,10 +29,14 @@ namespace {
 
 using namespace lintrel;
 
-// The settings belong to the program by its file name, as on Windows ("lintrel-cli").
-std::string ApplicationName(const char* argv0) {
-  const std::string stem = std::filesystem::path(argv0 != nullptr ? argv0 : "").stem().string();
-  return stem.empty() ? "lintrel-cli" : stem;
+// The settings belong to the program by its file name, as on Windows ("lintrel-cli"). The
+// name is UTF-8 on every system, so it is cut by hand rather than through a path, which on
+// Windows reads a narrow text in the ANSI code page.
+std::string ApplicationName(const std::vector<std::string>& command_line) {
+  std::string name = command_line.empty() ? "" : command_line.front();
+  name.erase(0, name.find_last_of("/\\") + 1);
+  if (const std::size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.erase(dot);
+  return name.empty() ? "lintrel-cli" : name;
 }
 
 // The saved line settings; the port name is left empty when none was saved, so that
@@ -184,9 +188,10 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
 
 int main(int argc, char** argv) {
   if (!platform::EnsureStandardStreams()) return 1;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> command_line = platform::CommandLineArguments(argc, argv);
+  const std::vector<std::string> args(command_line.begin() + (command_line.empty() ? 0 : 1), command_line.end());
   const std::vector<std::string> keyboards = platform::SystemKeyboardNames();
-  const std::string application = ApplicationName(argc > 0 ? argv[0] : nullptr);
+  const std::string application = ApplicationName(command_line);
   const std::string location = platform::SettingsLocation(application);
   std::string warning;
   const platform::UserSettings settings = platform::OpenUserSettings(application, &warning);

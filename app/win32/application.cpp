@@ -5,8 +5,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "app/win32/version_option.h"
+#include "app/win32/program_options.h"
+#include "platform/command_line.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/system_settings.h"
@@ -27,7 +29,7 @@ class Application {
     // of fighting over the ports with a second window and tray icon; a second start with
     // --tray asks for nothing to be shown, so it leaves the running one as it is. The mutex
     // is held until the process ends.
-    if (CreateMutexA(nullptr, FALSE, "Local\\Lintrel.Instance") != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (CreateMutexW(nullptr, FALSE, L"Local\\Lintrel.Instance") != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
       if (!in_tray_) BringUpRunningInstance();
       return 0;
     }
@@ -80,8 +82,15 @@ class Application {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR command_line, int /*show*/) {
-  if (app::AsksForVersion(command_line)) return app::ShowVersion();
-  Application app(instance, app::HasOption(command_line, "--tray"));
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int /*show*/) {
+  std::vector<std::string> arguments = platform::CommandLineArguments(0, nullptr);
+  if (!arguments.empty()) arguments.erase(arguments.begin());
+  const app::ProgramOptions options = app::ParseProgramOptions(arguments);
+  if (!options.error.empty()) {
+    ui::win32::ShowMessageBox(nullptr, options.error, MB_ICONERROR);
+    return 2;
+  }
+  if (options.version) return app::ShowVersion();
+  Application app(instance, options.tray);
   return app.Run();
 }

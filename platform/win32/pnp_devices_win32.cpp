@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/pnp_devices.h"
+#include "platform/win32/wide_text.h"
 
 namespace lintrel::platform {
 namespace {
@@ -19,23 +20,24 @@ constexpr DWORD kTextBufferSize = 256;
 std::string PortNameOf(HDEVINFO set, SP_DEVINFO_DATA& device) {
   const HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
   if (key == INVALID_HANDLE_VALUE) return "";
-  char name[kTextBufferSize] = {};
-  DWORD size = sizeof name - 1;  // room for a zero the stored text may lack
+  wchar_t name[kTextBufferSize] = {};
+  DWORD size = sizeof name - sizeof(wchar_t);  // room for a zero the stored text may lack
   DWORD type = 0;
-  const LSTATUS status = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
+  const LSTATUS status = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
   RegCloseKey(key);
-  return status == ERROR_SUCCESS && type == REG_SZ ? std::string(name) : std::string();
+  return status == ERROR_SUCCESS && type == REG_SZ ? Utf8Text(name) : std::string();
 }
 
 // Every present device of the set that has a port name.
 void CollectPorts(const GUID& guid, DWORD flags, std::vector<PnpSerialPort>& ports) {
-  const HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, flags | DIGCF_PRESENT);
+  const HDEVINFO set = SetupDiGetClassDevsW(&guid, nullptr, nullptr, flags | DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) return;
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
-    char instance_id[kTextBufferSize] = {};
-    if (!SetupDiGetDeviceInstanceIdA(set, &device, instance_id, sizeof instance_id, nullptr)) continue;
+    wchar_t wide_id[kTextBufferSize] = {};
+    if (!SetupDiGetDeviceInstanceIdW(set, &device, wide_id, kTextBufferSize, nullptr)) continue;
+    const std::string instance_id = Utf8Text(wide_id);
     std::string name = PortNameOf(set, device);
     if (name.empty()) continue;
     const bool known = std::any_of(ports.begin(), ports.end(),

@@ -9,6 +9,7 @@
 
 #include "platform/serial_port.h"
 #include "platform/win32/system_error_text.h"
+#include "platform/win32/wide_text.h"
 
 namespace lintrel::platform {
 namespace {
@@ -297,7 +298,7 @@ class Win32SerialDriver : public SerialDriver {
     // Read and write access, although nothing is ever written: Wine completes every
     // WaitCommEvent on a read-only handle at once as cancelled, so such a port would never
     // report data there. Windows accepts either.
-    HANDLE handle = CreateFileA(device_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    HANDLE handle = CreateFileW(WideText(device_path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Failure(device_path, GetLastError());
 

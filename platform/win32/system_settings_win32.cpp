@@ -5,8 +5,11 @@
 #include <optional>
 #include <string>
 
+#include "common/code_page.h"
 #include "platform/system_settings.h"
+#include "platform/text_code_page.h"
 #include "platform/win32/system_error_text.h"
+#include "platform/win32/wide_text.h"
 
 namespace lintrel::platform {
 namespace {
@@ -38,9 +41,11 @@ class RegistrySettingsStore : public SettingsStore {
   std::optional<std::string> ReadString(const std::string& entry) override {
     std::string data;
     if (!Read(entry, REG_SZ, &data)) return std::nullopt;
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
     // The stored text may or may not carry its terminating zero.
-    if (const std::size_t zero = data.find('\0'); zero != std::string::npos) data.resize(zero);
-    return data;
+    if (const std::size_t zero = text.find(L'\0'); zero != std::wstring::npos) text.resize(zero);
+    return Utf8Text(text);
   }
 
   std::optional<int32_t> ReadInt(const std::string& entry) override {
@@ -52,7 +57,8 @@ class RegistrySettingsStore : public SettingsStore {
   }
 
   void WriteString(const std::string& entry, const std::string& value) override {
-    Write(entry, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    const std::wstring text = WideText(value);
+    Write(entry, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   }
 
   void WriteInt(const std::string& entry, int32_t value) override {
@@ -63,13 +69,21 @@ class RegistrySettingsStore : public SettingsStore {
   void Remove(const std::string& entry) override {
     const Location where = Locate(entry);
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, where.key_path.c_str(), 0, KEY_SET_VALUE, &key);
+    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, WideText(where.key_path).c_str(), 0, KEY_SET_VALUE, &key);
     if (status == ERROR_FILE_NOT_FOUND) return;  // no key, no value
     if (status == ERROR_SUCCESS) {
-      status = RegDeleteValueA(key, where.value_name.c_str());
+      status = RegDeleteValueW(key, WideText(where.value_name).c_str());
       RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) NoteFailure("remove", entry, status);
+  }
+
+  // Older versions wrote texts through the registry's ANSI calls, which turned their bytes
+  // into characters by the system's code page (see ParseStoredText); where it is no single-
+  // byte one, Windows-1252 is as near as a table of bytes comes.
+  const CodePage* OlderVersionsCodePage() const override {
+    const CodePage* system = SystemCodePage();
+    return system != nullptr ? system : &Windows1252CodePage();
   }
 
   bool Flush(std::string* error) override {
@@ -80,17 +94,20 @@ class RegistrySettingsStore : public SettingsStore {
   }
 
  private:
+  // The value's data as the registry holds it (a text in UTF-16).
   bool Read(const std::string& entry, DWORD wanted_type, std::string* data) {
     const Location where = Locate(entry);
-    const char* name = where.value_name.c_str();
+    const std::wstring name = WideText(where.value_name);
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, where.key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, WideText(where.key_path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return false;
+    }
     DWORD type = 0;
     DWORD size = 0;
-    LSTATUS status = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+    LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size);
     if (status == ERROR_SUCCESS && type == wanted_type) {
       data->assign(size, '\0');
-      status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data->data()), &size);
+      status = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data->data()), &size);
       data->resize(size);
     }
     RegCloseKey(key);
@@ -100,10 +117,10 @@ class RegistrySettingsStore : public SettingsStore {
   void Write(const std::string& entry, DWORD type, const void* data, DWORD size) {
     const Location where = Locate(entry);
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, where.key_path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE, nullptr, &key, nullptr);
+    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, WideText(where.key_path).c_str(), 0, nullptr,
+                                     REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
-      status = RegSetValueExA(key, where.value_name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+      status = RegSetValueExW(key, WideText(where.value_name).c_str(), 0, type, static_cast<const BYTE*>(data), size);
       RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS) NoteFailure("write", entry, status);

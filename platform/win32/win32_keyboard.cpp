@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/control_characters.h"
@@ -103,6 +105,42 @@ char32_t CharacterOfKey(UINT virtual_key, const BYTE (&keys)[256], HKL layout) {
   return text[0];
 }
 
+// The spacing forms of the accents that dead keys stand for (^ on a German keyboard).
+constexpr char32_t kSpacingAccents[] = {U'`',      U'\u00B4', U'^',      U'~',      U'\u00AF', U'\u02D8', U'\u02D9',
+                                        U'\u00A8', U'\u02DA', U'\u02DD', U'\u02C7', U'\u00B8', U'\u02DB'};
+
+// The strokes that really type each spacing accent. Windows' ToUnicodeEx tells a dead key by
+// a negative answer, but Wine's does not in a thread without a window of its own: there it
+// gives the dead key's accent as if the key typed it, and the target, whose thread has an
+// input context, then takes the key as the dead key it is (seen: "X^Y" arrived as "XY" on a
+// German keymap). VkKeyScanEx looks the character up instead of the key and finds no key for
+// an accent that only a dead key makes, on Windows and under Wine. So an accent counts as a
+// key's only where both agree; otherwise it goes as a Unicode packet.
+class AccentStrokes {
+ public:
+  explicit AccentStrokes(HKL layout) {
+    for (char32_t accent : kSpacingAccents) {
+      const SHORT found = VkKeyScanExW(static_cast<WCHAR>(accent), layout);
+      if (found != -1) strokes_.push_back({accent, {LOBYTE(found), HIBYTE(found)}});
+    }
+  }
+
+  // `character` as the key types it with `modifiers`, or kNoCharacter for an accent the
+  // system does not give to that stroke.
+  char32_t Confirmed(char32_t character, KeyStroke stroke) const {
+    if (std::find(std::begin(kSpacingAccents), std::end(kSpacingAccents), character) == std::end(kSpacingAccents)) {
+      return character;
+    }
+    for (const auto& [accent, confirmed] : strokes_) {
+      if (accent == character && confirmed == stroke) return character;
+    }
+    return kNoCharacter;
+  }
+
+ private:
+  std::vector<std::pair<char32_t, KeyStroke>> strokes_;
+};
+
 constexpr uint8_t kHeldModifierKeys[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
                                          VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
 
@@ -132,6 +170,7 @@ void Win32Keyboard::ReadLayout(void* layout_handle) {
   layout_.SetModifierKey(kModifierAlt, VK_MENU);
   constexpr uint8_t kCombinations[] = {0, kModifierShift, kModifierCtrl | kModifierAlt,
                                        kModifierShift | kModifierCtrl | kModifierAlt};
+  const AccentStrokes accents(layout);
   for (UINT key = 1; key < 0xFF; ++key) {
     // The keypad's keys type what the main keys type, which come first there.
     if (key >= VK_NUMPAD0 && key <= VK_DIVIDE) continue;
@@ -140,9 +179,10 @@ void Win32Keyboard::ReadLayout(void* layout_handle) {
       if (modifiers & kModifierShift) keys[VK_SHIFT] = keys[VK_LSHIFT] = 0x80;
       if (modifiers & kModifierCtrl) keys[VK_CONTROL] = keys[VK_LCONTROL] = 0x80;
       if (modifiers & kModifierAlt) keys[VK_MENU] = keys[VK_RMENU] = 0x80;
-      const char32_t plain = CharacterOfKey(key, keys, layout);
+      const KeyStroke stroke{static_cast<uint8_t>(key), modifiers};
+      const char32_t plain = accents.Confirmed(CharacterOfKey(key, keys, layout), stroke);
       keys[VK_CAPITAL] = 0x01;
-      const char32_t with_caps_lock = CharacterOfKey(key, keys, layout);
+      const char32_t with_caps_lock = accents.Confirmed(CharacterOfKey(key, keys, layout), stroke);
       layout_.Add(static_cast<uint8_t>(key), modifiers, plain, with_caps_lock);
     }
   }

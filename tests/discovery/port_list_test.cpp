@@ -25,17 +25,19 @@ PortList ListOf(const std::vector<std::string>& names) {
   return list;
 }
 
-TEST(PortListTest, AddKeepsCaseInsensitiveTextOrder) {
+TEST(PortListTest, AddKeepsPortNumberOrderWithOtherNamesLast) {
   const struct {
     std::vector<std::string> added;
     std::vector<std::string> expected;
   } cases[] = {
-      {{"COM2", "COM10", "COM1"}, {"COM1", "COM10", "COM2"}},
-      {{"COM3", "com20", "COM1"}, {"COM1", "com20", "COM3"}},
+      {{"COM2", "COM10", "COM1"}, {"COM1", "COM2", "COM10"}},
+      {{"COM3", "com20", "COM1"}, {"COM1", "COM3", "com20"}},
       {{"com4", "COM3", "Com5"}, {"COM3", "com4", "Com5"}},
-      {{"COM1", "COM"}, {"COM", "COM1"}},
+      {{"COM256", "COM0", "COM100"}, {"COM0", "COM100", "COM256"}},
+      {{"COM1", "COM"}, {"COM1", "COM"}},
       {{"COM7", "COM7", "COM1"}, {"COM1", "COM7", "COM7"}},
-      {{"", "COM1"}, {"", "COM1"}},
+      {{"", "COM1"}, {"COM1", ""}},
+      {{"COM05", "COM300", "com05", "COM9"}, {"COM9", "COM05", "com05", "COM300"}},
   };
   for (const auto& test_case : cases) {
     EXPECT_THAT(Names(ListOf(test_case.added)), ElementsAreArray(test_case.expected))

@@ -42,7 +42,7 @@ TEST_F(SerialPortListerTest, ListsTheDeviceMapPortsInListOrder) {
   registry_.AddString(kSerialDeviceMapKey, "\\Device\\Serial0", "COM2");
   registry_.AddString(kSerialDeviceMapKey, "\\Device\\VCP0", "COM10");
   registry_.AddString(kSerialDeviceMapKey, "\\Device\\Serial1", "COM1");
-  EXPECT_THAT(DeviceMapNames(), ElementsAre("COM1", "COM10", "COM2"));
+  EXPECT_THAT(DeviceMapNames(), ElementsAre("COM1", "COM2", "COM10"));
 }
 
 TEST_F(SerialPortListerTest, OffersComOneAndTwoWhenTheMapCannotBeRead) {
@@ -92,7 +92,7 @@ TEST_F(SerialPortListerTest, RegistryPortsAreTheDeviceMapThenBluetoothPorts) {
 
 TEST_F(SerialPortListerTest, BluetoothPortsAreAddedToTheFallbackPorts) {
   testing::AddPairedSerialDevice(registry_, "COM12");
-  EXPECT_THAT(Names(ListRegistryPorts(registry_)), ElementsAre("COM1", "COM12", "COM2"));
+  EXPECT_THAT(Names(ListRegistryPorts(registry_)), ElementsAre("COM1", "COM2", "COM12"));
 }
 
 TEST_F(SerialPortListerTest, NoBluetoothKeysLeavesTheDeviceMapPorts) {

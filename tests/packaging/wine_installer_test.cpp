@@ -17,6 +17,7 @@
 #include "app/version.h"
 #include "packaging/package_maker.h"
 #include "posix/posix_test_support.h"
+#include "wine/gui_driver_client.h"
 #include "wine/wine_prefix.h"
 #include "wine/wine_suite.h"
 
@@ -80,13 +81,29 @@ class WineInstallerTest : public WineSuite<89, /*kVirtualDesktop=*/false> {
     command.insert(command.end(), options.begin(), options.end());
     const CommandResult started = prefix().Run(command, kNoDesktopMenus);
     EXPECT_TRUE(started.Succeeded()) << started.err;
-    const auto deadline = std::chrono::steady_clock::now() + kSafetyLimit;
+    const auto deadline = std::chrono::steady_clock::now() + kWinePatience * kSafetyLimit;
     while (std::filesystem::exists(Unix(kInstallFolder))) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
   }
+
+  // lintrel.exe started from the install folder, once its window is there.
+  std::unique_ptr<ChildProcess> StartInstalledLintrel() {
+    auto running = prefix().Start({std::string(kInstallFolder) + "\\lintrel.exe"}, kNoDesktopMenus);
+    EXPECT_TRUE(running->WaitUntil([&] { return Driver().DriveOne({"count", "main"}) == "1"; }))
+        << "lintrel.exe did not start: " << running->Describe();
+    return running;
+  }
+
+  static void ExpectEnded(ChildProcess& program) {
+    const std::optional<ExitStatus> status = program.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << "still running: " << program.Describe();
+    EXPECT_TRUE(status->exited && status->code == 0) << program.Describe();
+  }
+
+  static GuiDriverClient Driver() { return GuiDriverClient(prefix(), LINTREL_GUI_DRIVER_PATH); }
 
   // Settings of both programs for the user, and a start at login.
   void SeedUserValues() {
@@ -147,6 +164,62 @@ TEST_F(WineInstallerTest, UninstallRemovesTheSettingsWhenAsked) {
   EXPECT_EQ(prefix().QueryValue(std::string(kVendorKey) + "\\lintrel", "Port"), std::nullopt);
   EXPECT_EQ(prefix().QueryValue(std::string(kVendorKey) + "\\lintrel-cli", "Port"), std::nullopt);
   EXPECT_FALSE(prefix().Run({"reg", "query", kVendorKey}).Succeeded()) << "the emptied maker's key stays";
+}
+
+// A running Lintrel holds its program file. Setup asks it to close first (silently with /S)
+// and replaces the file; declined, it ends before it writes anything. The uninstaller does
+// the same, its question about the settings naming all it would remove.
+TEST_F(WineInstallerTest, ARunningLintrelIsClosedBeforeItsFilesAreReplacedOrRemoved) {
+  Install();
+  // A mark after the program's image, where Windows reads nothing: a reinstall removes it.
+  std::ofstream(Installed("lintrel.exe"), std::ios::app | std::ios::binary) << "mark";
+  const std::uintmax_t marked_size = std::filesystem::file_size(Installed("lintrel.exe"));
+  std::unique_ptr<ChildProcess> running = StartInstalledLintrel();
+  const GuiDriverClient driver = Driver();
+
+  std::unique_ptr<ChildProcess> setup = prefix().Start({installer_.string()}, kNoDesktopMenus);
+  EXPECT_EQ(driver.TakeMessage(GuiDriverClient::kCancelButton).rfind(
+                "Lintrel is running. It is closed before it is updated: its ports are released and it ends.", 0),
+            0u);
+  const std::optional<ExitStatus> declined = setup->WaitForExit();
+  ASSERT_TRUE(declined.has_value());
+  EXPECT_EQ(declined->code, 1223 & 0xFF) << "ERROR_CANCELLED, of which a Unix parent sees the low byte";
+  EXPECT_EQ(driver.DriveOne({"count", "main"}), "1") << "Lintrel still runs";
+  EXPECT_EQ(std::filesystem::file_size(Installed("lintrel.exe")), marked_size);
+
+  Install();
+  ExpectEnded(*running);
+  EXPECT_LT(std::filesystem::file_size(Installed("lintrel.exe")), marked_size) << "the old program is still there";
+
+  // The uninstaller, silent: closed, then everything removed.
+  running = StartInstalledLintrel();
+  ASSERT_TRUE(Uninstall({})) << "the install folder is still there";
+  ExpectEnded(*running);
+
+  // Asked, then accepted: Lintrel ends, the wizard uninstalls, and the settings question
+  // names all the settings, which stay when it is answered No.
+  Install();
+  SeedUserValues();
+  running = StartInstalledLintrel();
+  std::unique_ptr<ChildProcess> uninstaller =
+      prefix().Start({std::string(kInstallFolder) + "\\Uninstall.exe"}, kNoDesktopMenus);
+  EXPECT_EQ(driver.TakeMessage().rfind("Lintrel is running. It is closed before it is removed", 0), 0u);
+  ExpectEnded(*running);
+  const std::string wizard = "caption=Lintrel Uninstall";
+  ASSERT_EQ(driver.DriveOne({"wait", wizard}), "ok") << driver.DriveOne({"windows"});
+  driver.Drive({"click", wizard, std::to_string(GuiDriverClient::kOkButton)});
+  constexpr int kNoButton = 7;
+  EXPECT_EQ(driver.TakeMessage(kNoButton),
+            "Also remove your Lintrel settings (the saved port and line settings, each port's own options, the "
+            "shared options and the ports connected again at start)?");
+  const auto deadline = std::chrono::steady_clock::now() + kWinePatience * kSafetyLimit;
+  while (std::filesystem::exists(Unix(kInstallFolder)) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(std::filesystem::exists(Unix(kInstallFolder)));
+  driver.Drive({"click", wizard, std::to_string(GuiDriverClient::kOkButton), "gone", wizard});
+  EXPECT_EQ(prefix().QueryValue(std::string(kVendorKey) + "\\lintrel", "Port"), "COM5");
+  EXPECT_TRUE(uninstaller->WaitForExit().has_value()) << uninstaller->Describe();
 }
 
 }  // namespace

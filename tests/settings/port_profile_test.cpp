@@ -65,6 +65,28 @@ TEST(PortProfileTest, TextsBeyondAsciiAreStoredAsEscapes) {
   EXPECT_EQ(older.replacements, (std::vector<Replacement>{{"EUR", "€"}}));
 }
 
+// The shared options stand at the top level under a section's names, beside the shared line
+// settings, which are not theirs and stay as they are.
+TEST(PortProfileTest, TheSharedOptionsStandBesideTheSharedLineSettings) {
+  testing::FakeSettingsStore store;
+  store.WriteInt("Baud rate", 4);
+  store.WriteString("End char", "many");
+  std::vector<std::string> warnings;
+  EXPECT_TRUE(LoadSharedProfile(store, &warnings).Empty());
+  EXPECT_EQ(warnings, std::vector<std::string>{"Shared options: \"End char\" is not a character code from 1 to 31; "
+                                               "the default is used, the stored value is kept."});
+
+  WriteSharedProfile(store, EveryValue());
+  PortProfile without_lines = EveryValue();
+  without_lines.baud_index = without_lines.parity_index = without_lines.data_bit_index =
+      without_lines.stop_bit_index = std::nullopt;
+  EXPECT_EQ(LoadSharedProfile(store, nullptr), without_lines);
+  EXPECT_EQ(store.ReadString("Suffix"), "\\t");
+  EXPECT_EQ(store.ReadInt("Baud rate"), 4);
+  EXPECT_FALSE(store.values.contains("Parity"));
+  EXPECT_TRUE(LoadPortProfile(store, 5, nullptr).Empty()) << "no port's own";
+}
+
 TEST(PortProfileTest, AValueLeftUnsetIsRemoved) {
   testing::FakeSettingsStore store;
   WritePortProfile(store, 5, EveryValue());

@@ -51,7 +51,7 @@ ChildProcess::ChildProcess(const SpawnOptions& options, const std::string& progr
 ChildProcess::~ChildProcess() = default;
 
 bool ChildProcess::WaitUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kSafetyLimit;
+  const auto deadline = std::chrono::steady_clock::now() + patience_ * kSafetyLimit;
   while (true) {
     if (condition()) return true;
     if (!process_ || (status_ && out_fd_ < 0 && err_fd_ < 0)) return false;

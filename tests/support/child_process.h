@@ -36,8 +36,11 @@ class ChildProcess {
   std::vector<std::string> ErrLines() const { return CompleteLines(err_); }
 
   // True once `condition` holds; false when the child has exited and closed its output
-  // without it holding, or after the safety limit.
+  // without it holding, or after the safety limit (times the patience).
   bool WaitUntil(const std::function<bool()>& condition);
+  // How many safety limits every wait for this child lasts (1 unless set): more for a child
+  // that runs in an emulator, which a busy machine slows down many times over.
+  void SetPatience(int safety_limits) { patience_ = safety_limits; }
   bool WaitForErr(const std::string& text);
   bool WaitForOutLines(std::size_t count);
 
@@ -79,6 +82,7 @@ class ChildProcess {
   std::size_t out_line_count_ = 0;
   std::function<void(std::string_view)> out_sink_;
   std::string spawn_error_;
+  int patience_ = 1;
 };
 
 // The outcome of one finished command.

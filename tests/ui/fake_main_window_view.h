@@ -19,6 +19,8 @@ class FakeMainWindowView : public ui::MainWindowView {
 
   // What the logic did, in order.
   std::vector<std::string> captions;
+  std::vector<std::string> pause_captions;
+  std::vector<bool> pause_enabled;
   std::vector<ui::TrayImage> tray_images;
   std::vector<std::string> messages;
   std::vector<std::string> notices;  // "title: text"
@@ -42,6 +44,8 @@ class FakeMainWindowView : public ui::MainWindowView {
     ++line_shows;
   }
   void SetConnectCaption(std::string_view caption) override { captions.emplace_back(caption); }
+  void SetPauseCaption(std::string_view caption) override { pause_captions.emplace_back(caption); }
+  void EnablePause(bool enabled) override { pause_enabled.push_back(enabled); }
   void EnableLineSettings(bool enabled) override { line_settings_enabled.push_back(enabled); }
   void SetStatusText(std::string_view text) override { status_texts.emplace_back(text); }
   void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
@@ -55,6 +59,9 @@ class FakeMainWindowView : public ui::MainWindowView {
   std::string caption() const { return captions.empty() ? std::string() : captions.back(); }
   // Whether the line-setting lists are enabled now (they start so).
   bool line_settings_open() const { return line_settings_enabled.empty() || line_settings_enabled.back(); }
+  // The Pause button now: its caption, and whether it can be pressed (it starts disabled).
+  std::string pause_caption() const { return pause_captions.empty() ? std::string() : pause_captions.back(); }
+  bool pause_open() const { return !pause_enabled.empty() && pause_enabled.back(); }
   std::string status() const { return status_texts.empty() ? std::string() : status_texts.back(); }
 };
 

@@ -217,12 +217,15 @@ TEST_F(MainWindowTest, FailedConnectTellsTheUserOnce) {
   EXPECT_TRUE(view_.tray_images.empty());
   EXPECT_EQ(Slot(7).connected.load(), 0);
   EXPECT_TRUE(window_.EndCharacterEditable());
+  // The message names neither port nor reason: the status line behind it does.
+  EXPECT_EQ(view_.status(), "No port connected. COM7 open failed: dev/COM7: cannot open");
 
   // The next press tries again, and succeeds once the device can be opened.
   driver_.ClearFailure(Device(7));
   window_.TogglePortConnection();
   EXPECT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(Slot(7).connected.load(), 1);
+  EXPECT_EQ(view_.status(), "COM7 connected");
 }
 
 TEST_F(MainWindowTest, DisconnectReturnsTheWindowToIdle) {
@@ -311,6 +314,8 @@ TEST_F(MainWindowTest, SupervisionOfAnotherPortLeavesTheCurrentCaptionAlone) {
 
 // --- Pausing and the tray menu -------------------------------------------------------
 
+// The tray menu's item and the window's Pause button say the same, and the button can be
+// pressed only while the current port is connected.
 TEST_F(MainWindowTest, OnlyAConnectedPortPauses) {
   window_.SelectPortFromCombo("COM3");
   window_.TogglePause();
@@ -318,21 +323,33 @@ TEST_F(MainWindowTest, OnlyAConnectedPortPauses) {
   EXPECT_EQ(view_.tray_images, Images{TrayImage::kNormal});
   EXPECT_EQ(window_.MenuTexts().connect, "Connect");
   EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  EXPECT_EQ(view_.pause_caption(), "Pause");
+  EXPECT_FALSE(view_.pause_open());
 
   window_.TogglePortConnection();
   EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
   EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  EXPECT_TRUE(view_.pause_open());
 
   window_.TogglePause();
   EXPECT_EQ(Slot(3).paused.load(), 1);
   EXPECT_EQ(view_.tray_images.back(), TrayImage::kPaused);
   EXPECT_EQ(window_.MenuTexts().connect, "Disconnect");
   EXPECT_EQ(window_.MenuTexts().pause, "Resume");
+  EXPECT_EQ(view_.pause_caption(), "Resume");
+  EXPECT_TRUE(view_.pause_open());
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_EQ(view_.pause_caption(), "Pause");
+  EXPECT_FALSE(view_.pause_open());
+  window_.SelectPortFromCombo("COM3");
 
   window_.TogglePause();
   EXPECT_EQ(Slot(3).paused.load(), 0);
   EXPECT_EQ(view_.tray_images, (Images{TrayImage::kNormal, TrayImage::kPaused, TrayImage::kNormal}));
   EXPECT_EQ(window_.MenuTexts().pause, "Pause");
+  EXPECT_EQ(view_.pause_caption(), "Pause");
+  window_.TogglePortConnection();
+  EXPECT_FALSE(view_.pause_open());
 }
 
 TEST_F(MainWindowTest, PauseAndMenuFollowTheCurrentPortOnly) {
@@ -473,6 +490,25 @@ TEST_F(MainWindowTest, LineSettingsFollowTheCurrentPort) {
   EXPECT_EQ(view_.status(), "COM3 paused");
 }
 
+// A connected port's lists show the settings it runs with, not those of the port shown
+// before; a Disconnect and Connect from the window keeps them.
+TEST_F(MainWindowTest, AnActivePortShowsTheLineSettingsItRunsWith) {
+  view_.line_settings.baud_index = 1;
+  SelectAndConnect("COM3", 3);
+  view_.line_settings.baud_index = 4;
+  SelectAndConnect("COM4", 4);
+  window_.SelectPortFromCombo("COM3");
+  EXPECT_EQ(view_.line_settings.baud_index, 1);
+  window_.SelectPortFromCombo("COM4");
+  EXPECT_EQ(view_.line_settings.baud_index, 4);
+
+  window_.TogglePortConnection();
+  EXPECT_TRUE(view_.line_settings_open());
+  EXPECT_EQ(view_.line_settings.baud_index, 4);
+  window_.TogglePortConnection();
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 9600u);
+}
+
 TEST(PortStatusTextTest, NamesEachActivityOnce) {
   using A = PortActivity;
   const struct {
@@ -496,11 +532,13 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
   auto keyboard = std::make_shared<FakeKeyboard>();
   // Whether a window of the program is in front, as each line is about to be typed: the
   // lines typed mark how far the typing thread has come.
-  const std::vector<bool> ours = {true, true, false, true, false};
+  const std::vector<bool> ours = {true, true, false, true, false, true, false};
   std::atomic<std::size_t> asked{0};
   std::atomic<int> wakes{0};
   MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
-                    {.foreground_is_ours = [&] { return ours.at(asked++); }, .wake_ui = [&] { ++wakes; }});
+                    {.foreground_is_ours = [&] { return ours.at(asked++); },
+                     .foreground_window = {},
+                     .wake_ui = [&] { ++wakes; }});
   window.SelectPortFromCombo("COM3");
   window.TogglePortConnection();
   FakeSerialPort* port = driver.LastPort("dev/COM3");
@@ -509,20 +547,96 @@ TEST(MainWindowOwnWindowTest, LinesAreDroppedWhileAWindowOfTheProgramHasTheFocus
   for (const char* line : {"ab\r", "cd\r", "g\r"}) port->PushImmediate(line);
   ASSERT_TRUE(keyboard->WaitForLines(1));
   EXPECT_EQ(wakes.load(), 1) << "the UI is told once until it takes the count";
-  window.ShowDroppedLines();
-  window.ShowDroppedLines();
+  const MainWindow::Clock::time_point start = MainWindow::Clock::now();
+  window.ShowDroppedLines(start);
+  window.ShowDroppedLines(start);
   EXPECT_EQ(view.notices, std::vector<std::string>{
                               "Line not typed: 2 lines (the last from COM3) were not typed, because a window of "
                               "Lintrel had the keyboard focus. Click into the window the lines are for, then scan "
                               "again."});
 
+  // Dropped soon after: the notice shown anew counts them all.
   for (const char* line : {"e\r", "f\r"}) port->PushImmediate(line);
   ASSERT_TRUE(keyboard->WaitForLines(2));
   EXPECT_EQ(wakes.load(), 2);
-  window.ShowDroppedLines();
+  window.ShowDroppedLines(start + MainWindow::kDroppedLinesSpan);
+  EXPECT_EQ(view.notices.back().substr(0, 38), "Line not typed: 3 lines (the last from");
+  // Long after the last: a count of its own.
+  for (const char* line : {"h\r", "i\r"}) port->PushImmediate(line);
+  ASSERT_TRUE(keyboard->WaitForLines(3));
+  window.ShowDroppedLines(start + 3 * MainWindow::kDroppedLinesSpan);
   EXPECT_EQ(view.notices.back().substr(0, 44), "Line not typed: A line from COM3 was not typ");
+  EXPECT_EQ(view.notices.size(), 3u);
   EXPECT_EQ(keyboard->Events(), (Events{"down 0x47", "up 0x47", "down 0x0D", "up 0x0D", "end", "down 0x46", "up 0x46",
-                                        "down 0x0D", "up 0x0D", "end"}));
+                                        "down 0x0D", "up 0x0D", "end", "down 0x49", "up 0x49", "down 0x0D", "up 0x0D",
+                                        "end"}));
+}
+
+// A paced line whose window leaves the front stops at its next key and is reported cut
+// short; the next line begins in the window now in front and is typed whole.
+TEST(MainWindowOwnWindowTest, APacedLineStopsWhereAnotherWindowCameToTheFront) {
+  FakeMainWindowView view;
+  FakeSerialDriver driver;
+  auto keyboard = std::make_shared<FakeKeyboard>();
+  // Asked as the first line begins and before each of its keys: window 9 comes to the front
+  // after two of them.
+  std::atomic<int> asked{0};
+  MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
+                    {.foreground_is_ours = [] { return false; },
+                     .foreground_window = [&]() -> std::uintptr_t { return ++asked <= 3 ? 7 : 9; },
+                     .wake_ui = [] {}});
+  PortOptions options = window.OptionsForDialog();
+  options.pacing.key_delay = milliseconds(1);
+  std::string error;
+  ASSERT_TRUE(window.ApplyOptions(options, &error)) << error;
+  window.SelectPortFromCombo("COM3");
+  window.TogglePortConnection();
+  FakeSerialPort* port = driver.LastPort("dev/COM3");
+  ASSERT_NE(port, nullptr);
+
+  port->PushImmediate("abcd\r");
+  port->PushImmediate("x\r");
+  ASSERT_TRUE(keyboard->WaitForLines(4));
+  EXPECT_EQ(keyboard->Events(), (Events{"down 0x41", "up 0x41", "end", "down 0x42", "up 0x42", "end", "down 0x58",
+                                        "up 0x58", "end", "down 0x0D", "up 0x0D", "end"}));
+  window.Tick(MainWindow::Clock::now());
+  EXPECT_EQ(view.notices, std::vector<std::string>{"Line not typed: A line from COM3 was not typed: cut short: "
+                                                   "another window came to the front"});
+}
+
+// Each check begins with the window in front as it is handed out, and is then asked before
+// each key with the foreground as it is by then.
+TEST(OwnWindowGuardTest, APacedLineStopsWhenItsWindowIsNoLongerInFront) {
+  struct Front {
+    bool ours;
+    std::uintptr_t window;
+  };
+  const struct {
+    const char* name;
+    bool windows_told_apart;
+    Front later;
+    std::string_view reason;
+  } cases[] = {
+      {"the same window", true, {false, 7}, ""},
+      {"Lintrel's window", true, {true, 9}, kOwnWindowInFront},
+      {"another window", true, {false, 9}, kOtherWindowInFront},
+      {"no window", true, {false, 0}, kOtherWindowInFront},
+      {"another window, windows not told apart", false, {false, 9}, ""},
+      {"Lintrel's window, windows not told apart", false, {true, 9}, kOwnWindowInFront},
+  };
+  for (const auto& test_case : cases) {
+    Front front{false, 7};
+    std::function<std::uintptr_t()> foreground_window;
+    if (test_case.windows_told_apart) foreground_window = [&] { return front.window; };
+    OwnWindowGuard guard([&] { return front.ours; }, foreground_window, {});
+    const std::function<std::string()> check = guard.PacedLineCheck();
+    EXPECT_EQ(check(), "") << test_case.name;
+    front = test_case.later;
+    EXPECT_EQ(check(), test_case.reason) << test_case.name;
+    EXPECT_EQ(check(), test_case.reason) << test_case.name << ", asked again";
+    // A line that begins in the window now in front goes on there, unless it is Lintrel's.
+    EXPECT_EQ(guard.PacedLineCheck()(), front.ours ? kOwnWindowInFront : "") << test_case.name << ", next line";
+  }
 }
 
 // --- Saving the line settings --------------------------------------------------------
@@ -694,6 +808,95 @@ TEST_F(MainWindowTest, APortsLineSettingsComeBackWhenItIsSelected) {
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Control characters"), "loud");
 }
 
+// Options with no port picked are every port's, the shaping too: a port without a value of
+// its own takes the shared one, a port with its own keeps it.
+TEST_F(MainWindowTest, TheSharedShapingIsEveryPortsWithoutItsOwn) {
+  FakeSettingsStore store;
+  window_.UseProfilesIn(&store);
+  store.WriteString("Ports\\COM4\\Suffix", "#");
+  PortOptions shared = window_.OptionsForDialog();
+  ASSERT_EQ(shared.port_number, -1);
+  shared.shaping.suffix = "!";
+  shared.options.truncate = true;
+  std::string error;
+  ASSERT_TRUE(window_.ApplyOptions(shared, &error)) << error;
+  EXPECT_EQ(window_.OptionsForDialog().shaping.suffix, "!") << "kept for the next opening";
+  // Stored beside the shared line settings, read again at the next start.
+  EXPECT_EQ(store.ReadString("Suffix"), "!");
+  EXPECT_EQ(store.ReadInt("Truncate"), 1);
+  EXPECT_EQ(store.ReadInt("End char"), std::nullopt) << "a default is not stored";
+  {
+    FakeMainWindowView view;
+    MainWindow next_start(view, driver_, keyboard_, Resolver());
+    next_start.UseProfilesIn(&store);
+    const PortOptions read = next_start.OptionsForDialog();
+    EXPECT_EQ(read.shaping.suffix, "!");
+    EXPECT_TRUE(read.options.truncate);
+  }
+
+  SelectAndConnect("COM3", 3);
+  SelectAndConnect("COM4", 4);
+  Port(3)->PushImmediate("a\r");
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  Port(4)->PushImmediate("b\r");
+  ASSERT_TRUE(keyboard_->WaitForLines(2));
+  EXPECT_EQ(keyboard_->Events(), (Events{"down 0x41", "up 0x41", "down 0x10", "down 0x31", "up 0x31", "up 0x10",
+                                        "end", "down 0x42", "up 0x42", "down 0x10", "down 0x33", "up 0x33",
+                                        "up 0x10", "end"}));
+
+  // COM3 shows the shared suffix; kept unchanged, it does not become COM3's own.
+  window_.SelectPortFromCombo("COM3");
+  PortOptions options = window_.OptionsForDialog();
+  EXPECT_EQ(options.shaping.suffix, "!");
+  ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Suffix"), std::nullopt);
+}
+
+// The Typing options and the reconnection delay are kept like the others: with no port
+// picked as every port's, with a port picked as that port's own where they differ (the
+// reconnection delay stays every port's).
+TEST_F(MainWindowTest, TypingOptionsAreKeptForTheNextStartSharedAndPerPort) {
+  FakeSettingsStore store;
+  window_.UseProfilesIn(&store);
+  PortOptions shared = window_.OptionsForDialog();
+  shared.options.encoding = TextEncoding::kUtf8;
+  shared.options.reconnect_delay_ms = 700;
+  shared.pacing = {.key_delay = milliseconds(5), .line_delay = milliseconds(20)};
+  std::string error;
+  ASSERT_TRUE(window_.ApplyOptions(shared, &error)) << error;
+  EXPECT_EQ(store.ReadString("Encoding"), "utf-8");
+  EXPECT_EQ(store.ReadInt("Key delay"), 5);
+  EXPECT_EQ(store.ReadInt("Line delay"), 20);
+  EXPECT_EQ(store.ReadInt("Reconnection delay"), 700);
+
+  window_.SelectPortFromCombo("COM3");
+  PortOptions own = window_.OptionsForDialog();
+  EXPECT_EQ(own.pacing, shared.pacing) << "a port without its own follows the shared ones";
+  EXPECT_EQ(own.options.encoding, TextEncoding::kUtf8);
+  own.options.encoding = TextEncoding::kLatin1;
+  own.options.reconnect_delay_ms = 900;
+  own.pacing.key_delay = milliseconds(9);
+  ASSERT_TRUE(window_.ApplyOptions(own, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Encoding"), "latin-1");
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Key delay"), 9);
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Line delay"), std::nullopt) << "the shared one, not COM3's own";
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Reconnection delay"), std::nullopt);
+  EXPECT_EQ(store.ReadInt("Reconnection delay"), 900);
+  EXPECT_EQ(store.ReadString("Encoding"), "utf-8");
+
+  FakeMainWindowView view;
+  MainWindow next_start(view, driver_, keyboard_, Resolver());
+  next_start.UseProfilesIn(&store);
+  const PortOptions read_shared = next_start.OptionsForDialog();
+  EXPECT_EQ(read_shared.options.encoding, TextEncoding::kUtf8);
+  EXPECT_EQ(read_shared.options.reconnect_delay_ms, 900);
+  EXPECT_EQ(read_shared.pacing, shared.pacing);
+  next_start.SelectPortFromCombo("COM3");
+  const PortOptions read_own = next_start.OptionsForDialog();
+  EXPECT_EQ(read_own.options.encoding, TextEncoding::kLatin1);
+  EXPECT_EQ(read_own.pacing, (Pacing{.key_delay = milliseconds(9), .line_delay = milliseconds(20)}));
+}
+
 TEST_F(MainWindowTest, LinesNotTypedAreShownOncePerCauseAtTheNextTick) {
   SelectAndConnect("COM3", 3);
   keyboard_->AnswerWith({{.accepted = 0, .error = "refused"}, {.accepted = 0, .error = "refused"}});
@@ -757,7 +960,7 @@ TEST(WithActivePortsTest, AnActivePortStaysListedWhenItsDeviceIsGone) {
   const PortList listed = WithActivePorts(system, {3, 5, 256});
   std::vector<std::string> names;
   for (const PortEntry& entry : listed.entries()) names.push_back(entry.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"COM10", "COM256", "COM3", "COM5"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"COM3", "COM5", "COM10", "COM256"}));
 }
 
 // lintrel.exe as it runs all day, over the device manager's list of ports (SetupAPI, faked)
@@ -775,6 +978,7 @@ class AllDayTest : public ::testing::Test {
     window_.reset();
     window_ = std::make_unique<MainWindow>(view_, driver_, keyboard_, [](int port) { return Path(port); },
                                            OwnWindowHooks{}, identities_.get());
+    window_->UseProfilesIn(&store_);
     window_->Reconnect(LoadRememberedPorts(store_));
     window_->RememberConnectionsIn(&store_);
   }
@@ -858,6 +1062,32 @@ TEST_F(AllDayTest, RememberedPortsComeBackAtStartOnTheirDevicesWithTheirLines) {
   EXPECT_EQ(driver_.LastParameters().baud_rate, 115200u);
   EXPECT_EQ(view_.status(), "COM3, COM8 connected; COM3 is now COM6");
   EXPECT_EQ(store_.calls.size(), writes) << "nothing changed that the user did";
+}
+
+// A port's profile is the one store of its line settings: at the next start it runs, and is
+// shown, with those (the remembered entry, written for older versions, where the profile has
+// none); a Disconnect and Connect keeps them.
+TEST_F(AllDayTest, RememberedPortsRunWithTheirProfilesLineSettings) {
+  Start();
+  Connect("COM6", 6);
+  Connect("COM5", 1);
+  EXPECT_EQ(store_.ReadInt("Ports\\COM6\\Baud rate"), 6);
+  EXPECT_EQ(Stored("COM6 line settings"), "6,0,1,0");
+  store_.Remove("Ports\\COM5\\Baud rate");
+  store_.WriteString("COM5 line settings", "2,0,1,0");
+
+  view_.selected_port_text = "COM5";
+  view_.line_settings.baud_index = 0;
+  Start();
+  EXPECT_EQ(view_.line_settings.baud_index, 2) << "the selected port shows what it runs with";
+  EXPECT_EQ(window_->OptionsForDialog().port_number, -1) << "the saved port selected at start is not picked";
+  window_->SelectPortFromCombo("COM6");
+  EXPECT_EQ(view_.line_settings.baud_index, 6);
+  EXPECT_FALSE(view_.line_settings_open());
+  window_->TogglePortConnection();
+  window_->TogglePortConnection();
+  EXPECT_EQ(driver_.LastParameters().baud_rate, 19200u);
+  EXPECT_EQ(Stored("COM6 line settings"), "6,0,1,0");
 }
 
 TEST_F(AllDayTest, AnArrivalReopensAWaitingPortOnItsOwnDeviceUnlessFollowingIsOff) {

@@ -10,8 +10,9 @@
 namespace lintrel::ui {
 namespace {
 
-constexpr const char* kNotAnInteger = "Please enter an integer.";
-constexpr const char* kOutOfRange = "Please enter an integer between 500 and 5000.";
+// Each message names its field.
+constexpr const char* kNotAnInteger = "Reconnection Delay(ms): Please enter an integer.";
+constexpr const char* kOutOfRange = "Reconnection Delay(ms): Please enter an integer between 500 and 5000.";
 
 struct Stored {
   int prefix;
@@ -232,6 +233,8 @@ TEST_F(ApplyOptionsFormTest, TypingDelaysAndEncoding) {
     if (c.rejected) {
       ASSERT_TRUE(error.has_value());
       EXPECT_EQ(error->field, *c.rejected);
+      const char* label = *c.rejected == OptionsField::kKeyDelay ? "Key delay (ms): " : "Line delay (ms): ";
+      EXPECT_EQ(error->message.rfind(label, 0), 0u) << error->message;
       EXPECT_EQ(options.encoding, options_.encoding);
       EXPECT_EQ(pacing.key_delay.count(), 3);
     } else {

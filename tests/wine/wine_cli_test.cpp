@@ -155,6 +155,16 @@ TEST_F(WineCliTest, TypesTrueToTheGermanLayoutWithUnicodePackets) {
   ExpectStopsCleanly(*cli_, SIGINT);
 }
 
+// The German layout's dead keys: ^, ` and ´ arrive whole, also before a letter they would
+// otherwise combine with and before a space; so do characters made with them (ê).
+TEST_F(WineCliTest, TypesTheDeadKeyCharactersOfTheGermanLayout) {
+  ASSERT_NO_FATAL_FAILURE(StartTypingIntoTarget({"--port", "COM5", "--encoding", "utf-8"}));
+
+  ASSERT_TRUE(Send(*device_, "X^Y `a\xC2\xB4 b P^ Q \xC3\xAA^\r"));
+  EXPECT_TRUE(FileBecomes(*cli_, typed_, "X^Y `a\xB4 b P^ Q \xEA^\r\n")) << ReadWhole(typed_).value_or("(none)");
+  ExpectStopsCleanly(*cli_, SIGINT);
+}
+
 // Caps Lock switched on at the display, as by the user's key: the target's own keys then
 // type capitals, and the program compensates, so that the line arrives as it was sent
 // (with "@", AltGr+Q on the German layout).
@@ -196,6 +206,21 @@ TEST_F(WineCliTest, CompensatesCapsLockSwitchedOnAtTheDisplay) {
   ExpectStopsCleanly(*cli_, SIGINT);
 }
 
+// Options reach the program as the characters they are, not as the ANSI code page's bytes:
+// a suffix "é" (UTF-8 on the command line of a UTF-8 locale) is typed as é.
+TEST_F(WineCliTest, OptionsOutsideAsciiArriveAsCharacters) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = prefix().Start(
+      {kWindowsCli, "--keys", "trace", "--port", "COM5", "--suffix", "\xC3\xA9"},
+      {"LC_ALL=C.UTF-8", "LD_PRELOAD=" + std::string(kPtyShim), "PTYSHIM_DIR=" + prefix().root().string()});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+  ASSERT_TRUE(Send(*device, "a\r"));
+  ASSERT_TRUE(cli->WaitForOutLines(6)) << cli->Describe();
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()), ExpectedTrace("a\r\xE9"));
+  ExpectStopsCleanly(*cli, SIGINT);
+}
+
 TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
   std::unique_ptr<platform::VirtualSerialDevice> first = MakeComPort(5);
   std::unique_ptr<platform::VirtualSerialDevice> second = MakeComPort(12);
@@ -227,11 +252,9 @@ TEST_F(WineCliTest, ReopensAPortWhoseCarrierDropped) {
   ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
 
   // Two carrier changes seen by waits that had to block count the link down to lost.
-  cli->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, false);
-  cli->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, true);
-  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 link lost; reconnecting in 500 ms")) << cli->Describe();
+  ASSERT_TRUE(DropCarrierUntil(
+      5, *cli, [&] { return cli->err().find("lintrel: COM5 link lost; reconnecting in 500 ms") != std::string::npos; }))
+      << cli->Describe();
   ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 reconnected: connected")) << cli->Describe();
 
   ASSERT_TRUE(Send(*device, "9\r"));
@@ -317,13 +340,13 @@ TEST_F(WineCliTest, PortListFromTheDeviceMapAndBluetoothWithTheSavedPortSelected
 
   const CommandResult list = RunCli({"--list-ports"});
   ASSERT_TRUE(list.Succeeded()) << list.err;
-  // Sorted as text; the Bluetooth modem entry of the device map left out; the saved
-  // "COM1" selects COM1 itself, not COM10, which also begins with it.
-  EXPECT_EQ(list.out, "* COM1\n  COM10\n  COM2\n  COM7\n");
+  // By port number; the Bluetooth modem entry of the device map left out; the saved "COM1"
+  // selects COM1 itself, not COM10, which also begins with it.
+  EXPECT_EQ(list.out, "* COM1\n  COM2\n  COM7\n  COM10\n");
 
   ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kSettingsKey + "]\r\n\"Port\"=\"com7\"\r\n", &error))
       << error;
-  EXPECT_EQ(RunCli({"--list-ports"}).out, "  COM1\n  COM10\n  COM2\n* COM7\n");
+  EXPECT_EQ(RunCli({"--list-ports"}).out, "  COM1\n  COM2\n* COM7\n  COM10\n");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "platform/virtual_serial_device.h"
 #include "support/xvfb_server.h"
 #include "ui/win32/resource.h"
+#include "wine/gui_driver_client.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
 #include "wine/wine_suite.h"
@@ -45,27 +46,22 @@ constexpr char kTestPortsRegistry[] =
     "\"\\\\Device\\\\Serial5\"=\"COM5\"\r\n"
     "\"\\\\Device\\\\Serial12\"=\"COM12\"\r\n"
     "\"\\\\Device\\\\Serial9\"=\"COM9\"\r\n";
-// The list as the Port combo box sorts it.
-constexpr char kPortEntries[] = "COM1|COM10|COM12|COM2|COM5|COM7|COM9";
+// The Port list, by port number.
+constexpr char kPortEntries[] = "COM1|COM2|COM5|COM7|COM9|COM10|COM12";
 constexpr char kPortOpenFail[] = "Port open fail!!\\r\\nPlease check the status!!";
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);
 
-// Ids the system gives: the OK button, and the text of a message box.
-constexpr int kOkButton = 1;
-constexpr int kMessageText = 0xFFFF;
+constexpr int kMessageText = GuiDriverClient::kMessageText;
 
 std::string Id(int id) { return std::to_string(id); }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::stringstream stream(text);
-  for (std::string part; std::getline(stream, part, separator);) parts.push_back(part);
-  return parts;
-}
-
 class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
  protected:
+  // A German keymap: the typing cases show that keys follow the layout, and the dead keys
+  // (^, ` and ´) are there.
+  static void SetUpTestSuite() { StartSuite("de"); }
+
   void SetUp() override {
     SetUpSuite({kLintrel, kDriver, kKeyTarget});
     if (IsSkipped() || HasFatalFailure()) return;
@@ -94,17 +90,10 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
 
   static const char* CurrentTestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
-  // Runs the driver's verbs; one line for each.
-  std::vector<std::string> Drive(const std::vector<std::string>& verbs) {
-    std::vector<std::string> args = {kDriver};
-    args.insert(args.end(), verbs.begin(), verbs.end());
-    return Split(prefix().Run(args).out, '\n');
-  }
-  // The line of the last verb.
-  std::string DriveOne(const std::vector<std::string>& verbs) {
-    const std::vector<std::string> lines = Drive(verbs);
-    return lines.empty() ? "(no output)" : lines.back();
-  }
+  // The driver of lintrel.exe's windows (see gui_driver_client.h).
+  static GuiDriverClient Driver() { return GuiDriverClient(prefix(), kDriver); }
+  std::vector<std::string> Drive(const std::vector<std::string>& verbs) { return Driver().Drive(verbs); }
+  std::string DriveOne(const std::vector<std::string>& verbs) { return Driver().DriveOne(verbs); }
 
   // Starts lintrel.exe (with the shim that gives ptys modem lines) and waits for its window.
   void StartLintrel(const std::vector<std::string>& options = {}) {
@@ -116,6 +105,12 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
     } else {
       ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"count", "main"}) == "1"; })) << "no main window";
     }
+  }
+
+  // A value the running program writes after what the test did has shown (a dialog closed,
+  // a caption changed): looked for until it is there.
+  bool StoredBecomes(const std::string& key, const std::string& name, const std::string& expected) {
+    return app_->WaitUntil([&] { return prefix().QueryValue(key, name) == expected; });
   }
 
   bool StatusBecomes(const std::string& expected) {
@@ -212,12 +207,7 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
   }
 
   // The message box's text, which is then closed with its OK button.
-  std::string TakeMessage() {
-    if (DriveOne({"wait", "message"}) != "ok") return "(no message box)";
-    const std::string text = DriveOne({"text", "message", Id(kMessageText)});
-    Drive({"click", "message", Id(kOkButton), "gone", "message"});
-    return text;
-  }
+  std::string TakeMessage() { return Driver().TakeMessage(); }
 
   // A picture of one window (or, without one, of the whole Wine desktop) for a person to
   // look at. The Wine desktop covers the display, so the window's screen rectangle is its
@@ -257,9 +247,9 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
   }
   EXPECT_EQ(described, (std::vector<std::string>{"-1 Static Port:", "1000 ComboBox", "-1 Static Baud rate:",
                                                  "1001 ComboBox", "-1 Static Parity:", "1002 ComboBox",
-                                                 "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop Bit:",
-                                                 "1004 ComboBox", "1005 Button Connect", "1006 Button Options",
-                                                 "1008 Button Monitor", "1007 Button About",
+                                                 "-1 Static Data bit:", "1003 ComboBox", "-1 Static Stop bit:",
+                                                 "1004 ComboBox", "1005 Button Connect", "1022 Button Pause",
+                                                 "1006 Button Options", "1008 Button Monitor", "1007 Button About",
                                                  "1013 Static No port connected."}));
 
   // The line lists with their defaults selected: 1200 baud, no parity, 8 data bits, 1 stop bit.
@@ -285,6 +275,17 @@ TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing
   Drive({"fg", "main", "key", "escape"});
   ExpectLintrelEnds();
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
+
+  // An option it does not know is said, and nothing starts.
+  app_ = prefix().Start({kLintrel, "--bogus"});
+  EXPECT_EQ(TakeMessage(),
+            "Unknown option \"--bogus\".\\n\\nlintrel.exe takes --tray (start hidden, with the icon in the "
+            "notification area only) and --version.");
+  const std::optional<ExitStatus> status = app_->WaitForExit();
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(status->exited && status->code == 2) << app_->Describe();
+  app_.reset();
+  EXPECT_EQ(DriveOne({"count", "main"}), "0");
 }
 
 TEST_F(WineGuiTest, TheSavedPortIsSelectedAndTheCloseBoxSavesTheFiveValues) {
@@ -327,6 +328,10 @@ TEST_F(WineGuiTest, ConnectedPortsTypeIntoTheFocusedWindowAndAFailedConnectSaysS
   EXPECT_EQ(DriveOne({"text", "message"}), "Lintrel");
   EXPECT_EQ(TakeMessage(), kPortOpenFail);
   EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Connect");
+  // The port and the system's reason, in the status line.
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}).rfind("COM5 connected; COM9 open failed: \\\\.\\COM9: ", 0),
+            0u)
+      << Describe();
   ConnectPort("COM12");
 
   // Each port's lines, whole, into the window that has the focus.
@@ -367,13 +372,9 @@ TEST_F(WineGuiTest, APortWhoseCarrierDroppedIsReopenedByTheTimer) {
   // Two carrier changes seen by waits that had to block count the link down to lost; the
   // next tick releases the port (the status line says it waits meanwhile) and re-opens it
   // after the reconnection delay.
-  app_->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, false);
-  app_->DrainFor(kPauseBetweenReads);
-  SetCarrier(5, true);
-  ASSERT_TRUE(app_->WaitUntil(
-      [&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 waiting for its device"; }))
-      << "the lost link was not released";
+  ASSERT_TRUE(DropCarrierUntil(5, *app_, [&] {
+    return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 waiting for its device";
+  })) << "the lost link was not released";
   ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == "COM5 connected"; }))
       << "the port was not re-opened";
   EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "a supervised re-open must not show a message";
@@ -405,9 +406,9 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   Screenshot("options-dialog", "options");
 
   // Rejected delays: the message, and the dialog stays open.
-  const std::string range = "Please enter an integer between 500 and 5000.";
+  const std::string range = "Reconnection Delay(ms): Please enter an integer between 500 and 5000.";
   for (const auto& [text, message] : std::vector<std::pair<std::string, std::string>>{
-           {"499", range}, {"5001", range}, {"abc", "Please enter an integer."}, {"-1", range}}) {
+           {"499", range}, {"5001", range}, {"abc", "Reconnection Delay(ms): Please enter an integer."}, {"-1", range}}) {
     Drive({"settext", "options", Id(IDC_RECONNECT_DELAY), text, "click", "options", "1"});
     EXPECT_EQ(TakeMessage(), message) << text;
     EXPECT_EQ(DriveOne({"visible", "options"}), "1") << text;
@@ -426,9 +427,10 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "0");
   EXPECT_EQ(Split(DriveOne({"list", "options", Id(IDC_END_CHARACTER)}), '|').front(), "12");
 
-  // OK: line feed ends lines now, and is not typed.
+  // OK: line feed ends lines now, and is not typed; lines are read as UTF-8.
   Drive({"select", "options", Id(IDC_END_CHARACTER), "9", "check", "options", Id(IDC_TRUNCATE), "1", "settext",
-         "options", Id(IDC_RECONNECT_DELAY), "500", "click", "options", "1"});
+         "options", Id(IDC_RECONNECT_DELAY), "500", "select", "options", Id(IDC_ENCODING), "1", "settext", "options",
+         Id(IDC_KEY_DELAY), "3", "settext", "options", Id(IDC_LINE_DELAY), "20", "click", "options", "1"});
   ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
 
   ConnectPort("COM5");
@@ -445,7 +447,25 @@ TEST_F(WineGuiTest, OptionsAreCheckedCancelledAndAppliedToTheNextLine) {
   // A carriage return is now an ordinary character of the line.
   ASSERT_TRUE(Send(*device, "C\rD\n"));
   ASSERT_TRUE(TypedBecomes(typed, "ABC\r\nD")) << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
 
+  // Every option set before a port was picked is kept for the next start, the Typing ones
+  // too: a UTF-8 device's line arrives as sent (the target keeps Windows-1252).
+  StartLintrel();
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(Split(DriveOne({"list", "options", Id(IDC_END_CHARACTER)}), '|').front(), "9");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "1");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_RECONNECT_DELAY)}), "500");
+  EXPECT_EQ(Split(DriveOne({"list", "options", Id(IDC_ENCODING)}), '|').front(), "1");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_KEY_DELAY)}), "3");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_LINE_DELAY)}), "20");
+  Drive({"click", "options", "2", "gone", "options"});
+  // Connected again at start, as it was at the end.
+  ASSERT_TRUE(StatusBecomes("COM5 connected"));
+  Drive({"fg", "target"});
+  ASSERT_TRUE(Send(*device, "Gr\xC3\xBC\xC3\x9F" "e\n"));
+  ASSERT_TRUE(TypedBecomes(typed, "ABC\r\nDGr\xFC\xDF" "e")) << ReadWhole(typed).value_or("(none)");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
@@ -470,9 +490,9 @@ TEST_F(WineGuiTest, APortsOwnOptionsChangeWhileAnotherPortIsConnected) {
          "options", Id(IDC_SUFFIX), "\\t", "click", "options", "1"});
   ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
   const std::string profile_key = std::string(kSettingsKey) + "\\Ports\\COM12";
-  EXPECT_EQ(prefix().QueryValue(profile_key, "Suffix"), "\\t");
-  EXPECT_EQ(prefix().QueryValue(profile_key, "End char"), "0xa");
-  EXPECT_EQ(prefix().QueryValue(profile_key, "Truncate"), "0x1");
+  EXPECT_TRUE(StoredBecomes(profile_key, "Suffix", "\\t"));
+  EXPECT_TRUE(StoredBecomes(profile_key, "End char", "0xa"));
+  EXPECT_TRUE(StoredBecomes(profile_key, "Truncate", "0x1"));
   ConnectPort("COM12");
 
   const std::filesystem::path typed = StartTypingTarget();
@@ -480,6 +500,53 @@ TEST_F(WineGuiTest, APortsOwnOptionsChangeWhileAnotherPortIsConnected) {
   ASSERT_TRUE(TypedBecomes(typed, "ab\t")) << ReadWhole(typed).value_or("(none)");
   ASSERT_TRUE(Send(*first, "cd\r"));
   ASSERT_TRUE(TypedBecomes(typed, "ab\tcd\r\n")) << ReadWhole(typed).value_or("(none)");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// Texts outside ASCII entered in the dialog (a prefix text, a suffix with an escape) and the
+// German keymap's dead-key characters: typed as such, shown back as entered. The suffix is
+// entered before a port is picked: it is every port's that has none of its own.
+TEST_F(WineGuiTest, TextsOutsideAsciiAndDeadKeyCharactersArriveAsEntered) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  StartLintrel();
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of every port");
+  Drive({"settext", "options", Id(IDC_SUFFIX), "%C3%A9\\u{20AC}\\r", "check", "options", Id(IDC_TRUNCATE), "1",
+         "click", "options", "1", "gone", "options"});
+
+  SelectPort("COM5");
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of COM5");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SUFFIX)}), "\xC3\xA9\xE2\x82\xAC\\r") << "the shared suffix";
+  Drive({"settext", "options", Id(IDC_PREFIX_TEXT), "Gr%C3%BC%C3%9Fe:", "click", "options", "1", "gone", "options"});
+  // Stored with escapes, printable ASCII that reads the same through any code page.
+  const std::string profile_key = std::string(kSettingsKey) + "\\Ports\\COM5";
+  EXPECT_TRUE(StoredBecomes(profile_key, "Prefix text", "Gr\\u{FC}\\u{DF}e:"));
+  EXPECT_EQ(prefix().QueryValue(profile_key, "Suffix"), std::nullopt) << "the shared suffix is not COM5's own";
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_PREFIX_TEXT)}), "Gr\xC3\xBC\xC3\x9F" "e:");
+  Drive({"click", "options", "2", "gone", "options"});
+
+  // A suffix as an older version stored it through the registry's ANSI calls: the UTF-8 bytes
+  // of \u{20AC}, then an é typed in its dialog (Windows-1252 0xE9). It reads as written.
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(
+      "[" + std::string(kSettingsKey) + "\\Ports\\COM12]\r\n\"Suffix\"=\"\xE2\x82\xAC\xE9\"\r\n", &error))
+      << error;
+  SelectPort("COM12");
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SUFFIX)}), "\xE2\x82\xAC\xC3\xA9");
+  Drive({"click", "options", "2", "gone", "options"});
+  SelectPort("COM5");
+
+  ConnectPort("COM5");
+  const std::filesystem::path typed = StartTypingTarget();
+  // Windows-1252, the encoding every port starts with ("ANSI"), as the target keeps it.
+  ASSERT_TRUE(Send(*device, "X^Y `a\xB4 b P^ Q\r"));
+  EXPECT_TRUE(TypedBecomes(typed, "Gr\xFC\xDF" "e:X^Y `a\xB4 b P^ Q\xE9\x80\r\n"))
+      << ReadWhole(typed).value_or("(none)");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
@@ -565,6 +632,56 @@ TEST_F(WineGuiTest, LinesAreNeverTypedIntoLintrelsOwnWindows) {
   }
   ASSERT_TRUE(Send(*device, "typed\r"));
   ASSERT_TRUE(TypedBecomes(typed, "typed\r\n")) << ReadWhole(typed).value_or("(none)");
+
+  // A run of dropped lines is counted whole, however many notices it took to tell them: ten,
+  // or eleven while the line dropped above is less than MainWindow::kDroppedLinesSpan ago.
+  Drive({"fg", "main"});
+  std::string ten_lines;
+  for (int line = 0; line < 10; ++line) ten_lines += "scan" + std::to_string(line) + "\r";
+  ASSERT_TRUE(Send(*device, ten_lines));
+  const std::string counted = " lines (the last from COM5) were not typed";
+  std::string notice;
+  ASSERT_TRUE(app_->WaitUntil([&] {
+    notice = DriveOne({"balloon"});
+    return notice.find("10" + counted) != std::string::npos || notice.find("11" + counted) != std::string::npos;
+  })) << "the notice says: " << notice;
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// A paced line stops at the key where Lintrel's window comes to the front: the rest of it
+// (its carriage return would press Disconnect, which has the focus there) goes nowhere, and
+// the line is reported cut short. The next line is typed whole into the window in front.
+TEST_F(WineGuiTest, APacedLineStopsWhenLintrelsWindowComesToTheFront) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedTo(5);
+  ASSERT_NE(device, nullptr);
+  // Slow enough that the line is still being typed when the window has come up, however
+  // slow the machine.
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options", "settext", "options", Id(IDC_KEY_DELAY), "400", "click",
+         "options", "1", "gone", "options"});
+  const std::filesystem::path typed = StartTypingTarget();
+  const std::string line = "abcdefghijklmnopqrstu";
+  ASSERT_TRUE(Send(*device, line + "\r"));
+  ASSERT_TRUE(app_->WaitUntil([&] { return ReadWhole(typed).value_or("").size() >= 2; }))
+      << ReadWhole(typed).value_or("(none)");
+  Drive({"fg", "main"});
+  std::string notice;
+  ASSERT_TRUE(app_->WaitUntil([&] {
+    notice = DriveOne({"balloon"});
+    return notice.find("cut short") != std::string::npos;
+  })) << "the notice says: " << notice;
+  EXPECT_NE(notice.find("A line from COM5 was not typed: cut short: a window of Lintrel came to the front"),
+            std::string::npos)
+      << notice;
+  const std::string cut = ReadWhole(typed).value_or("(none)");
+  EXPECT_LT(cut.size(), line.size()) << cut;
+  EXPECT_EQ(line.rfind(cut, 0), 0u) << cut;
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Disconnect");
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}), "COM5 connected");
+
+  Drive({"fg", "target"});
+  ASSERT_TRUE(Send(*device, "next\r"));
+  ASSERT_TRUE(TypedBecomes(typed, cut + "next\r\n")) << ReadWhole(typed).value_or("(none)");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }
@@ -578,6 +695,15 @@ TEST_F(WineGuiTest, ExitWithTheOptionsDialogOpenEndsTheProgram) {
   ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
   EXPECT_EQ(Drive({"tray", "right", "wait", "menu", "menutexts"}).back(),
             "Disconnect (grayed)|Pause (grayed)|About (grayed)|-|Exit");
+  // Closed without a choice, the menu leaves the dialog in front of its window, where it
+  // still takes Escape.
+  Drive({"key", "escape", "gone", "menu"});
+  EXPECT_EQ(DriveOne({"foreground"}), "options");
+  EXPECT_EQ(DriveOne({"above", "options", "main"}), "1");
+  Drive({"tray", "left"});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"foreground"}) == "options"; }));
+  EXPECT_EQ(DriveOne({"above", "options", "main"}), "1");
+  Drive({"tray", "right", "wait", "menu"});
   Drive({"key", "up", "key", "enter"});
   ExpectLintrelEnds();
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt);
@@ -591,8 +717,10 @@ TEST_F(WineGuiTest, AnUnpluggedPausedPortWaitsForItsDeviceAndComesBackPaused) {
   const auto status_becomes = [&](const std::string& expected) {
     return app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_STATUS)}) == expected; });
   };
-  Drive({"command", "main", Id(ID_STATUS_PAUSE)});
+  // The window's own Pause button, as the tray menu's item.
+  Drive({"click", "main", Id(IDC_PAUSE)});
   ASSERT_TRUE(status_becomes("COM5 paused"));
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_PAUSE)}), "Resume");
 
   device->Unplug();
   ASSERT_TRUE(status_becomes("COM5 waiting for its device")) << "the unplugged port was not released";
@@ -663,11 +791,27 @@ TEST_F(WineGuiTest, ConnectedPortsAreConnectedAgainAtTheNextStart) {
   ASSERT_TRUE(TypedBecomes(typed, "back\r\n")) << ReadWhole(typed).value_or("(none)");
 
   Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  // The port selected at start is not picked: the options every port shares.
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_SHAPING_GROUP)}), "Lines of every port");
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_RECONNECT_AT_START)}), "1");
   EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_FOLLOW_DEVICES)}), "1");
   Drive({"check", "options", Id(IDC_RECONNECT_AT_START), "0", "click", "options", "1", "gone", "options"});
   // Saved once the dialog has closed: looked for until it is there.
   EXPECT_TRUE(app_->WaitUntil([&] { return prefix().QueryValue(kSettingsKey, "Reconnect at start") == "0x0"; }));
+
+  // Each port shows the line settings it runs with, also the one waiting for its device;
+  // a Disconnect and Connect keeps them.
+  const auto baud_shown = [&] { return Split(DriveOne({"list", "main", Id(IDC_BAUD_RATE)}), '|').front(); };
+  SelectPort("COM12");
+  EXPECT_EQ(baud_shown(), "10");
+  SelectPort("COM5");
+  EXPECT_EQ(baud_shown(), "4");
+  Drive({"click", "main", Id(IDC_CONNECT)});
+  ASSERT_TRUE(app_->WaitUntil([&] { return DriveOne({"text", "main", Id(IDC_CONNECT)}) == "Connect"; }));
+  EXPECT_EQ(baud_shown(), "4");
+  ConnectPort("COM5");
+  EXPECT_TRUE(StoredBecomes(kSettingsKey, "COM5 line settings", "4,0,1,0"));
+  EXPECT_TRUE(StoredBecomes(std::string(kSettingsKey) + "\\Ports\\COM5", "Baud rate", "0x4"));
   Drive({"close", "main"});
   ExpectLintrelEnds();
 

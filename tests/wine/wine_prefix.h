@@ -16,6 +16,12 @@
 
 namespace lintrel::testing {
 
+// How many safety limits a wait for a Wine program lasts. Every Wine process talks to its
+// server for each system call, so busy cores slow it down many times over: with both cores
+// of the test machine loaded, a start of lintrel.exe took more than 5 s, a trivial case 20 s
+// instead of 4, and the fixed limits of 5 and 10 s failed cases that passed unloaded.
+inline constexpr int kWinePatience = 4;
+
 inline std::string WithoutCarriageReturns(std::string text) {
   std::erase(text, '\r');
   return text;
@@ -72,7 +78,7 @@ class WinePrefix {
   // Runs a Windows program (or Wine tool) to its end; its output without carriage returns.
   // `patience` counts safety limits: booting a prefix takes several seconds.
   CommandResult Run(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
-                    int patience = 1) const {
+                    int patience = kWinePatience) const {
     CommandResult result = RunToEnd(CommandLine(args, environment), patience);
     result.out = WithoutCarriageReturns(result.out);
     result.err = WithoutCarriageReturns(result.err);
@@ -82,7 +88,9 @@ class WinePrefix {
   // Starts a Windows program and leaves it running.
   std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& args,
                                       const std::vector<std::string>& environment = {}) const {
-    return std::make_unique<ChildProcess>("/usr/bin/env", CommandLine(args, environment));
+    auto child = std::make_unique<ChildProcess>("/usr/bin/env", CommandLine(args, environment));
+    child->SetPatience(kWinePatience);
+    return child;
   }
 
   // Imports registry text (REGEDIT4 format) with regedit.
@@ -133,7 +141,7 @@ class WinePrefix {
   }
 
   bool Boot(bool virtual_desktop, std::string* error) {
-    const CommandResult boot = Run({"wineboot", "-i"}, {}, 12);
+    const CommandResult boot = Run({"wineboot", "-i"}, {}, 3 * kWinePatience);
     if (!boot.Succeeded()) {
       *error = "wineboot failed: " + boot.err;
       return false;
@@ -156,7 +164,7 @@ class WinePrefix {
       *error = "wineserver -p failed";
       return false;
     }
-    Run({"wineboot"}, {}, 6);
+    Run({"wineboot"}, {}, 2 * kWinePatience);
     return true;
   }
 

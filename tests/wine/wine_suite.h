@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/virtual_serial_device.h"
+#include "support/child_process.h"
 #include "support/xvfb_server.h"
 #include "wine/wine_prefix.h"
 
@@ -79,6 +82,23 @@ class WineSuite : public ::testing::Test {
     const std::string device = std::filesystem::canonical(prefix_->ComPortLink(port_number)).string();
     const std::string number = device.substr(device.rfind('/') + 1);
     std::ofstream(prefix_->root() / ("car" + number)) << (present ? "1" : "0");
+  }
+
+  // Drops COMn's carrier and raises it again, a round at a time, until `lost` holds; the
+  // carrier is up after each round. A reader counts its link lost after two carrier changes
+  // that its waits saw, and Wine sees a change only by polling the modem lines while a wait
+  // is outstanding: on a busy machine a change undone within a round's pause can pass
+  // unseen, so the rounds go on until the program shows the link lost.
+  bool DropCarrierUntil(int port_number, ChildProcess& program, const std::function<bool()>& lost) {
+    constexpr std::chrono::milliseconds kPause(200);
+    for (int round = 0; round < 20; ++round) {
+      SetCarrier(port_number, false);
+      program.DrainFor(kPause);
+      SetCarrier(port_number, true);
+      program.DrainFor(kPause);
+      if (lost()) return true;
+    }
+    return false;
   }
 
  private:

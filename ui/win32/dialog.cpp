@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "ui/messages.h"
 
 namespace lintrel::ui::win32 {
@@ -34,16 +35,17 @@ bool AnswersDirectly(UINT message) {
 }  // namespace
 
 std::string ProgramName() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  const std::string stem = std::filesystem::path(path).stem().string();
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::string stem = platform::Utf8Text(std::filesystem::path(path).stem().wstring());
   return stem.empty() ? "lintrel" : stem;
 }
 
 Dialog::Dialog(HINSTANCE instance, int template_id) : instance_(instance), template_id_(template_id) {}
 
 INT_PTR Dialog::RunModal(HWND owner) {
-  return DialogBoxParamA(instance_, MAKEINTRESOURCEA(template_id_), owner, &Dialog::DialogProc,
+  // A Unicode dialog: its controls hold UTF-16 text, which the W calls give and take.
+  return DialogBoxParamW(instance_, MAKEINTRESOURCEW(template_id_), owner, &Dialog::DialogProc,
                          reinterpret_cast<LPARAM>(this));
 }
 
@@ -77,10 +79,10 @@ void Dialog::OnCancel() { EndDialog(IDCANCEL); }
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     auto* dialog = reinterpret_cast<Dialog*>(lparam);
-    SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
+    SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
     dialog->hwnd_ = hwnd;
   }
-  auto* dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  auto* dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   if (dialog == nullptr) return FALSE;  // messages before WM_INITDIALOG (WM_SETFONT)
   // An exception must not unwind through the system's code that called this procedure:
   // the user is told, and the message counts as not handled.
@@ -93,7 +95,7 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPAR
     ShowMessageBox(hwnd, std::string(kActionFailedMessage) + "unknown error", MB_ICONERROR);
   }
   if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+    SetWindowLongPtrW(hwnd, DWLP_USER, 0);
     dialog->hwnd_ = nullptr;
   }
   return answer;
@@ -105,7 +107,7 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
     const std::optional<LRESULT> answer = handler->second(wparam, lparam);
     if (!answer) return FALSE;
     if (AnswersDirectly(message)) return static_cast<INT_PTR>(*answer);
-    SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, *answer);
+    SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, *answer);
     return TRUE;
   }
   if (message == WM_COMMAND) return DispatchCommand(wparam) ? TRUE : FALSE;
@@ -158,7 +160,7 @@ void DataExchange::Text(int id, std::string& text) {
   if (save_) {
     text = WindowText(GetDlgItem(dialog_, id));
   } else {
-    SetDlgItemTextA(dialog_, id, text.c_str());
+    SetItemText(dialog_, id, text);
   }
 }
 
@@ -171,15 +173,30 @@ bool DataExchange::Fail(int id, const std::string& message) {
 }
 
 std::string WindowText(HWND window) {
-  const int length = GetWindowTextLengthA(window);
-  std::vector<char> text(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = GetWindowTextA(window, text.data(), length + 1);
-  return std::string(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
+  const int length = GetWindowTextLengthW(window);
+  std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = GetWindowTextW(window, text.data(), length + 1);
+  return platform::Utf8Text(std::wstring_view(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0)));
+}
+
+void SetItemText(HWND dialog, int id, std::string_view text) {
+  SetDlgItemTextW(dialog, id, platform::WideText(text).c_str());
+}
+
+void AddListEntry(HWND list, std::string_view text) {
+  SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(platform::WideText(text).c_str()));
+}
+
+std::string ListEntryText(HWND list, int index) {
+  const LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR) return "";
+  std::vector<wchar_t> text(static_cast<std::size_t>(length) + 1, L'\0');
+  SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+  return platform::Utf8Text(text.data());
 }
 
 void ShowMessageBox(HWND owner, const std::string& text, UINT icon) {
-  const std::string caption(kProgramTitle);
-  MessageBoxA(owner, text.c_str(), caption.c_str(), MB_OK | icon);
+  MessageBoxW(owner, platform::WideText(text).c_str(), platform::WideText(kProgramTitle).c_str(), MB_OK | icon);
 }
 
 }  // namespace lintrel::ui::win32

@@ -98,16 +98,18 @@ class DataExchange {
 };
 
 // Adds the texts to a combo box's list, in their order (a sorted list sorts them).
+void AddListEntry(HWND list, std::string_view text);
 template <std::size_t N>
 void AddListEntries(HWND list, const std::array<std::string_view, N>& texts) {
-  for (std::string_view text : texts) {
-    const std::string entry(text);
-    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-  }
+  for (std::string_view text : texts) AddListEntry(list, text);
 }
+// The text of a combo box's entry; "" for an index it does not have.
+std::string ListEntryText(HWND list, int index);
 
-// The system's text for a control, as 8-bit ANSI text.
+// The texts of windows and controls, UTF-8 inside the program (the W calls, see
+// platform/win32/wide_text.h).
 std::string WindowText(HWND window);
+void SetItemText(HWND dialog, int id, std::string_view text);
 
 // The program's file name without folder and extension ("lintrel"): the name its settings
 // are kept under.

@@ -10,6 +10,7 @@
 
 #include "discovery/system_ports.h"
 #include "platform/text_code_page.h"
+#include "platform/win32/wide_text.h"
 #include "settings/line_settings_store.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dialog.h"
@@ -30,9 +31,25 @@ HICON LoadIconImage(HINSTANCE instance, int id) {
 // Replaces the menu item at `position` by a text item with the same command.
 void RenameMenuItem(HMENU menu, int position, std::string_view text) {
   const UINT command = GetMenuItemID(menu, position);
-  const std::string caption(text);
   DeleteMenu(menu, static_cast<UINT>(position), MF_BYPOSITION);
-  InsertMenuA(menu, static_cast<UINT>(position), MF_BYPOSITION | MF_STRING, command, caption.c_str());
+  InsertMenuW(menu, static_cast<UINT>(position), MF_BYPOSITION | MF_STRING, command,
+              platform::WideText(text).c_str());
+}
+
+// A button's caption with its underlined letter: the first `letter` (in either case) of the
+// caption, as "Dis&connect" and "&Connect" share the letter C.
+std::string WithMnemonic(std::string_view caption, char letter) {
+  const auto is_letter = [letter](char c) { return c == letter || c == letter - 'a' + 'A'; };
+  std::string text;
+  bool marked = false;
+  for (char c : caption) {
+    if (!marked && is_letter(c)) {
+      text.push_back('&');
+      marked = true;
+    }
+    text.push_back(c);
+  }
+  return text;
 }
 
 // Every dialog and message box of this thread that is shown, the one in front first.
@@ -70,7 +87,12 @@ HWND MainDialog::FindRunning() {
 }
 
 UINT MainDialog::ShowWindowMessage() {
-  static const UINT message = RegisterWindowMessageA("Lintrel.ShowWindow");
+  static const UINT message = RegisterWindowMessageW(L"Lintrel.ShowWindow");
+  return message;
+}
+
+UINT MainDialog::ExitMessage() {
+  static const UINT message = RegisterWindowMessageW(L"Lintrel.Exit");
   return message;
 }
 
@@ -85,6 +107,7 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
       window_(*this, driver, std::move(keyboard),
               [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
               {.foreground_is_ours = ForegroundIsThisProcess,
+               .foreground_window = [] { return reinterpret_cast<std::uintptr_t>(GetForegroundWindow()); },
                .wake_ui =
                    [this] {
                      const HWND window = notice_window_.load();
@@ -133,11 +156,15 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
     return std::nullopt;
   });
   OnMessage(kDroppedLinesMessage, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
-    window_.ShowDroppedLines();
+    window_.ShowDroppedLines(MainWindow::Clock::now());
     return 0;
   });
   OnMessage(ShowWindowMessage(), [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
     BringUp();
+    return 0;
+  });
+  OnMessage(ExitMessage(), [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    Exit();
     return 0;
   });
 
@@ -146,6 +173,10 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
   OnCommand(IDC_CONNECT, [this] {
     window_.TogglePortConnection();
     FocusButton(IDC_CONNECT);
+  });
+  OnCommand(IDC_PAUSE, [this] {
+    window_.TogglePause();
+    FocusButton(IDC_PAUSE);
   });
   OnCommand(IDC_OPTIONS, [this] {
     OpenOptions();
@@ -228,10 +259,10 @@ void MainDialog::OnCancel() {
 void MainDialog::AddAboutToSystemMenu() {
   const HMENU system_menu = GetSystemMenu(hwnd(), FALSE);
   if (system_menu == nullptr) return;
-  char text[256] = {};
-  if (LoadStringA(instance(), IDS_ABOUTBOX, text, static_cast<int>(sizeof text)) <= 0) return;
-  AppendMenuA(system_menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuA(system_menu, MF_STRING, IDM_ABOUTBOX, text);
+  wchar_t text[256] = {};
+  if (LoadStringW(instance(), IDS_ABOUTBOX, text, static_cast<int>(std::size(text))) <= 0) return;
+  AppendMenuW(system_menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(system_menu, MF_STRING, IDM_ABOUTBOX, text);
 }
 
 void MainDialog::FillPortList() {
@@ -251,19 +282,11 @@ void MainDialog::RefreshPortList(const std::vector<int>& active_ports) {
 }
 
 void MainDialog::ShowPortList(const PortList& ports, std::optional<std::size_t> selected) {
+  // The list keeps the order it is given, PortList's (by port number).
   const HWND list = Item(IDC_PORT);
-  SendMessageA(list, CB_RESETCONTENT, 0, 0);
-  for (const PortEntry& entry : ports.entries()) {
-    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.name.c_str()));
-  }
-  // The list sorts as PortList does, so the entry is found again by its text.
-  int found = CB_ERR;
-  if (selected) {
-    const std::string& name = ports.entries()[*selected].name;
-    found = static_cast<int>(
-        SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(name.c_str())));
-  }
-  SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
+  SendMessageW(list, CB_RESETCONTENT, 0, 0);
+  for (const PortEntry& entry : ports.entries()) AddListEntry(list, entry.name);
+  SendMessageW(list, CB_SETCURSEL, selected ? static_cast<WPARAM>(*selected) : static_cast<WPARAM>(-1), 0);
 }
 
 void MainDialog::ReconnectRemembered() {
@@ -304,14 +327,9 @@ std::optional<LRESULT> MainDialog::OnWindowPosChanging(WINDOWPOS& position) {
 
 std::string MainDialog::SelectedPortText() {
   const HWND list = Item(IDC_PORT);
-  const LRESULT selected = SendMessageA(list, CB_GETCURSEL, 0, 0);
+  const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
   if (selected == CB_ERR) return "";
-  const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
-  if (length == CB_ERR) return "";
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(text.data()));
-  text.resize(std::strlen(text.c_str()));
-  return text;
+  return ListEntryText(list, static_cast<int>(selected));
 }
 
 LineSettings MainDialog::ReadLineControls() {
@@ -325,14 +343,20 @@ void MainDialog::ShowLineControls(const LineSettings& line) {
 }
 
 void MainDialog::SetConnectCaption(std::string_view caption) {
-  SetDlgItemTextA(hwnd(), IDC_CONNECT, std::string(caption).c_str());
+  SetItemText(hwnd(), IDC_CONNECT, WithMnemonic(caption, 'c'));
 }
+
+void MainDialog::SetPauseCaption(std::string_view caption) {
+  SetItemText(hwnd(), IDC_PAUSE, WithMnemonic(caption, 'u'));
+}
+
+void MainDialog::EnablePause(bool enabled) { EnableWindow(Item(IDC_PAUSE), enabled ? TRUE : FALSE); }
 
 void MainDialog::EnableLineSettings(bool enabled) {
   for (int id : {IDC_BAUD_RATE, IDC_PARITY, IDC_DATA_BIT, IDC_STOP_BIT}) EnableWindow(Item(id), enabled ? TRUE : FALSE);
 }
 
-void MainDialog::SetStatusText(std::string_view text) { SetDlgItemTextA(hwnd(), IDC_STATUS, std::string(text).c_str()); }
+void MainDialog::SetStatusText(std::string_view text) { SetItemText(hwnd(), IDC_STATUS, text); }
 
 void MainDialog::ShowMessage(std::string_view text) { ShowMessageBox(hwnd(), std::string(text), 0); }
 
@@ -452,12 +476,15 @@ void MainDialog::ShowTrayMenu() {
     }
   }
   // Without the foreground the menu would not close when the user clicks elsewhere. The
-  // window that had it gets it back afterwards: typed lines belong there, not here.
+  // window that had it gets it back afterwards: typed lines belong there, not here. An open
+  // dialog or message box takes it rather than its disabled owner, which would otherwise be
+  // raised over it (Wine does so) and leave the program looking frozen.
   const HWND before = GetForegroundWindow();
-  SetForegroundWindow(hwnd());
+  const HWND front = FrontWindow();
+  SetForegroundWindow(front);
   const UINT command = static_cast<UINT>(
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, cursor.x, cursor.y, 0, hwnd(), nullptr));
-  PostMessageA(hwnd(), WM_NULL, 0, 0);
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, cursor.x, cursor.y, 0, front, nullptr));
+  PostMessageW(front, WM_NULL, 0, 0);
   DestroyMenu(loaded);
   RunTrayCommand(command);
   // Unless the click that closed the menu went to another window, which then has it.
@@ -486,7 +513,14 @@ void MainDialog::RunTrayCommand(UINT command) {
 void MainDialog::BringUp() {
   start_hidden_ = false;
   ShowWindow(hwnd(), IsIconic(hwnd()) ? SW_RESTORE : SW_SHOW);
-  SetForegroundWindow(hwnd());
+  SetForegroundWindow(FrontWindow());
+}
+
+HWND MainDialog::FrontWindow() const {
+  // A modal dialog or message box disables its owner; the last one opened is in front.
+  if (IsWindowEnabled(hwnd())) return hwnd();
+  const HWND popup = GetLastActivePopup(hwnd());
+  return popup != nullptr && IsWindowVisible(popup) ? popup : hwnd();
 }
 
 void MainDialog::FocusButton(int id) {
@@ -514,11 +548,9 @@ void MainDialog::OpenOptions() {
   StartupOptions startup = startup_;
   bool start_with_windows = StartsAtLogin();
   PortOptions port_options = window_.OptionsForDialog();
-  Pacing pacing = window_.pacing();
-  OptionsDialog options(instance(), port_options, pacing, window_.EndCharacterEditable(), startup,
+  OptionsDialog options(instance(), port_options, port_options.pacing, window_.EndCharacterEditable(), startup,
                         start_with_windows);
   if (options.RunModal(hwnd()) != IDOK) return;
-  window_.SetPacing(pacing);
   std::string error;
   if (!window_.ApplyOptions(port_options, &error)) {
     ShowMessageBox(hwnd(), std::string(kActionFailedMessage) + error, MB_ICONEXCLAMATION);

@@ -41,6 +41,10 @@ class MainDialog : public Dialog, private MainWindowView {
   static HWND FindRunning();
   // The registered message that asks a running Lintrel to show its window.
   static UINT ShowWindowMessage();
+  // The registered message "Lintrel.Exit" that asks a running Lintrel to end as the tray
+  // menu's Exit does (the installer and uninstaller broadcast it before they replace or
+  // remove its files).
+  static UINT ExitMessage();
 
  private:
   static constexpr UINT_PTR kSupervisionTimer = 100;
@@ -62,6 +66,8 @@ class MainDialog : public Dialog, private MainWindowView {
   LineSettings ReadLineControls() override;
   void ShowLineControls(const LineSettings& line) override;
   void SetConnectCaption(std::string_view caption) override;
+  void SetPauseCaption(std::string_view caption) override;
+  void EnablePause(bool enabled) override;
   void EnableLineSettings(bool enabled) override;
   void SetStatusText(std::string_view text) override;
   void ShowMessage(std::string_view text) override;
@@ -90,8 +96,12 @@ class MainDialog : public Dialog, private MainWindowView {
   LRESULT OnTrayCallback(LPARAM mouse_message);
   void ShowTrayMenu();
   void RunTrayCommand(UINT command);
-  // Shows the window in front of the others, also when it is covered rather than hidden.
+  // Shows the window in front of the others, also when it is covered rather than hidden;
+  // with a dialog or message box of it open, that comes to the front.
   void BringUp();
+  // The window of this program that belongs in front: the open dialog or message box, else
+  // the main window.
+  HWND FrontWindow() const;
   // Puts the focus on a button the way the Tab key does, so that Enter presses it.
   void FocusButton(int id);
   void ShowAbout();

@@ -3,17 +3,11 @@
 #include <string>
 
 #include "common/port_number.h"
+#include "platform/win32/wide_text.h"
 #include "ui/win32/resource.h"
 
 namespace lintrel::ui::win32 {
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  return wide;
-}
 
 // Appends to a read-only edit control and shows its end; beyond `limit` characters the
 // oldest half goes first.
@@ -52,13 +46,13 @@ MonitorDialog::~MonitorDialog() {
 BOOL MonitorDialog::OnInitDialog() {
   Dialog::OnInitDialog();
   const std::string port = PortName(port_number_);
-  SetDlgItemTextA(hwnd(), IDC_MONITOR_PORT,
-                  (port + ": every chunk received, each line and what it types. Lines are typed as usual.").c_str());
-  SetWindowTextA(hwnd(), ("Monitor " + port).c_str());
+  SetItemText(hwnd(), IDC_MONITOR_PORT,
+              port + ": every chunk received, each line and what it types. Lines are typed as usual.");
+  SetWindowTextW(hwnd(), platform::WideText("Monitor " + port).c_str());
   // Hex columns line up in a fixed-width face.
-  font_ = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
-  if (font_ != nullptr) SendMessageA(Item(IDC_MONITOR_TEXT), WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+  font_ = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
+  if (font_ != nullptr) SendMessageW(Item(IDC_MONITOR_TEXT), WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
   SendMessageW(Item(IDC_MONITOR_TEXT), EM_SETLIMITTEXT, 0, 0);
   post_to_->store(hwnd());
   feed_ = std::make_shared<MonitorFeed>(port_number_, [post_to = post_to_] {
@@ -72,7 +66,7 @@ BOOL MonitorDialog::OnInitDialog() {
 void MonitorDialog::ShowWaitingReports() {
   if (!feed_) return;
   const std::string text = feed_->TakeText();
-  if (!text.empty()) Append(Item(IDC_MONITOR_TEXT), Wide(text), kMaxShown);
+  if (!text.empty()) Append(Item(IDC_MONITOR_TEXT), platform::WideText(text), kMaxShown);
 }
 
 }  // namespace lintrel::ui::win32

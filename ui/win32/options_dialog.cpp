@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/port_number.h"
+#include "platform/win32/wide_text.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/resource.h"
 
@@ -38,14 +39,6 @@ int ControlOf(RecordField field) {
 }
 
 constexpr int kRecordControls[] = {IDC_PATTERN, IDC_UNMATCHED, IDC_GS1, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE};
-
-// UTF-8 text shown as it is, whatever the system's code page.
-void SetUtf8Text(HWND control, const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  SetWindowTextW(control, wide.c_str());
-}
 
 }  // namespace
 
@@ -103,15 +96,12 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
 BOOL OptionsDialog::OnInitDialog() {
   Dialog::OnInitDialog();
   EnableWindow(Item(IDC_END_CHARACTER), end_character_editable_ ? TRUE : FALSE);
-  // The shaping belongs to a port: without one selected there is nothing to shape.
+  // Without a port picked, the shaping edited is every port's that sets none of its own.
   const bool has_port = options_.port_number >= 0;
-  const std::string group = has_port ? "Lines of " + PortName(options_.port_number) : "Lines (no port selected)";
-  SetDlgItemTextA(hwnd(), IDC_SHAPING_GROUP, group.c_str());
-  for (int id : {IDC_PREFIX_TEXT, IDC_SUFFIX, IDC_REPLACEMENTS, IDC_CONTROL_MAP}) {
-    EnableWindow(Item(id), has_port ? TRUE : FALSE);
-  }
-  const std::string records = has_port ? "Records of " + PortName(options_.port_number) : "Records (no port selected)";
-  SetDlgItemTextA(hwnd(), IDC_RECORDS_GROUP, records.c_str());
+  SetItemText(hwnd(), IDC_SHAPING_GROUP, has_port ? "Lines of " + PortName(options_.port_number) : kSharedLinesGroup);
+  // Records are a port's alone: without one picked there is nothing to set up.
+  SetItemText(hwnd(), IDC_RECORDS_GROUP,
+              has_port ? "Records of " + PortName(options_.port_number) : "Records (no port selected)");
   for (int id : kRecordControls) EnableWindow(Item(id), has_port ? TRUE : FALSE);
   initialized_ = true;
   UpdateTest();
@@ -154,7 +144,7 @@ void OptionsDialog::UpdateTest() {
   const std::string result =
       sample.empty() ? "" : TestRecordForm(record_form_, sample, shown.options, {.shaping = shown.shaping},
                                            options_.port_number);
-  SetUtf8Text(Item(IDC_TEST_RESULT), result);
+  SetItemText(hwnd(), IDC_TEST_RESULT, result);
 }
 
 std::optional<LRESULT> OptionsDialog::OnDrawItem(const DRAWITEMSTRUCT& item) {
@@ -165,26 +155,20 @@ std::optional<LRESULT> OptionsDialog::OnDrawItem(const DRAWITEMSTRUCT& item) {
   const bool disabled = (item.itemState & ODS_DISABLED) != 0;
   FillRect(dc, &area, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
   if (item.itemID != static_cast<UINT>(-1)) {
-    const HWND list = Item(IDC_END_CHARACTER);
-    char text[64] = {};
-    if (SendMessageA(list, CB_GETLBTEXTLEN, item.itemID, 0) < static_cast<LRESULT>(sizeof text)) {
-      SendMessageA(list, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text));
-    }
-    const HGDIOBJ old_font = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(hwnd(), WM_GETFONT, 0, 0)));
+    const std::string text = ListEntryText(Item(IDC_END_CHARACTER), static_cast<int>(item.itemID));
+    const HGDIOBJ old_font = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd(), WM_GETFONT, 0, 0)));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(disabled ? COLOR_GRAYTEXT : selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     // The code column starts where the widest name ends, whatever the font.
     SIZE widest{};
-    GetTextExtentPoint32A(dc, "WWW ", 4, &widest);
+    GetTextExtentPoint32W(dc, L"WWW ", 4, &widest);
     const EndCharacterColumns columns = SplitEndCharacterText(text);
     RECT name_area = area;
     name_area.left += 2;
-    DrawTextA(dc, columns.name.data(), static_cast<int>(columns.name.size()), &name_area,
-              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextW(dc, platform::WideText(columns.name).c_str(), -1, &name_area, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     RECT code_area = name_area;
     code_area.left += widest.cx;
-    DrawTextA(dc, columns.code.data(), static_cast<int>(columns.code.size()), &code_area,
-              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextW(dc, platform::WideText(columns.code).c_str(), -1, &code_area, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     SelectObject(dc, old_font);
   }
   if ((item.itemState & ODS_FOCUS) != 0) DrawFocusRect(dc, &area);

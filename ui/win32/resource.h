@@ -28,6 +28,7 @@
 #define IDC_CONNECT 1005
 #define IDC_OPTIONS 1006
 #define IDC_ABOUT 1007
+#define IDC_PAUSE 1022
 #define IDC_STATUS 1013
 #define IDC_MONITOR 1008
 

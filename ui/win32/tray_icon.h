@@ -27,7 +27,7 @@ class TrayIcon {
   void Remove(HICON small_icon);
 
  private:
-  NOTIFYICONDATAA record_{};
+  NOTIFYICONDATAW record_{};
   bool added_ = false;
 };
 

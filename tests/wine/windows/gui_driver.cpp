@@ -4,16 +4,17 @@
 //
 // Windows: main (the main window, "Lintrel"), options ("Options"), about ("About Lintrel"),
 // monitor (the Monitor window, "Monitor COMn"), message (a message box), menu (an open popup
-// menu), target (the typing target).
+// menu), target (the typing target), and caption=TEXT (a dialog whose caption begins with
+// TEXT, such as an installer's).
 //
 //   wait WINDOW [ms]        until the window is visible: "ok" or "timeout"
 //   gone WINDOW [ms]        until the window is no longer there: "ok" or "timeout"
 //   visible WINDOW          "1" or "0"
 //   controls WINDOW         every child: "id|class|text|enabled" joined with " ; "
-//   text WINDOW [ID]        window text of the window or of its control
+//   text WINDOW [ID]        window text of the window or of its control (UTF-8, as shown)
 //   list WINDOW ID          "selected|entry0|entry1|..." of a combo box
 //   select WINDOW ID INDEX  selects an entry as the user would (with CBN_SELENDOK)
-//   settext WINDOW ID TEXT  sets an edit control's text
+//   settext WINDOW ID TEXT  sets an edit control's text (%HH: a byte of its UTF-8)
 //   check WINDOW ID 0|1     sets a check box
 //   enabled WINDOW ID       "1" or "0"
 //   checked WINDOW ID       "1" or "0"
@@ -27,10 +28,12 @@
 //   fg WINDOW               gives the window the foreground
 //   rect WINDOW             "WIDTHxHEIGHT+LEFT+TOP" of the window on the screen
 //   foreground              which of the windows above is the foreground one ("other", "none")
+//   above WINDOW OTHER      "1" when WINDOW is in front of OTHER in the z-order, else "0"
 //   focus WINDOW            id of the control that has the keyboard focus in the window's thread
 //   count WINDOW            how many such windows there are
 //   balloon                 the text of the notification area's balloon, "" when none shows
 //   menutexts               the open popup menu's items "a|b|c|-|d" (probed inside lintrel)
+//   windows                 the visible top-level windows, "class:caption" joined with " ; "
 //   sleep MS
 #include <windows.h>
 #include <dbt.h>
@@ -45,7 +48,18 @@
 
 namespace {
 
-constexpr DWORD kDefaultWaitMs = 5000;
+// A net against hangs, never a measure: a busy machine slows Wine down many times over
+// (see kWinePatience in wine_prefix.h), and a wait ends as soon as what it waits for happens.
+constexpr DWORD kDefaultWaitMs = 30000;
+// The menu probe's two waits, which together stay within one driver run's limit.
+constexpr DWORD kProbeWaitMs = 10000;
+
+std::string Utf8(const wchar_t* wide) {
+  char text[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  return text;
+}
+
 
 bool IsMessageBox(HWND window) {
   char class_name[64] = {};
@@ -67,6 +81,7 @@ struct CaptionSearch {
   int required_control;  // 0: none
   HWND found;
   int count;
+  bool prefix_only = false;  // the caption begins with the text
 };
 
 BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
@@ -75,7 +90,10 @@ BOOL CALLBACK FindDialogByCaption(HWND window, LPARAM search_pointer) {
   GetClassNameA(window, class_name, sizeof class_name);
   char caption[256] = {};
   GetWindowTextA(window, caption, sizeof caption);
-  if (std::string(class_name) == "#32770" && (search->caption == nullptr || std::string(caption) == search->caption) &&
+  const std::string text = caption;
+  const bool matches = search->caption == nullptr ||
+                       (search->prefix_only ? text.rfind(search->caption, 0) == 0 : text == search->caption);
+  if (std::string(class_name) == "#32770" && matches &&
       (search->required_control == 0 || GetDlgItem(window, search->required_control) != nullptr)) {
     if (search->found == nullptr) search->found = window;
     ++search->count;
@@ -100,13 +118,17 @@ BOOL CALLBACK FindBalloon(HWND window, LPARAM text_pointer) {
   if (std::string(class_name) != "tooltips_class32" || !IsWindowVisible(window)) return TRUE;
   wchar_t wide[512] = {};
   SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(wide));
-  char text[1024] = {};
-  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-  *reinterpret_cast<std::string*>(text_pointer) = text;
-  return text[0] == '\0';
+  *reinterpret_cast<std::string*>(text_pointer) = Utf8(wide);
+  return wide[0] == L'\0';
 }
 
 HWND FindNamedWindow(const std::string& name) {
+  if (name.rfind("caption=", 0) == 0) {
+    const std::string caption = name.substr(8);
+    CaptionSearch search{caption.c_str(), 0, nullptr, 0, true};
+    EnumWindows(FindDialogByCaption, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
   if (name == "main") return SearchByCaption("Lintrel", kPortList).found;
   if (name == "options") return FindByCaption("Options");
   if (name == "about") return FindByCaption("About Lintrel");
@@ -124,22 +146,49 @@ HWND FindNamedWindow(const std::string& name) {
   return nullptr;
 }
 
-// A window's text on one line: carriage returns and line feeds written as \r and \n.
+// A text given on the command line, with %HH for each byte of its UTF-8 that is not plain
+// ASCII (the command line of a Wine program passes through the locale's code page).
+std::wstring Unescaped(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      bytes.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      bytes.push_back(text[i]);
+    }
+  }
+  wchar_t wide[2048] = {};
+  MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, wide, 2048);
+  return wide;
+}
+
+// A window's text on one line, as UTF-8 and as the user sees it: carriage returns and line
+// feeds written as \r and \n; in a label or button, the & that underlines the next letter
+// left out (&& is one &).
 std::string Text(HWND window) {
   // WM_GETTEXT, not GetWindowText: for another process's control, GetWindowText returns
   // only the caption the system keeps, never an edit box's contents.
   wchar_t wide[1024] = {};
   SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(wide));
-  char text[2048] = {};
-  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  char class_name[64] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  const bool prefixed_static =
+      std::string(class_name) == "Static" && (GetWindowLongW(window, GWL_STYLE) & SS_NOPREFIX) == 0;
+  const bool mnemonics = prefixed_static || std::string(class_name) == "Button";
+  const std::string text = Utf8(wide);
   std::string escaped;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == '\r') {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r') {
       escaped += "\\r";
-    } else if (*c == '\n') {
+    } else if (c == '\n') {
       escaped += "\\n";
+    } else if (c == '&' && mnemonics) {
+      if (i + 1 < text.size() && text[i + 1] == '&') escaped += text[++i];
     } else {
-      escaped += *c;
+      escaped += c;
     }
   }
   return escaped;
@@ -152,12 +201,21 @@ std::string ComboEntries(HWND combo) {
   for (LRESULT i = 0; i < count; ++i) {
     wchar_t wide[256] = {};
     SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
-    char text[512] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    entries += "|";
-    entries += text;
+    entries.append("|").append(Utf8(wide));
   }
   return entries;
+}
+
+BOOL CALLBACK DescribeTopLevel(HWND window, LPARAM out) {
+  if (!IsWindowVisible(window)) return TRUE;
+  auto* description = reinterpret_cast<std::string*>(out);
+  char class_name[64] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  wchar_t caption[256] = {};
+  GetWindowTextW(window, caption, 256);
+  if (!description->empty()) *description += " ; ";
+  *description += std::string(class_name) + ":" + Utf8(caption);
+  return TRUE;
 }
 
 BOOL CALLBACK DescribeChild(HWND child, LPARAM out) {
@@ -221,12 +279,16 @@ std::string ProbeMenuTexts() {
     CloseHandle(process);
     return "error: CreateRemoteThread " + std::to_string(GetLastError());
   }
-  WaitForSingleObject(thread, kDefaultWaitMs);
+  const bool loaded = WaitForSingleObject(thread, kProbeWaitMs) == WAIT_OBJECT_0;
+  DWORD module = 0;  // the low half of the library's handle, 0 when it was not loaded
+  GetExitCodeThread(thread, &module);
   CloseHandle(thread);
-  VirtualFreeEx(process, remote_path, 0, MEM_RELEASE);
+  if (loaded) VirtualFreeEx(process, remote_path, 0, MEM_RELEASE);
   CloseHandle(process);
+  if (!loaded) return "error: the probe library did not load in time";
+  if (module == 0) return "error: the probe library could not be loaded";
 
-  for (DWORD waited = 0; waited < kDefaultWaitMs; waited += 20) {
+  for (DWORD waited = 0; waited < kProbeWaitMs; waited += 20) {
     const HANDLE file = CreateFileA(output.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       char text[1024] = {};
@@ -279,6 +341,11 @@ class Verbs {
     }
     if (verb == "tray") return Tray(Take());
     if (verb == "menutexts") return ProbeMenuTexts();
+    if (verb == "windows") {
+      std::string description;
+      EnumWindows(DescribeTopLevel, reinterpret_cast<LPARAM>(&description));
+      return description;
+    }
     if (verb == "foreground") return Foreground();
     if (verb == "balloon") {
       std::string text;
@@ -321,6 +388,15 @@ class Verbs {
              "+" + std::to_string(r.top);
     }
     if (verb == "fg") return SetForegroundWindow(window) ? "ok" : "error: SetForegroundWindow";
+    if (verb == "above") {
+      const std::string other_name = Take();
+      const HWND other = FindNamedWindow(other_name);
+      if (other == nullptr) return "error: no window " + other_name;
+      for (HWND behind = GetWindow(window, GW_HWNDNEXT); behind != nullptr; behind = GetWindow(behind, GW_HWNDNEXT)) {
+        if (behind == other) return "1";
+      }
+      return "0";
+    }
     if (verb == "focus") {
       GUITHREADINFO info{};
       info.cbSize = sizeof info;
@@ -359,8 +435,8 @@ class Verbs {
       return "ok";
     }
     if (verb == "settext") {
-      const std::string text = Take();
-      SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+      const std::wstring text = Unescaped(Take());
+      SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
       return "ok";
     }
     if (verb == "select") {

@@ -10,10 +10,29 @@ namespace {
 
 HMODULE self = nullptr;
 
+// The open popup menu of this process: a visible window of the menu class. Other programs
+// (the shell's notification area, say) may have menu windows of their own, hidden ones too.
+BOOL CALLBACK FindOwnMenu(HWND window, LPARAM found) {
+  char class_name[16] = {};
+  GetClassNameA(window, class_name, sizeof class_name);
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  if (std::string(class_name) != "#32768" || !IsWindowVisible(window) || process_id != GetCurrentProcessId()) {
+    return TRUE;
+  }
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
 std::string MenuTexts() {
-  const HWND popup = FindWindowA("#32768", nullptr);
+  HWND popup = nullptr;
+  EnumWindows(FindOwnMenu, reinterpret_cast<LPARAM>(&popup));
   if (popup == nullptr) return "error: no menu";
-  const auto menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(popup, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer)) {
+    return "error: the menu does not answer";
+  }
+  const auto menu = reinterpret_cast<HMENU>(answer);
   const int count = GetMenuItemCount(menu);
   if (count < 0) return "error: GetMenuItemCount";
   std::string texts;
