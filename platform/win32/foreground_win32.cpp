@@ -4,17 +4,10 @@
 #include <vector>
 
 #include "platform/foreground_window.h"
+#include "platform/win32/wide_text.h"
 
 namespace lintrel::platform {
 namespace {
-
-std::string Utf8(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), size, nullptr, nullptr);
-  return utf8;
-}
 
 // The file name of the executable that runs the window ("EXCEL.EXE"); empty when the
 // process cannot be asked (one of another user, elevated).
@@ -27,10 +20,9 @@ std::string ExecutableName(HWND window) {
   DWORD length = MAX_PATH * 2;
   std::string name;
   if (QueryFullProcessImageNameW(process, 0, path, &length)) {
-    std::wstring full(path, length);
+    const std::wstring_view full(path, length);
     const std::size_t slash = full.find_last_of(L"\\/");
-    const std::wstring file = slash == std::wstring::npos ? full : full.substr(slash + 1);
-    name = Utf8(file.c_str(), static_cast<int>(file.size()));
+    name = Utf8Text(slash == std::wstring_view::npos ? full : full.substr(slash + 1));
   }
   CloseHandle(process);
   return name;
@@ -41,7 +33,8 @@ WindowInfo Describe(HWND window) {
   info.id = reinterpret_cast<uintptr_t>(window);
   if (std::string name = ExecutableName(window); !name.empty()) info.program_names.push_back(std::move(name));
   wchar_t title[512];
-  info.title = Utf8(title, GetWindowTextW(window, title, 512));
+  const int length = GetWindowTextW(window, title, 512);
+  info.title = Utf8Text(std::wstring_view(title, static_cast<std::size_t>(length > 0 ? length : 0)));
   return info;
 }
 
