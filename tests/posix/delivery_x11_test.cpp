@@ -115,6 +115,20 @@ TEST_F(DeliveryX11Test, ActivateBringsTheTargetUp) {
   EXPECT_TRUE(stock_->IsActive());
 }
 
+// A remote session's viewer takes every character by itself (on spare keys), said once.
+TEST_F(DeliveryX11Test, ARemoteSessionTargetIsTypedAsUnicodeByItself) {
+  std::string error;
+  std::unique_ptr<XKeyWindow> viewer = XKeyWindow::Open(server_->display_name(), {.wm_class = "mstsc"}, &error);
+  ASSERT_NE(viewer, nullptr) << error;
+  ASSERT_TRUE(viewer->Activate());
+  Start({"--target", "mstsc"});
+  ASSERT_TRUE(Send(0, "Ab1\x1b\r"));
+  EXPECT_EQ(viewer->TextUntilEscape(), "Ab1");
+  ASSERT_TRUE(cli_->WaitForErr("COM1: mstsc in front is a remote session (mstsc): its lines are typed as Unicode "
+                               "characters"))
+      << cli_->Describe();
+}
+
 // The dropped line goes nowhere: the mailbox in front gets only the line of the port
 // without a target.
 TEST_F(DeliveryX11Test, DropReportsTheLineAndTypesNothing) {
