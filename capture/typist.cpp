@@ -110,7 +110,8 @@ struct Typist::State {
     lock.lock();
     RecordNotices(std::move(notices));
     if (!ready) return true;
-    return Type(lock, {ready->port_number, std::move(ready->line), {}}, DeliveryStep{DeliveryStep::Kind::kType, ready->method, {}});
+    const DeliveryStep step{DeliveryStep::Kind::kType, ready->method, {}};
+    return Type(lock, {ready->port_number, std::move(ready->line), {}}, step);
   }
 
   // Types one line, the mutex released meanwhile, and accounts for it. False when Finish()
@@ -133,7 +134,7 @@ struct Typist::State {
     } else if (step.kind == DeliveryStep::Kind::kNotTyped) {
       outcome = {false, step.reason, false};
     }
-    if (allowed && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
+    if (types && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
     lock.lock();
     RecordNotices(std::move(notices));
     if (step.kind == DeliveryStep::Kind::kHeld) {
