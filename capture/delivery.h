@@ -86,7 +86,8 @@ struct DeliveryNotice {
 // is read right before a line's keys go out, and (see StrokeCheck) before each key of a
 // paced line.
 //
-// Thread contract: the typist's thread alone calls it.
+// Thread contract: SetRules() before the typist starts; everything else on the typist's
+// thread alone, which also owns the windows it was given.
 class Delivery {
  public:
   using Clock = std::chrono::steady_clock;
