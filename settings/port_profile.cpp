@@ -217,6 +217,7 @@ class NameRecorder : public SettingsStore {
   void WriteString(const std::string&, const std::string&) override {}
   void WriteInt(const std::string&, int32_t) override {}
   void Remove(const std::string&) override {}
+  std::vector<std::string> Names() override { return {}; }
   bool Flush(std::string*) override { return true; }
 };
 
@@ -311,6 +312,17 @@ PortPacing PortProfile::OwnPacing() const {
 
 std::string PortProfileEntry(int port_number, const std::string& name) {
   return "Ports\\" + PortName(port_number) + "\\" + name;
+}
+
+std::optional<PortEntryName> SplitPortProfileEntry(std::string_view entry) {
+  constexpr std::string_view kSections = "Ports\\";
+  if (!entry.starts_with(kSections)) return std::nullopt;
+  entry.remove_prefix(kSections.size());
+  const std::size_t separator = entry.find('\\');
+  if (separator == std::string_view::npos) return std::nullopt;
+  const std::optional<int> port_number = ParsePortName(entry.substr(0, separator));
+  if (!port_number) return std::nullopt;
+  return PortEntryName{*port_number, entry.substr(separator + 1)};
 }
 
 PortProfile LoadPortProfile(SettingsStore& store, int port_number, std::vector<std::string>* warnings) {

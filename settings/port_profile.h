@@ -70,6 +70,14 @@ struct PortProfile {
 // Ports\COM5 of the program's key.
 std::string PortProfileEntry(int port_number, const std::string& name);
 
+// The port and the name within its section of an entry that PortProfileEntry() makes
+// ("Ports\COM5\Suffix": 5 and "Suffix"); nullopt for an entry outside every port's section.
+struct PortEntryName {
+  int port_number;
+  std::string_view name;
+};
+std::optional<PortEntryName> SplitPortProfileEntry(std::string_view entry);
+
 // Names of a profile's values within its port's section.
 inline constexpr const char* kEndCharEntry = "End char";
 inline constexpr const char* kTruncateEntry = "Truncate";

@@ -86,10 +86,11 @@ bool IsSharedEntry(std::string_view name) {
 
 // Why nothing reads a well-formed entry where it stands (`section` empty: before the first
 // section), or nullopt when it is read.
-std::optional<std::string> UnusedEntryProblem(std::string_view name, std::string_view section) {
+std::optional<std::string> UnusedEntryProblem(std::string_view name, std::string_view section, SettingsFileKind kind) {
   constexpr std::string_view kKept = "; it is kept, but not used";
   if (section.empty()) {
     if (IsSharedEntry(name)) return std::nullopt;
+    if (kind == SettingsFileKind::kMachineOrPolicy && IsPortProfileEntry(name)) return std::nullopt;
     if (IsPortProfileEntry(name)) return Quoted(name) + " is a port's setting: it is used only in a [COMn] section";
   } else {
     if (IsPortProfileEntry(name)) return std::nullopt;
@@ -125,7 +126,8 @@ std::optional<std::string> EntryProblem(std::string_view name, std::string_view 
 class Parser {
  public:
   // `check_use`: also warn about entries that nothing reads where they stand.
-  explicit Parser(bool check_use) : check_use_(check_use) {}
+  explicit Parser(bool check_use, SettingsFileKind kind = SettingsFileKind::kUser)
+      : check_use_(check_use), kind_(kind) {}
 
   ParsedSettings Parse(std::string_view text) {
     if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
@@ -161,7 +163,7 @@ class Parser {
     if (IsBlankText(name)) return Warn(line_number, "has an empty name");
     if (std::optional<std::string> problem = EntryProblem(name, value)) {
       Warn(line_number, std::move(*problem));
-    } else if (std::optional<std::string> unused = check_use_ ? UnusedEntryProblem(name, section_) : std::nullopt) {
+    } else if (std::optional<std::string> unused = check_use_ ? UnusedEntryProblem(name, section_, kind_) : std::nullopt) {
       Warn(line_number, std::move(*unused), /*unused_entry=*/true);
     }
     if (section_.empty()) return Store(line_number, name, value);
@@ -194,6 +196,7 @@ class Parser {
   };
 
   bool check_use_;
+  SettingsFileKind kind_;
   ParsedSettings result_;
   std::map<std::string, FirstLine, std::less<>> first_lines_;
   std::string section_;  // the port section the lines belong to; empty before the first
@@ -228,7 +231,9 @@ std::string EnvironmentFolderProblem(const char* variable) {
 
 }  // namespace
 
-ParsedSettings ParseSettingsText(std::string_view text) { return Parser(/*check_use=*/true).Parse(text); }
+ParsedSettings ParseSettingsText(std::string_view text, SettingsFileKind kind) {
+  return Parser(/*check_use=*/true, kind).Parse(text);
+}
 
 std::string FormatSettingsText(const std::vector<SettingsEntry>& entries) {
   std::string text =
@@ -302,8 +307,8 @@ FileSettingsStore::FileSettingsStore(fs::path path, SettingsFileAccess& access,
       entries_(std::move(entries)),
       unread_problem_(std::move(unread_problem)) {}
 
-FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& access,
-                                          std::string* warning) {
+FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& access, std::string* warning,
+                                          SettingsFileKind kind) {
   if (warning != nullptr) warning->clear();
   std::string problem;
   ParsedSettings parsed;
@@ -311,7 +316,7 @@ FileSettingsStore FileSettingsStore::Open(fs::path path, SettingsFileAccess& acc
     SettingsFileContent file;
     if (!path.empty()) file = access.Read(path, kMaxFileBytes);
     problem = std::move(file.problem);
-    if (file.outcome == SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text);
+    if (file.outcome == SettingsFileContent::Outcome::kRead) parsed = ParseSettingsText(file.text, kind);
   } catch (const std::exception& e) {
     problem = std::string("could not be read: ") + e.what();
   }
@@ -357,6 +362,12 @@ void FileSettingsStore::Remove(const std::string& entry) {
   std::erase_if(entries_, [&](const SettingsEntry& stored) { return stored.name == entry; });
 }
 
+std::vector<std::string> FileSettingsStore::Names() {
+  std::vector<std::string> names;
+  for (const SettingsEntry& entry : entries_) names.push_back(entry.name);
+  return names;
+}
+
 void FileSettingsStore::Write(const std::string& name, std::string value) {
   if (std::optional<std::string> reason = UnstorableEntryReason(name, value)) {
     rejected_writes_.push_back("cannot store " + Quoted(name) + ": " + *reason);
@@ -396,11 +407,12 @@ bool FileSettingsStore::Flush(std::string* error) {
   return false;
 }
 
-std::map<int, std::string> FileSettingsStore::DevicePins() const {
+std::map<int, std::string> ReadDevicePins(SettingsStore& store) {
   std::map<int, std::string> pins;
-  for (const SettingsEntry& entry : entries_) {
-    const std::optional<int> port = PinnedPortNumber(entry.name);
-    if (port && IsDevicePath(entry.value)) pins[*port] = entry.value;
+  for (const std::string& name : store.Names()) {
+    const std::optional<int> port = PinnedPortNumber(name);
+    const std::optional<std::string> path = port ? store.ReadString(name) : std::nullopt;
+    if (path && IsDevicePath(*path)) pins[*port] = *path;
   }
   return pins;
 }
@@ -413,6 +425,21 @@ std::filesystem::path DefaultSettingsPath(std::string_view application_name) {
     base = home / ".config";
   }
   return base / "lintrel" / (std::string(application_name) + ".conf");
+}
+
+std::vector<std::filesystem::path> MachineSettingsPaths(std::string_view application_name) {
+  const char* value = std::getenv("XDG_CONFIG_DIRS");
+  const std::string folders = value != nullptr && *value != '\0' ? value : "/etc/xdg";
+  std::vector<fs::path> paths;
+  for (std::size_t start = 0; start <= folders.size();) {
+    const std::size_t colon = std::min(folders.find(':', start), folders.size());
+    // The rules say a relative path is to be ignored.
+    if (const fs::path folder = folders.substr(start, colon - start); folder.is_absolute()) {
+      paths.push_back(folder / "lintrel" / (std::string(application_name) + ".conf"));
+    }
+    start = colon + 1;
+  }
+  return paths;
 }
 
 std::string NoSettingsFolderReason() {

@@ -70,9 +70,14 @@ struct ParsedSettings {
   static constexpr std::size_t kMaxWarnings = 100;
 };
 
+// Whose settings a file holds. In the user's, the entries before the first section are the
+// shared line settings and the pins; in a machine's or a policy file (see
+// settings/layered_settings.h) a port's setting there is also every port's value.
+enum class SettingsFileKind { kUser, kMachineOrPolicy };
+
 // Reads settings text. Takes any bytes: it never fails, and its work grows linearly with the
 // text (times the log of the number of entries).
-ParsedSettings ParseSettingsText(std::string_view text);
+ParsedSettings ParseSettingsText(std::string_view text, SettingsFileKind kind = SettingsFileKind::kUser);
 
 // The text of the file holding these entries: a header comment, then one line per entry.
 // Entries must be storable (see UnstorableEntryReason) for the text to read back the same.
@@ -101,8 +106,8 @@ class FileSettingsStore : public SettingsStore {
   // cannot be read, is not a regular file, is too large, or holds damaged lines gives a store
   // with whatever could be read, and *warning (cleared otherwise) gets one line of text
   // naming the file and what was wrong. Never throws.
-  static FileSettingsStore Open(std::filesystem::path path, SettingsFileAccess& access,
-                                std::string* warning);
+  static FileSettingsStore Open(std::filesystem::path path, SettingsFileAccess& access, std::string* warning,
+                                SettingsFileKind kind = SettingsFileKind::kUser);
 
   // A text file holds no kinds: ReadString returns any entry's text, and ReadInt is empty
   // unless the text is an integer of the file.
@@ -114,15 +119,13 @@ class FileSettingsStore : public SettingsStore {
   void WriteString(const std::string& entry, const std::string& value) override;
   void WriteInt(const std::string& entry, int32_t value) override;
   void Remove(const std::string& entry) override;
+  std::vector<std::string> Names() override;
 
   // Writes every entry to the file through SettingsFileAccess::Replace(): whole, durably,
   // and only over a regular file of the user's (or through a symbolic link to one). Refused,
   // with the reason in *error, when there is no place for settings or when the file that was
   // there at Open() could not be read: replacing it would lose what it holds. Never throws.
   bool Flush(std::string* error) override;
-
-  // Port number to device path, from the valid "Device COMn" entries.
-  std::map<int, std::string> DevicePins() const;
 
   const std::filesystem::path& path() const { return path_; }
 
@@ -148,6 +151,14 @@ class FileSettingsStore : public SettingsStore {
 // Empty when HOME is unset, empty or not absolute either: there is then no place to keep
 // settings.
 std::filesystem::path DefaultSettingsPath(std::string_view application_name);
+
+// The machine's settings files of `application_name`: <dir>/lintrel/<name>.conf for each
+// folder of $XDG_CONFIG_DIRS (its absolute paths, colon-separated; /etc/xdg when it is unset or
+// empty), the most important first, as the XDG base directory rules order them.
+std::vector<std::filesystem::path> MachineSettingsPaths(std::string_view application_name);
+
+// Port number to device path, from the valid "Device COMn" entries of `store`.
+std::map<int, std::string> ReadDevicePins(SettingsStore& store);
 
 // Why DefaultSettingsPath() is empty, naming the variables: "XDG_CONFIG_HOME is not set and
 // HOME is empty".

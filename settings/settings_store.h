@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/code_page.h"
 
@@ -26,6 +27,10 @@ class SettingsStore {
   virtual void WriteInt(const std::string& entry, int32_t value) = 0;
   // Removes the entry; an entry that is missing stays missing.
   virtual void Remove(const std::string& entry) = 0;
+
+  // The name of every entry the store holds, of any kind, a port's as "Ports\COM5\Suffix",
+  // in no particular order.
+  virtual std::vector<std::string> Names() = 0;
 
   // The code page through which older versions' texts reached this store, for reading them
   // back as they were written (see ParseStoredText in common/text_escapes.h): on Windows the

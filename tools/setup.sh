@@ -5,7 +5,8 @@
 # _NET_ACTIVE_WINDOW) for the tests of delivery to a target, Wine for the Windows build's
 # tests and ImageMagick for the screenshots they take; help2man for the man page, and what the package tests use:
 # dpkg-dev and file (dependencies of the Debian package), lintian (its checks), NSIS (the
-# Windows installer) and man-db (to show the man page); libudev for device arrivals,
+# Windows installer) and man-db (to show the man page); wixl (the MSI), osslsigncode
+# (signing the Windows files) and xmllint (the policy templates); libudev for device arrivals,
 # libevdev and libxkbcommon for the uinput keyboard (xkb-data holds the layouts, also copied
 # into its test's guest), and QEMU with busybox to test both against a real kernel (the
 # kernel image itself is fetched by that test). RE2 is the record stage's pattern
@@ -25,6 +26,7 @@ packages=(
   clang libclang-rt-14-dev
   imagemagick
   help2man dpkg-dev file nsis man-db
+  wixl msitools osslsigncode libxml2-utils
   qemu-system-x86 busybox-static
   lintian
 )

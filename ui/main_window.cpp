@@ -448,10 +448,10 @@ void MainWindow::Resumed(Clock::time_point now) {
   ShowPortStatus();
 }
 
-bool MainWindow::SaveSettings(SettingsStore& store, std::string* error) {
+bool MainWindow::SaveSettings(SettingsStore& store, std::string* error, bool with_port) {
   LineSettings settings = view_.ReadLineControls();
   settings.port_name = view_.SelectedPortText();
-  return SaveLineSettings(store, settings, error);
+  return with_port ? SaveLineSettings(store, settings, error) : SaveLinePositions(store, settings, error);
 }
 
 void MainWindow::ReleaseAllPorts() {

@@ -237,7 +237,8 @@ class MainWindow : private CaptureEvents {
 
   // Writes the Port list's selected text and the four line-setting positions. False, with
   // *error, when the store could not be written.
-  bool SaveSettings(SettingsStore& store, std::string* error);
+  // Without `with_port` (a policy selects the port at start) the port is not written.
+  bool SaveSettings(SettingsStore& store, std::string* error, bool with_port = true);
   // Stops every reader and releases every port.
   void ReleaseAllPorts();
 
@@ -266,7 +267,8 @@ class MainWindow : private CaptureEvents {
 
   // The port's profile, read from the store at its first use (warnings shown as notices).
   PortProfile& ProfileOf(int port_number);
-  // Readers of the port use its own rules (over the shared shaping) from now on.
+  // Readers of the port use its own rules (over the shared shaping) from now on, and the
+  // typist its own delays.
   void PublishRules(int port_number);
   // After the user connected the port: the line settings it was opened with are its own.
   void SaveProfileLine(int port_number);

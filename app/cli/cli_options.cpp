@@ -88,7 +88,9 @@ class Parser {
     while (error_.empty() && next_ < args_.size()) ParseOne(args_[next_++]);
     const bool runs_ports =
         !options_.help && !options_.version && !options_.demo && !options_.list_ports && !options_.save;
-    if (error_.empty() && options_.ports.empty() && (runs_ports || options_.preview)) UseSavedPorts();
+    if (error_.empty() && options_.ports.empty() && (runs_ports || options_.preview || options_.show_settings)) {
+      UseSavedPorts();
+    }
     if (error_.empty() && options_.preview) CheckPreview();
     if (error_.empty() && options_.demo && !options_.ports.empty()) {
       error_ = "--demo brings its own virtual ports: leave out --port";
@@ -122,6 +124,7 @@ class Parser {
     if (name == "--no-replace") return NoReplacements(name, inline_value);
     if (name == "--save") return Flag(name, inline_value, options_.save);
     if (name == "--list-ports") return Flag(name, inline_value, options_.list_ports);
+    if (name == "--show-settings") return Flag(name, inline_value, options_.show_settings);
     if (name == "--gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, true);
     if (name == "--no-gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, false);
     if (name == "--monitor") return Flag(name, inline_value, options_.monitor);
@@ -316,7 +319,8 @@ class Parser {
                                         [&](const PortRequest& port) { return port.port_number == number; });
       if (number && !repeated) options_.ports.push_back({.port_number = *number, .device_path = {}});
     }
-    if (options_.ports.empty()) {
+    // --show-settings shows the settings whatever they are, also with no port saved.
+    if (options_.ports.empty() && !options_.show_settings) {
       error_ = "no port given: use --port COMn[=DEVICE] (or --demo), or save one with --save";
     }
     options_.ports_from_settings = true;
@@ -636,9 +640,15 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         profile (its own options and the capture and shaping options\n"
          "                         for every port) in its [COMn] section, in\n"
          "                         " + settings_location + "; without --port, store the\n"
-         "                         line settings and end\n"
+         "                         line settings and end. An option given that a policy of the\n"
+         "                         administrator sets otherwise is not stored over it: --save\n"
+         "                         then stores nothing, names it and exits 1\n"
          "  --list-ports           print the serial ports in the order a Port list shows them,\n"
          "                         the saved port marked with *, and end\n"
+         "  --show-settings        print every value in use, the shared ones and each port's,\n"
+         "                         with where it comes from (default, machine, recommended\n"
+         "                         policy, user, command line, policy), and end; with other\n"
+         "                         options, as a run with them would use them\n"
          "  --help                 this text\n"
          "  --version              print the version and end\n"
          "\n"

@@ -49,6 +49,7 @@ struct CliOptions {
   bool version = false;
   bool save = false;        // store the line settings as the defaults of later runs
   bool list_ports = false;  // print the serial ports and end
+  bool show_settings = false;  // print every value in use, with where it comes from, and end
   bool monitor = false;     // show what arrives and what it would type; type nothing
   bool preview = false;     // run lines from standard input through a port's rules
 };

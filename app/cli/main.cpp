@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -6,6 +7,7 @@
 
 #include "app/cli/cli_app.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/cli_settings.h"
 #include "app/cli/demo.h"
 #include "app/cli/records_cli.h"
 #include "app/version.h"
@@ -21,7 +23,10 @@
 #include "platform/standard_streams.h"
 #include "platform/stop_signal.h"
 #include "platform/system_settings.h"
+#include "platform/text_code_page.h"
+#include "settings/layered_settings.h"
 #include "settings/line_settings_store.h"
+#include "settings/memory_settings_store.h"
 #include "settings/port_profile.h"
 #include "settings/settings_file.h"
 
@@ -58,16 +63,27 @@ PortProfile SavedProfile(const cli::CliOptions& options, const cli::PortRequest&
   return saved;
 }
 
-// Every port's stored profile under what the command line gives; each damaged stored value
-// is one status line.
-void ApplyStoredProfiles(SettingsStore& store, cli::CliOptions& options) {
-  cli::ApplyStoredProfiles(options, [&store](int port_number) {
-    std::vector<std::string> warnings;
-    PortProfile stored = LoadPortProfile(store, port_number, &warnings);
-    records::LeaveOutWrongRecordValues(stored, port_number, &warnings);
-    for (const std::string& warning : warnings) cli::PrintMessage(stderr, "lintrel-cli: ", warning);
-    return stored;
-  });
+void PrintMessages(const std::vector<std::string>& messages) {
+  for (const std::string& message : messages) cli::PrintMessage(stderr, "lintrel-cli: ", message);
+}
+
+// The stored settings under the command line and the policies over it (each damaged stored
+// value, and each option a policy overrules, is one status line); `command_line` becomes
+// the settings' layer of the command line.
+void ApplySettings(LayeredSettings& settings, cli::CliOptions& options, MemorySettingsStore& command_line) {
+  command_line = cli::CommandLineSettings(options);
+  if (options.show_settings) {
+    for (int port : cli::PortsToShow(settings, options)) {
+      if (std::none_of(options.ports.begin(), options.ports.end(),
+                       [port](const cli::PortRequest& given) { return given.port_number == port; })) {
+        options.ports.push_back({.port_number = port, .device_path = {}});
+      }
+    }
+  }
+  std::vector<std::string> warnings;
+  cli::ApplySettings(settings, options, &warnings);
+  PrintMessages(warnings);
+  settings.AddLayer({.source = SettingSource::kCommandLine, .store = &command_line, .location = "(this run's options)"});
 }
 
 bool Save(SettingsStore& store, const cli::CliOptions& options, const std::string& location) {
@@ -193,10 +209,10 @@ int main(int argc, char** argv) {
   const std::vector<std::string> keyboards = platform::SystemKeyboardNames();
   const std::string application = ApplicationName(command_line);
   const std::string location = platform::SettingsLocation(application);
-  std::string warning;
-  const platform::UserSettings settings = platform::OpenUserSettings(application, &warning);
-  SettingsStore& store = *settings.store;
-  if (!warning.empty()) cli::PrintMessage(stderr, "lintrel-cli: ", warning);
+  std::vector<std::string> warnings;
+  const platform::ProgramSettings settings = platform::OpenProgramSettings(application, LINTREL_POLICY_FILE, &warnings);
+  LayeredSettings& store = *settings.store;
+  PrintMessages(warnings);
 
   const cli::ParseResult parsed =
       cli::ParseCliOptions(args, keyboards, LoadStoredSettings(store), LoadSavedPortNames(store));
@@ -205,7 +221,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   cli::CliOptions options = parsed.options;
-  ApplyStoredProfiles(store, options);
+  MemorySettingsStore options_layer;  // the command line's layer of settings
+  ApplySettings(store, options, options_layer);
+  const std::vector<std::string> overruled = cli::OverruledOptions(store);
+  if (options.show_settings) {
+    std::fputs(cli::EffectiveSettingsText(store, options, platform::DefaultTextEncoding()).c_str(), stdout);
+    return 0;
+  }
+  if (options.save && !overruled.empty()) {
+    for (const std::string& line : overruled) cli::PrintMessage(stderr, "lintrel-cli: --save: not saved: ", line);
+    return 1;
+  }
+  PrintMessages(overruled);
   if (options.version) {
     std::puts("lintrel-cli " LINTREL_VERSION "\n" LINTREL_COPYRIGHT);
     return 0;

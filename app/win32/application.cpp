@@ -38,9 +38,10 @@ class Application {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    std::string warning;
+    std::vector<std::string> warnings;
     // The settings belong to the program by its file name ("lintrel").
-    platform::UserSettings settings = platform::OpenUserSettings(ui::win32::ProgramName(), &warning);
+    platform::ProgramSettings settings =
+        platform::OpenProgramSettings(ui::win32::ProgramName(), /*policy_file=*/"", &warnings);
     std::string error;
     std::string chosen;
     std::shared_ptr<platform::Keyboard> keyboard =

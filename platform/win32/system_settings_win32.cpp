@@ -4,6 +4,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/code_page.h"
 #include "platform/system_settings.h"
@@ -15,9 +17,33 @@ namespace lintrel::platform {
 namespace {
 
 constexpr const char* kCompanyKey = "Software\\VANTORIL SOFTWARE";
+constexpr const char* kPolicyKey = "Software\\Policies\\VANTORIL SOFTWARE";
+constexpr const char* kRecommendedSubkey = "Recommended";
+constexpr const char* kPortsSubkey = "Ports";
 
 std::string ApplicationKeyPath(const std::string& application_name) {
   return std::string(kCompanyKey) + "\\" + application_name;
+}
+
+std::string RootName(HKEY root) { return root == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER"; }
+
+// The names of the values of a key, or of its subkeys; none when it cannot be opened.
+std::vector<std::string> KeyNames(HKEY root, const std::string& path, bool subkeys) {
+  std::vector<std::string> names;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, WideText(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+  for (DWORD index = 0;; ++index) {
+    // Value names are at most 16383 characters, key names 255.
+    wchar_t name[16384];
+    DWORD length = sizeof name / sizeof name[0];
+    const LSTATUS status = subkeys ? RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr)
+                                   : RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) break;
+    names.push_back(Utf8Text(std::wstring(name, length)));
+  }
+  RegCloseKey(key);
+  return names;
 }
 
 // The application's values stand directly in its key, with no section subkey; an entry
@@ -25,7 +51,7 @@ std::string ApplicationKeyPath(const std::string& application_name) {
 // last one in the subkey before it. Reads open the key afresh; writes create it when missing.
 class RegistrySettingsStore : public SettingsStore {
  public:
-  explicit RegistrySettingsStore(std::string key_path) : key_path_(std::move(key_path)) {}
+  RegistrySettingsStore(HKEY root, std::string key_path) : root_(root), key_path_(std::move(key_path)) {}
 
   // The key that holds the entry and the value's name in it.
   struct Location {
@@ -69,13 +95,26 @@ class RegistrySettingsStore : public SettingsStore {
   void Remove(const std::string& entry) override {
     const Location where = Locate(entry);
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, WideText(where.key_path).c_str(), 0, KEY_SET_VALUE, &key);
+    LSTATUS status = RegOpenKeyExW(root_, WideText(where.key_path).c_str(), 0, KEY_SET_VALUE, &key);
     if (status == ERROR_FILE_NOT_FOUND) return;  // no key, no value
     if (status == ERROR_SUCCESS) {
       status = RegDeleteValueW(key, WideText(where.value_name).c_str());
       RegCloseKey(key);
     }
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) NoteFailure("remove", entry, status);
+  }
+
+  // The key's values and those of its subkeys Ports\\COMn, the port's profiles; other
+  // subkeys (a policy key's Recommended) are not part of it.
+  std::vector<std::string> Names() override {
+    std::vector<std::string> names = KeyNames(root_, key_path_, /*subkeys=*/false);
+    const std::string ports = key_path_ + "\\" + kPortsSubkey;
+    for (const std::string& port : KeyNames(root_, ports, /*subkeys=*/true)) {
+      for (const std::string& value : KeyNames(root_, ports + "\\" + port, /*subkeys=*/false)) {
+        names.push_back(std::string(kPortsSubkey) + "\\" + port + "\\" + value);
+      }
+    }
+    return names;
   }
 
   // Older versions wrote texts through the registry's ANSI calls, which turned their bytes
@@ -99,7 +138,7 @@ class RegistrySettingsStore : public SettingsStore {
     const Location where = Locate(entry);
     const std::wstring name = WideText(where.value_name);
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, WideText(where.key_path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root_, WideText(where.key_path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
       return false;
     }
     DWORD type = 0;
@@ -117,7 +156,7 @@ class RegistrySettingsStore : public SettingsStore {
   void Write(const std::string& entry, DWORD type, const void* data, DWORD size) {
     const Location where = Locate(entry);
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, WideText(where.key_path).c_str(), 0, nullptr,
+    LSTATUS status = RegCreateKeyExW(root_, WideText(where.key_path).c_str(), 0, nullptr,
                                      REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
       status = RegSetValueExW(key, WideText(where.value_name).c_str(), 0, type, static_cast<const BYTE*>(data), size);
@@ -128,18 +167,40 @@ class RegistrySettingsStore : public SettingsStore {
 
   void NoteFailure(const char* action, const std::string& entry, LSTATUS status) {
     if (!first_failure_.empty()) return;
-    first_failure_ = "HKEY_CURRENT_USER\\" + key_path_ + ": cannot " + action + " \"" + entry +
+    first_failure_ = RootName(root_) + "\\" + key_path_ + ": cannot " + action + " \"" + entry +
                      "\": " + SystemErrorText(static_cast<DWORD>(status));
   }
 
+  HKEY root_;
   std::string key_path_;
   std::string first_failure_;
 };
 
 }  // namespace
 
-UserSettings OpenUserSettings(const std::string& application_name, std::string* /*warning*/) {
-  return {.store = std::make_unique<RegistrySettingsStore>(ApplicationKeyPath(application_name)), .device_pins = {}};
+ProgramSettings OpenProgramSettings(const std::string& application_name, const std::string& /*policy_file*/,
+                                    std::vector<std::string>* /*warnings*/) {
+  const std::string settings = ApplicationKeyPath(application_name);
+  const std::string policy = std::string(kPolicyKey) + "\\" + application_name;
+  const std::string recommended = policy + "\\" + kRecommendedSubkey;
+  ProgramSettings program;
+  std::vector<SettingsLayer> layers;
+  // Of two keys of one source, the machine's is added last and so ranks higher.
+  const std::pair<SettingSource, std::pair<HKEY, std::string>> keys[] = {
+      {SettingSource::kMachine, {HKEY_LOCAL_MACHINE, settings}},
+      {SettingSource::kRecommended, {HKEY_CURRENT_USER, recommended}},
+      {SettingSource::kRecommended, {HKEY_LOCAL_MACHINE, recommended}},
+      {SettingSource::kUser, {HKEY_CURRENT_USER, settings}},
+      {SettingSource::kPolicy, {HKEY_CURRENT_USER, policy}},
+      {SettingSource::kPolicy, {HKEY_LOCAL_MACHINE, policy}},
+  };
+  for (const auto& [source, key] : keys) {
+    program.layer_stores.push_back(std::make_unique<RegistrySettingsStore>(key.first, key.second));
+    layers.push_back({.source = source, .store = program.layer_stores.back().get(),
+                      .location = RootName(key.first) + "\\" + key.second});
+  }
+  program.store = std::make_unique<LayeredSettings>(std::move(layers));
+  return program;
 }
 
 std::string SettingsLocation(const std::string& application_name) {

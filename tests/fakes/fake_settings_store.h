@@ -42,6 +42,12 @@ class FakeSettingsStore : public SettingsStore {
     values.erase(entry);
   }
 
+  std::vector<std::string> Names() override {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : values) names.push_back(name);
+    return names;
+  }
+
   const CodePage* OlderVersionsCodePage() const override { return older_versions_code_page; }
 
   bool Flush(std::string* error) override {

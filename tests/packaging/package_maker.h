@@ -54,4 +54,35 @@ inline std::filesystem::path MakePackage(const std::string& cpack_config, const 
   return PackageMaker(cpack_config, generator, directory, file_name).Finish(error);
 }
 
+// A throwaway code-signing certificate, made with openssl, in a .pfx with a password, for
+// tools/package.sh --sign.
+class TestCertificate {
+ public:
+  static constexpr char kPassword[] = "throwaway";
+
+  // Made in `folder`.
+  explicit TestCertificate(const std::filesystem::path& folder)
+      : pfx_(folder / "signing.pfx"), pem_(folder / "signing.pem") {
+    const std::string key = folder / "signing.key";
+    const CommandResult made = RunToEnd({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                                         "-subj", "/CN=Lintrel test signing", "-addext",
+                                         "extendedKeyUsage=codeSigning", "-keyout", key, "-out", pem_});
+    const CommandResult packed = RunToEnd({"openssl", "pkcs12", "-export", "-inkey", key, "-in", pem_, "-out", pfx_,
+                                           "-passout", std::string("pass:") + kPassword});
+    error_ = made.Succeeded() && packed.Succeeded() ? "" : "openssl failed: " + made.err + packed.err;
+  }
+
+  const std::string& error() const { return error_; }
+  const std::string& pfx() const { return pfx_; }
+
+  // Whether `file` carries a signature that verifies against this certificate.
+  std::string Verify(const std::string& file) const {
+    const CommandResult verified = RunToEnd({"osslsigncode", "verify", "-CAfile", pem_, "-in", file});
+    return verified.Succeeded() ? "" : file + ": " + verified.out + verified.err;
+  }
+
+ private:
+  std::string pfx_, pem_, error_;
+};
+
 }  // namespace lintrel::testing

@@ -165,7 +165,7 @@ TEST_F(DebPackageTest, ControlFieldsNameItAndDependOnEveryLinkedLibrary) {
   EXPECT_GE(libraries, 3) << "libc, libstdc++ and the X libraries at least:\n" << headers.out;
 }
 
-TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocumentsOnly) {
+TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleItsSettingsFilesAndItsDocumentsOnly) {
   const CommandResult listing = RunToEnd({"dpkg-deb", "-c", package_.string()});
   ASSERT_TRUE(listing.Succeeded()) << listing.err;
   // "-rwxr-xr-x root/root 298384 2026-12-08 08:53 ./usr/bin/lintrel-cli": the mode, owner and
@@ -178,7 +178,9 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocu
       files.insert(mode + " " + owner + " " + path);
     }
   }
-  EXPECT_EQ(files, (std::set<std::string>{"-rwxr-xr-x root/root ./usr/bin/lintrel-cli",
+  EXPECT_EQ(files, (std::set<std::string>{"-rw-r--r-- root/root ./etc/lintrel/policy.conf",
+                                          "-rw-r--r-- root/root ./etc/xdg/lintrel/lintrel-cli.conf",
+                                          "-rwxr-xr-x root/root ./usr/bin/lintrel-cli",
                                           "-rw-r--r-- root/root ./usr/lib/systemd/user/lintrel.service",
                                           "-rw-r--r-- root/root ./usr/lib/udev/rules.d/70-lintrel-uinput.rules",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/README.md",
@@ -189,6 +191,21 @@ TEST_F(DebPackageTest, HoldsTheProgramItsManPageItsUserUnitItsUdevRuleAndItsDocu
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/options-dialog.png",
                                           "-rw-r--r-- root/root ./usr/share/doc/lintrel/docs/user-guide.md",
                                           "-rw-r--r-- root/root ./usr/share/man/man1/lintrel-cli.1.gz"}));
+}
+
+// The machine's settings and the policy file are configuration files, which an upgrade
+// keeps as the administrator changed them; as shipped they hold comments only, which
+// lintrel-cli reads without a word.
+TEST_F(DebPackageTest, MarksItsFilesInEtcAsConfigurationFiles) {
+  const CommandResult conffiles = RunToEnd({"dpkg-deb", "-I", package_.string(), "conffiles"});
+  ASSERT_TRUE(conffiles.Succeeded()) << conffiles.err;
+  EXPECT_EQ(conffiles.out, "/etc/xdg/lintrel/lintrel-cli.conf\n/etc/lintrel/policy.conf\n");
+  TemporaryDirectory home;
+  const CommandResult shown = RunToEnd({"XDG_CONFIG_HOME=" + home.File(""), "XDG_CONFIG_DIRS=" + Root() + "/etc/xdg",
+                                        Root() + "/usr/bin/lintrel-cli", "--show-settings"});
+  ASSERT_TRUE(shown.Succeeded()) << shown.err;
+  EXPECT_EQ(shown.err, "");
+  EXPECT_TRUE(Contains(shown.out, "machine             " + Root() + "/etc/xdg/lintrel/lintrel-cli.conf")) << shown.out;
 }
 
 TEST_F(DebPackageTest, ProgramAndManPageRunFromWhereItIsUnpacked) {
@@ -231,9 +248,17 @@ TEST_F(DebPackageTest, UserUnitDoesNotRestartAProgramThatHasNoPortToCapture) {
       << "lintrel-cli ends with status " << run.status->code << " when no port is saved";
 }
 
-TEST(PortableZipTest, HoldsBothProgramsTheReadmeTheGuidesAndTheLicence) {
+// The zip and the installer made as tools/package.sh --sign makes them: the programs in
+// them signed while cpack packs them, the installer after; the zip holds the policy
+// templates for the domain's central store.
+TEST(WindowsPackagesTest, TheZipAndTheInstallerHoldSignedProgramsAndAreSigned) {
   TemporaryDirectory folder;
+  const TestCertificate certificate(folder.File(""));
+  ASSERT_EQ(certificate.error(), "");
+  const ScopedEnvironment sign("LINTREL_SIGN_CERT", certificate.pfx());
+  const ScopedEnvironment password("LINTREL_SIGN_PASSWORD", TestCertificate::kPassword);
   const std::string name = "lintrel-" LINTREL_VERSION "-win64";
+  PackageMaker installer(LINTREL_WINDOWS_CPACK_CONFIG, "NSIS", folder.File("setup"), "lintrel-" LINTREL_VERSION "-setup.exe");
   std::string error;
   const std::filesystem::path zip =
       MakePackage(LINTREL_WINDOWS_CPACK_CONFIG, "ZIP", folder.File(""), name + ".zip", &error);
@@ -247,7 +272,21 @@ TEST(PortableZipTest, HoldsBothProgramsTheReadmeTheGuidesAndTheLicence) {
   EXPECT_EQ(files, (std::set<std::string>{name + "/lintrel.exe", name + "/lintrel-cli.exe", name + "/README.md",
                                           name + "/docs/user-guide.md", name + "/docs/admin-guide.md",
                                           name + "/docs/main-window.png", name + "/docs/options-dialog.png",
-                                          name + "/LICENSE.txt"}));
+                                          name + "/LICENSE.txt", name + "/policy/lintrel.admx",
+                                          name + "/policy/en-US/lintrel.adml"}));
+  const CommandResult unpacked = RunToEnd({"sh", "-c", "cd \"$0\" && \"$1\" -E tar xf \"$2\"", folder.File(""),
+                                           LINTREL_CMAKE_PATH, zip.string()});
+  ASSERT_TRUE(unpacked.Succeeded()) << unpacked.err;
+  for (const char* program : {"/lintrel.exe", "/lintrel-cli.exe"}) {
+    EXPECT_EQ(certificate.Verify(folder.File(name + program)), "");
+  }
+
+  const std::filesystem::path setup = installer.Finish(&error);
+  ASSERT_FALSE(setup.empty()) << error;
+  EXPECT_NE(certificate.Verify(setup.string()), "") << "not signed yet";
+  const CommandResult signed_setup = RunToEnd({"bash", LINTREL_SIGN_SCRIPT, certificate.pfx(), setup.string()});
+  ASSERT_TRUE(signed_setup.Succeeded()) << signed_setup.err;
+  EXPECT_EQ(certificate.Verify(setup.string()), "");
 }
 
 }  // namespace

@@ -56,12 +56,7 @@ class WineInstallerTest : public WineSuite<89, /*kVirtualDesktop=*/false> {
     ASSERT_EQ(installer_error_, "");
   }
 
-  // Where the prefix keeps a file that its programs know as C:\...
-  static std::filesystem::path Unix(const std::string& windows_path) {
-    std::string path = windows_path.substr(3);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return prefix().prefix() / "drive_c" / path;
-  }
+  static std::filesystem::path Unix(const std::string& windows_path) { return prefix().DriveCPath(windows_path); }
   static std::filesystem::path Installed(const std::string& name) {
     return Unix(std::string(kInstallFolder) + "\\" + name);
   }

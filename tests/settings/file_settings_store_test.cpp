@@ -416,11 +416,11 @@ TEST_F(FileSettingsStoreTest, DevicePinsComeFromTheValidPinEntries) {
             "Device COM257=/dev/ttyUSB1\nDevice COM4=ttyUSB2\nDevice COM5=\nDevice COM=/dev/x\n"
             "Device COM3=/dev/serial/by-id/scanner\n");
   FileSettingsStore store = Open();
-  EXPECT_EQ(store.DevicePins(),
+  EXPECT_EQ(ReadDevicePins(store),
             (std::map<int, std::string>{
                 {0, "/dev/ttyS0"}, {3, "/dev/serial/by-id/scanner"}, {256, "/dev/ttyACM9"}}));
   store.WriteString(DevicePinEntry(12), "/dev/ttyUSB7");
-  EXPECT_EQ(store.DevicePins().at(12), "/dev/ttyUSB7");
+  EXPECT_EQ(ReadDevicePins(store).at(12), "/dev/ttyUSB7");
 }
 
 TEST_F(FileSettingsStoreTest, ASymbolicLinkStaysALinkAndItsTargetGetsTheSettingsOwnerAndMode) {

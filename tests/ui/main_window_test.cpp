@@ -661,6 +661,18 @@ TEST_F(MainWindowTest, SaveSettingsWritesTheSelectedPortAndTheFourPositions) {
   EXPECT_EQ(store.calls.back(), "flush");
 }
 
+// A port a policy selects at start is not stored over: the four positions alone are saved.
+TEST_F(MainWindowTest, SaveSettingsWithoutThePortLeavesItAsItWas) {
+  view_.selected_port_text = "COM7";
+  view_.line_settings.baud_index = 4;
+  FakeSettingsStore store;
+  store.values["Port"] = std::string("COM3");
+  std::string error;
+  ASSERT_TRUE(window_.SaveSettings(store, &error, /*with_port=*/false));
+  EXPECT_EQ(store.flushed_values.at("Port"), FakeSettingsStore::Value(std::string("COM3")));
+  EXPECT_EQ(store.flushed_values.at("Baud rate"), FakeSettingsStore::Value(int32_t{4}));
+}
+
 TEST_F(MainWindowTest, SaveSettingsWithNothingSelectedWritesAnEmptyPort) {
   view_.selected_port_text = "";
   view_.line_settings = LineSettings{};

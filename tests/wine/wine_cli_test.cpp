@@ -359,5 +359,61 @@ TEST_F(WineCliTest, PortListFromTheDeviceMapAndBluetoothWithTheSavedPortSelected
   EXPECT_EQ(RunCli({"--list-ports"}).out, "  COM1\n  COM2\n* COM7\n  COM10\n");
 }
 
+// A machine policy's "End char" stands over the user's own: lines end where the policy says,
+// --save does not store over it and says so, --show-settings names it. A recommended value is
+// used until the user sets one of their own.
+TEST_F(WineCliTest, APolicyStandsOverTheUsersValueAndARecommendedOneUnderIt) {
+  const std::string policies = "HKEY_LOCAL_MACHINE\\Software\\Policies\\VANTORIL SOFTWARE\\lintrel-cli";
+  const std::string recommended = "HKEY_CURRENT_USER\\Software\\Policies\\VANTORIL SOFTWARE\\lintrel-cli\\Recommended";
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry("[" + policies + "]\r\n\"End char\"=dword:0000000a\r\n[" + recommended +
+                                          "]\r\n\"Prefix text\"=\"R\"\r\n[" + kSettingsKey +
+                                          "\\Ports\\COM5]\r\n\"End char\"=dword:00000003\r\n\"Truncate\"=dword:00000001\r\n",
+                                      &error))
+      << error;
+  struct Cleanup {
+    ~Cleanup() {
+      std::string ignored;
+      prefix().ImportRegistry("[-" + policies + "]\r\n[-" + recommended + "]\r\n", &ignored);
+    }
+    std::string policies, recommended;
+  } cleanup{policies, recommended};
+
+  // The line ends at the policy's line feed, not at the user's ETX; the recommended prefix
+  // comes before it.
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::unique_ptr<ChildProcess> cli = StartCliOnPtys({"--keys", "trace", "--port", "COM5", "--end-char", "3"});
+  ASSERT_TRUE(cli->WaitForErr("lintrel: COM5 connected")) << cli->Describe();
+  EXPECT_NE(cli->err().find("\"End char\" of COM5 is set by your administrator: \"10\" is used, not \"3\""),
+            std::string::npos)
+      << cli->Describe();
+  ASSERT_TRUE(Send(*device, "56\n"));
+  // Every key of the line, Shift's too: the trace comes a stroke at a time.
+  const std::string typed = Trace({ShiftPress('R'), Press('5'), Press('6')});
+  const auto keys = static_cast<std::size_t>(std::count(typed.begin(), typed.end(), '\n'));
+  ASSERT_TRUE(cli->WaitForOutLines(keys)) << cli->Describe();
+  EXPECT_EQ(WithoutCarriageReturns(cli->out()), typed);
+  ExpectStopsCleanly(*cli, SIGINT);
+
+  const CommandResult refused = RunCli({"--save", "--list-ports", "--port", "COM5", "--end-char", "3"});
+  EXPECT_FALSE(refused.Succeeded());
+  EXPECT_NE(refused.err.find("--save: not saved: \"End char\" of COM5 is set by your administrator"),
+            std::string::npos)
+      << refused.err;
+  CommandResult shown = RunCli({"--show-settings", "--port", "COM5"});
+  ASSERT_TRUE(shown.Succeeded()) << shown.err;
+  EXPECT_NE(shown.out.find("policy              End char=10\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("recommended policy  Prefix text=R\n"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("policy              " + policies.substr(0, 18)), std::string::npos) << shown.out;
+
+  const CommandResult saved = RunCli({"--save", "--list-ports", "--port", "COM5", "--prefix-text", "U"});
+  ASSERT_TRUE(saved.Succeeded()) << saved.err;
+  EXPECT_EQ(prefix().QueryValue(std::string(kSettingsKey) + "\\Ports\\COM5", "End char"), "0x3")
+      << "the user's own value stays under the policy";
+  shown = RunCli({"--show-settings"});
+  EXPECT_NE(shown.out.find("user                Prefix text=U\n"), std::string::npos) << shown.out;
+}
+
 }  // namespace
 }  // namespace lintrel::testing

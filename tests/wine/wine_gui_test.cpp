@@ -38,6 +38,7 @@ constexpr char kKeyTarget[] = LINTREL_KEY_TARGET_PATH;
 constexpr char kPtyShim[] = LINTREL_PTY_SHIM_PATH;
 constexpr char kScreenshotFolder[] = LINTREL_SCREENSHOT_DIR;
 constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\\lintrel";
+constexpr char kPolicyKey[] = "HKEY_LOCAL_MACHINE\\Software\\Policies\\VANTORIL SOFTWARE\\lintrel";
 constexpr char kRunKey[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // Two pseudo-terminal ports in the device map beside the ports of kPortRegistry, and COM9,
 // which the device map lists but no device stands behind.
@@ -65,9 +66,10 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
   void SetUp() override {
     SetUpSuite({kLintrel, kDriver, kKeyTarget});
     if (IsSkipped() || HasFatalFailure()) return;
-    // No stored settings, no start at login, and the ports of the tests in the device map.
+    // No stored settings nor policies, no start at login, and the ports of the tests in the
+    // device map.
     std::string error;
-    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n[" + kRunKey +
+    ASSERT_TRUE(prefix().ImportRegistry(std::string("[-") + kSettingsKey + "]\r\n[-" + kPolicyKey + "]\r\n[" + kRunKey +
                                             "]\r\n\"Lintrel\"=-\r\n" + kPortRegistry + "\r\n" + kTestPortsRegistry,
                                         &error))
         << error;
@@ -933,6 +935,76 @@ TEST_F(WineGuiTest, TheMonitorWindowShowsAReceivedLineAndWhatItTypes) {
   Drive({"click", "monitor", "2", "gone", "monitor"});
   Drive({"close", "main"});
   ExpectLintrelEnds();
+}
+
+// Machine policies: the ports they set are connected at start even with "Reconnect at start"
+// off, their end character and truncation hold for them, and what the user connects or
+// selects is not stored over them.
+TEST_F(WineGuiTest, PoliciesConnectTheirPortsAndSetTheirValues) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
+  ASSERT_NE(device, nullptr);
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kPolicyKey +
+                                          "]\r\n\"Connected ports\"=\"COM5\"\r\n\"Port\"=\"COM5\"\r\n"
+                                          "\"End char\"=dword:0000000a\r\n\"Truncate\"=dword:00000001\r\n[" +
+                                          kSettingsKey + "]\r\n\"Reconnect at start\"=dword:00000000\r\n",
+                                      &error))
+      << error;
+  StartLintrel();
+  ASSERT_TRUE(StatusBecomes("COM5 connected"));
+  const std::filesystem::path typed = StartTypingTarget();
+  ASSERT_TRUE(Send(*device, "a\rb\n"));
+  ASSERT_TRUE(TypedBecomes(typed, "a\r\nb")) << ReadWhole(typed).value_or("(none)");
+
+  SelectPort("COM12");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Port"), std::nullopt) << "the policy's port stays the one selected";
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Connected ports"), std::nullopt);
+}
+
+// The controls a machine policy sets are disabled and named "Set by your administrator", in
+// the main window for the port the policy sets its line for, and in the Options dialog; OK
+// stores nothing over the policy and leaves the user's own value.
+TEST_F(WineGuiTest, ControlsAPolicySetsAreDisabledAndNamedAsSetByTheAdministrator) {
+  std::string error;
+  ASSERT_TRUE(prefix().ImportRegistry(std::string("[") + kPolicyKey +
+                                          "]\r\n\"End char\"=dword:0000000a\r\n\"Truncate\"=dword:00000001\r\n"
+                                          "\"Key delay\"=dword:00000014\r\n[" +
+                                          kPolicyKey + "\\Ports\\COM5]\r\n\"Baud rate\"=dword:00000006\r\n[" +
+                                          kSettingsKey + "]\r\n\"End char\"=dword:0000000d\r\n",
+                                      &error))
+      << error;
+  StartLintrel();
+  SelectPort("COM12");
+  EXPECT_EQ(DriveOne({"enabled", "main", Id(IDC_BAUD_RATE)}), "1");
+  SelectPort("COM5");
+  EXPECT_EQ(DriveOne({"enabled", "main", Id(IDC_BAUD_RATE)}), "0");
+  EXPECT_EQ(DriveOne({"enabled", "main", Id(IDC_PARITY)}), "1");
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_BAUD_RATE)}), "19200");
+  EXPECT_NE(DriveOne({"controls", "main"}).find("|Set by your administrator: Baud rate|"), std::string::npos)
+      << Describe();
+
+  Drive({"click", "main", Id(IDC_OPTIONS)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_END_CHARACTER)}), "0");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_END_CHARACTER)}).substr(0, 2), "LF");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_TRUNCATE)}), "0");
+  EXPECT_EQ(DriveOne({"checked", "options", Id(IDC_TRUNCATE)}), "1");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_SUFFIX)}), "1");
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_KEY_DELAY)}), "0");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_KEY_DELAY)}), "20");
+  const std::string options = DriveOne({"controls", "options"});
+  EXPECT_NE(options.find("|Set by your administrator: End Char, Truncate End Char, Key delay (ms)|"), std::string::npos)
+      << options;
+  Screenshot("options-set-by-administrator", "options");
+  EXPECT_EQ(Drive({"click", "options", "1", "gone", "options"}).back(), "ok");
+  EXPECT_EQ(DriveOne({"visible", "message"}), "0") << "nothing refused: the policy's values are not stored";
+
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "End char"), "0xd") << "the user's own value stays";
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey + std::string("\\Ports\\COM5"), "Truncate"), std::nullopt);
 }
 
 }  // namespace

@@ -68,6 +68,12 @@ class WinePrefix {
   std::filesystem::path ComPortLink(int port_number) const {
     return prefix() / "dosdevices" / ("com" + std::to_string(port_number));
   }
+  // Where the prefix keeps a file that its programs know as C:\...
+  std::filesystem::path DriveCPath(const std::string& windows_path) const {
+    std::string path = windows_path.substr(3);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return prefix() / "drive_c" / path;
+  }
   // The name a Windows program of the prefix knows a file by (drive Z: is the root).
   static std::string WindowsPath(const std::filesystem::path& path) {
     std::string text = "Z:" + path.string();

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "discovery/system_ports.h"
 #include "platform/text_code_page.h"
 #include "platform/win32/wide_text.h"
 #include "settings/line_settings_store.h"
+#include "ui/policy_locks.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dialog.h"
 #include "ui/win32/foreground.h"
@@ -96,7 +98,7 @@ UINT MainDialog::ExitMessage() {
   return message;
 }
 
-MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
+MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, UINT tray_message,
                        platform::SerialDriver& driver, std::shared_ptr<platform::Keyboard> keyboard,
                        bool start_hidden)
     : Dialog(instance, IDD_MAIN),
@@ -194,7 +196,10 @@ MainDialog::MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT
   OnCommand(ID_STATUS_CONNECT, [this] { RunTrayCommand(ID_STATUS_CONNECT); });
   OnCommand(ID_STATUS_PAUSE, [this] { RunTrayCommand(ID_STATUS_PAUSE); });
   OnCommand(ID_STATUS_ABOUT, [this] { RunTrayCommand(ID_STATUS_ABOUT); });
-  OnNotification(IDC_PORT, CBN_SELENDOK, [this] { window_.SelectPortFromCombo(SelectedPortText()); });
+  OnNotification(IDC_PORT, CBN_SELENDOK, [this] {
+    window_.SelectPortFromCombo(SelectedPortText());
+    ShowLineLocks();
+  });
 }
 
 MainDialog::~MainDialog() {
@@ -233,6 +238,7 @@ BOOL MainDialog::OnInitDialog() {
   tray_.Add(hwnd(), tray_message_, icon_normal_);
   FillPortList();
   ReconnectRemembered();
+  ShowLineLocks();
   window_.ShowPortStatus();
   RegisterForDeviceNotices();
   SetTimer(hwnd(), kSupervisionTimer, kSupervisionInterval, nullptr);
@@ -294,8 +300,11 @@ void MainDialog::ReconnectRemembered() {
   window_.SetFollowDevices(startup_.follow_devices);
   // Before the reconnections: each port opens with its own rules.
   window_.UseProfilesIn(settings_.store.get());
-  if (startup_.reconnect_at_start) window_.Reconnect(LoadRememberedPorts(*settings_.store));
-  window_.RememberConnectionsIn(settings_.store.get());
+  // Ports a policy sets are connected at every start, and what the user connects or
+  // disconnects is not remembered over them.
+  const bool ports_fixed = ConnectedPortsLocked(*settings_.store);
+  if (startup_.reconnect_at_start || ports_fixed) window_.Reconnect(LoadRememberedPorts(*settings_.store));
+  if (!ports_fixed) window_.RememberConnectionsIn(settings_.store.get());
 }
 
 void MainDialog::RegisterForDeviceNotices() {
@@ -353,7 +362,19 @@ void MainDialog::SetPauseCaption(std::string_view caption) {
 void MainDialog::EnablePause(bool enabled) { EnableWindow(Item(IDC_PAUSE), enabled ? TRUE : FALSE); }
 
 void MainDialog::EnableLineSettings(bool enabled) {
-  for (int id : {IDC_BAUD_RATE, IDC_PARITY, IDC_DATA_BIT, IDC_STOP_BIT}) EnableWindow(Item(id), enabled ? TRUE : FALSE);
+  line_settings_enabled_ = enabled;
+  ShowLineLocks();
+}
+
+void MainDialog::ShowLineLocks() {
+  const LineLocks locks = LineLocksFor(*settings_.store, window_.MonitoredPort());
+  std::vector<int> locked;
+  for (const auto& [is_locked, id] : {std::pair{locks.baud, IDC_BAUD_RATE}, std::pair{locks.parity, IDC_PARITY},
+                                      std::pair{locks.data_bit, IDC_DATA_BIT}, std::pair{locks.stop_bit, IDC_STOP_BIT}}) {
+    EnableWindow(Item(id), line_settings_enabled_ && !is_locked ? TRUE : FALSE);
+    if (is_locked) locked.push_back(id);
+  }
+  line_note_.Show(hwnd(), locked);
 }
 
 void MainDialog::SetStatusText(std::string_view text) { SetItemText(hwnd(), IDC_STATUS, text); }
@@ -380,7 +401,9 @@ void MainDialog::SetTrayImage(TrayImage image) {
 
 void MainDialog::OnClose() {
   std::string error;
-  if (!window_.SaveSettings(*settings_.store, &error)) {
+  // The port a policy selects at start is selected at every start: the one selected now is
+  // not stored over it.
+  if (!window_.SaveSettings(*settings_.store, &error, !settings_.store->SetByPolicy(kPortEntry))) {
     ShowMessageBox(hwnd(), "The settings could not be saved: " + error, MB_ICONEXCLAMATION);
   }
   window_.ReleaseAllPorts();
@@ -550,6 +573,7 @@ void MainDialog::OpenOptions() {
   PortOptions port_options = window_.OptionsForDialog();
   OptionsDialog options(instance(), port_options, port_options.pacing, window_.EndCharacterEditable(), startup,
                         start_with_windows);
+  options.SetLocks(OptionsLocksFor(*settings_.store, port_options.port_number));
   if (options.RunModal(hwnd()) != IDOK) return;
   std::string error;
   if (!window_.ApplyOptions(port_options, &error)) {

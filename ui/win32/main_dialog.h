@@ -14,6 +14,7 @@
 #include "settings/connection_memory.h"
 #include "settings/line_settings.h"
 #include "ui/main_window.h"
+#include "ui/win32/administrator_note.h"
 #include "ui/win32/dialog.h"
 #include "ui/win32/tray_icon.h"
 
@@ -32,7 +33,7 @@ class MainDialog : public Dialog, private MainWindowView {
  public:
   // `tray_message`: the registered message the tray icon calls back with. `start_hidden`:
   // the window stays hidden (the icon only) until the user brings it up.
-  MainDialog(HINSTANCE instance, platform::UserSettings settings, UINT tray_message,
+  MainDialog(HINSTANCE instance, platform::ProgramSettings settings, UINT tray_message,
              platform::SerialDriver& driver, std::shared_ptr<platform::Keyboard> keyboard,
              bool start_hidden = false);
   ~MainDialog() override;
@@ -109,8 +110,11 @@ class MainDialog : public Dialog, private MainWindowView {
   // The Monitor window for the selected port, until the user closes it.
   void OpenMonitor();
   void ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows);
+  // Disables the line-setting lists a policy sets for the selected port, and the others
+  // while a connection holds them.
+  void ShowLineLocks();
 
-  platform::UserSettings settings_;
+  platform::ProgramSettings settings_;
   UINT tray_message_;
   // The Port list as it was filled at start; it names the device behind each port.
   PortList ports_;
@@ -127,6 +131,8 @@ class MainDialog : public Dialog, private MainWindowView {
   HICON icon_normal_ = nullptr;
   HICON icon_activity_ = nullptr;
   HICON icon_paused_ = nullptr;
+  bool line_settings_enabled_ = true;
+  AdministratorNote line_note_;
 };
 
 }  // namespace lintrel::ui::win32

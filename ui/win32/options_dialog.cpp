@@ -1,6 +1,8 @@
 #include "ui/win32/options_dialog.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/port_number.h"
 #include "platform/win32/wide_text.h"
@@ -36,6 +38,25 @@ int ControlOf(RecordField field) {
     case RecordField::kRepeatWindow: break;
   }
   return IDC_REPEAT_WINDOW;
+}
+
+// The controls a policy has set, by their ids.
+std::vector<int> LockedControls(const OptionsLocks& locks) {
+  const std::pair<bool, int> controls[] = {
+      {locks.prefix, IDC_PORT_PREFIX},       {locks.end_character, IDC_END_CHARACTER},
+      {locks.truncate, IDC_TRUNCATE},        {locks.prefix_text, IDC_PREFIX_TEXT},
+      {locks.suffix, IDC_SUFFIX},            {locks.replacements, IDC_REPLACEMENTS},
+      {locks.control, IDC_CONTROL_MAP},      {locks.reconnect_at_start, IDC_RECONNECT_AT_START},
+      {locks.follow_devices, IDC_FOLLOW_DEVICES}, {locks.pattern, IDC_PATTERN},
+      {locks.unmatched, IDC_UNMATCHED},      {locks.gs1, IDC_GS1},
+      {locks.template_text, IDC_TEMPLATE},   {locks.repeat_window, IDC_REPEAT_WINDOW},
+      {locks.encoding, IDC_ENCODING},        {locks.key_delay, IDC_KEY_DELAY},
+      {locks.line_delay, IDC_LINE_DELAY},    {locks.reconnect_delay, IDC_RECONNECT_DELAY}};
+  std::vector<int> locked;
+  for (const auto& [is_locked, id] : controls) {
+    if (is_locked) locked.push_back(id);
+  }
+  return locked;
 }
 
 constexpr int kRecordControls[] = {IDC_PATTERN, IDC_UNMATCHED, IDC_GS1, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE};
@@ -103,6 +124,7 @@ BOOL OptionsDialog::OnInitDialog() {
   SetItemText(hwnd(), IDC_RECORDS_GROUP,
               has_port ? "Records of " + PortName(options_.port_number) : "Records (no port selected)");
   for (int id : kRecordControls) EnableWindow(Item(id), has_port ? TRUE : FALSE);
+  note_.Show(hwnd(), LockedControls(locks_));
   initialized_ = true;
   UpdateTest();
   return TRUE;

@@ -6,7 +6,9 @@
 #include "settings/connection_memory.h"
 #include "ui/main_window.h"
 #include "ui/options_form.h"
+#include "ui/policy_locks.h"
 #include "ui/record_form.h"
+#include "ui/win32/administrator_note.h"
 #include "ui/win32/dialog.h"
 
 namespace lintrel::ui::win32 {
@@ -23,6 +25,9 @@ class OptionsDialog : public Dialog {
   // connected).
   OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& pacing, bool end_character_editable,
                 StartupOptions& startup, bool& start_with_windows);
+
+  // The controls whose values a policy sets: disabled, and named as set by the administrator.
+  void SetLocks(const OptionsLocks& locks) { locks_ = locks; }
 
  private:
   void FillInitialLists() override;
@@ -45,6 +50,8 @@ class OptionsDialog : public Dialog {
   // What the three check boxes show, until OK.
   StartupOptions startup_shown_;
   bool start_with_windows_shown_;
+  OptionsLocks locks_;
+  AdministratorNote note_;
 };
 
 }  // namespace lintrel::ui::win32
