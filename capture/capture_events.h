@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "capture/delivery.h"
 #include "platform/serial_port.h"
 #include "settings/line_settings.h"
 
@@ -52,6 +53,9 @@ class CaptureEvents {
   // the cause changes or after a line was typed in between. `output_lost`: the key output
   // is gone for good, nothing more will be typed, and the front end should stop.
   virtual void LineNotTyped(int /*port_number*/, const std::string& /*reason*/, bool /*output_lost*/) {}
+  // A port's lines began to wait for its target, or no longer wait, or are typed as Unicode
+  // for a remote session (see DeliveryNotice; the lines not typed come as LineNotTyped).
+  virtual void DeliveryChanged(const DeliveryNotice& /*notice*/) {}
 };
 
 }  // namespace lintrel

@@ -7,12 +7,14 @@
 
 namespace lintrel {
 
-std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line) {
+std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line,
+                                                bool as_characters) {
   std::vector<platform::KeyEvent> events;
   events.reserve(line.size() * 4 + state.held_modifier_keys.size() * 2);
   for (uint8_t key : state.held_modifier_keys) events.push_back({key, false});
   for (char32_t character : line) {
-    if (const auto stroke = state.layout->Choose(character, state.caps_lock)) {
+    const bool by_key = !as_characters || IsControlCharacter(character);
+    if (const auto stroke = by_key ? state.layout->Choose(character, state.caps_lock) : std::nullopt) {
       state.layout->AppendKeyEvents(*stroke, events);
     } else if (!IsControlCharacter(character)) {
       events.push_back({0, true, character});
@@ -93,10 +95,11 @@ LineOutcome KeystrokeSender::TypePaced(std::span<const platform::KeyEvent> event
   return {};
 }
 
-LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing, const StrokeCheck& check) {
+LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing, const StrokeCheck& check,
+                                      bool as_characters) {
   if (line.empty()) return {};
   const platform::KeyboardState state = StateWithModifiersLetGo();
-  const std::vector<platform::KeyEvent> events = KeyEventsOfLine(state, line);
+  const std::vector<platform::KeyEvent> events = KeyEventsOfLine(state, line, as_characters);
   if (events.empty()) return {};
   if (pacing.key_delay.count() > 0 && pause_) return TypePaced(events, pacing.key_delay, check);
   return Send(events);

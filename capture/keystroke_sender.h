@@ -18,7 +18,11 @@ namespace lintrel {
 // keyboard's own means; a control character without a key is left out. Modifier keys the
 // user holds are released first and pressed again at the end, so that the line does not
 // turn into shortcuts.
-std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line);
+// `as_characters`: every printable character goes as a character event, none by the
+// layout's keys (for a receiving side whose layout is not the one Lintrel sees); control
+// characters (Tab, Enter) are still pressed as their keys.
+std::vector<platform::KeyEvent> KeyEventsOfLine(const platform::KeyboardState& state, std::u32string_view line,
+                                                bool as_characters = false);
 
 // The strokes of a line's key events, in order: each a run that starts with no key of the
 // line held and ends with none held (a character's modifiers down, its key down and up, the
@@ -62,8 +66,9 @@ class KeystrokeSender {
       : keyboard_(keyboard), pause_(std::move(pause)) {}
 
   // An empty line sends nothing and counts as typed. `check` is asked only when the line
-  // is paced.
-  LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {}, const StrokeCheck& check = {});
+  // is paced. `as_characters`: see KeyEventsOfLine.
+  LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {}, const StrokeCheck& check = {},
+                       bool as_characters = false);
 
  private:
   platform::KeyboardState StateWithModifiersLetGo();

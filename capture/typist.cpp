@@ -24,6 +24,7 @@ struct Report {
   int port_number = 0;
   std::string reason;
   bool output_lost = false;
+  std::optional<DeliveryNotice> notice;  // set: a notice of delivery instead
 };
 
 // Delays in milliseconds, read and written whole; -1 where a port leaves a delay to the one
@@ -63,27 +64,84 @@ struct Typist::State {
 
   // Counts a line that was not typed and reports its cause unless that is the cause
   // already reported. Called with the mutex held.
-  void RecordNotTyped(int port_number, const LineOutcome& outcome) {
-    ++lines_not_typed;
+  void RecordNotTyped(int port_number, const LineOutcome& outcome, std::size_t count = 1) {
+    lines_not_typed += count;
     if (outcome.output_lost) output_lost = true;
     if (outcome.reason == current_cause) return;
     current_cause = outcome.reason;
-    reports.push_back({port_number, outcome.reason, outcome.output_lost});
+    reports.push_back({port_number, outcome.reason, outcome.output_lost, std::nullopt});
     if (notice) notice();
+  }
+
+  // Passes delivery's notices on: lines it gave up as lines not typed, the rest as they are.
+  // Called with the mutex held.
+  void RecordNotices(std::vector<DeliveryNotice> notices) {
+    for (DeliveryNotice& told : notices) {
+      if (told.kind == DeliveryNotice::Kind::kNotTyped) {
+        RecordNotTyped(told.port_number, {false, told.detail, false}, told.count);
+      } else {
+        reports.push_back({told.port_number, {}, false, std::move(told)});
+        if (notice) notice();
+      }
+    }
+  }
+
+  std::vector<DeliveryNotice> TakeNotices() { return delivery ? delivery->TakeNotices() : std::vector<DeliveryNotice>{}; }
+
+  // The check of one paced line: the front end's, then whether the line's target is still
+  // in front.
+  StrokeCheck CheckFor(int port_number) {
+    StrokeCheck front_end = check_maker ? check_maker(port_number) : StrokeCheck{};
+    if (!delivery) return front_end;
+    return [this, port_number, front_end] {
+      if (front_end) {
+        if (std::string why = front_end(); !why.empty()) return why;
+      }
+      return delivery->StrokeCheck(port_number);
+    };
+  }
+
+  // Types the oldest held line whose target is in front now, if any. As Type().
+  bool TypeHeld(std::unique_lock<std::mutex>& lock) {
+    if (finishing) return true;
+    lock.unlock();
+    std::optional<Delivery::Ready> ready = delivery->NextReady();
+    std::vector<DeliveryNotice> notices = TakeNotices();
+    lock.lock();
+    RecordNotices(std::move(notices));
+    if (!ready) return true;
+    const DeliveryStep step{DeliveryStep::Kind::kType, ready->method, {}};
+    return Type(lock, {ready->port_number, std::move(ready->line), {}}, step);
   }
 
   // Types one line, the mutex released meanwhile, and accounts for it. False when Finish()
   // left the thread behind in the meantime: whoever would hear of the line may have gone.
-  bool Type(std::unique_lock<std::mutex>& lock, const QueuedLine& line) {
+  // `decided`: where and how, decided already (a held line whose target came to the front);
+  // else delivery decides now.
+  bool Type(std::unique_lock<std::mutex>& lock, const QueuedLine& line, std::optional<DeliveryStep> decided = {}) {
     typing = true;
     lock.unlock();
     const bool allowed = !gate || gate(line.port_number);
+    DeliveryStep step = decided.value_or(DeliveryStep{});
+    if (allowed && delivery && !decided) step = delivery->Route(line.port_number, line.text);
+    std::vector<DeliveryNotice> notices = TakeNotices();
     const Pacing pacing = PacingFor(line.port_number);
-    const StrokeCheck check = allowed && pacing.key_delay.count() > 0 && check_maker ? check_maker(line.port_number)
-                                                                                  : StrokeCheck{};
-    const LineOutcome outcome = allowed ? sender.TypeLine(line.text, pacing, check) : LineOutcome{};
-    if (allowed && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
+    const bool types = allowed && step.kind == DeliveryStep::Kind::kType;
+    const StrokeCheck check = types && pacing.key_delay.count() > 0 ? CheckFor(line.port_number) : StrokeCheck{};
+    LineOutcome outcome;
+    if (types) {
+      outcome = sender.TypeLine(line.text, pacing, check, step.method == DeliveryMethod::kUnicode);
+    } else if (step.kind == DeliveryStep::Kind::kNotTyped) {
+      outcome = {false, step.reason, false};
+    }
+    if (types && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
     lock.lock();
+    RecordNotices(std::move(notices));
+    if (step.kind == DeliveryStep::Kind::kHeld) {
+      if (ending) return false;
+      typing = false;
+      return true;
+    }
     if (ending) return false;
     if (allowed && outcome.typed && observer) {
       lock.unlock();
@@ -106,6 +164,7 @@ struct Typist::State {
   KeystrokeSender sender;
   LineObserver observer;
   LineGate gate;
+  std::shared_ptr<Delivery> delivery;
   StrokeCheckMaker check_maker;
   std::function<void()> notice;
   std::atomic<DelaysMs> shared_pacing{DelaysMs{0, 0}};
@@ -138,9 +197,19 @@ void Typist::Start(const ThreadStarter& start) {
 
 void Typist::Run(State& state) {
   std::unique_lock<std::mutex> lock(state.mutex);
+  const auto has_work = [&] { return state.ending || !state.queue.empty(); };
   while (true) {
-    state.work.wait(lock, [&] { return state.ending || !state.queue.empty(); });
+    if (state.delivery && state.delivery->AnyHeld()) {
+      state.work.wait_for(lock, Delivery::kPollInterval, has_work);
+    } else {
+      state.work.wait(lock, has_work);
+    }
     if (state.ending) return;
+    if (state.delivery && !state.TypeHeld(lock)) return;
+    if (state.queue.empty()) {
+      state.idle.notify_all();
+      continue;
+    }
     QueuedLine line = std::move(state.queue.front());
     state.queue.pop_front();
     state.queued_bytes -= line.text.size();
@@ -204,6 +273,8 @@ void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::mo
 
 void Typist::SetLineGate(LineGate gate) { state_->gate = std::move(gate); }
 
+void Typist::SetDelivery(std::shared_ptr<Delivery> delivery) { state_->delivery = std::move(delivery); }
+
 void Typist::SetStrokeCheck(StrokeCheckMaker maker) { state_->check_maker = std::move(maker); }
 
 void Typist::SetReportNotice(std::function<void()> notice) { state_->notice = std::move(notice); }
@@ -214,7 +285,13 @@ void Typist::DeliverReports(CaptureEvents& events) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     reports.swap(state_->reports);
   }
-  for (const Report& report : reports) events.LineNotTyped(report.port_number, report.reason, report.output_lost);
+  for (const Report& report : reports) {
+    if (report.notice) {
+      events.DeliveryChanged(*report.notice);
+    } else {
+      events.LineNotTyped(report.port_number, report.reason, report.output_lost);
+    }
+  }
 }
 
 std::size_t Typist::readers_waiting() const {
@@ -244,11 +321,17 @@ Typist::Finished Typist::Finish(std::chrono::milliseconds deadline) {
   if (!drained) ++state.lines_not_typed;
   state.ending = true;
   state.work.notify_all();
-  const std::size_t not_typed = state.lines_not_typed;
+  std::size_t not_typed = state.lines_not_typed;
   lock.unlock();
   if (thread_.joinable()) {
     if (drained) {
       thread_.join();
+      // The lines that still waited for their target when the typing ended.
+      const std::size_t held = state.delivery ? state.delivery->HeldCount() : 0;
+      lock.lock();
+      state.lines_not_typed += held;
+      not_typed = state.lines_not_typed;
+      lock.unlock();
     } else {
       // Blocked inside the keyboard by an output that takes nothing: joining would wait for
       // ever. The thread keeps the state and the keyboard alive for as long as it runs.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/capture_events.h"
+#include "capture/delivery.h"
 #include "capture/keystroke_sender.h"
 #include "capture/thread_starter.h"
 #include "platform/keyboard.h"
@@ -93,6 +94,11 @@ class Typist {
   void SetLineObserver(LineObserver observer);
   void SetLineGate(LineGate gate);
   void SetStrokeCheck(StrokeCheckMaker maker);
+  // Where and how each port's lines are typed (see Delivery): asked right before a line's
+  // keys go out; held lines are typed once their target is in front, looked at every
+  // Delivery::kPollInterval while any wait. Lines still held at the end count as not typed.
+  // Without it, every line goes to the window in front.
+  void SetDelivery(std::shared_ptr<Delivery> delivery);
   // Called whenever a report is waiting for DeliverReports(); must not block.
   void SetReportNotice(std::function<void()> notice);
 

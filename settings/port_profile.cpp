@@ -87,6 +87,7 @@ class ProfileReader {
                     DelayMeaning(CaptureOptions::kMinReconnectDelayMs, CaptureOptions::kMaxReconnectDelayMs));
     ReadRecordValues(profile);
     ReadRequests(profile);
+    ReadDeliveryValues(profile);
     return profile;
   }
 
@@ -164,6 +165,24 @@ class ProfileReader {
     profile.reply_timeout_ms = ReadBounded(kReplyTimeoutEntry, PortRequests::kMinReplyTimeoutMs,
                                            PortRequests::kMaxReplyTimeoutMs,
                                            "a number of milliseconds from 100 to 3600000");
+  }
+
+  void ReadDeliveryValues(PortProfile& profile) {
+    if (std::optional<std::string> target = store_.ReadString(Entry(kTargetEntry))) {
+      if (target->empty() || ParseDeliveryTarget(*target)) {
+        profile.target = std::move(target);
+      } else {
+        Warn(kTargetEntry, "\"" + *target + "\" names no program (APP or APP:TITLE-PART)");
+      }
+    }
+    if (const std::optional<std::string> elsewhere = store_.ReadString(Entry(kElsewhereEntry))) {
+      profile.elsewhere = ParseElsewhere(*elsewhere);
+      if (!profile.elsewhere) Warn(kElsewhereEntry, "\"" + *elsewhere + "\" is not hold, activate or drop");
+    }
+    if (const std::optional<std::string> delivery = store_.ReadString(Entry(kDeliveryEntry))) {
+      profile.delivery = ParseDeliveryMethod(*delivery);
+      if (!profile.delivery) Warn(kDeliveryEntry, "\"" + *delivery + "\" is not keys, unicode or paste");
+    }
   }
 
   // Every "Replace n" there is, in the order of n: a gap (a hand-edited file) skips no
@@ -254,6 +273,9 @@ void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(poll, over.poll);
   OverlayValue(poll_every_ms, over.poll_every_ms);
   OverlayValue(reply_timeout_ms, over.reply_timeout_ms);
+  OverlayValue(target, over.target);
+  OverlayValue(elsewhere, over.elsewhere);
+  OverlayValue(delivery, over.delivery);
 }
 
 LineSettings PortProfile::LineOver(LineSettings line) const {
@@ -270,6 +292,14 @@ RecordRules PortProfile::RecordsOver(RecordRules defaults) const {
   if (template_text) defaults.template_text = *template_text;
   if (repeat_window_ms) defaults.repeat_window_ms = *repeat_window_ms;
   return defaults;
+}
+
+DeliveryRules PortProfile::Delivery() const {
+  DeliveryRules rules;
+  if (target) rules.target = ParseDeliveryTarget(*target);
+  if (elsewhere) rules.elsewhere = *elsewhere;
+  if (delivery) rules.method = *delivery;
+  return rules;
 }
 
 PortCaptureRules PortProfile::CaptureRules(const ShapingRules& defaults, const RecordRules& record_defaults) const {
@@ -382,6 +412,12 @@ void WriteProfile(SettingsStore& store, const ProfileSection& section, const Por
   write_text(kPollEntry, escaped(profile.poll));
   write_int(kPollEveryEntry, profile.poll_every_ms);
   write_int(kReplyTimeoutEntry, profile.reply_timeout_ms);
+  // No target (an empty one given for the run) is stored as none.
+  write_text(kTargetEntry, profile.target && !profile.target->empty() ? profile.target : std::nullopt);
+  write_text(kElsewhereEntry,
+             profile.elsewhere ? std::optional<std::string>(ElsewhereName(*profile.elsewhere)) : std::nullopt);
+  write_text(kDeliveryEntry,
+             profile.delivery ? std::optional<std::string>(DeliveryMethodName(*profile.delivery)) : std::nullopt);
 
   const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
   for (std::size_t index = 0; index < replacements.size(); ++index) {

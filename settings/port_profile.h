@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "settings/capture_options.h"
+#include "settings/delivery_rules.h"
 #include "settings/line_settings.h"
 #include "settings/pacing.h"
 #include "settings/record_rules.h"
@@ -46,6 +47,11 @@ struct PortProfile {
   std::optional<int> key_delay_ms{};        // 0..kMaxKeyDelayMs
   std::optional<int> line_delay_ms{};       // 0..kMaxLineDelayMs
   std::optional<int> reconnect_delay_ms{};  // CaptureOptions' range
+  // Where and how its lines are typed (see DeliveryRules): the target as APP[:TITLE-PART],
+  // an empty text for none (given to stand for a saved one).
+  std::optional<std::string> target{};
+  std::optional<Elsewhere> elsewhere{};
+  std::optional<DeliveryMethod> delivery{};
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -62,6 +68,8 @@ struct PortProfile {
   PortRequests Requests() const;
   // The delays this port sets for itself.
   PortPacing OwnPacing() const;
+  // Where and how this port's lines are typed; what it leaves unset is the default.
+  DeliveryRules Delivery() const;
 };
 
 // The entry that holds a port's value: "Ports\COM5\Suffix". A settings file keeps it as
@@ -98,6 +106,9 @@ inline constexpr const char* kEncodingEntry = "Encoding";                    // 
 inline constexpr const char* kKeyDelayEntry = "Key delay";                   // milliseconds
 inline constexpr const char* kLineDelayEntry = "Line delay";                 // milliseconds
 inline constexpr const char* kReconnectionDelayEntry = "Reconnection delay";  // milliseconds
+inline constexpr const char* kTargetEntry = "Target";
+inline constexpr const char* kElsewhereEntry = "Elsewhere";
+inline constexpr const char* kDeliveryEntry = "Delivery";
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
 // it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".

@@ -14,7 +14,8 @@
 # for the Windows build and Wine to test it, with ImageMagick for the screenshots its tests
 # take; what the Windows build needs to build RE2 from Debian's source of the same version,
 # which it fetches once (tools/fetch_re2_source.sh) and whose Unicode tables it makes from
-# unicode-data with Python (six) and Perl; clang for the fuzz targets; help2man for the man
+# unicode-data with Python (six) and Perl; openbox (a window manager that keeps
+# _NET_ACTIVE_WINDOW) for the tests of delivery to a target; clang for the fuzz targets; help2man for the man
 # page, and what the package tests use: dpkg-dev and file (dependencies of the Debian
 # package), lintian (its checks), NSIS (the Windows installer), wixl and msitools (the MSI),
 # osslsigncode (signing the Windows files), xmllint (the policy templates) and man-db (to
@@ -30,7 +31,7 @@ run_packages=(
 
 test_packages=(
   libgtest-dev libgmock-dev
-  xvfb x11-xkb-utils xdotool
+  xvfb x11-xkb-utils xdotool openbox
   unicode-data python3 python3-six perl
   g++-mingw-w64-x86-64
   wine wine64

@@ -77,6 +77,24 @@ void StatusLines::LineNotTyped(int port_number, const std::string& reason, bool 
   Print(PortName(port_number) + ": line not typed: " + reason);
 }
 
+void StatusLines::DeliveryChanged(const DeliveryNotice& notice) {
+  const std::string port = PortName(notice.port_number) + ": ";
+  switch (notice.kind) {
+    case DeliveryNotice::Kind::kHolding:
+      Print(port + "lines wait for " + notice.target + " until it is in front (" + notice.detail + ")");
+      break;
+    case DeliveryNotice::Kind::kReleased:
+      Print(port + "no line waits for " + notice.target + " any more");
+      break;
+    case DeliveryNotice::Kind::kUnicode:
+      Print(port + notice.target + " in front is a remote session (" + notice.detail +
+            "): its lines are typed as Unicode characters");
+      break;
+    case DeliveryNotice::Kind::kNotTyped:
+      break;  // comes as LineNotTyped
+  }
+}
+
 CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> keyboard,
                platform::SerialDriver& driver, std::FILE* status, DevicePathResolver system_paths,
                DeviceIdentities* identities)
@@ -109,6 +127,12 @@ CliApp::CliApp(const CliOptions& options, std::shared_ptr<platform::Keyboard> ke
 }
 
 CliApp::~CliApp() { Release(); }
+
+void CliApp::UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows) {
+  auto delivery = std::make_shared<Delivery>(std::move(windows));
+  for (const PortRequest& request : options_.ports) delivery->SetRules(request.port_number, request.profile.Delivery());
+  typist_.SetDelivery(std::move(delivery));
+}
 
 bool CliApp::ConnectAll() {
   for (const PortRequest& request : options_.ports) {
@@ -197,6 +221,24 @@ ResolvedDevice CliApp::WantedDevice(int port_number) const {
     if (request.port_number == port_number && !request.device_path.empty()) return request.device_path;
   }
   return system_paths_(port_number);
+}
+
+bool AnyTarget(const CliOptions& options) {
+  return std::any_of(options.ports.begin(), options.ports.end(),
+                     [](const PortRequest& port) { return port.profile.Delivery().target.has_value(); });
+}
+
+std::string DeliveryRefusal(const CliOptions& options, const std::string& chosen) {
+  for (const PortRequest& port : options.ports) {
+    if (port.profile.Delivery().method == DeliveryMethod::kPaste) {
+      return "--delivery paste: not available in this version; use keys or unicode";
+    }
+  }
+  if (AnyTarget(options) && chosen.rfind("uinput", 0) == 0) {
+    return "--target: the window in front cannot be read by an ordinary program under Wayland, which the uinput "
+           "keyboard types for; a target needs an X session (--keys x11)";
+  }
+  return "";
 }
 
 std::unique_ptr<platform::Keyboard> OpenKeyboard(const CliOptions& options, std::FILE* trace_out, std::string* error,

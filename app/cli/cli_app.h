@@ -18,6 +18,7 @@
 #include "capture/requester.h"
 #include "capture/typist.h"
 #include "discovery/device_identity.h"
+#include "platform/foreground_window.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/stop_signal.h"
@@ -51,6 +52,7 @@ class StatusLines : public CaptureEvents {
   void LinkLost(int port_number, const LinkLoss& loss) override;
   void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
   void RequestProblem(int port_number, const std::string& problem) override;
+  void DeliveryChanged(const DeliveryNotice& notice) override;
 
   // How many times any port has connected; readable from any thread.
   int connections() const { return connections_.load(); }
@@ -94,6 +96,11 @@ class CliApp {
   // Shows what every reader receives and makes of it (see LineMonitor). Before ConnectAll().
   void SetLineMonitor(std::shared_ptr<LineMonitor> monitor) { connection_.SetLineMonitor(std::move(monitor)); }
 
+  // Types each port's lines where and how its --target, --elsewhere and --delivery say,
+  // seeing the desktop through `windows` (null: no port has a target, and lines go to the
+  // window in front). Before ConnectAll().
+  void UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows);
+
   Typist& typist() { return typist_; }
   StatusLines& status() { return status_; }
 
@@ -124,6 +131,12 @@ int ReportEnd(StatusLines& status, const Typist::Finished& finished);
 // exit would flush standard output, which blocks too, and destroy the keyboard under the
 // typist. The ports are released by then.
 void ExitIfTypistLeftBehind(const Typist::Finished& finished, platform::StopSignal& stop, int status);
+
+// Whether any port has a --target.
+bool AnyTarget(const CliOptions& options);
+// Why the run cannot deliver as its ports ask with the keyboard `chosen` (OpenKeyboard's
+// *chosen); empty when it can.
+std::string DeliveryRefusal(const CliOptions& options, const std::string& chosen);
 
 // Opens the keyboard that --keys names ("trace" writes to `trace_out`) with the --layout
 // given; null and *error when it cannot be opened. *chosen says which keyboard it is.

@@ -77,12 +77,13 @@ std::optional<PortRequest> ParsePortRequest(std::string_view text) {
 }
 
 // The options a profile file may hold: a port's own.
-constexpr std::array<std::string_view, 28> kProfileFileOptions = {
+constexpr std::array<std::string_view, 31> kProfileFileOptions = {
     "--baud",        "--parity",       "--data-bits",     "--stop-bits",   "--end-char",     "--truncate",
     "--no-truncate", "--prefix",       "--no-prefix",     "--prefix-text", "--suffix",       "--replace",
     "--no-replace",  "--control",      "--pattern",       "--unmatched",   "--gs1",          "--no-gs1",
     "--template",    "--repeat-window", "--send-on-connect", "--poll",     "--poll-every",   "--reply-timeout",
-    "--encoding",    "--key-delay",    "--line-delay",    "--reconnect-delay"};
+    "--encoding",    "--key-delay",    "--line-delay",    "--reconnect-delay", "--target",  "--elsewhere",
+    "--delivery"};
 
 }  // namespace
 
@@ -171,7 +172,8 @@ class Parser {
     if (name == "--monitor") return Flag(name, inline_value, options_.monitor);
     if (name == "--preview") return Flag(name, inline_value, options_.preview);
 
-    static constexpr std::array<std::string_view, 25> kValueOptions = {
+    static constexpr std::array<std::string_view, 28> kValueOptions = {
+        "--target", "--elsewhere", "--delivery",
         "--port",     "--baud",       "--parity",    "--data-bits", "--stop-bits", "--end-char",
         "--reconnect-delay", "--keys", "--layout",   "--prefix-text", "--suffix", "--replace",
         "--control",  "--encoding",   "--key-delay", "--line-delay", "--pattern", "--unmatched",
@@ -222,6 +224,9 @@ class Parser {
                          &PortProfile::reply_timeout_ms);
     }
     if (name == "--profile") return Profile(*value);
+    if (name == "--target") return Target(*value);
+    if (name == "--elsewhere") return ElsewhereOption(*value);
+    if (name == "--delivery") return DeliveryOption(*value);
     Keys(*value);
   }
 
@@ -377,6 +382,25 @@ class Parser {
     }
     Scope().repeat_window_ms = *window;
     if (ForAll()) options_.records.repeat_window_ms = *window;
+  }
+
+  // An empty target stands for none, over a saved one.
+  void Target(const std::string& value) {
+    if (!value.empty() && !ParseDeliveryTarget(value)) {
+      error_ = "--target: \"" + value + "\" names no program: give APP or APP:TITLE-PART";
+      return;
+    }
+    Scope().target = value;
+  }
+
+  void ElsewhereOption(const std::string& value) {
+    Scope().elsewhere = ParseElsewhere(value);
+    if (!Scope().elsewhere) error_ = "--elsewhere: \"" + value + "\" is not hold, activate or drop";
+  }
+
+  void DeliveryOption(const std::string& value) {
+    Scope().delivery = ParseDeliveryMethod(value);
+    if (!Scope().delivery) error_ = "--delivery: \"" + value + "\" is not keys, unicode or paste";
   }
 
   // A preview tries one port's rules on lines typed in, and opens nothing.
@@ -699,6 +723,22 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "  --poll-every MS        100 to 3600000 ms\n"
          "  --reply-timeout MS     report a poll with no line back within MS ms, once until a line\n"
          "                         comes (100 to 3600000; default: not reported)\n"
+         "\n"
+         "Delivery (where and how a port's lines are typed):\n"
+         "  --target APP[:TITLE]   type the lines only into APP's window: APP a program name,\n"
+         "                         matched without regard to case against the window's WM_CLASS\n"
+         "                         instance and class and the program of its _NET_WM_PID (on\n"
+         "                         Windows its executable, excel.exe); TITLE a part of its title.\n"
+         "                         Default none: the window in front; '' turns a saved one off\n"
+         "  --elsewhere WHAT       while another window is in front: hold the lines until APP is\n"
+         "                         (hold, the default), bring APP to the front (activate), or\n"
+         "                         report them not typed (drop). Held lines wait in order, at\n"
+         "                         most 100 lines and 5 minutes a port; older ones are reported\n"
+         "                         not typed, as are those still waiting at the stop\n"
+         "  --delivery HOW         keys (default: the layout's keys), unicode (each character by\n"
+         "                         itself, for remote sessions; chosen by itself when the target\n"
+         "                         is mstsc, wfica32, CDViewer or vmware-view); paste is not\n"
+         "                         available in this version and is refused\n"
          "\n"
          "Other capture options:\n"
          "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"

@@ -17,6 +17,7 @@
 #include "discovery/system_ports.h"
 #include "platform/command_line.h"
 #include "platform/device_monitor.h"
+#include "platform/foreground_window.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/standard_streams.h"
@@ -135,6 +136,11 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   std::string error;
   std::string chosen = "none";
   // --monitor opens no keyboard at all: whatever happens, it types nothing.
+  // Refused before a keyboard is opened when --keys says it all, else once auto has chosen.
+  if (const std::string refusal = cli::DeliveryRefusal(options, options.keys); !refusal.empty()) {
+    cli::PrintMessage(stderr, "lintrel-cli: ", refusal);
+    return 2;
+  }
   std::shared_ptr<platform::Keyboard> keyboard;
   if (options.monitor) {
     keyboard = std::make_shared<cli::NoKeyboard>();
@@ -145,6 +151,20 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
     cli::PrintMessage(stderr, "lintrel-cli: ", "--keys " + chosen + ": " + error);
     return 1;
   }
+  if (const std::string refusal = cli::DeliveryRefusal(options, chosen); !refusal.empty()) {
+    cli::PrintMessage(stderr, "lintrel-cli: ", refusal);
+    return 2;
+  }
+  // The desktop is looked at only for ports with a target: without one, lines go to the
+  // window in front as ever.
+  std::unique_ptr<platform::ForegroundWindows> windows;
+  if (!options.monitor && cli::AnyTarget(options)) {
+    windows = platform::OpenForegroundWindows(&error);
+    if (!windows) {
+      cli::PrintMessage(stderr, "lintrel-cli: ", "--target: " + error);
+      return 1;
+    }
+  }
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
   // Ports given without a device path are resolved through a scan of the system's ports,
   // made only while a port has no device noted yet (at its first open, as a rule).
@@ -153,6 +173,7 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   };
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
   cli::CliApp app(options, std::move(keyboard), *driver, stderr, system_paths, identities.get());
+  app.UseDelivery(std::move(windows));
   if (options.monitor) {
     app.SetLineMonitor(std::make_shared<cli::MonitorPrinter>(stdout));
     app.status().Print("monitor: lines are shown, not typed");

@@ -89,6 +89,17 @@ VALUES = [
           "3600000 milliseconds. " + PORTS, BOTH, "decimal", low=100, high=3600000),
     Value("Reply timeout", "Reply timeout (ms)", "A poll with no line back within this many milliseconds is "
           "reported, 100 to 3600000. " + PORTS, BOTH, "decimal", low=100, high=3600000),
+    Value("Target", "Target application", "The application a port's lines are typed into: a program name (the "
+          "executable, such as excel.exe; on X11 a WM_CLASS or the program of the window), optionally a colon and "
+          "a part of its window's title. Empty: the window in front. " + PORTS, BOTH, "text"),
+    Value("Elsewhere", "When another window is in front", "What becomes of a line for the target application while "
+          "another window is in front: it waits until the target is in front (at most 100 lines and 5 minutes a "
+          "port), the target is brought to the front, or the line is reported as not typed. " + PORTS, BOTH,
+          "choice", [("Hold until the target is in front", "hold"), ("Bring the target to the front", "activate"),
+                     ("Report as not typed", "drop")]),
+    Value("Delivery", "How lines are typed", "How a line is typed: the keys of the keyboard layout, or every "
+          "character by itself (Unicode, for remote sessions). " + PORTS, BOTH, "choice",
+          [("Keys", "keys"), ("Unicode characters", "unicode")]),
 ]
 
 PROGRAMS = {"lintrel": ("Lintrel", "Lintrel"), "lintrel-cli": ("LintrelCli", "lintrel-cli (command line)")}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <future>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "fakes/fake_capture_events.h"
+#include "fakes/fake_foreground_windows.h"
 #include "fakes/fake_keyboard.h"
 #include "support/link_state.h"
 
@@ -262,6 +264,75 @@ TEST_F(TypistTest, FinishLeavesAKeyboardThatTakesNothingBehindAndCountsWhatWasNo
   ASSERT_TRUE(keyboard_->WaitForLines(1));
   typist_.DeliverReports(events_);
   EXPECT_TRUE(events_.calls.empty());
+}
+
+// A port with a target: its lines wait while another window is in front, without holding up
+// another port's, and are typed once it comes back, in order; what still waits at the end
+// counts as not typed.
+TEST_F(TypistTest, HeldLinesWaitForTheirTargetWithoutHoldingUpOtherPorts) {
+  auto* windows = new testing::FakeForegroundWindows;
+  windows->Open(testing::FakeForegroundWindows::Window(1, {"stock"}));
+  windows->Open(testing::FakeForegroundWindows::Window(2, {"mail"}));
+  windows->Front(2);
+  auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
+  delivery->SetRules(3, {DeliveryTarget{"nowhere", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
+  typist_.SetDelivery(delivery);
+  typist_.Start();
+  ASSERT_TRUE(Type(1, "a"));
+  ASSERT_TRUE(Type(3, "z"));
+  ASSERT_TRUE(Type(2, "m"));
+  ASSERT_TRUE(Type(1, "b"));
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  windows->Front(1);
+  ASSERT_TRUE(keyboard_->WaitForLines(3));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 1u);  // "z", for a program never there
+  EXPECT_EQ(TypedLines(), (Typed{{2, "m"}, {1, "a"}, {1, "b"}}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"holding COM1", "holding COM3", "released COM1"}));
+}
+
+TEST_F(TypistTest, ALineForATargetNotInFrontWithDropIsReportedNotTyped) {
+  auto* windows = new testing::FakeForegroundWindows;
+  windows->Open(testing::FakeForegroundWindows::Window(2, {"mail"}));
+  windows->Front(2);
+  auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kDrop, DeliveryMethod::kKeys});
+  typist_.SetDelivery(delivery);
+  typist_.Start();
+  ASSERT_TRUE(Type(1, "a"));
+  ASSERT_TRUE(Type(1, "b"));
+  ASSERT_TRUE(Type(2, "m"));  // a port without a target, into the window in front
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 2u);
+  EXPECT_EQ(TypedLines(), (Typed{{2, "m"}}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"not-typed COM1"}));
+  EXPECT_EQ(events_.failure_reasons, (Calls{"stock is not in front (mail is in front)"}));
+}
+
+// A paced line stops at the first key after its target left the front: nothing more of it
+// goes into the window that came up.
+TEST_F(TypistTest, APacedLineStopsWhenItsTargetLeavesTheFront) {
+  auto* windows = new testing::FakeForegroundWindows;
+  windows->Open(testing::FakeForegroundWindows::Window(1, {"stock"}));
+  windows->Open(testing::FakeForegroundWindows::Window(2, {"mail"}));
+  windows->Front(1);
+  // Read as the line begins and before its first key; the mailbox is up before the second.
+  windows->FrontAfterReads(2, 3);
+  auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
+  typist_.SetDelivery(delivery);
+  typist_.SetPacing({.key_delay = std::chrono::milliseconds(1)});
+  std::promise<void> reported;
+  typist_.SetReportNotice([&] { reported.set_value(); });
+  typist_.Start();
+  ASSERT_TRUE(Type(1, "abc"));
+  ASSERT_EQ(reported.get_future().wait_for(kDrainLimit), std::future_status::ready);
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 1u);
+  EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x41", "up 0x41", "end"}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.failure_reasons, (Calls{"cut short: stock is no longer in front (mail is in front)"}));
 }
 
 }  // namespace

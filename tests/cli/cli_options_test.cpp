@@ -113,6 +113,9 @@ TEST(CliOptionsTest, BadValuesNameTheOptionAndWhatIsAccepted) {
       {{"--port", "COM1", "--repeat-window", "60001"}, "--repeat-window: \"60001\" is not a number of "
                                                       "milliseconds from 0 to 60000"},
       {{"--port", "COM1", "--gs1=yes"}, "--gs1 takes no value"},
+      {{"--port", "COM1", "--target", ":Title"}, "--target: \":Title\" names no program: give APP or APP:TITLE-PART"},
+      {{"--port", "COM1", "--elsewhere", "wait"}, "--elsewhere: \"wait\" is not hold, activate or drop"},
+      {{"--port", "COM1", "--delivery", "type"}, "--delivery: \"type\" is not keys, unicode or paste"},
       {{"--port", "COM1", "--port", "COM2", "--preview"}, "--preview tries one port's options"},
       {{"--port", "COM1", "--preview", "--monitor"}, "--preview opens no port"},
   };
@@ -290,6 +293,19 @@ TEST(CliOptionsTest, RecordOptionsGoToEveryPortOrToOne) {
             (RecordRules{.pattern = "^\\x{20AC}(?P<x>\\x{00E9})", .template_text = "{x}\\u{20AC}"}));
 }
 
+// Two applications on one desk: each port's lines for its own; one given before any --port
+// is every port's, and '' turns a saved target off.
+TEST(CliOptionsTest, DeliveryOptionsGoToEveryPortOrToOne) {
+  ParseResult result = Parse({"--elsewhere", "drop", "--port", "COM5", "--target", "stock:Receiving", "--port",
+                              "COM6", "--target", "", "--delivery", "unicode", "--elsewhere", "activate"});
+  ASSERT_EQ(result.error, "");
+  ApplyStoredProfiles(result.options, [](int) { return PortProfile{.target = "saved"}; });
+  EXPECT_EQ(result.options.ports[0].profile.Delivery(),
+            (DeliveryRules{DeliveryTarget{"stock", "Receiving"}, Elsewhere::kDrop, DeliveryMethod::kKeys}));
+  EXPECT_EQ(result.options.ports[1].profile.Delivery(),
+            (DeliveryRules{std::nullopt, Elsewhere::kActivate, DeliveryMethod::kUnicode}));
+}
+
 // A saved --truncate or --prefix can be turned off, for every port or for one; --replace
 // stands for the saved list, and --no-replace empties it.
 TEST(CliOptionsTest, SavedFlagsAndReplacementsCanBeUndone) {
@@ -332,7 +348,7 @@ TEST(CliOptionsTest, UsageDocumentsEveryOption) {
                              "--reconnect-delay", "--keys", "--demo", "--help",
                              "--version", "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
                              "--pattern", "--unmatched", "--gs1", "--template", "--repeat-window", "--preview",
-                             "--monitor",
+                             "--monitor", "--target", "--elsewhere", "--delivery",
                              "/dev/ttyS(n-1)", "x11", "trace"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }

@@ -173,6 +173,36 @@ TEST_F(CliSettingsTest, SavedEncodingAndDelaysOfEachPortAreThoseOfLaterRuns) {
   ExpectStopsCleanly(cli);
 }
 
+// Where and how each port's lines are typed is kept in its section and replayed: the saved
+// target is refused with the uinput keyboard (no window in front to read under Wayland), and
+// the saved unicode delivery types every character by itself.
+TEST_F(CliSettingsTest, SavedDeliveryOfEachPortIsThatOfLaterRuns) {
+  const std::string stock_link = directory_.File("stock");
+  const std::string remote_link = directory_.File("remote");
+  std::unique_ptr<platform::VirtualSerialDevice> remote = MakeDevice(remote_link);
+  ASSERT_TRUE(remote);
+  const Finished save = RunToEnd({"--save", "--list-ports", "--port", "COM1=" + stock_link, "--target",
+                                  "stockroom:Receiving", "--elsewhere", "activate", "--port", "COM2=" + remote_link,
+                                  "--delivery", "unicode"});
+  ASSERT_EQ(save.code, 0) << save.err;
+  const std::string file = ReadFile(SettingsFile());
+  for (const char* saved : {"Target=stockroom:Receiving\n", "Elsewhere=activate\n", "Delivery=unicode\n"}) {
+    EXPECT_NE(file.find(saved), std::string::npos) << saved << " in:\n" << file;
+  }
+
+  const Finished refused = RunToEnd({"--keys", "uinput"});
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.err.find("lintrel-cli: --target: the window in front cannot be read"), std::string::npos)
+      << refused.err;
+
+  ChildProcess cli(kCliPath, {"--keys", "trace", "--port", "COM2=" + remote_link});
+  ASSERT_TRUE(cli.WaitForErr("lintrel: COM2 connected (" + remote_link + ")\n")) << cli.Describe();
+  ASSERT_TRUE(Send(*remote, "5\r"));
+  ASSERT_TRUE(cli.WaitForOutLines(4)) << cli.Describe();
+  EXPECT_EQ(cli.out(), "down U+0035\nup U+0035\ndown 0x0D\nup 0x0D\n");
+  ExpectStopsCleanly(cli);
+}
+
 // Every --port is remembered, a device given with it as its pin; a later run without --port
 // captures them all and retries one whose device is missing instead of ending.
 TEST_F(CliSettingsTest, EverySavedPortIsCapturedAndAMissingOneIsRetried) {

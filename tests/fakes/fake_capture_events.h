@@ -35,6 +35,10 @@ class FakeCaptureEvents : public CaptureEvents {
     Call(output_lost ? "output-lost" : "not-typed", port);
     failure_reasons.push_back(reason);
   }
+  void DeliveryChanged(const DeliveryNotice& notice) override {
+    static constexpr const char* kNames[] = {"holding", "released", "not-typed", "unicode"};
+    Call(kNames[static_cast<int>(notice.kind)], notice.port_number);
+  }
 
   void RequestProblem(int port, const std::string& problem) override {
     Call("request-problem", port);

@@ -20,7 +20,8 @@ PortProfile EveryValue() {
           .pattern = R"(^(?P<w>\d+)\x1D)", .unmatched = UnmatchedLines::kType, .gs1 = true,
           .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000,
           .send_on_connect = "@\r\n", .poll = "SI\r\n", .poll_every_ms = 500, .reply_timeout_ms = 3'600'000,
-          .encoding = TextEncoding::kLatin1, .key_delay_ms = 0, .line_delay_ms = 10000};
+          .encoding = TextEncoding::kLatin1, .key_delay_ms = 0, .line_delay_ms = 10000,
+          .target = "Excel.exe:Book 1: Stock", .elsewhere = Elsewhere::kActivate, .delivery = DeliveryMethod::kPaste};
 }
 
 TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
@@ -40,6 +41,9 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Unmatched lines"), "type");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Poll"), "SI\\r\\n");
   EXPECT_EQ(store.ReadInt("Ports\\COM5\\Poll every"), 500);
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Target"), "Excel.exe:Book 1: Stock");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Elsewhere"), "activate");
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Delivery"), "paste");
   // Another port has none of it.
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
 }
@@ -146,6 +150,9 @@ TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
       {"Line delay", std::string("slow"), "\"Line delay\" is not a number of milliseconds"},
       {"Unmatched lines", std::string("keep"), "\"keep\" is not report, drop or type"},
       {"GS1", 2, "\"GS1\" = 2 is not 0 or 1"},
+      {"Target", std::string(":Title"), "\":Title\" names no program"},
+      {"Elsewhere", std::string("wait"), "\"wait\" is not hold, activate or drop"},
+      {"Delivery", std::string("type"), "\"type\" is not keys, unicode or paste"},
       {"Repeat window", 60001, "\"Repeat window\" = 60001 is not a number of milliseconds from 0 to 60000"},
       {"Poll", std::string("P\\q"), "\"Poll\" has a wrong escape: \\q is not an escape"},
       {"Poll every", 99, "\"Poll every\" = 99 is not a number of milliseconds from 100 to 3600000"},
@@ -189,6 +196,28 @@ TEST(PortProfileTest, ValuesAPortSetsStandOverTheDefaults) {
   using std::chrono::milliseconds;
   EXPECT_EQ(profile.OwnPacing().Over({.key_delay = milliseconds(7), .line_delay = milliseconds(8)}),
             (Pacing{.key_delay = milliseconds(7), .line_delay = milliseconds(50)}));
+}
+
+// The target splits at its first colon; an empty one given for a run means none, and is
+// stored as none.
+TEST(PortProfileTest, TheDeliveryValuesMakeTheRules) {
+  EXPECT_EQ(PortProfile{}.Delivery(), DeliveryRules{});
+  const PortProfile profile{.target = "xterm:build: log", .elsewhere = Elsewhere::kDrop,
+                            .delivery = DeliveryMethod::kUnicode};
+  const DeliveryRules rules = profile.Delivery();
+  ASSERT_TRUE(rules.target.has_value());
+  EXPECT_EQ(*rules.target, (DeliveryTarget{"xterm", "build: log"}));
+  EXPECT_EQ(rules.elsewhere, Elsewhere::kDrop);
+  EXPECT_EQ(rules.method, DeliveryMethod::kUnicode);
+  EXPECT_EQ(ParseElsewhere("HOLD"), Elsewhere::kHold);
+  EXPECT_EQ(ParseDeliveryMethod("Paste"), DeliveryMethod::kPaste);
+
+  testing::FakeSettingsStore store;
+  WritePortProfile(store, 4, {.target = "gedit"});
+  PortProfile none{.target = ""};
+  EXPECT_FALSE(none.Delivery().target.has_value());
+  WritePortProfile(store, 4, none);
+  EXPECT_FALSE(store.values.contains("Ports\\COM4\\Target"));
 }
 
 }  // namespace

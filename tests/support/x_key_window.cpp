@@ -8,7 +8,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <X11/Xatom.h>
+
+#include <chrono>
 #include <clocale>
+#include <thread>
 
 #include "support/safety_limit.h"
 
@@ -41,6 +45,12 @@ bool XKeyWindow::Create(std::string* error) {
   XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
   wm_protocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
   net_wm_ping_ = XInternAtom(display_, "_NET_WM_PING", False);
+  if (!options_.wm_class.empty()) {
+    std::string name = options_.wm_class;
+    XClassHint hint{name.data(), name.data()};
+    XSetClassHint(display_, window_, &hint);
+    XStoreName(display_, window_, name.c_str());
+  }
   if (options_.answers_pings) {
     Atom ping = net_wm_ping_;
     XSetWMProtocols(display_, window_, &ping, 1);
@@ -75,6 +85,47 @@ bool XKeyWindow::Create(std::string* error) {
   XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
   XSync(display_, False);
   return true;
+}
+
+unsigned long XKeyWindow::ActiveWindow() {
+  // A connection of its own: the reader thread owns the window's.
+  Display* display = XOpenDisplay(DisplayString(display_));
+  if (display == nullptr) return None;
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  unsigned long active = None;
+  if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0,
+                         1, False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data != nullptr && count == 1) {
+    active = *reinterpret_cast<unsigned long*>(data);
+  }
+  if (data != nullptr) XFree(data);
+  XCloseDisplay(display);
+  return active;
+}
+
+bool XKeyWindow::IsActive() { return ActiveWindow() == window_; }
+
+bool XKeyWindow::Activate() {
+  Display* display = XOpenDisplay(DisplayString(display_));
+  if (display == nullptr) return false;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window_;
+  event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = 2;  // a pager, acting for the user
+  XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XCloseDisplay(display);
+  // The manager answers by setting the property; looked at until it does.
+  const auto end = std::chrono::steady_clock::now() + kSafetyLimit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (IsActive()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 XKeyWindow::~XKeyWindow() {

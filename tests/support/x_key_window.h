@@ -22,6 +22,9 @@ struct XKeyWindowOptions {
   bool answers_pings = true;
   // A slow program: a pause before each event it reads.
   std::chrono::microseconds pause_per_event{0};
+  // Its WM_CLASS, instance and class alike (empty: none), for tests that tell programs
+  // apart.
+  std::string wm_class;
 };
 
 // A window on an X display that takes the input focus and reads what is typed into it on a
@@ -45,11 +48,19 @@ class XKeyWindow {
   // Pings answered so far.
   int PingsAnswered();
 
+  // Asks the window manager to bring the window to the front (_NET_ACTIVE_WINDOW, as a
+  // pager does), and waits until the manager says it is the active window: true once it is,
+  // within the safety limit.
+  bool Activate();
+  // Whether the window manager names it the active window now.
+  bool IsActive();
+
  private:
   XKeyWindow(_XDisplay* display, const XKeyWindowOptions& options) : display_(display), options_(options) {}
   bool Create(std::string* error);
   void Read();
   void HandleEvent(_XEvent& event);
+  unsigned long ActiveWindow();
 
   _XDisplay* display_;
   XKeyWindowOptions options_;

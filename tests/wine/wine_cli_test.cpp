@@ -245,6 +245,16 @@ TEST_F(WineCliTest, TwoPortsAndTheLineRulesOptions) {
   ExpectStopsCleanly(*cli, SIGINT);
 }
 
+// A target is matched against the executable of the window in front, ignoring case and
+// ".exe": the key target's lines arrive in it.
+TEST_F(WineCliTest, TypesIntoTheTargetNamedByItsExecutable) {
+  ASSERT_NO_FATAL_FAILURE(StartTypingIntoTarget({"--port", "COM5", "--target", "LINTREL_KEY_TARGET"}));
+  ASSERT_TRUE(Send(*device_, "T1\r"));
+  EXPECT_TRUE(FileBecomes(*cli_, typed_, "T1\r\n")) << ReadWhole(typed_).value_or("(none)") << cli_->Describe();
+  EXPECT_EQ(cli_->err().find("lines wait"), std::string::npos) << cli_->Describe();
+  ExpectStopsCleanly(*cli_, SIGINT);
+}
+
 TEST_F(WineCliTest, ReopensAPortWhoseCarrierDropped) {
   std::unique_ptr<platform::VirtualSerialDevice> device = MakeComPort(5);
   ASSERT_NE(device, nullptr);
