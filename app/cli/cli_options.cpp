@@ -230,15 +230,17 @@ class Parser {
     Keys(*value);
   }
 
+  // `value` with its escapes read; none, with the error set, when an escape is wrong.
+  std::optional<std::string> Unescaped(const std::string& name, const std::string& value) {
+    std::string problem;
+    std::optional<std::string> text = ParseEscapes(value, &problem);
+    if (!text) error_ = name + ": " + problem;
+    return text;
+  }
+
   // A text sent to the device; empty sends nothing (and turns a saved one off).
   void RequestText(const std::string& name, const std::string& value, std::optional<std::string> PortProfile::*field) {
-    std::string problem;
-    const std::optional<std::string> text = ParseEscapes(value, &problem);
-    if (!text) {
-      error_ = name + ": " + problem;
-      return;
-    }
-    Scope().*field = *text;
+    if (const std::optional<std::string> text = Unescaped(name, value)) Scope().*field = *text;
   }
 
   void RequestTime(const std::string& name, const std::string& value, int low, int high,
@@ -302,12 +304,8 @@ class Parser {
 
   void Text(const std::string& name, const std::string& value, std::optional<std::string> PortProfile::*field,
             std::string& for_all) {
-    std::string problem;
-    const std::optional<std::string> text = ParseEscapes(value, &problem);
-    if (!text) {
-      error_ = name + ": " + problem;
-      return;
-    }
+    const std::optional<std::string> text = Unescaped(name, value);
+    if (!text) return;
     Scope().*field = *text;
     if (ForAll()) for_all = *text;
   }
