@@ -70,6 +70,7 @@ struct DeliveryNotice {
     kReleased,  // no line waits for `target` any more
     kNotTyped,  // `count` lines were not typed, for the reason `detail`
     kUnicode,   // `target` in front is a remote session (`detail`): typed as Unicode
+    kWarning,   // something went wrong beside a line (`detail`): the clipboard not put back
   };
   int port_number = 0;
   Kind kind = Kind::kHolding;

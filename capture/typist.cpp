@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "capture/keystroke_sender.h"
+#include "capture/paste_sender.h"
 #include "common/port_number.h"
 
 namespace lintrel {
@@ -114,6 +115,15 @@ struct Typist::State {
     return Type(lock, {ready->port_number, std::move(ready->line), {}}, step);
   }
 
+  // Types or pastes one line's text. Called without the mutex.
+  // *warning: see PasteSender::PasteLine.
+  LineOutcome Deliver(std::u32string_view text, DeliveryMethod method, Pacing pacing, const StrokeCheck& check,
+                      std::string* warning) {
+    if (method != DeliveryMethod::kPaste) return sender.TypeLine(text, pacing, check, method == DeliveryMethod::kUnicode);
+    if (!clipboard) return {false, "no clipboard to paste with", false};
+    return PasteSender(*clipboard, sender).PasteLine(text, pacing, check, warning);
+  }
+
   // Types one line, the mutex released meanwhile, and accounts for it. False when Finish()
   // left the thread behind in the meantime: whoever would hear of the line may have gone.
   // `decided`: where and how, decided already (a held line whose target came to the front);
@@ -129,14 +139,20 @@ struct Typist::State {
     const bool types = allowed && step.kind == DeliveryStep::Kind::kType;
     const StrokeCheck check = types && pacing.key_delay.count() > 0 ? CheckFor(line.port_number) : StrokeCheck{};
     LineOutcome outcome;
+    std::string warning;
     if (types) {
-      outcome = sender.TypeLine(line.text, pacing, check, step.method == DeliveryMethod::kUnicode);
+      outcome = Deliver(line.text, step.method, pacing, check, &warning);
     } else if (step.kind == DeliveryStep::Kind::kNotTyped) {
       outcome = {false, step.reason, false};
     }
     if (types && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
     lock.lock();
     RecordNotices(std::move(notices));
+    if (!warning.empty()) {
+      reports.push_back({line.port_number, {}, false,
+                         DeliveryNotice{line.port_number, DeliveryNotice::Kind::kWarning, {}, std::move(warning), 0}});
+      if (notice) notice();
+    }
     if (step.kind == DeliveryStep::Kind::kHeld) {
       if (ending) return false;
       typing = false;
@@ -165,6 +181,7 @@ struct Typist::State {
   LineObserver observer;
   LineGate gate;
   std::shared_ptr<Delivery> delivery;
+  std::shared_ptr<platform::Clipboard> clipboard;
   StrokeCheckMaker check_maker;
   std::function<void()> notice;
   std::atomic<DelaysMs> shared_pacing{DelaysMs{0, 0}};
@@ -274,6 +291,8 @@ void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::mo
 void Typist::SetLineGate(LineGate gate) { state_->gate = std::move(gate); }
 
 void Typist::SetDelivery(std::shared_ptr<Delivery> delivery) { state_->delivery = std::move(delivery); }
+
+void Typist::SetClipboard(std::shared_ptr<platform::Clipboard> clipboard) { state_->clipboard = std::move(clipboard); }
 
 void Typist::SetStrokeCheck(StrokeCheckMaker maker) { state_->check_maker = std::move(maker); }
 

@@ -90,6 +90,9 @@ void StatusLines::DeliveryChanged(const DeliveryNotice& notice) {
       Print(port + notice.target + " in front is a remote session (" + notice.detail +
             "): its lines are typed as Unicode characters");
       break;
+    case DeliveryNotice::Kind::kWarning:
+      Print(port + notice.detail);
+      break;
     case DeliveryNotice::Kind::kNotTyped:
       break;  // comes as LineNotTyped
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fakes/fake_capture_events.h"
+#include "fakes/fake_clipboard.h"
 #include "fakes/fake_foreground_windows.h"
 #include "fakes/fake_keyboard.h"
 #include "support/link_state.h"
@@ -333,6 +334,39 @@ TEST_F(TypistTest, APacedLineStopsWhenItsTargetLeavesTheFront) {
   EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x41", "up 0x41", "end"}));
   typist_.DeliverReports(events_);
   EXPECT_EQ(events_.failure_reasons, (Calls{"cut short: stock is no longer in front (mail is in front)"}));
+}
+
+// A port that delivers by paste goes through the clipboard, and what went wrong beside a
+// pasted line is told; a typist given no clipboard pastes nothing.
+TEST_F(TypistTest, PasteLinesGoThroughTheClipboardAndItsTroubleIsTold) {
+  auto delivery = std::make_shared<Delivery>(nullptr);
+  delivery->SetRules(1, {std::nullopt, Elsewhere::kHold, DeliveryMethod::kPaste});
+  delivery->SetRules(2, {std::nullopt, Elsewhere::kHold, DeliveryMethod::kPaste});
+  typist_.SetDelivery(delivery);
+  auto clipboard = std::make_shared<testing::FakeClipboard>("kept");
+  clipboard->Fail("restore", "busy");
+  typist_.SetClipboard(clipboard);
+  typist_.Start();
+  ASSERT_TRUE(Type(1, "a"));
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 0u);
+  EXPECT_EQ(TypedLines(), (Typed{{1, "a"}}));
+  EXPECT_EQ(clipboard->Calls(), (Calls{"save", "put a", "await", "restore"}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"warning COM1"}));
+  EXPECT_EQ(events_.failure_reasons, (Calls{"the clipboard could not be put back: busy"}));
+
+  Typist without(keyboard_);
+  without.SetDelivery(delivery);
+  std::promise<void> reported;
+  without.SetReportNotice([&] { reported.set_value(); });
+  without.Start();
+  ASSERT_TRUE(without.Enqueue(2, U"b", never_));
+  ASSERT_EQ(reported.get_future().wait_for(kDrainLimit), std::future_status::ready);
+  EXPECT_EQ(without.Finish(kDrainLimit).lines_not_typed, 1u);
+  FakeCaptureEvents events;
+  without.DeliverReports(events);
+  EXPECT_EQ(events.failure_reasons, (Calls{"no clipboard to paste with"}));
 }
 
 }  // namespace
