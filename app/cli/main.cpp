@@ -15,6 +15,7 @@
 #include "capture/records/record_stage.h"
 #include "common/printable_text.h"
 #include "discovery/system_ports.h"
+#include "platform/clipboard.h"
 #include "platform/command_line.h"
 #include "platform/device_monitor.h"
 #include "platform/foreground_window.h"
@@ -165,6 +166,14 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
       return 1;
     }
   }
+  std::shared_ptr<platform::Clipboard> clipboard;
+  if (!options.monitor && cli::AnyPaste(options)) {
+    clipboard = platform::OpenSystemClipboard(&error);
+    if (!clipboard) {
+      cli::PrintMessage(stderr, "lintrel-cli: ", "--delivery paste: " + error);
+      return 1;
+    }
+  }
   std::unique_ptr<platform::SerialDriver> driver = platform::MakeSystemSerialDriver();
   // Ports given without a device path are resolved through a scan of the system's ports,
   // made only while a port has no device noted yet (at its first open, as a rule).
@@ -174,6 +183,7 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
   cli::CliApp app(options, std::move(keyboard), *driver, stderr, system_paths, identities.get());
   app.UseDelivery(std::move(windows));
+  app.UseClipboard(std::move(clipboard));
   if (options.monitor) {
     app.SetLineMonitor(std::make_shared<cli::MonitorPrinter>(stdout));
     app.status().Print("monitor: lines are shown, not typed");
