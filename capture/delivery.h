@@ -121,6 +121,8 @@ class Delivery {
 
   // What happened since the last call, for the front end.
   std::vector<DeliveryNotice> TakeNotices();
+  // A line of the port was not typed: the system's warning sound when its rules ask for it.
+  void LineNotTyped(int port_number);
 
  private:
   struct Port {

@@ -89,6 +89,17 @@ struct Typist::State {
 
   std::vector<DeliveryNotice> TakeNotices() { return delivery ? delivery->TakeNotices() : std::vector<DeliveryNotice>{}; }
 
+  // The port's sound for a line not typed, if it has one; for the lines delivery gave up,
+  // one for each notice. Called without the mutex: the sound goes through the desktop.
+  void SoundNotTyped(int port_number) {
+    if (delivery) delivery->LineNotTyped(port_number);
+  }
+  void SoundNotTyped(const std::vector<DeliveryNotice>& notices) {
+    for (const DeliveryNotice& told : notices) {
+      if (told.kind == DeliveryNotice::Kind::kNotTyped) SoundNotTyped(told.port_number);
+    }
+  }
+
   // The check of one paced line: the front end's, then whether the line's target is still
   // in front.
   StrokeCheck CheckFor(int port_number) {
@@ -108,6 +119,7 @@ struct Typist::State {
     lock.unlock();
     std::optional<Delivery::Ready> ready = delivery->NextReady();
     std::vector<DeliveryNotice> notices = TakeNotices();
+    SoundNotTyped(notices);
     lock.lock();
     RecordNotices(std::move(notices));
     if (!ready) return true;
@@ -146,6 +158,8 @@ struct Typist::State {
       outcome = {false, step.reason, false};
     }
     if (types && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
+    SoundNotTyped(notices);
+    if (allowed && !outcome.typed && !outcome.output_lost) SoundNotTyped(line.port_number);
     lock.lock();
     RecordNotices(std::move(notices));
     if (!warning.empty()) {
@@ -235,6 +249,9 @@ void Typist::Run(State& state) {
       // Lines queued before the output went away: counted, their cause reported already.
       ++state.lines_not_typed;
     } else if (!line.refusal.empty()) {
+      lock.unlock();
+      state.SoundNotTyped(line.port_number);
+      lock.lock();
       state.RecordNotTyped(line.port_number, {false, line.refusal, false});
     } else if (!state.Type(lock, line)) {
       return;

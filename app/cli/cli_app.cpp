@@ -236,6 +236,11 @@ bool AnyPaste(const CliOptions& options) {
                      [](const PortRequest& port) { return port.profile.Delivery().method == DeliveryMethod::kPaste; });
 }
 
+bool AnySoundNotTyped(const CliOptions& options) {
+  return std::any_of(options.ports.begin(), options.ports.end(),
+                     [](const PortRequest& port) { return port.profile.Delivery().sound_not_typed; });
+}
+
 std::string DeliveryRefusal(const CliOptions& options, const std::string& chosen) {
   if (AnyTarget(options) && chosen.rfind("uinput", 0) == 0) {
     return "--target: the window in front cannot be read by an ordinary program under Wayland, which the uinput "

@@ -138,6 +138,8 @@ void ExitIfTypistLeftBehind(const Typist::Finished& finished, platform::StopSign
 bool AnyTarget(const CliOptions& options);
 // Whether any port's lines are delivered by paste.
 bool AnyPaste(const CliOptions& options);
+// Whether any port has --sound-not-typed.
+bool AnySoundNotTyped(const CliOptions& options);
 // Why the run cannot deliver as its ports ask with the keyboard `chosen` (OpenKeyboard's
 // *chosen); empty when it can.
 std::string DeliveryRefusal(const CliOptions& options, const std::string& chosen);

@@ -156,13 +156,14 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
     cli::PrintMessage(stderr, "lintrel-cli: ", refusal);
     return 2;
   }
-  // The desktop is looked at only for ports with a target: without one, lines go to the
-  // window in front as ever.
+  // The desktop is looked at only for ports with a target (without one, lines go to the
+  // window in front as ever) or a sound for lines not typed.
   std::unique_ptr<platform::ForegroundWindows> windows;
-  if (!options.monitor && cli::AnyTarget(options)) {
+  if (!options.monitor && (cli::AnyTarget(options) || cli::AnySoundNotTyped(options))) {
     windows = platform::OpenForegroundWindows(&error);
     if (!windows) {
-      cli::PrintMessage(stderr, "lintrel-cli: ", "--target: " + error);
+      const char* option = cli::AnyTarget(options) ? "--target: " : "--sound-not-typed: ";
+      cli::PrintMessage(stderr, "lintrel-cli: ", option + error);
       return 1;
     }
   }

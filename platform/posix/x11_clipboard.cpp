@@ -311,6 +311,7 @@ class X11Clipboard : public Clipboard {
       if (!part) return std::nullopt;
       std::optional<Form> piece = TakeProperty();
       if (!piece) return std::nullopt;
+      if (piece->type == None) continue;  // a notice of a value already taken
       if (piece->items == 0) return whole;
       if (whole.data.size() + piece->data.size() > kMaxKeptBytes) return std::nullopt;
       whole.type = piece->type;

@@ -250,6 +250,8 @@ std::optional<std::string> ReadClipboardText(const std::string& display_name) {
         }
         if (event.xproperty.atom != property || event.xproperty.state != PropertyNewValue) continue;
         const std::string part = TakeProperty(display, window, property, &type);
+        // The notice of the INCR property itself, read late: no part.
+        if (type == None) continue;
         if (part.empty()) break;
         *text += part;
       }
