@@ -1,5 +1,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -365,11 +366,20 @@ class X11Clipboard : public Clipboard {
     }
     owned_ = true;
     owned_since_ = *now;
+    reader_client_ = FocusClient();
     contents_ = std::move(paste);
     pasting_ = true;
     taken_ = false;
     taken_by_other_ = false;
     return true;
+  }
+
+  // The client of the window with the keyboard focus; 0 for none or not known.
+  unsigned long FocusClient() {
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus == None || focus == PointerRoot ? 0 : ClientOf(focus);
   }
 
   static std::shared_ptr<const Form> TextForm(Atom target, Atom type, const std::string& text) {
@@ -445,6 +455,7 @@ class X11Clipboard : public Clipboard {
     const bool ours = owned_ && contents_ && request.selection == clipboard_ &&
                       (request.time == CurrentTime || request.time >= owned_since_);
     bool taken = false;
+    const bool by_reader = pasting_ && IsPasteReader(request.requestor);
     if (ours && request.target == targets_) {
       std::vector<long> targets = {static_cast<long>(targets_), static_cast<long>(timestamp_)};
       for (const auto& form : *contents_) targets.push_back(static_cast<long>(form->target));
@@ -460,7 +471,7 @@ class X11Clipboard : public Clipboard {
       const auto form = std::find_if(contents_->begin(), contents_->end(),
                                      [&](const auto& offered) { return offered->target == request.target; });
       if (form != contents_->end()) {
-        taken = Send(request.requestor, property, *form) && pasting_;
+        taken = Send(request.requestor, property, *form) && by_reader;
         reply.property = property;
       }
     }
@@ -487,13 +498,31 @@ class X11Clipboard : public Clipboard {
     const long size = static_cast<long>(form->WireBytes());
     XChangeProperty(display_, requestor, property, incr_, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&size), 1);
-    transfers_.push_back({requestor, property, form, 0, pasting_ && contents_ && Offers(*contents_, form),
-                          Clock::now()});
+    transfers_.push_back({requestor, property, form, 0, pasting_ && IsPasteReader(requestor), Clock::now()});
     return false;
   }
 
-  static bool Offers(const Contents& contents, const std::shared_ptr<const Form>& form) {
-    return std::find(contents.begin(), contents.end(), form) != contents.end();
+  // The X client a window belongs to (its resource-id base), 0 when the server does not say.
+  unsigned long ClientOf(Window window) {
+    XResClientIdSpec spec{window, XRES_CLIENT_ID_XID_MASK};
+    long count = 0;
+    XResClientIdValue* values = nullptr;
+    if (XResQueryClientIds(display_, 1, &spec, &count, &values) != Success) return 0;
+    unsigned long client = 0;
+    for (long i = 0; i < count; ++i) {
+      if (XResGetClientIdType(&values[i]) == XRES_CLIENT_ID_XID) client = values[i].spec.client;
+    }
+    XResClientIdsDestroy(count, values);
+    return client;
+  }
+
+  // Whether a request for the pasted text is the paste's: the program of the window that has
+  // the keyboard focus, which Ctrl+V went to. A program that reads every new copy at once (a
+  // clipboard manager, a clipboard history) is given the text too, but its read must not put
+  // the clipboard back before the window in front has read it. Where the focus or the
+  // requestor's program is not known, every read counts.
+  bool IsPasteReader(Window requestor) {
+    return reader_client_ == 0 || ClientOf(requestor) == reader_client_;
   }
 
   // The requestor took a part: the next one, or the empty one that ends the transfer.
@@ -540,6 +569,7 @@ class X11Clipboard : public Clipboard {
   bool pasting_ = false;
   bool taken_ = false;
   bool taken_by_other_ = false;
+  unsigned long reader_client_ = 0;  // of the window the paste goes to; 0: not known
   std::list<Transfer> transfers_;
 
   std::mutex mutex_;

@@ -16,6 +16,7 @@ namespace {
 
 using lintrel::platform::Clipboard;
 using lintrel::testing::ReadClipboardText;
+using lintrel::testing::XKeyWindow;
 
 class X11ClipboardTest : public ::testing::Test {
  protected:
@@ -85,6 +86,22 @@ TEST_F(X11ClipboardTest, AClipboardTakenDuringThePasteIsNotOverwritten) {
   EXPECT_EQ(error_, "another program took the clipboard before the window in front pasted");
   ASSERT_TRUE(paste->Restore(&error_)) << error_;
   EXPECT_EQ(Read(), "newer");
+}
+
+// A program that reads every new copy at once (a clipboard manager) does not take the paste:
+// only the read of the window with the focus does.
+TEST_F(X11ClipboardTest, OnlyTheReadOfTheWindowWithTheFocusTakesThePaste) {
+  std::string error;
+  const std::unique_ptr<XKeyWindow> editor = XKeyWindow::Open(server_->display_name(), {.wm_class = "editor", .pastes = true}, &error);
+  ASSERT_NE(editor, nullptr) << error;
+  const std::unique_ptr<Clipboard> paste = Open();
+  ASSERT_TRUE(paste->Save(&error_)) << error_;
+  ASSERT_TRUE(paste->PutText("the line", &error_)) << error_;
+  EXPECT_EQ(Read(), "the line");
+  EXPECT_FALSE(paste->AwaitTaken(&error_));
+  editor->Paste();
+  EXPECT_TRUE(paste->AwaitTaken(&error_)) << error_;
+  EXPECT_TRUE(paste->Restore(&error_)) << error_;
 }
 
 }  // namespace

@@ -182,9 +182,7 @@ void XKeyWindow::HandleEvent(XEvent& event) {
   Status status = 0;
   const int length = Xutf8LookupString(input_context_, &event.xkey, buffer, sizeof buffer, &keysym, &status);
   if (options_.pastes && (event.xkey.state & ControlMask) != 0 && (keysym == XK_v || keysym == XK_V)) {
-    XConvertSelection(display_, XInternAtom(display_, "CLIPBOARD", False), XInternAtom(display_, "UTF8_STRING", False),
-                      XInternAtom(display_, "PASTED", False), window_, event.xkey.time);
-    XFlush(display_);
+    RequestClipboard(event.xkey.time);
     return;
   }
   std::lock_guard<std::mutex> lock(mutex_);
@@ -271,6 +269,14 @@ void XKeyWindow::Copy(const std::string& text) {
   XSetSelectionOwner(display_, XInternAtom(display_, "CLIPBOARD", False), window_, CurrentTime);
   XSync(display_, False);
 }
+
+void XKeyWindow::RequestClipboard(unsigned long time) {
+  XConvertSelection(display_, XInternAtom(display_, "CLIPBOARD", False), XInternAtom(display_, "UTF8_STRING", False),
+                    XInternAtom(display_, "PASTED", False), window_, time);
+  XFlush(display_);
+}
+
+void XKeyWindow::Paste() { RequestClipboard(CurrentTime); }
 
 bool XKeyWindow::LostClipboard() {
   std::lock_guard<std::mutex> lock(mutex_);

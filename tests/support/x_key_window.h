@@ -63,6 +63,8 @@ class XKeyWindow {
   void Copy(const std::string& text);
   // Whether another program has taken the clipboard since Copy().
   bool LostClipboard();
+  // Asks for the clipboard's text as Ctrl+V does (with `pastes`).
+  void Paste();
 
   // Asks the window manager to bring the window to the front (_NET_ACTIVE_WINDOW, as a
   // pager does), and waits until the manager says it is the active window: true once it is,
@@ -77,6 +79,7 @@ class XKeyWindow {
   void Read();
   void HandleEvent(_XEvent& event);
   bool HandleClipboardEvent(const _XEvent& event);
+  void RequestClipboard(unsigned long time);
   unsigned long ActiveWindow();
 
   _XDisplay* display_;
