@@ -28,8 +28,8 @@ constexpr auto kOpenPatience = std::chrono::milliseconds(500);
 constexpr UINT kRunCommand = WM_APP + 1;
 
 // The formats whose data is no memory block that could be copied (GDI objects, metafile
-// handles inside a block, data drawn by its owner); a bitmap comes back through its DIB
-// forms, from which the system makes CF_BITMAP again.
+// handles inside a block, data drawn by its owner, a program's private handles); a bitmap
+// comes back through its DIB forms, from which the system makes CF_BITMAP again.
 bool IsCopiable(UINT format) {
   switch (format) {
     case CF_BITMAP:
@@ -42,7 +42,8 @@ bool IsCopiable(UINT format) {
     case CF_DSPENHMETAFILE:
       return false;
     default:
-      return format < CF_GDIOBJFIRST || format > CF_GDIOBJLAST;
+      return (format < CF_GDIOBJFIRST || format > CF_GDIOBJLAST) &&
+             (format < CF_PRIVATEFIRST || format > CF_PRIVATELAST);
   }
 }
 
