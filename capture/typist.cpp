@@ -131,7 +131,9 @@ struct Typist::State {
   // *warning: see PasteSender::PasteLine.
   LineOutcome Deliver(std::u32string_view text, DeliveryMethod method, Pacing pacing, const StrokeCheck& check,
                       std::string* warning) {
-    if (method != DeliveryMethod::kPaste) return sender.TypeLine(text, pacing, check, method == DeliveryMethod::kUnicode);
+    if (method != DeliveryMethod::kPaste) {
+      return sender.TypeLine(text, pacing, check, method == DeliveryMethod::kUnicode);
+    }
     if (!clipboard) return {false, "no clipboard to paste with", false};
     return PasteSender(*clipboard, sender).PasteLine(text, pacing, check, warning);
   }
