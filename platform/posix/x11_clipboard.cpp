@@ -374,12 +374,14 @@ class X11Clipboard : public Clipboard {
     return true;
   }
 
-  // The client of the window with the keyboard focus; 0 for none or not known.
+  // The client of the window with the keyboard focus; 0 for none (the root window's is the
+  // server's) or not known.
   unsigned long FocusClient() {
     Window focus = None;
     int revert = 0;
     XGetInputFocus(display_, &focus, &revert);
-    return focus == None || focus == PointerRoot ? 0 : ClientOf(focus);
+    const bool no_window = focus == None || focus == PointerRoot || focus == DefaultRootWindow(display_);
+    return no_window ? 0 : ClientOf(focus);
   }
 
   static std::shared_ptr<const Form> TextForm(Atom target, Atom type, const std::string& text) {
