@@ -48,6 +48,9 @@ struct KeyReceiver::XState {
   Display* display = nullptr;
   Window window = 0;
   std::array<char, 256> key_of_keycode{};
+  Atom clipboard = None;
+  Atom utf8 = None;
+  Atom pasted = None;
 };
 
 std::unique_ptr<KeyReceiver> KeyReceiver::Open(const std::string& display_name,
@@ -79,6 +82,9 @@ bool KeyReceiver::Setup(const std::string& display_name, std::string* error) {
   // There is no window manager on the private server to give the window the focus.
   XSetInputFocus(display, x_->window, RevertToParent, CurrentTime);
   XSync(display, False);
+  x_->clipboard = XInternAtom(display, "CLIPBOARD", False);
+  x_->utf8 = XInternAtom(display, "UTF8_STRING", False);
+  x_->pasted = XInternAtom(display, "PASTED", False);
   RebuildKeyTable();
   return true;
 }
@@ -118,7 +124,14 @@ void KeyReceiver::Run() {
       XEvent event;
       XNextEvent(display, &event);
       const Clock::time_point now = Clock::now();
-      if (event.type == KeyPress) {
+      if (event.type == KeyPress && (event.xkey.state & ControlMask) != 0 &&
+          XLookupKeysym(&event.xkey, 0) == XK_v) {
+        // Ctrl+V: the clipboard's text is asked for, as a text field's paste does.
+        XConvertSelection(display, x_->clipboard, x_->utf8, x_->pasted, x_->window, event.xkey.time);
+        XFlush(display);
+      } else if (event.type == SelectionNotify) {
+        TakePaste(event.xselection.property, now);
+      } else if (event.type == KeyPress) {
         const char key = x_->key_of_keycode[event.xkey.keycode & 0xFF];
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back({now, key});
@@ -135,6 +148,26 @@ void KeyReceiver::Run() {
     if (poll(fds, 2, -1) < 0) continue;
     if (fds[1].revents != 0) return;
   }
+}
+
+// The pasted text arrives as if each of its characters had been typed then.
+void KeyReceiver::TakePaste(unsigned long property, Clock::time_point now) {
+  if (property == None) return;
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(x_->display, x_->window, property, 0, 0x1FFFFFFF, True, AnyPropertyType, &type, &format, &count,
+                     &after, &data);
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (unsigned long i = 0; data != nullptr && format == 8 && i < count; ++i) {
+    const char character = static_cast<char>(data[i]);
+    const char key = (character >= '0' && character <= '9') || character == '\r' ? character : '?';
+    queue_.push_back({now, key});
+    if (key == '\r') ++returns_queued_;
+  }
+  if (data != nullptr) XFree(data);
+  arrived_.notify_all();
 }
 
 std::optional<TypedKey> KeyReceiver::Next(Clock::time_point deadline) {

@@ -44,7 +44,8 @@ struct TypedKey {
 };
 
 // A small window that holds the input focus and time-stamps every KeyPress it receives,
-// on a thread and X connection of its own.
+// on a thread and X connection of its own. Ctrl+V pastes the clipboard's text, whose
+// characters count as keys typed when it arrives.
 class KeyReceiver {
  public:
   static std::unique_ptr<KeyReceiver> Open(const std::string& display_name, std::string* error);
@@ -66,6 +67,7 @@ class KeyReceiver {
   bool Setup(const std::string& display_name, std::string* error);
   void Run();
   void RebuildKeyTable();
+  void TakePaste(unsigned long property, Clock::time_point now);
 
   struct XState;
   std::unique_ptr<XState> x_;

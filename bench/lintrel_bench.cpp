@@ -79,6 +79,7 @@ struct Options {
   // --compare: the lintrel-cli to compare this one with, throughput alone
   std::string compared_cli;
   int compare_rounds = 0;  // 0: the plan's
+  bool paste = false;      // --paste: long lines typed by keys against pasted, alone
   bool help = false;
   std::string error;
 };
@@ -102,6 +103,8 @@ Options ParseOptions(int argc, char** argv) {
       options.programs.floor_typer = value();
     } else if (arg == "--compare") {
       options.compared_cli = value();
+    } else if (arg == "--paste") {
+      options.paste = true;
     } else if (arg == "--rounds") {
       options.compare_rounds = std::atoi(value().c_str());
     } else if (arg == "--help" || arg == "-h") {
@@ -114,13 +117,17 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 constexpr char kUsage[] =
-    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH] [--compare PATH [--rounds N]]\n"
+    "Usage: lintrel_bench [--quick] [--json PATH] [--cli PATH] [--floor PATH] [--compare PATH | --paste]\n"
+    "                     [--rounds N]\n"
     "  --quick         fewer lines and a 3 s idle period (about a minute in all)\n"
     "  --json PATH     where to write every figure (default build/linux/bench/results.json)\n"
     "  --cli PATH      the lintrel-cli to measure; --floor PATH the floor typer\n"
     "  --compare PATH  only the throughput of ASCII and Unicode-heavy lines, in rounds that\n"
     "                  alternate the lintrel-cli measured with the one at PATH (another build)\n"
-    "  --rounds N      with --compare: N rounds (default 16, 6 with --quick)\n";
+    "  --paste         only the throughput of 2,000-character lines, typed by keys and pasted\n"
+    "                  (--delivery paste), in rounds that alternate the two\n"
+    "  --rounds N      with --compare: N rounds (default 16, 6 with --quick); with --paste\n"
+    "                  (default 3, 2 with --quick)\n";
 
 void Progress(const std::string& text) {
   std::fprintf(stderr, "bench: %s\n", text.c_str());
@@ -706,6 +713,44 @@ void CompareBuilds(const Stage& stage, const Plan& plan, const std::string& comp
   std::printf("measured: %s\ncompared: %s\n", stage.programs.lintrel_cli.c_str(), compared_cli.c_str());
 }
 
+// Lines of 2,000 digits (a received line of 400, five times over by the template, and a CR)
+// typed by keys and pasted, one port, in rounds that alternate the two (which goes first
+// alternates too). A round that lost a line counts 0.
+void ComparePaste(const Stage& stage, const Plan& plan, int rounds) {
+  if (rounds <= 0) rounds = plan.quick ? 2 : 3;
+  const int lines = plan.quick ? 50 : 200;
+  constexpr std::size_t kReceivedLength = 400;
+  std::string received;
+  for (std::size_t i = 0; i < kReceivedLength; ++i) received += static_cast<char>('0' + i % 10);
+  const std::array<const char*, 2> methods = {"keys", "paste"};
+  std::array<std::vector<double>, 2> rates;
+  for (int round = 0; round < rounds; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const std::size_t which = static_cast<std::size_t>((round + turn) % 2);
+      Progress("paste, round " + std::to_string(round + 1) + ": " + methods[which]);
+      const LineRateResult result =
+          MeasureLineRate(stage, {"--truncate", "--template", "{line}{line}{line}{line}{line}\\r", "--delivery",
+                                  methods[which]},
+                          received, lines, seconds(120));
+      ReportError(std::string("--delivery ") + methods[which], SubjectKind::kLintrel, result.error);
+      const bool whole = result.error.empty() && result.lines_arrived == result.lines_sent;
+      rates[which].push_back(whole ? result.lines_per_second : 0);
+    }
+  }
+  std::printf("Machine: %s. %d rounds of %d lines of %zu characters, alternating.\n\n", MachineText().c_str(),
+              rounds, lines, kReceivedLength * 5);
+  std::printf("%-40s %10s %10s %9s\n", "lines/s (medians)", "keys", "paste", "paste/keys");
+  std::printf("%-40s %10.1f %10.1f %8.2fx\n", "throughput, x11, 2,000-character lines", Median(rates[0]),
+              Median(rates[1]), Median(rates[0]) > 0 ? Median(rates[1]) / Median(rates[0]) : 0.0);
+  std::printf("%-40s %10.0f %10.0f\n", "characters/s", Median(rates[0]) * kReceivedLength * 5,
+              Median(rates[1]) * kReceivedLength * 5);
+  std::string each;
+  for (std::size_t round = 0; round < rates[0].size(); ++round) {
+    each += " " + FormatNumber(rates[0][round]) + "/" + FormatNumber(rates[1][round]);
+  }
+  std::printf("  rounds (keys/paste):%s\n", each.c_str());
+}
+
 int Run(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
   if (!options.error.empty()) {
@@ -734,6 +779,10 @@ int Run(int argc, char** argv) {
   const Stage stage{options.programs, x_server.get(), receiver.get()};
   if (!options.compared_cli.empty()) {
     CompareBuilds(stage, options.plan, options.compared_cli, options.compare_rounds);
+    return 0;
+  }
+  if (options.paste) {
+    ComparePaste(stage, options.plan, options.compare_rounds);
     return 0;
   }
   const Results results = RunAll(stage, options.plan);

@@ -201,6 +201,11 @@ std::string Delivery::StrokeCheck(int port_number) {
   return DeliveryTargetText(*found->second.rules.target) + " is no longer in front (" + Describe(front) + ")";
 }
 
+void Delivery::LineNotTyped(int port_number) {
+  const auto found = ports_.find(port_number);
+  if (windows_ && found != ports_.end() && found->second.rules.sound_not_typed) windows_->Bell();
+}
+
 std::vector<DeliveryNotice> Delivery::TakeNotices() {
   std::vector<DeliveryNotice> taken;
   taken.swap(notices_);

@@ -70,6 +70,7 @@ struct DeliveryNotice {
     kReleased,  // no line waits for `target` any more
     kNotTyped,  // `count` lines were not typed, for the reason `detail`
     kUnicode,   // `target` in front is a remote session (`detail`): typed as Unicode
+    kWarning,   // something went wrong beside a line (`detail`): the clipboard not put back
   };
   int port_number = 0;
   Kind kind = Kind::kHolding;
@@ -120,6 +121,8 @@ class Delivery {
 
   // What happened since the last call, for the front end.
   std::vector<DeliveryNotice> TakeNotices();
+  // A line of the port was not typed: the system's warning sound when its rules ask for it.
+  void LineNotTyped(int port_number);
 
  private:
   struct Port {

@@ -1,6 +1,7 @@
 #include "capture/keystroke_sender.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "common/control_characters.h"
 #include "platform/layout_keymap.h"
@@ -102,6 +103,19 @@ LineOutcome KeystrokeSender::TypeLine(std::u32string_view line, Pacing pacing, c
   const std::vector<platform::KeyEvent> events = KeyEventsOfLine(state, line, as_characters);
   if (events.empty()) return {};
   if (pacing.key_delay.count() > 0 && pause_) return TypePaced(events, pacing.key_delay, check);
+  return Send(events);
+}
+
+LineOutcome KeystrokeSender::PressShortcut(char32_t character, uint8_t modifiers) {
+  platform::KeyboardState state = StateWithModifiersLetGo();
+  const std::optional<uint8_t> key = state.layout->BareKey(character);
+  if (!key || !state.layout->CanPress(modifiers)) return {false, "the keyboard's layout has no key for it", false};
+  std::vector<platform::KeyEvent> events;
+  for (uint8_t held : state.held_modifier_keys) events.push_back({held, false});
+  state.layout->AppendKeyEvents({*key, modifiers}, events);
+  for (auto held = state.held_modifier_keys.rbegin(); held != state.held_modifier_keys.rend(); ++held) {
+    events.push_back({*held, true});
+  }
   return Send(events);
 }
 

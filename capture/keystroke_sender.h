@@ -69,6 +69,10 @@ class KeystrokeSender {
   // is paced. `as_characters`: see KeyEventsOfLine.
   LineOutcome TypeLine(std::u32string_view line, Pacing pacing = {}, const StrokeCheck& check = {},
                        bool as_characters = false);
+  // Presses the key that types `character` with no modifier on the keyboard's layout, with
+  // `modifiers` (kModifierCtrl, ...) held: a shortcut, Ctrl+V. Not typed when the layout
+  // has no such key or a modifier's key is unknown.
+  LineOutcome PressShortcut(char32_t character, uint8_t modifiers);
 
  private:
   platform::KeyboardState StateWithModifiersLetGo();

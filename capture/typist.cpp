@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "capture/keystroke_sender.h"
+#include "capture/paste_sender.h"
 #include "common/port_number.h"
 
 namespace lintrel {
@@ -88,6 +89,17 @@ struct Typist::State {
 
   std::vector<DeliveryNotice> TakeNotices() { return delivery ? delivery->TakeNotices() : std::vector<DeliveryNotice>{}; }
 
+  // The port's sound for a line not typed, if it has one; for the lines delivery gave up,
+  // one for each notice. Called without the mutex: the sound goes through the desktop.
+  void SoundNotTyped(int port_number) {
+    if (delivery) delivery->LineNotTyped(port_number);
+  }
+  void SoundNotTyped(const std::vector<DeliveryNotice>& notices) {
+    for (const DeliveryNotice& told : notices) {
+      if (told.kind == DeliveryNotice::Kind::kNotTyped) SoundNotTyped(told.port_number);
+    }
+  }
+
   // The check of one paced line: the front end's, then whether the line's target is still
   // in front.
   StrokeCheck CheckFor(int port_number) {
@@ -107,11 +119,23 @@ struct Typist::State {
     lock.unlock();
     std::optional<Delivery::Ready> ready = delivery->NextReady();
     std::vector<DeliveryNotice> notices = TakeNotices();
+    SoundNotTyped(notices);
     lock.lock();
     RecordNotices(std::move(notices));
     if (!ready) return true;
     const DeliveryStep step{DeliveryStep::Kind::kType, ready->method, {}};
     return Type(lock, {ready->port_number, std::move(ready->line), {}}, step);
+  }
+
+  // Types or pastes one line's text. Called without the mutex.
+  // *warning: see PasteSender::PasteLine.
+  LineOutcome Deliver(std::u32string_view text, DeliveryMethod method, Pacing pacing, const StrokeCheck& check,
+                      std::string* warning) {
+    if (method != DeliveryMethod::kPaste) {
+      return sender.TypeLine(text, pacing, check, method == DeliveryMethod::kUnicode);
+    }
+    if (!clipboard) return {false, "no clipboard to paste with", false};
+    return PasteSender(*clipboard, sender).PasteLine(text, pacing, check, warning);
   }
 
   // Types one line, the mutex released meanwhile, and accounts for it. False when Finish()
@@ -129,14 +153,22 @@ struct Typist::State {
     const bool types = allowed && step.kind == DeliveryStep::Kind::kType;
     const StrokeCheck check = types && pacing.key_delay.count() > 0 ? CheckFor(line.port_number) : StrokeCheck{};
     LineOutcome outcome;
+    std::string warning;
     if (types) {
-      outcome = sender.TypeLine(line.text, pacing, check, step.method == DeliveryMethod::kUnicode);
+      outcome = Deliver(line.text, step.method, pacing, check, &warning);
     } else if (step.kind == DeliveryStep::Kind::kNotTyped) {
       outcome = {false, step.reason, false};
     }
     if (types && outcome.typed && pacing.line_delay.count() > 0) Pause(pacing.line_delay);
+    SoundNotTyped(notices);
+    if (allowed && !outcome.typed && !outcome.output_lost) SoundNotTyped(line.port_number);
     lock.lock();
     RecordNotices(std::move(notices));
+    if (!warning.empty()) {
+      reports.push_back({line.port_number, {}, false,
+                         DeliveryNotice{line.port_number, DeliveryNotice::Kind::kWarning, {}, std::move(warning), 0}});
+      if (notice) notice();
+    }
     if (step.kind == DeliveryStep::Kind::kHeld) {
       if (ending) return false;
       typing = false;
@@ -165,6 +197,7 @@ struct Typist::State {
   LineObserver observer;
   LineGate gate;
   std::shared_ptr<Delivery> delivery;
+  std::shared_ptr<platform::Clipboard> clipboard;
   StrokeCheckMaker check_maker;
   std::function<void()> notice;
   std::atomic<DelaysMs> shared_pacing{DelaysMs{0, 0}};
@@ -218,6 +251,9 @@ void Typist::Run(State& state) {
       // Lines queued before the output went away: counted, their cause reported already.
       ++state.lines_not_typed;
     } else if (!line.refusal.empty()) {
+      lock.unlock();
+      state.SoundNotTyped(line.port_number);
+      lock.lock();
       state.RecordNotTyped(line.port_number, {false, line.refusal, false});
     } else if (!state.Type(lock, line)) {
       return;
@@ -274,6 +310,8 @@ void Typist::SetLineObserver(LineObserver observer) { state_->observer = std::mo
 void Typist::SetLineGate(LineGate gate) { state_->gate = std::move(gate); }
 
 void Typist::SetDelivery(std::shared_ptr<Delivery> delivery) { state_->delivery = std::move(delivery); }
+
+void Typist::SetClipboard(std::shared_ptr<platform::Clipboard> clipboard) { state_->clipboard = std::move(clipboard); }
 
 void Typist::SetStrokeCheck(StrokeCheckMaker maker) { state_->check_maker = std::move(maker); }
 

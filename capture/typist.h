@@ -15,6 +15,7 @@
 #include "capture/delivery.h"
 #include "capture/keystroke_sender.h"
 #include "capture/thread_starter.h"
+#include "platform/clipboard.h"
 #include "platform/keyboard.h"
 
 namespace lintrel {
@@ -99,6 +100,9 @@ class Typist {
   // Delivery::kPollInterval while any wait. Lines still held at the end count as not typed.
   // Without it, every line goes to the window in front.
   void SetDelivery(std::shared_ptr<Delivery> delivery);
+  // What lines delivered by paste go through (see PasteSender); without it, such lines are
+  // not typed.
+  void SetClipboard(std::shared_ptr<platform::Clipboard> clipboard);
   // Called whenever a report is waiting for DeliverReports(); must not block.
   void SetReportNotice(std::function<void()> notice);
 

@@ -39,6 +39,8 @@ struct DeliveryRules {
   std::optional<DeliveryTarget> target;
   Elsewhere elsewhere = Elsewhere::kHold;
   DeliveryMethod method = DeliveryMethod::kKeys;
+  // The system's warning sound for each line of the port that is not typed.
+  bool sound_not_typed = false;
 
   bool operator==(const DeliveryRules&) const = default;
 };

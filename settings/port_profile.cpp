@@ -183,6 +183,7 @@ class ProfileReader {
       profile.delivery = ParseDeliveryMethod(*delivery);
       if (!profile.delivery) Warn(kDeliveryEntry, "\"" + *delivery + "\" is not keys, unicode or paste");
     }
+    profile.sound_not_typed = ReadFlag(kNotTypedSoundEntry);
   }
 
   // Every "Replace n" there is, in the order of n: a gap (a hand-edited file) skips no
@@ -276,6 +277,7 @@ void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(target, over.target);
   OverlayValue(elsewhere, over.elsewhere);
   OverlayValue(delivery, over.delivery);
+  OverlayValue(sound_not_typed, over.sound_not_typed);
 }
 
 LineSettings PortProfile::LineOver(LineSettings line) const {
@@ -299,6 +301,7 @@ DeliveryRules PortProfile::Delivery() const {
   if (target) rules.target = ParseDeliveryTarget(*target);
   if (elsewhere) rules.elsewhere = *elsewhere;
   if (delivery) rules.method = *delivery;
+  if (sound_not_typed) rules.sound_not_typed = *sound_not_typed;
   return rules;
 }
 
@@ -418,6 +421,7 @@ void WriteProfile(SettingsStore& store, const ProfileSection& section, const Por
              profile.elsewhere ? std::optional<std::string>(ElsewhereName(*profile.elsewhere)) : std::nullopt);
   write_text(kDeliveryEntry,
              profile.delivery ? std::optional<std::string>(DeliveryMethodName(*profile.delivery)) : std::nullopt);
+  write_int(kNotTypedSoundEntry, flag(profile.sound_not_typed));
 
   const std::vector<Replacement> replacements = profile.replacements.value_or(std::vector<Replacement>{});
   for (std::size_t index = 0; index < replacements.size(); ++index) {

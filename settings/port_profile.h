@@ -52,6 +52,7 @@ struct PortProfile {
   std::optional<std::string> target{};
   std::optional<Elsewhere> elsewhere{};
   std::optional<DeliveryMethod> delivery{};
+  std::optional<bool> sound_not_typed{};
 
   bool operator==(const PortProfile&) const = default;
   bool Empty() const { return *this == PortProfile{}; }
@@ -109,6 +110,7 @@ inline constexpr const char* kReconnectionDelayEntry = "Reconnection delay";  //
 inline constexpr const char* kTargetEntry = "Target";
 inline constexpr const char* kElsewhereEntry = "Elsewhere";
 inline constexpr const char* kDeliveryEntry = "Delivery";
+inline constexpr const char* kNotTypedSoundEntry = "Not typed sound";  // 0 or 1
 
 // Whether `name` is the name of a value within a port's section, as LoadPortProfile reads
 // it: "Suffix", "Replace 7"; not "Replace 07" nor "Replace 101".

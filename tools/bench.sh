@@ -17,7 +17,7 @@ for tool in cmake g++ Xvfb xdotool stty; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [[ ${#missing[@]} -gt 0 ]]; then
-  echo "bench: missing ${missing[*]}; on Debian 12: apt-get install cmake g++ xvfb xdotool libx11-dev libxtst-dev" >&2
+  echo "bench: missing ${missing[*]}; on Debian 12: apt-get install cmake g++ xvfb xdotool libx11-dev libxtst-dev libxres-dev" >&2
   exit 1
 fi
 

@@ -3,7 +3,7 @@
 #
 #   tools/setup.sh run    what building and running lintrel-cli needs (tools/run.sh): the
 #                         compiler, CMake, and the development packages of the X libraries
-#                         (XTest), libudev (device arrivals), libevdev and libxkbcommon (the
+#                         (XTest; X-Resource, which tells whose request a paste answers), libudev (device arrivals), libevdev and libxkbcommon (the
 #                         uinput keyboard; xkb-data holds the layouts it types for), RE2
 #                         (the record stage's pattern engine) and standalone Asio (the
 #                         sockets of network ports)
@@ -26,7 +26,7 @@ set -euo pipefail
 
 run_packages=(
   g++ cmake make pkg-config
-  libx11-dev libxtst-dev libudev-dev libevdev-dev libxkbcommon-dev xkb-data libre2-dev libasio-dev
+  libx11-dev libxtst-dev libxres-dev libudev-dev libevdev-dev libxkbcommon-dev xkb-data libre2-dev libasio-dev
 )
 
 test_packages=(

@@ -90,6 +90,9 @@ void StatusLines::DeliveryChanged(const DeliveryNotice& notice) {
       Print(port + notice.target + " in front is a remote session (" + notice.detail +
             "): its lines are typed as Unicode characters");
       break;
+    case DeliveryNotice::Kind::kWarning:
+      Print(port + notice.detail);
+      break;
     case DeliveryNotice::Kind::kNotTyped:
       break;  // comes as LineNotTyped
   }
@@ -228,12 +231,17 @@ bool AnyTarget(const CliOptions& options) {
                      [](const PortRequest& port) { return port.profile.Delivery().target.has_value(); });
 }
 
+bool AnyPaste(const CliOptions& options) {
+  return std::any_of(options.ports.begin(), options.ports.end(),
+                     [](const PortRequest& port) { return port.profile.Delivery().method == DeliveryMethod::kPaste; });
+}
+
+bool AnySoundNotTyped(const CliOptions& options) {
+  return std::any_of(options.ports.begin(), options.ports.end(),
+                     [](const PortRequest& port) { return port.profile.Delivery().sound_not_typed; });
+}
+
 std::string DeliveryRefusal(const CliOptions& options, const std::string& chosen) {
-  for (const PortRequest& port : options.ports) {
-    if (port.profile.Delivery().method == DeliveryMethod::kPaste) {
-      return "--delivery paste: not available in this version; use keys or unicode";
-    }
-  }
   if (AnyTarget(options) && chosen.rfind("uinput", 0) == 0) {
     return "--target: the window in front cannot be read by an ordinary program under Wayland, which the uinput "
            "keyboard types for; a target needs an X session (--keys x11)";

@@ -100,6 +100,8 @@ class CliApp {
   // seeing the desktop through `windows` (null: no port has a target, and lines go to the
   // window in front). Before ConnectAll().
   void UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows);
+  // The clipboard the lines of ports with --delivery paste go through. Before ConnectAll().
+  void UseClipboard(std::shared_ptr<platform::Clipboard> clipboard) { typist_.SetClipboard(std::move(clipboard)); }
 
   Typist& typist() { return typist_; }
   StatusLines& status() { return status_; }
@@ -134,6 +136,10 @@ void ExitIfTypistLeftBehind(const Typist::Finished& finished, platform::StopSign
 
 // Whether any port has a --target.
 bool AnyTarget(const CliOptions& options);
+// Whether any port's lines are delivered by paste.
+bool AnyPaste(const CliOptions& options);
+// Whether any port has --sound-not-typed.
+bool AnySoundNotTyped(const CliOptions& options);
 // Why the run cannot deliver as its ports ask with the keyboard `chosen` (OpenKeyboard's
 // *chosen); empty when it can.
 std::string DeliveryRefusal(const CliOptions& options, const std::string& chosen);

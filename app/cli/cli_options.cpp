@@ -77,13 +77,13 @@ std::optional<PortRequest> ParsePortRequest(std::string_view text) {
 }
 
 // The options a profile file may hold: a port's own.
-constexpr std::array<std::string_view, 31> kProfileFileOptions = {
+constexpr std::array<std::string_view, 33> kProfileFileOptions = {
     "--baud",        "--parity",       "--data-bits",     "--stop-bits",   "--end-char",     "--truncate",
     "--no-truncate", "--prefix",       "--no-prefix",     "--prefix-text", "--suffix",       "--replace",
     "--no-replace",  "--control",      "--pattern",       "--unmatched",   "--gs1",          "--no-gs1",
     "--template",    "--repeat-window", "--send-on-connect", "--poll",     "--poll-every",   "--reply-timeout",
     "--encoding",    "--key-delay",    "--line-delay",    "--reconnect-delay", "--target",  "--elsewhere",
-    "--delivery"};
+    "--delivery",    "--sound-not-typed", "--no-sound-not-typed"};
 
 }  // namespace
 
@@ -169,6 +169,7 @@ class Parser {
     if (name == "--show-settings") return Flag(name, inline_value, options_.show_settings);
     if (name == "--gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, true);
     if (name == "--no-gs1") return PortFlag(name, inline_value, &PortProfile::gs1, options_.records.gs1, false);
+    if (name == "--sound-not-typed" || name == "--no-sound-not-typed") return SoundNotTyped(name, inline_value);
     if (name == "--monitor") return Flag(name, inline_value, options_.monitor);
     if (name == "--preview") return Flag(name, inline_value, options_.preview);
 
@@ -394,6 +395,12 @@ class Parser {
   void ElsewhereOption(const std::string& value) {
     Scope().elsewhere = ParseElsewhere(value);
     if (!Scope().elsewhere) error_ = "--elsewhere: \"" + value + "\" is not hold, activate or drop";
+  }
+
+  void SoundNotTyped(const std::string& name, const std::optional<std::string>& inline_value) {
+    bool flag = false;
+    Flag(name, inline_value, flag);
+    if (error_.empty()) Scope().sound_not_typed = name == "--sound-not-typed";
   }
 
   void DeliveryOption(const std::string& value) {
@@ -735,8 +742,12 @@ std::string CliUsage(const std::vector<std::string>& keyboards, const std::strin
          "                         not typed, as are those still waiting at the stop\n"
          "  --delivery HOW         keys (default: the layout's keys), unicode (each character by\n"
          "                         itself, for remote sessions; chosen by itself when the target\n"
-         "                         is mstsc, wfica32, CDViewer or vmware-view); paste is not\n"
-         "                         available in this version and is refused\n"
+         "                         is mstsc, wfica32, CDViewer or vmware-view), or paste (the\n"
+         "                         line's text pasted by Ctrl+V through the clipboard, its Enter\n"
+         "                         and Tab at the end pressed as keys after it; the clipboard is\n"
+         "                         put back afterwards: for long codes and programs that drop keys)\n"
+         "  --sound-not-typed      the warning sound (X11: the bell) for each line not typed;\n"
+         "                         --no-sound-not-typed turns a saved one off\n"
          "\n"
          "Other capture options:\n"
          "  --reconnect-delay MS   wait before re-opening a port whose link dropped,\n"

@@ -15,6 +15,7 @@
 #include "capture/records/record_stage.h"
 #include "common/printable_text.h"
 #include "discovery/system_ports.h"
+#include "platform/clipboard.h"
 #include "platform/command_line.h"
 #include "platform/device_monitor.h"
 #include "platform/foreground_window.h"
@@ -155,13 +156,22 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
     cli::PrintMessage(stderr, "lintrel-cli: ", refusal);
     return 2;
   }
-  // The desktop is looked at only for ports with a target: without one, lines go to the
-  // window in front as ever.
+  // The desktop is looked at only for ports with a target (without one, lines go to the
+  // window in front as ever) or a sound for lines not typed.
   std::unique_ptr<platform::ForegroundWindows> windows;
-  if (!options.monitor && cli::AnyTarget(options)) {
+  if (!options.monitor && (cli::AnyTarget(options) || cli::AnySoundNotTyped(options))) {
     windows = platform::OpenForegroundWindows(&error);
     if (!windows) {
-      cli::PrintMessage(stderr, "lintrel-cli: ", "--target: " + error);
+      const char* option = cli::AnyTarget(options) ? "--target: " : "--sound-not-typed: ";
+      cli::PrintMessage(stderr, "lintrel-cli: ", option + error);
+      return 1;
+    }
+  }
+  std::shared_ptr<platform::Clipboard> clipboard;
+  if (!options.monitor && cli::AnyPaste(options)) {
+    clipboard = platform::OpenSystemClipboard(&error);
+    if (!clipboard) {
+      cli::PrintMessage(stderr, "lintrel-cli: ", "--delivery paste: " + error);
       return 1;
     }
   }
@@ -174,6 +184,7 @@ int Run(const cli::CliOptions& options, platform::StopSignal& stop, const Device
   const std::unique_ptr<DeviceIdentities> identities = MakeSystemDeviceIdentities();
   cli::CliApp app(options, std::move(keyboard), *driver, stderr, system_paths, identities.get());
   app.UseDelivery(std::move(windows));
+  app.UseClipboard(std::move(clipboard));
   if (options.monitor) {
     app.SetLineMonitor(std::make_shared<cli::MonitorPrinter>(stdout));
     app.status().Print("monitor: lines are shown, not typed");

@@ -97,9 +97,12 @@ VALUES = [
           "port), the target is brought to the front, or the line is reported as not typed. " + PORTS, BOTH,
           "choice", [("Hold until the target is in front", "hold"), ("Bring the target to the front", "activate"),
                      ("Report as not typed", "drop")]),
-    Value("Delivery", "How lines are typed", "How a line is typed: the keys of the keyboard layout, or every "
-          "character by itself (Unicode, for remote sessions). " + PORTS, BOTH, "choice",
-          [("Keys", "keys"), ("Unicode characters", "unicode")]),
+    Value("Delivery", "How lines are typed", "How a line is typed: the keys of the keyboard layout, every "
+          "character by itself (Unicode, for remote sessions), or pasted through the clipboard (Ctrl+V), which is "
+          "put back afterwards. " + PORTS, BOTH, "choice",
+          [("Keys", "keys"), ("Unicode characters", "unicode"), ("Pasted through the clipboard", "paste")]),
+    Value("Not typed sound", "Sound when a line is not typed", "Whether the system's warning sound is played "
+          "for each line that is not typed. " + PORTS, BOTH, "boolean"),
 ]
 
 PROGRAMS = {"lintrel": ("Lintrel", "Lintrel"), "lintrel-cli": ("LintrelCli", "lintrel-cli (command line)")}

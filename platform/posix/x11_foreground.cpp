@@ -4,71 +4,15 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/foreground_window.h"
+#include "platform/posix/x11_quiet_errors.h"
 
 namespace lintrel::platform {
 namespace {
-
-class X11ForegroundWindows;
-
-// Xlib's error handlers belong to the process. These take the errors of the connections
-// opened here (a window that went away between two requests is no fault: it is simply no
-// longer there) and leave every other connection's to the handlers that were there before
-// (the keyboard's, a test's), whichever was installed first.
-struct ErrorRouting {
-  std::mutex mutex;
-  std::vector<Display*> connections;
-  XErrorHandler previous_protocol_handler = nullptr;
-  XIOErrorHandler previous_connection_handler = nullptr;
-
-  bool Owns(Display* display) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return std::find(connections.begin(), connections.end(), display) != connections.end();
-  }
-  void Add(Display* display) {
-    std::lock_guard<std::mutex> lock(mutex);
-    connections.push_back(display);
-  }
-  void Remove(Display* display) {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::erase(connections, display);
-  }
-};
-
-ErrorRouting& Routing() {
-  static ErrorRouting routing;
-  return routing;
-}
-
-int OnProtocolError(Display* display, XErrorEvent* error) {
-  if (Routing().Owns(display)) return 0;
-  XErrorHandler previous = Routing().previous_protocol_handler;
-  return previous != nullptr ? previous(display, error) : 0;
-}
-
-// A lost server: Xlib's own handlers would end the process. Every later call on the
-// connection returns at once, and the keyboard's own connection reports the loss.
-int OnConnectionLost(Display* display) {
-  if (Routing().Owns(display)) return 0;
-  XIOErrorHandler previous = Routing().previous_connection_handler;
-  return previous != nullptr ? previous(display) : 0;
-}
-
-void OnConnectionLostExit(Display* /*display*/, void* lost) { *static_cast<bool*>(lost) = true; }
-
-void InstallErrorHandlers() {
-  static std::once_flag installed;
-  std::call_once(installed, [] {
-    Routing().previous_protocol_handler = XSetErrorHandler(OnProtocolError);
-    Routing().previous_connection_handler = XSetIOErrorHandler(OnConnectionLost);
-  });
-}
 
 std::string ReadFirstLine(const std::string& path) {
   std::ifstream file(path);
@@ -86,8 +30,7 @@ std::string FileName(const std::string& path) {
 class X11ForegroundWindows : public ForegroundWindows {
  public:
   explicit X11ForegroundWindows(Display* display) : display_(display), root_(DefaultRootWindow(display)) {
-    Routing().Add(display_);
-    XSetIOErrorExitHandler(display_, OnConnectionLostExit, &lost_);
+    QuietenErrorsOf(display_, &lost_);
     active_ = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
     stacking_ = XInternAtom(display_, "_NET_CLIENT_LIST_STACKING", False);
     client_list_ = XInternAtom(display_, "_NET_CLIENT_LIST", False);
@@ -97,7 +40,7 @@ class X11ForegroundWindows : public ForegroundWindows {
   }
   ~X11ForegroundWindows() override {
     XCloseDisplay(display_);
-    Routing().Remove(display_);
+    ForgetQuietConnection(display_);
   }
   X11ForegroundWindows(const X11ForegroundWindows&) = delete;
   X11ForegroundWindows& operator=(const X11ForegroundWindows&) = delete;
@@ -230,7 +173,6 @@ class X11ForegroundWindows : public ForegroundWindows {
 std::unique_ptr<ForegroundWindows> OpenForegroundWindows(std::string* error) {
   // Other threads of the process use Xlib with connections of their own.
   XInitThreads();
-  InstallErrorHandlers();
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) {
     const std::string name = XDisplayName(nullptr);

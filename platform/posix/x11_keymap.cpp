@@ -165,6 +165,10 @@ void FillLayout(XkbDescPtr map, int group, unsigned int level3, const KeycodeSet
   uint8_t shift = places.AnyLevel(XK_Shift_L);
   if (shift == kNoKey) shift = places.AnyLevel(XK_Shift_R);
   layout.SetModifierKey(kModifierShift, shift);
+  // Never used to type a character; for shortcuts (the Ctrl+V of a paste).
+  uint8_t ctrl = places.AnyLevel(XK_Control_L);
+  if (ctrl == kNoKey) ctrl = places.AnyLevel(XK_Control_R);
+  layout.SetModifierKey(kModifierCtrl, ctrl);
   if (level3 != 0) layout.SetModifierKey(kModifierLevel3, places.AnyLevel(XK_ISO_Level3_Shift));
   AddControlCharacterKeys(layout, {.enter = places.PlainLevel(XK_Return), .tab = places.PlainLevel(XK_Tab),
                                    .backspace = places.PlainLevel(XK_BackSpace),

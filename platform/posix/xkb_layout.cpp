@@ -170,6 +170,10 @@ bool FillXkbLayout(const LayoutName& name, LayoutKeymap& keymap, DeadKeys& dead_
   const std::optional<uint8_t> shift = KeyOfKeysym(xkb_map.get(), XKB_KEY_Shift_L, KEY_LEFTSHIFT);
   const std::optional<uint8_t> level3 = KeyOfKeysym(xkb_map.get(), XKB_KEY_ISO_Level3_Shift, KEY_RIGHTALT);
   if (shift) keymap.SetModifierKey(kModifierShift, *shift);
+  // Never used to type a character; for shortcuts (the Ctrl+V of a paste).
+  if (const auto ctrl = KeyOfKeysym(xkb_map.get(), XKB_KEY_Control_L, KEY_LEFTCTRL)) {
+    keymap.SetModifierKey(kModifierCtrl, *ctrl);
+  }
   if (level3) keymap.SetModifierKey(kModifierLevel3, *level3);
   return true;
 }

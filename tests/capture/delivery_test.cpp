@@ -67,7 +67,7 @@ class DeliveryTest : public ::testing::Test {
 
   void Rules(int port, const char* target, Elsewhere elsewhere = Elsewhere::kHold,
              DeliveryMethod method = DeliveryMethod::kKeys) {
-    delivery_.SetRules(port, {ParseDeliveryTarget(target), elsewhere, method});
+    delivery_.SetRules(port, {ParseDeliveryTarget(target), elsewhere, method, false});
   }
   std::vector<Notice> NoticeKinds() {
     std::vector<Notice> kinds;
@@ -82,7 +82,7 @@ class DeliveryTest : public ::testing::Test {
 };
 
 TEST_F(DeliveryTest, WithoutATargetEveryLineIsTypedIntoTheWindowInFront) {
-  delivery_.SetRules(4, {std::nullopt, Elsewhere::kDrop, DeliveryMethod::kUnicode});
+  delivery_.SetRules(4, {std::nullopt, Elsewhere::kDrop, DeliveryMethod::kUnicode, false});
   windows_->Front(kMail);
   EXPECT_EQ(delivery_.Route(4, U"x").kind, Kind::kType);
   EXPECT_EQ(delivery_.Route(4, U"x").method, DeliveryMethod::kUnicode);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fakes/fake_capture_events.h"
+#include "fakes/fake_clipboard.h"
 #include "fakes/fake_foreground_windows.h"
 #include "fakes/fake_keyboard.h"
 #include "support/link_state.h"
@@ -275,8 +276,8 @@ TEST_F(TypistTest, HeldLinesWaitForTheirTargetWithoutHoldingUpOtherPorts) {
   windows->Open(testing::FakeForegroundWindows::Window(2, {"mail"}));
   windows->Front(2);
   auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
-  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
-  delivery->SetRules(3, {DeliveryTarget{"nowhere", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kHold, DeliveryMethod::kKeys, false});
+  delivery->SetRules(3, {DeliveryTarget{"nowhere", ""}, Elsewhere::kHold, DeliveryMethod::kKeys, false});
   typist_.SetDelivery(delivery);
   typist_.Start();
   ASSERT_TRUE(Type(1, "a"));
@@ -297,7 +298,7 @@ TEST_F(TypistTest, ALineForATargetNotInFrontWithDropIsReportedNotTyped) {
   windows->Open(testing::FakeForegroundWindows::Window(2, {"mail"}));
   windows->Front(2);
   auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
-  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kDrop, DeliveryMethod::kKeys});
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kDrop, DeliveryMethod::kKeys, false});
   typist_.SetDelivery(delivery);
   typist_.Start();
   ASSERT_TRUE(Type(1, "a"));
@@ -311,6 +312,26 @@ TEST_F(TypistTest, ALineForATargetNotInFrontWithDropIsReportedNotTyped) {
   EXPECT_EQ(events_.failure_reasons, (Calls{"stock is not in front (mail is in front)"}));
 }
 
+// The sound for a line not typed is the port's own: each line of a port that asks for it,
+// whether delivery dropped it or its shaping refused it, and none for another port's.
+TEST_F(TypistTest, APortWithTheSoundForLinesNotTypedRingsForEachOfItsOwn) {
+  auto* windows = new testing::FakeForegroundWindows;
+  windows->Open(testing::FakeForegroundWindows::Window(2, {"mail"}));
+  windows->Front(2);
+  auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kDrop, DeliveryMethod::kKeys, true});
+  delivery->SetRules(3, {DeliveryTarget{"stock", ""}, Elsewhere::kDrop, DeliveryMethod::kKeys, false});
+  typist_.SetDelivery(delivery);
+  typist_.Start();
+  ASSERT_TRUE(Type(1, "a"));
+  ASSERT_TRUE(typist_.EnqueueNotTyped(1, "refused", never_));
+  ASSERT_TRUE(Type(3, "c"));
+  ASSERT_TRUE(Type(2, "m"));  // after the others: typed once they were
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 3u);
+  EXPECT_EQ(windows->bells(), 2);
+}
+
 // A paced line stops at the first key after its target left the front: nothing more of it
 // goes into the window that came up.
 TEST_F(TypistTest, APacedLineStopsWhenItsTargetLeavesTheFront) {
@@ -321,7 +342,7 @@ TEST_F(TypistTest, APacedLineStopsWhenItsTargetLeavesTheFront) {
   // Read as the line begins and before its first key; the mailbox is up before the second.
   windows->FrontAfterReads(2, 3);
   auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
-  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
+  delivery->SetRules(1, {DeliveryTarget{"stock", ""}, Elsewhere::kHold, DeliveryMethod::kKeys, false});
   typist_.SetDelivery(delivery);
   typist_.SetPacing({.key_delay = std::chrono::milliseconds(1)});
   std::promise<void> reported;
@@ -333,6 +354,39 @@ TEST_F(TypistTest, APacedLineStopsWhenItsTargetLeavesTheFront) {
   EXPECT_EQ(keyboard_->Events(), (Calls{"down 0x41", "up 0x41", "end"}));
   typist_.DeliverReports(events_);
   EXPECT_EQ(events_.failure_reasons, (Calls{"cut short: stock is no longer in front (mail is in front)"}));
+}
+
+// A port that delivers by paste goes through the clipboard, and what went wrong beside a
+// pasted line is told; a typist given no clipboard pastes nothing.
+TEST_F(TypistTest, PasteLinesGoThroughTheClipboardAndItsTroubleIsTold) {
+  auto delivery = std::make_shared<Delivery>(nullptr);
+  delivery->SetRules(1, {std::nullopt, Elsewhere::kHold, DeliveryMethod::kPaste, false});
+  delivery->SetRules(2, {std::nullopt, Elsewhere::kHold, DeliveryMethod::kPaste, false});
+  typist_.SetDelivery(delivery);
+  auto clipboard = std::make_shared<testing::FakeClipboard>("kept");
+  clipboard->Fail("restore", "busy");
+  typist_.SetClipboard(clipboard);
+  typist_.Start();
+  ASSERT_TRUE(Type(1, "a"));
+  ASSERT_TRUE(keyboard_->WaitForLines(1));
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, 0u);
+  EXPECT_EQ(TypedLines(), (Typed{{1, "a"}}));
+  EXPECT_EQ(clipboard->Calls(), (Calls{"save", "put a", "await", "restore"}));
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"warning COM1"}));
+  EXPECT_EQ(events_.failure_reasons, (Calls{"the clipboard could not be put back: busy"}));
+
+  Typist without(keyboard_);
+  without.SetDelivery(delivery);
+  std::promise<void> reported;
+  without.SetReportNotice([&] { reported.set_value(); });
+  without.Start();
+  ASSERT_TRUE(without.Enqueue(2, U"b", never_));
+  ASSERT_EQ(reported.get_future().wait_for(kDrainLimit), std::future_status::ready);
+  EXPECT_EQ(without.Finish(kDrainLimit).lines_not_typed, 1u);
+  FakeCaptureEvents events;
+  without.DeliverReports(events);
+  EXPECT_EQ(events.failure_reasons, (Calls{"no clipboard to paste with"}));
 }
 
 }  // namespace

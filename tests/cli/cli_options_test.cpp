@@ -296,14 +296,15 @@ TEST(CliOptionsTest, RecordOptionsGoToEveryPortOrToOne) {
 // Two applications on one desk: each port's lines for its own; one given before any --port
 // is every port's, and '' turns a saved target off.
 TEST(CliOptionsTest, DeliveryOptionsGoToEveryPortOrToOne) {
-  ParseResult result = Parse({"--elsewhere", "drop", "--port", "COM5", "--target", "stock:Receiving", "--port",
-                              "COM6", "--target", "", "--delivery", "unicode", "--elsewhere", "activate"});
+  ParseResult result = Parse({"--elsewhere", "drop", "--sound-not-typed", "--port", "COM5", "--target",
+                              "stock:Receiving", "--port", "COM6", "--target", "", "--delivery", "unicode",
+                              "--elsewhere", "activate", "--no-sound-not-typed"});
   ASSERT_EQ(result.error, "");
   ApplyStoredProfiles(result.options, [](int) { return PortProfile{.target = "saved"}; });
   EXPECT_EQ(result.options.ports[0].profile.Delivery(),
-            (DeliveryRules{DeliveryTarget{"stock", "Receiving"}, Elsewhere::kDrop, DeliveryMethod::kKeys}));
+            (DeliveryRules{DeliveryTarget{"stock", "Receiving"}, Elsewhere::kDrop, DeliveryMethod::kKeys, true}));
   EXPECT_EQ(result.options.ports[1].profile.Delivery(),
-            (DeliveryRules{std::nullopt, Elsewhere::kActivate, DeliveryMethod::kUnicode}));
+            (DeliveryRules{std::nullopt, Elsewhere::kActivate, DeliveryMethod::kUnicode, false}));
 }
 
 // A saved --truncate or --prefix can be turned off, for every port or for one; --replace
@@ -348,7 +349,7 @@ TEST(CliOptionsTest, UsageDocumentsEveryOption) {
                              "--reconnect-delay", "--keys", "--demo", "--help",
                              "--version", "--save", "--list-ports", "~/.config/lintrel/lintrel-cli.conf",
                              "--pattern", "--unmatched", "--gs1", "--template", "--repeat-window", "--preview",
-                             "--monitor", "--target", "--elsewhere", "--delivery",
+                             "--monitor", "--target", "--elsewhere", "--delivery", "--sound-not-typed",
                              "/dev/ttyS(n-1)", "x11", "trace"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }

@@ -36,8 +36,9 @@ class FakeCaptureEvents : public CaptureEvents {
     failure_reasons.push_back(reason);
   }
   void DeliveryChanged(const DeliveryNotice& notice) override {
-    static constexpr const char* kNames[] = {"holding", "released", "not-typed", "unicode"};
+    static constexpr const char* kNames[] = {"holding", "released", "not-typed", "unicode", "warning"};
     Call(kNames[static_cast<int>(notice.kind)], notice.port_number);
+    if (notice.kind == DeliveryNotice::Kind::kWarning) failure_reasons.push_back(notice.detail);
   }
 
   void RequestProblem(int port, const std::string& problem) override {

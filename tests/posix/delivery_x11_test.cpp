@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/keysym.h>
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@ namespace {
 
 using lintrel::platform::VirtualSerialDevice;
 using lintrel::testing::ChildProcess;
+using lintrel::testing::ReadClipboardText;
 using lintrel::testing::XKeyWindow;
 
 
@@ -139,6 +142,32 @@ TEST_F(DeliveryX11Test, DropReportsTheLineAndTypesNothing) {
       << cli_->Describe();
   ASSERT_TRUE(Send(1, "m\x1b\r"));
   EXPECT_EQ(mail_->TextUntilEscape(), "m");
+}
+
+// Pasted: a line of 2,000 characters (a received line of 400, five times over by the
+// template), most of which no key of the layout types, and a line of two lines arrive whole,
+// each with its Tab pressed after it; the clipboard holds what the user copied again.
+TEST_F(DeliveryX11Test, PastedLinesArriveWholeAndTheClipboardIsPutBack) {
+  std::string error;
+  std::unique_ptr<XKeyWindow> editor =
+      XKeyWindow::Open(server_->display_name(), {.wm_class = "editor", .pastes = true, .end_key = XK_Tab}, &error);
+  ASSERT_NE(editor, nullptr) << error;
+  ASSERT_TRUE(editor->Activate());
+  stock_->Copy("copied by the user");
+  const std::vector<std::string> characters = {"a", "\u00E9", "\u0436", "\u20AC", "\u6F22", "7", " ", "\U0001F600"};
+  std::string received;
+  for (std::size_t i = 0; i < 400; ++i) received += characters[i % characters.size()];
+  const auto five_times = [](const std::string& text) { return text + text + text + text + text; };
+  Start({"--delivery", "paste", "--template", "{line}{line}{line}{line}{line}\\t"});
+  ASSERT_TRUE(Send(0, received + "\r"));
+  ASSERT_TRUE(Send(0, "one\ntwo\r"));
+  const std::optional<std::string> pasted = editor->TextUntilEscape();
+  ASSERT_TRUE(pasted) << cli_->Describe();
+  EXPECT_TRUE(*pasted == five_times(received))
+      << pasted->size() << " bytes of " << five_times(received).size() << ": " << pasted->substr(0, 100);
+  EXPECT_EQ(editor->TextUntilEscape(), five_times("one\ntwo"));
+  EXPECT_EQ(ReadClipboardText(server_->display_name()), "copied by the user");
+  EXPECT_EQ(cli_->err().find("not typed"), std::string::npos) << cli_->Describe();
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ PortProfile EveryValue() {
           .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000,
           .send_on_connect = "@\r\n", .poll = "SI\r\n", .poll_every_ms = 500, .reply_timeout_ms = 3'600'000,
           .encoding = TextEncoding::kLatin1, .key_delay_ms = 0, .line_delay_ms = 10000,
-          .target = "Excel.exe:Book 1: Stock", .elsewhere = Elsewhere::kActivate, .delivery = DeliveryMethod::kPaste};
+          .target = "Excel.exe:Book 1: Stock", .elsewhere = Elsewhere::kActivate, .delivery = DeliveryMethod::kPaste,
+          .sound_not_typed = true};
 }
 
 TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
@@ -44,6 +45,7 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Target"), "Excel.exe:Book 1: Stock");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Elsewhere"), "activate");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Delivery"), "paste");
+  EXPECT_EQ(store.ReadInt("Ports\\COM5\\Not typed sound"), 1);
   // Another port has none of it.
   EXPECT_TRUE(LoadPortProfile(store, 6, &warnings).Empty());
 }

@@ -42,7 +42,7 @@ bool XKeyWindow::Create(std::string* error) {
     return false;
   }
   window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 320, 200, 0, 0, 0);
-  XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask);
+  XSelectInput(display_, window_, KeyPressMask | StructureNotifyMask | PropertyChangeMask);
   wm_protocols_ = XInternAtom(display_, "WM_PROTOCOLS", False);
   net_wm_ping_ = XInternAtom(display_, "_NET_WM_PING", False);
   if (!options_.wm_class.empty()) {
@@ -175,19 +175,152 @@ void XKeyWindow::HandleEvent(XEvent& event) {
     ++pings_answered_;
     return;
   }
+  if (HandleClipboardEvent(event)) return;
   if (XFilterEvent(&event, None) || event.type != KeyPress) return;
   char buffer[32];
   KeySym keysym = NoSymbol;
   Status status = 0;
   const int length = Xutf8LookupString(input_context_, &event.xkey, buffer, sizeof buffer, &keysym, &status);
+  if (options_.pastes && (event.xkey.state & ControlMask) != 0 && (keysym == XK_v || keysym == XK_V)) {
+    RequestClipboard(event.xkey.time);
+    return;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
-  if (keysym == XK_Escape) {
+  if (keysym == options_.end_key) {
     finished_.push_back(std::move(text_));
     text_.clear();
     changed_.notify_all();
   } else if (status == XLookupChars || status == XLookupBoth) {
     text_.append(buffer, static_cast<std::size_t>(length));
   }
+}
+
+namespace {
+
+// Reads (and deletes) a window's property whole; its type in *type.
+std::string TakeProperty(Display* display, Window window, Atom property, Atom* type) {
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::string value;
+  if (XGetWindowProperty(display, window, property, 0, 0x1FFFFFFF, True, AnyPropertyType, type, &format, &count, &after,
+                         &data) == Success &&
+      data != nullptr) {
+    value.assign(reinterpret_cast<const char*>(data), count * static_cast<std::size_t>(format / 8));
+  }
+  if (data != nullptr) XFree(data);
+  return value;
+}
+
+// Waits (within the safety limit) for an event of `type` to `window`.
+bool AwaitEvent(Display* display, Window window, int type, XEvent* event) {
+  const auto end = std::chrono::steady_clock::now() + kSafetyLimit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (XCheckTypedWindowEvent(display, window, type, event)) return true;
+    pollfd wait{ConnectionNumber(display), POLLIN, 0};
+    poll(&wait, 1, 10);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadClipboardText(const std::string& display_name) {
+  Display* display = XOpenDisplay(display_name.c_str());
+  if (display == nullptr) return std::nullopt;
+  const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+  XSelectInput(display, window, PropertyChangeMask);
+  const Atom property = XInternAtom(display, "READ", False);
+  XConvertSelection(display, XInternAtom(display, "CLIPBOARD", False), XInternAtom(display, "UTF8_STRING", False),
+                    property, window, CurrentTime);
+  std::optional<std::string> text;
+  XEvent event;
+  if (AwaitEvent(display, window, SelectionNotify, &event) && event.xselection.property != None) {
+    Atom type = None;
+    text = TakeProperty(display, window, property, &type);
+    if (type == XInternAtom(display, "INCR", False)) {
+      // In parts: each new value is taken to ask for the next, until an empty one.
+      text->clear();
+      for (;;) {
+        if (!AwaitEvent(display, window, PropertyNotify, &event)) {
+          text.reset();
+          break;
+        }
+        if (event.xproperty.atom != property || event.xproperty.state != PropertyNewValue) continue;
+        const std::string part = TakeProperty(display, window, property, &type);
+        // The notice of the INCR property itself, read late: no part.
+        if (type == None) continue;
+        if (part.empty()) break;
+        *text += part;
+      }
+    }
+  }
+  XDestroyWindow(display, window);
+  XCloseDisplay(display);
+  return text;
+}
+
+void XKeyWindow::Copy(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    copied_ = text;
+    owns_clipboard_ = true;
+  }
+  XSetSelectionOwner(display_, XInternAtom(display_, "CLIPBOARD", False), window_, CurrentTime);
+  XSync(display_, False);
+}
+
+void XKeyWindow::RequestClipboard(unsigned long time) {
+  XConvertSelection(display_, XInternAtom(display_, "CLIPBOARD", False), XInternAtom(display_, "UTF8_STRING", False),
+                    XInternAtom(display_, "PASTED", False), window_, time);
+  XFlush(display_);
+}
+
+void XKeyWindow::Paste() { RequestClipboard(CurrentTime); }
+
+bool XKeyWindow::LostClipboard() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !owns_clipboard_;
+}
+
+// Serves the copied text, takes the loss of the clipboard and a pasted text in; false for
+// other events.
+bool XKeyWindow::HandleClipboardEvent(const XEvent& event) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (event.type == SelectionClear) {
+    owns_clipboard_ = false;
+    return true;
+  }
+  if (event.type == SelectionRequest) {
+    const XSelectionRequestEvent& request = event.xselectionrequest;
+    XSelectionEvent reply{SelectionNotify, 0, True, display_, request.requestor, request.selection, request.target,
+                          None, request.time};
+    const Atom utf8 = XInternAtom(display_, "UTF8_STRING", False);
+    if (owns_clipboard_ && request.target == utf8) {
+      XChangeProperty(display_, request.requestor, request.property, utf8, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(copied_.data()), static_cast<int>(copied_.size()));
+      reply.property = request.property;
+    } else if (owns_clipboard_ && request.target == XInternAtom(display_, "TARGETS", False)) {
+      const long targets[] = {static_cast<long>(utf8)};
+      XChangeProperty(display_, request.requestor, request.property, XA_ATOM, 32, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(targets), 1);
+      reply.property = request.property;
+    }
+    XSendEvent(display_, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&reply));
+    XFlush(display_);
+    return true;
+  }
+  if (event.type == SelectionNotify && event.xselection.requestor == window_) {
+    if (event.xselection.property == None) {
+      text_ += "<no paste>";
+      return true;
+    }
+    Atom type = None;
+    const std::string pasted = TakeProperty(display_, window_, event.xselection.property, &type);
+    text_ += type == XInternAtom(display_, "UTF8_STRING", False) ? pasted : "<not UTF8_STRING>";
+    return true;
+  }
+  return event.type == PropertyNotify;
 }
 
 std::optional<std::string> XKeyWindow::TextUntilEscape() {

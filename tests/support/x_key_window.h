@@ -25,7 +25,17 @@ struct XKeyWindowOptions {
   // Its WM_CLASS, instance and class alike (empty: none), for tests that tell programs
   // apart.
   std::string wm_class;
+  // Ctrl+V pastes the CLIPBOARD's text (UTF8_STRING) into the text, as a toolkit's text
+  // field does: asked for as the key is read, put in when the answer is.
+  bool pastes = false;
+  // The key that ends a text (a keysym; XK_Escape).
+  unsigned long end_key = 0xff1b;
 };
+
+// The CLIPBOARD's text (UTF8_STRING) as a program that pastes reads it, in parts (INCR) if
+// its owner sends it so, through a connection of its own; nothing when no program holds
+// the clipboard, it refuses the text, or the answer does not come within the safety limit.
+std::optional<std::string> ReadClipboardText(const std::string& display_name);
 
 // A window on an X display that takes the input focus and reads what is typed into it on a
 // thread and connection of its own, as a toolkit program does: each key press is looked up
@@ -42,11 +52,19 @@ class XKeyWindow {
   XKeyWindow(const XKeyWindow&) = delete;
   XKeyWindow& operator=(const XKeyWindow&) = delete;
 
-  // The text typed before the next Escape key press, which it takes with it; nothing if no
-  // Escape comes within the safety limit.
+  // The text typed (and pasted) before the next press of the end key (Escape unless the
+  // options say otherwise), which it takes with it; nothing if none comes within the safety
+  // limit.
   std::optional<std::string> TextUntilEscape();
   // Pings answered so far.
   int PingsAnswered();
+  // Takes the clipboard, holding `text` (offered as UTF8_STRING), until another program
+  // takes it.
+  void Copy(const std::string& text);
+  // Whether another program has taken the clipboard since Copy().
+  bool LostClipboard();
+  // Asks for the clipboard's text as Ctrl+V does (with `pastes`).
+  void Paste();
 
   // Asks the window manager to bring the window to the front (_NET_ACTIVE_WINDOW, as a
   // pager does), and waits until the manager says it is the active window: true once it is,
@@ -60,6 +78,8 @@ class XKeyWindow {
   bool Create(std::string* error);
   void Read();
   void HandleEvent(_XEvent& event);
+  bool HandleClipboardEvent(const _XEvent& event);
+  void RequestClipboard(unsigned long time);
   unsigned long ActiveWindow();
 
   _XDisplay* display_;
@@ -79,6 +99,8 @@ class XKeyWindow {
   std::string text_;                  // typed since the last Escape
   std::deque<std::string> finished_;  // texts each ended by an Escape
   int pings_answered_ = 0;
+  std::string copied_;  // what the window offers on the clipboard
+  bool owns_clipboard_ = false;
 };
 
 }  // namespace lintrel::testing

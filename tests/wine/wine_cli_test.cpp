@@ -24,6 +24,7 @@
 #include "platform/virtual_serial_device.h"
 #include "support/network_peers.h"
 #include "support/xvfb_server.h"
+#include "wine/gui_driver_client.h"
 #include "wine/port_registry.h"
 #include "wine/wine_prefix.h"
 #include "wine/wine_suite.h"
@@ -36,6 +37,7 @@ using std::chrono::milliseconds;
 constexpr char kWindowsCli[] = LINTREL_WINDOWS_CLI_PATH;
 constexpr char kKeyTarget[] = LINTREL_KEY_TARGET_PATH;
 constexpr char kPtyShim[] = LINTREL_PTY_SHIM_PATH;
+constexpr char kGuiDriver[] = LINTREL_GUI_DRIVER_PATH;
 constexpr char kSettingsKey[] = "HKEY_CURRENT_USER\\Software\\VANTORIL SOFTWARE\\lintrel-cli";
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);
@@ -138,6 +140,19 @@ TEST_F(WineCliTest, TypesIntoTheFocusedWindowWithTheWindowsKeyboard) {
   ASSERT_TRUE(Send(*device_, "_C\r"));
   EXPECT_TRUE(FileBecomes(*cli_, typed_, "Hello, World! 42\r\na-b_C\r\n")) << ReadWhole(typed_).value_or("(none)");
 
+  ExpectStopsCleanly(*cli_, SIGINT);
+}
+
+// Pasted through the clipboard: the line arrives whole (the Tab inside it too), its Enter
+// pressed after it, and the clipboard holds the user's copy again.
+TEST_F(WineCliTest, PastesALineAndPutsTheClipboardBack) {
+  const GuiDriverClient driver(prefix(), kGuiDriver);
+  ASSERT_EQ(driver.DriveOne({"copy", "copied by the user"}), "ok");
+  ASSERT_NO_FATAL_FAILURE(StartTypingIntoTarget({"--port", "COM5", "--delivery", "paste", "--encoding", "utf-8"}));
+  ASSERT_TRUE(Send(*device_, "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\t1\r"));
+  EXPECT_TRUE(FileBecomes(*cli_, typed_, "Gr\xFC\xDF" "e \x80\t1\r\n")) << ReadWhole(typed_).value_or("(none)");
+  EXPECT_EQ(driver.DriveOne({"clipboard"}), "copied by the user");
+  EXPECT_EQ(cli_->err().find("not typed"), std::string::npos) << cli_->Describe();
   ExpectStopsCleanly(*cli_, SIGINT);
 }
 

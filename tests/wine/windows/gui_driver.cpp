@@ -34,6 +34,8 @@
 //   balloon                 the text of the notification area's balloon, "" when none shows
 //   menutexts               the open popup menu's items "a|b|c|-|d" (probed inside lintrel)
 //   windows                 the visible top-level windows, "class:caption" joined with " ; "
+//   copy TEXT               puts TEXT (%HH: a byte of its UTF-8) on the clipboard as a program's copy
+//   clipboard               the clipboard's text (UTF-8), "(none)" when it holds none
 //   sleep MS
 #include <windows.h>
 #include <dbt.h>
@@ -162,6 +164,36 @@ std::wstring Unescaped(const std::string& text) {
   wchar_t wide[2048] = {};
   MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, wide, 2048);
   return wide;
+}
+
+// The clipboard holds `text` alone, as a program's copy (the data stays once the driver ends).
+std::string Copy(const std::wstring& text) {
+  if (!OpenClipboard(nullptr)) return "error: OpenClipboard";
+  EmptyClipboard();
+  const std::size_t size = (text.size() + 1) * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+  bool set = false;
+  if (void* target = block != nullptr ? GlobalLock(block) : nullptr) {
+    std::memcpy(target, text.c_str(), size);
+    GlobalUnlock(block);
+    set = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+  }
+  if (!set && block != nullptr) GlobalFree(block);
+  CloseClipboard();
+  return set ? "ok" : "error: SetClipboardData";
+}
+
+std::string ClipboardText() {
+  if (!OpenClipboard(nullptr)) return "error: OpenClipboard";
+  std::string text = "(none)";
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = Utf8(wide);
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
 }
 
 // A window's text on one line, as UTF-8 and as the user sees it: carriage returns and line
@@ -347,6 +379,8 @@ class Verbs {
       return description;
     }
     if (verb == "foreground") return Foreground();
+    if (verb == "copy") return Copy(Unescaped(Take()));
+    if (verb == "clipboard") return ClipboardText();
     if (verb == "balloon") {
       std::string text;
       EnumWindows(FindBalloon, reinterpret_cast<LPARAM>(&text));
