@@ -91,7 +91,9 @@ void StatusLines::DeliveryChanged(const DeliveryNotice& notice) {
             "): its lines are typed as Unicode characters");
       break;
     case DeliveryNotice::Kind::kNotTyped:
-      break;  // comes as LineNotTyped
+      Print(port + (notice.count == 1 ? "line" : std::to_string(notice.count) + " lines") + " not typed: " +
+            notice.detail);
+      break;
   }
 }
 
