@@ -131,6 +131,12 @@ bool Delivery::HasTargets() const {
   return std::any_of(ports_.begin(), ports_.end(), [](const auto& port) { return port.second.rules.target; });
 }
 
+bool Delivery::HasTarget(int port_number) {
+  TakePublishedRules();
+  const auto found = ports_.find(port_number);
+  return found != ports_.end() && found->second.rules.target.has_value();
+}
+
 std::optional<platform::WindowInfo> Delivery::TargetInFront(const Port& port) {
   std::optional<platform::WindowInfo> window = windows_->Foreground();
   if (window && MatchesTarget(*port.rules.target, *window)) return window;

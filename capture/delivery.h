@@ -112,6 +112,8 @@ class Delivery {
   // one) and reported so.
   void PublishRules(int port_number, DeliveryRules rules);
   bool HasTargets() const;
+  // Whether the port's lines go to a target of their own (the rules published so far taken).
+  bool HasTarget(int port_number);
 
   // A line of the port, right before it would be typed: type it now (and how), hold it, or
   // not type it.

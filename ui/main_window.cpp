@@ -148,7 +148,13 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
       device_path_(std::move(device_path)),
       identities_(identities) {
   if (identities_ != nullptr) follower_.emplace(*identities_);
-  typist_.SetLineGate([this](int port_number) { return guard_.MayType(port_number); });
+  // A port with a target needs no guard: its lines go into the target's window alone, and the
+  // desktop's windows as UseDelivery() is given them never name one of this program's (so
+  // that such a line waits, rather than being dropped, while a window of it is in front).
+  // delivery_ is set before the typist starts, if at all.
+  typist_.SetLineGate([this](int port_number) {
+    return (delivery_ && delivery_->HasTarget(port_number)) || guard_.MayType(port_number);
+  });
   typist_.SetStrokeCheck([this](int /*port_number*/) { return guard_.PacedLineCheck(); });
   typist_.SetReportNotice(std::move(own_window.wake_ui));
 }

@@ -208,8 +208,9 @@ class MainWindow : private CaptureEvents {
   bool EndCharacterEditable() const;
 
   // Types each port's lines where and how its profile's target, elsewhere and delivery values
-  // say, looking at the desktop's windows through `windows`; before the first port is
-  // connected. Without it every line goes to the window in front.
+  // say, looking at the desktop's windows through `windows`, which must never name a window
+  // of this program as any target's; before the first port is connected. Without it every
+  // line goes to the window in front.
   void UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows);
 
   // Where the ports' profiles and the shared options are kept (see port_profile.h): the

@@ -953,6 +953,40 @@ TEST_F(MainWindowTest, LinesNotTypedAreShownOncePerCauseAtTheNextTick) {
 
 // --- Delivery to a target -------------------------------------------------------------
 
+// A line for a target waits while a window of the program is in front, rather than being
+// dropped: only the target's window ever gets it.
+TEST(MainWindowOwnWindowTest, ALineForATargetWaitsWhileAWindowOfTheProgramIsInFront) {
+  FakeMainWindowView view;
+  FakeSerialDriver driver;
+  auto keyboard = std::make_shared<FakeKeyboard>();
+  std::atomic<bool> ours{true};
+  MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
+                    {.foreground_is_ours = [&] { return ours.load(); }, .foreground_window = {}, .wake_ui = {}});
+  auto* windows = new testing::FakeForegroundWindows;
+  windows->Open(testing::FakeForegroundWindows::Window(1, {"stock.exe"}));
+  windows->Open(testing::FakeForegroundWindows::Window(2, {}, "Lintrel"));  // as lintrel.exe names its own
+  windows->Front(2);
+  window.UseDelivery(std::unique_ptr<platform::ForegroundWindows>(windows));
+  FakeSettingsStore store;
+  store.WriteString("Ports\\COM3\\Target", "stock");
+  window.UseProfilesIn(&store);
+  window.SelectPortFromCombo("COM3");
+  window.TogglePortConnection();
+  FakeSerialPort* port = driver.LastPort("dev/COM3");
+  ASSERT_NE(port, nullptr);
+  port->PushImmediate("a\r");
+  const auto deadline = MainWindow::Clock::now() + testing::kSafetyLimit;
+  while (view.notices.empty() && MainWindow::Clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(5));
+    window.ShowDroppedLines(MainWindow::Clock::now());
+  }
+  EXPECT_EQ(view.notices, (std::vector<std::string>{"Lines waiting: Lines from COM3 wait for stock until it is in "
+                                                    "front (another window is in front)."}));
+  ours = false;
+  windows->Front(1);
+  ASSERT_TRUE(keyboard->WaitForLines(1));
+}
+
 TEST(DeliveryTextsTest, NoticesTipAndStatusNameThePortAndTheTarget) {
   using Kind = DeliveryNotice::Kind;
   const struct {

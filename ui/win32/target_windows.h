@@ -20,6 +20,9 @@ namespace lintrel::ui::win32 {
 // target is in front, if at all (Windows may refuse, and then flashes the target's taskbar
 // button itself).
 //
+// This program's own windows are never a target: they are named by no program (a line for a
+// target waits while one is in front) and never brought up.
+//
 // Thread contract: as ForegroundWindows (the typing thread); the window it posts to is read
 // atomically, so that it may go away meanwhile.
 class TargetWindows : public platform::ForegroundWindows {
@@ -29,8 +32,8 @@ class TargetWindows : public platform::ForegroundWindows {
   TargetWindows(std::unique_ptr<platform::ForegroundWindows> system, const std::atomic<HWND>& ui_window, UINT message)
       : system_(std::move(system)), ui_window_(ui_window), message_(message) {}
 
-  std::optional<platform::WindowInfo> Foreground() override { return system_->Foreground(); }
-  std::vector<platform::WindowInfo> Windows() override { return system_->Windows(); }
+  std::optional<platform::WindowInfo> Foreground() override;
+  std::vector<platform::WindowInfo> Windows() override;
   bool Activate(uint64_t id, std::string* error) override;
   void Bell() override { system_->Bell(); }
 
