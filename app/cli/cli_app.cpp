@@ -232,7 +232,7 @@ bool AnyTarget(const CliOptions& options) {
 
 std::string DeliveryRefusal(const CliOptions& options, const std::string& chosen) {
   for (const PortRequest& port : options.ports) {
-    if (port.profile.Delivery().method == DeliveryMethod::kPaste) {
+    if (port.profile.Delivery().method == DeliveryMethod::kPaste && !kPasteDeliveryAvailable) {
       return "--delivery paste: not available in this version; use keys or unicode";
     }
   }
