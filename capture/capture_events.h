@@ -54,7 +54,8 @@ class CaptureEvents {
   // is gone for good, nothing more will be typed, and the front end should stop.
   virtual void LineNotTyped(int /*port_number*/, const std::string& /*reason*/, bool /*output_lost*/) {}
   // A port's lines began to wait for its target, or no longer wait, or are typed as Unicode
-  // for a remote session (see DeliveryNotice; the lines not typed come as LineNotTyped).
+  // for a remote session, or waiting lines were given up (see DeliveryNotice; told once per
+  // cause, as LineNotTyped is).
   virtual void DeliveryChanged(const DeliveryNotice& /*notice*/) {}
 };
 

@@ -34,6 +34,13 @@ std::string_view WithoutExe(std::string_view name) {
   return name;
 }
 
+// Whether two targets name the same windows ("Excel.exe" and "excel" do).
+bool SameTarget(const std::optional<DeliveryTarget>& a, const std::optional<DeliveryTarget>& b) {
+  if (!a || !b) return !a && !b;
+  return EqualsIgnoringCase(WithoutExe(a->program), WithoutExe(b->program)) &&
+         EqualsIgnoringCase(a->title_part, b->title_part);
+}
+
 // The window in front as a status line names it.
 std::string Describe(const std::optional<platform::WindowInfo>& window) {
   if (!window) return "no window is in front";
@@ -88,8 +95,46 @@ void Delivery::SetRules(int port_number, DeliveryRules rules) {
   ports_[port_number].rules = std::move(rules);
 }
 
+void Delivery::PublishRules(int port_number, DeliveryRules rules) {
+  if (!IsPortNumber(port_number)) return;
+  published_[static_cast<std::size_t>(port_number - kLowestPortNumber)].store(
+      std::make_shared<const DeliveryRules>(std::move(rules)));
+  // After the rules: whoever sees the flag finds them.
+  rules_published_.store(true);
+}
+
+void Delivery::TakePublishedRules() {
+  if (!rules_published_.exchange(false)) return;
+  for (std::size_t slot = 0; slot < published_.size(); ++slot) {
+    if (std::shared_ptr<const DeliveryRules> rules = published_[slot].exchange(nullptr)) {
+      ApplyRules(static_cast<int>(slot) + kLowestPortNumber, *rules);
+    }
+  }
+}
+
+void Delivery::ApplyRules(int port_number, DeliveryRules rules) {
+  if (!windows_) rules.target.reset();
+  Port& port = ports_[port_number];
+  const bool same_target = SameTarget(rules.target, port.rules.target);
+  if (!port.held.empty() && !same_target) {
+    const std::size_t count = port.held.size();
+    port.held = HoldQueue{};
+    Notice(port_number, port, Kind::kNotTyped,
+           "they waited for " + DeliveryTargetText(*port.rules.target) + ", no longer the port's target", count);
+    Notice(port_number, port, Kind::kReleased, "");
+  }
+  if (!same_target) port.told_unicode = false;
+  port.rules = std::move(rules);
+}
+
 bool Delivery::HasTargets() const {
   return std::any_of(ports_.begin(), ports_.end(), [](const auto& port) { return port.second.rules.target; });
+}
+
+bool Delivery::HasTarget(int port_number) {
+  TakePublishedRules();
+  const auto found = ports_.find(port_number);
+  return found != ports_.end() && found->second.rules.target.has_value();
 }
 
 std::optional<platform::WindowInfo> Delivery::TargetInFront(const Port& port) {
@@ -108,6 +153,7 @@ DeliveryMethod Delivery::MethodFor(int port_number, Port& port, const platform::
 }
 
 DeliveryStep Delivery::Route(int port_number, std::u32string line) {
+  TakePublishedRules();
   const auto found = ports_.find(port_number);
   if (found == ports_.end() || !found->second.rules.target) {
     const DeliveryMethod method = found == ports_.end() ? DeliveryMethod::kKeys : found->second.rules.method;
@@ -162,6 +208,7 @@ std::string Delivery::BringUp(const DeliveryTarget& target) {
 }
 
 std::optional<Delivery::Ready> Delivery::NextReady() {
+  TakePublishedRules();
   const Clock::time_point now = clock_();
   for (auto& [number, port] : ports_) {
     if (port.held.empty()) continue;
@@ -194,6 +241,7 @@ std::size_t Delivery::HeldCount() const {
 }
 
 std::string Delivery::StrokeCheck(int port_number) {
+  TakePublishedRules();
   const auto found = ports_.find(port_number);
   if (found == ports_.end() || !found->second.rules.target) return "";
   const std::optional<platform::WindowInfo> front = windows_->Foreground();

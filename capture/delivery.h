@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <deque>
@@ -10,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/port_number.h"
 #include "platform/foreground_window.h"
 #include "settings/delivery_rules.h"
 
@@ -87,8 +90,12 @@ struct DeliveryNotice {
 // is read right before a line's keys go out, and (see StrokeCheck) before each key of a
 // paced line.
 //
-// Thread contract: SetRules() before the typist starts; everything else on the typist's
-// thread alone, which also owns the windows it was given.
+// Whether a line can be typed by pasting it (DeliveryMethod::kPaste) in this version; until
+// it can, the front ends refuse that method.
+inline constexpr bool kPasteDeliveryAvailable = false;
+
+// Thread contract: SetRules() before the typist starts; PublishRules() from any thread;
+// everything else on the typist's thread alone, which also owns the windows it was given.
 class Delivery {
  public:
   using Clock = std::chrono::steady_clock;
@@ -100,7 +107,14 @@ class Delivery {
 
   // The port's rules, before its first line.
   void SetRules(int port_number, DeliveryRules rules);
+  // The port's rules from now on, from any thread (a front end whose user changes them while
+  // lines are typed): taken on the typist's thread before its next look at the port. Lines
+  // that wait for another target than the new rules' are not typed (they were made for that
+  // one) and reported so.
+  void PublishRules(int port_number, DeliveryRules rules);
   bool HasTargets() const;
+  // Whether the port's lines go to a target of their own (the rules published so far taken).
+  bool HasTarget(int port_number);
 
   // A line of the port, right before it would be typed: type it now (and how), hold it, or
   // not type it.
@@ -131,6 +145,9 @@ class Delivery {
     bool told_unicode = false;
   };
 
+  // The rules published since the last look, put in force.
+  void TakePublishedRules();
+  void ApplyRules(int port_number, DeliveryRules rules);
   std::optional<platform::WindowInfo> TargetInFront(const Port& port);
   DeliveryMethod MethodFor(int port_number, Port& port, const platform::WindowInfo& window);
   DeliveryStep Hold(int port_number, Port& port, std::u32string line, const std::string& why);
@@ -142,6 +159,9 @@ class Delivery {
   std::function<Clock::time_point()> clock_;
   std::map<int, Port> ports_;
   std::vector<DeliveryNotice> notices_;
+  // What PublishRules() left for the typist's thread, by port slot.
+  std::array<std::atomic<std::shared_ptr<const DeliveryRules>>, kPortNumberCount> published_{};
+  std::atomic<bool> rules_published_{false};
 };
 
 }  // namespace lintrel

@@ -74,16 +74,17 @@ struct Typist::State {
     if (notice) notice();
   }
 
-  // Passes delivery's notices on: lines it gave up as lines not typed, the rest as they are.
-  // Called with the mutex held.
+  // Passes delivery's notices on. Lines it gave up count as not typed, and are reported, with
+  // their count, once per cause as other lines not typed are. Called with the mutex held.
   void RecordNotices(std::vector<DeliveryNotice> notices) {
     for (DeliveryNotice& told : notices) {
       if (told.kind == DeliveryNotice::Kind::kNotTyped) {
-        RecordNotTyped(told.port_number, {false, told.detail, false}, told.count);
-      } else {
-        reports.push_back({told.port_number, {}, false, std::move(told)});
-        if (notice) notice();
+        lines_not_typed += told.count;
+        if (told.detail == current_cause) continue;
+        current_cause = told.detail;
       }
+      reports.push_back({told.port_number, {}, false, std::move(told)});
+      if (notice) notice();
     }
   }
 

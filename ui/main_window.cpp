@@ -94,6 +94,47 @@ std::string LineNotTypedNotice(int port_number, const std::string& reason) {
   return "A line from " + PortName(port_number) + " was not typed: " + reason;
 }
 
+NoticeText DeliveryNoticeText(const DeliveryNotice& notice) {
+  const std::string port = PortName(notice.port_number);
+  switch (notice.kind) {
+    case DeliveryNotice::Kind::kHolding:
+      return {std::string(kLinesWaitingTitle),
+              "Lines from " + port + " wait for " + notice.target + " until it is in front (" + notice.detail + ")."};
+    case DeliveryNotice::Kind::kReleased:
+      return {std::string(kLinesReleasedTitle), "No line from " + port + " waits for " + notice.target + " any more."};
+    case DeliveryNotice::Kind::kNotTyped: {
+      const std::string what = notice.count == 1 ? "A line from " + port + " was"
+                                                 : std::to_string(notice.count) + " lines from " + port + " were";
+      return {std::string(kLineNotTypedTitle), what + " not typed: " + notice.detail};
+    }
+    case DeliveryNotice::Kind::kUnicode:
+      return {std::string(kTypedAsUnicodeTitle), notice.target + " in front is a remote session (" + notice.detail +
+                                                     "): the lines from " + port +
+                                                     " are typed as Unicode characters."};
+  }
+  return {};
+}
+
+std::string TrayTipText(const std::map<int, std::string>& waiting) {
+  std::string tip(kProgramTitle);
+  if (waiting.empty()) return tip;
+  if (waiting.size() == 1) {
+    return tip + ": lines of " + PortName(waiting.begin()->first) + " wait for " + waiting.begin()->second;
+  }
+  std::string ports;
+  for (const auto& [port_number, target] : waiting) ports += (ports.empty() ? "" : ", ") + PortName(port_number);
+  return tip + ": lines of " + ports + " wait for their targets";
+}
+
+std::string WithWaitingLines(const std::string& status, const std::map<int, std::string>& waiting) {
+  std::string text = status;
+  for (const auto& [port_number, target] : waiting) {
+    const bool sentence_ended = !text.empty() && text.back() == '.';
+    text += std::string(sentence_ended ? " Lines" : "; lines") + " of " + PortName(port_number) + " wait for " + target;
+  }
+  return text;
+}
+
 MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
                        std::shared_ptr<platform::Keyboard> keyboard, DevicePathResolver device_path,
                        OwnWindowHooks own_window, DeviceIdentities* identities)
@@ -107,7 +148,13 @@ MainWindow::MainWindow(MainWindowView& view, platform::SerialDriver& driver,
       device_path_(std::move(device_path)),
       identities_(identities) {
   if (identities_ != nullptr) follower_.emplace(*identities_);
-  typist_.SetLineGate([this](int port_number) { return guard_.MayType(port_number); });
+  // A port with a target needs no guard: its lines go into the target's window alone, and the
+  // desktop's windows as UseDelivery() is given them never name one of this program's (so
+  // that such a line waits, rather than being dropped, while a window of it is in front).
+  // delivery_ is set before the typist starts, if at all.
+  typist_.SetLineGate([this](int port_number) {
+    return (delivery_ && delivery_->HasTarget(port_number)) || guard_.MayType(port_number);
+  });
   typist_.SetStrokeCheck([this](int /*port_number*/) { return guard_.PacedLineCheck(); });
   typist_.SetReportNotice(std::move(own_window.wake_ui));
 }
@@ -208,6 +255,11 @@ bool MainWindow::EndCharacterEditable() const {
   return table_.OpenPortCount() == 0;
 }
 
+void MainWindow::UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows) {
+  delivery_ = std::make_shared<Delivery>(std::move(windows));
+  typist_.SetDelivery(delivery_);
+}
+
 void MainWindow::UseProfilesIn(SettingsStore* store) {
   profile_store_ = store;
   profiles_.clear();
@@ -261,6 +313,16 @@ void MainWindow::PublishRules(int port_number) {
   const PortCaptureRules rules = profile.CaptureRules(shared_shaping_);
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
   typist_.SetPortPacing(port_number, profile.OwnPacing());
+  if (!delivery_) return;
+  DeliveryRules delivery = profile.Delivery();
+  if (delivery.method == DeliveryMethod::kPaste && !kPasteDeliveryAvailable) {
+    delivery.method = DeliveryMethod::kKeys;
+    if (told_method_refused_.insert(port_number).second) {
+      view_.ShowNotice(kPasteNotAvailableTitle, PortName(port_number) + ": " + std::string(kPasteNotAvailableMessage) +
+                                                    "; its lines are typed as keys.");
+    }
+  }
+  delivery_->PublishRules(port_number, std::move(delivery));
 }
 
 PortOptions MainWindow::OptionsForDialog() {
@@ -275,7 +337,8 @@ PortOptions MainWindow::OptionsForDialog() {
           .options = rules.Over(options_.Load()),
           .shaping = rules.shaping,
           .records = rules.records,
-          .pacing = profile.OwnPacing().Over(pacing_)};
+          .pacing = profile.OwnPacing().Over(pacing_),
+          .delivery = profile.Delivery()};
 }
 
 int MainWindow::MonitoredPort() {
@@ -317,6 +380,11 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   profile.gs1 = OwnValue(edited.records.gs1, no_records.gs1);
   profile.template_text = OwnValue(edited.records.template_text, no_records.template_text);
   profile.repeat_window_ms = OwnValue(edited.records.repeat_window_ms, no_records.repeat_window_ms);
+  // So is the target.
+  const DeliveryRules no_rules;
+  profile.target = edited.delivery.target ? std::optional(DeliveryTargetText(*edited.delivery.target)) : std::nullopt;
+  profile.elsewhere = OwnValue(edited.delivery.elsewhere, no_rules.elsewhere);
+  profile.delivery = OwnValue(edited.delivery.method, no_rules.method);
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);
@@ -360,7 +428,7 @@ void MainWindow::ShowPortStatus() {
     const bool shows_move = moved != device_ports_.end() && activity != PortActivity::kWaiting;
     ports.push_back({port_number, activity, shows_move ? moved->second : -1});
   }
-  std::string text = WithOpenFailure(PortStatusText(ports), open_failure_);
+  std::string text = WithOpenFailure(WithWaitingLines(PortStatusText(ports), waiting_), open_failure_);
   if (status_shown_ == text) return;
   view_.SetStatusText(text);
   status_shown_ = std::move(text);
@@ -539,6 +607,20 @@ void MainWindow::RememberConnections() {
 
 void MainWindow::LineNotTyped(int port_number, const std::string& reason, bool /*output_lost*/) {
   view_.ShowNotice(kLineNotTypedTitle, LineNotTypedNotice(port_number, reason));
+}
+
+void MainWindow::DeliveryChanged(const DeliveryNotice& notice) {
+  if (notice.kind == DeliveryNotice::Kind::kHolding || notice.kind == DeliveryNotice::Kind::kReleased) {
+    if (notice.kind == DeliveryNotice::Kind::kHolding) {
+      waiting_[notice.port_number] = notice.target;
+    } else {
+      waiting_.erase(notice.port_number);
+    }
+    view_.SetTrayTip(TrayTipText(waiting_));
+  }
+  const NoticeText text = DeliveryNoticeText(notice);
+  view_.ShowNotice(text.title, text.text);
+  ShowPortStatus();
 }
 
 void MainWindow::RequestProblem(int port_number, const std::string& problem) {

@@ -6,11 +6,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "capture/capture_events.h"
+#include "capture/delivery.h"
 #include "capture/link_supervisor.h"
 #include "capture/port_connection.h"
 #include "capture/port_table.h"
@@ -18,6 +20,7 @@
 #include "discovery/device_identity.h"
 #include "discovery/port_list.h"
 #include "capture/typist.h"
+#include "platform/foreground_window.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "settings/capture_options.h"
@@ -63,6 +66,8 @@ class MainWindowView {
   // A notice that does not stop the user (a balloon of the tray icon).
   virtual void ShowNotice(std::string_view title, std::string_view text) = 0;
   virtual void SetTrayImage(TrayImage image) = 0;
+  // The tray icon's tip (what shows with the pointer over it).
+  virtual void SetTrayTip(std::string_view text) = 0;
   // Lists the system's ports again, with `active_ports` (connected or waiting) among them
   // also when the system no longer lists them, and the entry selected before still selected.
   virtual void RefreshPortList(const std::vector<int>& active_ports) = 0;
@@ -101,6 +106,21 @@ std::string WithOpenFailure(const std::string& status, const std::string& failur
 // The notice for a line the key output did not take (once per cause).
 std::string LineNotTypedNotice(int port_number, const std::string& reason);
 
+// A notice's title and text.
+struct NoticeText {
+  std::string title;
+  std::string text;
+  bool operator==(const NoticeText&) const = default;
+};
+// The notice about a change of a port's delivery (lines waiting for its target, no longer
+// waiting, given up, typed as Unicode for a remote session).
+NoticeText DeliveryNoticeText(const DeliveryNotice& notice);
+// The tray icon's tip: the program's name, and the ports whose lines wait for their target
+// (port number to target, as the notices name it).
+std::string TrayTipText(const std::map<int, std::string>& waiting);
+// The status line with the ports whose lines wait after it.
+std::string WithWaitingLines(const std::string& status, const std::map<int, std::string>& waiting);
+
 // How the window keeps lines out of its own windows (each may be called on any thread).
 struct OwnWindowHooks {
   std::function<bool()> foreground_is_ours;
@@ -126,6 +146,7 @@ struct PortOptions {
   ShapingRules shaping{};
   RecordRules records{};
   Pacing pacing{};
+  DeliveryRules delivery{};  // a port's alone
 };
 
 // The main window's logic: the port table, the capture options, connecting, pausing, the
@@ -186,6 +207,12 @@ class MainWindow : private CaptureEvents {
   // picked a port, the shared one while no port is open.
   bool EndCharacterEditable() const;
 
+  // Types each port's lines where and how its profile's target, elsewhere and delivery values
+  // say, looking at the desktop's windows through `windows`, which must never name a window
+  // of this program as any target's; before the first port is connected. Without it every
+  // line goes to the window in front.
+  void UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows);
+
   // Where the ports' profiles and the shared options are kept (see port_profile.h): the
   // shared options are read now; a port's profile when it is first selected or opened; its
   // line settings are written when the user connects it, its options (or the shared ones) on
@@ -211,6 +238,8 @@ class MainWindow : private CaptureEvents {
   // end the program, which would stop the capture without a word.
   bool HasActivePorts() const;
   PortActivity ActivityOf(int port_number) const;
+  // The ports whose lines wait for their target now, and that target (APP[:TITLE-PART]).
+  const std::map<int, std::string>& waiting() const { return waiting_; }
 
   // Shows the status line (at start, and after anything that may have changed it).
   void ShowPortStatus();
@@ -263,6 +292,7 @@ class MainWindow : private CaptureEvents {
                       bool reconnecting) override;
   void LineNotTyped(int port_number, const std::string& reason, bool output_lost) override;
   void RequestProblem(int port_number, const std::string& problem) override;
+  void DeliveryChanged(const DeliveryNotice& notice) override;
 
   ResolvedDevice ResolveDevice(int port_number);
   // After the user's connect or disconnect left the port idle: its settings, device and
@@ -335,6 +365,12 @@ class MainWindow : private CaptureEvents {
   std::vector<RememberedPort> remembered_;
   SettingsStore* profile_store_ = nullptr;
   std::map<int, PortProfile> profiles_;  // read so far
+  // Shared with the typist, which asks it before each line; null without UseDelivery().
+  std::shared_ptr<Delivery> delivery_;
+  // The ports whose lines wait for their target, and that target.
+  std::map<int, std::string> waiting_;
+  // The ports told that their stored method cannot be used in this version.
+  std::set<int> told_method_refused_;
 };
 
 }  // namespace lintrel::ui

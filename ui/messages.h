@@ -45,6 +45,18 @@ inline constexpr std::string_view kNotRememberedTitle = "Connections not remembe
 inline constexpr std::string_view kProfileWarningTitle = "Port settings damaged";
 inline constexpr std::string_view kProfileNotSavedTitle = "Port settings not saved";
 
+// The titles of the notices about lines that wait for their port's target application, that
+// no longer wait, and that are typed as Unicode characters for a remote session.
+inline constexpr std::string_view kLinesWaitingTitle = "Lines waiting";
+inline constexpr std::string_view kLinesReleasedTitle = "Lines no longer waiting";
+inline constexpr std::string_view kTypedAsUnicodeTitle = "Typed as Unicode";
+
+// Typing by pasting is not in this version: the Options dialog refuses it, and a port that
+// has it stored types keys instead, with a notice under this title.
+inline constexpr std::string_view kPasteNotAvailableMessage =
+    "paste is not available in this version; use keys or unicode";
+inline constexpr std::string_view kPasteNotAvailableTitle = "Paste not available";
+
 // The Monitor button with no port picked in the Port list.
 inline constexpr std::string_view kMonitorNoPortMessage = "Pick the port to monitor in the Port list first.";
 

@@ -147,6 +147,44 @@ std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, Captur
   return std::nullopt;
 }
 
+void DeliveryToForm(const DeliveryRules& rules, OptionsForm& form) {
+  form.target_program = rules.target ? rules.target->program : "";
+  form.target_title = rules.target ? rules.target->title_part : "";
+  form.elsewhere_index = static_cast<int>(rules.elsewhere);
+  form.delivery_index = static_cast<int>(rules.method);
+}
+
+std::optional<OptionsFormError> ApplyDeliveryForm(const OptionsForm& form, DeliveryRules& rules,
+                                                  bool paste_available) {
+  const std::string_view program = Trim(form.target_program);
+  if (program.find_first_of("\\/") != std::string_view::npos) {
+    return OptionsFormError{OptionsField::kTargetProgram,
+                            "Target application: its file name alone, such as excel.exe, without a folder"};
+  }
+  if (program.find(':') != std::string_view::npos) {
+    return OptionsFormError{OptionsField::kTargetProgram,
+                            "Target application: a program name has no colon (the title part has its own field)"};
+  }
+  if (program.empty() && !form.target_title.empty()) {
+    return OptionsFormError{OptionsField::kTargetTitle,
+                            "Title part: a title part needs the target application whose window it is in"};
+  }
+  DeliveryRules updated = rules;
+  if (form.delivery_index >= 0 && form.delivery_index < static_cast<int>(kDeliveryMethodTexts.size())) {
+    updated.method = static_cast<DeliveryMethod>(form.delivery_index);
+  }
+  if (updated.method == DeliveryMethod::kPaste && !paste_available) {
+    return OptionsFormError{OptionsField::kDeliveryMethod, "Typed as: " + std::string(kPasteNotAvailableMessage)};
+  }
+  if (form.elsewhere_index >= 0 && form.elsewhere_index < static_cast<int>(kElsewhereTexts.size())) {
+    updated.elsewhere = static_cast<Elsewhere>(form.elsewhere_index);
+  }
+  updated.target.reset();
+  if (!program.empty()) updated.target = DeliveryTarget{std::string(program), form.target_title};
+  rules = std::move(updated);
+  return std::nullopt;
+}
+
 std::optional<int> ParseDialogInteger(std::string_view text) {
   text = Trim(text);
   if (!text.empty() && text.front() == '+') {

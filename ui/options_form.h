@@ -5,9 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "capture/delivery.h"
 #include "settings/capture_options.h"
+#include "settings/delivery_rules.h"
 #include "settings/pacing.h"
 #include "settings/shaping_rules.h"
+#include "ui/messages.h"
 
 namespace lintrel::ui {
 
@@ -29,6 +32,11 @@ struct OptionsForm {
   int encoding_index = 0;          // "Encoding:", in the order of kEncodingTexts
   std::string key_delay_text{};    // "Key delay (ms):"
   std::string line_delay_text{};   // "Line delay (ms):"
+  // Where and how the port's lines are typed (see DeliveryRules).
+  std::string target_program{};    // "Target application:", empty for the window in front
+  std::string target_title{};      // "Title part:"
+  int elsewhere_index = 0;         // "When another window is in front:", in the order of Elsewhere
+  int delivery_index = 0;          // "Typed as:", in the order of DeliveryMethod
 };
 
 // The entries of the control-character list, in the order of ControlMap.
@@ -36,8 +44,24 @@ inline constexpr std::array<std::string_view, 3> kControlMapTexts = {"Keep", "Dr
 // The entries of "Encoding:", in the order of TextEncoding.
 inline constexpr std::array<std::string_view, 3> kEncodingTexts = {"ANSI (system code page)", "UTF-8", "Latin-1"};
 
+// The entries of "When another window is in front:", in the order of Elsewhere.
+inline constexpr std::array<std::string_view, 3> kElsewhereTexts = {"Hold the lines until it is in front",
+                                                                     "Bring it to the front", "Report as not typed"};
+// The entries of "Typed as:", in the order of DeliveryMethod.
+inline constexpr std::array<std::string_view, 3> kDeliveryMethodTexts = {"Keys", "Unicode characters", "Paste"};
+
 // Which control a rejected form is about.
-enum class OptionsField { kDelay, kPrefixText, kSuffix, kReplacements, kKeyDelay, kLineDelay };
+enum class OptionsField {
+  kDelay,
+  kPrefixText,
+  kSuffix,
+  kReplacements,
+  kKeyDelay,
+  kLineDelay,
+  kTargetProgram,
+  kTargetTitle,
+  kDeliveryMethod
+};
 
 // The message begins with the field's label ("Key delay (ms): Please enter an integer.").
 struct OptionsFormError {
@@ -61,6 +85,14 @@ std::optional<OptionsFormError> ApplyShapingForm(const OptionsForm& form, Shapin
 std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options);
 // The same, with the typing delays: nothing is stored unless every value is acceptable.
 std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, CaptureOptions& options, Pacing& pacing);
+
+// The delivery fields of the form for `rules`.
+void DeliveryToForm(const DeliveryRules& rules, OptionsForm& form);
+// Reads the delivery fields into `rules` only when every one is acceptable: a program name
+// alone (no folder, no colon: the title part has a field of its own), a title part only with
+// a program, and a method this version can type by. An empty program is no target.
+std::optional<OptionsFormError> ApplyDeliveryForm(const OptionsForm& form, DeliveryRules& rules,
+                                                  bool paste_available = kPasteDeliveryAvailable);
 
 // A whole decimal integer with an optional sign, blanks allowed around it; nullopt for
 // anything else, including values that do not fit 32 bits.

@@ -36,7 +36,10 @@ OptionsLocks OptionsLocksFor(const LayeredSettings& settings, int port_number) {
           .line_delay = locked(kLineDelayEntry),
           .reconnect_delay = locked(kReconnectionDelayEntry),
           .reconnect_at_start = settings.SetByPolicy(kReconnectAtStartEntry),
-          .follow_devices = settings.SetByPolicy(kFollowDevicesEntry)};
+          .follow_devices = settings.SetByPolicy(kFollowDevicesEntry),
+          .target = locked(kTargetEntry),
+          .elsewhere = locked(kElsewhereEntry),
+          .delivery = locked(kDeliveryEntry)};
 }
 
 LineLocks LineLocksFor(const LayeredSettings& settings, int port_number) {

@@ -30,6 +30,9 @@ struct OptionsLocks {
   bool reconnect_delay = false;
   bool reconnect_at_start = false;
   bool follow_devices = false;
+  bool target = false;  // the application and its title part, one value
+  bool elsewhere = false;
+  bool delivery = false;
 
   bool operator==(const OptionsLocks&) const = default;
 };

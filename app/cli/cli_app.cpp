@@ -94,7 +94,9 @@ void StatusLines::DeliveryChanged(const DeliveryNotice& notice) {
       Print(port + notice.detail);
       break;
     case DeliveryNotice::Kind::kNotTyped:
-      break;  // comes as LineNotTyped
+      Print(port + (notice.count == 1 ? "line" : std::to_string(notice.count) + " lines") + " not typed: " +
+            notice.detail);
+      break;
   }
 }
 

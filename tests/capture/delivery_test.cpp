@@ -204,5 +204,40 @@ TEST_F(DeliveryTest, TheStrokeCheckStopsALineWhenTheTargetLeavesTheFront) {
   EXPECT_EQ(delivery_.StrokeCheck(3), "stock is no longer in front (mail is in front)");
 }
 
+// Rules changed while the typing runs: held lines stay for the same target, however it is
+// spelled (and are typed as the new rules say); lines held for a target the port no longer
+// has are given up, counted.
+TEST_F(DeliveryTest, PublishedRulesTakeEffectAtTheNextLook) {
+  Rules(3, "stock");
+  windows_->Front(kMail);
+  ASSERT_EQ(delivery_.Route(3, U"one").kind, Kind::kHeld);
+  delivery_.PublishRules(3, {ParseDeliveryTarget("STOCK.exe"), Elsewhere::kHold, DeliveryMethod::kUnicode});
+  windows_->Front(kStock);
+  std::optional<Delivery::Ready> ready = delivery_.NextReady();
+  ASSERT_TRUE(ready.has_value());
+  EXPECT_EQ(ready->method, DeliveryMethod::kUnicode);
+  delivery_.TakeNotices();
+
+  windows_->Front(kMail);
+  ASSERT_EQ(delivery_.Route(3, U"two").kind, Kind::kHeld);
+  ASSERT_EQ(delivery_.Route(3, U"three").kind, Kind::kHeld);
+  delivery_.TakeNotices();
+  delivery_.PublishRules(3, {ParseDeliveryTarget("mail"), Elsewhere::kHold, DeliveryMethod::kKeys});
+  EXPECT_EQ(delivery_.NextReady(), std::nullopt);
+  const std::vector<DeliveryNotice> notices = delivery_.TakeNotices();
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[0], (DeliveryNotice{3, Notice::kNotTyped, "STOCK.exe",
+                                        "they waited for STOCK.exe, no longer the port's target", 2}));
+  EXPECT_EQ(notices[1].kind, Notice::kReleased);
+  EXPECT_EQ(delivery_.Route(3, U"four").kind, Kind::kType);
+
+  // No target any more: lines go to the window in front; a port outside the table is ignored.
+  delivery_.PublishRules(3, {});
+  delivery_.PublishRules(kHighestPortNumber + 1, {ParseDeliveryTarget("stock"), Elsewhere::kDrop, {}});
+  windows_->Front(kRemote);
+  EXPECT_EQ(delivery_.StrokeCheck(3), "");
+  EXPECT_EQ(delivery_.Route(3, U"five").kind, Kind::kType);
+}
+
 }  // namespace
 }  // namespace lintrel

@@ -332,6 +332,27 @@ TEST_F(TypistTest, APortWithTheSoundForLinesNotTypedRingsForEachOfItsOwn) {
   EXPECT_EQ(windows->bells(), 2);
 }
 
+// Lines pushed out of a full hold queue are told with their count, once for the cause.
+TEST_F(TypistTest, LinesGivenUpByDeliveryAreCountedAndToldOnce) {
+  auto* windows = new testing::FakeForegroundWindows;
+  auto delivery = std::make_shared<Delivery>(std::unique_ptr<platform::ForegroundWindows>(windows));
+  delivery->SetRules(1, {DeliveryTarget{"nowhere", ""}, Elsewhere::kHold, DeliveryMethod::kKeys});
+  typist_.SetDelivery(delivery);
+  // The holding, then the first line pushed out of the full queue.
+  std::promise<void> pushed_out;
+  std::atomic<int> reports{0};
+  typist_.SetReportNotice([&] {
+    if (++reports == 2) pushed_out.set_value();
+  });
+  typist_.Start();
+  const std::size_t lines = HoldQueue::kMaxLines + 3;
+  for (std::size_t i = 0; i < lines; ++i) ASSERT_TRUE(Type(1, "x"));
+  ASSERT_EQ(pushed_out.get_future().wait_for(kDrainLimit), std::future_status::ready);
+  EXPECT_EQ(typist_.Finish(kDrainLimit).lines_not_typed, lines);
+  typist_.DeliverReports(events_);
+  EXPECT_EQ(events_.calls, (Calls{"holding COM1", "not-typed COM1"}));
+}
+
 // A paced line stops at the first key after its target left the front: nothing more of it
 // goes into the window that came up.
 TEST_F(TypistTest, APacedLineStopsWhenItsTargetLeavesTheFront) {

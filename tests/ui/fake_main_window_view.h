@@ -22,6 +22,7 @@ class FakeMainWindowView : public ui::MainWindowView {
   std::vector<std::string> pause_captions;
   std::vector<bool> pause_enabled;
   std::vector<ui::TrayImage> tray_images;
+  std::vector<std::string> tray_tips;
   std::vector<std::string> messages;
   std::vector<std::string> notices;  // "title: text"
   std::vector<bool> line_settings_enabled;
@@ -53,6 +54,7 @@ class FakeMainWindowView : public ui::MainWindowView {
     notices.push_back(std::string(title) + ": " + std::string(text));
   }
   void SetTrayImage(ui::TrayImage image) override { tray_images.push_back(image); }
+  void SetTrayTip(std::string_view text) override { tray_tips.emplace_back(text); }
   void RefreshPortList(const std::vector<int>& active_ports) override { port_list_refreshes.push_back(active_ports); }
 
   // The caption the Connect button shows now ("" before the logic ever set one).

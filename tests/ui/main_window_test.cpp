@@ -12,11 +12,13 @@
 #include "discovery/pnp_device_identity.h"
 #include "discovery/port_names.h"
 #include "fake_main_window_view.h"
+#include "fakes/fake_foreground_windows.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_pnp_devices.h"
 #include "fakes/fake_serial.h"
 #include "fakes/fake_settings_store.h"
 #include "support/link_state.h"
+#include "support/safety_limit.h"
 
 namespace lintrel::ui {
 namespace {
@@ -947,6 +949,84 @@ TEST_F(MainWindowTest, LinesNotTypedAreShownOncePerCauseAtTheNextTick) {
   ASSERT_TRUE(keyboard_->WaitForLines(3));
   window_.Tick(start_);
   EXPECT_EQ(view_.notices, (std::vector<std::string>{"Line not typed: A line from COM3 was not typed: refused"}));
+}
+
+// --- Delivery to a target -------------------------------------------------------------
+
+TEST(DeliveryTextsTest, NoticesTipAndStatusNameThePortAndTheTarget) {
+  using Kind = DeliveryNotice::Kind;
+  EXPECT_EQ(DeliveryNoticeText({5, Kind::kReleased, "excel.exe", "", 0}),
+            (NoticeText{"Lines no longer waiting", "No line from COM5 waits for excel.exe any more."}));
+  EXPECT_EQ(DeliveryNoticeText({7, Kind::kNotTyped, "x", "waited longer than 5 minutes for x", 12}).text,
+            "12 lines from COM7 were not typed: waited longer than 5 minutes for x");
+  EXPECT_EQ(TrayTipText({}), "Lintrel");
+  EXPECT_EQ(TrayTipText({{7, "a"}, {5, "b"}}), "Lintrel: lines of COM5, COM7 wait for their targets");
+  EXPECT_EQ(WithWaitingLines("No port connected.", {{5, "a"}, {6, "b"}}),
+            "No port connected. Lines of COM5 wait for a; lines of COM6 wait for b");
+}
+
+// A port's stored target: its lines wait while another window is in front (also one of the
+// program's own, where a line of a port without a target would be dropped), and the tray
+// icon's tip and the status line say so until they are typed. The Options dialog changes the
+// rules while the port runs.
+TEST(MainWindowOwnWindowTest, LinesForATargetWaitWhileTheTipAndStatusSaySo) {
+  FakeMainWindowView view;
+  FakeSerialDriver driver;
+  auto keyboard = std::make_shared<FakeKeyboard>();
+  std::atomic<bool> ours{true};
+  MainWindow window(view, driver, keyboard, [](int port) { return "dev/COM" + std::to_string(port); },
+                    {.foreground_is_ours = [&] { return ours.load(); }, .foreground_window = {}, .wake_ui = {}});
+  auto* windows = new testing::FakeForegroundWindows;
+  windows->Open(testing::FakeForegroundWindows::Window(1, {"stock.exe"}, "Stock"));
+  windows->Open(testing::FakeForegroundWindows::Window(2, {}, "Lintrel"));  // as lintrel.exe names its own
+  windows->Front(2);
+  window.UseDelivery(std::unique_ptr<platform::ForegroundWindows>(windows));
+  FakeSettingsStore store;
+  store.WriteString("Ports\\COM3\\Target", "stock");
+  store.WriteString("Ports\\COM3\\Delivery", "paste");
+  window.UseProfilesIn(&store);
+  window.SelectPortFromCombo("COM3");
+  window.TogglePortConnection();
+  FakeSerialPort* port = driver.LastPort("dev/COM3");
+  ASSERT_NE(port, nullptr);
+  // Paste is refused by this version: keys, and the user is told once.
+  EXPECT_EQ(view.notices, (std::vector<std::string>{"Paste not available: COM3: paste is not available in this "
+                                                    "version; use keys or unicode; its lines are typed as keys."}));
+  const auto notices_after = [&](const char* line) {
+    view.notices.clear();
+    port->PushImmediate(line);
+    const auto deadline = MainWindow::Clock::now() + testing::kSafetyLimit;
+    while (view.notices.empty() && MainWindow::Clock::now() < deadline) {
+      std::this_thread::sleep_for(milliseconds(5));
+      window.ShowDroppedLines(MainWindow::Clock::now());
+    }
+    return view.notices;
+  };
+
+  EXPECT_EQ(notices_after("a\r"), (std::vector<std::string>{"Lines waiting: Lines from COM3 wait for stock until it "
+                                                            "is in front (another window is in front)."}));
+  EXPECT_EQ(view.tray_tips, (std::vector<std::string>{"Lintrel: lines of COM3 wait for stock"}));
+  EXPECT_EQ(view.status(), "COM3 connected; lines of COM3 wait for stock");
+  EXPECT_EQ(windows->bells(), 1);
+  ours = false;
+  windows->Front(1);
+  ASSERT_TRUE(keyboard->WaitForLines(1));
+  EXPECT_EQ(keyboard->Events(), (Events{"down 0x41", "up 0x41", "down 0x0D", "up 0x0D", "end"}));
+  window.Tick(MainWindow::Clock::now());
+  EXPECT_EQ(view.tray_tips.back(), "Lintrel");
+  EXPECT_EQ(view.status(), "COM3 connected");
+
+  // Another target, and a line for it dropped while it is not in front.
+  PortOptions options = window.OptionsForDialog();
+  ASSERT_EQ(options.delivery.target, (DeliveryTarget{"stock", ""}));
+  options.delivery = {DeliveryTarget{"mail.exe", "Inbox"}, Elsewhere::kDrop, DeliveryMethod::kUnicode};
+  std::string error;
+  ASSERT_TRUE(window.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Target"), "mail.exe:Inbox");
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Elsewhere"), "drop");
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Delivery"), "unicode");
+  EXPECT_EQ(notices_after("b\r"), (std::vector<std::string>{"Line not typed: A line from COM3 was not typed: "
+                                                            "mail.exe:Inbox is not in front (stock.exe is in front)"}));
 }
 
 TEST_F(MainWindowTest, APausedPortDropsWhatArrives) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "ui/dialog_lists.h"
@@ -285,6 +286,66 @@ TEST(ShapingFormTest, AWrongFieldIsNamedAndNothingChanges) {
     EXPECT_EQ(error->message.rfind(c.message, 0), 0u) << error->message;
     EXPECT_EQ(rules, before);
   }
+}
+
+// --- The target ------------------------------------------------------------------------
+
+TEST(OptionsFormTest, TheTargetOpensAsStoredAndComesBackTheSame) {
+  const DeliveryRules stored{ParseDeliveryTarget("excel.exe:Stock: 2026"), Elsewhere::kActivate,
+                             DeliveryMethod::kUnicode};
+  OptionsForm form;
+  DeliveryToForm(stored, form);
+  EXPECT_EQ(form.target_title, "Stock: 2026");  // a colon in the title part is the title's
+  DeliveryRules read;
+  ASSERT_EQ(ApplyDeliveryForm(form, read), std::nullopt);
+  EXPECT_EQ(read, stored);
+}
+
+TEST(OptionsFormTest, TheTargetFieldsAreCheckedBeforeAnythingIsTaken) {
+  const struct {
+    const char* program;
+    const char* title;
+    int method;
+    std::optional<OptionsField> field;
+    const char* target;  // as stored when accepted; "" for none
+  } cases[] = {
+      {"  notepad.exe ", "", 0, std::nullopt, "notepad.exe"},
+      {"", "", 0, std::nullopt, ""},
+      {"   ", "", 1, std::nullopt, ""},
+      {"excel", " Orders", 0, std::nullopt, "excel: Orders"},
+      {"C:\\Office\\excel.exe", "", 0, OptionsField::kTargetProgram, nullptr},
+      {"tools/excel", "", 0, OptionsField::kTargetProgram, nullptr},
+      {"excel:Orders", "", 0, OptionsField::kTargetProgram, nullptr},
+      {"", "Orders", 0, OptionsField::kTargetTitle, nullptr},
+      {"excel", "", 2, OptionsField::kDeliveryMethod, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.program) + "|" + c.title);
+    OptionsForm form;
+    form.target_program = c.program;
+    form.target_title = c.title;
+    form.delivery_index = c.method;
+    form.elsewhere_index = 2;
+    const DeliveryRules before{ParseDeliveryTarget("kept"), Elsewhere::kHold, DeliveryMethod::kKeys};
+    DeliveryRules rules = before;
+    const std::optional<OptionsFormError> error = ApplyDeliveryForm(form, rules);
+    if (c.field) {
+      ASSERT_TRUE(error.has_value());
+      EXPECT_EQ(error->field, *c.field);
+      EXPECT_EQ(rules, before);
+      continue;
+    }
+    ASSERT_EQ(error, std::nullopt) << error->message;
+    EXPECT_EQ(rules.target ? DeliveryTargetText(*rules.target) : "", c.target);
+    EXPECT_EQ(rules.elsewhere, Elsewhere::kDrop);
+  }
+  // Paste is taken once this version can type by it; until then it is refused by its name.
+  OptionsForm paste;
+  paste.delivery_index = 2;
+  DeliveryRules rules;
+  EXPECT_EQ(ApplyDeliveryForm(paste, rules)->message, "Typed as: paste is not available in this version; use keys or unicode");
+  ASSERT_EQ(ApplyDeliveryForm(paste, rules, /*paste_available=*/true), std::nullopt);
+  EXPECT_EQ(rules.method, DeliveryMethod::kPaste);
 }
 
 }  // namespace

@@ -88,6 +88,11 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
       target_->WaitForExit();
       target_.reset();
     }
+    for (auto& [name, receiver] : receivers_) {
+      Drive({"close", "target=" + name});
+      receiver->WaitForExit();
+    }
+    receivers_.clear();
   }
 
   static const char* CurrentTestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
@@ -195,6 +200,15 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
     return HasFatalFailure() ? nullptr : std::move(device);
   }
 
+  // Starts lintrel.exe with COM5 connected, its stored target `target`.
+  std::unique_ptr<platform::VirtualSerialDevice> StartConnectedToTarget(const std::string& target) {
+    std::string error;
+    const bool stored = prefix().ImportRegistry(
+        std::string("[") + kSettingsKey + "\\Ports\\COM5]\r\n\"Target\"=\"" + target + "\"\r\n", &error);
+    EXPECT_TRUE(stored) << error;
+    return stored ? StartConnectedTo(5) : nullptr;
+  }
+
   // Starts the typing target; it takes the focus, so start it after the clicks.
   std::filesystem::path StartTypingTarget() {
     const std::filesystem::path typed = prefix().root() / (std::string(CurrentTestName()) + ".typed");
@@ -202,6 +216,22 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
     target_ = prefix().Start({kKeyTarget, WinePrefix::WindowsPath(typed)});
     EXPECT_TRUE(TypedBecomes(typed, "")) << "the typing target never had the focus";
     return typed;
+  }
+
+  // Starts a copy of the typing target named NAME.exe, a program of that name, which takes
+  // the focus; what is typed into it goes to the file it returns.
+  std::filesystem::path StartReceiver(const std::string& name) {
+    const std::filesystem::path program = prefix().root() / (name + ".exe");
+    std::filesystem::copy_file(kKeyTarget, program, std::filesystem::copy_options::overwrite_existing);
+    const std::filesystem::path typed = prefix().root() / (name + ".typed");
+    std::filesystem::remove(typed);
+    receivers_.emplace_back(name, prefix().Start({program.string(), WinePrefix::WindowsPath(typed)}));
+    EXPECT_TRUE(TypedBecomes(typed, "")) << name << " never had the focus";
+    return typed;
+  }
+
+  bool BalloonHas(const std::string& text) {
+    return app_->WaitUntil([&] { return DriveOne({"balloon"}).find(text) != std::string::npos; });
   }
 
   bool TypedBecomes(const std::filesystem::path& typed, const std::string& expected) {
@@ -231,6 +261,7 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
 
   std::unique_ptr<ChildProcess> app_;
   std::unique_ptr<ChildProcess> target_;
+  std::vector<std::pair<std::string, std::unique_ptr<ChildProcess>>> receivers_;
 };
 
 TEST_F(WineGuiTest, FirstStartShowsTheWindowWithTheDefaultsAndEscapeSavesNothing) {
@@ -1005,6 +1036,70 @@ TEST_F(WineGuiTest, ControlsAPolicySetsAreDisabledAndNamedAsSetByTheAdministrato
   ExpectLintrelEnds();
   EXPECT_EQ(prefix().QueryValue(kSettingsKey, "End char"), "0xd") << "the user's own value stays";
   EXPECT_EQ(prefix().QueryValue(kSettingsKey + std::string("\\Ports\\COM5"), "Truncate"), std::nullopt);
+}
+
+// A port's lines for another program than the one in front wait, and the notice and the
+// status line say so; they go into their target, found by its executable's name, once it is
+// in front. The Options dialog's Target group sets the port's values, checked first; with
+// "Bring it to the front" the target comes up by itself.
+TEST_F(WineGuiTest, LinesWaitForTheTargetApplicationOrBringItUp) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedToTarget("ALPHA");
+  ASSERT_NE(device, nullptr);
+  const std::filesystem::path typed_a = StartReceiver("alpha");
+  const std::filesystem::path typed_b = StartReceiver("bravo");
+  ASSERT_TRUE(Send(*device, "one\r"));
+  ASSERT_TRUE(BalloonHas("Lines from COM5 wait for ALPHA until it is in front (bravo.exe is in front)."))
+      << DriveOne({"balloon"});
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_STATUS)}), "COM5 connected; lines of COM5 wait for ALPHA");
+  // A click on the notice brings the target up.
+  Drive({"tray", "balloon"});
+  ASSERT_TRUE(TypedBecomes(typed_a, "one\r\n")) << ReadWhole(typed_a).value_or("(none)");
+  EXPECT_TRUE(StatusBecomes("COM5 connected")) << Describe();
+  // Lintrel's own window in front is another window: the line waits rather than being dropped.
+  Drive({"fg", "main"});
+  ASSERT_TRUE(Send(*device, "mine\r"));
+  ASSERT_TRUE(StatusBecomes("COM5 connected; lines of COM5 wait for ALPHA")) << Describe();
+  Drive({"fg", "target=alpha"});
+  ASSERT_TRUE(TypedBecomes(typed_a, "one\r\nmine\r\n")) << ReadWhole(typed_a).value_or("(none)");
+
+  Drive({"click", "main", Id(IDC_OPTIONS)});
+  ASSERT_EQ(DriveOne({"wait", "options"}), "ok");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TARGET_GROUP)}), "Target of COM5");
+  EXPECT_EQ(DriveOne({"text", "options", Id(IDC_TARGET_PROGRAM)}), "ALPHA");
+  EXPECT_EQ(DriveOne({"list", "options", Id(IDC_ELSEWHERE)}),
+            "0|Hold the lines until it is in front|Bring it to the front|Report as not typed");
+  EXPECT_EQ(DriveOne({"list", "options", Id(IDC_DELIVERY_METHOD)}), "0|Keys|Unicode characters|Paste");
+  Screenshot("options-dialog-target", "options");
+  Drive({"settext", "options", Id(IDC_TARGET_PROGRAM), "C:\\apps\\alpha.exe", "click", "options", "1"});
+  EXPECT_EQ(TakeMessage(), "Target application: its file name alone, such as excel.exe, without a folder");
+  Drive({"settext", "options", Id(IDC_TARGET_PROGRAM), "alpha.exe", "select", "options", Id(IDC_ELSEWHERE), "1",
+         "click", "options", "1"});
+  ASSERT_EQ(DriveOne({"gone", "options"}), "ok");
+  const std::string port_key = std::string(kSettingsKey) + "\\Ports\\COM5";
+  ASSERT_TRUE(StoredBecomes(port_key, "Elsewhere", "activate"));
+  EXPECT_EQ(prefix().QueryValue(port_key, "Target"), "alpha.exe");
+
+  Drive({"fg", "target=bravo"});
+  ASSERT_TRUE(Send(*device, "two\r"));
+  ASSERT_TRUE(TypedBecomes(typed_a, "one\r\nmine\r\ntwo\r\n")) << ReadWhole(typed_a).value_or("(none)");
+  EXPECT_EQ(DriveOne({"foreground"}), "target=alpha");
+  EXPECT_EQ(ReadWhole(typed_b), "");
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// A remote session's viewer in front takes its lines as Unicode characters, said once.
+TEST_F(WineGuiTest, ARemoteSessionViewerInFrontIsTypedUnicodeCharacters) {
+  std::unique_ptr<platform::VirtualSerialDevice> device = StartConnectedToTarget("mstsc");
+  ASSERT_NE(device, nullptr);
+  const std::filesystem::path typed = StartReceiver("mstsc");
+  ASSERT_TRUE(Send(*device, "Ab1\r"));
+  ASSERT_TRUE(TypedBecomes(typed, "Ab1\r\n")) << ReadWhole(typed).value_or("(none)");
+  EXPECT_TRUE(BalloonHas("mstsc in front is a remote session (mstsc.exe): the lines from COM5 are typed as Unicode "
+                         "characters."))
+      << DriveOne({"balloon"});
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
 }
 
 }  // namespace

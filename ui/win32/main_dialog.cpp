@@ -21,10 +21,17 @@
 #include "ui/win32/monitor_dialog.h"
 #include "ui/win32/options_dialog.h"
 #include "ui/win32/resource.h"
+#include "ui/win32/target_windows.h"
 
 namespace lintrel::ui::win32 {
 
 namespace {
+
+// The desktop's windows (on Windows they can always be read).
+std::unique_ptr<platform::ForegroundWindows> SystemWindows() {
+  std::string error;
+  return platform::OpenForegroundWindows(&error);
+}
 
 HICON LoadIconImage(HINSTANCE instance, int id) {
   return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
@@ -106,6 +113,7 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
       tray_message_(tray_message),
       identities_(MakeSystemDeviceIdentities()),
       start_hidden_(start_hidden),
+      windows_(SystemWindows()),
       window_(*this, driver, std::move(keyboard),
               [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
               {.foreground_is_ours = ForegroundIsThisProcess,
@@ -120,6 +128,7 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   line_.baud_index = line_.parity_index = line_.data_bit_index = line_.stop_bit_index = -1;
   line_.port_name.clear();
   window_.capture_options().SetAnsiCodePage(platform::SystemCodePage());
+  window_.UseDelivery(std::make_unique<TargetWindows>(SystemWindows(), notice_window_, kActivateTargetMessage));
 
   OnMessage(WM_CLOSE, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
     OnClose();
@@ -159,6 +168,11 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   });
   OnMessage(kDroppedLinesMessage, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
     window_.ShowDroppedLines(MainWindow::Clock::now());
+    return 0;
+  });
+  OnMessage(kActivateTargetMessage, [this](WPARAM target, LPARAM) -> std::optional<LRESULT> {
+    std::string error;  // refused: the lines wait on, and their notice says so already
+    windows_->Activate(static_cast<uint64_t>(target), &error);
     return 0;
   });
   OnMessage(ShowWindowMessage(), [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
@@ -400,6 +414,8 @@ void MainDialog::SetTrayImage(TrayImage image) {
   }
 }
 
+void MainDialog::SetTrayTip(std::string_view text) { tray_.SetTip(std::string(text)); }
+
 void MainDialog::OnClose() {
   std::string error;
   // The port a policy selects at start is selected at every start: the one selected now is
@@ -479,6 +495,8 @@ LRESULT MainDialog::OnTrayCallback(LPARAM mouse_message) {
     BringUp();
   } else if (mouse_message == WM_RBUTTONUP) {
     ShowTrayMenu();
+  } else if (mouse_message == NIN_BALLOONUSERCLICK) {
+    BringWaitingTargetUp();
   }
   return 1;
 }
@@ -513,6 +531,19 @@ void MainDialog::ShowTrayMenu() {
   RunTrayCommand(command);
   // Unless the click that closed the menu went to another window, which then has it.
   if (ForegroundIsThisProcess()) GiveForegroundBack(before);
+}
+
+void MainDialog::BringWaitingTargetUp() {
+  for (const auto& [port_number, target_text] : window_.waiting()) {
+    const std::optional<DeliveryTarget> target = ParseDeliveryTarget(target_text);
+    if (!target) continue;
+    for (const platform::WindowInfo& window : windows_->Windows()) {
+      if (!MatchesTarget(*target, window)) continue;
+      std::string error;
+      windows_->Activate(window.id, &error);
+      return;
+    }
+  }
 }
 
 void MainDialog::RunTrayCommand(UINT command) {

@@ -8,6 +8,7 @@
 
 #include "discovery/device_identity.h"
 #include "discovery/port_list.h"
+#include "platform/foreground_window.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
 #include "platform/system_settings.h"
@@ -54,6 +55,8 @@ class MainDialog : public Dialog, private MainWindowView {
   static constexpr UINT_PTR kDeadlineTimer = 101;
   // Posted by the typing thread when it dropped a line.
   static constexpr UINT kDroppedLinesMessage = WM_APP + 1;
+  // Posted by the typing thread to bring a port's target up (its handle in wParam).
+  static constexpr UINT kActivateTargetMessage = WM_APP + 2;
 
   // Dialog.
   void FillInitialLists() override;
@@ -74,6 +77,7 @@ class MainDialog : public Dialog, private MainWindowView {
   void ShowMessage(std::string_view text) override;
   void ShowNotice(std::string_view title, std::string_view text) override;
   void SetTrayImage(TrayImage image) override;
+  void SetTrayTip(std::string_view text) override;
   void RefreshPortList(const std::vector<int>& active_ports) override;
 
   void AddAboutToSystemMenu();
@@ -96,6 +100,9 @@ class MainDialog : public Dialog, private MainWindowView {
   std::optional<LRESULT> OnPaint();
   LRESULT OnTrayCallback(LPARAM mouse_message);
   void ShowTrayMenu();
+  // A click on the notice that lines wait: the window they wait for comes to the front (the
+  // click lets this program give it the foreground).
+  void BringWaitingTargetUp();
   void RunTrayCommand(UINT command);
   // Shows the window in front of the others, also when it is covered rather than hidden;
   // with a dialog or message box of it open, that comes to the front.
@@ -125,6 +132,9 @@ class MainDialog : public Dialog, private MainWindowView {
   StartupOptions startup_;
   bool start_hidden_;
   HDEVNOTIFY device_notices_ = nullptr;
+  // The desktop's windows as the main window's thread reads them (the typing thread has its
+  // own).
+  std::unique_ptr<platform::ForegroundWindows> windows_;
   MainWindow window_;
   TrayIcon tray_;
   HICON large_icon_;

@@ -25,6 +25,12 @@ int ControlOf(OptionsField field) {
       return IDC_KEY_DELAY;
     case OptionsField::kLineDelay:
       return IDC_LINE_DELAY;
+    case OptionsField::kTargetProgram:
+      return IDC_TARGET_PROGRAM;
+    case OptionsField::kTargetTitle:
+      return IDC_TARGET_TITLE;
+    case OptionsField::kDeliveryMethod:
+      return IDC_DELIVERY_METHOD;
     case OptionsField::kDelay:
       break;
   }
@@ -51,7 +57,9 @@ std::vector<int> LockedControls(const OptionsLocks& locks) {
       {locks.unmatched, IDC_UNMATCHED},      {locks.gs1, IDC_GS1},
       {locks.template_text, IDC_TEMPLATE},   {locks.repeat_window, IDC_REPEAT_WINDOW},
       {locks.encoding, IDC_ENCODING},        {locks.key_delay, IDC_KEY_DELAY},
-      {locks.line_delay, IDC_LINE_DELAY},    {locks.reconnect_delay, IDC_RECONNECT_DELAY}};
+      {locks.line_delay, IDC_LINE_DELAY},    {locks.reconnect_delay, IDC_RECONNECT_DELAY},
+      {locks.target, IDC_TARGET_PROGRAM},    {locks.target, IDC_TARGET_TITLE},
+      {locks.elsewhere, IDC_ELSEWHERE},      {locks.delivery, IDC_DELIVERY_METHOD}};
   std::vector<int> locked;
   for (const auto& [is_locked, id] : controls) {
     if (is_locked) locked.push_back(id);
@@ -60,6 +68,7 @@ std::vector<int> LockedControls(const OptionsLocks& locks) {
 }
 
 constexpr int kRecordControls[] = {IDC_PATTERN, IDC_UNMATCHED, IDC_GS1, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE};
+constexpr int kTargetControls[] = {IDC_TARGET_PROGRAM, IDC_TARGET_TITLE, IDC_ELSEWHERE, IDC_DELIVERY_METHOD};
 
 }  // namespace
 
@@ -76,6 +85,7 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& p
       start_with_windows_shown_(start_with_windows) {
   ShapingToForm(options.shaping, form_);
   record_form_ = RecordFormFromRules(options.records);
+  DeliveryToForm(options.delivery, form_);
   for (int id : {IDC_PATTERN, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE}) {
     OnNotification(id, EN_CHANGE, [this] { UpdateTest(); });
   }
@@ -89,6 +99,8 @@ void OptionsDialog::FillInitialLists() {
   AddListEntries(Item(IDC_CONTROL_MAP), kControlMapTexts);
   AddListEntries(Item(IDC_ENCODING), kEncodingTexts);
   AddListEntries(Item(IDC_UNMATCHED), kUnmatchedTexts);
+  AddListEntries(Item(IDC_ELSEWHERE), kElsewhereTexts);
+  AddListEntries(Item(IDC_DELIVERY_METHOD), kDeliveryMethodTexts);
 }
 
 bool OptionsDialog::Exchange(DataExchange& exchange) {
@@ -111,6 +123,10 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Check(IDC_GS1, record_form_.gs1);
   exchange.Text(IDC_TEMPLATE, record_form_.template_text);
   exchange.Text(IDC_REPEAT_WINDOW, record_form_.repeat_window_text);
+  exchange.Text(IDC_TARGET_PROGRAM, form_.target_program);
+  exchange.Text(IDC_TARGET_TITLE, form_.target_title);
+  exchange.ListIndex(IDC_ELSEWHERE, form_.elsewhere_index);
+  exchange.ListIndex(IDC_DELIVERY_METHOD, form_.delivery_index);
   return true;
 }
 
@@ -124,6 +140,10 @@ BOOL OptionsDialog::OnInitDialog() {
   SetItemText(hwnd(), IDC_RECORDS_GROUP,
               has_port ? "Records of " + PortName(options_.port_number) : "Records (no port selected)");
   for (int id : kRecordControls) EnableWindow(Item(id), has_port ? TRUE : FALSE);
+  // So is the target.
+  SetItemText(hwnd(), IDC_TARGET_GROUP,
+              has_port ? "Target of " + PortName(options_.port_number) : "Target (no port selected)");
+  for (int id : kTargetControls) EnableWindow(Item(id), has_port ? TRUE : FALSE);
   note_.Show(hwnd(), LockedControls(locks_));
   initialized_ = true;
   UpdateTest();
@@ -136,6 +156,7 @@ void OptionsDialog::OnOK() {
   Pacing pacing = pacing_;
   std::optional<OptionsFormError> error = ApplyOptionsForm(form_, updated.options, pacing);
   if (!error) error = ApplyShapingForm(form_, updated.shaping);
+  if (!error && updated.port_number >= 0) error = ApplyDeliveryForm(form_, updated.delivery);
   if (error) {
     DataExchange exchange(hwnd(), true);
     exchange.Fail(ControlOf(error->field), error->message);

@@ -13,8 +13,8 @@
 
 namespace lintrel::ui::win32 {
 
-// The Options dialog: edits the capture options, the shaping and the records of the
-// selected port (or the shared capture options when no port is selected), the typing
+// The Options dialog: edits the capture options, the shaping, the records and the target of
+// the selected port (or the shared capture options when no port is selected), the typing
 // delays, and the options of running all day. Its Test field shows, as it is typed, what a
 // sample line would type under the dialog's values as they stand. Nothing changes until OK has checked every value; OK then writes the
 // dialog's choices to `options`, `pacing`, `startup` and `start_with_windows`, which the

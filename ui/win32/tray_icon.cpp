@@ -26,6 +26,11 @@ void TrayIcon::SetImage(HICON image) {
   if (added_) Shell_NotifyIconW(NIM_MODIFY, &record_);
 }
 
+void TrayIcon::SetTip(const std::string& text) {
+  lstrcpynW(record_.szTip, platform::WideText(text).c_str(), std::size(record_.szTip));
+  if (added_) Shell_NotifyIconW(NIM_MODIFY, &record_);
+}
+
 void TrayIcon::ShowNotice(const std::string& title, const std::string& text) {
   if (!added_) return;
   // The first layout of the record has no balloon: a copy in the second layout carries it.

@@ -21,6 +21,8 @@ class TrayIcon {
   // Shows the icon again after the notification area was re-created (Explorer restarted).
   void AddAgain();
   void SetImage(HICON image);
+  // The tip shown with the pointer over the icon, cut to what the record holds (63 characters).
+  void SetTip(const std::string& text);
   // A balloon notice beside the icon (a warning); the text is cut to what the notification
   // area takes (63 characters of title, 255 of text).
   void ShowNotice(const std::string& title, const std::string& text);

@@ -4,8 +4,8 @@
 //
 // Windows: main (the main window, "Lintrel"), options ("Options"), about ("About Lintrel"),
 // monitor (the Monitor window, "Monitor COMn"), message (a message box), menu (an open popup
-// menu), target (the typing target), and caption=TEXT (a dialog whose caption begins with
-// TEXT, such as an installer's).
+// menu), target (the typing target), target=NAME (a copy of it named NAME.exe), and
+// caption=TEXT (a dialog whose caption begins with TEXT, such as an installer's).
 //
 //   wait WINDOW [ms]        until the window is visible: "ok" or "timeout"
 //   gone WINDOW [ms]        until the window is no longer there: "ok" or "timeout"
@@ -22,12 +22,13 @@
 //   command WINDOW ID       posts WM_COMMAND with the id (menu commands)
 //   syscommand WINDOW ID    posts WM_SYSCOMMAND
 //   close WINDOW            posts WM_CLOSE (the close box)
-//   tray BUTTON             posts the tray callback with WM_LBUTTONUP or WM_RBUTTONUP
+//   tray BUTTON             posts the tray callback: left (WM_LBUTTONUP), right (WM_RBUTTONUP),
+//                           balloon (a click on the balloon, NIN_BALLOONUSERCLICK)
 //   arrived WINDOW COMn     sends the system's notice that the port arrived (WM_DEVICECHANGE)
 //   key NAME                presses and releases a key: escape, enter, down, up
 //   fg WINDOW               gives the window the foreground
 //   rect WINDOW             "WIDTHxHEIGHT+LEFT+TOP" of the window on the screen
-//   foreground              which of the windows above is the foreground one ("other", "none")
+//   foreground              which of the windows above is the foreground one ("target=NAME" for a copy, "other", "none")
 //   above WINDOW OTHER      "1" when WINDOW is in front of OTHER in the z-order, else "0"
 //   focus WINDOW            id of the control that has the keyboard focus in the window's thread
 //   count WINDOW            how many such windows there are
@@ -39,6 +40,7 @@
 //   sleep MS
 #include <windows.h>
 #include <dbt.h>
+#include <shellapi.h>
 
 #include <cctype>
 #include <cstddef>
@@ -136,6 +138,7 @@ HWND FindNamedWindow(const std::string& name) {
   if (name == "about") return FindByCaption("About Lintrel");
   if (name == "monitor") return SearchByCaption(nullptr, kMonitorText).found;
   if (name == "target") return FindWindowA(nullptr, "Lintrel key target");
+  if (name.rfind("target=", 0) == 0) return FindWindowA(nullptr, ("Lintrel key target " + name.substr(7)).c_str());
   if (name == "message") {
     HWND found = nullptr;
     EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&found));
@@ -487,6 +490,10 @@ class Verbs {
     for (const char* name : {"main", "options", "about", "monitor", "message", "menu", "target"}) {
       if (FindNamedWindow(name) == foreground) return name;
     }
+    char caption[256] = {};
+    GetWindowTextA(foreground, caption, sizeof caption);
+    const std::string copy = "Lintrel key target ";
+    if (std::string(caption).rfind(copy, 0) == 0) return "target=" + std::string(caption).substr(copy.size());
     return "other";
   }
 
@@ -494,7 +501,7 @@ class Verbs {
     const HWND main_window = FindNamedWindow("main");
     if (main_window == nullptr) return "error: no main window";
     const UINT callback = RegisterWindowMessageA("Lintrel");
-    const LPARAM mouse = button == "right" ? WM_RBUTTONUP : WM_LBUTTONUP;
+    const LPARAM mouse = button == "right" ? WM_RBUTTONUP : button == "balloon" ? NIN_BALLOONUSERCLICK : WM_LBUTTONUP;
     return PostMessageA(main_window, callback, 1, mouse) ? "ok" : "error: post";
   }
 

@@ -1,7 +1,8 @@
 // A typing target for the Wine tests: a window whose multi-line edit box has the keyboard
 // focus. Whatever is typed into the box is written to the file named on the command line,
 // replaced whole on every change. The file is written empty once the box has the focus:
-// the sign that typing may begin.
+// the sign that typing may begin. Copied under another name ("alpha.exe"), it is a program
+// of that name, captioned "Lintrel key target alpha".
 #include <windows.h>
 
 #include <string>
@@ -65,16 +66,27 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM w_param, LPAR
 
 }  // namespace
 
+// "Lintrel key target", and the name of a copy.
+std::string Caption() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string name = path;
+  name.erase(0, name.find_last_of('\\') + 1);
+  name.erase(name.find_last_of('.'));
+  return name == "lintrel_key_target" ? "Lintrel key target" : "Lintrel key target " + name;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR command_line, int /*show*/) {
   output_path = command_line;
   if (output_path.empty()) return 2;
+  const std::string caption = Caption();
 
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = WindowProcedure;
   window_class.hInstance = instance;
   window_class.lpszClassName = "LintrelKeyTarget";
   if (RegisterClassA(&window_class) == 0) return 1;
-  HWND window = CreateWindowExA(0, window_class.lpszClassName, "Lintrel key target", WS_OVERLAPPEDWINDOW,
+  HWND window = CreateWindowExA(0, window_class.lpszClassName, caption.c_str(), WS_OVERLAPPEDWINDOW,
                                 CW_USEDEFAULT, CW_USEDEFAULT, 420, 240, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   ShowWindow(window, SW_SHOW);
