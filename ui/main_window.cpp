@@ -275,7 +275,8 @@ PortOptions MainWindow::OptionsForDialog() {
           .options = rules.Over(options_.Load()),
           .shaping = rules.shaping,
           .records = rules.records,
-          .pacing = profile.OwnPacing().Over(pacing_)};
+          .pacing = profile.OwnPacing().Over(pacing_),
+          .requests = {.requests = profile.Requests(), .hotkey = profile.hotkey}};
 }
 
 int MainWindow::MonitoredPort() {
@@ -317,6 +318,13 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   profile.gs1 = OwnValue(edited.records.gs1, no_records.gs1);
   profile.template_text = OwnValue(edited.records.template_text, no_records.template_text);
   profile.repeat_window_ms = OwnValue(edited.records.repeat_window_ms, no_records.repeat_window_ms);
+  // So are its requests; what is empty or off is not stored.
+  const PortRequests& requests = edited.requests.requests;
+  profile.send_on_connect = OwnValue(requests.send_on_connect, std::string());
+  profile.poll = OwnValue(requests.poll, std::string());
+  profile.poll_every_ms = OwnValue(requests.poll_every_ms, 0);
+  profile.reply_timeout_ms = OwnValue(requests.reply_timeout_ms, 0);
+  profile.hotkey = edited.requests.hotkey;
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);
@@ -546,6 +554,19 @@ void MainWindow::RequestProblem(int port_number, const std::string& problem) {
 }
 
 bool MainWindow::SendNow(Clock::time_point now) { return requester_.SendNow(current_port_, now); }
+
+bool MainWindow::SendNowTo(int port_number, Clock::time_point now) { return requester_.SendNow(port_number, now); }
+
+std::map<int, Hotkey> MainWindow::PortHotkeys() {
+  std::map<int, Hotkey> hotkeys;
+  if (profile_store_ == nullptr) return hotkeys;
+  for (const std::string& entry : profile_store_->Names()) {
+    const std::optional<PortEntryName> port = SplitPortProfileEntry(entry);
+    if (!port || port->name != kHotkeyEntry) continue;
+    if (const std::optional<Hotkey>& hotkey = ProfileOf(port->port_number).hotkey) hotkeys[port->port_number] = *hotkey;
+  }
+  return hotkeys;
+}
 
 const PortSlot* MainWindow::CurrentSlot() const {
   return IsPortNumber(current_port_) ? &table_[current_port_] : nullptr;

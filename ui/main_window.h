@@ -27,6 +27,7 @@
 #include "settings/settings_store.h"
 #include "ui/messages.h"
 #include "ui/own_window_guard.h"
+#include "ui/requests_form.h"
 #include "ui/system_notices.h"
 
 namespace lintrel::ui {
@@ -126,6 +127,8 @@ struct PortOptions {
   ShapingRules shaping{};
   RecordRules records{};
   Pacing pacing{};
+  // What the port sends to its device, and its hotkey: a port's alone.
+  PortRequestValues requests{};
 };
 
 // The main window's logic: the port table, the capture options, connecting, pausing, the
@@ -172,6 +175,10 @@ class MainWindow : private CaptureEvents {
   // The tray menu's "Send now": sends the current port's poll text at once. False when the
   // port has no poll, or is not connected, or is paused.
   bool SendNow(Clock::time_point now);
+  // The same for the port a hotkey belongs to, whichever port is current.
+  bool SendNowTo(int port_number, Clock::time_point now);
+  // The hotkeys the ports' profiles set, by port number.
+  std::map<int, Hotkey> PortHotkeys();
 
   // The once-a-second timer: the tray icon shows the current port's state (flashing while it
   // is connected), lines that were not typed are told, then lost links are supervised. Between

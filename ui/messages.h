@@ -45,6 +45,14 @@ inline constexpr std::string_view kNotRememberedTitle = "Connections not remembe
 inline constexpr std::string_view kProfileWarningTitle = "Port settings damaged";
 inline constexpr std::string_view kProfileNotSavedTitle = "Port settings not saved";
 
+// The title and text of the notice that a port's hotkey could not be taken: another program
+// has it, or the system refuses the combination. Told once a run for each port and hotkey.
+inline constexpr std::string_view kHotkeyRefusedTitle = "Hotkey not available";
+inline std::string HotkeyRefusedText(int port_number, std::string_view hotkey, std::string_view reason) {
+  return "The hotkey " + std::string(hotkey) + " of " + PortName(port_number) + " does not work: " +
+         std::string(reason) + ". Choose another one under Options, Requests.";
+}
+
 // The Monitor button with no port picked in the Port list.
 inline constexpr std::string_view kMonitorNoPortMessage = "Pick the port to monitor in the Port list first.";
 

@@ -36,7 +36,12 @@ OptionsLocks OptionsLocksFor(const LayeredSettings& settings, int port_number) {
           .line_delay = locked(kLineDelayEntry),
           .reconnect_delay = locked(kReconnectionDelayEntry),
           .reconnect_at_start = settings.SetByPolicy(kReconnectAtStartEntry),
-          .follow_devices = settings.SetByPolicy(kFollowDevicesEntry)};
+          .follow_devices = settings.SetByPolicy(kFollowDevicesEntry),
+          .send_on_connect = locked(kSendOnConnectEntry),
+          .poll = locked(kPollEntry),
+          .poll_every = locked(kPollEveryEntry),
+          .reply_timeout = locked(kReplyTimeoutEntry),
+          .hotkey = locked(kHotkeyEntry)};
 }
 
 LineLocks LineLocksFor(const LayeredSettings& settings, int port_number) {

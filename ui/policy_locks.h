@@ -30,6 +30,12 @@ struct OptionsLocks {
   bool reconnect_delay = false;
   bool reconnect_at_start = false;
   bool follow_devices = false;
+  // The Requests dialog's.
+  bool send_on_connect = false;
+  bool poll = false;
+  bool poll_every = false;
+  bool reply_timeout = false;
+  bool hotkey = false;
 
   bool operator==(const OptionsLocks&) const = default;
 };

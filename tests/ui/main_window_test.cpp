@@ -796,6 +796,41 @@ TEST_F(MainWindowTest, StoredRequestsAreSentAndSendNowPollsTheCurrentPort) {
   EXPECT_FALSE(window_.SendNow(start_ + milliseconds(1100))) << "COM4 has no poll";
 }
 
+// The Requests dialog's values are the port's own: stored, sent, and its hotkey known; a
+// hotkey polls its port whichever port is current.
+TEST_F(MainWindowTest, RequestsFromTheOptionsAreStoredAndTheHotkeyPollsItsPort) {
+  FakeSettingsStore store;
+  window_.UseProfilesIn(&store);
+  window_.SelectPortFromCombo("COM3");
+  PortOptions options = window_.OptionsForDialog();
+  EXPECT_EQ(options.requests, PortRequestValues{});
+  const Hotkey hotkey{.modifiers = Hotkey::kCtrl, .key = 0x78};
+  options.requests = {.requests = {.send_on_connect = "", .poll = "P\r", .poll_every_ms = 0, .reply_timeout_ms = 200},
+                      .hotkey = hotkey};
+  std::string error;
+  ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Poll"), "P\\r");
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Hotkey"), "Ctrl+F9");
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Poll every"), std::nullopt) << "off is not stored";
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Send on connect"), std::nullopt);
+  EXPECT_EQ(window_.PortHotkeys(), (std::map<int, Hotkey>{{3, hotkey}}));
+  EXPECT_EQ(window_.OptionsForDialog().requests, options.requests);
+
+  SelectAndConnect("COM3", 3);
+  window_.SelectPortFromCombo("COM4");
+  ASSERT_TRUE(window_.SendNowTo(3, start_));
+  EXPECT_EQ(Port(3)->writes(), (std::vector<std::string>{"P\r"}));
+  EXPECT_FALSE(window_.SendNowTo(4, start_)) << "COM4 has no poll and is not connected";
+
+  // Cleared: the hotkey is gone from the store and from the ports' hotkeys.
+  window_.SelectPortFromCombo("COM3");
+  options = window_.OptionsForDialog();
+  options.requests.hotkey.reset();
+  ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Hotkey"), std::nullopt);
+  EXPECT_TRUE(window_.PortHotkeys().empty());
+}
+
 // --- Profiles -------------------------------------------------------------------------
 
 // The Options dialog edits the selected port's profile: stored, and in force for that port

@@ -47,8 +47,8 @@ constexpr char kTestPortsRegistry[] =
     "\"\\\\Device\\\\Serial5\"=\"COM5\"\r\n"
     "\"\\\\Device\\\\Serial12\"=\"COM12\"\r\n"
     "\"\\\\Device\\\\Serial9\"=\"COM9\"\r\n";
-// The Port list, by port number.
-constexpr char kPortEntries[] = "COM1|COM2|COM5|COM7|COM9|COM10|COM12";
+// The Port list, by port number, and its entry that adds a network port.
+constexpr char kPortEntries[] = "COM1|COM2|COM5|COM7|COM9|COM10|COM12|Network port...";
 constexpr char kPortOpenFail[] = "Port open fail!!\\r\\nPlease check the status!!";
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);

@@ -7,6 +7,7 @@
 #include "common/port_number.h"
 #include "platform/win32/wide_text.h"
 #include "ui/dialog_lists.h"
+#include "ui/win32/requests_dialog.h"
 #include "ui/win32/resource.h"
 
 namespace lintrel::ui::win32 {
@@ -73,7 +74,8 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& p
       startup_(startup),
       start_with_windows_(start_with_windows),
       startup_shown_(startup),
-      start_with_windows_shown_(start_with_windows) {
+      start_with_windows_shown_(start_with_windows),
+      requests_shown_(options.requests) {
   ShapingToForm(options.shaping, form_);
   record_form_ = RecordFormFromRules(options.records);
   for (int id : {IDC_PATTERN, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE}) {
@@ -81,6 +83,7 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& p
   }
   OnNotification(IDC_UNMATCHED, CBN_SELCHANGE, [this] { UpdateTest(); });
   OnCommand(IDC_GS1, [this] { UpdateTest(); });
+  OnCommand(IDC_REQUESTS, [this] { OpenRequests(); });
   OnMessage(WM_DRAWITEM, [this](WPARAM, LPARAM item) { return OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(item)); });
 }
 
@@ -124,6 +127,8 @@ BOOL OptionsDialog::OnInitDialog() {
   SetItemText(hwnd(), IDC_RECORDS_GROUP,
               has_port ? "Records of " + PortName(options_.port_number) : "Records (no port selected)");
   for (int id : kRecordControls) EnableWindow(Item(id), has_port ? TRUE : FALSE);
+  // So are the requests.
+  EnableWindow(Item(IDC_REQUESTS), has_port ? TRUE : FALSE);
   note_.Show(hwnd(), LockedControls(locks_));
   initialized_ = true;
   UpdateTest();
@@ -147,11 +152,19 @@ void OptionsDialog::OnOK() {
     return;
   }
   // All at once, by the caller: a reader sees the old options or the new ones, never a mix.
+  updated.requests = requests_shown_;
   options_ = updated;
   pacing_ = pacing;
   startup_ = startup_shown_;
   start_with_windows_ = start_with_windows_shown_;
   EndDialog(IDOK);
+}
+
+void OptionsDialog::OpenRequests() {
+  if (options_.port_number < 0) return;
+  PortRequestValues edited = requests_shown_;
+  RequestsDialog requests(instance(), options_.port_number, edited, other_hotkeys_, locks_);
+  if (requests.RunModal(hwnd()) == IDOK) requests_shown_ = edited;
 }
 
 void OptionsDialog::UpdateTest() {
