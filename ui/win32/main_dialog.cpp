@@ -156,6 +156,10 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   OnMessage(WM_WINDOWPOSCHANGING, [this](WPARAM, LPARAM position) {
     return OnWindowPosChanging(*reinterpret_cast<WINDOWPOS*>(position));
   });
+  OnMessage(kAddNetworkPortMessage, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    AddNetworkPort();
+    return 0;
+  });
   OnMessage(WM_HOTKEY, [this](WPARAM id, LPARAM) -> std::optional<LRESULT> {
     window_.SendNowTo(static_cast<int>(id), MainWindow::Clock::now());
     ScheduleDeadline();
@@ -212,7 +216,7 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   OnNotification(IDC_PORT, CBN_SELENDOK, [this] {
     const LRESULT selected = SendMessageW(Item(IDC_PORT), CB_GETCURSEL, 0, 0);
     if (selected != CB_ERR && static_cast<std::size_t>(selected) == ports_.size()) {
-      AddNetworkPort();
+      PostMessageW(hwnd(), kAddNetworkPortMessage, 0, 0);
       return;
     }
     if (selected != CB_ERR) port_selected_ = static_cast<std::size_t>(selected);

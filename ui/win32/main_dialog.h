@@ -56,6 +56,9 @@ class MainDialog : public Dialog, private MainWindowView {
   static constexpr UINT_PTR kDeadlineTimer = 101;
   // Posted by the typing thread when it dropped a line.
   static constexpr UINT kDroppedLinesMessage = WM_APP + 1;
+  // Posted when the Port list's "Network port..." entry was picked: the dialog opens once the
+  // list has closed and its notification has returned.
+  static constexpr UINT kAddNetworkPortMessage = WM_APP + 2;
 
   // Dialog.
   void FillInitialLists() override;
