@@ -113,7 +113,9 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
       identities_(MakeSystemDeviceIdentities()),
       start_hidden_(start_hidden),
       window_(*this, driver, std::move(keyboard),
-              [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
+              // As lintrel-cli resolves a port: the Port list's device (a network port's address)
+              // through the same pins.
+              [this](int port_number) { return ResolveDevicePath(ports_, port_number, settings_.device_pins); },
               {.foreground_is_ours = ForegroundIsThisProcess,
                .foreground_window = [] { return reinterpret_cast<std::uintptr_t>(GetForegroundWindow()); },
                .wake_ui =
