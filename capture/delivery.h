@@ -90,10 +90,6 @@ struct DeliveryNotice {
 // is read right before a line's keys go out, and (see StrokeCheck) before each key of a
 // paced line.
 //
-// Whether a line can be typed by pasting it (DeliveryMethod::kPaste) in this version; until
-// it can, the front ends refuse that method.
-inline constexpr bool kPasteDeliveryAvailable = false;
-
 // Thread contract: SetRules() before the typist starts; PublishRules() from any thread;
 // everything else on the typist's thread alone, which also owns the windows it was given.
 class Delivery {

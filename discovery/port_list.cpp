@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/network_address.h"
 #include "common/port_number.h"
 #include "discovery/ascii_text.h"
 
@@ -67,6 +68,22 @@ std::optional<std::string> PortList::DevicePathOf(int port_number) const {
     if (!entry.device_path.empty() && ParsePortName(entry.name) == port_number) return entry.device_path;
   }
   return std::nullopt;
+}
+
+PortList WithNetworkPorts(const PortList& ports, const std::map<int, std::string>& pins) {
+  const auto is_network_port = [&pins](int number) {
+    const auto pin = pins.find(number);
+    return pin != pins.end() && IsNetworkAddressText(pin->second);
+  };
+  PortList listed;
+  for (const PortEntry& entry : ports.entries()) {
+    const std::optional<int> number = ParsePortName(entry.name);
+    if (!number || !is_network_port(*number)) listed.Add(entry.name, entry.device_path);
+  }
+  for (const auto& [number, path] : pins) {
+    if (IsPortNumber(number) && is_network_port(number)) listed.Add(PortName(number), path);
+  }
+  return listed;
 }
 
 }  // namespace lintrel

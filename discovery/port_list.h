@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,5 +41,10 @@ class PortList {
  private:
   std::vector<PortEntry> entries_;
 };
+
+// `ports` with the network ports among `pins` (port number to device path; the pins that
+// name a network address, "tcp://scale:4001"): each listed under its number with its
+// address, in place of a port of the same number. The other pins are left out.
+PortList WithNetworkPorts(const PortList& ports, const std::map<int, std::string>& pins);
 
 }  // namespace lintrel

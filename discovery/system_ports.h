@@ -16,7 +16,7 @@ using DevicePins = std::map<int, std::string>;
 
 // The serial ports of this machine in the Port list's order. On Windows: the serial device
 // map and the ports of paired Bluetooth serial devices (Windows names its ports itself, so
-// pins do not apply). Elsewhere: the Linux scan under its COM naming scheme, with `pins`
+// only the pins of network ports apply, see WithNetworkPorts). Elsewhere: the Linux scan under its COM naming scheme, with `pins`
 // applied.
 PortList ListSystemPorts(const DevicePins& pins);
 

@@ -10,9 +10,9 @@
 
 namespace lintrel {
 
-PortList ListSystemPorts(const DevicePins& /*pins*/) {
+PortList ListSystemPorts(const DevicePins& pins) {
   const std::unique_ptr<platform::RegistryReader> registry = platform::OpenSystemRegistry();
-  return ListRegistryPorts(*registry);
+  return WithNetworkPorts(ListRegistryPorts(*registry), pins);
 }
 
 std::string DefaultDevicePath(int port_number) {

@@ -16,8 +16,8 @@ struct ProgramSettings {
   std::vector<std::unique_ptr<SettingsStore>> layer_stores;
   // What the program reads and writes: the layers as one, writes going to the user's.
   std::unique_ptr<LayeredSettings> store;
-  // Port number to device path: the "Device COMn" pins of the settings files. None where the
-  // settings live in the registry.
+  // Port number to device path: the "Device COMn" pins of the settings. Where the settings
+  // live in the registry, only the pins that name a network port's address.
   std::map<int, std::string> device_pins;
 };
 

@@ -165,6 +165,11 @@ class ProfileReader {
     profile.reply_timeout_ms = ReadBounded(kReplyTimeoutEntry, PortRequests::kMinReplyTimeoutMs,
                                            PortRequests::kMaxReplyTimeoutMs,
                                            "a number of milliseconds from 100 to 3600000");
+    if (const std::optional<std::string> hotkey = store_.ReadString(Entry(kHotkeyEntry))) {
+      std::string problem;
+      profile.hotkey = ParseHotkey(*hotkey, &problem);
+      if (!profile.hotkey) Warn(kHotkeyEntry, "is no hotkey: " + problem);
+    }
   }
 
   void ReadDeliveryValues(PortProfile& profile) {
@@ -273,6 +278,7 @@ void PortProfile::Overlay(const PortProfile& over) {
   OverlayValue(send_on_connect, over.send_on_connect);
   OverlayValue(poll, over.poll);
   OverlayValue(poll_every_ms, over.poll_every_ms);
+  OverlayValue(hotkey, over.hotkey);
   OverlayValue(reply_timeout_ms, over.reply_timeout_ms);
   OverlayValue(target, over.target);
   OverlayValue(elsewhere, over.elsewhere);
@@ -415,6 +421,7 @@ void WriteProfile(SettingsStore& store, const ProfileSection& section, const Por
   write_text(kPollEntry, escaped(profile.poll));
   write_int(kPollEveryEntry, profile.poll_every_ms);
   write_int(kReplyTimeoutEntry, profile.reply_timeout_ms);
+  write_text(kHotkeyEntry, profile.hotkey ? std::optional<std::string>(profile.hotkey->Text()) : std::nullopt);
   // No target (an empty one given for the run) is stored as none.
   write_text(kTargetEntry, profile.target && !profile.target->empty() ? profile.target : std::nullopt);
   write_text(kElsewhereEntry,

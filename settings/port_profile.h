@@ -7,6 +7,7 @@
 
 #include "settings/capture_options.h"
 #include "settings/delivery_rules.h"
+#include "settings/hotkey.h"
 #include "settings/line_settings.h"
 #include "settings/pacing.h"
 #include "settings/record_rules.h"
@@ -41,6 +42,8 @@ struct PortProfile {
   std::optional<std::string> poll{};
   std::optional<int> poll_every_ms{};
   std::optional<int> reply_timeout_ms{};
+  // The key combination that sends the poll at once (lintrel.exe).
+  std::optional<Hotkey> hotkey{};
   // How the port's bytes are read as characters, the delays its lines are typed with, and
   // how long a lost link waits before the port is re-opened.
   std::optional<TextEncoding> encoding{};
@@ -103,6 +106,7 @@ inline constexpr const char* kSendOnConnectEntry = "Send on connect";
 inline constexpr const char* kPollEntry = "Poll";
 inline constexpr const char* kPollEveryEntry = "Poll every";
 inline constexpr const char* kReplyTimeoutEntry = "Reply timeout";
+inline constexpr const char* kHotkeyEntry = "Hotkey";  // as Hotkey::Text() writes it
 inline constexpr const char* kEncodingEntry = "Encoding";                    // ansi, utf-8 or latin-1
 inline constexpr const char* kKeyDelayEntry = "Key delay";                   // milliseconds
 inline constexpr const char* kLineDelayEntry = "Line delay";                 // milliseconds

@@ -107,6 +107,8 @@ NoticeText DeliveryNoticeText(const DeliveryNotice& notice) {
                                                  : std::to_string(notice.count) + " lines from " + port + " were";
       return {std::string(kLineNotTypedTitle), what + " not typed: " + notice.detail};
     }
+    case DeliveryNotice::Kind::kWarning:
+      return {std::string(kTypingWarningTitle), port + ": " + notice.detail};
     case DeliveryNotice::Kind::kUnicode:
       return {std::string(kTypedAsUnicodeTitle), notice.target + " in front is a remote session (" + notice.detail +
                                                      "): the lines from " + port +
@@ -255,9 +257,11 @@ bool MainWindow::EndCharacterEditable() const {
   return table_.OpenPortCount() == 0;
 }
 
-void MainWindow::UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows) {
+void MainWindow::UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows,
+                             std::unique_ptr<platform::Clipboard> clipboard) {
   delivery_ = std::make_shared<Delivery>(std::move(windows));
   typist_.SetDelivery(delivery_);
+  if (clipboard) typist_.SetClipboard(std::move(clipboard));
 }
 
 void MainWindow::UseProfilesIn(SettingsStore* store) {
@@ -314,15 +318,7 @@ void MainWindow::PublishRules(int port_number) {
   options_.PublishPortRules(port_number, std::make_shared<const PortCaptureRules>(rules));
   typist_.SetPortPacing(port_number, profile.OwnPacing());
   if (!delivery_) return;
-  DeliveryRules delivery = profile.Delivery();
-  if (delivery.method == DeliveryMethod::kPaste && !kPasteDeliveryAvailable) {
-    delivery.method = DeliveryMethod::kKeys;
-    if (told_method_refused_.insert(port_number).second) {
-      view_.ShowNotice(kPasteNotAvailableTitle, PortName(port_number) + ": " + std::string(kPasteNotAvailableMessage) +
-                                                    "; its lines are typed as keys.");
-    }
-  }
-  delivery_->PublishRules(port_number, std::move(delivery));
+  delivery_->PublishRules(port_number, profile.Delivery());
 }
 
 PortOptions MainWindow::OptionsForDialog() {
@@ -338,7 +334,8 @@ PortOptions MainWindow::OptionsForDialog() {
           .shaping = rules.shaping,
           .records = rules.records,
           .pacing = profile.OwnPacing().Over(pacing_),
-          .delivery = profile.Delivery()};
+          .delivery = profile.Delivery(),
+          .requests = {.requests = profile.Requests(), .hotkey = profile.hotkey}};
 }
 
 int MainWindow::MonitoredPort() {
@@ -385,6 +382,13 @@ bool MainWindow::ApplyOptions(const PortOptions& edited, std::string* error) {
   profile.target = edited.delivery.target ? std::optional(DeliveryTargetText(*edited.delivery.target)) : std::nullopt;
   profile.elsewhere = OwnValue(edited.delivery.elsewhere, no_rules.elsewhere);
   profile.delivery = OwnValue(edited.delivery.method, no_rules.method);
+  // So are its requests; what is empty or off is not stored.
+  const PortRequests& requests = edited.requests.requests;
+  profile.send_on_connect = OwnValue(requests.send_on_connect, std::string());
+  profile.poll = OwnValue(requests.poll, std::string());
+  profile.poll_every_ms = OwnValue(requests.poll_every_ms, 0);
+  profile.reply_timeout_ms = OwnValue(requests.reply_timeout_ms, 0);
+  profile.hotkey = edited.requests.hotkey;
   PublishRules(edited.port_number);
   if (profile_store_ == nullptr) return true;
   WritePortProfile(*profile_store_, edited.port_number, profile);
@@ -628,6 +632,19 @@ void MainWindow::RequestProblem(int port_number, const std::string& problem) {
 }
 
 bool MainWindow::SendNow(Clock::time_point now) { return requester_.SendNow(current_port_, now); }
+
+bool MainWindow::SendNowTo(int port_number, Clock::time_point now) { return requester_.SendNow(port_number, now); }
+
+std::map<int, Hotkey> MainWindow::PortHotkeys() {
+  std::map<int, Hotkey> hotkeys;
+  if (profile_store_ == nullptr) return hotkeys;
+  for (const std::string& entry : profile_store_->Names()) {
+    const std::optional<PortEntryName> port = SplitPortProfileEntry(entry);
+    if (!port || port->name != kHotkeyEntry) continue;
+    if (const std::optional<Hotkey>& hotkey = ProfileOf(port->port_number).hotkey) hotkeys[port->port_number] = *hotkey;
+  }
+  return hotkeys;
+}
 
 const PortSlot* MainWindow::CurrentSlot() const {
   return IsPortNumber(current_port_) ? &table_[current_port_] : nullptr;

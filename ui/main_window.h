@@ -20,6 +20,7 @@
 #include "discovery/device_identity.h"
 #include "discovery/port_list.h"
 #include "capture/typist.h"
+#include "platform/clipboard.h"
 #include "platform/foreground_window.h"
 #include "platform/keyboard.h"
 #include "platform/serial_port.h"
@@ -30,6 +31,7 @@
 #include "settings/settings_store.h"
 #include "ui/messages.h"
 #include "ui/own_window_guard.h"
+#include "ui/requests_form.h"
 #include "ui/system_notices.h"
 
 namespace lintrel::ui {
@@ -147,6 +149,8 @@ struct PortOptions {
   RecordRules records{};
   Pacing pacing{};
   DeliveryRules delivery{};  // a port's alone
+  // What the port sends to its device, and its hotkey: a port's alone.
+  PortRequestValues requests{};
 };
 
 // The main window's logic: the port table, the capture options, connecting, pausing, the
@@ -193,6 +197,10 @@ class MainWindow : private CaptureEvents {
   // The tray menu's "Send now": sends the current port's poll text at once. False when the
   // port has no poll, or is not connected, or is paused.
   bool SendNow(Clock::time_point now);
+  // The same for the port a hotkey belongs to, whichever port is current.
+  bool SendNowTo(int port_number, Clock::time_point now);
+  // The hotkeys the ports' profiles set, by port number.
+  std::map<int, Hotkey> PortHotkeys();
 
   // The once-a-second timer: the tray icon shows the current port's state (flashing while it
   // is connected), lines that were not typed are told, then lost links are supervised. Between
@@ -210,8 +218,9 @@ class MainWindow : private CaptureEvents {
   // Types each port's lines where and how its profile's target, elsewhere and delivery values
   // say, looking at the desktop's windows through `windows`, which must never name a window
   // of this program as any target's; before the first port is connected. Without it every
-  // line goes to the window in front.
-  void UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows);
+  // line goes to the window in front. With `clipboard`, lines can also be typed by pasting.
+  void UseDelivery(std::unique_ptr<platform::ForegroundWindows> windows,
+                   std::unique_ptr<platform::Clipboard> clipboard = nullptr);
 
   // Where the ports' profiles and the shared options are kept (see port_profile.h): the
   // shared options are read now; a port's profile when it is first selected or opened; its
@@ -370,7 +379,6 @@ class MainWindow : private CaptureEvents {
   // The ports whose lines wait for their target, and that target.
   std::map<int, std::string> waiting_;
   // The ports told that their stored method cannot be used in this version.
-  std::set<int> told_method_refused_;
 };
 
 }  // namespace lintrel::ui

@@ -51,11 +51,16 @@ inline constexpr std::string_view kLinesWaitingTitle = "Lines waiting";
 inline constexpr std::string_view kLinesReleasedTitle = "Lines no longer waiting";
 inline constexpr std::string_view kTypedAsUnicodeTitle = "Typed as Unicode";
 
-// Typing by pasting is not in this version: the Options dialog refuses it, and a port that
-// has it stored types keys instead, with a notice under this title.
-inline constexpr std::string_view kPasteNotAvailableMessage =
-    "paste is not available in this version; use keys or unicode";
-inline constexpr std::string_view kPasteNotAvailableTitle = "Paste not available";
+// The title of a notice about something that went wrong beside a line that was typed (the
+// clipboard not put back after a paste).
+inline constexpr std::string_view kTypingWarningTitle = "Typing warning";
+// The title and text of the notice that a port's hotkey could not be taken: another program
+// has it, or the system refuses the combination. Told once a run for each port and hotkey.
+inline constexpr std::string_view kHotkeyRefusedTitle = "Hotkey not available";
+inline std::string HotkeyRefusedText(int port_number, std::string_view hotkey, std::string_view reason) {
+  return "The hotkey " + std::string(hotkey) + " of " + PortName(port_number) + " does not work: " +
+         std::string(reason) + ". Choose another one under Options, Requests.";
+}
 
 // The Monitor button with no port picked in the Port list.
 inline constexpr std::string_view kMonitorNoPortMessage = "Pick the port to monitor in the Port list first.";

@@ -152,10 +152,10 @@ void DeliveryToForm(const DeliveryRules& rules, OptionsForm& form) {
   form.target_title = rules.target ? rules.target->title_part : "";
   form.elsewhere_index = static_cast<int>(rules.elsewhere);
   form.delivery_index = static_cast<int>(rules.method);
+  form.sound_not_typed = rules.sound_not_typed;
 }
 
-std::optional<OptionsFormError> ApplyDeliveryForm(const OptionsForm& form, DeliveryRules& rules,
-                                                  bool paste_available) {
+std::optional<OptionsFormError> ApplyDeliveryForm(const OptionsForm& form, DeliveryRules& rules) {
   const std::string_view program = Trim(form.target_program);
   if (program.find_first_of("\\/") != std::string_view::npos) {
     return OptionsFormError{OptionsField::kTargetProgram,
@@ -173,12 +173,10 @@ std::optional<OptionsFormError> ApplyDeliveryForm(const OptionsForm& form, Deliv
   if (form.delivery_index >= 0 && form.delivery_index < static_cast<int>(kDeliveryMethodTexts.size())) {
     updated.method = static_cast<DeliveryMethod>(form.delivery_index);
   }
-  if (updated.method == DeliveryMethod::kPaste && !paste_available) {
-    return OptionsFormError{OptionsField::kDeliveryMethod, "Typed as: " + std::string(kPasteNotAvailableMessage)};
-  }
   if (form.elsewhere_index >= 0 && form.elsewhere_index < static_cast<int>(kElsewhereTexts.size())) {
     updated.elsewhere = static_cast<Elsewhere>(form.elsewhere_index);
   }
+  updated.sound_not_typed = form.sound_not_typed;
   updated.target.reset();
   if (!program.empty()) updated.target = DeliveryTarget{std::string(program), form.target_title};
   rules = std::move(updated);

@@ -37,6 +37,7 @@ struct OptionsForm {
   std::string target_title{};      // "Title part:"
   int elsewhere_index = 0;         // "When another window is in front:", in the order of Elsewhere
   int delivery_index = 0;          // "Typed as:", in the order of DeliveryMethod
+  bool sound_not_typed = false;    // "Sound if not typed"
 };
 
 // The entries of the control-character list, in the order of ControlMap.
@@ -90,9 +91,8 @@ std::optional<OptionsFormError> ApplyOptionsForm(const OptionsForm& form, Captur
 void DeliveryToForm(const DeliveryRules& rules, OptionsForm& form);
 // Reads the delivery fields into `rules` only when every one is acceptable: a program name
 // alone (no folder, no colon: the title part has a field of its own), a title part only with
-// a program, and a method this version can type by. An empty program is no target.
-std::optional<OptionsFormError> ApplyDeliveryForm(const OptionsForm& form, DeliveryRules& rules,
-                                                  bool paste_available = kPasteDeliveryAvailable);
+// a program. An empty program is no target.
+std::optional<OptionsFormError> ApplyDeliveryForm(const OptionsForm& form, DeliveryRules& rules);
 
 // A whole decimal integer with an optional sign, blanks allowed around it; nullopt for
 // anything else, including values that do not fit 32 bits.

@@ -39,7 +39,13 @@ OptionsLocks OptionsLocksFor(const LayeredSettings& settings, int port_number) {
           .follow_devices = settings.SetByPolicy(kFollowDevicesEntry),
           .target = locked(kTargetEntry),
           .elsewhere = locked(kElsewhereEntry),
-          .delivery = locked(kDeliveryEntry)};
+          .delivery = locked(kDeliveryEntry),
+          .sound_not_typed = locked(kNotTypedSoundEntry),
+          .send_on_connect = locked(kSendOnConnectEntry),
+          .poll = locked(kPollEntry),
+          .poll_every = locked(kPollEveryEntry),
+          .reply_timeout = locked(kReplyTimeoutEntry),
+          .hotkey = locked(kHotkeyEntry)};
 }
 
 LineLocks LineLocksFor(const LayeredSettings& settings, int port_number) {

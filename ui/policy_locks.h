@@ -33,6 +33,13 @@ struct OptionsLocks {
   bool target = false;  // the application and its title part, one value
   bool elsewhere = false;
   bool delivery = false;
+  bool sound_not_typed = false;
+  // The Requests dialog's.
+  bool send_on_connect = false;
+  bool poll = false;
+  bool poll_every = false;
+  bool reply_timeout = false;
+  bool hotkey = false;
 
   bool operator==(const OptionsLocks&) const = default;
 };

@@ -89,6 +89,10 @@ VALUES = [
           "3600000 milliseconds. " + PORTS, BOTH, "decimal", low=100, high=3600000),
     Value("Reply timeout", "Reply timeout (ms)", "A poll with no line back within this many milliseconds is "
           "reported, 100 to 3600000. " + PORTS, BOTH, "decimal", low=100, high=3600000),
+    Value("Hotkey", "Hotkey that polls", "A key combination that sends the poll text at once from any program, "
+          "such as Ctrl+Alt+F9 (Ctrl, Alt, Shift and Win, then A to Z, 0 to 9, F1 to F24 or a named key). A port's "
+          "own: set it as the value Hotkey of the subkey Ports\\COMn of the policy key; each port needs its own.",
+          ("lintrel",), "text"),
     Value("Target", "Target application", "The application a port's lines are typed into: a program name (the "
           "executable, such as excel.exe; on X11 a WM_CLASS or the program of the window), optionally a colon and "
           "a part of its window's title. Empty: the window in front. " + PORTS, BOTH, "text"),

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "common/code_page.h"
+#include "common/network_address.h"
 #include "platform/system_settings.h"
 #include "platform/text_code_page.h"
 #include "platform/win32/system_error_text.h"
 #include "platform/win32/wide_text.h"
+#include "settings/settings_file.h"
 
 namespace lintrel::platform {
 namespace {
@@ -200,6 +202,10 @@ ProgramSettings OpenProgramSettings(const std::string& application_name, const s
                       .location = RootName(key.first) + "\\" + key.second});
   }
   program.store = std::make_unique<LayeredSettings>(std::move(layers));
+  // Windows names its serial ports itself: the pins that apply are network ports' addresses.
+  for (const auto& [port_number, path] : ReadDevicePins(*program.store)) {
+    if (IsNetworkAddressText(path)) program.device_pins[port_number] = path;
+  }
   return program;
 }
 

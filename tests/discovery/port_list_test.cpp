@@ -102,5 +102,20 @@ TEST(PortListTest, DevicePathOfAPortNumber) {
   EXPECT_EQ(PortList().DevicePathOf(5), std::nullopt);
 }
 
+// A network port stands under its number with its address, also in place of a port the
+// machine lists under that number; pins to devices and to no port are left out.
+TEST(PortListTest, NetworkPortsJoinTheList) {
+  PortList machine;
+  machine.Add("COM1");
+  machine.Add("COM3");
+  const PortList listed = WithNetworkPorts(
+      machine, {{3, "tcp://scale:4001"}, {9, "rfc2217://10.0.0.2:2217"}, {4, "/dev/ttyUSB0"}, {300, "tcp://a:1"}});
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (const PortEntry& entry : listed.entries()) entries.emplace_back(entry.name, entry.device_path);
+  EXPECT_EQ(entries, (std::vector<std::pair<std::string, std::string>>{
+                         {"COM1", ""}, {"COM3", "tcp://scale:4001"}, {"COM9", "rfc2217://10.0.0.2:2217"}}));
+  EXPECT_EQ(listed.DevicePathOf(9), "rfc2217://10.0.0.2:2217");
+}
+
 }  // namespace
 }  // namespace lintrel

@@ -66,6 +66,8 @@ Described ReadBy(const std::string& program) {
     LoadRememberedPorts(recorder);
   } else {
     LoadSavedPortNames(recorder);
+    // Read with the rest of a port's profile, but a hotkey is the Windows program's alone.
+    recorder.read.erase(kHotkeyEntry);
   }
   return recorder.read;
 }

@@ -20,6 +20,7 @@ PortProfile EveryValue() {
           .pattern = R"(^(?P<w>\d+)\x1D)", .unmatched = UnmatchedLines::kType, .gs1 = true,
           .template_text = R"({w}\t{17:%Y})", .repeat_window_ms = 60000,
           .send_on_connect = "@\r\n", .poll = "SI\r\n", .poll_every_ms = 500, .reply_timeout_ms = 3'600'000,
+          .hotkey = Hotkey{.modifiers = Hotkey::kCtrl | Hotkey::kAlt, .key = 0x78},
           .encoding = TextEncoding::kLatin1, .key_delay_ms = 0, .line_delay_ms = 10000,
           .target = "Excel.exe:Book 1: Stock", .elsewhere = Elsewhere::kActivate, .delivery = DeliveryMethod::kPaste,
           .sound_not_typed = true};
@@ -42,6 +43,7 @@ TEST(PortProfileTest, EveryValueReadsBackAsWritten) {
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Unmatched lines"), "type");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Poll"), "SI\\r\\n");
   EXPECT_EQ(store.ReadInt("Ports\\COM5\\Poll every"), 500);
+  EXPECT_EQ(store.ReadString("Ports\\COM5\\Hotkey"), "Ctrl+Alt+F9");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Target"), "Excel.exe:Book 1: Stock");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Elsewhere"), "activate");
   EXPECT_EQ(store.ReadString("Ports\\COM5\\Delivery"), "paste");
@@ -121,7 +123,7 @@ TEST(PortProfileTest, AGapInTheReplacementsSkipsNone) {
 
 TEST(PortProfileTest, KnowsTheNamesOfAPortsSection) {
   for (const char* name : {"Baud rate", "End char", "Truncate", "Suffix", "Control characters", "Replace 1",
-                           "Replace 100", "Send on connect", "Poll", "Poll every", "Reply timeout"}) {
+                           "Replace 100", "Send on connect", "Poll", "Poll every", "Reply timeout", "Hotkey"}) {
     EXPECT_TRUE(IsPortProfileEntry(name)) << name;
   }
   for (const char* name : {"Port", "Device COM1", "Replace 0", "Replace 01", "Replace 101", "Replace", "suffix"}) {
@@ -158,6 +160,7 @@ TEST(PortProfileTest, DamagedValuesAreWarnedAboutAndKept) {
       {"Repeat window", 60001, "\"Repeat window\" = 60001 is not a number of milliseconds from 0 to 60000"},
       {"Poll", std::string("P\\q"), "\"Poll\" has a wrong escape: \\q is not an escape"},
       {"Poll every", 99, "\"Poll every\" = 99 is not a number of milliseconds from 100 to 3600000"},
+      {"Hotkey", std::string("Ctrl+Ctrl+F9"), "\"Hotkey\" is no hotkey: \"Ctrl+Ctrl+F9\": Ctrl is given twice"},
       {"Reply timeout", 3'600'001, "\"Reply timeout\" = 3600001 is not a number of milliseconds from 100 to 3600000"},
   };
   for (const auto& c : cases) {

@@ -12,6 +12,7 @@
 #include "discovery/pnp_device_identity.h"
 #include "discovery/port_names.h"
 #include "fake_main_window_view.h"
+#include "fakes/fake_clipboard.h"
 #include "fakes/fake_foreground_windows.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_pnp_devices.h"
@@ -798,6 +799,41 @@ TEST_F(MainWindowTest, StoredRequestsAreSentAndSendNowPollsTheCurrentPort) {
   EXPECT_FALSE(window_.SendNow(start_ + milliseconds(1100))) << "COM4 has no poll";
 }
 
+// The Requests dialog's values are the port's own: stored, sent, and its hotkey known; a
+// hotkey polls its port whichever port is current.
+TEST_F(MainWindowTest, RequestsFromTheOptionsAreStoredAndTheHotkeyPollsItsPort) {
+  FakeSettingsStore store;
+  window_.UseProfilesIn(&store);
+  window_.SelectPortFromCombo("COM3");
+  PortOptions options = window_.OptionsForDialog();
+  EXPECT_EQ(options.requests, PortRequestValues{});
+  const Hotkey hotkey{.modifiers = Hotkey::kCtrl, .key = 0x78};
+  options.requests = {.requests = {.send_on_connect = "", .poll = "P\r", .poll_every_ms = 0, .reply_timeout_ms = 200},
+                      .hotkey = hotkey};
+  std::string error;
+  ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Poll"), "P\\r");
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Hotkey"), "Ctrl+F9");
+  EXPECT_EQ(store.ReadInt("Ports\\COM3\\Poll every"), std::nullopt) << "off is not stored";
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Send on connect"), std::nullopt);
+  EXPECT_EQ(window_.PortHotkeys(), (std::map<int, Hotkey>{{3, hotkey}}));
+  EXPECT_EQ(window_.OptionsForDialog().requests, options.requests);
+
+  SelectAndConnect("COM3", 3);
+  window_.SelectPortFromCombo("COM4");
+  ASSERT_TRUE(window_.SendNowTo(3, start_));
+  EXPECT_EQ(Port(3)->writes(), (std::vector<std::string>{"P\r"}));
+  EXPECT_FALSE(window_.SendNowTo(4, start_)) << "COM4 has no poll and is not connected";
+
+  // Cleared: the hotkey is gone from the store and from the ports' hotkeys.
+  window_.SelectPortFromCombo("COM3");
+  options = window_.OptionsForDialog();
+  options.requests.hotkey.reset();
+  ASSERT_TRUE(window_.ApplyOptions(options, &error)) << error;
+  EXPECT_EQ(store.ReadString("Ports\\COM3\\Hotkey"), std::nullopt);
+  EXPECT_TRUE(window_.PortHotkeys().empty());
+}
+
 // --- Profiles -------------------------------------------------------------------------
 
 // The Options dialog edits the selected port's profile: stored, and in force for that port
@@ -980,7 +1016,9 @@ TEST(MainWindowOwnWindowTest, LinesForATargetWaitWhileTheTipAndStatusSaySo) {
   windows->Open(testing::FakeForegroundWindows::Window(1, {"stock.exe"}, "Stock"));
   windows->Open(testing::FakeForegroundWindows::Window(2, {}, "Lintrel"));  // as lintrel.exe names its own
   windows->Front(2);
-  window.UseDelivery(std::unique_ptr<platform::ForegroundWindows>(windows));
+  auto* clipboard = new testing::FakeClipboard("kept");
+  window.UseDelivery(std::unique_ptr<platform::ForegroundWindows>(windows),
+                     std::unique_ptr<platform::Clipboard>(clipboard));
   FakeSettingsStore store;
   store.WriteString("Ports\\COM3\\Target", "stock");
   store.WriteString("Ports\\COM3\\Delivery", "paste");
@@ -989,9 +1027,7 @@ TEST(MainWindowOwnWindowTest, LinesForATargetWaitWhileTheTipAndStatusSaySo) {
   window.TogglePortConnection();
   FakeSerialPort* port = driver.LastPort("dev/COM3");
   ASSERT_NE(port, nullptr);
-  // Paste is refused by this version: keys, and the user is told once.
-  EXPECT_EQ(view.notices, (std::vector<std::string>{"Paste not available: COM3: paste is not available in this "
-                                                    "version; use keys or unicode; its lines are typed as keys."}));
+  EXPECT_EQ(view.notices, std::vector<std::string>{});
   const auto notices_after = [&](const char* line) {
     view.notices.clear();
     port->PushImmediate(line);
@@ -1011,7 +1047,11 @@ TEST(MainWindowOwnWindowTest, LinesForATargetWaitWhileTheTipAndStatusSaySo) {
   ours = false;
   windows->Front(1);
   ASSERT_TRUE(keyboard->WaitForLines(1));
-  EXPECT_EQ(keyboard->Events(), (Events{"down 0x41", "up 0x41", "down 0x0D", "up 0x0D", "end"}));
+  // Pasted through the program's clipboard, the end character pressed after.
+  EXPECT_EQ(keyboard->Events(),
+            (Events{"down 0x11", "down 0x56", "up 0x56", "up 0x11", "end", "down 0x0D", "up 0x0D", "end"}));
+  EXPECT_EQ(clipboard->Calls(), (std::vector<std::string>{"save", "put a", "await", "restore"}));
+  EXPECT_EQ(clipboard->Contents(), "kept");
   window.Tick(MainWindow::Clock::now());
   EXPECT_EQ(view.tray_tips.back(), "Lintrel");
   EXPECT_EQ(view.status(), "COM3 connected");

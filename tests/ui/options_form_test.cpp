@@ -317,7 +317,7 @@ TEST(OptionsFormTest, TheTargetFieldsAreCheckedBeforeAnythingIsTaken) {
       {"tools/excel", "", 0, OptionsField::kTargetProgram, nullptr},
       {"excel:Orders", "", 0, OptionsField::kTargetProgram, nullptr},
       {"", "Orders", 0, OptionsField::kTargetTitle, nullptr},
-      {"excel", "", 2, OptionsField::kDeliveryMethod, nullptr},
+      {"excel", "", 2, std::nullopt, "excel"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.program) + "|" + c.title);
@@ -339,13 +339,18 @@ TEST(OptionsFormTest, TheTargetFieldsAreCheckedBeforeAnythingIsTaken) {
     EXPECT_EQ(rules.target ? DeliveryTargetText(*rules.target) : "", c.target);
     EXPECT_EQ(rules.elsewhere, Elsewhere::kDrop);
   }
-  // Paste is taken once this version can type by it; until then it is refused by its name.
+  // The method and the sound go through as they are, also without a target.
   OptionsForm paste;
   paste.delivery_index = 2;
+  paste.sound_not_typed = true;
   DeliveryRules rules;
-  EXPECT_EQ(ApplyDeliveryForm(paste, rules)->message, "Typed as: paste is not available in this version; use keys or unicode");
-  ASSERT_EQ(ApplyDeliveryForm(paste, rules, /*paste_available=*/true), std::nullopt);
+  ASSERT_EQ(ApplyDeliveryForm(paste, rules), std::nullopt);
   EXPECT_EQ(rules.method, DeliveryMethod::kPaste);
+  EXPECT_TRUE(rules.sound_not_typed);
+  OptionsForm back;
+  DeliveryToForm(rules, back);
+  EXPECT_EQ(back.delivery_index, 2);
+  EXPECT_TRUE(back.sound_not_typed);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "cli/cli_process.h"
 #include "platform/virtual_serial_device.h"
+#include "support/network_peers.h"
 #include "support/xvfb_server.h"
 #include "ui/win32/resource.h"
 #include "wine/gui_driver_client.h"
@@ -47,8 +48,8 @@ constexpr char kTestPortsRegistry[] =
     "\"\\\\Device\\\\Serial5\"=\"COM5\"\r\n"
     "\"\\\\Device\\\\Serial12\"=\"COM12\"\r\n"
     "\"\\\\Device\\\\Serial9\"=\"COM9\"\r\n";
-// The Port list, by port number.
-constexpr char kPortEntries[] = "COM1|COM2|COM5|COM7|COM9|COM10|COM12";
+// The Port list, by port number, and its entry that adds a network port.
+constexpr char kPortEntries[] = "COM1|COM2|COM5|COM7|COM9|COM10|COM12|Network port...";
 constexpr char kPortOpenFail[] = "Port open fail!!\\r\\nPlease check the status!!";
 // Between two writes that must reach the program as two separate reads.
 constexpr milliseconds kPauseBetweenReads(200);
@@ -257,6 +258,15 @@ class WineGuiTest : public WineSuite<85, /*kVirtualDesktop=*/true> {
     args.push_back(file);
     ChildProcess import("/usr/bin/env", args);
     import.WaitForExit();
+  }
+
+  // What the program wrote to the pair's port until it holds `expected` (or the wait ends).
+  std::string WrittenUntil(const PtyPair& pair, std::string& written, const std::string& expected) {
+    app_->WaitUntil([&] {
+      written += pair.ReadFor(milliseconds(100));
+      return written.find(expected) != std::string::npos;
+    });
+    return written;
   }
 
   std::unique_ptr<ChildProcess> app_;
@@ -1098,6 +1108,106 @@ TEST_F(WineGuiTest, ARemoteSessionViewerInFrontIsTypedUnicodeCharacters) {
   EXPECT_TRUE(BalloonHas("mstsc in front is a remote session (mstsc.exe): the lines from COM5 are typed as Unicode "
                          "characters."))
       << DriveOne({"balloon"});
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+}
+
+// The Requests dialog from Options: a wrong value is named, the values are the port's own in
+// the registry, the text on connect goes out, and the hotkey pressed while another program
+// has the focus sends the poll; a hotkey another program holds is told.
+TEST_F(WineGuiTest, TheRequestsDialogStoresThePortsRequestsAndItsHotkeySendsThePoll) {
+  PtyPair pair(prefix().root().string());
+  ASSERT_TRUE(pair.ok());
+  std::filesystem::remove(prefix().ComPortLink(5));
+  std::filesystem::create_symlink(pair.port_path(), prefix().ComPortLink(5));
+  StartLintrel();
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options"});
+  EXPECT_EQ(DriveOne({"enabled", "options", Id(IDC_REQUESTS)}), "0") << "no port picked: no requests";
+  Drive({"click", "options", "2", "gone", "options"});
+
+  SelectPort("COM5");
+  Drive({"click", "main", Id(IDC_OPTIONS), "wait", "options", "click", "options", Id(IDC_REQUESTS)});
+  const std::string requests = "caption=Requests of COM5";
+  ASSERT_EQ(DriveOne({"wait", requests}), "ok") << Describe();
+  Drive({"settext", requests, Id(IDC_SEND_ON_CONNECT), "ID\\r", "settext", requests, Id(IDC_POLL), "P\\r",
+         "settext", requests, Id(IDC_POLL_EVERY), "99", "settext", requests, Id(IDC_REPLY_TIMEOUT), "5000",
+         "settext", requests, Id(IDC_HOTKEY), "ctrl+alt+f9", "click", requests, "1"});
+  EXPECT_EQ(TakeMessage(), "Poll every (ms): Please enter an integer between 100 and 3600000. Empty: off.");
+  Drive({"settext", requests, Id(IDC_POLL_EVERY), "", "click", requests, "1", "gone", requests});
+  EXPECT_EQ(Drive({"click", "options", "1", "gone", "options"}).back(), "ok") << Describe();
+
+  const std::string port_key = kSettingsKey + std::string("\\Ports\\COM5");
+  EXPECT_EQ(prefix().QueryValue(port_key, "Send on connect"), "ID\\r");
+  EXPECT_EQ(prefix().QueryValue(port_key, "Poll"), "P\\r");
+  EXPECT_EQ(prefix().QueryValue(port_key, "Reply timeout"), "0x1388");
+  EXPECT_EQ(prefix().QueryValue(port_key, "Hotkey"), "Ctrl+Alt+F9");
+  EXPECT_EQ(prefix().QueryValue(port_key, "Poll every"), std::nullopt);
+
+  ConnectPort("COM5");
+  std::string written;
+  EXPECT_EQ(WrittenUntil(pair, written, "ID\r"), "ID\r") << "the text on connect";
+  // The focus is elsewhere: the typing target's window.
+  StartTypingTarget();
+  // Pressed as keyboard input (keybd_event), which wineserver matches against the session's
+  // hotkeys. xdotool's keys reach Wine's windows (it types "xy" into the target) but Wine 8
+  // did not match Ctrl+Alt+F9 from the X server to the hotkey: nothing was sent.
+  Drive({"chord", "ctrl+alt+f9"});
+  EXPECT_EQ(WrittenUntil(pair, written, "P\r"), "ID\rP\r") << Describe();
+  Drive({"close", "main"});
+  ExpectLintrelEnds();
+
+  // Another program has the hotkey at the next start: a notice says so.
+  std::unique_ptr<ChildProcess> holder = prefix().Start({kDriver, "holdhotkey", "ctrl+alt+f9", "sleep", "60000"});
+  ASSERT_TRUE(holder->WaitForOutLines(1) && holder->OutLines()[0].rfind("ok", 0) == 0) << holder->Describe();
+  StartLintrel();
+  std::string notice;
+  EXPECT_TRUE(app_->WaitUntil([&] {
+    notice = DriveOne({"balloon"});
+    return notice.find("Ctrl+Alt+F9") != std::string::npos;
+  })) << notice;
+  EXPECT_NE(notice.find("The hotkey Ctrl+Alt+F9 of COM5 does not work: another program has it."), std::string::npos)
+      << notice;
+  holder->Signal(SIGKILL);
+  holder->WaitForExit();
+}
+
+// "Network port..." in the Port list: the port is checked, stored where lintrel-cli stores
+// it, listed with its address, and its lines from a raw TCP peer are typed.
+TEST_F(WineGuiTest, ANetworkPortAddedFromThePortListTypesTheLinesOfItsPeer) {
+  const int tcp_port = FreeLoopbackPort();
+  ASSERT_NE(tcp_port, 0);
+  // The peer sends the line once the test writes it: after the typing target has the focus.
+  // (No quotes in the command: socat reads them itself.)
+  const std::filesystem::path line = prefix().root() / "network-line";
+  std::filesystem::remove(line);
+  std::unique_ptr<ChildProcess> peer = StartTcpPeer(
+      tcp_port, "while [ ! -e " + line.string() + " ]; do sleep 0.05; done; cat " + line.string() + "; sleep 30");
+  ASSERT_NE(peer, nullptr) << "socat did not listen";
+  StartLintrel();
+  const std::string address = "tcp://127.0.0.1:" + std::to_string(tcp_port);
+  const std::string dialog = "caption=Network port";
+  const std::vector<std::string> entries = Split(DriveOne({"list", "main", Id(IDC_PORT)}), '|');
+  ASSERT_EQ(entries.back(), "Network port...");
+  Drive({"select", "main", Id(IDC_PORT), std::to_string(entries.size() - 2)});
+  ASSERT_EQ(DriveOne({"wait", dialog}), "ok") << Describe();
+  EXPECT_EQ(DriveOne({"text", dialog, Id(IDC_NETWORK_PORT)}), "COM3") << "the lowest number the machine leaves free";
+  Drive({"settext", dialog, Id(IDC_NETWORK_ADDRESS), address, "settext", dialog, Id(IDC_NETWORK_PORT), "COM5", "click",
+         dialog, "1"});
+  EXPECT_EQ(TakeMessage(), "COM port: COM5 is a port of this computer; choose one it does not use");
+  Drive({"settext", dialog, Id(IDC_NETWORK_PORT), "COM20", "click", dialog, "1", "gone", dialog});
+
+  EXPECT_EQ(prefix().QueryValue(kSettingsKey, "Device COM20"), address);
+  const std::string listed = "COM20  " + address;
+  EXPECT_EQ(DriveOne({"list", "main", Id(IDC_PORT)}),
+            "7|COM1|COM2|COM5|COM7|COM9|COM10|COM12|" + listed + "|Network port...");
+  EXPECT_EQ(DriveOne({"text", "main", Id(IDC_CONNECT)}), "Connect");
+  Drive({"click", "main", Id(IDC_CONNECT)});
+  ASSERT_TRUE(StatusBecomes("COM20 connected")) << Describe();
+  const std::filesystem::path typed = StartTypingTarget();
+  const std::filesystem::path unsent = line.string() + ".new";
+  std::ofstream(unsent) << "Net 7\r";
+  std::filesystem::rename(unsent, line);
+  EXPECT_TRUE(TypedBecomes(typed, "Net 7\r\n")) << ReadWhole(typed).value_or("(none)");
   Drive({"close", "main"});
   ExpectLintrelEnds();
 }

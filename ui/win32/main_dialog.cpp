@@ -10,15 +10,19 @@
 #include <vector>
 
 #include "discovery/system_ports.h"
+#include "platform/clipboard.h"
 #include "platform/text_code_page.h"
+#include "platform/win32/system_error_text.h"
 #include "platform/win32/wide_text.h"
 #include "settings/line_settings_store.h"
+#include "settings/settings_file.h"
 #include "ui/policy_locks.h"
 #include "ui/dialog_lists.h"
 #include "ui/win32/about_dialog.h"
 #include "ui/win32/foreground.h"
 #include "ui/win32/login_start.h"
 #include "ui/win32/monitor_dialog.h"
+#include "ui/win32/network_port_dialog.h"
 #include "ui/win32/options_dialog.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/target_windows.h"
@@ -86,6 +90,9 @@ static_assert(kDeviceArrivalEvent == DBT_DEVICEARRIVAL && kDeviceRemoveCompleteE
               kDevNodesChangedEvent == DBT_DEVNODES_CHANGED && kPortDeviceType == DBT_DEVTYP_PORT &&
               kDeviceInterfaceType == DBT_DEVTYP_DEVICEINTERFACE && kResumeSuspendEvent == PBT_APMRESUMESUSPEND &&
               kResumeAutomaticEvent == PBT_APMRESUMEAUTOMATIC);
+// A hotkey's modifiers as the system numbers them.
+static_assert(Hotkey::kAlt == MOD_ALT && Hotkey::kCtrl == MOD_CONTROL && Hotkey::kShift == MOD_SHIFT &&
+              Hotkey::kWin == MOD_WIN);
 
 }  // namespace
 
@@ -115,7 +122,9 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
       start_hidden_(start_hidden),
       windows_(SystemWindows()),
       window_(*this, driver, std::move(keyboard),
-              [this](int port_number) { return ResolveDevicePath(ports_, port_number); },
+              // As lintrel-cli resolves a port: the Port list's device (a network port's address)
+              // through the same pins.
+              [this](int port_number) { return ResolveDevicePath(ports_, port_number, settings_.device_pins); },
               {.foreground_is_ours = ForegroundIsThisProcess,
                .foreground_window = [] { return reinterpret_cast<std::uintptr_t>(GetForegroundWindow()); },
                .wake_ui =
@@ -128,7 +137,9 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   line_.baud_index = line_.parity_index = line_.data_bit_index = line_.stop_bit_index = -1;
   line_.port_name.clear();
   window_.capture_options().SetAnsiCodePage(platform::SystemCodePage());
-  window_.UseDelivery(std::make_unique<TargetWindows>(SystemWindows(), notice_window_, kActivateTargetMessage));
+  std::string clipboard_error;
+  window_.UseDelivery(std::make_unique<TargetWindows>(SystemWindows(), notice_window_, kActivateTargetMessage),
+                      platform::OpenSystemClipboard(&clipboard_error));
 
   OnMessage(WM_CLOSE, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
     OnClose();
@@ -159,7 +170,17 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   OnMessage(WM_WINDOWPOSCHANGING, [this](WPARAM, LPARAM position) {
     return OnWindowPosChanging(*reinterpret_cast<WINDOWPOS*>(position));
   });
+  OnMessage(kAddNetworkPortMessage, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    AddNetworkPort();
+    return 0;
+  });
+  OnMessage(WM_HOTKEY, [this](WPARAM id, LPARAM) -> std::optional<LRESULT> {
+    window_.SendNowTo(static_cast<int>(id), MainWindow::Clock::now());
+    ScheduleDeadline();
+    return 0;
+  });
   OnMessage(WM_DESTROY, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    UnregisterHotkeys();
     notice_window_.store(nullptr);
     if (device_notices_ != nullptr) UnregisterDeviceNotification(device_notices_);
     device_notices_ = nullptr;
@@ -212,6 +233,12 @@ MainDialog::MainDialog(HINSTANCE instance, platform::ProgramSettings settings, U
   OnCommand(ID_STATUS_SEND_NOW, [this] { RunTrayCommand(ID_STATUS_SEND_NOW); });
   OnCommand(ID_STATUS_ABOUT, [this] { RunTrayCommand(ID_STATUS_ABOUT); });
   OnNotification(IDC_PORT, CBN_SELENDOK, [this] {
+    const LRESULT selected = SendMessageW(Item(IDC_PORT), CB_GETCURSEL, 0, 0);
+    if (selected != CB_ERR && static_cast<std::size_t>(selected) == ports_.size()) {
+      PostMessageW(hwnd(), kAddNetworkPortMessage, 0, 0);
+      return;
+    }
+    if (selected != CB_ERR) port_selected_ = static_cast<std::size_t>(selected);
     window_.SelectPortFromCombo(SelectedPortText());
     ShowLineLocks();
   });
@@ -256,6 +283,7 @@ BOOL MainDialog::OnInitDialog() {
   ShowLineLocks();
   window_.ShowPortStatus();
   RegisterForDeviceNotices();
+  RegisterHotkeys(/*user_just_set=*/false);
   SetTimer(hwnd(), kSupervisionTimer, kSupervisionInterval, nullptr);
   return TRUE;
 }
@@ -306,8 +334,12 @@ void MainDialog::ShowPortList(const PortList& ports, std::optional<std::size_t> 
   // The list keeps the order it is given, PortList's (by port number).
   const HWND list = Item(IDC_PORT);
   SendMessageW(list, CB_RESETCONTENT, 0, 0);
-  for (const PortEntry& entry : ports.entries()) AddListEntry(list, entry.name);
+  for (const PortEntry& entry : ports.entries()) AddListEntry(list, PortListText(entry));
+  AddListEntry(list, kNetworkPortEntry);
   SendMessageW(list, CB_SETCURSEL, selected ? static_cast<WPARAM>(*selected) : static_cast<WPARAM>(-1), 0);
+  port_selected_ = selected;
+  // The open list is wide enough for a network port's address.
+  SendMessageW(list, CB_SETDROPPEDWIDTH, 240, 0);
 }
 
 void MainDialog::ReconnectRemembered() {
@@ -350,10 +382,10 @@ std::optional<LRESULT> MainDialog::OnWindowPosChanging(WINDOWPOS& position) {
 }
 
 std::string MainDialog::SelectedPortText() {
-  const HWND list = Item(IDC_PORT);
-  const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
-  if (selected == CB_ERR) return "";
-  return ListEntryText(list, static_cast<int>(selected));
+  // The port's name, without the address a network port shows after it.
+  const LRESULT selected = SendMessageW(Item(IDC_PORT), CB_GETCURSEL, 0, 0);
+  if (selected == CB_ERR || static_cast<std::size_t>(selected) >= ports_.size()) return "";
+  return ports_.entries()[static_cast<std::size_t>(selected)].name;
 }
 
 LineSettings MainDialog::ReadLineControls() {
@@ -611,12 +643,71 @@ void MainDialog::OpenOptions() {
   OptionsDialog options(instance(), port_options, port_options.pacing, window_.EndCharacterEditable(), startup,
                         start_with_windows);
   options.SetLocks(OptionsLocksFor(*settings_.store, port_options.port_number));
+  std::map<int, Hotkey> other_hotkeys = window_.PortHotkeys();
+  other_hotkeys.erase(port_options.port_number);
+  options.SetOtherHotkeys(std::move(other_hotkeys));
   if (options.RunModal(hwnd()) != IDOK) return;
   std::string error;
   if (!window_.ApplyOptions(port_options, &error)) {
     ShowMessageBox(hwnd(), std::string(kActionFailedMessage) + error, MB_ICONEXCLAMATION);
   }
+  RegisterHotkeys(/*user_just_set=*/true);
   ApplyStartupOptions(startup, start_with_windows);
+}
+
+void MainDialog::RegisterHotkeys(bool user_just_set) {
+  const std::map<int, Hotkey> wanted = window_.PortHotkeys();
+  if (wanted == hotkeys_) return;
+  UnregisterHotkeys();
+  for (const auto& [port_number, hotkey] : wanted) {
+    // The port number is the hotkey's id (0 to 256, within the ids a program may use).
+    if (RegisterHotKey(hwnd(), port_number, hotkey.modifiers | MOD_NOREPEAT, static_cast<UINT>(hotkey.key))) {
+      hotkeys_[port_number] = hotkey;
+      continue;
+    }
+    const DWORD failure = GetLastError();
+    if (!hotkeys_refused_.insert({port_number, hotkey.Text()}).second) continue;
+    const std::string reason = failure == ERROR_HOTKEY_ALREADY_REGISTERED
+                                   ? "another program has it"
+                                   : "the system refused it (" + platform::SystemErrorText(failure) + ")";
+    const std::string text = HotkeyRefusedText(port_number, hotkey.Text(), reason);
+    if (user_just_set) {
+      ShowMessageBox(hwnd(), text, MB_ICONEXCLAMATION);
+    } else {
+      ShowNotice(kHotkeyRefusedTitle, text);
+    }
+  }
+}
+
+void MainDialog::UnregisterHotkeys() {
+  for (const auto& [port_number, hotkey] : hotkeys_) UnregisterHotKey(hwnd(), port_number);
+  hotkeys_.clear();
+}
+
+void MainDialog::AddNetworkPort() {
+  // The list shows the port it showed until the new one is there.
+  SendMessageW(Item(IDC_PORT), CB_SETCURSEL, port_selected_ ? static_cast<WPARAM>(*port_selected_) : static_cast<WPARAM>(-1),
+               0);
+  NetworkPort port;
+  NetworkPortDialog dialog(instance(), MachinePortNumbers(ports_), port);
+  if (dialog.RunModal(hwnd()) != IDOK) return;
+  // Where lintrel-cli keeps the device a port name stands for (--port COMn=ADDRESS --save).
+  settings_.store->WriteString(DevicePinEntry(port.port_number), port.address);
+  std::string error;
+  if (!settings_.store->Flush(&error)) {
+    ShowMessageBox(hwnd(), std::string(kActionFailedMessage) + error, MB_ICONEXCLAMATION);
+  }
+  settings_.device_pins[port.port_number] = port.address;
+  RefreshPortList(window_.ActivePorts());
+  const std::string name = PortName(port.port_number);
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    if (ports_.entries()[i].name == name) {
+      SendMessageW(Item(IDC_PORT), CB_SETCURSEL, i, 0);
+      port_selected_ = i;
+    }
+  }
+  window_.SelectPortFromCombo(name);
+  ShowLineLocks();
 }
 
 void MainDialog::ApplyStartupOptions(const StartupOptions& startup, bool start_with_windows) {

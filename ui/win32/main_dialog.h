@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,9 @@ class MainDialog : public Dialog, private MainWindowView {
   static constexpr UINT kDroppedLinesMessage = WM_APP + 1;
   // Posted by the typing thread to bring a port's target up (its handle in wParam).
   static constexpr UINT kActivateTargetMessage = WM_APP + 2;
+  // Posted when the Port list's "Network port..." entry was picked: the dialog opens once the
+  // list has closed and its notification has returned.
+  static constexpr UINT kAddNetworkPortMessage = WM_APP + 3;
 
   // Dialog.
   void FillInitialLists() override;
@@ -120,6 +125,12 @@ class MainDialog : public Dialog, private MainWindowView {
   // Disables the line-setting lists a policy sets for the selected port, and the others
   // while a connection holds them.
   void ShowLineLocks();
+  // Takes the ports' hotkeys from the system, again after a change: each one it refuses is
+  // told once a run (a message box when the user just set it, else a notice).
+  void RegisterHotkeys(bool user_just_set);
+  void UnregisterHotkeys();
+  // The Port list's "Network port..." entry: asks for the port, stores it and selects it.
+  void AddNetworkPort();
 
   platform::ProgramSettings settings_;
   UINT tray_message_;
@@ -143,6 +154,12 @@ class MainDialog : public Dialog, private MainWindowView {
   HICON icon_paused_ = nullptr;
   bool line_settings_enabled_ = true;
   AdministratorNote line_note_;
+  // The hotkeys the system gave this window, by port number (which is also their id).
+  std::map<int, Hotkey> hotkeys_;
+  // The hotkeys refused and told so: port number and hotkey text.
+  std::set<std::pair<int, std::string>> hotkeys_refused_;
+  // The entry of the Port list selected before "Network port..." was.
+  std::optional<std::size_t> port_selected_;
 };
 
 }  // namespace lintrel::ui::win32

@@ -7,6 +7,7 @@
 #include "common/port_number.h"
 #include "platform/win32/wide_text.h"
 #include "ui/dialog_lists.h"
+#include "ui/win32/requests_dialog.h"
 #include "ui/win32/resource.h"
 
 namespace lintrel::ui::win32 {
@@ -59,7 +60,8 @@ std::vector<int> LockedControls(const OptionsLocks& locks) {
       {locks.encoding, IDC_ENCODING},        {locks.key_delay, IDC_KEY_DELAY},
       {locks.line_delay, IDC_LINE_DELAY},    {locks.reconnect_delay, IDC_RECONNECT_DELAY},
       {locks.target, IDC_TARGET_PROGRAM},    {locks.target, IDC_TARGET_TITLE},
-      {locks.elsewhere, IDC_ELSEWHERE},      {locks.delivery, IDC_DELIVERY_METHOD}};
+      {locks.elsewhere, IDC_ELSEWHERE},      {locks.delivery, IDC_DELIVERY_METHOD},
+      {locks.sound_not_typed, IDC_SOUND_NOT_TYPED}};
   std::vector<int> locked;
   for (const auto& [is_locked, id] : controls) {
     if (is_locked) locked.push_back(id);
@@ -68,7 +70,8 @@ std::vector<int> LockedControls(const OptionsLocks& locks) {
 }
 
 constexpr int kRecordControls[] = {IDC_PATTERN, IDC_UNMATCHED, IDC_GS1, IDC_TEMPLATE, IDC_REPEAT_WINDOW, IDC_TEST_LINE};
-constexpr int kTargetControls[] = {IDC_TARGET_PROGRAM, IDC_TARGET_TITLE, IDC_ELSEWHERE, IDC_DELIVERY_METHOD};
+constexpr int kTargetControls[] = {IDC_TARGET_PROGRAM, IDC_TARGET_TITLE, IDC_ELSEWHERE, IDC_DELIVERY_METHOD,
+                                    IDC_SOUND_NOT_TYPED};
 
 }  // namespace
 
@@ -82,7 +85,8 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& p
       startup_(startup),
       start_with_windows_(start_with_windows),
       startup_shown_(startup),
-      start_with_windows_shown_(start_with_windows) {
+      start_with_windows_shown_(start_with_windows),
+      requests_shown_(options.requests) {
   ShapingToForm(options.shaping, form_);
   record_form_ = RecordFormFromRules(options.records);
   DeliveryToForm(options.delivery, form_);
@@ -91,6 +95,7 @@ OptionsDialog::OptionsDialog(HINSTANCE instance, PortOptions& options, Pacing& p
   }
   OnNotification(IDC_UNMATCHED, CBN_SELCHANGE, [this] { UpdateTest(); });
   OnCommand(IDC_GS1, [this] { UpdateTest(); });
+  OnCommand(IDC_REQUESTS, [this] { OpenRequests(); });
   OnMessage(WM_DRAWITEM, [this](WPARAM, LPARAM item) { return OnDrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(item)); });
 }
 
@@ -127,6 +132,7 @@ bool OptionsDialog::Exchange(DataExchange& exchange) {
   exchange.Text(IDC_TARGET_TITLE, form_.target_title);
   exchange.ListIndex(IDC_ELSEWHERE, form_.elsewhere_index);
   exchange.ListIndex(IDC_DELIVERY_METHOD, form_.delivery_index);
+  exchange.Check(IDC_SOUND_NOT_TYPED, form_.sound_not_typed);
   return true;
 }
 
@@ -144,6 +150,8 @@ BOOL OptionsDialog::OnInitDialog() {
   SetItemText(hwnd(), IDC_TARGET_GROUP,
               has_port ? "Target of " + PortName(options_.port_number) : "Target (no port selected)");
   for (int id : kTargetControls) EnableWindow(Item(id), has_port ? TRUE : FALSE);
+  // So are the requests.
+  EnableWindow(Item(IDC_REQUESTS), has_port ? TRUE : FALSE);
   note_.Show(hwnd(), LockedControls(locks_));
   initialized_ = true;
   UpdateTest();
@@ -168,11 +176,19 @@ void OptionsDialog::OnOK() {
     return;
   }
   // All at once, by the caller: a reader sees the old options or the new ones, never a mix.
+  updated.requests = requests_shown_;
   options_ = updated;
   pacing_ = pacing;
   startup_ = startup_shown_;
   start_with_windows_ = start_with_windows_shown_;
   EndDialog(IDOK);
+}
+
+void OptionsDialog::OpenRequests() {
+  if (options_.port_number < 0) return;
+  PortRequestValues edited = requests_shown_;
+  RequestsDialog requests(instance(), options_.port_number, edited, other_hotkeys_, locks_);
+  if (requests.RunModal(hwnd()) == IDOK) requests_shown_ = edited;
 }
 
 void OptionsDialog::UpdateTest() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <optional>
+#include <utility>
 
 #include "settings/capture_options.h"
 #include "settings/connection_memory.h"
@@ -28,6 +30,8 @@ class OptionsDialog : public Dialog {
 
   // The controls whose values a policy sets: disabled, and named as set by the administrator.
   void SetLocks(const OptionsLocks& locks) { locks_ = locks; }
+  // The hotkeys of the other ports, which the Requests dialog does not give this port too.
+  void SetOtherHotkeys(std::map<int, Hotkey> hotkeys) { other_hotkeys_ = std::move(hotkeys); }
 
  private:
   void FillInitialLists() override;
@@ -38,6 +42,8 @@ class OptionsDialog : public Dialog {
   std::optional<LRESULT> OnDrawItem(const DRAWITEMSTRUCT& item);
   // Shows in the Test field's result what its sample line would type now.
   void UpdateTest();
+  // The Requests dialog, for the port's requests until OK.
+  void OpenRequests();
 
   PortOptions& options_;
   Pacing& pacing_;
@@ -52,6 +58,9 @@ class OptionsDialog : public Dialog {
   bool start_with_windows_shown_;
   OptionsLocks locks_;
   AdministratorNote note_;
+  // What the Requests dialog was left with, until OK.
+  PortRequestValues requests_shown_;
+  std::map<int, Hotkey> other_hotkeys_;
 };
 
 }  // namespace lintrel::ui::win32

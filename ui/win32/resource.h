@@ -6,6 +6,8 @@
 #define IDD_MAIN 102
 #define IDD_OPTIONS 142
 #define IDD_MONITOR 143
+#define IDD_REQUESTS 144
+#define IDD_NETWORK_PORT 145
 
 // Strings.
 #define IDS_ABOUTBOX 101
@@ -61,6 +63,19 @@
 #define IDC_TARGET_TITLE 1092
 #define IDC_ELSEWHERE 1093
 #define IDC_DELIVERY_METHOD 1094
+#define IDC_SOUND_NOT_TYPED 1095
+#define IDC_REQUESTS 1058
+
+// Controls of the Requests dialog.
+#define IDC_SEND_ON_CONNECT 1070
+#define IDC_POLL 1071
+#define IDC_POLL_EVERY 1072
+#define IDC_REPLY_TIMEOUT 1073
+#define IDC_HOTKEY 1074
+
+// Controls of the Network port dialog.
+#define IDC_NETWORK_ADDRESS 1080
+#define IDC_NETWORK_PORT 1081
 
 // Controls of the Monitor window.
 #define IDC_MONITOR_PORT 1060

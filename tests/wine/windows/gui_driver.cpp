@@ -46,6 +46,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -280,6 +281,13 @@ void Key(WORD key) {
 }
 
 WORD KeyByName(const std::string& name) {
+  if (name == "ctrl") return VK_CONTROL;
+  if (name == "alt") return VK_MENU;
+  if (name == "shift") return VK_SHIFT;
+  if (name.size() >= 2 && name[0] == 'f' && std::isdigit(static_cast<unsigned char>(name[1]))) {
+    const int number = std::atoi(name.c_str() + 1);
+    return number >= 1 && number <= 24 ? static_cast<WORD>(VK_F1 + number - 1) : 0;
+  }
   if (name == "escape") return VK_ESCAPE;
   if (name == "enter") return VK_RETURN;
   if (name == "down") return VK_DOWN;
@@ -373,6 +381,32 @@ class Verbs {
       if (key == 0) return "error: unknown key";
       Key(key);
       return "ok";
+    }
+    if (verb == "chord") {
+      // Keys held together, "ctrl+alt+f9": pressed in order, released in reverse.
+      std::vector<WORD> keys;
+      std::stringstream names(Take());
+      for (std::string name; std::getline(names, name, '+');) {
+        keys.push_back(KeyByName(name));
+        if (keys.back() == 0) return "error: unknown key " + name;
+      }
+      for (WORD key : keys) keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+      for (auto key = keys.rbegin(); key != keys.rend(); ++key) keybd_event(static_cast<BYTE>(*key), 0, KEYEVENTF_KEYUP, 0);
+      return "ok";
+    }
+    if (verb == "holdhotkey") {
+      // Takes a hotkey for this process (another program's), until it ends: "ctrl+alt+f10".
+      UINT modifiers = 0;
+      WORD key = 0;
+      std::stringstream names(Take());
+      for (std::string name; std::getline(names, name, '+');) {
+        const WORD named = KeyByName(name);
+        if (named == VK_CONTROL) modifiers |= MOD_CONTROL;
+        else if (named == VK_MENU) modifiers |= MOD_ALT;
+        else if (named == VK_SHIFT) modifiers |= MOD_SHIFT;
+        else key = named;
+      }
+      return key != 0 && RegisterHotKey(nullptr, 1, modifiers, key) ? "ok" : "error: RegisterHotKey";
     }
     if (verb == "tray") return Tray(Take());
     if (verb == "menutexts") return ProbeMenuTexts();
