@@ -21,7 +21,6 @@ function(lintrel_test_programs_in directory out)
   set(${out} ${programs} PARENT_SCOPE)
 endfunction()
 
-option(LINTREL_UNITY_TESTS "Compile the test files of a program together, a few at a time (unity build)" ON)
 
 # What every test program gets, for the time its compilation takes (most of the build):
 # - its own code is compiled without optimization, which halves that time; the libraries
@@ -31,7 +30,7 @@ option(LINTREL_UNITY_TESTS "Compile the test files of a program together, a few 
 #   headers and GoogleTest's templates they share are compiled once for the eight, which
 #   halves that time again. A file's helpers in an anonymous namespace then share that
 #   namespace with its neighbours': a helper two files need lives in a header of
-#   tests/ (one shared copy), never twice. LINTREL_UNITY_TESTS=OFF compiles each alone;
+#   tests/ (one shared copy), never twice. LINTREL_UNITY_BUILD=OFF compiles each alone;
 # - GoogleTest's headers (and the standard headers the tests use most) are parsed once for
 #   all programs: one precompiled header, made by a target of its own and reused by all of
 #   them (the ThreadSanitizer programs, compiled with other flags, share one of their own).
@@ -44,7 +43,7 @@ function(lintrel_finish_test_programs)
   lintrel_test_programs_in(${CMAKE_CURRENT_SOURCE_DIR} programs)
   foreach(program IN LISTS programs)
     lintrel_test_program_flags(${program})
-    if(LINTREL_UNITY_TESTS)
+    if(LINTREL_UNITY_BUILD)
       set_target_properties(${program} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
     endif()
     get_target_property(options ${program} COMPILE_OPTIONS)
@@ -100,6 +99,13 @@ function(lintrel_thread_sanitized_library library)
     list(APPEND sources ${source})
   endforeach()
   add_library(${library}_tsan STATIC ${sources})
+  # A file the library compiles alone, the copy compiles alone too.
+  foreach(source IN LISTS sources)
+    get_source_file_property(alone ${source} DIRECTORY ${source_dir} SKIP_UNITY_BUILD_INCLUSION)
+    if(alone)
+      set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    endif()
+  endforeach()
 
   foreach(property INCLUDE_DIRECTORIES COMPILE_DEFINITIONS)
     get_target_property(own ${library} ${property})
