@@ -18,11 +18,13 @@ class FakeClipboard : public platform::Clipboard {
 
   bool Save(std::string* error) override {
     if (!Step("save", error)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
     saved_ = contents_;
     return true;
   }
   bool PutText(const std::string& text, std::string* error) override {
     if (!Step("put " + text, error)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
     contents_ = text;
     return true;
   }
@@ -32,6 +34,7 @@ class FakeClipboard : public platform::Clipboard {
   }
   bool Restore(std::string* error) override {
     if (!Step("restore", error)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
     contents_ = saved_;
     return true;
   }

@@ -1046,7 +1046,8 @@ TEST(MainWindowOwnWindowTest, LinesForATargetWaitWhileTheTipAndStatusSaySo) {
   EXPECT_EQ(windows->bells(), 1);
   ours = false;
   windows->Front(1);
-  ASSERT_TRUE(keyboard->WaitForLines(1));
+  // The paste's Ctrl+V, then the end character pressed after it (once the clipboard is back).
+  ASSERT_TRUE(keyboard->WaitForLines(2));
   // Pasted through the program's clipboard, the end character pressed after.
   EXPECT_EQ(keyboard->Events(),
             (Events{"down 0x11", "down 0x56", "up 0x56", "up 0x11", "end", "down 0x0D", "up 0x0D", "end"}));
