@@ -5,9 +5,9 @@
 # again under TSan) and its tests.
 #
 # The Wine and QEMU suites mostly wait for an emulated system, leaving the CPU idle: the
-# sanitizer build and the fuzz runs go on beside them (and beside the native tests) at the
-# lowest CPU priority, so that they take only what the tests leave. Their output follows
-# when they are done.
+# sanitizer build and its tests, and beside them the fuzz runs, go on beside them (and
+# beside the native tests) at the lowest CPU priority, so that they take only what the tests
+# leave. Their output follows when they are done.
 #
 # At the end it prints the time of each phase, and the tests that needed a second run.
 set -euo pipefail
@@ -99,11 +99,21 @@ sanitizer_build() {
   cmake --preset linux-sanitize && cmake --build --preset linux-sanitize
 }
 
-# The sanitizer build and the fuzz runs, at the lowest CPU priority, into their own log.
+# The sanitizer build and its tests, and the fuzz runs beside them, at the lowest CPU
+# priority, into logs of their own. The fuzz runs fill what the sanitizer build leaves idle
+# (its links, the tests' waits).
 background_work() {
+  # No job control in here: the fuzz runs stay in this process group, stopped with it.
+  set +m
   renice -n 19 -p "$BASHPID" >/dev/null
-  timed "* linux-sanitize: build" sanitizer_build
-  timed "* fuzz: build and short runs" bash tools/fuzz.sh
+  timed "* fuzz: build and short runs" bash tools/fuzz.sh >"$logs/fuzz.log" 2>&1 &
+  local fuzz_pid=$! status=0
+  timed "* linux-sanitize: build" sanitizer_build && timed "* linux-sanitize: tests" ctest --preset linux-sanitize ||
+    status=$?
+  wait "$fuzz_pid" || status=1
+  echo "== fuzz runs (log: $logs/fuzz.log)"
+  cat "$logs/fuzz.log"
+  return $status
 }
 
 timed "setup" bash tools/setup.sh test
@@ -117,13 +127,13 @@ set -m
 (trap - EXIT; background_work </dev/null >"$logs/background.log" 2>&1) &
 background_pid=$!
 set +m
-echo "== in the background: the sanitizer build, then the fuzz runs (log: $logs/background.log)"
+echo "== in the background: the sanitizer build and its tests, and the fuzz runs (log: $logs/background.log)"
 
 timed "linux: tests" ctest --preset linux -LE 'wine|kernel'
 
 timed "linux: Wine and QEMU tests" emulated_suites
 
-echo "== waiting for the sanitizer build and the fuzz runs"
+echo "== waiting for the sanitizer build and its tests, and the fuzz runs"
 # Nothing left to give way to: back to the normal priority, where this is allowed (root), so
 # that on a machine shared with other work the background is not left with its crumbs.
 renice -n 0 -g "$background_pid" >/dev/null 2>&1 || true
@@ -132,5 +142,3 @@ wait "$background_pid" || background_status=$?
 background_pid=""
 cat "$logs/background.log"
 [[ $background_status -eq 0 ]]
-
-timed "linux-sanitize: tests" ctest --preset linux-sanitize
