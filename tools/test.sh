@@ -5,8 +5,8 @@
 # again under TSan) and its tests.
 #
 # The Wine and QEMU suites mostly wait for an emulated system, leaving the CPU idle: the
-# sanitizer build and its tests, and beside them the fuzz runs, go on beside them (and
-# beside the native tests) at the lowest CPU priority, so that they take only what the tests
+# sanitizer build, then its tests and the fuzz runs, go on beside them (and beside the
+# native tests) at the lowest CPU priority, so that they take only what the tests
 # leave. Their output follows when they are done.
 #
 # At the end it prints the time of each phase, and the tests that needed a second run.
@@ -99,17 +99,19 @@ sanitizer_build() {
   cmake --preset linux-sanitize && cmake --build --preset linux-sanitize
 }
 
-# The sanitizer build and its tests, and the fuzz runs beside them, at the lowest CPU
-# priority, into logs of their own. The fuzz runs fill what the sanitizer build leaves idle
-# (its links, the tests' waits).
+# The sanitizer build, then its tests with the fuzz runs beside them, at the lowest CPU
+# priority, into logs of their own. The build comes first and alone: it is the longest
+# path of the whole run, and anything beside it only makes it longer. Its tests mostly wait
+# for their threads and children, which leaves room for the fuzz runs.
 background_work() {
   # No job control in here: the fuzz runs stay in this process group, stopped with it.
   set +m
   renice -n 19 -p "$BASHPID" >/dev/null
+  local status=0
+  timed "* linux-sanitize: build" sanitizer_build || return
   timed "* fuzz: build and short runs" bash tools/fuzz.sh >"$logs/fuzz.log" 2>&1 &
-  local fuzz_pid=$! status=0
-  timed "* linux-sanitize: build" sanitizer_build && timed "* linux-sanitize: tests" ctest --preset linux-sanitize ||
-    status=$?
+  local fuzz_pid=$!
+  timed "* linux-sanitize: tests" ctest --preset linux-sanitize || status=$?
   wait "$fuzz_pid" || status=1
   echo "== fuzz runs (log: $logs/fuzz.log)"
   cat "$logs/fuzz.log"
