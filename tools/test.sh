@@ -95,15 +95,8 @@ emulated_suites() {
   fi
 }
 
-# Compile jobs: one more than the cores in the foreground, so that a core is not left idle
-# while the other links; twice the cores in the background, which takes only what the
-# foreground leaves and so must have work ready whenever a core falls idle.
-cores=$(nproc)
-foreground_jobs=$((cores + 1))
-background_jobs=$((cores * 2))
-
 sanitizer_build() {
-  cmake --preset linux-sanitize && cmake --build --preset linux-sanitize --parallel "$background_jobs"
+  cmake --preset linux-sanitize && cmake --build --preset linux-sanitize
 }
 
 # The sanitizer build, then its tests with the fuzz runs beside them, at the lowest CPU
@@ -127,9 +120,9 @@ background_work() {
 
 timed "setup" bash tools/setup.sh test
 
-timed "windows: build" bash -c "cmake --preset windows && cmake --build --preset windows --parallel $foreground_jobs"
+timed "windows: build" bash -c 'cmake --preset windows && cmake --build --preset windows'
 
-timed "linux: build" bash -c "cmake --preset linux && cmake --build --preset linux --parallel $foreground_jobs"
+timed "linux: build" bash -c 'cmake --preset linux && cmake --build --preset linux'
 
 # Job control: the background work gets a process group of its own, to be stopped whole.
 set -m
